@@ -1,0 +1,15 @@
+#include "platform/posix/clock_posix.h"
+#include "platform/posix/environment_posix.h"
+#include "platform/posix/spooler_store.h"
+#include "platform/services.h"
+
+namespace velmora::platform {
+
+Services Default() {
+  static posix::PosixClock clock;
+  static posix::PosixEnvironment environment;
+  static posix::StoreSpooler spooler;
+  return Services{&spooler, &clock, &environment};
+}
+
+}  // namespace velmora::platform

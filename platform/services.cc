@@ -1,0 +1,24 @@
+#include "platform/services.h"
+
+namespace velmora::platform {
+namespace {
+
+Services& Installed() {
+  static Services installed = Default();
+  return installed;
+}
+
+}  // namespace
+
+const Services& Current() { return Installed(); }
+
+ScopedServices::ScopedServices(const Services& replacement) : previous_(Installed()) {
+  Services& installed = Installed();
+  if (replacement.spooler != nullptr) installed.spooler = replacement.spooler;
+  if (replacement.clock != nullptr) installed.clock = replacement.clock;
+  if (replacement.environment != nullptr) installed.environment = replacement.environment;
+}
+
+ScopedServices::~ScopedServices() { Installed() = previous_; }
+
+}  // namespace velmora::platform

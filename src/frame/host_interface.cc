@@ -1,0 +1,9 @@
+#include "src/frame/host_interface.h"
+
+#include <cstring>
+
+namespace velmora {
+
+bool IsEqualGUID(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+}  // namespace velmora
