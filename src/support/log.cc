@@ -1,0 +1,123 @@
+#include "src/support/log.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "platform/services.h"
+#include "src/support/text.h"
+
+namespace velmora {
+namespace {
+
+// Process-wide state. The flags only ever move from their initial to their final
+// values; the folder is filled on first use and guarded, since devices of one process
+// may log from several threads.
+std::atomic<bool> loggingEnabled{false};
+std::atomic<bool> registryReadable{true};
+std::mutex folderMutex;
+WString logFolder;
+
+// The largest converted message that is written; a longer one loses its text.
+constexpr std::size_t kMaxMessageBytes = 259;
+
+// Decides whether this message may be written, reading the switch while logging is off.
+bool LoggingIsOn() {
+  if (loggingEnabled.load(std::memory_order_relaxed)) return true;
+  if (!registryReadable.load(std::memory_order_relaxed)) return false;
+  const platform::MachineSwitch logSwitch =
+      platform::Current().environment->ReadMachineSwitch(VTEXT("EnableLogging"));
+  if (!logSwitch.storeReadable) {
+    registryReadable.store(false, std::memory_order_relaxed);
+    return false;
+  }
+  if (logSwitch.value != 1u) return false;
+  loggingEnabled.store(true, std::memory_order_relaxed);
+  return true;
+}
+
+// The log file's path, or empty while the application-data folder is unknown. Without
+// the folder the message is dropped rather than written to the root of the drive.
+WString LogFilePath() {
+  std::lock_guard<std::mutex> lock(folderMutex);
+  if (logFolder.empty()) {
+    auto appData = platform::Current().environment->LocalAppDataFolder();
+    if (!appData || appData->empty()) return WString();
+    WString folder = *appData;
+    folder.push_back(platform::PathSeparator());
+    folder += kLogFolderName;
+    if (!platform::CreateDirectoryW(folder)) return WString();
+    logFolder = folder;
+  }
+  WString path = logFolder;
+  path.push_back(platform::PathSeparator());
+  path += kLogFileName;
+  return path;
+}
+
+// Appends one message and, when given, its formatted value.
+void Append(const WCHAR* message, const char* value) {
+  if (!LoggingIsOn()) return;
+  const WString path = LogFilePath();
+  if (path.empty()) return;
+  std::FILE* file = platform::OpenFileW(path, "a+b");
+  if (file == nullptr) file = platform::OpenFileW(path, "a+b");
+  if (file == nullptr) return;
+  const std::string converted = platform::WideToAnsi(WStringView(message));
+  if (converted.size() <= kMaxMessageBytes) std::fwrite(converted.data(), 1, converted.size(), file);
+  if (value != nullptr) std::fputs(value, file);
+  std::fclose(file);
+}
+
+}  // namespace
+
+void LogMessage(const WCHAR* message) {
+  if (message == nullptr) return;
+  Append(message, nullptr);
+}
+
+void LogMessageChar(const WCHAR* message, std::uint16_t value) {
+  if (message == nullptr || value == 0) return;
+  const char formatted[2] = {static_cast<char>(value & 0xFF), '\0'};
+  Append(message, formatted);
+}
+
+void LogMessageInt(const WCHAR* message, std::int32_t value) {
+  if (message == nullptr || value == 0) return;
+  char formatted[32];
+  std::snprintf(formatted, sizeof formatted, "%d\r\n", value);
+  Append(message, formatted);
+}
+
+void LogMessageLong(const WCHAR* message, std::int32_t value) {
+  if (message == nullptr || value == 0) return;
+  char formatted[32];
+  std::snprintf(formatted, sizeof formatted, "%ld\r\n", static_cast<long>(value));
+  Append(message, formatted);
+}
+
+void LogMessageDouble(const WCHAR* message, double value) {
+  if (message == nullptr || value == 0.0) return;
+  char formatted[512];
+  std::snprintf(formatted, sizeof formatted, "%f\r\n", value);
+  Append(message, formatted);
+}
+
+void LogMessageHex(const WCHAR* message, std::uint16_t value) {
+  if (message == nullptr || value == 0) return;
+  char formatted[16];
+  std::snprintf(formatted, sizeof formatted, "%02x\r\n", value);
+  Append(message, formatted);
+}
+
+namespace detail {
+void ResetLogStateForTesting() {
+  loggingEnabled.store(false);
+  registryReadable.store(true);
+  std::lock_guard<std::mutex> lock(folderMutex);
+  logFolder.clear();
+}
+}  // namespace detail
+
+}  // namespace velmora
