@@ -1,7 +1,27 @@
-// velmora: the command-line program of the print system.
+// velmora: the command-line program of the Velmora PXL print system.
 #include <cstdio>
+#include <exception>
+
+#include <CLI/CLI.hpp>
+
+#include "tools/velmora/commands.h"
+#include "tools/velmora/file_io.h"
 
 int main(int argc, char** argv) {
-  std::fprintf(stderr, "usage: velmora COMMAND [ARGS]\n");
-  return 2;
+  CLI::App app{"velmora: the Velmora PXL print system (PJL + PCL XL print plug-in, host and tools)", "velmora"};
+  app.require_subcommand(1);
+  velmora::cli::RegisterSettingsCommand(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? 0 : 2;
+  } catch (const velmora::cli::CommandError& error) {
+    std::fprintf(stderr, "velmora: %s\n", error.what());
+    return 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "velmora: %s\n", error.what());
+    return 1;
+  }
+  return 0;
 }

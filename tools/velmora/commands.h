@@ -1,0 +1,11 @@
+// The subcommands of the velmora program. Each registers itself on the application.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace velmora::cli {
+
+// velmora settings defaults|show|set|convert|merge
+void RegisterSettingsCommand(CLI::App& app);
+
+}  // namespace velmora::cli
