@@ -95,11 +95,11 @@ std::optional<Event> Reader::Next() {
 std::optional<Event> Reader::NextPjl() {
   while (pos_ < data_.size()) {
     const std::uint8_t byte = data_[pos_];
-    if (byte == tag::kEsc) return ReadUel();
-    if (mode_ == Mode::kOtherLanguage) {
+    if (mode_ == Mode::kOtherLanguage && !StartsWith(kUel)) {
       // Skipping the other language's data silently would hide part of the job.
       return Fail(pos_, "data in language " + other_language_ + " cannot be read (only PCLXL is)");
     }
+    if (byte == tag::kEsc) return ReadUel();
     if (mode_ == Mode::kHeaderExpected) {
       if (byte == '(' || byte == ')' || byte == '\'') return ReadStreamHeader();
       return Fail(pos_, "expected the PCL XL stream header after ENTER LANGUAGE=PCLXL, found byte " +
