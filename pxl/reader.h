@@ -53,7 +53,9 @@ enum class EventKind : std::uint8_t {
 
 struct Event {
   EventKind kind = EventKind::kUel;
-  std::size_t offset = 0;  // the event's first byte in the job
+  // The event's first byte in the job; for an operator its tag byte, which follows its
+  // attributes (each attribute records where its own value starts).
+  std::size_t offset = 0;
 
   std::string text;
   ByteOrder byte_order = ByteOrder::kLittleEndian;
