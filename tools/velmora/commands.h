@@ -8,4 +8,7 @@ namespace velmora::cli {
 // velmora settings defaults|show|set|convert|merge
 void RegisterSettingsCommand(CLI::App& app);
 
+// velmora dump FILE [--pages N]
+void RegisterDumpCommand(CLI::App& app);
+
 }  // namespace velmora::cli

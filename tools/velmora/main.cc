@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   CLI::App app{"velmora: the Velmora PXL print system (PJL + PCL XL print plug-in, host and tools)", "velmora"};
   app.require_subcommand(1);
   velmora::cli::RegisterSettingsCommand(app);
+  velmora::cli::RegisterDumpCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
