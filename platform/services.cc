@@ -17,6 +17,7 @@ ScopedServices::ScopedServices(const Services& replacement) : previous_(Installe
   if (replacement.spooler != nullptr) installed.spooler = replacement.spooler;
   if (replacement.clock != nullptr) installed.clock = replacement.clock;
   if (replacement.environment != nullptr) installed.environment = replacement.environment;
+  if (replacement.devices != nullptr) installed.devices = replacement.devices;
 }
 
 ScopedServices::~ScopedServices() { Installed() = previous_; }

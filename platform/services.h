@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/device_caps.h"
 #include "platform/environment.h"
 #include "platform/spooler.h"
 
@@ -14,6 +15,7 @@ struct Services {
   Spooler* spooler = nullptr;
   Clock* clock = nullptr;
   Environment* environment = nullptr;
+  DeviceCapabilities* devices = nullptr;
 };
 
 // The services in force. Never null members.

@@ -88,3 +88,20 @@ class FakeEnvironment : public Environment {
 };
 
 }  // namespace velmora::platform::fake
+
+namespace velmora::platform::fake {
+
+// Device figures set by the test; nothing while unset.
+class FakeDeviceCapabilities : public DeviceCapabilities {
+ public:
+  std::optional<DeviceFigures> figures;
+  PageSetup lastSetup;
+  WString lastPrinter;
+  std::optional<DeviceFigures> Figures(const WString& printerName, const PageSetup& setup) override {
+    lastPrinter = printerName;
+    lastSetup = setup;
+    return figures;
+  }
+};
+
+}  // namespace velmora::platform::fake

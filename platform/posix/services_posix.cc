@@ -1,4 +1,5 @@
 #include "platform/posix/clock_posix.h"
+#include "platform/posix/device_caps_posix.h"
 #include "platform/posix/environment_posix.h"
 #include "platform/posix/spooler_store.h"
 #include "platform/services.h"
@@ -9,7 +10,8 @@ Services Default() {
   static posix::PosixClock clock;
   static posix::PosixEnvironment environment;
   static posix::StoreSpooler spooler;
-  return Services{&spooler, &clock, &environment};
+  static posix::ModelDeviceCapabilities devices;
+  return Services{&spooler, &clock, &environment, &devices};
 }
 
 }  // namespace velmora::platform

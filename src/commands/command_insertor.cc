@@ -50,6 +50,16 @@ CCommandInsertor::CCommandInsertor(std::uint8_t* settings, DEVMODEW* publicDevmo
 
 CCommandInsertor::~CCommandInsertor() = default;
 
+void CCommandInsertor::Refresh(std::uint8_t* settings, DEVMODEW* publicDevmode, DEVOBJ* deviceObject,
+                               IPrintOemDriverUni* driverServices, DWORD jobId, HANDLE printer) {
+  m_pVendorDM = settings;
+  m_pPublicDM = publicDevmode;
+  m_pDevObj = deviceObject;
+  m_pDriverServices = driverServices;
+  m_dwJobId = jobId;
+  m_hPrinter = printer;
+}
+
 HRESULT CCommandInsertor::WriteCommandString(const char* text, std::size_t maxBytes) {
   if (text == nullptr || m_pDevObj == nullptr) return E_FAIL;
   const std::size_t length = text::BoundedLength(text, maxBytes);

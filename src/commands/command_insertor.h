@@ -12,6 +12,7 @@
 
 #include "platform/types.h"
 #include "src/frame/host_interface.h"
+#include "src/job/vendor_data.h"
 #include "src/settings/vendor_settings.h"
 
 namespace velmora {
@@ -35,6 +36,12 @@ class CCommandInsertor {
   CCommandInsertor(const CCommandInsertor&) = delete;
   CCommandInsertor& operator=(const CCommandInsertor&) = delete;
 
+  // Points the generator at the current callback's settings, device mode, device object,
+  // driver services, job and printer. The vendor object outlives documents and devices,
+  // so every callback brings the generator up to date before it writes.
+  void Refresh(std::uint8_t* settings, DEVMODEW* publicDevmode, DEVOBJ* deviceObject,
+               IPrintOemDriverUni* driverServices, DWORD jobId, HANDLE printer);
+
   // Writes the UEL and the PJL job header. E_FAIL when the generator lacks its settings,
   // device mode, device object or job id (nothing written), or when a step failed.
   HRESULT InsertPJLJobHeader();
@@ -51,7 +58,47 @@ class CCommandInsertor {
   // "InputBin") as NUL-terminated text, or null when the host cannot say.
   std::unique_ptr<char[]> GetCurrentOptionName(const char* keyword);
 
+  // PCL XL writers. Each sequence is written with one DrvWriteSpoolBuf call unless said
+  // otherwise; the written count is ignored.
+
+  // C0 value F8 attribute: one ubyte attribute.
+  void OutputPCLXLCommandUbyte(std::uint8_t value, std::uint8_t attribute);
+  // C8 C0 count, then each element in its own write, then F8 attribute.
+  void OutputPCLXLUbyteArrayCommand(const std::uint8_t* bytes, std::uint8_t attribute, std::uint16_t count);
+  // SetROP with ROP3 204.
+  void OutputPCLXLROP();
+  // SetColorSpace with eGray.
+  void InsertColorSpacePCLXLCommands();
+  // SetPageOrigin (x, y).
+  void OutputPCLXLPageOrigin(std::int16_t x, std::int16_t y);
+  // SetPageScale (1.0, 1.0).
+  void OutputPCLXLPageScale();
+  // SetClipRectangle over the box, interior region.
+  void OutputPCLXLClipRectangle(std::int16_t left, std::int16_t top, std::int16_t right, std::int16_t bottom);
+  // EndPage with PageCopies.
+  void OutputPCLXLEndPage(std::uint16_t copies);
+  // A NUL-terminated byte string without its NUL.
+  void OutputRawString(const char* text);
+  // One byte (a bare operator).
+  void OutputRawByte(std::uint8_t value);
+
+  // The page's MediaSource attribute: the host's input bin for ordinary pages, the
+  // special-page block's tray otherwise. E_FAIL for an unknown special-page kind.
+  HRESULT InsertMediaTrayCommand(VendorData* pVendorData);
+  // The page's MediaType attribute, chosen the same way.
+  HRESULT InsertMediaTypeCommand(VendorData* pVendorData);
+  // The page's SimplexPageMode attribute for simplex and duplex jobs.
+  void InsertPCLCommandsforDuplex(VendorData* pVendorData);
+
  protected:
+  void InsertMediaTrayCommandfromInputBin();
+  void InsertMediaTrayCommandforSpecialPages(std::int64_t kind);
+  void InsertMediaTypeCommandfromMediaType();
+  void InsertMediaTypeCommandforSpecialPages(std::int64_t kind);
+
+  // Logs a written command byte by byte, framed by rule lines.
+  void LogCommandBytes(const WCHAR* method, const std::uint8_t* bytes, std::size_t count);
+
   // The header's line writers, in the order the header calls them.
   void InsertPJLJobInfo();
   void InsertPJLPaperSize();

@@ -211,6 +211,105 @@ static_assert(offsetof(DRVENABLEDATA, pdrvfn) == 8);
 static_assert(sizeof(DRVENABLEDATA) == 16);
 
 // ---------------------------------------------------------------------------------------
+// Graphics-engine objects the hooks receive. Only the members the plug-in reads are
+// declared in full; the others are passed through untouched.
+
+struct POINTL {
+  LONG x;
+  LONG y;
+};
+struct RECTL {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+struct SIZEL {
+  LONG cx;
+  LONG cy;
+};
+
+// A drawing surface. Its dhpdev is the host's device object (DEVOBJ*).
+struct SURFOBJ {
+  HANDLE dhsurf;
+  HANDLE hsurf;
+  void* dhpdev;
+  HANDLE hdev;
+  SIZEL sizlBitmap;
+  ULONG cjBits;
+  void* pvBits;
+  void* pvScan0;
+  LONG lDelta;
+  ULONG iUniq;
+  ULONG iBitmapFormat;
+  WORD iType;
+  WORD fjBitmap;
+};
+static_assert(offsetof(SURFOBJ, dhpdev) == 16);
+
+// A brush; the plug-in sets iSolidColor to force text to black.
+struct BRUSHOBJ {
+  ULONG iSolidColor;
+  void* pvRbrush;
+  ULONG flColorType;
+};
+static_assert(offsetof(BRUSHOBJ, pvRbrush) == 8);
+
+struct CLIPOBJ;
+struct XLATEOBJ;
+struct STROBJ;
+struct FONTOBJ;
+struct COLORADJUSTMENT;
+struct BLENDOBJ;
+struct TRIVERTEX;
+struct PATHOBJ;
+struct LINEATTRS;
+using ROP4 = ULONG;
+using MIX = ULONG;
+
+// Driver function indexes (the published index numbers) of the functions the plug-in
+// saves or hooks.
+inline constexpr ULONG INDEX_DrvRealizeBrush = 12;
+inline constexpr ULONG INDEX_DrvDitherColor = 13;
+inline constexpr ULONG INDEX_DrvStrokePath = 14;
+inline constexpr ULONG INDEX_DrvFillPath = 15;
+inline constexpr ULONG INDEX_DrvStrokeAndFillPath = 16;
+inline constexpr ULONG INDEX_DrvPaint = 17;
+inline constexpr ULONG INDEX_DrvBitBlt = 18;
+inline constexpr ULONG INDEX_DrvCopyBits = 19;
+inline constexpr ULONG INDEX_DrvStretchBlt = 20;
+inline constexpr ULONG INDEX_DrvTextOut = 23;
+inline constexpr ULONG INDEX_DrvEscape = 24;
+inline constexpr ULONG INDEX_DrvQueryFont = 26;
+inline constexpr ULONG INDEX_DrvQueryFontTree = 27;
+inline constexpr ULONG INDEX_DrvQueryFontData = 28;
+inline constexpr ULONG INDEX_DrvLineTo = 31;
+inline constexpr ULONG INDEX_DrvSendPage = 32;
+inline constexpr ULONG INDEX_DrvStartPage = 33;
+inline constexpr ULONG INDEX_DrvEndDoc = 34;
+inline constexpr ULONG INDEX_DrvStartDoc = 35;
+inline constexpr ULONG INDEX_DrvGetGlyphMode = 37;
+inline constexpr ULONG INDEX_DrvFontManagement = 47;
+inline constexpr ULONG INDEX_DrvQueryAdvanceWidths = 53;
+inline constexpr ULONG INDEX_DrvStartBanding = 57;
+inline constexpr ULONG INDEX_DrvNextBand = 58;
+inline constexpr ULONG INDEX_DrvGradientFill = 68;
+inline constexpr ULONG INDEX_DrvStretchBltROP = 69;
+inline constexpr ULONG INDEX_DrvPlgBlt = 70;
+inline constexpr ULONG INDEX_DrvAlphaBlend = 71;
+inline constexpr ULONG INDEX_DrvTransparentBlt = 74;
+
+// The host's drawing functions the plug-in calls through its saved table.
+using PFN_DrvBitBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*,
+                               BRUSHOBJ*, POINTL*, ROP4);
+using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*, POINTL*,
+                                   RECTL*, RECTL*, POINTL*, ULONG);
+using PFN_DrvStretchBltROP = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*,
+                                      POINTL*, RECTL*, RECTL*, POINTL*, ULONG, BRUSHOBJ*, ROP4);
+using PFN_DrvTextOut = BOOL (*)(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*,
+                                POINTL*, MIX);
+
+// ---------------------------------------------------------------------------------------
 // The host's driver-services interface, slots in the published order. The system calls
 // DrvGetDriverSetting and DrvWriteSpoolBuf; the further methods are declared for the
 // slot order only.

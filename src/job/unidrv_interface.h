@@ -1,0 +1,117 @@
+// CUnidrvInterface: the vendor object, the one implementation of the job processor.
+//
+// One vendor object serves every device of one plug-in object. It keeps the job id and
+// page number through the job-control events, dispatches the host's command callbacks,
+// adjusts the page, sees the drawing calls and rewrites the final job data.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "src/commands/command_insertor.h"
+#include "src/job/vendor_protocol.h"
+#include "src/watermark/watermark_renderer.h"
+
+namespace velmora {
+
+// The result of a search that found nothing.
+inline constexpr std::int32_t SEARCH_KEY_STRING_NOT_FOUND = -1;
+
+// Overlay capture states of the final data.
+inline constexpr std::int32_t OVL_DATA_BEGINS = 0;
+
+class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
+ public:
+  CUnidrvInterface();
+  ~CUnidrvInterface() override;
+
+  void Initialize(DEVOBJ* pdevobj, IPrintOemDriverUni* driverServices, HANDLE hPrinter, const WCHAR* printerName,
+                  DWORD* result, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, VendorData* pVendorData,
+                  void* gdiInfo) override;
+  void Release(std::uint8_t* pVendorDM, VendorData* pVendorData) override;
+  HRESULT Reset(DEVMODEW* oldPublicDM, std::uint8_t* oldVendorDM, VendorData* oldVendorData, DEVMODEW* newPublicDM,
+                std::uint8_t* newVendorDM, VendorData* newVendorData) override;
+  HRESULT MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut, void* pVendorData,
+                       std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut) override;
+  HRESULT GetPDLStreamForJobControlEvents(DWORD event, std::uint8_t** stream, DWORD* streamSize, DEVOBJ* pdevobj,
+                                          VendorData* pVendorData, const WCHAR* documentName, DWORD jobId,
+                                          HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM,
+                                          DWORD* moreData, void** cookie) override;
+  HRESULT GetImageData(std::uint8_t** image, DWORD* imageSize, VendorData* pVendorData, void* sourceBitmap,
+                       void* bitmapHeader, void* colorTable, HANDLE hPrinter, DEVMODEW* pPublicDM,
+                       std::uint8_t* pVendorDM, DWORD callbackId, void* parameters) override;
+  HRESULT GPDCallbackCommand(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData, DWORD callbackId,
+                             DWORD parameterCount, DWORD* parameters, void* output, DWORD outputSize,
+                             DWORD* written) override;
+  HRESULT ModifyFinalPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
+                               std::uint8_t* buffer, DWORD size) override;
+  HRESULT GetHalftonePattern(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, VendorData* pVendorData,
+                             std::uint8_t* pattern, DWORD patternWidth, DWORD patternHeight, DWORD patternCount,
+                             DWORD callbackId, std::uint8_t* resource, DWORD resourceSize) override;
+  HRESULT UpdatePDev(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, VendorData* pVendorData,
+                     DWORD adjustmentType, void* buffer, DWORD size, BOOL* done) override;
+  BOOL OEMBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
+                 RECTL* targetRect, POINTL* sourcePoint, POINTL* maskPoint, BRUSHOBJ* brush, POINTL* brushOrigin,
+                 ROP4 rop) override;
+  BOOL OEMStretchBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
+                     COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin, RECTL* targetRect, RECTL* sourceRect,
+                     POINTL* maskPoint, ULONG mode) override;
+  BOOL OEMStretchBltROP(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
+                        COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin, RECTL* targetRect,
+                        RECTL* sourceRect, POINTL* maskPoint, ULONG mode, BRUSHOBJ* brush, ROP4 rop) override;
+  BOOL OEMTextOut(SURFOBJ* surface, STROBJ* text, FONTOBJ* font, CLIPOBJ* clip, RECTL* extraRect, RECTL* opaqueRect,
+                  BRUSHOBJ* foreground, BRUSHOBJ* opaque, POINTL* brushOrigin, MIX mix) override;
+
+  // The module gate: false for the driver test tools that must print without this
+  // plug-in's additions.
+  bool IsSupportedPrintingModule(std::uint8_t* pVendorDM, HANDLE hPrinter);
+
+  // Offset of the first match of the current search key in the buffer, or
+  // SEARCH_KEY_STRING_NOT_FOUND.
+  std::int32_t GetSearchKeyStringIndex(const std::uint8_t* buffer, DWORD size);
+  // Writes 'C' over the first byte of every match of the current key; always
+  // SEARCH_KEY_STRING_NOT_FOUND.
+  std::int32_t ReplaceFontNameIfFound(std::uint8_t* buffer, DWORD size);
+  // Makes `key` (at most 31 bytes) the current search key.
+  void SetSearchKey(const char* key);
+
+  // The start-of-page set-up: capture marker or underlay, page origin with the binding
+  // shift, page scale, clip rectangle of a capture, colour space, raster operation.
+  void HandlePCL6StartPageEventforCommandInsertion(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
+
+  // Overlay entry points. Overlays are not built yet: each does nothing.
+  void InitializeOverlayParameters(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
+  void InsertPCLOverlayData(std::uint8_t* pVendorDM, VendorData* pVendorData);
+  HRESULT ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
+                               std::uint8_t* buffer, DWORD size);
+
+  CCommandInsertor* commandInsertor() const { return m_cmdInsertor.get(); }
+  CWaterMarkRenderrer* watermarkRenderer() const { return m_WMRender.get(); }
+  bool searchKeyFound() const { return m_bSearchKeyFound != 0; }
+
+ private:
+  // Creates the command generator on first need, and otherwise points it at this
+  // callback's device, settings, device mode, printer and job.
+  void PrepareCommandInsertor(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
+  // Creates the watermark renderer on first need and hands it this document's values.
+  void PrepareWatermarkRenderer(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
+  // True when the job is being deleted, deleted or restarted.
+  bool JobIsStopping(HANDLE hPrinter, DWORD jobId);
+
+  WString m_strOverlayFile;
+  WString m_strOverlayFileEven;
+  WString m_strOverlayName;
+  std::int32_t m_iSearchKeyCount = OVL_DATA_BEGINS;
+  std::uint8_t m_bSearchKeyFound = 0;
+  std::int32_t m_iSearchKeyLength = 0;
+  char m_szSearchKey[32] = {};
+  IPrintOemDriverUni* m_pDriverServices = nullptr;
+  std::unique_ptr<CCommandInsertor> m_cmdInsertor;
+  std::unique_ptr<CWaterMarkRenderrer> m_WMRender;
+  // Set at every start of document, so that the renderer begins each document with fresh
+  // state.
+  bool m_bDocumentStarted = false;
+};
+
+}  // namespace velmora
