@@ -2,6 +2,7 @@
 // document output, machine switches, and several processes writing at once.
 #include "platform/posix/spooler_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/wait.h>
@@ -246,8 +247,36 @@ TEST_F(StoreTest, WriteAppendsToTheDocumentOutput) {
   EXPECT_EQ(spooler_.StartDocument(printer, Doc("Doc", folder_ + "/missing/job.pxl")), 0u);
   EXPECT_EQ(admin_.ListJobs().value().size(), 1u);
   // A document without an output has nowhere for its bytes.
-  ASSERT_NE(spooler_.StartDocument(printer, Doc("Doc")), 0u);
+  const DWORD abandoned = spooler_.StartDocument(printer, Doc("Doc"));
+  ASSERT_NE(abandoned, 0u);
   EXPECT_FALSE(spooler_.Write(printer, chunk, sizeof chunk, &written));
+  // Closing the handle before the end leaves the job unfinished.
+  ASSERT_TRUE(spooler_.Close(printer));
+  EXPECT_EQ(admin_.ListJobs().value().back().info.jobId, abandoned);
+  EXPECT_EQ(admin_.ListJobs().value().back().info.status, 0u);
+}
+
+TEST_F(StoreTest, DashWritesToStandardOutputAndLeavesItOpen) {
+  HANDLE printer = AddAndOpen("Office");
+  const std::string capture = folder_ + "/stdout";
+  std::fflush(stdout);
+  const int savedStdout = ::dup(STDOUT_FILENO);
+  const int captureFd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(captureFd, 0);
+  ::dup2(captureFd, STDOUT_FILENO);
+  ::close(captureFd);
+
+  DWORD written = 0;
+  const bool started = spooler_.StartDocument(printer, Doc("Doc", "-")) != 0;
+  const bool wrote = spooler_.Write(printer, "PCL", 3, &written);
+  const bool ended = spooler_.EndDocument(printer);
+  const bool stillOpen = ::fcntl(STDOUT_FILENO, F_GETFD) != -1;
+  ::dup2(savedStdout, STDOUT_FILENO);
+  ::close(savedStdout);
+
+  EXPECT_TRUE(started && wrote && ended);
+  EXPECT_TRUE(stillOpen) << "the document must not close standard output";
+  EXPECT_EQ(ReadFile(capture), "PCL");
   spooler_.Close(printer);
 }
 

@@ -83,7 +83,7 @@ std::optional<PrinterValue> WinSpooler::ReadPrinterData(HANDLE printer, const WS
   DWORD needed = 0;
   const DWORD sizeQuery = ::GetPrinterDataW(printer, name, &type, nullptr, 0, &needed);
   if (sizeQuery == ERROR_SUCCESS && needed == 0) return PrinterValue{static_cast<ValueType>(type), {}};
-  if (sizeQuery != ERROR_MORE_DATA && sizeQuery != ERROR_SUCCESS) return std::nullopt;
+  if (sizeQuery != ERROR_MORE_DATA) return std::nullopt;
   std::vector<BYTE> bytes(needed);
   if (::GetPrinterDataW(printer, name, &type, bytes.data(), needed, &needed) != ERROR_SUCCESS) return std::nullopt;
   // A value that shrank between the two calls is returned at its new size.
@@ -92,10 +92,10 @@ std::optional<PrinterValue> WinSpooler::ReadPrinterData(HANDLE printer, const WS
 }
 
 bool WinSpooler::WritePrinterData(HANDLE printer, const WString& valueName, const PrinterValue& value) {
-  std::vector<BYTE> bytes(value.bytes.begin(), value.bytes.end());
-  return ::SetPrinterDataW(printer, const_cast<LPWSTR>(valueName.c_str()), static_cast<DWORD>(value.type),
-                           bytes.empty() ? nullptr : bytes.data(),
-                           static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
+  // SetPrinterDataW only reads the bytes; its parameter is not const in the SDK.
+  auto* bytes = const_cast<BYTE*>(value.bytes.empty() ? nullptr : value.bytes.data());
+  return ::SetPrinterDataW(printer, const_cast<LPWSTR>(valueName.c_str()), static_cast<DWORD>(value.type), bytes,
+                           static_cast<DWORD>(value.bytes.size())) == ERROR_SUCCESS;
 }
 
 bool WinSpooler::DeleteJob(HANDLE printer, DWORD jobId) {
