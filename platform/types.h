@@ -31,6 +31,20 @@ using WStringView = std::basic_string_view<WCHAR>;
 #define NOMINMAX
 #endif
 #include <windows.h>
+// <wingdi.h> defines the device-mode field bits as macros. The plug-in declares the
+// same published names, with the same values, as typed constants in namespace velmora
+// (src/frame/host_interface.h); the macros would turn those declarations into
+// numbers. Add a name here when the plug-in declares another one that <windows.h>
+// defines as a macro.
+#undef DM_ORIENTATION
+#undef DM_PAPERSIZE
+#undef DM_COPIES
+#undef DM_DEFAULTSOURCE
+#undef DM_PRINTQUALITY
+#undef DM_DUPLEX
+#undef DM_YRESOLUTION
+#undef DM_COLLATE
+#undef DM_FORMNAME
 namespace velmora {
 // On Windows the scalar types, result codes and error codes are the SDK's own
 // (S_OK, E_FAIL, SUCCEEDED, ... are its macros).

@@ -1,25 +1,360 @@
-// Placeholder until the printer store lands: every operation fails.
 #include "platform/posix/spooler_store.h"
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/last_error.h"
+#include "platform/posix/store_database.h"
+#include "platform/text_encoding.h"
 
 namespace velmora::platform::posix {
+namespace {
 
-std::string StorePath() {
-  if (const char* path = std::getenv("VELMORA_STORE")) return path;
+using store::Database;
+using store::Statement;
+using store::WriteTransaction;
+
+// Thread error codes the store reports (published values).
+constexpr DWORD kErrorInvalidHandle = 6;
+constexpr DWORD kErrorWriteFault = 29;
+constexpr DWORD kErrorPrintCancelled = 63;
+constexpr DWORD kErrorOpenFailed = 110;
+constexpr DWORD kErrorInvalidPrinterName = 1801;
+constexpr DWORD kErrorFileNotFound = 2;
+constexpr DWORD kErrorCanNotComplete = 1003;
+
+// The job status bits DeleteJob sets.
+constexpr DWORD kDeletedBits = JOB_STATUS_DELETING | JOB_STATUS_DELETED;
+
+// Fails a call: sets the thread's last error and returns `result`.
+template <typename T>
+T Fail(DWORD error, T result) {
+  SetLastError(error);
+  return result;
+}
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') return home;
+  if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return entry->pw_dir;
+  }
   return {};
 }
-HANDLE StoreSpooler::Open(const WString&, DWORD) { return nullptr; }
-bool StoreSpooler::Close(HANDLE) { return false; }
-std::optional<WString> StoreSpooler::PrinterName(HANDLE) { return std::nullopt; }
-std::optional<JobInfo> StoreSpooler::Job(HANDLE, DWORD) { return std::nullopt; }
-std::optional<PrinterValue> StoreSpooler::ReadPrinterData(HANDLE, const WString&) { return std::nullopt; }
-bool StoreSpooler::WritePrinterData(HANDLE, const WString&, const PrinterValue&) { return false; }
-bool StoreSpooler::DeleteJob(HANDLE, DWORD) { return false; }
-DWORD StoreSpooler::StartDocument(HANDLE, const DocInfo&) { return 0; }
-bool StoreSpooler::EndDocument(HANDLE) { return false; }
-bool StoreSpooler::Write(HANDLE, const void*, DWORD, DWORD*) { return false; }
-std::optional<DWORD> StoreSpooler::ClientProcessId() { return std::nullopt; }
-MachineSwitch ReadStoreMachineSwitch(const WString&) { return MachineSwitch{false, std::nullopt}; }
+
+// The login name of the current user, for jobs whose document names none.
+std::optional<std::string> LoginName() {
+  if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_name != nullptr) {
+    return std::string(entry->pw_name);
+  }
+  if (const char* user = std::getenv("USER"); user != nullptr && user[0] != '\0') return std::string(user);
+  return std::nullopt;
+}
+
+// This machine as the spooler names it: two backslashes, then the host name.
+std::optional<std::string> MachineName() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return std::nullopt;
+  return std::string("\\\\") + host;
+}
+
+// Writes all bytes to a descriptor, retrying interrupted and short writes. Returns the
+// count written; less than `count` only on an error (errno says which).
+std::size_t WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd, bytes + done, count - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
+    break;
+  }
+  return done;
+}
+
+void BindOptional(Statement& statement, int index, const std::optional<std::string>& text) {
+  if (text) {
+    statement.Bind(index, *text);
+  } else {
+    statement.BindNull(index);
+  }
+}
+
+}  // namespace
+
+// One open printer. The spooler owns it from Open until Close.
+struct StoreSpooler::Handle {
+  std::mutex mutex;  // one call at a time on this handle
+  WString printerName;
+  std::int64_t printerId = 0;
+  Database db;
+  DWORD jobId = 0;        // the document started on this handle; 0: none
+  int outputFd = -1;      // where Write puts the document's bytes
+  bool ownsOutput = false;
+
+  // Closes the document's output. False when closing reported a lost write.
+  bool CloseOutput() {
+    const bool owned = ownsOutput;
+    const int fd = outputFd;
+    outputFd = -1;
+    ownsOutput = false;
+    jobId = 0;
+    if (!owned || fd < 0) return true;
+    return ::close(fd) == 0;
+  }
+};
+
+std::string StorePath() {
+  if (const char* path = std::getenv("VELMORA_STORE"); path != nullptr && path[0] != '\0') return path;
+  // Relative XDG folders are to be ignored, as the base-directory rules say.
+  std::string state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
+    state = xdg;
+  } else if (std::string home = HomeFolder(); !home.empty()) {
+    state = home + "/.local/state";
+  } else {
+    return {};
+  }
+  while (state.size() > 1 && state.back() == '/') state.pop_back();
+  return state + "/velmora/spooler.db";
+}
+
+StoreSpooler::StoreSpooler() = default;
+
+StoreSpooler::~StoreSpooler() {
+  for (auto& [raw, handle] : handles_) handle->CloseOutput();
+}
+
+std::shared_ptr<StoreSpooler::Handle> StoreSpooler::Find(HANDLE printer) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(printer);
+  if (it == handles_.end()) return nullptr;
+  return it->second;
+}
+
+HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
+  std::string error;
+  std::optional<Database> db = Database::OpenForWriting(StorePath(), &error);
+  if (!db) return Fail(kErrorOpenFailed, HANDLE{nullptr});
+  Statement find(db->handle(), "SELECT id, name FROM printers WHERE name = ?");
+  find.Bind(1, Utf16ToUtf8(printerName));
+  if (find.Step() != SQLITE_ROW) return Fail(kErrorInvalidPrinterName, HANDLE{nullptr});
+
+  auto handle = std::make_shared<Handle>();
+  handle->printerId = find.Int(0);
+  handle->printerName = Utf8ToUtf16(find.Text(1));
+  handle->db = std::move(*db);
+  HANDLE raw = handle.get();
+  std::lock_guard lock(mutex_);
+  handles_.emplace(raw, std::move(handle));
+  return raw;
+}
+
+bool StoreSpooler::Close(HANDLE printer) {
+  std::shared_ptr<Handle> handle;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(printer);
+    if (it == handles_.end()) return Fail(kErrorInvalidHandle, false);
+    handle = std::move(it->second);
+    handles_.erase(it);
+  }
+  // An unfinished document stays as it is: its job is not marked complete.
+  std::lock_guard lock(handle->mutex);
+  return handle->CloseOutput();
+}
+
+std::optional<WString> StoreSpooler::PrinterName(HANDLE printer) {
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, std::optional<WString>{});
+  std::lock_guard lock(handle->mutex);
+  // The printer may have been removed since it was opened.
+  Statement find(handle->db.handle(), "SELECT name FROM printers WHERE id = ?");
+  find.Bind(1, handle->printerId);
+  if (find.Step() != SQLITE_ROW) return Fail(kErrorInvalidPrinterName, std::optional<WString>{});
+  return Utf8ToUtf16(find.Text(0));
+}
+
+std::optional<JobInfo> StoreSpooler::Job(HANDLE printer, DWORD jobId) {
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, std::optional<JobInfo>{});
+  std::lock_guard lock(handle->mutex);
+  Statement find(handle->db.handle(),
+                 std::string("SELECT ") + store::kJobColumns +
+                     " FROM jobs j JOIN printers p ON p.id = j.printer WHERE j.id = ? AND j.printer = ?");
+  find.Bind(1, std::int64_t{jobId}).Bind(2, handle->printerId);
+  if (find.Step() != SQLITE_ROW) return Fail(ERROR_INVALID_PARAMETER, std::optional<JobInfo>{});
+  return store::ReadJob(find);
+}
+
+std::optional<PrinterValue> StoreSpooler::ReadPrinterData(HANDLE printer, const WString& valueName) {
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, std::optional<PrinterValue>{});
+  std::lock_guard lock(handle->mutex);
+  Statement find(handle->db.handle(), "SELECT type, bytes FROM printer_data WHERE printer = ? AND name = ?");
+  find.Bind(1, handle->printerId).Bind(2, Utf16ToUtf8(valueName));
+  if (find.Step() != SQLITE_ROW) return Fail(kErrorFileNotFound, std::optional<PrinterValue>{});
+  return store::ReadValue(find, 0);
+}
+
+bool StoreSpooler::WritePrinterData(HANDLE printer, const WString& valueName, const PrinterValue& value) {
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, false);
+  std::lock_guard lock(handle->mutex);
+  // Selecting the printer's row makes the write a no-op when the printer was removed
+  // meanwhile, instead of leaving a value that belongs to no printer.
+  Statement write(handle->db.handle(),
+                  "INSERT OR REPLACE INTO printer_data (printer, name, type, bytes) "
+                  "SELECT id, ?, ?, ? FROM printers WHERE id = ?");
+  write.Bind(1, Utf16ToUtf8(valueName))
+      .Bind(2, std::int64_t{static_cast<DWORD>(value.type)})
+      .BindBlob(3, value.bytes)
+      .Bind(4, handle->printerId);
+  if (!write.Run()) return Fail(kErrorCanNotComplete, false);
+  if (handle->db.Changes() == 0) return Fail(kErrorInvalidPrinterName, false);
+  return true;
+}
+
+bool StoreSpooler::DeleteJob(HANDLE printer, DWORD jobId) {
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, false);
+  std::lock_guard lock(handle->mutex);
+  Statement update(handle->db.handle(), "UPDATE jobs SET status = status | ? WHERE id = ? AND printer = ?");
+  update.Bind(1, std::int64_t{kDeletedBits}).Bind(2, std::int64_t{jobId}).Bind(3, handle->printerId);
+  if (!update.Run()) return Fail(kErrorCanNotComplete, false);
+  if (handle->db.Changes() == 0) return Fail(ERROR_INVALID_PARAMETER, false);
+  return true;
+}
+
+DWORD StoreSpooler::StartDocument(HANDLE printer, const DocInfo& doc) {
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, DWORD{0});
+  std::lock_guard lock(handle->mutex);
+  if (handle->jobId != 0) return Fail(kErrorCanNotComplete, DWORD{0});
+
+  const std::string output = Utf16ToUtf8(doc.outputFile);
+  const std::optional<std::string> user = doc.userName.empty() ? LoginName() : Utf16ToUtf8(doc.userName);
+  const std::optional<std::string> machine =
+      doc.machineName.empty() ? MachineName() : Utf16ToUtf8(doc.machineName);
+
+  // The job row and the output appear together: the row is committed only once the
+  // output is open, so a failed start leaves no job behind.
+  WriteTransaction transaction(handle->db);
+  if (!transaction.ok()) return Fail(kErrorCanNotComplete, DWORD{0});
+  Statement insert(handle->db.handle(),
+                   "INSERT INTO jobs (printer, document, user, machine, status, output) "
+                   "SELECT id, ?, ?, ?, 0, ? FROM printers WHERE id = ?");
+  insert.Bind(1, Utf16ToUtf8(doc.documentName));
+  BindOptional(insert, 2, user);
+  BindOptional(insert, 3, machine);
+  BindOptional(insert, 4, output.empty() ? std::nullopt : std::optional<std::string>(output));
+  insert.Bind(5, handle->printerId);
+  if (!insert.Run()) return Fail(kErrorCanNotComplete, DWORD{0});
+  if (handle->db.Changes() == 0) return Fail(kErrorInvalidPrinterName, DWORD{0});
+  const std::int64_t jobId = handle->db.LastInsertRowId();
+
+  int fd = -1;
+  bool owned = false;
+  if (output == "-") {
+    fd = STDOUT_FILENO;
+  } else if (!output.empty()) {
+    fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(kErrorOpenFailed, DWORD{0});
+    owned = true;
+  }
+  if (!transaction.Commit()) {
+    if (owned) ::close(fd);
+    return Fail(kErrorCanNotComplete, DWORD{0});
+  }
+  handle->jobId = static_cast<DWORD>(jobId);
+  handle->outputFd = fd;
+  handle->ownsOutput = owned;
+  return handle->jobId;
+}
+
+bool StoreSpooler::EndDocument(HANDLE printer) {
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, false);
+  std::lock_guard lock(handle->mutex);
+  if (handle->jobId == 0) return Fail(kErrorCanNotComplete, false);
+  const std::int64_t jobId = handle->jobId;
+  // A close that reports an error means bytes may be lost: the job is not complete.
+  if (!handle->CloseOutput()) return Fail(kErrorWriteFault, false);
+  // A deleted job stays deleted; it does not become complete.
+  Statement update(handle->db.handle(),
+                   "UPDATE jobs SET status = status | ? WHERE id = ? AND (status & ?) = 0");
+  update.Bind(1, std::int64_t{JOB_STATUS_COMPLETE}).Bind(2, jobId).Bind(3, std::int64_t{JOB_STATUS_DELETED});
+  if (!update.Run()) return Fail(kErrorCanNotComplete, false);
+  return true;
+}
+
+bool StoreSpooler::Write(HANDLE printer, const void* bytes, DWORD count, DWORD* written) {
+  if (written != nullptr) *written = 0;
+  auto handle = Find(printer);
+  if (!handle) return Fail(kErrorInvalidHandle, false);
+  std::lock_guard lock(handle->mutex);
+  if (handle->jobId == 0 || handle->outputFd < 0) return Fail(kErrorCanNotComplete, false);
+  if (bytes == nullptr && count != 0) return Fail(ERROR_INVALID_PARAMETER, false);
+
+  // Another process (or handle) may have deleted the job since the last write.
+  Statement status(handle->db.handle(), "SELECT status FROM jobs WHERE id = ?");
+  status.Bind(1, std::int64_t{handle->jobId});
+  if (status.Step() != SQLITE_ROW) return Fail(kErrorPrintCancelled, false);
+  if ((static_cast<DWORD>(status.Int(0)) & kDeletedBits) != 0) return Fail(kErrorPrintCancelled, false);
+
+  const std::size_t done = WriteAll(handle->outputFd, static_cast<const std::uint8_t*>(bytes), count);
+  if (written != nullptr) *written = static_cast<DWORD>(done);
+  if (done != count) return Fail(kErrorWriteFault, false);
+  return true;
+}
+
+std::optional<DWORD> StoreSpooler::ClientProcessId() {
+  const char* text = std::getenv("VELMORA_CLIENT_PID");
+  if (text == nullptr || *text < '0' || *text > '9') return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long pid = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || pid == 0 || pid > 0xFFFFFFFFull) return std::nullopt;
+  return static_cast<DWORD>(pid);
+}
+
+MachineSwitch ReadStoreMachineSwitch(const WString& name) {
+  const std::string path = StorePath();
+  if (path.empty()) return MachineSwitch{false, std::nullopt};
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    // Nothing there yet is a store without values; anything else is unreachable.
+    return MachineSwitch{errno == ENOENT, std::nullopt};
+  }
+  std::string error;
+  std::optional<Database> db = Database::OpenForReading(path, &error);
+  if (!db) return MachineSwitch{false, std::nullopt};
+
+  Statement find(db->handle(), "SELECT bytes FROM machine_values WHERE name = ?");
+  if (!find.ok()) {
+    // A database that has no values table yet (an empty file) has no values.
+    Statement table(db->handle(), "SELECT 1 FROM sqlite_master WHERE name = 'machine_values'");
+    return MachineSwitch{table.ok() && table.Step() == SQLITE_DONE, std::nullopt};
+  }
+  find.Bind(1, Utf16ToUtf8(name));
+  const int rc = find.Step();
+  if (rc == SQLITE_DONE) return MachineSwitch{true, std::nullopt};
+  if (rc != SQLITE_ROW) return MachineSwitch{false, std::nullopt};
+  const std::vector<std::uint8_t> bytes = find.Blob(0);
+  if (bytes.size() != 4) return MachineSwitch{true, std::nullopt};
+  const std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                              (static_cast<std::uint32_t>(bytes[2]) << 16) |
+                              (static_cast<std::uint32_t>(bytes[3]) << 24);
+  return MachineSwitch{true, value};
+}
 
 }  // namespace velmora::platform::posix
