@@ -339,4 +339,111 @@ class IPrintOemDriverUni : public IUnknown {
                                                              DWORD size, DWORD wait) = 0;
 };
 
+
+// ---------------------------------------------------------------------------------------
+// The host's rendering plug-in interface, IPrintOemUni3 with its bases, slots in the
+// published order (0-29). The host calls the plug-in through it.
+
+struct GDIINFO;
+struct DEVINFO;
+struct IPPARAMS;
+struct OEMMEMORYUSAGE;
+struct UNIFONTOBJ;
+struct FINVOCATION;
+struct BITMAPINFOHEADER;
+using HSURF = HANDLE;
+using HGLYPH = ULONG;
+
+class IPrintOemUni3 : public IUnknown {
+ public:
+  // IPrintOemEngine
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE GetInfo(DWORD mode, void* buffer, DWORD size, DWORD* needed) = 0;  // 3
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DevMode(DWORD mode, OEMDMPARAM* param) = 0;                       // 4
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE EnableDriver(DWORD driverVersion, DWORD size,
+                                                         DRVENABLEDATA* enableData) = 0;                      // 5
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DisableDriver() = 0;                                              // 6
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE EnablePDEV(DEVOBJ* pdevobj, WCHAR* printerName, ULONG patternCount,
+                                                       HSURF* patterns, ULONG gdiInfoSize, GDIINFO* gdiInfo,
+                                                       ULONG devInfoSize, DEVINFO* devInfo,
+                                                       DRVENABLEDATA* enableData, void** pdevOEM) = 0;       // 7
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DisablePDEV(DEVOBJ* pdevobj) = 0;                                 // 8
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE ResetPDEV(DEVOBJ* oldDevice, DEVOBJ* newDevice) = 0;              // 9
+  // IPrintOemUni
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE PublishDriverInterface(IUnknown* driverInterface) = 0;            // 10
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE GetImplementedMethod(const char* methodName) = 0;                 // 11
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DriverDMS(void* deviceObject, void* buffer, DWORD size,
+                                                      DWORD* needed) = 0;                                     // 12
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE CommandCallback(DEVOBJ* pdevobj, DWORD callbackId, DWORD count,
+                                                            DWORD* parameters, int* result) = 0;              // 13
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE ImageProcessing(DEVOBJ* pdevobj, BYTE* sourceBitmap,
+                                                            BITMAPINFOHEADER* bitmapHeader, BYTE* colorTable,
+                                                            DWORD callbackId, IPPARAMS* parameters,
+                                                            BYTE** result) = 0;                               // 14
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE FilterGraphics(DEVOBJ* pdevobj, BYTE* buffer, DWORD length) = 0;  // 15
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE Compression(DEVOBJ* pdevobj, BYTE* in, BYTE* out, DWORD inLength,
+                                                        DWORD outLength, int* result) = 0;                    // 16
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE HalftonePattern(DEVOBJ* pdevobj, BYTE* pattern, DWORD patternX,
+                                                            DWORD patternY, DWORD patternCount,
+                                                            DWORD callbackId, BYTE* resource,
+                                                            DWORD resourceSize) = 0;                          // 17
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE MemoryUsage(DEVOBJ* pdevobj, OEMMEMORYUSAGE* usage) = 0;          // 18
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE TTYGetInfo(DEVOBJ* pdevobj, DWORD index, void* output, DWORD size,
+                                                       DWORD* needed) = 0;                                    // 19
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DownloadFontHeader(DEVOBJ* pdevobj, UNIFONTOBJ* font,
+                                                               DWORD* result) = 0;                            // 20
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DownloadCharGlyph(DEVOBJ* pdevobj, UNIFONTOBJ* font, HGLYPH glyph,
+                                                              DWORD* width, DWORD* result) = 0;               // 21
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE TTDownloadMethod(DEVOBJ* pdevobj, UNIFONTOBJ* font,
+                                                             DWORD* result) = 0;                              // 22
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE OutputCharStr(DEVOBJ* pdevobj, UNIFONTOBJ* font, DWORD type,
+                                                          DWORD count, void* glyphs) = 0;                     // 23
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE SendFontCmd(DEVOBJ* pdevobj, UNIFONTOBJ* font,
+                                                        FINVOCATION* invocation) = 0;                         // 24
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE TextOutAsBitmap(SURFOBJ* surface, STROBJ* text, FONTOBJ* font,
+                                                            CLIPOBJ* clip, RECTL* extra, RECTL* opaque,
+                                                            BRUSHOBJ* foreground, BRUSHOBJ* background,
+                                                            POINTL* origin, MIX mix) = 0;                     // 25
+  // IPrintOemUni2
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE WritePrinter(DEVOBJ* pdevobj, void* buffer, DWORD size,
+                                                         DWORD* written) = 0;                                 // 26
+  // IPrintOemUni3
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DownloadPattern(DEVOBJ* pdevobj, SURFOBJ* pattern,
+                                                            LONG patternId) = 0;                              // 27
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE GetPDEVAdjustment(DEVOBJ* pdevobj, DWORD adjustmentType, void* buffer,
+                                                              DWORD size, BOOL* done) = 0;                    // 28
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE SetBandSize(DEVOBJ* pdevobj, DWORD format, DWORD resolution,
+                                                        DWORD* bandSize) = 0;                                 // 29
+};
+
+// IClassFactory, slots 3-4 after IUnknown.
+class IClassFactory : public IUnknown {
+ public:
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE CreateInstance(IUnknown* outer, const GUID& riid, void** object) = 0;
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
+};
+
+// The two exports of the module.
+using PFN_DllGetClassObject = HRESULT (*)(const GUID& clsid, const GUID& iid, void** object);
+using PFN_DllCanUnloadNow = HRESULT (*)();
+
+// Private escape codes received through the device context.
+inline constexpr ULONG ESCAPE_SPECIAL_PAGE_KIND = 2458;
+inline constexpr ULONG ESCAPE_WATERMARK_DC = 2462;
+inline constexpr ULONG ESCAPE_SCALE = 2463;
+inline constexpr ULONG ESCAPE_PAGE_TOTAL = 2466;
+inline constexpr ULONG ESCAPE_CELL_RECT = 2468;
+inline constexpr ULONG ESCAPE_PAGES_PER_SHEET = 2469;
+
+// The hooked host functions' signatures.
+using PFN_DrvCopyBits = BOOL (*)(SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*);
+using PFN_DrvPlgBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*, POINTL*,
+                               void* /*POINTFIX*/, RECTL*, POINTL*, ULONG);
+using PFN_DrvTransparentBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, RECTL*, ULONG, ULONG);
+using PFN_DrvLineTo = BOOL (*)(SURFOBJ*, CLIPOBJ*, BRUSHOBJ*, LONG, LONG, LONG, LONG, RECTL*, MIX);
+using PFN_DrvStartDoc = BOOL (*)(SURFOBJ*, WCHAR*, DWORD);
+using PFN_DrvEndDoc = BOOL (*)(SURFOBJ*, ULONG);
+using PFN_DrvStartPage = BOOL (*)(SURFOBJ*);
+using PFN_DrvSendPage = BOOL (*)(SURFOBJ*);
+using PFN_DrvEscape = ULONG (*)(SURFOBJ*, ULONG, ULONG, void*, ULONG, void*);
+
 }  // namespace velmora
