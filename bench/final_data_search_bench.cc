@@ -191,6 +191,9 @@ void FinalDataPath(benchmark::State& state) {
   std::array<std::uint8_t, kVendorRecordSize> record{};
   StampVendorHeader(record.data());
   FillVendorDefaults(record.data() + kVendorHeaderSize);
+  // A capture job waiting for its begin marker: every buffer gets the font-name pass and
+  // the marker search, the whole work of the final-data path.
+  VendorSettings(record.data() + kVendorHeaderSize).set_dwOverlayMode(CREATE_OVERLAY);
   DEVMODEW devmode{};
   devmode.dmSize = sizeof(DEVMODEW);
   DEVOBJ device{};

@@ -23,16 +23,6 @@ std::string HeaderText(WStringView text) {
   return converted;
 }
 
-// Appends bytes to the overlay file, creating it when missing. False when it cannot be
-// opened or written.
-bool AppendToOverlay(const WString& path, const std::uint8_t* bytes, std::size_t count) {
-  std::FILE* file = platform::OpenFileW(path, "ab");
-  if (file == nullptr) return false;
-  const bool written = count == 0 || std::fwrite(bytes, 1, count, file) == count;
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
-}
-
 }  // namespace
 
 std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation,
@@ -89,56 +79,97 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   ReplaceFontNameIfFound(buffer, size);
   if (m_iSearchKeyCount != OVL_DATA_BEGINS && m_iSearchKeyCount != OVL_DATA_VALID) return 0;
 
-  // The data seen so far that is not yet settled, followed by this buffer: a marker or a
-  // font name that the host's buffering split is whole here.
-  std::vector<std::uint8_t> window;
-  window.reserve(m_captureCarry.size() + size);
-  window.insert(window.end(), m_captureCarry.begin(), m_captureCarry.end());
-  window.insert(window.end(), buffer, buffer + size);
-  SetSearchKey(kOverlayFontKey);
-  ReplaceFontNameIfFound(window.data(), static_cast<DWORD>(window.size()));
-  const std::size_t holdBack = std::min(window.size(), kOverlayMaxKeyLength - 1);
+  // The capture reads the job data as one stream: the bytes carried over from earlier
+  // buffers (never more than a key less one byte), then this buffer. Positions below are
+  // stream positions; a marker or font name the host's buffering split is whole there.
+  std::vector<std::uint8_t>& carry = m_captureCarry;
+  const std::size_t carried = carry.size();
+  const std::size_t total = carried + size;
+  auto at = [&](std::size_t position) { return position < carried ? carry[position] : buffer[position - carried]; };
+
+  // The seam: the carried bytes and the first bytes of the buffer, where a split key lies.
+  std::uint8_t seam[2 * kOverlayMaxKeyLength];
+  const std::size_t seamLength = carried + std::min<std::size_t>(size, kOverlayMaxKeyLength - 1);
+  for (std::size_t i = 0; i < seamLength; ++i) seam[i] = at(i);
+  if (carried > 0) {
+    SetSearchKey(kOverlayFontKey);
+    ReplaceFontNameIfFound(seam, static_cast<DWORD>(seamLength));
+    std::copy(seam, seam + carried, carry.begin());
+  }
+  // The first match of a key starting at or after `from`, or nothing.
+  auto find = [&](const char* key, std::size_t from) -> std::optional<std::size_t> {
+    SetSearchKey(key);
+    if (from < carried) {
+      const std::int32_t found = GetSearchKeyStringIndex(seam + from, static_cast<DWORD>(seamLength - from));
+      if (found >= 0 && from + static_cast<std::size_t>(found) < carried) return from + static_cast<std::size_t>(found);
+    }
+    const std::size_t start = std::max(from, carried) - carried;
+    const std::int32_t found = GetSearchKeyStringIndex(buffer + start, static_cast<DWORD>(size - start));
+    if (found < 0) return std::nullopt;
+    return carried + start + static_cast<std::size_t>(found);
+  };
+  // Keeps the stream's last bytes from `from` on, at most a key less one byte of them.
+  auto carryFrom = [&](std::size_t from) {
+    from = std::max(from, total - std::min(total, kOverlayMaxKeyLength - 1));
+    std::vector<std::uint8_t> kept;
+    for (std::size_t i = from; i < total; ++i) kept.push_back(at(i));
+    carry.swap(kept);
+  };
 
   const std::int32_t stateBefore = m_iSearchKeyCount;
   std::size_t copyFrom = 0;
   if (m_iSearchKeyCount == OVL_DATA_BEGINS) {
-    SetSearchKey(kOverlayBeginMarker);
-    const std::int32_t begin = GetSearchKeyStringIndex(window.data(), static_cast<DWORD>(window.size()));
+    const auto begin = find(kOverlayBeginMarker, 0);
     m_bSearchKeyFound = 0;
-    if (begin < 0) {
-      m_captureCarry.assign(window.end() - static_cast<std::ptrdiff_t>(holdBack), window.end());
+    if (!begin) {
+      carryFrom(0);
       return 0;
     }
-    copyFrom = static_cast<std::size_t>(begin) + (sizeof kOverlayBeginMarker - 1);
+    copyFrom = *begin + (sizeof kOverlayBeginMarker - 1);
     m_iSearchKeyCount = OVL_DATA_VALID;
   }
-
-  SetSearchKey(kOverlayEndMarker);
-  const std::int32_t end = GetSearchKeyStringIndex(window.data() + copyFrom,
-                                                   static_cast<DWORD>(window.size() - copyFrom));
+  const auto end = find(kOverlayEndMarker, copyFrom);
   m_bSearchKeyFound = 0;
   std::size_t copyTo = 0;
-  if (end >= 0) {
-    copyTo = copyFrom + static_cast<std::size_t>(end);
+  if (end) {
+    copyTo = *end;
     m_iSearchKeyCount = OVL_DATA_ENDS;
   } else {
-    copyTo = std::max(copyFrom, window.size() - holdBack);
+    copyTo = std::max(copyFrom, total - std::min(total, kOverlayMaxKeyLength - 1));
   }
 
-  if (!AppendToOverlay(m_strOverlayFile, window.data() + copyFrom, copyTo - copyFrom)) {
+  // Appends stream bytes [copyFrom, copyTo): the carried part, then the buffer's part.
+  bool written = true;
+  {
+    std::FILE* file = platform::OpenFileW(m_strOverlayFile, "ab");
+    written = file != nullptr;
+    if (file != nullptr) {
+      if (copyFrom < std::min(copyTo, carried)) {
+        const std::size_t n = std::min(copyTo, carried) - copyFrom;
+        written = std::fwrite(carry.data() + copyFrom, 1, n, file) == n;
+      }
+      const std::size_t from = std::max(copyFrom, carried);
+      if (written && copyTo > from) {
+        const std::size_t n = copyTo - from;
+        written = std::fwrite(buffer + (from - carried), 1, n, file) == n;
+      }
+      written = std::fclose(file) == 0 && written;
+    }
+  }
+  if (!written) {
     LogMessage(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay file cannot be written\r\n"));
     m_iSearchKeyCount = stateBefore;
-    m_captureCarry.assign(window.end() - static_cast<std::ptrdiff_t>(holdBack), window.end());
+    carryFrom(0);
     return 1;
   }
   if (m_iSearchKeyCount == OVL_DATA_ENDS) {
     m_iSearchKeyCount = OVL_DATA_DONE;
-    m_captureCarry.clear();
+    carry.clear();
     if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 1;
     LogMessage(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => overlay captured\r\n"));
     return 0;
   }
-  m_captureCarry.assign(window.begin() + static_cast<std::ptrdiff_t>(copyTo), window.end());
+  carryFrom(copyTo);
   return 0;
 }
 
