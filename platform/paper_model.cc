@@ -6,11 +6,8 @@
 #include "platform/text_encoding.h"
 
 namespace velmora::platform {
-namespace {
 
-// Compares two UTF-8 texts, ignoring the case of ASCII letters only (as form names
-// compare); other characters must match exactly.
-bool EqualsNoCase(std::string_view a, std::string_view b) {
+bool SameFormName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -18,8 +15,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
-
-}  // namespace
 
 const PaperModel& GenericPaperModel() {
   static const PaperModel model{
@@ -55,7 +50,7 @@ DeviceFigures FiguresFor(const PaperModel& model, const PageSetup& setup) {
   // match the device mode's UTF-16 name.
   const std::string formName = Utf16ToUtf8(setup.formName);
   for (const auto& candidate : model.papers) {
-    if (!formName.empty() && EqualsNoCase(formName, candidate.formName)) {
+    if (!formName.empty() && SameFormName(formName, candidate.formName)) {
       paper = &candidate;
       break;
     }

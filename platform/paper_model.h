@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/device_caps.h"
@@ -21,6 +22,10 @@ struct PaperModel {
   std::vector<int> resolutions;  // dots per inch the printer takes
   double marginMm = 4.2;         // hardware margin on every edge
 };
+
+// Whether two form names (UTF-8) are the same, ignoring the case of ASCII letters only,
+// as form names compare.
+bool SameFormName(std::string_view a, std::string_view b);
 
 // The generic model: A4, Letter, Legal and the sizes of the paper table, 600 and 1200
 // dpi, 4.2 mm margins.

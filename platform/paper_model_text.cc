@@ -100,15 +100,6 @@ std::optional<double> ReadMillimetres(const Token& token) {
   return value;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // Why a form name cannot be used, or empty when it can.
 std::string InvalidFormName(const std::string& name) {
   if (name.empty()) return "the form name is empty";
@@ -127,7 +118,7 @@ std::string ReadPaper(const std::vector<Token>& tokens, PaperModel* model) {
   const std::string& name = tokens[1].text;
   if (std::string invalid = InvalidFormName(name); !invalid.empty()) return invalid;
   for (const auto& paper : model->papers) {
-    if (EqualsNoCase(paper.formName, name)) return "the form name '" + name + "' is already given";
+    if (SameFormName(paper.formName, name)) return "the form name '" + name + "' is already given";
   }
   const std::optional<long> code = ReadWhole(tokens[2], kMaxPaperCode);
   if (!code) return "paper code '" + tokens[2].text + "' is not a whole number from 0 to 32767";

@@ -10,6 +10,7 @@
 #include "platform/paper_model_text.h"
 #include "platform/posix/spooler_store.h"
 #include "platform/text_encoding.h"
+#include "src/support/text.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 #include "tools/velmora/printer_values.h"
@@ -28,15 +29,6 @@ constexpr const char* kLoggingSwitch = "EnableLogging";
 WString W(std::string_view text) { return platform::Utf8ToUtf16(text); }
 std::string U(WStringView text) { return platform::Utf16ToUtf8(text); }
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 // The value of a store result, or its message as the command's error.
 template <typename T>
@@ -77,7 +69,7 @@ PaperModel LoadModel(const std::string& path) {
 // The printer's name as the store spells it, found ignoring ASCII case.
 std::string StoredName(PrinterStore& store, const std::string& name) {
   for (const WString& stored : Must(store.ListPrinters())) {
-    if (EqualsNoCase(U(stored), name)) return U(stored);
+    if (text::EqualsNoCase(U(stored), name)) return U(stored);
   }
   return name;
 }
@@ -162,7 +154,7 @@ std::vector<Assignment> ReadAssignments(const std::vector<std::string>& argument
     const std::string name = argument.substr(0, equals);
     std::string data = argument.substr(equals + 1);
     auto known = std::find_if(assignments.begin(), assignments.end(),
-                              [&name](const Assignment& a) { return EqualsNoCase(a.name, name); });
+                              [&name](const Assignment& a) { return text::EqualsNoCase(a.name, name); });
     if (known == assignments.end()) {
       assignments.push_back({name, {std::move(data)}});
     } else {
@@ -217,7 +209,7 @@ void RunUnset() {
   // Every value must exist before any is removed.
   for (const auto& name : options.arguments) {
     const bool present = std::any_of(values.begin(), values.end(),
-                                     [&name](const NamedValue& v) { return EqualsNoCase(U(v.first), name); });
+                                     [&name](const NamedValue& v) { return text::EqualsNoCase(U(v.first), name); });
     if (!present) {
       throw CommandError("printer " + Quoted(options.name) + " has no value " + Quoted(name) + "; nothing was removed");
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/text_encoding.h"
+#include "src/support/text.h"
 #include "tools/velmora/file_io.h"
 
 namespace velmora::cli {
@@ -48,15 +49,6 @@ constexpr std::array<std::pair<DWORD, std::string_view>, 15> kStatusWords{{
     {0x2000, "retained"},
     {0x4000, "rendering locally"},
 }};
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
@@ -121,7 +113,7 @@ std::vector<std::uint8_t> EncodeMultiText(std::string_view valueName, const std:
       entries.push_back(std::move(entry));
     }
   }
-  if (EqualsNoCase(valueName, "ModuleName")) {
+  if (text::EqualsNoCase(valueName, "ModuleName")) {
     if (entries.size() != 1) throw CommandError("value 'ModuleName' takes exactly one module name");
     std::vector<std::uint8_t> bytes;
     AppendUtf16Le(bytes, entries.front());
@@ -202,12 +194,12 @@ const char* KindName(ValueKind kind) {
 
 std::optional<ValueKind> KnownValueKind(std::string_view valueName) {
   for (const auto& known : kKnownValues) {
-    if (EqualsNoCase(known.name, valueName)) return known.kind;
+    if (text::EqualsNoCase(known.name, valueName)) return known.kind;
   }
   return std::nullopt;
 }
 
-bool IsPaperModelValue(std::string_view valueName) { return EqualsNoCase(valueName, "PaperModel"); }
+bool IsPaperModelValue(std::string_view valueName) { return text::EqualsNoCase(valueName, "PaperModel"); }
 
 PrinterValue EncodeValue(std::string_view valueName, ValueKind kind, const std::vector<std::string>& pieces) {
   if (kind == ValueKind::kMultiText) return PrinterValue{ValueType::kMultiString, EncodeMultiText(valueName, pieces)};
