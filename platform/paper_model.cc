@@ -3,21 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
-namespace velmora::platform {
-namespace {
+#include "platform/text_encoding.h"
 
-bool EqualsNoCase(WStringView a, std::string_view b) {
+namespace velmora::platform {
+
+bool SameFormName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
   for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char32_t c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
-    if (lower(static_cast<char32_t>(a[i])) != lower(static_cast<char32_t>(static_cast<unsigned char>(b[i])))) {
-      return false;
-    }
+    if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
 }
-
-}  // namespace
 
 const PaperModel& GenericPaperModel() {
   static const PaperModel model{
@@ -49,8 +46,11 @@ const PaperModel& GenericPaperModel() {
 
 DeviceFigures FiguresFor(const PaperModel& model, const PageSetup& setup) {
   const PaperSize* paper = nullptr;
+  // Form names outside ASCII are compared in UTF-8, so a model's own non-ASCII names
+  // match the device mode's UTF-16 name.
+  const std::string formName = Utf16ToUtf8(setup.formName);
   for (const auto& candidate : model.papers) {
-    if (!setup.formName.empty() && EqualsNoCase(setup.formName, candidate.formName)) {
+    if (!formName.empty() && SameFormName(formName, candidate.formName)) {
       paper = &candidate;
       break;
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -48,10 +49,10 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
 class CliSettings : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("velmora-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    // A folder of its own: other checkouts may run the same test at the same time.
+    std::string pattern = (fs::temp_directory_path() / "velmora-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
   }
   void TearDown() override { fs::remove_all(dir); }
   std::string P(const char* name) { return (dir / name).string(); }

@@ -1,4 +1,6 @@
-// Device figures on POSIX: the printer's paper model, or the built-in generic model.
+// Device figures on POSIX: the printer's own paper model from the printer store (its
+// "PaperModel" text value), or the built-in generic model when it has none or its model
+// is malformed.
 #pragma once
 
 #include "platform/device_caps.h"

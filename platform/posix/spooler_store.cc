@@ -357,4 +357,21 @@ MachineSwitch ReadStoreMachineSwitch(const WString& name) {
   return MachineSwitch{true, value};
 }
 
+std::optional<PrinterValue> ReadStorePrinterValue(const WString& printerName, const WString& valueName) {
+  const std::string path = StorePath();
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+  std::string error;
+  std::optional<Database> db = Database::OpenForReading(path, &error);
+  if (!db) return std::nullopt;
+  // A database without the tables yet (an empty file) fails to prepare: no value.
+  Statement find(db->handle(),
+                 "SELECT d.type, d.bytes FROM printer_data d JOIN printers p ON p.id = d.printer "
+                 "WHERE p.name = ? AND d.name = ?");
+  if (!find.ok()) return std::nullopt;
+  find.Bind(1, Utf16ToUtf8(printerName)).Bind(2, Utf16ToUtf8(valueName));
+  if (find.Step() != SQLITE_ROW) return std::nullopt;
+  return store::ReadValue(find, 0);
+}
+
 }  // namespace velmora::platform::posix

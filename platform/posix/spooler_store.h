@@ -79,6 +79,12 @@ class StoreSpooler : public Spooler {
 // access) or the file is not a readable store.
 MachineSwitch ReadStoreMachineSwitch(const WString& name);
 
+// Reads one data value of the named printer from the store, for platform services that
+// know a printer by name only (device figures). Reading never creates the store and
+// never changes the thread's last error. nullopt when the store, the printer or the
+// value does not exist or cannot be read.
+std::optional<PrinterValue> ReadStorePrinterValue(const WString& printerName, const WString& valueName);
+
 // ---------------------------------------------------------------------------------------
 // Administration of the store (the `velmora printer` and `velmora jobs` commands).
 

@@ -11,4 +11,10 @@ void RegisterSettingsCommand(CLI::App& app);
 // velmora dump FILE [--pages N]
 void RegisterDumpCommand(CLI::App& app);
 
+// velmora printer add|list|show|set|unset|remove|logging
+void RegisterPrinterCommand(CLI::App& app);
+
+// velmora jobs [--printer NAME]
+void RegisterJobsCommand(CLI::App& app);
+
 }  // namespace velmora::cli
