@@ -130,7 +130,7 @@ TEST_F(CliPrinter, PrintersAreAddedListedAndRemoved) {
 TEST_F(CliPrinter, SetStoresEachTypeAsThePlugInReadsIt) {
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   CliRun set = Velmora(
-      "printer set Office 'OvelayDirectory=C:\\ovl' 'OvelayFiles=a.ovl,b\\,c.ovl' OvelayFiles=d.ovl "
+      "printer set Office 'OvelayDirectory=C:\\ovl' 'OvelayFiles=a.ovl;b.ovl' "
       "UserAuthentication=0x01020304 ModuleName=app.exe");
   ASSERT_EQ(set.status, 0) << set.out;
   ASSERT_EQ(Velmora("printer set Office 'Blob=01 02:ff' --type binary").status, 0);
@@ -140,9 +140,9 @@ TEST_F(CliPrinter, SetStoresEachTypeAsThePlugInReadsIt) {
   auto values = Values("Office");
   EXPECT_EQ(values["OvelayDirectory"].type, ValueType::kString);
   EXPECT_EQ(values["OvelayDirectory"].bytes, Join({Utf16("C:\\ovl"), kNul}));
-  EXPECT_EQ(values["OvelayFiles"].type, ValueType::kMultiString);
-  EXPECT_EQ(values["OvelayFiles"].bytes,
-            Join({Utf16("a.ovl"), kNul, Utf16("b,c.ovl"), kNul, Utf16("d.ovl"), kNul, kNul}));
+  // The plug-in reads the overlay list as one text, its entries separated by ";".
+  EXPECT_EQ(values["OvelayFiles"].type, ValueType::kString);
+  EXPECT_EQ(values["OvelayFiles"].bytes, Join({Utf16("a.ovl;b.ovl"), kNul}));
   EXPECT_EQ(values["UserAuthentication"].type, ValueType::kDword);
   EXPECT_EQ(values["UserAuthentication"].bytes, (Bytes{0x04, 0x03, 0x02, 0x01}));
   // The module name fills the plug-in's 260-byte buffer: the name, its NUL, zeros.
@@ -174,7 +174,7 @@ TEST_F(CliPrinter, SetStoresEachTypeAsThePlugInReadsIt) {
             "  Note (text): \"a\\\"b\\n\"\n"
             "  Odd (text): malformed, 3 bytes: 41 00 42\n"
             "  OvelayDirectory (text): \"C:\\\\ovl\"\n"
-            "  OvelayFiles (multi-text): \"a.ovl\", \"b,c.ovl\", \"d.ovl\"\n"
+            "  OvelayFiles (text): \"a.ovl;b.ovl\"\n"
             "  UserAuthentication (number): 16909060 (0x01020304)\n"
             "paper model (generic; none stored):\n"
             "  paper \"A4\" 9 210 297\n";
@@ -205,8 +205,8 @@ TEST_F(CliPrinter, BadSetsAreRefusedAndChangeNothing) {
       {"Office UserAuthentication=1 userauthentication=2",
        "value 'UserAuthentication' is given 2 times; only multi-text values take several; printer 'Office' is "
        "unchanged"},
-      {"Office OvelayFiles=a,,b",
-       "value 'OvelayFiles': 'a,,b' holds an empty entry, which would end the list early; printer 'Office' is "
+      {"Office 'Forms=a,,b' --type multi-text",
+       "value 'Forms': 'a,,b' holds an empty entry, which would end the list early; printer 'Office' is "
        "unchanged"},
       {"Office ModuleName=a,b", "value 'ModuleName' takes exactly one module name; printer 'Office' is unchanged"},
       {"Office ModuleName=" + std::string(130, 'm'),

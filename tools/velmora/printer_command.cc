@@ -283,7 +283,7 @@ void RegisterPrinterCommand(CLI::App& app) {
   CLI::App* set = AddCommand(
       printer, "set",
       "Set data values (VALUE=DATA) and/or the paper model (--model FILE). Known values take their own type: "
-      "OvelayDirectory text, OvelayFiles multi-text, UserAuthentication number, ModuleName multi-text (one name, "
+      "OvelayDirectory text, OvelayFiles text (entries separated by ';'), UserAuthentication number, ModuleName multi-text (one name, "
       "stored as 260 bytes); any other value needs --type. Multi-text entries are separated by commas (\\, for a "
       "comma inside one) or given by repeating VALUE=DATA. Numbers are decimal or 0x hex; binary is hex bytes",
       RunSet);

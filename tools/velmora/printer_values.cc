@@ -26,7 +26,7 @@ struct KnownValue {
 
 constexpr std::array<KnownValue, 5> kKnownValues{{
     {"OvelayDirectory", ValueKind::kText},
-    {"OvelayFiles", ValueKind::kMultiText},
+    {"OvelayFiles", ValueKind::kText},
     {"UserAuthentication", ValueKind::kNumber},
     {"ModuleName", ValueKind::kMultiText},
     {"PaperModel", ValueKind::kText},

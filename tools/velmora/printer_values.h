@@ -19,8 +19,8 @@ enum class ValueKind { kText, kMultiText, kNumber, kBinary };
 std::optional<ValueKind> KindFromName(std::string_view name);
 const char* KindName(ValueKind kind);
 
-// The type the plug-in reads a well-known value with ("OvelayDirectory" text,
-// "OvelayFiles" and "ModuleName" multi-text, "UserAuthentication" number, "PaperModel"
+// The type the plug-in reads a well-known value with ("OvelayDirectory" and "OvelayFiles"
+// (entries separated by ";") text, "ModuleName" multi-text, "UserAuthentication" number, "PaperModel"
 // text), ignoring ASCII case; nullopt for any other name.
 std::optional<ValueKind> KnownValueKind(std::string_view valueName);
 
