@@ -53,6 +53,37 @@ TEST(OverlayFile, HeaderAndDataOffset) {
   EXPECT_EQ(GetOverlayDataOffset(nullptr, 0), -1);
 }
 
+TEST(OverlayFile, HeaderParsesBack) {
+  struct Case {
+    std::string bytes;
+    bool valid;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"(PCLXL;Letter;1;600;0;Form1;)\r\n%%OVL_DATA_START:-data", true, "Form1"},
+      {"(PCLXL-RASTER;A4;2;1200;0;a;b;)\r\n%%OVL_DATA_START:-", true, "a;b"},
+      {"(PCLXL;A4;1;600;1;x;)\r\n%%OVL_DATA_START:-", false, ""},
+      {"(PCLXL;A4;1;600;0;x;)\r\n", false, ""},
+      {"PCLXL;A4;1;600;0;x;)\r\n%%OVL_DATA_START:-", false, ""},
+      {"", false, ""},
+  };
+  for (const auto& c : cases) {
+    auto header = ParseOverlayHeader(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size());
+    ASSERT_EQ(header.has_value(), c.valid) << c.bytes;
+    if (!header) continue;
+    EXPECT_EQ(header->overlayName, c.name);
+    EXPECT_EQ(c.bytes.substr(header->dataOffset, 4), c.valid && c.name == "Form1" ? "data" : "");
+  }
+  auto header = FormatOverlayHeader(false, VTEXT("Letter"), 1, 600, VTEXT("Form1"));
+  auto parsed = ParseOverlayHeader(reinterpret_cast<const std::uint8_t*>(header->data()), header->size());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->language, "PCLXL");
+  EXPECT_EQ(parsed->formName, "Letter");
+  EXPECT_EQ(parsed->orientation, "1");
+  EXPECT_EQ(parsed->resolution, "600");
+  EXPECT_EQ(parsed->dataOffset, header->size());
+}
+
 class Overlays : public ::testing::Test {
  protected:
   void SetUp() override {

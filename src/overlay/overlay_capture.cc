@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "platform/services.h"
 #include "src/job/unidrv_interface.h"
@@ -33,6 +35,33 @@ std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView form
                                    resolution, HeaderText(overlayName).c_str(), kOverlayDataMarker);
   if (length < 0 || static_cast<std::size_t>(length) > kOverlayHeaderLimit) return std::nullopt;
   return std::string(header, static_cast<std::size_t>(length));
+}
+
+std::optional<OverlayHeader> ParseOverlayHeader(const std::uint8_t* bytes, std::size_t length) {
+  const std::int32_t dataOffset = GetOverlayDataOffset(bytes, std::min<std::size_t>(length, 4096));
+  constexpr std::size_t kMarkerLength = sizeof kOverlayDataMarker - 1;
+  if (bytes == nullptr || length == 0 || bytes[0] != '(' || dataOffset < 0) return std::nullopt;
+  const std::string line(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(dataOffset) - kMarkerLength);
+  if (line.size() < 4 || line.compare(line.size() - 4, 4, ";)\r\n") != 0) return std::nullopt;
+  // "(" language ";" form ";" orientation ";" resolution ";0;" name ";)"; the name is the
+  // rest of the line, so it may hold ";" itself.
+  std::vector<std::string> fields;
+  std::size_t start = 1;
+  for (int i = 0; i < 5; ++i) {
+    const std::size_t semicolon = line.find(';', start);
+    if (semicolon == std::string::npos) return std::nullopt;
+    fields.push_back(line.substr(start, semicolon - start));
+    start = semicolon + 1;
+  }
+  if (fields[4] != "0") return std::nullopt;
+  OverlayHeader header;
+  header.language = fields[0];
+  header.formName = fields[1];
+  header.orientation = fields[2];
+  header.resolution = fields[3];
+  header.overlayName = line.substr(start, line.size() - 4 - start);
+  header.dataOffset = static_cast<std::size_t>(dataOffset);
+  return header;
 }
 
 std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,

@@ -29,6 +29,20 @@ inline constexpr std::size_t kOverlayHeaderLimit = 259;
 std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation,
                                                int resolution, WStringView overlayName);
 
+// The fields of an overlay file's header line.
+struct OverlayHeader {
+  std::string language;     // "PCLXL" or "PCLXL-RASTER"
+  std::string formName;     // UTF-8
+  std::string orientation;  // as written: a signed decimal
+  std::string resolution;   // as written: a signed decimal
+  std::string overlayName;  // UTF-8
+  std::size_t dataOffset = 0;  // where the data start, just past the data marker
+};
+
+// Reads the header of an overlay file from its first bytes; nothing when they do not
+// start with a header line followed by the data marker.
+std::optional<OverlayHeader> ParseOverlayHeader(const std::uint8_t* bytes, std::size_t length);
+
 // Offset of the first data byte (just past the data marker) in the first chunk of an
 // overlay file, or -1.
 std::int32_t GetOverlayDataOffset(const std::uint8_t* chunk, std::size_t length);

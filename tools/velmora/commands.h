@@ -8,6 +8,9 @@ namespace velmora::cli {
 // velmora settings defaults|show|set|convert|merge
 void RegisterSettingsCommand(CLI::App& app);
 
+// velmora overlay list|show
+void RegisterOverlayCommand(CLI::App& app);
+
 // velmora dump FILE [--pages N]
 void RegisterDumpCommand(CLI::App& app);
 

@@ -1,0 +1,125 @@
+// velmora overlay: the form overlays of a printer and the contents of one overlay file.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/spooler_store.h"
+#include "pxl/dump.h"
+#include "src/overlay/overlay_file.h"
+#include "src/overlay/overlay_parameters.h"
+#include "src/support/text.h"
+#include "tools/velmora/commands.h"
+#include "tools/velmora/file_io.h"
+
+namespace velmora::cli {
+namespace {
+
+// A printer's text value, or empty when it has none.
+std::string PrinterText(platform::posix::PrinterStore& store, const std::string& printer, const WCHAR* valueName) {
+  auto values = store.ListPrinterData(text::FromUtf8(printer));
+  if (!values.ok()) throw CommandError(values.error());
+  for (const auto& value : values.value()) {
+    if (!text::EqualsNoCase(WStringView(value.first), WStringView(valueName))) continue;
+    const auto& bytes = value.second.bytes;
+    return text::ToUtf8(text::ReadWideField(bytes.data(), bytes.size() / 2));
+  }
+  return {};
+}
+
+// One overlay file's listing line, or a note why it is not an overlay.
+std::string Describe(const std::string& path, const std::string& name) {
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const CommandError& error) {
+    return name + "  (" + error.what() + ")";
+  }
+  auto header = ParseOverlayHeader(bytes.data(), bytes.size());
+  if (!header) return name + "  (not an overlay file: no header line with the data marker)";
+  std::ostringstream line;
+  line << name << "  name=" << header->overlayName << " language=" << header->language
+       << " form=" << header->formName << " orientation=" << header->orientation
+       << " resolution=" << header->resolution << " data=" << (bytes.size() - header->dataOffset) << " bytes";
+  return line.str();
+}
+
+void RunList(const std::string& printer) {
+  platform::posix::PrinterStore store;
+  const std::string folder = PrinterText(store, printer, kOverlayDirectoryValue);
+  const std::string list = PrinterText(store, printer, kOverlayFilesValue);
+  if (folder.empty()) {
+    throw CommandError("printer '" + printer + "' has no overlay folder (set it with: velmora printer set '" + printer +
+                       "' OvelayDirectory=FOLDER)");
+  }
+  std::cout << "overlay folder: " << folder << "\n";
+  std::cout << "overlay list: " << (list.empty() ? "(none)" : list) << "\n";
+
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      struct stat info {};
+      if (::stat((folder + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) names.push_back(name);
+    }
+    ::closedir(dir);
+  } else {
+    throw CommandError("Unable to read the overlay folder '" + folder + "' of printer '" + printer + "'");
+  }
+  std::sort(names.begin(), names.end());
+  const auto listed = Utility::split(text::FromUtf8(list), VTEXT(';'));
+  std::cout << "overlays:\n";
+  if (names.empty()) std::cout << "  (none)\n";
+  for (const auto& name : names) {
+    const bool inList = std::find(listed.begin(), listed.end(), text::FromUtf8(name)) != listed.end();
+    std::cout << "  " << Describe(folder + "/" + name, name) << (inList ? "  [in list]" : "") << "\n";
+  }
+}
+
+void RunShow(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+  auto header = ParseOverlayHeader(bytes.data(), bytes.size());
+  if (!header) throw CommandError("'" + path + "' is not an overlay file: no header line with the data marker");
+  std::cout << "overlay name: " << header->overlayName << "\n"
+            << "language: " << header->language << "\n"
+            << "form: " << header->formName << "\n"
+            << "orientation: " << header->orientation << "\n"
+            << "resolution: " << header->resolution << "\n"
+            << "data: " << (bytes.size() - header->dataOffset) << " bytes\n";
+  // The data are a fragment of a page; a stream header in front lets the reader list them.
+  const std::string streamHeader = ") HP-PCL XL;2;1\n";
+  std::vector<std::uint8_t> fragment(streamHeader.begin(), streamHeader.end());
+  fragment.insert(fragment.end(), bytes.begin() + static_cast<std::ptrdiff_t>(header->dataOffset), bytes.end());
+  std::ostringstream listing;
+  const bool wellFormed = pxl::Dump(fragment, listing);
+  std::string text = listing.str();
+  // Leave out the stream header added above.
+  if (const std::size_t first = text.find('\n'); first != std::string::npos) text.erase(0, first + 1);
+  std::cout << "operators:\n" << text;
+  if (!wellFormed) std::cout << "(the data end inside a PCL XL command; a captured page is cut at its end marker)\n";
+}
+
+}  // namespace
+
+void RegisterOverlayCommand(CLI::App& app) {
+  CLI::App* overlay = app.add_subcommand("overlay", "Form overlays: a printer's overlays, one overlay's contents");
+  overlay->require_subcommand(1);
+
+  static std::string printer;
+  CLI::App* list = overlay->add_subcommand("list", "The printer's overlay folder, list and overlay files with their "
+                                                   "header fields and data size");
+  list->add_option("-p,--printer", printer, "Printer name")->required();
+  list->callback([] { RunList(printer); });
+
+  static std::string path;
+  CLI::App* show = overlay->add_subcommand("show", "One overlay file: its header fields, then its data as PCL XL "
+                                                   "operators");
+  show->add_option("FILE", path, "The overlay file")->required();
+  show->callback([] { RunShow(path); });
+}
+
+}  // namespace velmora::cli
