@@ -31,3 +31,6 @@ VELMORA_SAME_OFFSET(dmFormName);
 
 }  // namespace
 }  // namespace velmora
+
+// The module's load and unload notification: nothing to do, success for every reason.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

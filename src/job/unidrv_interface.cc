@@ -74,8 +74,10 @@ HRESULT CUnidrvInterface::Reset(DEVMODEW*, std::uint8_t* oldVendorDM, VendorData
     // The new device takes the cell list over; the old one must not release it again.
     newVendorData->pCellRects = oldVendorData->pCellRects;
     newVendorData->wCellRectCount = oldVendorData->wCellRectCount;
+    newVendorData->wCellRectCapacity = oldVendorData->wCellRectCapacity;
     oldVendorData->pCellRects = nullptr;
     oldVendorData->wCellRectCount = 0;
+    oldVendorData->wCellRectCapacity = 0;
   }
   return S_OK;
 }
@@ -96,6 +98,7 @@ HRESULT CUnidrvInterface::GetPDLStreamForJobControlEvents(DWORD event, std::uint
       delete[] pVendorData->pCellRects;
       pVendorData->pCellRects = nullptr;
       pVendorData->wCellRectCount = 0;
+      pVendorData->wCellRectCapacity = 0;
       pVendorData->dwJobId = jobId;
       pVendorData->dwPageNumber = 0;
       break;
@@ -112,6 +115,7 @@ HRESULT CUnidrvInterface::GetPDLStreamForJobControlEvents(DWORD event, std::uint
       pVendorData->wCellRectCount = 0;
       delete[] pVendorData->pCellRects;
       pVendorData->pCellRects = nullptr;
+      pVendorData->wCellRectCapacity = 0;
       break;
     default:
       break;

@@ -33,7 +33,8 @@ struct VendorData {
   DWORD dwTotalPages;       // set by the page-total escape
   HANDLE hWatermarkDC;      // the drawing context for watermarks, set by the frame
   CellRect* pCellRects;     // owned; released by the end-of-document event
-  WORD wCellRectCount;
+  WORD wCellRectCount;      // cells stored so far in this document (counts on past the list)
+  WORD wCellRectCapacity;   // entries the list holds; cells are read and written below it only
 };
 
 // A zero-filled area, as the frame creates it.
@@ -47,6 +48,7 @@ inline void ClearVendorData(VendorData& area) {
   area.hWatermarkDC = nullptr;
   area.pCellRects = nullptr;
   area.wCellRectCount = 0;
+  area.wCellRectCapacity = 0;
 }
 
 }  // namespace velmora

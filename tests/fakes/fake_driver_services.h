@@ -27,7 +27,11 @@ class FakeDriverServices : public IPrintOemDriverUni {
 
   std::string WrittenText() const { return std::string(written.begin(), written.end()); }
 
-  HRESULT QueryInterface(const GUID&, void** ppv) override {
+  HRESULT QueryInterface(const GUID& riid, void** ppv) override {
+    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IPrintOemDriverUni)) {
+      *ppv = static_cast<IPrintOemDriverUni*>(this);
+      return S_OK;
+    }
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
