@@ -11,4 +11,7 @@ void RegisterSettingsCommand(CLI::App& app);
 // velmora dump FILE [--pages N]
 void RegisterDumpCommand(CLI::App& app);
 
+// velmora print [-o OUTPUT] [--printer NAME] [--pages N] [--ticket FILE] [--set NAME=VALUE]...
+void RegisterPrintCommand(CLI::App& app);
+
 }  // namespace velmora::cli
