@@ -274,6 +274,8 @@ PrintResult JobRun::Run() {
   }
 
   spool_ = std::make_unique<SpoolBuffer>(request_.bufferSize, [this](std::uint8_t* bytes, std::size_t count) {
+    // The count written is not compared: a job that only captures an overlay is taken
+    // whole by the plug-in and never reaches the spooler.
     DWORD written = 0;
     const HRESULT sent = plugin_->WritePrinter(device_->devobj(), bytes, static_cast<DWORD>(count), &written);
     return SUCCEEDED(sent);
