@@ -51,6 +51,13 @@ bool CreateDirectoryW(const WString& path);
 // Opens a file by wide path with a C stdio mode ("a+b", "rb", "wb").
 std::FILE* OpenFileW(const WString& path, const char* mode);
 
+// True when the path names an existing file.
+bool FileExistsW(const WString& path);
+
+// Creates a new file for writing; null when it exists already or cannot be created. A
+// file is never replaced.
+std::FILE* CreateNewFileW(const WString& path);
+
 // Converts UTF-16 text to the system's 8-bit code page (Windows: the ANSI code page;
 // POSIX: UTF-8). Unconvertible characters become '?'.
 std::string WideToAnsi(WStringView text);

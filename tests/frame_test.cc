@@ -169,6 +169,7 @@ TEST_F(Frame, PublishDriverInterfaceKeepsTheFirst) {
   EXPECT_EQ(plugin->PublishDriverInterface(&second), S_OK);
   EXPECT_EQ(first.queries, 1);
   EXPECT_EQ(second.queries, 0);
+  plugin->DisableDriver();  // lets go of `first` before it goes out of scope
 }
 
 TEST_F(Frame, CommandCallbackNeedsParametersAndARecord) {

@@ -1,5 +1,6 @@
 #include "platform/posix/environment_posix.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,19 @@ std::FILE* OpenFileW(const WString& path, const char* mode) {
 }
 
 std::string WideToAnsi(WStringView text) { return Utf16ToUtf8(text); }
+
+bool FileExistsW(const WString& path) {
+  struct stat info {};
+  return ::stat(Utf16ToUtf8(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::FILE* CreateNewFileW(const WString& path) {
+  const int fd = ::open(Utf16ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
 
 namespace posix {
 namespace {

@@ -1,5 +1,7 @@
 #include "platform/win32/environment_win32.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <psapi.h>
 #include <shlobj.h>
 
@@ -14,6 +16,24 @@ bool CreateDirectoryW(const WString& path) {
   if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileExistsW(const WString& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::FILE* CreateNewFileW(const WString& path) {
+  HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = ::_fdopen(fd, "wb");
+  if (file == nullptr) ::_close(fd);
+  return file;
 }
 
 std::FILE* OpenFileW(const WString& path, const char* mode) {

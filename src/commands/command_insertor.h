@@ -82,6 +82,11 @@ class CCommandInsertor {
   // One byte (a bare operator).
   void OutputRawByte(std::uint8_t value);
 
+  // Streams the data part of an overlay file (everything after its data marker) into the
+  // job in chunks of 4096 bytes. A file that cannot be opened, or whose first chunk holds
+  // no data marker, plays nothing.
+  void InsertOverlayFileData(WString overlayFile);
+
   // The page's MediaSource attribute: the host's input bin for ordinary pages, the
   // special-page block's tray otherwise. E_FAIL for an unknown special-page kind.
   HRESULT InsertMediaTrayCommand(VendorData* pVendorData);

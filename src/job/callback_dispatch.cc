@@ -217,13 +217,4 @@ void CUnidrvInterface::HandlePCL6StartPageEventforCommandInsertion(DEVOBJ* pdevo
   m_cmdInsertor->OutputPCLXLROP();
 }
 
-void CUnidrvInterface::InitializeOverlayParameters(DEVOBJ*, std::uint8_t*, VendorData*) {
-  // Overlays are not built yet: the job prints without them.
-  LogMessage(VTEXT("VELMORA - CUnidrvInterface::InitializeOverlayParameters => overlays are not available\r\n"));
-}
-
-void CUnidrvInterface::InsertPCLOverlayData(std::uint8_t*, VendorData*) {
-  // Overlays are not built yet: nothing is played.
-}
-
 }  // namespace velmora

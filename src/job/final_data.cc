@@ -80,9 +80,4 @@ HRESULT CUnidrvInterface::ModifyFinalPrintData(DEVOBJ* pdevobj, std::uint8_t* pV
   return S_OK;
 }
 
-HRESULT CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ*, std::uint8_t*, VendorData*, std::uint8_t*, DWORD) {
-  // The overlay capture is not built yet: every buffer passes unchanged.
-  return S_OK;
-}
-
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "src/commands/command_insertor.h"
 #include "src/job/vendor_protocol.h"
@@ -19,7 +20,10 @@ namespace velmora {
 inline constexpr std::int32_t SEARCH_KEY_STRING_NOT_FOUND = -1;
 
 // Overlay capture states of the final data.
-inline constexpr std::int32_t OVL_DATA_BEGINS = 0;
+inline constexpr std::int32_t OVL_DATA_BEGINS = 0;  // waiting for the begin marker
+inline constexpr std::int32_t OVL_DATA_VALID = 1;   // copying into the overlay file
+inline constexpr std::int32_t OVL_DATA_ENDS = 2;    // the end marker is in the current data
+inline constexpr std::int32_t OVL_DATA_DONE = 3;    // capture complete
 
 class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
  public:
@@ -80,11 +84,25 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   // shift, page scale, clip rectangle of a capture, colour space, raster operation.
   void HandlePCL6StartPageEventforCommandInsertion(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
 
-  // Overlay entry points. Overlays are not built yet: each does nothing.
-  void InitializeOverlayParameters(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
+  // The overlay set-up of a job: reads the printer's overlay folder and list and sets the
+  // overlay paths; a capture job also gets its overlay file. Turns overlays off for the job
+  // when they cannot be set up. Always 0.
+  std::int32_t InitializeOverlayParameters(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
+  // Creates the overlay file of a capture job with its header line. 1 when the file exists
+  // already (overlays are then off for the job) or cannot be created, else 0.
+  std::int32_t CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,
+                                                   VendorData* pVendorData);
+  // Plays the overlay of the current page.
   void InsertPCLOverlayData(std::uint8_t* pVendorDM, VendorData* pVendorData);
-  HRESULT ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
-                               std::uint8_t* buffer, DWORD size);
+  // Captures a capture job's data between its markers into the overlay file, with the font
+  // names changed. 1 when the overlay file cannot be opened or written, else 0.
+  std::int32_t ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
+                                    std::uint8_t* buffer, DWORD size);
+
+  std::int32_t captureState() const { return m_iSearchKeyCount; }
+  const WString& overlayFile() const { return m_strOverlayFile; }
+  const WString& overlayFileEven() const { return m_strOverlayFileEven; }
+  const WString& overlayName() const { return m_strOverlayName; }
 
   CCommandInsertor* commandInsertor() const { return m_cmdInsertor.get(); }
   CWaterMarkRenderrer* watermarkRenderer() const { return m_WMRender.get(); }
@@ -107,6 +125,10 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   std::int32_t m_iSearchKeyLength = 0;
   char m_szSearchKey[32] = {};
   IPrintOemDriverUni* m_pDriverServices = nullptr;
+  // The last bytes of the job data seen so far that are not yet copied or discarded: a
+  // marker or font name may continue in the next buffer. Never longer than the longest
+  // key less one byte.
+  std::vector<std::uint8_t> m_captureCarry;
   std::unique_ptr<CCommandInsertor> m_cmdInsertor;
   std::unique_ptr<CWaterMarkRenderrer> m_WMRender;
   // Set at every start of document, so that the renderer begins each document with fresh

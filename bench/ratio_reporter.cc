@@ -1,0 +1,68 @@
+#include "bench/ratio_reporter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace velmora::bench {
+
+RatioReporter::RatioReporter(std::unique_ptr<benchmark::BenchmarkReporter> display,
+                             std::vector<Comparison> comparisons)
+    : display_(std::move(display)), comparisons_(std::move(comparisons)) {}
+
+bool RatioReporter::ReportContext(const Context& context) { return display_->ReportContext(context); }
+
+void RatioReporter::Finalize() { display_->Finalize(); }
+
+void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
+  std::vector<Run> shown = runs;
+  for (Run& run : shown) {
+    // Aggregates (mean, median, deviation) are derived from the repetitions already
+    // seen; only single measurements count and get ratios.
+    if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations <= 0) continue;
+    const std::string& name = run.run_name.function_name;
+    const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
+    auto [entry, added] = fastestSeconds_.emplace(name, seconds);
+    if (!added) entry->second = std::min(entry->second, seconds);
+
+    for (const Comparison& comparison : comparisons_) {
+      if (comparison.measured != name) continue;
+      // The baselines run first, so their fastest times are known by now; a filtered
+      // run without them simply shows no ratios.
+      if (const auto memchrSeconds = Fastest(comparison.memchrBaseline); memchrSeconds && *memchrSeconds > 0) {
+        run.counters["x_memchr"] = benchmark::Counter(seconds / *memchrSeconds);
+      }
+      if (const auto memmemSeconds = Fastest(comparison.memmemBaseline); memmemSeconds && *memmemSeconds > 0) {
+        run.counters["x_memmem"] = benchmark::Counter(seconds / *memmemSeconds);
+      }
+    }
+  }
+  display_->ReportRuns(shown);
+}
+
+std::optional<double> RatioReporter::Fastest(const std::string& name) const {
+  const auto found = fastestSeconds_.find(name);
+  if (found == fastestSeconds_.end()) return std::nullopt;
+  return found->second;
+}
+
+void RatioReporter::PrintSummary(std::ostream& out) const {
+  bool headerPrinted = false;
+  for (const Comparison& comparison : comparisons_) {
+    const auto measured = Fastest(comparison.measured);
+    const auto memchrSeconds = Fastest(comparison.memchrBaseline);
+    const auto memmemSeconds = Fastest(comparison.memmemBaseline);
+    if (!measured || !memchrSeconds || !memmemSeconds || *memchrSeconds <= 0 || *memmemSeconds <= 0) continue;
+    if (!headerPrinted) {
+      out << "\nRatios (time of the plug-in's pass / time of the baseline over the same bytes; "
+             "fastest run of each; lower is better):\n";
+      headerPrinted = true;
+    }
+    char line[256];
+    std::snprintf(line, sizeof line, "%s vs memchr: %.3gx; vs memmem: %.3gx\n", comparison.label.c_str(),
+                  *measured / *memchrSeconds, *measured / *memmemSeconds);
+    out << line;
+  }
+}
+
+}  // namespace velmora::bench

@@ -1,0 +1,52 @@
+// A display reporter that measures each benchmark against baselines from the same run.
+//
+// Absolute speeds depend on the machine and on whatever else it runs; a ratio against a
+// plain library scan of the same bytes, measured in the same process a moment earlier,
+// does not. The reporter passes every run on to the usual display reporter, adds the
+// ratios as counters to the runs it compares, and prints one summary line per
+// comparison at the end.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace velmora::bench {
+
+// One measured function and the baselines it is compared with. The names are the
+// benchmarks' registered names; the label names the comparison in the summary.
+struct Comparison {
+  std::string label;
+  std::string measured;
+  std::string memchrBaseline;
+  std::string memmemBaseline;
+};
+
+class RatioReporter : public benchmark::BenchmarkReporter {
+ public:
+  // `display` prints the runs (usually benchmark::CreateDefaultDisplayReporter()).
+  RatioReporter(std::unique_ptr<benchmark::BenchmarkReporter> display, std::vector<Comparison> comparisons);
+
+  bool ReportContext(const Context& context) override;
+  void ReportRuns(const std::vector<Run>& runs) override;
+  void Finalize() override;
+
+  // Prints one line per comparison whose three benchmarks ran:
+  // "<label> vs memchr: 1.3x; vs memmem: 0.9x" (three significant digits).
+  void PrintSummary(std::ostream& out) const;
+
+ private:
+  // The fastest CPU time per iteration seen for `name`, in seconds.
+  std::optional<double> Fastest(const std::string& name) const;
+
+  std::unique_ptr<benchmark::BenchmarkReporter> display_;
+  std::vector<Comparison> comparisons_;
+  std::map<std::string, double> fastestSeconds_;
+};
+
+}  // namespace velmora::bench

@@ -1,0 +1,176 @@
+// Overlay capture: a job printed in "create" mode is copied, between its markers, into a
+// new overlay file instead of being printed.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/services.h"
+#include "src/job/unidrv_interface.h"
+#include "src/overlay/overlay_file.h"
+#include "src/settings/vendor_settings.h"
+#include "src/support/log.h"
+#include "src/support/text.h"
+
+namespace velmora {
+namespace {
+
+// Each converted header text holds at most this many bytes.
+constexpr std::size_t kHeaderTextLimit = 259;
+
+std::string HeaderText(WStringView text) {
+  std::string converted = text::Utf16ToUtf8(text);
+  if (converted.size() > kHeaderTextLimit) converted.resize(kHeaderTextLimit);
+  return converted;
+}
+
+}  // namespace
+
+std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation,
+                                               int resolution, WStringView overlayName) {
+  char header[1024];
+  const int length = std::snprintf(header, sizeof header, "(%s;%s;%d;%d;0;%s;)\r\n%s",
+                                   rasterMode ? "PCLXL-RASTER" : "PCLXL", HeaderText(formName).c_str(), orientation,
+                                   resolution, HeaderText(overlayName).c_str(), kOverlayDataMarker);
+  if (length < 0 || static_cast<std::size_t>(length) > kOverlayHeaderLimit) return std::nullopt;
+  return std::string(header, static_cast<std::size_t>(length));
+}
+
+std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,
+                                                                   VendorData* pVendorData) {
+  if (m_strOverlayName.empty() || m_strOverlayFile.empty()) return 0;
+  VendorSettings settings(pVendorDM);
+  // An existing overlay is never overwritten: the job then prints as an ordinary job.
+  if (platform::FileExistsW(m_strOverlayFile)) {
+    LogMessage(VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay exists already\r\n"));
+    settings.set_dwOverlayMode(NO_OVERLAY);
+    return 1;
+  }
+  std::FILE* file = platform::CreateNewFileW(m_strOverlayFile);
+  if (file == nullptr) {
+    LogMessage(VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created\r\n"));
+    return 1;
+  }
+  // A new capture starts: whatever an earlier capture on this vendor object left behind is
+  // forgotten.
+  m_iSearchKeyCount = OVL_DATA_BEGINS;
+  m_captureCarry.clear();
+  if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 0;
+
+  DEVMODEW* publicDM = pdevobj != nullptr ? pdevobj->pPublicDM : nullptr;
+  const WString formName =
+      publicDM != nullptr ? text::ReadWideField(reinterpret_cast<const std::uint8_t*>(publicDM->dmFormName), 32)
+                          : WString();
+  auto header = FormatOverlayHeader(settings.bRasterMode() != 0, formName,
+                                    publicDM != nullptr ? publicDM->dmOrientation : 0,
+                                    publicDM != nullptr ? publicDM->dmYResolution : 0, m_strOverlayName);
+  if (header) std::fwrite(header->data(), 1, header->size(), file);
+  std::fclose(file);
+  return 0;
+}
+
+std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
+                                                    std::uint8_t* buffer, DWORD size) {
+  if (!IsSupportedPrintingModule(pVendorDM, pdevobj != nullptr ? pdevobj->hPrinter : nullptr)) return 0;
+  if (pVendorDM == nullptr || VendorSettings(pVendorDM).dwOverlayMode() != CREATE_OVERLAY || size == 0 ||
+      buffer == nullptr) {
+    return 0;
+  }
+  SetSearchKey(kOverlayFontKey);
+  ReplaceFontNameIfFound(buffer, size);
+  if (m_iSearchKeyCount != OVL_DATA_BEGINS && m_iSearchKeyCount != OVL_DATA_VALID) return 0;
+
+  // The capture reads the job data as one stream: the bytes carried over from earlier
+  // buffers (never more than a key less one byte), then this buffer. Positions below are
+  // stream positions; a marker or font name the host's buffering split is whole there.
+  std::vector<std::uint8_t>& carry = m_captureCarry;
+  const std::size_t carried = carry.size();
+  const std::size_t total = carried + size;
+  auto at = [&](std::size_t position) { return position < carried ? carry[position] : buffer[position - carried]; };
+
+  // The seam: the carried bytes and the first bytes of the buffer, where a split key lies.
+  std::uint8_t seam[2 * kOverlayMaxKeyLength];
+  const std::size_t seamLength = carried + std::min<std::size_t>(size, kOverlayMaxKeyLength - 1);
+  for (std::size_t i = 0; i < seamLength; ++i) seam[i] = at(i);
+  if (carried > 0) {
+    SetSearchKey(kOverlayFontKey);
+    ReplaceFontNameIfFound(seam, static_cast<DWORD>(seamLength));
+    std::copy(seam, seam + carried, carry.begin());
+  }
+  // The first match of a key starting at or after `from`, or nothing.
+  auto find = [&](const char* key, std::size_t from) -> std::optional<std::size_t> {
+    SetSearchKey(key);
+    if (from < carried) {
+      const std::int32_t found = GetSearchKeyStringIndex(seam + from, static_cast<DWORD>(seamLength - from));
+      if (found >= 0 && from + static_cast<std::size_t>(found) < carried) return from + static_cast<std::size_t>(found);
+    }
+    const std::size_t start = std::max(from, carried) - carried;
+    const std::int32_t found = GetSearchKeyStringIndex(buffer + start, static_cast<DWORD>(size - start));
+    if (found < 0) return std::nullopt;
+    return carried + start + static_cast<std::size_t>(found);
+  };
+  // Keeps the stream's last bytes from `from` on, at most a key less one byte of them.
+  auto carryFrom = [&](std::size_t from) {
+    from = std::max(from, total - std::min(total, kOverlayMaxKeyLength - 1));
+    std::vector<std::uint8_t> kept;
+    for (std::size_t i = from; i < total; ++i) kept.push_back(at(i));
+    carry.swap(kept);
+  };
+
+  const std::int32_t stateBefore = m_iSearchKeyCount;
+  std::size_t copyFrom = 0;
+  if (m_iSearchKeyCount == OVL_DATA_BEGINS) {
+    const auto begin = find(kOverlayBeginMarker, 0);
+    m_bSearchKeyFound = 0;
+    if (!begin) {
+      carryFrom(0);
+      return 0;
+    }
+    copyFrom = *begin + (sizeof kOverlayBeginMarker - 1);
+    m_iSearchKeyCount = OVL_DATA_VALID;
+  }
+  const auto end = find(kOverlayEndMarker, copyFrom);
+  m_bSearchKeyFound = 0;
+  std::size_t copyTo = 0;
+  if (end) {
+    copyTo = *end;
+    m_iSearchKeyCount = OVL_DATA_ENDS;
+  } else {
+    copyTo = std::max(copyFrom, total - std::min(total, kOverlayMaxKeyLength - 1));
+  }
+
+  // Appends stream bytes [copyFrom, copyTo): the carried part, then the buffer's part.
+  bool written = true;
+  {
+    std::FILE* file = platform::OpenFileW(m_strOverlayFile, "ab");
+    written = file != nullptr;
+    if (file != nullptr) {
+      if (copyFrom < std::min(copyTo, carried)) {
+        const std::size_t n = std::min(copyTo, carried) - copyFrom;
+        written = std::fwrite(carry.data() + copyFrom, 1, n, file) == n;
+      }
+      const std::size_t from = std::max(copyFrom, carried);
+      if (written && copyTo > from) {
+        const std::size_t n = copyTo - from;
+        written = std::fwrite(buffer + (from - carried), 1, n, file) == n;
+      }
+      written = std::fclose(file) == 0 && written;
+    }
+  }
+  if (!written) {
+    LogMessage(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay file cannot be written\r\n"));
+    m_iSearchKeyCount = stateBefore;
+    carryFrom(0);
+    return 1;
+  }
+  if (m_iSearchKeyCount == OVL_DATA_ENDS) {
+    m_iSearchKeyCount = OVL_DATA_DONE;
+    carry.clear();
+    if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 1;
+    LogMessage(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => overlay captured\r\n"));
+    return 0;
+  }
+  carryFrom(copyTo);
+  return 0;
+}
+
+}  // namespace velmora

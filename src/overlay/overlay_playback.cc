@@ -1,0 +1,87 @@
+// Overlay playback: the data part of a stored overlay is copied into the page, under the
+// page's own drawing (at its start) or over it (at its end).
+#include <cstdio>
+#include <vector>
+
+#include "platform/services.h"
+#include "src/commands/command_insertor.h"
+#include "src/job/unidrv_interface.h"
+#include "src/overlay/overlay_file.h"
+#include "src/settings/vendor_settings.h"
+#include "src/support/log.h"
+
+namespace velmora {
+namespace {
+
+constexpr std::size_t kPlaybackChunk = 4096;
+
+char LowerAscii(std::uint8_t c) { return static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c); }
+
+}  // namespace
+
+std::int32_t GetOverlayDataOffset(const std::uint8_t* chunk, std::size_t length) {
+  constexpr std::size_t kMarkerLength = sizeof kOverlayDataMarker - 1;
+  if (chunk == nullptr || length < 2 || length < kMarkerLength) return -1;
+  for (std::size_t at = 0; at + kMarkerLength <= length; ++at) {
+    if (chunk[at] != '%') continue;
+    bool match = true;
+    for (std::size_t i = 0; i < kMarkerLength && match; ++i) {
+      match = LowerAscii(chunk[at + i]) == LowerAscii(static_cast<std::uint8_t>(kOverlayDataMarker[i]));
+    }
+    if (match) return static_cast<std::int32_t>(at + kMarkerLength);
+  }
+  return -1;
+}
+
+void CCommandInsertor::InsertOverlayFileData(WString overlayFile) {
+  // Read only: a form kept on a read-only share plays like any other.
+  std::FILE* file = platform::OpenFileW(overlayFile, "rb");
+  if (file == nullptr) {
+    LogMessage(VTEXT("VELMORA - CCommandInsertor::InsertOverlayFileData => the overlay cannot be opened\r\n"));
+    return;
+  }
+  std::vector<std::uint8_t> chunk(kPlaybackChunk + 1);
+  std::size_t played = 0;
+  bool first = true;
+  while (true) {
+    std::fill(chunk.begin(), chunk.end(), 0);
+    const std::size_t got = std::fread(chunk.data(), 1, kPlaybackChunk, file);
+    if (got == 0) break;
+    std::size_t from = 0;
+    if (played == 0) {
+      const std::int32_t offset = GetOverlayDataOffset(chunk.data(), got);
+      // An overlay is only valid with its data marker in the first chunk.
+      if (offset < 0) {
+        if (first) LogMessage(VTEXT("VELMORA - CCommandInsertor::InsertOverlayFileData => no data marker\r\n"));
+        break;
+      }
+      from = static_cast<std::size_t>(offset);
+    }
+    first = false;
+    if (got > from && m_pDriverServices != nullptr && m_pDevObj != nullptr) {
+      DWORD written = 0;
+      const HRESULT result = m_pDriverServices->DrvWriteSpoolBuf(m_pDevObj, chunk.data() + from,
+                                                                 static_cast<DWORD>(got - from), &written);
+      if (SUCCEEDED(result)) played += got - from;
+    }
+  }
+  std::fclose(file);
+}
+
+void CUnidrvInterface::InsertPCLOverlayData(std::uint8_t* pVendorDM, VendorData* pVendorData) {
+  if (!m_cmdInsertor || pVendorDM == nullptr || pVendorData == nullptr) return;
+  VendorSettings settings(pVendorDM);
+  const DWORD page = pVendorData->dwPageNumber;
+  const std::uint32_t mode = settings.dwOverlayMode();
+  const bool pairRule = settings.SpecialPage(2)->dwPageRule() == 2 && mode == ODD_EVEN_OVERLAY;
+  const WString* file = &m_strOverlayFile;
+  if (pairRule) {
+    // Pages alternate in pairs: 1 and 2 the first file, 3 and 4 the second, and so on.
+    if (page % 4 == 3 || page % 4 == 0) file = &m_strOverlayFileEven;
+  } else if (mode == ODD_EVEN_OVERLAY && page % 2 == 0) {
+    file = &m_strOverlayFileEven;
+  }
+  m_cmdInsertor->InsertOverlayFileData(*file);
+}
+
+}  // namespace velmora
