@@ -20,4 +20,7 @@ void RegisterPrinterCommand(CLI::App& app);
 // velmora jobs [--printer NAME]
 void RegisterJobsCommand(CLI::App& app);
 
+// velmora print [-o OUTPUT] [--printer NAME] [--pages N] [--ticket FILE] [--set NAME=VALUE]...
+void RegisterPrintCommand(CLI::App& app);
+
 }  // namespace velmora::cli

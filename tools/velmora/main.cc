@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   velmora::cli::RegisterSettingsCommand(app);
   velmora::cli::RegisterDumpCommand(app);
+  velmora::cli::RegisterPrintCommand(app);
   velmora::cli::RegisterOverlayCommand(app);
   velmora::cli::RegisterPrinterCommand(app);
   velmora::cli::RegisterJobsCommand(app);

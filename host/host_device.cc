@@ -1,0 +1,115 @@
+#include "host/host_device.h"
+
+#include <algorithm>
+
+#include "host/drawing_functions.h"
+
+namespace velmora::host {
+namespace {
+
+// The host's own spool write, the first entry of the service table.
+int HostWriteSpoolBuf(DEVOBJ* devobj, void* buffer, DWORD size) {
+  if (devobj == nullptr || devobj->hEngine == nullptr) return 0;
+  auto* device = static_cast<HostDevice*>(devobj->hEngine);
+  if (buffer == nullptr && size != 0) return 0;
+  if (!device->Write(buffer, size)) return 0;
+  return static_cast<int>(size);
+}
+
+constexpr std::uint8_t kRopPatternCopy = 0xF0;  // the brush replaces the destination
+constexpr ULONG kStretchHalftone = 4;           // HALFTONE
+
+}  // namespace
+
+HostDevice::HostDevice(SpoolBuffer& spool, JobEvents& events, SIZEL printableArea, int resolution)
+    : spool_(spool), events_(events), resolution_(resolution), hostFunctions_(HostDrawingFunctions()) {
+  procs_.DrvWriteSpoolBuf = HostWriteSpoolBuf;
+  devobj_.dwSize = sizeof devobj_;
+  devobj_.hEngine = this;
+  devobj_.pDrvProcs = &procs_;
+  surface_.dhpdev = &devobj_;
+  surface_.sizlBitmap = printableArea;
+  surface_.iType = STYPE_DEVICE;
+  surface_.iBitmapFormat = BMF_24BPP;
+  hostEnableData_.iDriverVersion = PRINTER_OEMINTF_VERSION;
+  hostEnableData_.c = static_cast<ULONG>(hostFunctions_.size());
+  hostEnableData_.pdrvfn = hostFunctions_.data();
+  for (const DRVFN& entry : hostFunctions_) calls_[entry.iFunc] = entry.pfn;
+}
+
+HostDevice* HostDevice::FromSurface(SURFOBJ* surface) {
+  if (surface == nullptr || surface->dhpdev == nullptr) return nullptr;
+  auto* devobj = static_cast<DEVOBJ*>(surface->dhpdev);
+  return static_cast<HostDevice*>(devobj->hEngine);
+}
+
+void HostDevice::InstallHooks(const DRVENABLEDATA& hooks) {
+  if (hooks.pdrvfn == nullptr) return;
+  for (ULONG i = 0; i < hooks.c; ++i) {
+    const DRVFN& hook = hooks.pdrvfn[i];
+    // Only functions the host has can be hooked: the engine never calls the others here.
+    if (hook.pfn == nullptr || hook.iFunc >= calls_.size() || calls_[hook.iFunc] == nullptr) continue;
+    calls_[hook.iFunc] = hook.pfn;
+    ++hookCount_;
+  }
+}
+
+PFN HostDevice::Function(ULONG index) const { return index < calls_.size() ? calls_[index] : nullptr; }
+
+BOOL HostDevice::StartDoc(WCHAR* documentName, DWORD jobId) {
+  return reinterpret_cast<PFN_DrvStartDoc>(Function(INDEX_DrvStartDoc))(&surface_, documentName, jobId);
+}
+
+BOOL HostDevice::StartPage() {
+  return reinterpret_cast<PFN_DrvStartPage>(Function(INDEX_DrvStartPage))(&surface_);
+}
+
+BOOL HostDevice::SendPage() { return reinterpret_cast<PFN_DrvSendPage>(Function(INDEX_DrvSendPage))(&surface_); }
+
+BOOL HostDevice::EndDoc() { return reinterpret_cast<PFN_DrvEndDoc>(Function(INDEX_DrvEndDoc))(&surface_, 0); }
+
+ULONG HostDevice::Escape(ULONG code, ULONG inputSize, void* input, ULONG outputSize, void* output) {
+  return reinterpret_cast<PFN_DrvEscape>(Function(INDEX_DrvEscape))(&surface_, code, inputSize, input, outputSize,
+                                                                   output);
+}
+
+void HostDevice::FillRect(const RECTL& rect, Color color) {
+  BRUSHOBJ brush{};
+  brush.iSolidColor = color;
+  RECTL target = rect;
+  reinterpret_cast<PFN_DrvBitBlt>(Function(INDEX_DrvBitBlt))(&surface_, nullptr, nullptr, nullptr, nullptr, &target,
+                                                             nullptr, nullptr, &brush, nullptr,
+                                                             (kRopPatternCopy << 8) | kRopPatternCopy);
+}
+
+void HostDevice::DrawImage(const GrayImage& image, const RECTL& dest) {
+  if (image.width <= 0 || image.height <= 0 ||
+      image.pixels.size() < static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height)) {
+    return;
+  }
+  SURFOBJ source{};
+  source.sizlBitmap = {image.width, image.height};
+  source.cjBits = static_cast<ULONG>(image.pixels.size());
+  source.pvBits = const_cast<std::uint8_t*>(image.pixels.data());
+  source.pvScan0 = source.pvBits;
+  source.lDelta = image.width;
+  source.iType = STYPE_BITMAP;
+  source.iBitmapFormat = BMF_8BPP;
+  RECTL target = dest;
+  RECTL sourceRect{0, 0, image.width, image.height};
+  reinterpret_cast<PFN_DrvStretchBlt>(Function(INDEX_DrvStretchBlt))(&surface_, &source, nullptr, nullptr, nullptr,
+                                                                     nullptr, nullptr, &target, &sourceRect, nullptr,
+                                                                     kStretchHalftone);
+}
+
+void HostDevice::DrawLine(POINTL from, POINTL to, Color color) {
+  BRUSHOBJ brush{};
+  brush.iSolidColor = color;
+  RECTL bounds{std::min(from.x, to.x), std::min(from.y, to.y), std::max(from.x, to.x) + 1,
+               std::max(from.y, to.y) + 1};
+  constexpr MIX kMixCopyPen = 0x0D0D;  // R2_COPYPEN in both halves
+  reinterpret_cast<PFN_DrvLineTo>(Function(INDEX_DrvLineTo))(&surface_, nullptr, &brush, from.x, from.y, to.x, to.y,
+                                                             &bounds, kMixCopyPen);
+}
+
+}  // namespace velmora::host

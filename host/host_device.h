@@ -1,0 +1,93 @@
+// The host's device: the device object the plug-in receives in every call, the host's
+// service table, the drawing surface, the host's own drawing and job functions, and the
+// plug-in's hook table through which the graphics engine's calls go.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "host/page_source.h"
+#include "host/pxl_encoder.h"
+#include "host/spool_buffer.h"
+#include "src/frame/host_interface.h"
+
+namespace velmora::host {
+
+// The graphics engine's boolean answers.
+inline constexpr BOOL kTrue = 1;
+inline constexpr BOOL kFalse = 0;
+
+// What the host's own job functions do, supplied by the job that owns the device.
+class JobEvents {
+ public:
+  virtual ~JobEvents() = default;
+  virtual BOOL OnStartDoc(const WCHAR* documentName, DWORD jobId) = 0;
+  virtual BOOL OnStartPage() = 0;
+  virtual BOOL OnSendPage() = 0;
+  virtual BOOL OnEndDoc() = 0;
+};
+
+// Surface bitmap formats the host's image functions take.
+inline constexpr ULONG BMF_8BPP = 4;   // one grey byte per pixel
+inline constexpr ULONG BMF_24BPP = 6;  // blue, green, red per pixel
+inline constexpr WORD STYPE_BITMAP = 0;
+inline constexpr WORD STYPE_DEVICE = 1;
+
+class HostDevice : public Canvas {
+ public:
+  HostDevice(SpoolBuffer& spool, JobEvents& events, SIZEL printableArea, int resolution);
+  HostDevice(const HostDevice&) = delete;
+  HostDevice& operator=(const HostDevice&) = delete;
+
+  DEVOBJ* devobj() { return &devobj_; }
+  SURFOBJ* surface() { return &surface_; }
+
+  // The host's own functions by driver function index, as the enable data hands them on.
+  DRVENABLEDATA* HostEnableData() { return &hostEnableData_; }
+  // Takes the plug-in's hook table: from now on a function the plug-in hooks is called
+  // through its hook, every other one is the host's own. Entries without a function or
+  // with an index the host does not call are ignored.
+  void InstallHooks(const DRVENABLEDATA& hooks);
+  // How many of the plug-in's hooks were installed.
+  std::size_t hookCount() const { return hookCount_; }
+
+  // The graphics engine's calls, through the hooks.
+  BOOL StartDoc(WCHAR* documentName, DWORD jobId);
+  BOOL StartPage();
+  BOOL SendPage();
+  BOOL EndDoc();
+  ULONG Escape(ULONG code, ULONG inputSize, void* input, ULONG outputSize, void* output);
+
+  // Canvas.
+  SIZEL PageSize() const override { return surface_.sizlBitmap; }
+  int Resolution() const override { return resolution_; }
+  void FillRect(const RECTL& rect, Color color) override;
+  void DrawImage(const GrayImage& image, const RECTL& dest) override;
+  void DrawLine(POINTL from, POINTL to, Color color) override;
+
+  // Appends PCL XL bytes to the job.
+  bool Write(const std::vector<std::uint8_t>& bytes) { return spool_.Append(bytes.data(), bytes.size()); }
+  bool Write(const void* bytes, std::size_t count) { return spool_.Append(bytes, count); }
+  JobEvents& events() { return events_; }
+
+  // The host device behind a surface the engine handed out, or null.
+  static HostDevice* FromSurface(SURFOBJ* surface);
+
+ private:
+  // The function to call for an index: the plug-in's hook or the host's own.
+  PFN Function(ULONG index) const;
+
+  SpoolBuffer& spool_;
+  JobEvents& events_;
+  int resolution_;
+  DRVPROCS procs_{};
+  DEVOBJ devobj_{};
+  SURFOBJ surface_{};
+  std::vector<DRVFN> hostFunctions_;
+  DRVENABLEDATA hostEnableData_{};
+  std::array<PFN, 128> calls_{};
+  std::size_t hookCount_ = 0;
+};
+
+}  // namespace velmora::host

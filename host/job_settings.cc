@@ -1,0 +1,160 @@
+#include "host/job_settings.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "host/host_error.h"
+#include "host/printer_description.h"
+#include "src/settings/settings_fields.h"
+#include "src/settings/vendor_devmode.h"
+
+namespace velmora::host {
+namespace {
+
+using Json = nlohmann::json;
+
+// Public fields that describe the device mode itself; only the host writes them.
+constexpr std::string_view kHostOwnedFields[] = {"dmDeviceName", "dmSize", "dmDriverExtra", "dmFields"};
+
+std::string ValueText(const Json& value, const std::string& origin, const std::string& name) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_boolean()) return value.get<bool>() ? "1" : "0";
+  if (value.is_number_integer()) return std::to_string(value.get<long long>());
+  if (value.is_number_unsigned()) return std::to_string(value.get<unsigned long long>());
+  if (value.is_number_float()) return value.dump();
+  throw HostError(origin + ": '" + name + "' must be a number or a text, not " + value.type_name());
+}
+
+std::string Join(std::string_view separator, const std::vector<std::string>& items) {
+  std::string joined;
+  for (const std::string& item : items) {
+    if (!joined.empty()) joined += separator;
+    joined += item;
+  }
+  return joined;
+}
+
+}  // namespace
+
+std::vector<SettingAssignment> ParseTicket(std::string_view json, const std::string& origin) {
+  Json ticket = Json::parse(json, nullptr, false);
+  if (ticket.is_discarded()) throw HostError(origin + " is not well-formed JSON");
+  if (!ticket.is_object()) throw HostError(origin + " must hold a JSON object of setting names and values");
+
+  std::vector<SettingAssignment> settings;
+  for (const auto& [name, value] : ticket.items()) {
+    if (name.starts_with("SpecialPage") && value.is_object()) {
+      for (const auto& [member, memberValue] : value.items()) {
+        const std::string field = name + "." + member;
+        settings.push_back({origin, field, ValueText(memberValue, origin, field)});
+      }
+      continue;
+    }
+    if (name == "szMargins" && value.is_array()) {
+      std::vector<std::string> margins;
+      for (const Json& margin : value) margins.push_back(ValueText(margin, origin, name));
+      settings.push_back({origin, name, Join(",", margins)});
+      continue;
+    }
+    settings.push_back({origin, name, ValueText(value, origin, name)});
+  }
+  return settings;
+}
+
+std::vector<SettingAssignment> ReadTicket(const std::string& path) {
+  const std::string origin = "Ticket '" + path + "'";
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw HostError("Unable to read ticket '" + path + "': " + std::strerror(errno));
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (file.bad()) throw HostError("Unable to read ticket '" + path + "': " + std::strerror(errno));
+  return ParseTicket(text.str(), origin);
+}
+
+SettingAssignment ParseAssignment(std::string_view text, const std::string& origin) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos || equals == 0) {
+    throw HostError(origin + " '" + std::string(text) + "': expected NAME=VALUE");
+  }
+  return {origin, std::string(text.substr(0, equals)), std::string(text.substr(equals + 1))};
+}
+
+void ApplySettings(DeviceMode& app, const std::vector<SettingAssignment>& settings) {
+  for (const SettingAssignment& setting : settings) {
+    for (std::string_view owned : kHostOwnedFields) {
+      if (setting.name == owned) throw HostError(setting.origin + ": '" + setting.name + "' is set by the host");
+    }
+    // Record fields lie anywhere in a whole record; a plug-in with a smaller record
+    // cannot take them.
+    const bool publicField = setting.name.starts_with("dm");
+    if (!publicField && app.recordSize() < kVendorRecordSize) {
+      throw HostError(setting.origin + ": '" + setting.name + "' cannot be set: the plug-in's settings record has " +
+                      std::to_string(app.recordSize()) + " bytes");
+    }
+    // With a smaller record only public fields are set; a scratch body stands in for it.
+    std::vector<std::uint8_t> scratch;
+    std::uint8_t* body = app.record() + kVendorHeaderSize;
+    if (app.recordSize() < kVendorRecordSize) {
+      scratch.resize(kVendorBodySize);
+      body = scratch.data();
+    }
+    if (auto error = SetNamedField(body, app.bytes(), setting.name, setting.value)) {
+      throw HostError(setting.origin + ": " + *error);
+    }
+  }
+}
+
+FeatureOptions ParseOptionChoices(const std::vector<std::string>& texts) {
+  FeatureOptions choices;
+  for (const std::string& text : texts) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) throw HostError("--option '" + text + "': expected FEATURE=OPTION");
+    const std::string feature = text.substr(0, equals);
+    const std::string option = text.substr(equals + 1);
+    if (!IsKnownFeature(feature)) {
+      throw HostError("--option '" + text + "': unknown feature '" + feature + "' (PaperSize, MediaType, InputBin)");
+    }
+    if (!IsKnownOption(feature, option)) {
+      std::vector<std::string> known;
+      if (feature == kFeaturePaperSize) {
+        for (const Paper& paper : kPapers) known.emplace_back(paper.option);
+      } else if (feature == kFeatureInputBin) {
+        for (const InputBin& bin : kInputBins) known.emplace_back(bin.option);
+      } else {
+        for (std::string_view media : kMediaTypeOptions) known.emplace_back(media);
+      }
+      throw HostError("--option '" + text + "': unknown option '" + option + "' of " + feature + " (" +
+                      Join(", ", known) + ")");
+    }
+    choices[feature] = option;
+  }
+  return choices;
+}
+
+void ApplyOptionChoices(DeviceMode& app, const FeatureOptions& choices) {
+  if (auto it = choices.find(kFeaturePaperSize); it != choices.end()) {
+    const Paper* paper = FindPaperByOption(it->second);
+    app.PutI16(devmode_offset::kPaperSize, paper->paperCode);
+    app.PutFormName(paper->formName);
+  }
+  if (auto it = choices.find(kFeatureInputBin); it != choices.end()) {
+    app.PutI16(devmode_offset::kDefaultSource, *SourceForInputBin(it->second));
+  }
+}
+
+FeatureOptions JobFeatureOptions(const DeviceMode& job, const FeatureOptions& choices) {
+  FeatureOptions options;
+  const Paper* paper = FindPaperByForm(job.FormName());
+  if (paper == nullptr) paper = FindPaperByCode(job.I16(devmode_offset::kPaperSize));
+  options[std::string(kFeaturePaperSize)] = paper != nullptr ? std::string(paper->option) : "CUSTOMSIZE";
+  options[std::string(kFeatureMediaType)] = std::string(kMediaTypeOptions[0]);
+  options[std::string(kFeatureInputBin)] = std::string(InputBinForSource(job.I16(devmode_offset::kDefaultSource)));
+  for (const auto& [feature, option] : choices) options[feature] = option;
+  return options;
+}
+
+}  // namespace velmora::host

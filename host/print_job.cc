@@ -1,0 +1,333 @@
+#include "host/print_job.h"
+
+#include <memory>
+
+#include "host/device_mode.h"
+#include "host/host_device.h"
+#include "host/host_error.h"
+#include "host/job_output.h"
+#include "host/plugin_module.h"
+#include "host/printer_description.h"
+#include "host/pxl_encoder.h"
+#include "host/spool_buffer.h"
+#include "platform/paper_model.h"
+#include "platform/posix/spooler_store.h"
+#include "platform/services.h"
+#include "platform/text_encoding.h"
+
+namespace velmora::host {
+namespace {
+
+using pxl::Attr;
+using pxl::Op;
+
+constexpr std::uint8_t kMeasureInch = 0;
+constexpr std::uint8_t kErrorReportNone = 0;
+constexpr std::uint8_t kSourceTypeDefault = 0;
+constexpr std::uint8_t kDataOrgLowByteFirst = 1;
+constexpr std::uint8_t kPortrait = 0;
+constexpr std::uint8_t kLandscape = 1;
+constexpr std::uint8_t kCustomUnitsInch = 0;
+constexpr std::int16_t kDmOrientLandscape = 2;
+constexpr double kMillimetresPerInch = 25.4;
+
+std::string Utf8(const WString& text) { return platform::Utf16ToUtf8(text); }
+
+// Opens the printer; the default printer is added to the store first when missing.
+HANDLE OpenPrinter(const WString& name, bool isDefault) {
+  platform::Spooler& spooler = *platform::Current().spooler;
+  if (HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS)) return printer;
+  const std::string store = platform::posix::StorePath();
+  if (!isDefault) throw HostError("Printer '" + Utf8(name) + "' not found in the printer store '" + store + "'");
+  platform::posix::PrinterStore admin(store);
+  auto added = admin.AddPrinter(name);
+  HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS);
+  if (printer == nullptr) {
+    throw HostError("Unable to create the default printer '" + Utf8(name) + "' in the printer store '" + store +
+                    "'" + (added ? std::string() : ": " + added.error()));
+  }
+  return printer;
+}
+
+// The device figures for the job's device mode: the printer's, else the generic model's.
+platform::DeviceFigures FiguresFor(const WString& printerName, DeviceMode& job) {
+  platform::PageSetup setup;
+  setup.formName = job.FormName();
+  setup.paperSize = job.I16(devmode_offset::kPaperSize);
+  setup.orientation = job.I16(devmode_offset::kOrientation);
+  setup.printQuality = job.I16(devmode_offset::kPrintQuality);
+  setup.yResolution = job.I16(devmode_offset::kYResolution);
+  setup.devmode = job.bytes();
+  if (auto figures = platform::Current().devices->Figures(printerName, setup)) return *figures;
+  return platform::FiguresFor(platform::GenericPaperModel(), setup);
+}
+
+// Everything of one job that must be undone in reverse order, whatever happens.
+class JobRun final : public JobEvents {
+ public:
+  JobRun(const PrintRequest& request, PageSource& pages) : request_(request), pages_(pages) {}
+  ~JobRun() override { TearDown(); }
+
+  PrintResult Run();
+
+  BOOL OnStartDoc(const WCHAR*, DWORD) override {
+    WriteAt(JobPoint::kJobStart);
+    WriteAt(JobPoint::kDocStart);
+    return spool_->failed() ? kFalse : kTrue;
+  }
+  BOOL OnStartPage() override {
+    WriteAt(JobPoint::kPageStart);
+    return spool_->failed() ? kFalse : kTrue;
+  }
+  BOOL OnSendPage() override { return spool_->failed() ? kFalse : kTrue; }
+  BOOL OnEndDoc() override {
+    WriteAt(JobPoint::kJobEnd);
+    return spool_->failed() ? kFalse : kTrue;
+  }
+
+ private:
+  void WriteAt(JobPoint point);
+  void WriteCommand(const PrinterCommand& command);
+  void EnablePlugin();
+  void PrintPages();
+  bool JobDeleted();
+  void TearDown();
+
+  const PrintRequest& request_;
+  PageSource& pages_;
+  WString printerName_;
+  std::unique_ptr<PluginModule> module_;
+  IPrintOemUni3* plugin_ = nullptr;
+  HANDLE printer_ = nullptr;
+  std::unique_ptr<DeviceMode> devmode_;
+  platform::DeviceFigures figures_;
+  std::unique_ptr<JobOutput> output_;
+  DWORD jobId_ = 0;
+  bool documentStarted_ = false;
+  std::unique_ptr<SpoolBuffer> spool_;
+  HostDriverServices* services_ = nullptr;
+  std::unique_ptr<HostDevice> device_;
+  bool driverEnabled_ = false;
+  bool deviceEnabled_ = false;
+  std::size_t pagesSent_ = 0;
+  bool stoppedByPlugin_ = false;
+};
+
+void JobRun::WriteAt(JobPoint point) {
+  for (const PrinterCommand& command : CommandsAt(point)) WriteCommand(command);
+}
+
+void JobRun::WriteCommand(const PrinterCommand& command) {
+  DEVMODEW* dm = devmode_->publicDM();
+  PxlEncoder out;
+  switch (command.kind) {
+    case CommandKind::kCallback: {
+      // The plug-in writes through the driver services itself; the parameter list is
+      // empty but present, as the printer description passes none.
+      DWORD parameters[1] = {0};
+      int result = 0;
+      plugin_->CommandCallback(device_->devobj(), command.callbackId, 0, parameters, &result);
+      return;
+    }
+    case CommandKind::kStreamHeader:
+      out.Raw({reinterpret_cast<const std::uint8_t*>(kStreamHeader.data()), kStreamHeader.size()});
+      break;
+    case CommandKind::kBeginSession:
+      out.UByte(kMeasureInch, Attr::Measure)
+          .UInt16Xy(static_cast<std::uint16_t>(figures_.xResolution), static_cast<std::uint16_t>(figures_.yResolution),
+                    Attr::UnitsPerMeasure)
+          .UByte(kErrorReportNone, Attr::ErrorReport)
+          .Operator(Op::BeginSession);
+      break;
+    case CommandKind::kOpenDataSource:
+      out.UByte(kSourceTypeDefault, Attr::SourceType)
+          .UByte(kDataOrgLowByteFirst, Attr::DataOrg)
+          .Operator(Op::OpenDataSource);
+      break;
+    case CommandKind::kOrientation:
+      out.UByte(dm->dmOrientation == kDmOrientLandscape ? kLandscape : kPortrait, Attr::Orientation);
+      break;
+    case CommandKind::kMediaSize: {
+      const Paper* paper = FindPaperByCode(dm->dmPaperSize);
+      if (paper != nullptr && paper->mediaSize >= 0) {
+        out.UByte(static_cast<std::uint8_t>(paper->mediaSize), Attr::MediaSize);
+        break;
+      }
+      const double width = paper != nullptr ? paper->widthMm : 210;
+      const double height = paper != nullptr ? paper->heightMm : 297;
+      out.Real32Xy(static_cast<float>(width / kMillimetresPerInch), static_cast<float>(height / kMillimetresPerInch),
+                   Attr::CustomMediaSize)
+          .UByte(kCustomUnitsInch, Attr::CustomMediaSizeUnits);
+      break;
+    }
+    case CommandKind::kBeginPage:
+      out.Operator(Op::BeginPage);
+      break;
+  }
+  device_->Write(out.bytes());
+}
+
+void JobRun::EnablePlugin() {
+  // The driver services live as long as anyone holds a reference; the host keeps one.
+  services_ = new HostDriverServices(*spool_, JobFeatureOptions(*devmode_, request_.choices));
+  if (FAILED(plugin_->PublishDriverInterface(services_))) {
+    throw HostError("The plug-in in '" + module_->path() + "' did not take the host's driver interface");
+  }
+  DRVENABLEDATA hooks{};
+  if (FAILED(plugin_->EnableDriver(PRINTER_OEMINTF_VERSION, sizeof hooks, &hooks))) {
+    throw HostError("The plug-in in '" + module_->path() + "' refused to enable the driver");
+  }
+  driverEnabled_ = true;
+
+  const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
+  device_ = std::make_unique<HostDevice>(*spool_, *this, area, static_cast<int>(figures_.xResolution));
+  device_->InstallHooks(hooks);
+  DEVOBJ* devobj = device_->devobj();
+  devobj->hPrinter = printer_;
+  devobj->pPublicDM = devmode_->publicDM();
+  devobj->pOEMDM = devmode_->record();
+
+  WString name = printerName_;
+  void* pdevOEM = nullptr;
+  if (FAILED(plugin_->EnablePDEV(devobj, name.data(), 0, nullptr, 0, nullptr, 0, nullptr, device_->HostEnableData(),
+                                 &pdevOEM))) {
+    throw HostError("The plug-in in '" + module_->path() + "' refused to enable the device");
+  }
+  devobj->pdevOEM = pdevOEM;
+  deviceEnabled_ = true;
+}
+
+void JobRun::PrintPages() {
+  const std::size_t total = pages_.PageCount();
+  for (std::size_t page = 1; page <= total && !spool_->failed(); ++page) {
+    // The application names the page total before each page, as the document knows it.
+    DWORD pageTotal = static_cast<DWORD>(total);
+    device_->Escape(ESCAPE_PAGE_TOTAL, sizeof pageTotal, &pageTotal, 0, nullptr);
+    if (!device_->StartPage()) {
+      stoppedByPlugin_ = true;
+      return;
+    }
+    pages_.DrawPage(page, *device_);
+    WriteAt(JobPoint::kPageEnd);
+    if (!device_->SendPage()) {
+      stoppedByPlugin_ = true;
+      return;
+    }
+    pagesSent_ = page;
+    if (request_.progress) request_.progress(page, total);
+  }
+}
+
+bool JobRun::JobDeleted() {
+  auto job = platform::Current().spooler->Job(printer_, jobId_);
+  return job && (job->status & (platform::JOB_STATUS_DELETING | platform::JOB_STATUS_DELETED)) != 0;
+}
+
+void JobRun::TearDown() {
+  if (deviceEnabled_) plugin_->DisablePDEV(device_->devobj());
+  deviceEnabled_ = false;
+  if (driverEnabled_) plugin_->DisableDriver();
+  driverEnabled_ = false;
+  if (plugin_ != nullptr) plugin_->Release();
+  plugin_ = nullptr;
+  if (services_ != nullptr) services_->Release();
+  services_ = nullptr;
+  platform::Spooler& spooler = *platform::Current().spooler;
+  if (documentStarted_) {
+    // An unfinished job is deleted so that the store does not list it as waiting.
+    spooler.DeleteJob(printer_, jobId_);
+    spooler.EndDocument(printer_);
+  }
+  documentStarted_ = false;
+  if (printer_ != nullptr) spooler.Close(printer_);
+  printer_ = nullptr;
+}
+
+PrintResult JobRun::Run() {
+  const bool isDefault = request_.printerName.empty();
+  printerName_ = isDefault ? kDefaultPrinterName : request_.printerName;
+  module_ = std::make_unique<PluginModule>(request_.modulePath);
+  plugin_ = module_->CreatePlugin();
+  printer_ = OpenPrinter(printerName_, isDefault);
+
+  // The printer's defaults, the application's copy with the job's settings, the merge.
+  DeviceMode printerDevmode = DefaultDeviceMode(*plugin_, printer_, printerName_);
+  DeviceMode app = printerDevmode;
+  ApplySettings(app, request_.settings);
+  ApplyOptionChoices(app, request_.choices);
+  SettlePublicFields(app, printerDevmode);
+  devmode_ = std::make_unique<DeviceMode>(MergeDeviceMode(*plugin_, printer_, app, std::move(printerDevmode)));
+  figures_ = FiguresFor(printerName_, *devmode_);
+
+  output_ = std::make_unique<JobOutput>(request_.output);
+  platform::Spooler& spooler = *platform::Current().spooler;
+  platform::DocInfo doc;
+  doc.documentName = request_.title;
+  doc.outputFile = platform::Utf8ToUtf16(output_->spoolTarget());
+  doc.userName = request_.user;
+  jobId_ = spooler.StartDocument(printer_, doc);
+  if (jobId_ == 0) throw HostError("Unable to start a job on printer '" + Utf8(printerName_) + "'");
+  documentStarted_ = true;
+  if (request_.jobId && *request_.jobId != jobId_) {
+    throw HostError("The printer store gave the job id " + std::to_string(jobId_) + ", not the requested " +
+                    std::to_string(*request_.jobId));
+  }
+
+  spool_ = std::make_unique<SpoolBuffer>(request_.bufferSize, [this](std::uint8_t* bytes, std::size_t count) {
+    // The count written is not compared: a job that only captures an overlay is taken
+    // whole by the plug-in and never reaches the spooler.
+    DWORD written = 0;
+    const HRESULT sent = plugin_->WritePrinter(device_->devobj(), bytes, static_cast<DWORD>(count), &written);
+    return SUCCEEDED(sent);
+  });
+  EnablePlugin();
+
+  WString title = request_.title;
+  const bool started = device_->StartDoc(title.data(), jobId_) != kFalse;
+  if (started) {
+    PrintPages();
+    WriteAt(JobPoint::kDocEnd);
+  }
+  device_->EndDoc();
+  spool_->Flush();
+
+  PrintResult result;
+  result.jobId = jobId_;
+  result.pages = pagesSent_;
+  result.bytes = spool_->sent();
+  const bool deleted = JobDeleted();
+  const bool failed = spool_->failed();
+  // The device and the driver are disabled before the document ends, as the host does.
+  if (deviceEnabled_) plugin_->DisablePDEV(device_->devobj());
+  deviceEnabled_ = false;
+  if (driverEnabled_) plugin_->DisableDriver();
+  driverEnabled_ = false;
+
+  if (deleted) {
+    throw HostError("Job " + std::to_string(jobId_) + " on printer '" + Utf8(printerName_) +
+                    "' was deleted through the spooler after " + std::to_string(pagesSent_) +
+                    " page(s); no output written");
+  }
+  if (!started || stoppedByPlugin_) {
+    throw HostError("The plug-in stopped job " + std::to_string(jobId_) + " after " + std::to_string(pagesSent_) +
+                    " page(s); no output written");
+  }
+  if (failed) {
+    throw HostError("Unable to write job " + std::to_string(jobId_) + " to '" + request_.output + "'");
+  }
+  documentStarted_ = false;
+  if (!spooler.EndDocument(printer_)) {
+    throw HostError("Unable to finish job " + std::to_string(jobId_) + " in '" + request_.output + "'");
+  }
+  output_->Commit();
+  return result;
+}
+
+}  // namespace
+
+PrintResult RunPrintJob(const PrintRequest& request, PageSource& pages) {
+  JobRun run(request, pages);
+  return run.Run();
+}
+
+}  // namespace velmora::host

@@ -1,0 +1,52 @@
+// One print job through the plug-in, in the host's published calling order: device mode,
+// driver interface, driver and device enable, document, pages, end of document, disable,
+// release. The job's bytes go through the spool buffer and the plug-in's final-data hook
+// to the printer store, which writes them to the output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/driver_services.h"
+#include "host/job_settings.h"
+#include "host/page_source.h"
+#include "platform/types.h"
+
+namespace velmora::host {
+
+// The printer the host uses when none is named; created in the store when missing.
+inline const WString kDefaultPrinterName = VTEXT("Velmora Default");
+
+struct PrintRequest {
+  std::string modulePath;
+  WString printerName;  // empty: the default printer
+  std::string output;   // a file, or "-" for standard output
+  WString title = VTEXT("Velmora sample");
+  WString user;         // empty: the login name
+  // When set, the job must get this id from the store; the store assigns ids, so any
+  // other id fails the job before anything is written.
+  std::optional<DWORD> jobId;
+  std::size_t bufferSize = 16384;
+  std::vector<SettingAssignment> settings;  // ticket first, then --set, in order
+  FeatureOptions choices;                   // --option FEATURE=OPTION
+  // Called after each page the printer took, with the page number and the page count.
+  std::function<void(std::size_t page, std::size_t pages)> progress;
+};
+
+struct PrintResult {
+  DWORD jobId = 0;
+  std::size_t pages = 0;      // pages sent
+  std::uint64_t bytes = 0;    // bytes the spooler took
+};
+
+// Runs the job. The output appears only when the job succeeded: it is written under a
+// temporary name beside it and renamed at the end. Throws HostError with one line saying
+// what failed: bad settings, an unknown printer, a module that cannot be used, a job
+// deleted through the spooler, an output that cannot be written.
+PrintResult RunPrintJob(const PrintRequest& request, PageSource& pages);
+
+}  // namespace velmora::host

@@ -1,0 +1,77 @@
+#include "host/printer_description.h"
+
+#include <algorithm>
+
+namespace velmora::host {
+namespace {
+
+char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+bool EqualsNoCase(std::u16string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(static_cast<char16_t>(static_cast<unsigned char>(b[i])))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::span<const PrinterCommand> CommandsAt(JobPoint point) {
+  const auto* first = std::find_if(std::begin(kPrinterCommands), std::end(kPrinterCommands),
+                                   [point](const PrinterCommand& c) { return c.point == point; });
+  const auto* last = std::find_if(first, std::end(kPrinterCommands),
+                                  [point](const PrinterCommand& c) { return c.point != point; });
+  return {first, last};
+}
+
+const Paper* FindPaperByForm(std::u16string_view formName) {
+  for (const Paper& paper : kPapers) {
+    if (EqualsNoCase(formName, paper.formName)) return &paper;
+  }
+  return nullptr;
+}
+
+const Paper* FindPaperByCode(std::int16_t paperCode) {
+  for (const Paper& paper : kPapers) {
+    if (paper.paperCode == paperCode) return &paper;
+  }
+  return nullptr;
+}
+
+const Paper* FindPaperByOption(std::string_view option) {
+  for (const Paper& paper : kPapers) {
+    if (paper.option == option) return &paper;
+  }
+  return nullptr;
+}
+
+std::string_view InputBinForSource(std::int16_t defaultSource) {
+  for (const InputBin& bin : kInputBins) {
+    if (bin.defaultSource == defaultSource) return bin.option;
+  }
+  return kInputBins[0].option;
+}
+
+std::optional<std::int16_t> SourceForInputBin(std::string_view option) {
+  for (const InputBin& bin : kInputBins) {
+    if (bin.option == option) return bin.defaultSource;
+  }
+  return std::nullopt;
+}
+
+bool IsKnownFeature(std::string_view feature) {
+  return feature == kFeaturePaperSize || feature == kFeatureMediaType || feature == kFeatureInputBin;
+}
+
+bool IsKnownOption(std::string_view feature, std::string_view option) {
+  if (feature == kFeaturePaperSize) return FindPaperByOption(option) != nullptr;
+  if (feature == kFeatureInputBin) return SourceForInputBin(option).has_value();
+  if (feature == kFeatureMediaType) {
+    return std::find(std::begin(kMediaTypeOptions), std::end(kMediaTypeOptions), option) !=
+           std::end(kMediaTypeOptions);
+  }
+  return false;
+}
+
+}  // namespace velmora::host

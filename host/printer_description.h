@@ -1,0 +1,166 @@
+// The host's printer description: which plug-in callback sits where in the job, the
+// papers the printer takes with their PCL XL media sizes, and the options of the
+// features the plug-in asks the host about.
+//
+// This is the host's own data, the counterpart of the universal driver's printer
+// description file; the plug-in relies only on the callback ids and the option names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/types.h"
+
+namespace velmora::host {
+
+// The plug-in's command callback ids.
+inline constexpr DWORD kCmdStartJob = 5000;
+inline constexpr DWORD kCmdEndJob = 5001;
+inline constexpr DWORD kCmdMediaTray = 5002;
+inline constexpr DWORD kCmdMediaType = 5003;
+inline constexpr DWORD kCmdStartPage = 5004;
+inline constexpr DWORD kCmdEndPage = 5005;
+inline constexpr DWORD kCmdStartDoc = 5006;
+inline constexpr DWORD kCmdEndDoc = 5007;
+inline constexpr DWORD kCmdDuplex = 5008;
+
+// The points of a job at which the host writes commands, in job order.
+enum class JobPoint : std::uint8_t {
+  kJobStart,   // in the host's StartDoc, once per job
+  kDocStart,   // in the host's StartDoc, after the job's start
+  kPageStart,  // in the host's StartPage
+  kPageEnd,    // after the page's drawing, before SendPage
+  kDocEnd,     // after the last page, before EndDoc
+  kJobEnd,     // in the host's EndDoc
+};
+
+// What one command of the description writes.
+enum class CommandKind : std::uint8_t {
+  kCallback,        // the plug-in's command callback with `callbackId`
+  kStreamHeader,    // the PCL XL stream header line
+  kBeginSession,    // Measure, UnitsPerMeasure, ErrorReport, BeginSession
+  kOpenDataSource,  // SourceType, DataOrg, OpenDataSource
+  kOrientation,     // the page's Orientation attribute
+  kMediaSize,       // the page's MediaSize (or CustomMediaSize) attribute
+  kBeginPage,       // the BeginPage operator, which takes the attributes before it
+};
+
+struct PrinterCommand {
+  JobPoint point;
+  CommandKind kind;
+  DWORD callbackId = 0;
+};
+
+// The whole job, in the order the host writes it. The media tray, media type and duplex
+// callbacks write page attributes, so they sit between the host's own attributes and
+// the BeginPage operator that takes them all.
+inline constexpr PrinterCommand kPrinterCommands[] = {
+    {JobPoint::kJobStart, CommandKind::kCallback, kCmdStartJob},
+    {JobPoint::kJobStart, CommandKind::kStreamHeader},
+    {JobPoint::kJobStart, CommandKind::kBeginSession},
+    {JobPoint::kJobStart, CommandKind::kOpenDataSource},
+    {JobPoint::kDocStart, CommandKind::kCallback, kCmdStartDoc},
+    {JobPoint::kPageStart, CommandKind::kOrientation},
+    {JobPoint::kPageStart, CommandKind::kCallback, kCmdMediaTray},
+    {JobPoint::kPageStart, CommandKind::kMediaSize},
+    {JobPoint::kPageStart, CommandKind::kCallback, kCmdMediaType},
+    {JobPoint::kPageStart, CommandKind::kCallback, kCmdDuplex},
+    {JobPoint::kPageStart, CommandKind::kBeginPage},
+    {JobPoint::kPageStart, CommandKind::kCallback, kCmdStartPage},
+    {JobPoint::kPageEnd, CommandKind::kCallback, kCmdEndPage},
+    {JobPoint::kDocEnd, CommandKind::kCallback, kCmdEndDoc},
+    {JobPoint::kJobEnd, CommandKind::kCallback, kCmdEndJob},
+};
+static_assert(std::size(kPrinterCommands) == 15);
+
+constexpr bool CommandsInJobOrder() {
+  for (std::size_t i = 1; i < std::size(kPrinterCommands); ++i) {
+    if (kPrinterCommands[i].point < kPrinterCommands[i - 1].point) return false;
+  }
+  return true;
+}
+static_assert(CommandsInJobOrder());
+
+// The commands written at one point of the job.
+std::span<const PrinterCommand> CommandsAt(JobPoint point);
+
+// The stream header the host writes before its session.
+inline constexpr std::string_view kStreamHeader = ") HP-PCL XL;2;1;Comment Velmora PXL\n";
+
+// A paper the printer takes. `mediaSize` is the PCL XL MediaSize enumeration, or -1
+// when the printer takes the paper as a custom size.
+struct Paper {
+  std::string_view formName;  // dmFormName
+  std::int16_t paperCode;     // dmPaperSize
+  std::string_view option;    // the PaperSize option name
+  int mediaSize;
+  double widthMm;
+  double heightMm;
+};
+
+inline constexpr Paper kPapers[] = {
+    {"A4", 9, "A4", 2, 210, 297},
+    {"Letter", 1, "LETTER", 0, 215.9, 279.4},
+    {"Legal", 5, "LEGAL", 1, 215.9, 355.6},
+    {"B5 (JIS)", 13, "B5", 11, 182, 257},
+    {"A5", 11, "A5", 16, 148, 210},
+    {"B6 (JIS)", 88, "B6_JIS", 18, 128, 182},
+    {"A6", 70, "A6", 17, 105, 148},
+    {"Statement", 6, "STATEMENT", -1, 139.7, 215.9},
+    {"Executive", 7, "EXECUTIVE", 3, 184.15, 266.7},
+    {"8.5x13", 14, "8_5X13", -1, 215.9, 330.2},
+    {"Envelope #10", 20, "ENV_10", 6, 104.775, 241.3},
+    {"Envelope Monarch", 37, "ENV_MONARCH", 7, 98.425, 190.5},
+    {"Envelope C5", 28, "ENV_C5", 8, 162, 229},
+    {"Envelope C6", 31, "ENV_C6", -1, 114, 162},
+    {"Envelope DL", 27, "ENV_DL", 9, 110, 220},
+    {"Envelope #9", 19, "ENV_9", -1, 98.425, 225.425},
+    {"Quarto", 15, "QUATRO", -1, 215, 275},
+    {"Japanese Postcard", 43, "POSTCARD_100", 14, 100, 148},
+};
+static_assert(std::size(kPapers) == 18);
+
+// The paper of a form name (ignoring ASCII case), of a paper code, of an option name.
+const Paper* FindPaperByForm(std::u16string_view formName);
+const Paper* FindPaperByCode(std::int16_t paperCode);
+const Paper* FindPaperByOption(std::string_view option);
+
+// The features the plug-in asks about, with their options.
+inline constexpr std::string_view kFeaturePaperSize = "PaperSize";
+inline constexpr std::string_view kFeatureMediaType = "MediaType";
+inline constexpr std::string_view kFeatureInputBin = "InputBin";
+
+inline constexpr std::string_view kMediaTypeOptions[] = {
+    "STANDARD", "AUTO",         "PLAIN",      "RECYCLED",   "THICK",    "VERYTHICK", "THIN",
+    "TRANSPARENCY", "PAPERLABEL", "VINYLLABEL", "ENVELOPE", "CARDSTOCK", "POSTCARD",
+};
+static_assert(std::size(kMediaTypeOptions) == 13);
+
+// An input bin option and the device mode's default source that selects it. A source the
+// table does not name (DMBIN_FORMSOURCE 15, DMBIN_ENVELOPE 5, ...) takes the first row:
+// the form's own source.
+struct InputBin {
+  std::string_view option;
+  std::int16_t defaultSource;
+};
+inline constexpr InputBin kInputBins[] = {
+    {"FORMSOURCE", 7},  // DMBIN_AUTO
+    {"BYPASSTRAY", 4},  // DMBIN_MANUAL
+    {"TRAY1", 1},       // DMBIN_UPPER
+    {"TRAY2", 2},       // DMBIN_LOWER
+    {"TRAY3", 3},       // DMBIN_MIDDLE
+};
+static_assert(std::size(kInputBins) == 5);
+
+// The option of a bin, and the bin of an option (exact names); nothing when unknown.
+std::string_view InputBinForSource(std::int16_t defaultSource);
+std::optional<std::int16_t> SourceForInputBin(std::string_view option);
+
+// True when the feature has an option of this exact name.
+bool IsKnownFeature(std::string_view feature);
+bool IsKnownOption(std::string_view feature, std::string_view option);
+
+}  // namespace velmora::host

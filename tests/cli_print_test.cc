@@ -1,0 +1,113 @@
+// velmora print, run as a user runs it: a job file out, or one clear error and no file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliResult {
+  int status;
+  std::string out;
+};
+
+// Runs velmora with the arguments; standard error goes with standard output unless
+// `mergeStderr` is false.
+CliResult Velmora(const std::string& arguments, bool mergeStderr = true) {
+  const std::string command =
+      std::string(VELMORA_BINARY) + " " + arguments + (mergeStderr ? " 2>&1" : " 2>/dev/null");
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+  const int status = pclose(pipe);
+  return {WEXITSTATUS(status), out};
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+class CliPrint : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("velmora-cli-print-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ::setenv("VELMORA_STORE", (dir / "store.db").c_str(), 1);
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("VELMORA_STORE");
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    fs::remove_all(dir);
+  }
+  std::string P(const char* name) { return (dir / name).string(); }
+  // Files other than the store and the tickets the test wrote.
+  std::vector<std::string> Outputs() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      const std::string name = entry.path().filename().string();
+      if (!name.starts_with("store.db") && !name.ends_with(".json")) names.push_back(name);
+    }
+    return names;
+  }
+  fs::path dir;
+};
+
+TEST_F(CliPrint, PrintsToAFileAndToStandardOutput) {
+  const CliResult print = Velmora("print -o " + P("job.pxl") + " --pages 2 --user bob --title Report");
+  ASSERT_EQ(print.status, 0) << print.out;
+  EXPECT_EQ(print.out, "");  // no progress line when standard error is not a terminal
+  const std::string job = ReadText(P("job.pxl"));
+  EXPECT_TRUE(job.starts_with("\x1B%-12345X@PJL COMMENT Velmora Default")) << job.substr(0, 40);
+
+  const CliResult dump = Velmora("dump --pages 1 " + P("job.pxl"));
+  ASSERT_EQ(dump.status, 0) << dump.out;
+  EXPECT_NE(dump.out.find("@PJL JOB NAME=\"Report\""), std::string::npos);
+  EXPECT_NE(dump.out.find("BeginPage"), std::string::npos);
+  EXPECT_NE(dump.out.find("EndPage PageCopies=1"), std::string::npos);
+
+  const CliResult toStdout = Velmora("print -o - --pages 2 --user bob --title Report", false);
+  ASSERT_EQ(toStdout.status, 0);
+  EXPECT_EQ(toStdout.out, job);
+}
+
+TEST_F(CliPrint, BadInputsGiveOneMessageAndNoOutput) {
+  std::ofstream(P("malformed.json")) << "{\"dmCopies\": 2,";
+  std::ofstream(P("unknown.json")) << "{\"dmCopies\": 2, \"dwWhatever\": 1}";
+  struct Case {
+    std::string arguments;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"--ticket " + P("missing.json"), "velmora: Unable to read ticket '" + P("missing.json") + "'"},
+      {"--ticket " + P("malformed.json"), "velmora: Ticket '" + P("malformed.json") + "' is not well-formed JSON"},
+      {"--ticket " + P("unknown.json"), "velmora: Ticket '" + P("unknown.json") + "': unknown field 'dwWhatever'"},
+      {"--set dmOrientation=5", "velmora: dmOrientation 5 is not one the printer takes"},
+      {"--printer Elsewhere", "velmora: Printer 'Elsewhere' not found in the printer store"},
+      {"--option InputBin=TRAY7", "velmora: --option 'InputBin=TRAY7': unknown option 'TRAY7' of InputBin"},
+      {"--module " + P("none.so"), "velmora: Unable to load plug-in module '" + P("none.so") + "'"},
+  };
+  for (const Case& c : cases) {
+    const CliResult run = Velmora("print -o " + P("out.pxl") + " " + c.arguments);
+    EXPECT_EQ(run.status, 1) << c.arguments;
+    EXPECT_TRUE(run.out.starts_with(c.message)) << c.arguments << "\n" << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_TRUE(Outputs().empty()) << c.arguments;
+  }
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,305 @@
+// Whole jobs through the plug-in module, read back with the PCL XL reader.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/host_error.h"
+#include "host/page_source.h"
+#include "host/print_job.h"
+#include "platform/posix/spooler_store.h"
+#include "platform/services.h"
+#include "pxl/reader.h"
+
+namespace velmora::host {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using pxl::Attr;
+using pxl::Event;
+using pxl::EventKind;
+using pxl::Op;
+
+class PrintHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("velmora-host-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ::setenv("VELMORA_STORE", (dir / "store.db").c_str(), 1);
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+  }
+  void TearDown() override {
+    ::unsetenv("VELMORA_STORE");
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    fs::remove_all(dir);
+  }
+
+  PrintRequest Request(const std::string& name) {
+    PrintRequest request;
+    request.modulePath = VELMORA_MODULE;
+    request.output = (dir / name).string();
+    request.user = VTEXT("alice");
+    return request;
+  }
+
+  Bytes Print(PrintRequest request, std::size_t pages = 3) {
+    auto source = MakeSamplePageSource(pages);
+    RunPrintJob(request, *source);
+    std::ifstream file(request.output, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), {});
+  }
+
+  // Files in the test folder other than the store.
+  std::vector<std::string> Leftovers() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      const std::string name = entry.path().filename().string();
+      if (!name.starts_with("store.db")) names.push_back(name);
+    }
+    return names;
+  }
+
+  fs::path dir;
+};
+
+std::vector<Event> Operators(const std::vector<Event>& events) {
+  std::vector<Event> ops;
+  for (const Event& e : events) {
+    if (e.kind == EventKind::kOperator) ops.push_back(e);
+  }
+  return ops;
+}
+
+TEST_F(PrintHost, WholeJobInTheHostsOrder) {
+  PrintRequest request = Request("job.pxl");
+  request.settings = {{"--set", "dmCopies", "2"}};
+  const Bytes job = Print(request);
+  const pxl::ParseResult parsed = pxl::Parse(job);
+  ASSERT_TRUE(parsed.ok()) << parsed.error->ToString();
+  const std::vector<Event>& events = parsed.events;
+  ASSERT_GE(events.size(), 10u);
+
+  // The job header: UEL, PJL lines ending with the language switch, the stream header.
+  EXPECT_EQ(events[0].kind, EventKind::kUel);
+  std::size_t i = 1;
+  std::vector<std::string> pjl;
+  while (i < events.size() && events[i].kind == EventKind::kPjlLine) pjl.push_back(events[i++].text);
+  ASSERT_FALSE(pjl.empty());
+  EXPECT_TRUE(pjl.front().starts_with("@PJL COMMENT Velmora Default")) << pjl.front();
+  EXPECT_EQ(pjl.back(), "@PJL ENTER LANGUAGE=PCLXL");
+  EXPECT_NE(std::find(pjl.begin(), pjl.end(), "@PJL SET COPIES=2"), pjl.end());
+  EXPECT_NE(std::find(pjl.begin(), pjl.end(), "@PJL SET JOBATTR=\"UserName=alice\""), pjl.end());
+  EXPECT_NE(std::find(pjl.begin(), pjl.end(), "@PJL SET JOBATTR=\"ReceptionTime=22:13:20 2023/11/14\""), pjl.end())
+      << "the reception time follows SOURCE_DATE_EPOCH";
+  ASSERT_LT(i, events.size());
+  EXPECT_EQ(events[i].kind, EventKind::kStreamHeader);
+  EXPECT_EQ(events[i].protocol_class, "2.1");
+
+  const std::vector<Event> ops = Operators(events);
+  ASSERT_GE(ops.size(), 4u);
+  EXPECT_TRUE(ops[0].Is(Op::BeginSession));
+  ASSERT_NE(ops[0].Find(Attr::UnitsPerMeasure), nullptr);
+  EXPECT_EQ(ops[0].Find(Attr::UnitsPerMeasure)->value.Int(0), 600);
+  EXPECT_TRUE(ops[1].Is(Op::OpenDataSource));
+  EXPECT_EQ(ops[1].Find(Attr::DataOrg)->value.Int(), 1);
+
+  // Every page: BeginPage with the plug-in's attributes, its page commands straight
+  // after, drawing, exactly one EndPage with the copies.
+  std::size_t pages = 0;
+  std::size_t k = 2;
+  while (k < ops.size() && ops[k].Is(Op::BeginPage)) {
+    ++pages;
+    const Event& begin = ops[k];
+    for (Attr a : {Attr::Orientation, Attr::MediaSize, Attr::MediaSource, Attr::MediaType, Attr::SimplexPageMode}) {
+      EXPECT_NE(begin.Find(a), nullptr) << "page " << pages << " attribute " << static_cast<int>(a);
+    }
+    EXPECT_EQ(begin.Find(Attr::MediaSize)->value.Int(), 2);  // eA4Paper
+    ASSERT_LT(k + 4, ops.size());
+    EXPECT_TRUE(ops[k + 1].Is(Op::SetPageOrigin));
+    EXPECT_TRUE(ops[k + 2].Is(Op::SetPageScale));
+    EXPECT_TRUE(ops[k + 3].Is(Op::SetColorSpace));
+    EXPECT_TRUE(ops[k + 4].Is(Op::SetROP));
+    std::size_t endPages = 0;
+    std::size_t paints = 0;
+    std::size_t images = 0;
+    ++k;
+    while (k < ops.size() && !ops[k].Is(Op::BeginPage) && !ops[k].Is(Op::CloseDataSource)) {
+      if (ops[k].Is(Op::EndPage)) {
+        ++endPages;
+        ASSERT_NE(ops[k].Find(Attr::PageCopies), nullptr);
+        EXPECT_EQ(ops[k].Find(Attr::PageCopies)->value.Int(), 2);
+      }
+      if (ops[k].Is(Op::PaintPath)) ++paints;
+      if (ops[k].Is(Op::BeginImage)) ++images;
+      ++k;
+    }
+    EXPECT_EQ(endPages, 1u) << "page " << pages;
+    EXPECT_TRUE(ops[k - 1].Is(Op::EndPage)) << "page " << pages;
+    EXPECT_GT(paints, 10u);
+    EXPECT_EQ(images, 1u);
+  }
+  EXPECT_EQ(pages, 3u);
+  ASSERT_EQ(k + 2, ops.size());
+  EXPECT_TRUE(ops[k].Is(Op::CloseDataSource));
+  EXPECT_TRUE(ops[k + 1].Is(Op::EndSession));
+
+  // The trailer last.
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(events[events.size() - 3].kind, EventKind::kUel);
+  EXPECT_EQ(events[events.size() - 2].text, "@PJL EOJ");
+  EXPECT_EQ(events.back().kind, EventKind::kUel);
+
+  // The job is complete in the store.
+  platform::posix::PrinterStore store;
+  auto jobs = store.ListJobs();
+  ASSERT_TRUE(jobs.ok());
+  ASSERT_EQ(jobs.value().size(), 1u);
+  EXPECT_NE(jobs.value()[0].info.status & platform::posix::JOB_STATUS_COMPLETE, 0u);
+}
+
+TEST_F(PrintHost, BufferSizeDoesNotChangeTheJob) {
+  Bytes first;
+  for (std::size_t size : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{1} << 20}) {
+    PrintRequest request = Request("job-" + std::to_string(size) + ".pxl");
+    request.bufferSize = size;
+    const Bytes job = Print(request, 2);
+    ASSERT_FALSE(job.empty());
+    if (first.empty()) {
+      first = job;
+      continue;
+    }
+    EXPECT_EQ(job, first) << "buffer size " << size;
+  }
+}
+
+TEST_F(PrintHost, PaperOrientationAndOptionsReachThePage) {
+  struct Case {
+    std::vector<SettingAssignment> settings;
+    FeatureOptions choices;
+    int orientation;
+    int mediaSize;  // -1: a custom size
+    int mediaSource;
+    const char* pjlPaper;
+  };
+  const Case cases[] = {
+      {{{"t", "dmOrientation", "2"}}, {{"PaperSize", "LETTER"}}, 1, 0, 1, "@PJL SET PAPER=LETTER"},
+      {{{"t", "dmFormName", "Statement"}}, {}, 0, -1, 1, "@PJL SET PAPER=STATEMENT"},
+      {{{"t", "dmPaperSize", "5"}}, {{"MediaType", "THICK"}}, 0, 1, 1, "@PJL SET PAPER=LEGAL"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    PrintRequest request = Request("case" + std::to_string(n++) + ".pxl");
+    request.settings = c.settings;
+    request.choices = c.choices;
+    const Bytes job = Print(request, 1);
+    const pxl::ParseResult parsed = pxl::Parse(job);
+    ASSERT_TRUE(parsed.ok()) << parsed.error->ToString();
+    bool paperLine = false;
+    const Event* begin = nullptr;
+    for (const Event& e : parsed.events) {
+      if (e.kind == EventKind::kPjlLine && e.text == c.pjlPaper) paperLine = true;
+      if (e.Is(Op::BeginPage) && begin == nullptr) begin = &e;
+    }
+    EXPECT_TRUE(paperLine) << c.pjlPaper;
+    ASSERT_NE(begin, nullptr);
+    EXPECT_EQ(begin->Find(Attr::Orientation)->value.Int(), c.orientation) << c.pjlPaper;
+    EXPECT_EQ(begin->Find(Attr::MediaSource)->value.Int(), c.mediaSource) << c.pjlPaper;
+    if (c.mediaSize >= 0) {
+      ASSERT_NE(begin->Find(Attr::MediaSize), nullptr) << c.pjlPaper;
+      EXPECT_EQ(begin->Find(Attr::MediaSize)->value.Int(), c.mediaSize) << c.pjlPaper;
+    } else {
+      EXPECT_NE(begin->Find(Attr::CustomMediaSize), nullptr) << c.pjlPaper;
+      EXPECT_NE(begin->Find(Attr::CustomMediaSizeUnits), nullptr) << c.pjlPaper;
+    }
+  }
+}
+
+// A document that deletes its own job through the spooler while page 2 is drawn.
+class DeletingSource : public PageSource {
+ public:
+  std::size_t PageCount() const override { return 4; }
+  void DrawPage(std::size_t page, Canvas& canvas) override {
+    canvas.FillRect({0, 0, 100, 100}, 0);
+    if (page != 2) return;
+    platform::posix::PrinterStore store;
+    auto jobs = store.ListJobs();
+    ASSERT_TRUE(jobs.ok());
+    ASSERT_FALSE(jobs.value().empty());
+    platform::Spooler& spooler = *platform::Current().spooler;
+    HANDLE printer = spooler.Open(kDefaultPrinterName, platform::PRINTER_ALL_ACCESS);
+    ASSERT_NE(printer, nullptr);
+    EXPECT_TRUE(spooler.DeleteJob(printer, jobs.value().back().info.jobId));
+    spooler.Close(printer);
+  }
+};
+
+TEST_F(PrintHost, DeletedJobStopsAndLeavesNoOutput) {
+  PrintRequest request = Request("deleted.pxl");
+  std::vector<std::size_t> progress;
+  request.progress = [&](std::size_t page, std::size_t) { progress.push_back(page); };
+  DeletingSource source;
+  try {
+    RunPrintJob(request, source);
+    ADD_FAILURE() << "a deleted job reported success";
+  } catch (const HostError& error) {
+    EXPECT_NE(std::string(error.what()).find("was deleted through the spooler after 1 page"), std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(progress, std::vector<std::size_t>{1});
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PrintHost, RefusedInputsLeaveNoJobAndNoOutput) {
+  struct Case {
+    const char* what;
+    PrintRequest request;
+    const char* message;
+  };
+  PrintRequest unknownPrinter = Request("a.pxl");
+  unknownPrinter.printerName = VTEXT("Nowhere");
+  PrintRequest badField = Request("b.pxl");
+  badField.settings = {{"Ticket 't.json'", "nonsense", "1"}};
+  PrintRequest badPaper = Request("c.pxl");
+  badPaper.settings = {{"--set", "dmPaperSize", "999"}};
+  PrintRequest otherId = Request("d.pxl");
+  otherId.jobId = 77;
+  PrintRequest noModule = Request("e.pxl");
+  noModule.modulePath = (dir / "missing.so").string();
+  const Case cases[] = {
+      {"unknown printer", unknownPrinter, "Printer 'Nowhere' not found in the printer store"},
+      {"unknown field", badField, "Ticket 't.json': unknown field 'nonsense'"},
+      {"bad paper", badPaper, "dmPaperSize 999 is not a paper the printer takes"},
+      {"job id", otherId, "The printer store gave the job id 1, not the requested 77"},
+      {"module", noModule, "Unable to load plug-in module"},
+  };
+  for (const Case& c : cases) {
+    auto source = MakeSamplePageSource(1);
+    try {
+      RunPrintJob(c.request, *source);
+      ADD_FAILURE() << c.what;
+    } catch (const HostError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << c.what << ": " << error.what();
+    }
+    EXPECT_TRUE(Leftovers().empty()) << c.what;
+  }
+  // The refused job id was started and deleted again; nothing waits in the store.
+  platform::posix::PrinterStore store;
+  auto jobs = store.ListJobs();
+  ASSERT_TRUE(jobs.ok());
+  for (const auto& job : jobs.value()) {
+    EXPECT_NE(job.info.status & platform::JOB_STATUS_DELETED, 0u) << job.info.jobId;
+  }
+}
+
+}  // namespace
+}  // namespace velmora::host

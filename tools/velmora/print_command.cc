@@ -1,0 +1,98 @@
+// velmora print: runs a job through the plug-in module into a file or standard output.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/host_error.h"
+#include "host/page_source.h"
+#include "host/plugin_module.h"
+#include "host/print_job.h"
+#include "platform/text_encoding.h"
+#include "tools/velmora/commands.h"
+#include "tools/velmora/file_io.h"
+
+#ifndef VELMORA_BUILT_MODULE
+#define VELMORA_BUILT_MODULE ""
+#endif
+
+namespace velmora::cli {
+namespace {
+
+struct PrintArguments {
+  std::string output;
+  std::string printer;
+  std::size_t pages = 3;
+  std::string ticket;
+  std::vector<std::string> sets;
+  std::vector<std::string> options;
+  std::string title = "Velmora sample";
+  std::string user;
+  long long jobId = -1;
+  std::size_t bufferSize = 16384;
+  std::string module;
+};
+
+void RunPrint(const PrintArguments& args) {
+  host::PrintRequest request;
+  request.modulePath = args.module.empty() ? host::FindDefaultModule(VELMORA_BUILT_MODULE) : args.module;
+  request.printerName = platform::Utf8ToUtf16(args.printer);
+  request.title = platform::Utf8ToUtf16(args.title);
+  request.user = platform::Utf8ToUtf16(args.user);
+  request.bufferSize = args.bufferSize;
+  if (args.jobId >= 0) request.jobId = static_cast<DWORD>(args.jobId);
+
+  request.output = args.output;
+  if (request.output.empty()) {
+    if (::isatty(STDOUT_FILENO)) {
+      throw CommandError("Standard output is a terminal; name an output file with -o OUTPUT (or -o - to insist)");
+    }
+    request.output = "-";
+  }
+
+  if (!args.ticket.empty()) request.settings = host::ReadTicket(args.ticket);
+  for (const std::string& set : args.sets) request.settings.push_back(host::ParseAssignment(set, "--set"));
+  request.choices = host::ParseOptionChoices(args.options);
+
+  if (::isatty(STDERR_FILENO)) {
+    request.progress = [](std::size_t page, std::size_t pages) {
+      std::fprintf(stderr, "\rvelmora: page %zu of %zu sent", page, pages);
+      if (page == pages) std::fputc('\n', stderr);
+      std::fflush(stderr);
+    };
+  }
+
+  auto pages = host::MakeSamplePageSource(args.pages);
+  host::RunPrintJob(request, *pages);
+}
+
+}  // namespace
+
+void RegisterPrintCommand(CLI::App& app) {
+  static PrintArguments args;
+  CLI::App* print = app.add_subcommand("print", "Print the sample document through the plug-in module");
+  print->add_option("-o,--output", args.output, "Where the job goes: a file, or - for standard output");
+  print->add_option("--printer", args.printer, "A printer of the printer store (default: Velmora Default, created when missing)");
+  print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
+  print->add_option("--ticket", args.ticket, "A JSON object of settings names and values");
+  print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket");
+  print->add_option("--option", args.options, "FEATURE=OPTION: PaperSize, MediaType or InputBin");
+  print->add_option("--title", args.title, "The document name");
+  print->add_option("--user", args.user, "The user named in the job (default: the login name)");
+  print->add_option("--job-id", args.jobId,
+                    "Require this job id; the store assigns ids, so another id fails the job")
+      ->check(CLI::Range(1LL, 0xFFFFFFFFLL));
+  print->add_option("--buffer-size", args.bufferSize, "Bytes per buffer sent to the spooler")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));
+  print->add_option("--module", args.module, "The plug-in module (default: the one built with velmora)");
+  print->callback([] {
+    try {
+      RunPrint(args);
+    } catch (const host::HostError& error) {
+      throw CommandError(error.what());
+    }
+  });
+}
+
+}  // namespace velmora::cli
