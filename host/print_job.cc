@@ -14,6 +14,7 @@
 #include "platform/posix/spooler_store.h"
 #include "platform/services.h"
 #include "platform/text_encoding.h"
+#include "src/settings/vendor_devmode.h"
 
 namespace velmora::host {
 namespace {
@@ -258,6 +259,8 @@ PrintResult JobRun::Run() {
   SettlePublicFields(app, printerDevmode);
   devmode_ = std::make_unique<DeviceMode>(MergeDeviceMode(*plugin_, printer_, app, std::move(printerDevmode)));
   figures_ = FiguresFor(printerName_, *devmode_);
+  const bool captureJob =
+      VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
 
   output_ = std::make_unique<JobOutput>(request_.output);
   platform::Spooler& spooler = *platform::Current().spooler;
@@ -303,6 +306,14 @@ PrintResult JobRun::Run() {
   if (driverEnabled_) plugin_->DisableDriver();
   driverEnabled_ = false;
 
+  if (deleted && captureJob && !stoppedByPlugin_ && !failed) {
+    // The plug-in took the whole job into the overlay file and deleted the job, as it
+    // does once a capture is complete: a success with nothing to print.
+    documentStarted_ = false;
+    spooler.EndDocument(printer_);
+    result.overlayCaptured = true;
+    return result;
+  }
   if (deleted) {
     throw HostError("Job " + std::to_string(jobId_) + " on printer '" + Utf8(printerName_) +
                     "' was deleted through the spooler after " + std::to_string(pagesSent_) +

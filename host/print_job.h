@@ -41,6 +41,9 @@ struct PrintResult {
   DWORD jobId = 0;
   std::size_t pages = 0;      // pages sent
   std::uint64_t bytes = 0;    // bytes the spooler took
+  // The job only created an overlay: the plug-in captured it into the printer's overlay
+  // file and deleted the job, so nothing was printed and no output was written.
+  bool overlayCaptured = false;
 };
 
 // Runs the job. The output appears only when the job succeeded: it is written under a

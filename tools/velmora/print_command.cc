@@ -64,7 +64,13 @@ void RunPrint(const PrintArguments& args) {
   }
 
   auto pages = host::MakeSamplePageSource(args.pages);
-  host::RunPrintJob(request, *pages);
+  const host::PrintResult result = host::RunPrintJob(request, *pages);
+  if (result.overlayCaptured) {
+    std::fprintf(stderr,
+                 "velmora: job %u captured into the printer's overlay file and deleted; nothing was printed "
+                 "and no output was written\n",
+                 static_cast<unsigned>(result.jobId));
+  }
 }
 
 }  // namespace
