@@ -1,6 +1,8 @@
 // velmora print, run as a user runs it: a job file out, or one clear error and no file.
 #include <gtest/gtest.h>
 
+#include "tests/fakes/run_velmora.h"
+
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -13,25 +15,10 @@
 namespace velmora {
 namespace {
 
+using testing::Velmora;
+using CliResult = testing::CliRun;
+
 namespace fs = std::filesystem;
-
-struct CliResult {
-  int status;
-  std::string out;
-};
-
-// Runs velmora with the arguments; standard error goes with standard output unless
-// `mergeStderr` is false.
-CliResult Velmora(const std::string& arguments, bool mergeStderr = true) {
-  const std::string command =
-      std::string(VELMORA_BINARY) + " " + arguments + (mergeStderr ? " 2>&1" : " 2>/dev/null");
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
-  const int status = pclose(pipe);
-  return {WEXITSTATUS(status), out};
-}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);

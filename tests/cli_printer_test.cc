@@ -1,6 +1,8 @@
 // velmora printer and velmora jobs, run as an administrator runs them against a
 // temporary printer store; the stored bytes are checked through the store itself.
 #include <gtest/gtest.h>
+
+#include "tests/fakes/run_velmora.h"
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -18,27 +20,14 @@
 namespace velmora {
 namespace {
 
+using testing::Velmora;
+using CliRun = testing::CliRun;
+
 namespace fs = std::filesystem;
 using platform::PrinterValue;
 using platform::ValueType;
 using platform::posix::PrinterStore;
 using Bytes = std::vector<std::uint8_t>;
-
-struct CliRun {
-  int status;
-  std::string out;
-};
-
-// Runs velmora with the arguments; standard error goes with standard output.
-CliRun Velmora(const std::string& arguments) {
-  const std::string command = std::string(VELMORA_BINARY) + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
-  const int status = pclose(pipe);
-  return {WEXITSTATUS(status), out};
-}
 
 WString W(const std::string& text) { return platform::Utf8ToUtf16(text); }
 

@@ -1,6 +1,8 @@
 // velmora settings, run as a user runs it: files in, JSON and files out, clear errors.
 #include <gtest/gtest.h>
 
+#include "tests/fakes/run_velmora.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,24 +19,11 @@
 namespace velmora {
 namespace {
 
+using testing::Velmora;
+using CliRun = testing::CliRun;
+
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-struct CliRun {
-  int status;
-  std::string out;
-};
-
-// Runs velmora with the arguments; standard error goes with standard output.
-CliRun Velmora(const std::string& arguments) {
-  const std::string command = std::string(VELMORA_BINARY) + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
-  const int status = pclose(pipe);
-  return {WEXITSTATUS(status), out};
-}
 
 Bytes ReadBytes(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
