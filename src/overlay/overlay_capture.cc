@@ -99,11 +99,13 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
 
 std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
                                                     std::uint8_t* buffer, DWORD size) {
-  if (!IsSupportedPrintingModule(pVendorDM, pdevobj != nullptr ? pdevobj->hPrinter : nullptr)) return 0;
+  // Only a capture job's data are looked at; the module gate, which asks the spooler, is
+  // asked only for those.
   if (pVendorDM == nullptr || VendorSettings(pVendorDM).dwOverlayMode() != CREATE_OVERLAY || size == 0 ||
       buffer == nullptr) {
     return 0;
   }
+  if (!IsSupportedPrintingModule(pVendorDM, pdevobj != nullptr ? pdevobj->hPrinter : nullptr)) return 0;
   SetSearchKey(kOverlayFontKey);
   ReplaceFontNameIfFound(buffer, size);
   if (m_iSearchKeyCount != OVL_DATA_BEGINS && m_iSearchKeyCount != OVL_DATA_VALID) return 0;
