@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <utility>
 
 namespace velmora::bench {
@@ -29,11 +30,11 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
       if (comparison.measured != name) continue;
       // The baselines run first, so their fastest times are known by now; a filtered
       // run without them simply shows no ratios.
-      if (const auto memchrSeconds = Fastest(comparison.memchrBaseline); memchrSeconds && *memchrSeconds > 0) {
-        run.counters["x_memchr"] = benchmark::Counter(seconds / *memchrSeconds);
-      }
-      if (const auto memmemSeconds = Fastest(comparison.memmemBaseline); memmemSeconds && *memmemSeconds > 0) {
-        run.counters["x_memmem"] = benchmark::Counter(seconds / *memmemSeconds);
+      for (const Baseline& baseline : comparison.baselines) {
+        const auto baselineSeconds = Fastest(baseline.benchmark);
+        if (baselineSeconds && *baselineSeconds > 0) {
+          run.counters["x_" + baseline.shortName] = benchmark::Counter(seconds / *baselineSeconds);
+        }
       }
     }
   }
@@ -50,18 +51,26 @@ void RatioReporter::PrintSummary(std::ostream& out) const {
   bool headerPrinted = false;
   for (const Comparison& comparison : comparisons_) {
     const auto measured = Fastest(comparison.measured);
-    const auto memchrSeconds = Fastest(comparison.memchrBaseline);
-    const auto memmemSeconds = Fastest(comparison.memmemBaseline);
-    if (!measured || !memchrSeconds || !memmemSeconds || *memchrSeconds <= 0 || *memmemSeconds <= 0) continue;
+    if (!measured || comparison.baselines.empty()) continue;
+    std::string ratios;
+    for (const Baseline& baseline : comparison.baselines) {
+      const auto baselineSeconds = Fastest(baseline.benchmark);
+      if (!baselineSeconds || *baselineSeconds <= 0) {
+        ratios.clear();
+        break;
+      }
+      char ratio[128];
+      std::snprintf(ratio, sizeof ratio, "%svs %s: %.3gx", ratios.empty() ? "" : "; ", baseline.shortName.c_str(),
+                    *measured / *baselineSeconds);
+      ratios += ratio;
+    }
+    if (ratios.empty()) continue;
     if (!headerPrinted) {
       out << "\nRatios (time of the plug-in's pass / time of the baseline over the same bytes; "
              "fastest run of each; lower is better):\n";
       headerPrinted = true;
     }
-    char line[256];
-    std::snprintf(line, sizeof line, "%s vs memchr: %.3gx; vs memmem: %.3gx\n", comparison.label.c_str(),
-                  *measured / *memchrSeconds, *measured / *memmemSeconds);
-    out << line;
+    out << comparison.label << " " << ratios << "\n";
   }
 }
 

@@ -18,13 +18,19 @@
 
 namespace velmora::bench {
 
+// A baseline: its short name in the summary and counters ("memchr"), and its benchmark's
+// registered name.
+struct Baseline {
+  std::string shortName;
+  std::string benchmark;
+};
+
 // One measured function and the baselines it is compared with. The names are the
 // benchmarks' registered names; the label names the comparison in the summary.
 struct Comparison {
   std::string label;
   std::string measured;
-  std::string memchrBaseline;
-  std::string memmemBaseline;
+  std::vector<Baseline> baselines;
 };
 
 class RatioReporter : public benchmark::BenchmarkReporter {
@@ -36,7 +42,7 @@ class RatioReporter : public benchmark::BenchmarkReporter {
   void ReportRuns(const std::vector<Run>& runs) override;
   void Finalize() override;
 
-  // Prints one line per comparison whose three benchmarks ran:
+  // Prints one line per comparison whose benchmarks all ran:
   // "<label> vs memchr: 1.3x; vs memmem: 0.9x" (three significant digits).
   void PrintSummary(std::ostream& out) const;
 

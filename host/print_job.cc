@@ -112,6 +112,10 @@ class JobRun final : public JobEvents {
   bool deviceEnabled_ = false;
   std::size_t pagesSent_ = 0;
   bool stoppedByPlugin_ = false;
+  // A buffer of a capture job was refused because the job had been deleted: the plug-in
+  // deletes the job as soon as the capture is complete, so the rest of the job (its
+  // trailer) has nowhere to go when the host's buffering sends it separately.
+  bool refusedAfterDeletion_ = false;
 };
 
 void JobRun::WriteAt(JobPoint point) {
@@ -276,13 +280,16 @@ PrintResult JobRun::Run() {
                     std::to_string(*request_.jobId));
   }
 
-  spool_ = std::make_unique<SpoolBuffer>(request_.bufferSize, [this](std::uint8_t* bytes, std::size_t count) {
+  auto sink = [this, captureJob](std::uint8_t* bytes, std::size_t count) {
     // The count written is not compared: a job that only captures an overlay is taken
     // whole by the plug-in and never reaches the spooler.
     DWORD written = 0;
     const HRESULT sent = plugin_->WritePrinter(device_->devobj(), bytes, static_cast<DWORD>(count), &written);
-    return SUCCEEDED(sent);
-  });
+    if (SUCCEEDED(sent)) return true;
+    if (captureJob && JobDeleted()) refusedAfterDeletion_ = true;
+    return false;
+  };
+  spool_ = std::make_unique<SpoolBuffer>(request_.bufferSize, sink);
   EnablePlugin();
 
   WString title = request_.title;
@@ -306,7 +313,7 @@ PrintResult JobRun::Run() {
   if (driverEnabled_) plugin_->DisableDriver();
   driverEnabled_ = false;
 
-  if (deleted && captureJob && !stoppedByPlugin_ && !failed) {
+  if (deleted && captureJob && !stoppedByPlugin_ && (!failed || refusedAfterDeletion_)) {
     // The plug-in took the whole job into the overlay file and deleted the job, as it
     // does once a capture is complete: a success with nothing to print.
     documentStarted_ = false;

@@ -76,7 +76,10 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   }
   std::FILE* file = platform::CreateNewFileW(m_strOverlayFile);
   if (file == nullptr) {
+    // Without its file the capture would swallow the job and keep nothing: the job prints
+    // as an ordinary job instead, as it does when the overlay exists already.
     LogMessage(VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created\r\n"));
+    settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
   }
   // A new capture starts: whatever an earlier capture on this vendor object left behind is
