@@ -9,6 +9,7 @@
 #include "host/plugin_module.h"
 #include "host/printer_description.h"
 #include "host/pxl_encoder.h"
+#include "host/sheet_layout.h"
 #include "host/spool_buffer.h"
 #include "platform/paper_model.h"
 #include "platform/posix/spooler_store.h"
@@ -73,6 +74,9 @@ class JobRun final : public JobEvents {
 
   BOOL OnStartDoc(const WCHAR*, DWORD) override {
     WriteAt(JobPoint::kJobStart);
+    // The plug-in's document start has cleared its cells; the layout reaches it before
+    // the start-of-document command, so that the document's watermarks know their cells.
+    layoutEscapes_->SendDocumentStart(Escape());
     WriteAt(JobPoint::kDocStart);
     return spool_->failed() ? kFalse : kTrue;
   }
@@ -88,9 +92,15 @@ class JobRun final : public JobEvents {
 
  private:
   void WriteAt(JobPoint point);
+  EscapeFunction Escape() {
+    return [this](ULONG code, ULONG inSize, void* in, ULONG outSize, void* out) {
+      return device_->Escape(code, inSize, in, outSize, out);
+    };
+  }
   void WriteCommand(const PrinterCommand& command);
   void EnablePlugin();
   void PrintPages();
+  void PlanSheets();
   bool JobDeleted();
   void TearDown();
 
@@ -116,6 +126,8 @@ class JobRun final : public JobEvents {
   // deletes the job as soon as the capture is complete, so the rest of the job (its
   // trailer) has nowhere to go when the host's buffering sends it separately.
   bool refusedAfterDeletion_ = false;
+  std::unique_ptr<SheetPlan> sheetPlan_;
+  std::unique_ptr<LayoutEscapes> layoutEscapes_;
 };
 
 void JobRun::WriteAt(JobPoint point) {
@@ -203,24 +215,42 @@ void JobRun::EnablePlugin() {
 }
 
 void JobRun::PrintPages() {
-  const std::size_t total = pages_.PageCount();
-  for (std::size_t page = 1; page <= total && !spool_->failed(); ++page) {
-    // The application names the page total before each page, as the document knows it.
-    DWORD pageTotal = static_cast<DWORD>(total);
-    device_->Escape(ESCAPE_PAGE_TOTAL, sizeof pageTotal, &pageTotal, 0, nullptr);
+  const std::vector<Sheet>& sheets = sheetPlan_->sheets();
+  for (std::size_t index = 0; index < sheets.size() && !spool_->failed(); ++index) {
+    // The first sheet's layout went with the document's start.
+    if (index > 0) layoutEscapes_->SendSheet(Escape(), index);
     if (!device_->StartPage()) {
       stoppedByPlugin_ = true;
       return;
     }
-    pages_.DrawPage(page, *device_);
+    for (const SheetCell& cell : sheets[index].cells) {
+      if (cell.page == 0) continue;
+      TransformedCanvas canvas(*device_, cell.transform);
+      pages_.DrawPage(cell.page, canvas);
+    }
     WriteAt(JobPoint::kPageEnd);
     if (!device_->SendPage()) {
       stoppedByPlugin_ = true;
       return;
     }
-    pagesSent_ = page;
-    if (request_.progress) request_.progress(page, total);
+    pagesSent_ = index + 1;
+    if (request_.progress) request_.progress(index + 1, sheets.size());
   }
+}
+
+void JobRun::PlanSheets() {
+  const SheetLayoutSettings layout = SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize,
+                                                           devmode_->publicDM()->dmOrientation);
+  const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
+  sheetPlan_ = std::make_unique<SheetPlan>(layout, pages_.PageCount(), area);
+  for (const auto& entry : request_.specialPages) {
+    const std::size_t sheet = entry.first;
+    if (sheet < 1 || sheet > sheetPlan_->sheets().size()) {
+      throw HostError("The special page " + std::to_string(sheet) + " is not a sheet of the job, which has " +
+                      std::to_string(sheetPlan_->sheets().size()) + " sheet(s)");
+    }
+  }
+  layoutEscapes_ = std::make_unique<LayoutEscapes>(*sheetPlan_, request_.specialPages);
 }
 
 bool JobRun::JobDeleted() {
@@ -263,6 +293,7 @@ PrintResult JobRun::Run() {
   SettlePublicFields(app, printerDevmode);
   devmode_ = std::make_unique<DeviceMode>(MergeDeviceMode(*plugin_, printer_, app, std::move(printerDevmode)));
   figures_ = FiguresFor(printerName_, *devmode_);
+  PlanSheets();
   const bool captureJob =
       VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
 

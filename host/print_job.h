@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,13 +34,16 @@ struct PrintRequest {
   std::size_t bufferSize = 16384;
   std::vector<SettingAssignment> settings;  // ticket first, then --set, in order
   FeatureOptions choices;                   // --option FEATURE=OPTION
-  // Called after each page the printer took, with the page number and the page count.
+  // Special-page kinds by printed sheet (1-based); sheets not named get kind 0. When empty
+  // the host sends no kinds and the settings' own kind stays.
+  std::map<std::size_t, std::uint32_t> specialPages;
+  // Called after each sheet the printer took, with the sheet number and the sheet count.
   std::function<void(std::size_t page, std::size_t pages)> progress;
 };
 
 struct PrintResult {
   DWORD jobId = 0;
-  std::size_t pages = 0;      // pages sent
+  std::size_t pages = 0;      // sheets sent (one per N-up sheet or booklet side)
   std::uint64_t bytes = 0;    // bytes the spooler took
   // The job only created an overlay: the plug-in captured it into the printer's overlay
   // file and deleted the job, so nothing was printed and no output was written.

@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host_error.h"
@@ -27,12 +29,32 @@ struct PrintArguments {
   std::string ticket;
   std::vector<std::string> sets;
   std::vector<std::string> options;
+  std::vector<std::string> specialPages;
   std::string title = "Velmora sample";
   std::string user;
   long long jobId = -1;
   std::size_t bufferSize = 16384;
   std::string module;
 };
+
+// One --special-page SHEET=KIND: a printed sheet from 1 and a special-page kind 0 to 3.
+std::pair<std::size_t, std::uint32_t> ParseSpecialPage(const std::string& text) {
+  const std::size_t equals = text.find('=');
+  const std::string sheetText = text.substr(0, equals);
+  const std::string kindText = equals == std::string::npos ? std::string() : text.substr(equals + 1);
+  const auto digitsOnly = [](const std::string& value) {
+    return !value.empty() && value.size() <= 9 &&
+           value.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (!digitsOnly(sheetText) || !digitsOnly(kindText)) {
+    throw CommandError("--special-page '" + text + "': expected SHEET=KIND, two whole numbers");
+  }
+  const std::size_t sheet = std::stoul(sheetText);
+  const std::uint32_t kind = static_cast<std::uint32_t>(std::stoul(kindText));
+  if (sheet < 1) throw CommandError("--special-page '" + text + "': sheets count from 1");
+  if (kind > 3) throw CommandError("--special-page '" + text + "': the kind is 0 (none) to 3");
+  return {sheet, kind};
+}
 
 void RunPrint(const PrintArguments& args) {
   host::PrintRequest request;
@@ -54,6 +76,10 @@ void RunPrint(const PrintArguments& args) {
   if (!args.ticket.empty()) request.settings = host::ReadTicket(args.ticket);
   for (const std::string& set : args.sets) request.settings.push_back(host::ParseAssignment(set, "--set"));
   request.choices = host::ParseOptionChoices(args.options);
+  for (const std::string& special : args.specialPages) {
+    const auto [sheet, kind] = ParseSpecialPage(special);
+    request.specialPages[sheet] = kind;
+  }
 
   if (::isatty(STDERR_FILENO)) {
     request.progress = [](std::size_t page, std::size_t pages) {
@@ -84,6 +110,9 @@ void RegisterPrintCommand(CLI::App& app) {
   print->add_option("--ticket", args.ticket, "A JSON object of settings names and values");
   print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket");
   print->add_option("--option", args.options, "FEATURE=OPTION: PaperSize, MediaType or InputBin");
+  print->add_option("--special-page", args.specialPages,
+                    "SHEET=KIND: printed sheet SHEET (from 1) is a special page of kind 1 to 3 (0: none); "
+                    "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)");
   print->add_option("--title", args.title, "The document name");
   print->add_option("--user", args.user, "The user named in the job (default: the login name)");
   print->add_option("--job-id", args.jobId,

@@ -1,0 +1,262 @@
+#include "host/sheet_layout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "host/host_error.h"
+#include "src/frame/host_interface.h"
+#include "src/settings/vendor_settings.h"
+#include "src/support/le_bytes.h"
+
+namespace velmora::host {
+namespace {
+
+struct Grid {
+  int pagesPerSheet;
+  int portraitColumns;
+  int portraitRows;
+};
+
+// Columns and rows of a portrait sheet; a landscape sheet exchanges them.
+constexpr Grid kGrids[] = {{1, 1, 1}, {2, 1, 2}, {4, 2, 2}, {6, 2, 3}, {8, 2, 4}, {9, 3, 3}, {16, 4, 4}};
+static_assert(std::size(kGrids) == 7);
+
+constexpr std::uint32_t kNupOrderCount = 8;
+constexpr std::uint32_t kTwoUpReversed = 1;
+
+const Grid* GridOf(int pagesPerSheet) {
+  for (const Grid& grid : kGrids) {
+    if (grid.pagesPerSheet == pagesPerSheet) return &grid;
+  }
+  return nullptr;
+}
+
+bool TurnedLayout(int pagesPerSheet) { return pagesPerSheet == 2 || pagesPerSheet == 6 || pagesPerSheet == 8; }
+
+// The column and row of the q-th page (0-based) of an N-up sheet.
+std::pair<int, int> NupPosition(int q, int columns, int rows, std::uint32_t order) {
+  if (order >= kNupOrderCount) order = 0;
+  const bool columnByColumn = order < 4;
+  const std::uint32_t corner = order % 4;
+  const bool rightToLeft = (corner & 1) != 0;
+  const bool bottomToTop = (corner & 2) != 0;
+  int column = columnByColumn ? q / rows : q % columns;
+  int row = columnByColumn ? q % rows : q / columns;
+  if (rightToLeft) column = columns - 1 - column;
+  if (bottomToTop) row = rows - 1 - row;
+  return {column, row};
+}
+
+LONG Round(double value) { return static_cast<LONG>(std::lround(value)); }
+
+ULONG Send(const EscapeFunction& escape, ULONG code, std::uint8_t* input, ULONG size) {
+  return escape(code, size, input, 0, nullptr);
+}
+
+}  // namespace
+
+SheetLayoutSettings SheetLayoutSettingsOf(std::uint8_t* settingsBody, std::int16_t orientation) {
+  SheetLayoutSettings layout;
+  layout.portrait = orientation == 1;
+  if (settingsBody == nullptr) return layout;
+  const VendorSettings settings(settingsBody);
+  layout.pagesPerSheet = settings.vdmPagesPerSheet();
+  layout.booklet = settings.bBooklet() != 0;
+  layout.bookletReverse = settings.bBookletReverse() != 0;
+  layout.bookletSubset = settings.sBookletSubset();
+  layout.twoUpOrder = settings.dwTwoUpOrder();
+  layout.nupOrder = settings.dwNupOrder();
+  layout.scale = settings.fScale();
+  return layout;
+}
+
+POINTL PageTransform::Apply(POINTL point) const {
+  double x = point.x;
+  double y = point.y;
+  if (quarterTurn) {
+    // Counter-clockwise: the page's top edge comes to the left, its left edge to the bottom.
+    x = point.y;
+    y = static_cast<double>(pageWidth) - point.x;
+  }
+  return {Round(offsetX + x * scale), Round(offsetY + y * scale)};
+}
+
+RECTL PageTransform::Apply(const RECTL& rect) const {
+  const POINTL a = Apply(POINTL{rect.left, rect.top});
+  const POINTL b = Apply(POINTL{rect.right, rect.bottom});
+  return {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+}
+
+SheetPlan::SheetPlan(const SheetLayoutSettings& settings, std::size_t pageCount, SIZEL sheetSize)
+    : sheetSize_(sheetSize), pageCount_(pageCount) {
+  // The zoom shrinks pages inside their cells; a zoom that would not fit is not applied.
+  const float scale = settings.scale;
+  zoom_ = std::isfinite(scale) && scale > 0.0F && scale <= 1.0F ? scale : 1.0F;
+  const int perSheet = settings.booklet ? 2 : settings.pagesPerSheet;
+  const Grid* grid = GridOf(perSheet);
+  if (grid == nullptr) grid = GridOf(1);
+  pagesPerSheet_ = grid->pagesPerSheet;
+  turned_ = TurnedLayout(pagesPerSheet_);
+  const int columns = settings.portrait ? grid->portraitColumns : grid->portraitRows;
+  const int rows = settings.portrait ? grid->portraitRows : grid->portraitColumns;
+  if (settings.booklet) {
+    AddBookletSheets(settings, columns, rows);
+    return;
+  }
+  AddNupSheets(settings, columns, rows);
+}
+
+SheetCell SheetPlan::CellAt(std::size_t page, int column, int row, int columns, int rows) const {
+  SheetCell cell;
+  cell.page = page;
+  const LONG width = sheetSize_.cx;
+  const LONG height = sheetSize_.cy;
+  cell.cell = {static_cast<LONG>(static_cast<long long>(width) * column / columns),
+               static_cast<LONG>(static_cast<long long>(height) * row / rows),
+               static_cast<LONG>(static_cast<long long>(width) * (column + 1) / columns),
+               static_cast<LONG>(static_cast<long long>(height) * (row + 1) / rows)};
+  const double cellWidth = cell.cell.right - cell.cell.left;
+  const double cellHeight = cell.cell.bottom - cell.cell.top;
+  const double pageWidth = turned_ ? height : width;
+  const double pageHeight = turned_ ? width : height;
+  double fit = 1.0;
+  if (pageWidth > 0 && pageHeight > 0) fit = std::min(cellWidth / pageWidth, cellHeight / pageHeight);
+  PageTransform& transform = cell.transform;
+  transform.scale = fit * zoom_;
+  transform.quarterTurn = turned_;
+  transform.pageWidth = width;
+  transform.offsetX = cell.cell.left + (cellWidth - pageWidth * transform.scale) / 2;
+  transform.offsetY = cell.cell.top + (cellHeight - pageHeight * transform.scale) / 2;
+  return cell;
+}
+
+void SheetPlan::AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows) {
+  const auto perSheet = static_cast<std::size_t>(pagesPerSheet_);
+  const std::size_t sheetCount = (pageCount_ + perSheet - 1) / perSheet;
+  for (std::size_t s = 0; s < sheetCount; ++s) {
+    Sheet sheet;
+    for (std::size_t slot = 0; slot < perSheet; ++slot) {
+      const std::size_t page = s * perSheet + slot + 1;
+      const int q = static_cast<int>(slot);
+      std::pair<int, int> position;
+      if (pagesPerSheet_ == 2) {
+        const int along = settings.twoUpOrder == kTwoUpReversed ? 1 - q : q;
+        position = columns == 1 ? std::pair<int, int>{0, along} : std::pair<int, int>{along, 0};
+      } else {
+        position = NupPosition(q, columns, rows, settings.nupOrder);
+      }
+      sheet.cells.push_back(CellAt(page <= pageCount_ ? page : 0, position.first, position.second, columns, rows));
+    }
+    sheets_.push_back(std::move(sheet));
+  }
+}
+
+void SheetPlan::AddBookletSheets(const SheetLayoutSettings& settings, int columns, int rows) {
+  const std::size_t padded = 4 * ((pageCount_ + 3) / 4);
+  std::size_t subset = 0;
+  if (settings.bookletSubset > 0 && static_cast<std::size_t>(settings.bookletSubset) <= pageCount_) {
+    subset = static_cast<std::size_t>(settings.bookletSubset);
+  }
+  if (subset % 4 != 0) {
+    throw HostError("The booklet subset of " + std::to_string(subset) +
+                    " pages is not a whole number of sheets (a multiple of 4 pages)");
+  }
+  // Each subset (the whole booklet when there is none) is folded on its own: side j of
+  // it holds its (j + 1)-th page from the front and from the back.
+  for (std::size_t first = 0; first < padded;) {
+    const std::size_t size = subset == 0 ? padded : std::min(subset, padded - first);
+    for (std::size_t j = 0; j < size / 2; ++j) {
+      const std::size_t low = first + j + 1;
+      const std::size_t high = first + size - j;
+      const bool highFirst = (j % 2 == 0) != settings.bookletReverse;
+      const std::size_t leading = highFirst ? high : low;
+      const std::size_t trailing = highFirst ? low : high;
+      Sheet sheet;
+      sheet.cells.resize(2);
+      for (const auto& [page, along] : {std::pair{leading, 0}, std::pair{trailing, 1}}) {
+        const int column = columns == 1 ? 0 : along;
+        const int row = columns == 1 ? along : 0;
+        sheet.cells[(page - 1) % 2] = CellAt(page <= pageCount_ ? page : 0, column, row, columns, rows);
+      }
+      sheets_.push_back(std::move(sheet));
+    }
+    first += size;
+  }
+}
+
+GrayImage TurnQuarterCounterClockwise(const GrayImage& image) {
+  GrayImage turned;
+  if (image.width <= 0 || image.height <= 0 ||
+      image.pixels.size() < static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height)) {
+    return turned;
+  }
+  turned.width = image.height;
+  turned.height = image.width;
+  turned.pixels.resize(image.pixels.size());
+  for (int y = 0; y < turned.height; ++y) {
+    for (int x = 0; x < turned.width; ++x) {
+      // The new row y is the old column width - 1 - y, read from the top down.
+      const std::size_t from = static_cast<std::size_t>(x) * static_cast<std::size_t>(image.width) +
+                               static_cast<std::size_t>(image.width - 1 - y);
+      turned.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(turned.width) +
+                    static_cast<std::size_t>(x)] = image.pixels[from];
+    }
+  }
+  return turned;
+}
+
+void TransformedCanvas::FillRect(const RECTL& rect, Color color) { sheet_.FillRect(transform_.Apply(rect), color); }
+
+void TransformedCanvas::DrawImage(const GrayImage& image, const RECTL& dest) {
+  if (!transform_.quarterTurn) {
+    sheet_.DrawImage(image, transform_.Apply(dest));
+    return;
+  }
+  sheet_.DrawImage(TurnQuarterCounterClockwise(image), transform_.Apply(dest));
+}
+
+void TransformedCanvas::DrawLine(POINTL from, POINTL to, Color color) {
+  sheet_.DrawLine(transform_.Apply(from), transform_.Apply(to), color);
+}
+
+void LayoutEscapes::SendDocumentStart(const EscapeFunction& escape) {
+  std::uint8_t perSheet[2];
+  le::PutI16(perSheet, static_cast<std::int16_t>(plan_.pagesPerSheet()));
+  Send(escape, ESCAPE_PAGES_PER_SHEET, perSheet, sizeof perSheet);
+  std::uint8_t scale[4];
+  le::PutF32(scale, plan_.zoom());
+  Send(escape, ESCAPE_SCALE, scale, sizeof scale);
+
+  // The plug-in answers with the address of its field for the drawing context.
+  std::uint8_t address[8] = {};
+  const ULONG answer = escape(ESCAPE_WATERMARK_DC, 0, nullptr, sizeof address, address);
+  watermarkDcField_ = nullptr;
+  if (answer >= sizeof(HANDLE*)) std::memcpy(&watermarkDcField_, address, sizeof watermarkDcField_);
+  SendSheet(escape, 0);
+}
+
+void LayoutEscapes::SendSheet(const EscapeFunction& escape, std::size_t index) {
+  if (index >= plan_.sheets().size()) return;
+  if (!specialPages_.empty()) {
+    std::uint8_t kind[4];
+    const auto found = specialPages_.find(index + 1);
+    le::PutU32(kind, found != specialPages_.end() ? found->second : 0);
+    Send(escape, ESCAPE_SPECIAL_PAGE_KIND, kind, sizeof kind);
+  }
+  // The application names the page total before every page, as the document knows it.
+  std::uint8_t total[4];
+  le::PutU32(total, static_cast<std::uint32_t>(plan_.pageCount()));
+  Send(escape, ESCAPE_PAGE_TOTAL, total, sizeof total);
+  for (const SheetCell& cell : plan_.sheets()[index].cells) {
+    std::uint8_t rect[16];
+    le::PutI32(rect, cell.cell.left);
+    le::PutI32(rect + 4, cell.cell.top);
+    le::PutI32(rect + 8, cell.cell.right);
+    le::PutI32(rect + 12, cell.cell.bottom);
+    Send(escape, ESCAPE_CELL_RECT, rect, sizeof rect);
+  }
+}
+
+}  // namespace velmora::host

@@ -1,0 +1,143 @@
+// The host's sheet layout: several logical pages on one sheet (N-up) or a booklet, each
+// page drawn scaled (and for the turned layouts turned a quarter) into its cell of the
+// sheet, and the private escapes that tell the plug-in about the layout, as the
+// companion software of a real host sends them.
+//
+// The cells of a sheet form a grid of columns and rows. The N-up orders fill it:
+//   0 down then right   1 down then left   2 up then right   3 up then left
+//   4 right then down   5 left then down   6 right then up   7 left then up
+// (an order the host does not know fills as 0). Two pages per sheet follow the 2-up
+// order instead: 0 first cell first, 1 second cell first. The layouts of 2, 6 and 8 pages
+// per sheet and booklets turn every page a quarter turn counter-clockwise, so that a page
+// keeps its shape in the cells, which have the sheet's other orientation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "host/page_source.h"
+#include "src/frame/host_interface.h"
+
+namespace velmora::host {
+
+// The job settings that decide the layout.
+struct SheetLayoutSettings {
+  int pagesPerSheet = 1;  // 1, 2, 4, 6, 8, 9 or 16; any other value prints one per sheet
+  bool booklet = false;   // two pages per sheet side, in booklet order
+  bool bookletReverse = false;
+  int bookletSubset = 0;  // pages per booklet subset; 0 for one booklet
+  std::uint32_t twoUpOrder = 0;
+  std::uint32_t nupOrder = 0;
+  bool portrait = true;
+  float scale = 1.0F;  // the settings' fScale: the pages' zoom inside their cells
+};
+
+// The layout settings of a settings record body and the public orientation.
+SheetLayoutSettings SheetLayoutSettingsOf(std::uint8_t* settingsBody, std::int16_t orientation);
+
+// Maps a logical page's coordinates onto the sheet: an optional quarter turn
+// counter-clockwise, then a scale, then an offset.
+struct PageTransform {
+  double scale = 1.0;
+  double offsetX = 0;
+  double offsetY = 0;
+  bool quarterTurn = false;
+  LONG pageWidth = 0;  // the logical page's width, about which the turn happens
+
+  POINTL Apply(POINTL point) const;
+  // The rectangle through the transform, with its corners ordered.
+  RECTL Apply(const RECTL& rect) const;
+};
+
+// One cell of a sheet and the logical page drawn in it (0: the cell stays blank).
+struct SheetCell {
+  std::size_t page = 0;
+  RECTL cell{};
+  PageTransform transform;
+};
+
+// One sheet side: its cells in the plug-in's slot order (slot i holds the pages p with
+// (p - 1) mod pages-per-sheet = i), which is the order the cell escapes are sent in.
+struct Sheet {
+  std::vector<SheetCell> cells;
+};
+
+// The sheets of a document.
+class SheetPlan {
+ public:
+  // Throws HostError for a booklet subset the sheets cannot hold (not a multiple of 4).
+  SheetPlan(const SheetLayoutSettings& settings, std::size_t pageCount, SIZEL sheetSize);
+
+  // The pages per sheet side the plug-in is told: 2 for a booklet.
+  int pagesPerSheet() const { return pagesPerSheet_; }
+  std::size_t pageCount() const { return pageCount_; }
+  // The zoom applied inside the cells and sent to the plug-in as the scale.
+  float zoom() const { return zoom_; }
+  const std::vector<Sheet>& sheets() const { return sheets_; }
+
+ private:
+  void AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows);
+  void AddBookletSheets(const SheetLayoutSettings& settings, int columns, int rows);
+  SheetCell CellAt(std::size_t page, int column, int row, int columns, int rows) const;
+
+  SIZEL sheetSize_;
+  std::size_t pageCount_;
+  int pagesPerSheet_ = 1;
+  bool turned_ = false;
+  float zoom_ = 1.0F;
+  std::vector<Sheet> sheets_;
+};
+
+// A canvas that draws a logical page through a transform onto the sheet's canvas.
+class TransformedCanvas : public Canvas {
+ public:
+  TransformedCanvas(Canvas& sheet, const PageTransform& transform) : sheet_(sheet), transform_(transform) {}
+
+  // The logical page has the sheet's size and resolution.
+  SIZEL PageSize() const override { return sheet_.PageSize(); }
+  int Resolution() const override { return sheet_.Resolution(); }
+  void FillRect(const RECTL& rect, Color color) override;
+  void DrawImage(const GrayImage& image, const RECTL& dest) override;
+  void DrawLine(POINTL from, POINTL to, Color color) override;
+
+ private:
+  Canvas& sheet_;
+  PageTransform transform_;
+};
+
+// An image turned a quarter turn counter-clockwise.
+GrayImage TurnQuarterCounterClockwise(const GrayImage& image);
+
+// The device's escape: code, input size, input, output size, output; answers the result.
+using EscapeFunction = std::function<ULONG(ULONG code, ULONG inputSize, void* input, ULONG outputSize, void* output)>;
+
+// Sends the layout escapes of a document and of its sheets.
+class LayoutEscapes {
+ public:
+  // `specialPages` maps sheet numbers (1-based) to special-page kinds; when it is empty no
+  // kind is sent at all, and the settings' own kind stays.
+  LayoutEscapes(const SheetPlan& plan, std::map<std::size_t, std::uint32_t> specialPages)
+      : plan_(plan), specialPages_(std::move(specialPages)) {}
+
+  // At the start of the document, after the plug-in saw the document start and before the
+  // start-of-document command: the pages per sheet, the scale, the drawing context for
+  // watermarks, then what goes before the first sheet.
+  void SendDocumentStart(const EscapeFunction& escape);
+  // Before sheet `index` (0-based): its special-page kind, the page total and its cells.
+  void SendSheet(const EscapeFunction& escape, std::size_t index);
+
+  // Where the plug-in keeps the drawing context for watermarks, as the escape answered;
+  // null until then, or when the plug-in gave no address.
+  HANDLE* watermarkDcField() const { return watermarkDcField_; }
+
+ private:
+  const SheetPlan& plan_;
+  std::map<std::size_t, std::uint32_t> specialPages_;
+  HANDLE* watermarkDcField_ = nullptr;
+};
+
+}  // namespace velmora::host

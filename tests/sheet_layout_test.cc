@@ -1,0 +1,321 @@
+// The host's sheet layout: where each logical page goes, how it is drawn there, the
+// layout escapes, and whole N-up and booklet jobs through the plug-in module.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/host_error.h"
+#include "host/print_job.h"
+#include "host/sheet_layout.h"
+#include "pxl/reader.h"
+#include "src/watermark/watermark_layout.h"
+
+namespace velmora::host {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using pxl::Attr;
+using pxl::Event;
+using pxl::Op;
+
+SheetLayoutSettings Nup(int perSheet, std::uint32_t nupOrder, bool portrait = true, std::uint32_t twoUp = 0) {
+  SheetLayoutSettings settings;
+  settings.pagesPerSheet = perSheet;
+  settings.nupOrder = nupOrder;
+  settings.twoUpOrder = twoUp;
+  settings.portrait = portrait;
+  return settings;
+}
+
+bool SameRect(const RECTL& a, const RECTL& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+std::string Show(const RECTL& r) {
+  return "{" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+         std::to_string(r.bottom) + "}";
+}
+
+TEST(SheetLayout, FourUpCellsGoDownThenRight) {
+  const SheetPlan plan(Nup(4, 0), 5, SIZEL{2000, 3000});
+  ASSERT_EQ(plan.sheets().size(), 2u);
+  const std::vector<SheetCell>& first = plan.sheets()[0].cells;
+  ASSERT_EQ(first.size(), 4u);
+  const RECTL expected[] = {{0, 0, 1000, 1500}, {0, 1500, 1000, 3000}, {1000, 0, 2000, 1500}, {1000, 1500, 2000, 3000}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(first[i].page, i + 1);
+    EXPECT_TRUE(SameRect(first[i].cell, expected[i])) << i << " " << Show(first[i].cell);
+  }
+  const std::vector<SheetCell>& second = plan.sheets()[1].cells;
+  ASSERT_EQ(second.size(), 4u);
+  EXPECT_EQ(second[0].page, 5u);
+  EXPECT_EQ(second[1].page, 0u);  // blank cells still have their rectangles
+  EXPECT_TRUE(SameRect(second[3].cell, expected[3]));
+}
+
+// The host's grid and the plug-in's layout order agree: the plug-in's order lists, cell
+// by cell down each column, the page the host draws in that cell.
+TEST(SheetLayout, CellsAgreeWithThePluginsLayoutOrder) {
+  for (int perSheet : {2, 4, 6, 8, 9, 16}) {
+    for (bool portrait : {true, false}) {
+      for (std::uint32_t order = 0; order < 8; ++order) {
+        const SheetLayoutSettings host = Nup(perSheet, order, portrait, order % 2);
+        const SheetPlan plan(host, static_cast<std::size_t>(perSheet), SIZEL{4800, 4800});
+        LayoutSettings plugin;
+        plugin.vdmPagesPerSheet = static_cast<std::int16_t>(perSheet);
+        plugin.dwNupOrder = order;
+        plugin.dwTwoUpOrder = order % 2;
+        const std::vector<std::int32_t> list = BuildLayoutOrder(plugin, portrait ? 1 : 2, 0);
+        int columns = 1;
+        int rows = 1;
+        Utility::GetLayoutInfo(columns, rows, plugin, portrait ? 1 : 2);
+        ASSERT_EQ(list.size(), static_cast<std::size_t>(perSheet));
+        for (const SheetCell& cell : plan.sheets()[0].cells) {
+          const int column = static_cast<int>(cell.cell.left * columns / 4800);
+          const int row = static_cast<int>(cell.cell.top * rows / 4800);
+          EXPECT_EQ(list[static_cast<std::size_t>(column * rows + row)], static_cast<std::int32_t>(cell.page))
+              << perSheet << "-up, " << (portrait ? "portrait" : "landscape") << ", order " << order;
+        }
+      }
+    }
+  }
+}
+
+TEST(SheetLayout, TransformsFitTurnAndCentreThePage) {
+  struct Case {
+    const char* name;
+    SheetLayoutSettings settings;
+    std::size_t cell;
+    POINTL in;
+    POINTL out;
+  };
+  SheetLayoutSettings zoomed = Nup(1, 0);
+  zoomed.scale = 0.5F;
+  SheetLayoutSettings tooLarge = Nup(1, 0);
+  tooLarge.scale = 2.0F;
+  // Sheet 4800 x 6600. 2-up: cells 4800 x 3300 one above the other; the turned page is
+  // 6600 x 4800 and fits at 0.6875 (3300 / 4800), 4537.5 wide, centred 131.25 from the left.
+  const Case cases[] = {
+      {"1-up", Nup(1, 0), 0, {100, 200}, {100, 200}},
+      {"1-up zoomed", zoomed, 0, {0, 0}, {1200, 1650}},
+      {"1-up zoom over 1", tooLarge, 0, {100, 200}, {100, 200}},
+      {"2-up top left", Nup(2, 0), 0, {0, 0}, {131, 3300}},
+      {"2-up top right", Nup(2, 0), 0, {4800, 0}, {131, 0}},
+      {"2-up bottom left", Nup(2, 0), 0, {0, 6600}, {4669, 3300}},
+      {"2-up second cell", Nup(2, 0), 1, {4800, 0}, {131, 3300}},
+      {"4-up", Nup(4, 0), 2, {4800, 6600}, {4800, 3300}},
+  };
+  for (const Case& c : cases) {
+    const SheetPlan plan(c.settings, 2, SIZEL{4800, 6600});
+    const PageTransform& transform = plan.sheets()[0].cells[c.cell].transform;
+    const POINTL out = transform.Apply(c.in);
+    EXPECT_EQ(out.x, c.out.x) << c.name;
+    EXPECT_EQ(out.y, c.out.y) << c.name;
+  }
+}
+
+TEST(SheetLayout, ImagesTurnCounterClockwise) {
+  GrayImage image;
+  image.width = 3;
+  image.height = 2;
+  image.pixels = {1, 2, 3, 4, 5, 6};
+  const GrayImage turned = TurnQuarterCounterClockwise(image);
+  EXPECT_EQ(turned.width, 2);
+  EXPECT_EQ(turned.height, 3);
+  EXPECT_EQ(turned.pixels, (std::vector<std::uint8_t>{3, 6, 2, 5, 1, 4}));
+  image.pixels.pop_back();  // too short: nothing
+  EXPECT_EQ(TurnQuarterCounterClockwise(image).width, 0);
+}
+
+TEST(SheetLayout, BookletSidesAndSlots) {
+  SheetLayoutSettings settings = Nup(1, 0);
+  settings.booklet = true;
+  const SheetPlan plan(settings, 5, SIZEL{4800, 6600});
+  EXPECT_EQ(plan.pagesPerSheet(), 2);
+  // Sides 8|1, 2|7, 6|3, 4|5; slot 0 holds the odd page, slot 1 the even one; pages 6 to 8
+  // are blank.
+  const std::size_t slots[][2] = {{1, 0}, {0, 2}, {3, 0}, {5, 4}};
+  ASSERT_EQ(plan.sheets().size(), 4u);
+  for (std::size_t side = 0; side < 4; ++side) {
+    EXPECT_EQ(plan.sheets()[side].cells[0].page, slots[side][0]) << side;
+    EXPECT_EQ(plan.sheets()[side].cells[1].page, slots[side][1]) << side;
+  }
+  // The leading page of a side is in the upper cell of a portrait sheet: page 1 (trailing
+  // on side 1) lies below.
+  EXPECT_EQ(plan.sheets()[0].cells[0].cell.top, 3300);
+
+  settings.bookletSubset = 6;
+  EXPECT_THROW(SheetPlan(settings, 12, SIZEL{4800, 6600}), HostError);
+  settings.bookletSubset = 8;
+  const SheetPlan subsets(settings, 10, SIZEL{4800, 6600});
+  ASSERT_EQ(subsets.sheets().size(), 6u);
+  // The second subset: 12|9, 10|11.
+  EXPECT_EQ(subsets.sheets()[4].cells[0].page, 9u);
+  EXPECT_EQ(subsets.sheets()[4].cells[1].page, 0u);
+  EXPECT_EQ(subsets.sheets()[5].cells[0].page, 0u);
+  EXPECT_EQ(subsets.sheets()[5].cells[1].page, 10u);
+}
+
+struct SentEscape {
+  ULONG code;
+  Bytes input;
+};
+
+TEST(SheetLayout, EscapesOfAFivePageFourUpDocument) {
+  const SheetPlan plan(Nup(4, 0), 5, SIZEL{2000, 3000});
+  LayoutEscapes escapes(plan, {{2, 1}});
+  std::vector<SentEscape> sent;
+  HANDLE field = nullptr;
+  const EscapeFunction record = [&](ULONG code, ULONG size, void* in, ULONG outSize, void* out) -> ULONG {
+    const auto* bytes = static_cast<const std::uint8_t*>(in);
+    sent.push_back({code, bytes != nullptr ? Bytes(bytes, bytes + size) : Bytes()});
+    if (code != 2462 || outSize < 8) return 1;
+    HANDLE* address = &field;
+    std::memcpy(out, &address, sizeof address);
+    return 8;
+  };
+  escapes.SendDocumentStart(record);
+  EXPECT_EQ(escapes.watermarkDcField(), &field);
+  escapes.SendSheet(record, 1);
+  const std::vector<SentEscape> expected = {
+      {2469, {0x04, 0x00}},
+      {2463, {0x00, 0x00, 0x80, 0x3F}},
+      {2462, {}},
+      {2458, {0x00, 0x00, 0x00, 0x00}},
+      {2466, {0x05, 0x00, 0x00, 0x00}},
+      {2468, {0, 0, 0, 0, 0, 0, 0, 0, 0xE8, 0x03, 0, 0, 0xDC, 0x05, 0, 0}},
+      {2468, {0, 0, 0, 0, 0xDC, 0x05, 0, 0, 0xE8, 0x03, 0, 0, 0xB8, 0x0B, 0, 0}},
+      {2468, {0xE8, 0x03, 0, 0, 0, 0, 0, 0, 0xD0, 0x07, 0, 0, 0xDC, 0x05, 0, 0}},
+      {2468, {0xE8, 0x03, 0, 0, 0xDC, 0x05, 0, 0, 0xD0, 0x07, 0, 0, 0xB8, 0x0B, 0, 0}},
+      {2458, {0x01, 0x00, 0x00, 0x00}},
+      {2466, {0x05, 0x00, 0x00, 0x00}},
+      {2468, {0, 0, 0, 0, 0, 0, 0, 0, 0xE8, 0x03, 0, 0, 0xDC, 0x05, 0, 0}},
+      {2468, {0, 0, 0, 0, 0xDC, 0x05, 0, 0, 0xE8, 0x03, 0, 0, 0xB8, 0x0B, 0, 0}},
+      {2468, {0xE8, 0x03, 0, 0, 0, 0, 0, 0, 0xD0, 0x07, 0, 0, 0xDC, 0x05, 0, 0}},
+      {2468, {0xE8, 0x03, 0, 0, 0xDC, 0x05, 0, 0, 0xD0, 0x07, 0, 0, 0xB8, 0x0B, 0, 0}},
+  };
+  ASSERT_EQ(sent.size(), expected.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    EXPECT_EQ(sent[i].code, expected[i].code) << i;
+    EXPECT_EQ(sent[i].input, expected[i].input) << i;
+  }
+
+  // Without special pages no kind is sent, and a plug-in that gives no address leaves none.
+  LayoutEscapes plain(plan, {});
+  sent.clear();
+  plain.SendDocumentStart([&](ULONG code, ULONG, void*, ULONG, void*) -> ULONG {
+    sent.push_back({code, {}});
+    return 0;
+  });
+  EXPECT_EQ(plain.watermarkDcField(), nullptr);
+  for (const SentEscape& e : sent) EXPECT_NE(e.code, 2458u);
+}
+
+// Whole jobs through the module, read back sheet by sheet.
+class SheetJobs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("velmora-sheets-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ::setenv("VELMORA_STORE", (dir / "store.db").c_str(), 1);
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("VELMORA_STORE");
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    fs::remove_all(dir);
+  }
+
+  struct SheetSeen {
+    const Event* begin = nullptr;
+    std::size_t endPages = 0;
+    std::vector<int> imageWidths;  // destination widths of the images drawn
+  };
+
+  std::vector<SheetSeen> PrintSheets(std::vector<SettingAssignment> settings, std::size_t pages,
+                                     std::map<std::size_t, std::uint32_t> specialPages = {}) {
+    PrintRequest request;
+    request.modulePath = VELMORA_MODULE;
+    request.output = (dir / "job.pxl").string();
+    request.user = VTEXT("alice");
+    request.settings = std::move(settings);
+    request.specialPages = std::move(specialPages);
+    auto source = MakeSamplePageSource(pages);
+    const PrintResult result = RunPrintJob(request, *source);
+    std::ifstream file(request.output, std::ios::binary);
+    job = Bytes(std::istreambuf_iterator<char>(file), {});
+    parsed = pxl::Parse(job);
+    EXPECT_TRUE(parsed.ok()) << parsed.error->ToString();
+    std::vector<SheetSeen> sheets;
+    for (const Event& e : parsed.events) {
+      if (e.Is(Op::BeginPage)) sheets.push_back({&e, 0, {}});
+      if (sheets.empty()) continue;
+      if (e.Is(Op::EndPage)) ++sheets.back().endPages;
+      if (e.Is(Op::BeginImage)) {
+        const auto* size = e.Find(Attr::DestinationSize);
+        sheets.back().imageWidths.push_back(size != nullptr ? static_cast<int>(size->value.Int(0)) : -1);
+      }
+    }
+    EXPECT_EQ(result.pages, sheets.size());
+    return sheets;
+  }
+
+  fs::path dir;
+  Bytes job;
+  pxl::ParseResult parsed;
+};
+
+TEST_F(SheetJobs, FivePagesFourUpMakeTwoSheets) {
+  const std::vector<SheetSeen> one = PrintSheets({}, 1);
+  ASSERT_EQ(one.size(), 1u);
+  ASSERT_EQ(one[0].imageWidths.size(), 1u);
+  const int fullWidth = one[0].imageWidths[0];
+
+  const std::vector<SheetSeen> sheets = PrintSheets({{"--set", "vdmPagesPerSheet", "4"}}, 5);
+  ASSERT_EQ(sheets.size(), 2u);
+  for (const SheetSeen& sheet : sheets) EXPECT_EQ(sheet.endPages, 1u);
+  // Every logical page draws one ramp image, at half its size on a 2 x 2 sheet.
+  ASSERT_EQ(sheets[0].imageWidths.size(), 4u);
+  ASSERT_EQ(sheets[1].imageWidths.size(), 1u);
+  for (int width : sheets[0].imageWidths) EXPECT_NEAR(width, fullWidth / 2, 1);
+}
+
+TEST_F(SheetJobs, BookletSidesHoldTheirPages) {
+  const std::vector<SheetSeen> sides = PrintSheets({{"--set", "bBooklet", "1"}}, 5);
+  // Sides 8|1, 2|7, 6|3, 4|5: pages 6 to 8 are blank.
+  ASSERT_EQ(sides.size(), 4u);
+  const std::size_t images[] = {1, 1, 1, 2};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(sides[i].endPages, 1u) << i;
+    EXPECT_EQ(sides[i].imageWidths.size(), images[i]) << i;
+  }
+}
+
+TEST_F(SheetJobs, SpecialPageTakesItsTrayOnItsSheet) {
+  const std::vector<SheetSeen> sheets =
+      PrintSheets({{"--set", "vdmPagesPerSheet", "2"}, {"--set", "SpecialPage1.sTrayIndex", "2"}}, 6, {{2, 1}});
+  ASSERT_EQ(sheets.size(), 3u);
+  const int sources[] = {1, 4, 1};  // automatic, upper cassette, automatic
+  for (std::size_t i = 0; i < 3; ++i) {
+    ASSERT_NE(sheets[i].begin->Find(Attr::MediaSource), nullptr) << i;
+    EXPECT_EQ(sheets[i].begin->Find(Attr::MediaSource)->value.Int(), sources[i]) << "sheet " << i + 1;
+  }
+}
+
+TEST_F(SheetJobs, SpecialPageBeyondTheSheetsIsRefused) {
+  EXPECT_THROW(PrintSheets({{"--set", "vdmPagesPerSheet", "4"}}, 5, {{3, 1}}), HostError);
+  EXPECT_FALSE(fs::exists(dir / "job.pxl"));
+}
+
+}  // namespace
+}  // namespace velmora::host
