@@ -23,4 +23,7 @@ void RegisterJobsCommand(CLI::App& app);
 // velmora print [-o OUTPUT] [--printer NAME] [--pages N] [--ticket FILE] [--set NAME=VALUE]...
 void RegisterPrintCommand(CLI::App& app);
 
+// velmora watermark list|show|set|remove --printer NAME [SECTION]
+void RegisterWatermarkCommand(CLI::App& app);
+
 }  // namespace velmora::cli

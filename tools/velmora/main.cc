@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   velmora::cli::RegisterOverlayCommand(app);
   velmora::cli::RegisterPrinterCommand(app);
   velmora::cli::RegisterJobsCommand(app);
+  velmora::cli::RegisterWatermarkCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
