@@ -29,11 +29,14 @@ void ReadFromMemory(png_structp png, png_bytep data, png_size_t length) {
 
 void IgnoreWarning(png_structp, png_const_charp) {}
 
+// A broken file is an ordinary answer (nullopt), not a message on the standard error.
+[[noreturn]] void QuietError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
 }  // namespace
 
 std::optional<Image> DecodePng(std::span<const std::uint8_t> file) {
   if (file.size() < 8 || png_sig_cmp(file.data(), 0, 8) != 0) return std::nullopt;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, IgnoreWarning);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, IgnoreWarning);
   if (png == nullptr) return std::nullopt;
   png_infop info = png_create_info_struct(png);
   const auto state = std::make_unique<PngState>();
