@@ -71,16 +71,25 @@ std::optional<WString> CreateUniqueTempFile(WStringView extension) {
   const auto now = system_clock::now().time_since_epoch();
   const auto milliseconds = duration_cast<std::chrono::milliseconds>(now).count() % 1000;
   const auto seconds = duration_cast<std::chrono::seconds>(now).count();
-  const std::string stem = std::to_string(seconds / 60 % 60) + "_" + std::to_string(seconds % 60) + "_" +
-                           std::to_string(milliseconds);
+  std::string stem = std::to_string(seconds / 60 % 60);
+  stem += '_';
+  stem += std::to_string(seconds % 60);
+  stem += '_';
+  stem += std::to_string(milliseconds);
 
   WString folder = Current().environment->TempFolder();
   if (!folder.empty() && folder.back() != PathSeparator()) folder += PathSeparator();
   // Another renderer, or the other watermark of this one, may have taken the name in the
   // same millisecond; the file is created exclusively, so a taken name is never shared.
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string suffix = attempt == 0 ? std::string() : "_" + std::to_string(attempt);
-    const WString path = folder + Widen(stem + suffix) + WString(extension);
+    std::string name = stem;
+    if (attempt != 0) {
+      name += '_';
+      name += std::to_string(attempt);
+    }
+    WString path = folder;
+    path += Widen(name);
+    path += extension;
     std::FILE* file = CreateNewFileW(path);
     if (file == nullptr) continue;
     std::fclose(file);
