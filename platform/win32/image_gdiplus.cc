@@ -1,0 +1,168 @@
+// Image files on Windows through the GDI+ flat interface.
+//
+// GDI+ is started for the duration of each call, so that the plug-in never depends on
+// who else in the process has started it.
+#include "platform/image.h"
+
+#include <objidl.h>
+// gdiplus.h uses min and max without defining them; NOMINMAX is set by platform/types.h.
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include <cstring>
+#include <vector>
+
+namespace velmora::platform {
+namespace {
+
+namespace gp = Gdiplus;
+namespace flat = Gdiplus::DllExports;
+
+class GdiplusSession {
+ public:
+  GdiplusSession() {
+    gp::GdiplusStartupInput input;
+    started_ = gp::GdiplusStartup(&token_, &input, nullptr) == gp::Ok;
+  }
+  ~GdiplusSession() {
+    if (started_) gp::GdiplusShutdown(token_);
+  }
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+  bool started() const { return started_; }
+
+ private:
+  ULONG_PTR token_ = 0;
+  bool started_ = false;
+};
+
+// Owns one GDI+ image.
+class ImageHandle {
+ public:
+  ImageHandle() = default;
+  ~ImageHandle() {
+    if (image_ != nullptr) flat::GdipDisposeImage(image_);
+  }
+  ImageHandle(const ImageHandle&) = delete;
+  ImageHandle& operator=(const ImageHandle&) = delete;
+  gp::GpImage** out() { return &image_; }
+  gp::GpImage* get() const { return image_; }
+
+ private:
+  gp::GpImage* image_ = nullptr;
+};
+
+// The depth we keep for a GDI+ pixel format, and the format we lock the bits in.
+struct Layout {
+  unsigned bits;
+  gp::PixelFormat lockFormat;
+};
+
+Layout LayoutFor(gp::PixelFormat format) {
+  switch (format) {
+    case PixelFormat1bppIndexed: return {1, format};
+    case PixelFormat4bppIndexed: return {4, format};
+    case PixelFormat8bppIndexed: return {8, format};
+    case PixelFormat16bppARGB1555: return {16, format};
+    // Every other format, 32-bit, 48- and 64-bit and the other 16-bit layouts included,
+    // is read as 24-bit RGB, which the grey conversion defines.
+    default: return {24, PixelFormat24bppRGB};
+  }
+}
+
+bool FindBitmapEncoder(CLSID& encoder) {
+  UINT count = 0;
+  UINT size = 0;
+  if (flat::GdipGetImageEncodersSize(&count, &size) != gp::Ok || size == 0) return false;
+  std::vector<std::uint8_t> buffer(size);
+  auto* codecs = reinterpret_cast<gp::ImageCodecInfo*>(buffer.data());
+  if (flat::GdipGetImageEncoders(count, size, codecs) != gp::Ok) return false;
+  for (UINT i = 0; i < count; ++i) {
+    if (codecs[i].MimeType != nullptr && std::wcscmp(codecs[i].MimeType, L"image/bmp") == 0) {
+      encoder = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<Image> LoadImageFile(const WString& path) {
+  GdiplusSession session;
+  if (!session.started()) return std::nullopt;
+  ImageHandle bitmap;
+  if (flat::GdipCreateBitmapFromFile(path.c_str(), reinterpret_cast<gp::GpBitmap**>(bitmap.out())) != gp::Ok) {
+    return std::nullopt;
+  }
+  UINT width = 0;
+  UINT height = 0;
+  gp::PixelFormat format = 0;
+  if (flat::GdipGetImageWidth(bitmap.get(), &width) != gp::Ok ||
+      flat::GdipGetImageHeight(bitmap.get(), &height) != gp::Ok ||
+      flat::GdipGetImagePixelFormat(bitmap.get(), &format) != gp::Ok) {
+    return std::nullopt;
+  }
+  const Layout layout = LayoutFor(format);
+  std::optional<Image> image = Image::Blank(width, height, layout.bits);
+  if (!image || width == 0 || height == 0) return std::nullopt;
+
+  // The bits are copied straight into our rows, which have the stride GDI+ uses.
+  gp::BitmapData data{};
+  data.Width = width;
+  data.Height = height;
+  data.Stride = static_cast<INT>(image->stride);
+  data.PixelFormat = layout.lockFormat;
+  data.Scan0 = image->pixels.data();
+  const gp::GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+  if (flat::GdipBitmapLockBits(reinterpret_cast<gp::GpBitmap*>(bitmap.get()), &whole,
+                               gp::ImageLockModeRead | gp::ImageLockModeUserInputBuf, layout.lockFormat,
+                               &data) != gp::Ok) {
+    return std::nullopt;
+  }
+  flat::GdipBitmapUnlockBits(reinterpret_cast<gp::GpBitmap*>(bitmap.get()), &data);
+
+  if (layout.bits <= 8) {
+    INT paletteSize = 0;
+    if (flat::GdipGetImagePaletteSize(bitmap.get(), &paletteSize) == gp::Ok && paletteSize > 0) {
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(paletteSize));
+      auto* palette = reinterpret_cast<gp::ColorPalette*>(buffer.data());
+      if (flat::GdipGetImagePalette(bitmap.get(), palette, paletteSize) == gp::Ok) {
+        for (UINT i = 0; i < palette->Count; ++i) {
+          const gp::ARGB colour = palette->Entries[i];
+          image->palette.push_back({static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
+                                    static_cast<std::uint8_t>(colour)});
+        }
+      }
+    }
+  }
+  // GDI+ may leave the bytes after a row's pixels as they were; ours are zero already,
+  // but a 1- or 4-bit row's last byte can carry stray bits after its last pixel.
+  const std::size_t used = (std::size_t{width} * layout.bits + 7) / 8;
+  const unsigned spare = static_cast<unsigned>(used * 8 - std::size_t{width} * layout.bits);
+  for (std::uint32_t y = 0; y < height && spare != 0; ++y) {
+    image->Row(y)[used - 1] = static_cast<std::uint8_t>(image->Row(y)[used - 1] & (0xFF << spare));
+  }
+  return image;
+}
+
+bool SaveTurnedCopy(const WString& source, const WString& target) {
+  GdiplusSession session;
+  if (!session.started()) return false;
+  ImageHandle original;
+  if (flat::GdipLoadImageFromFile(source.c_str(), original.out()) != gp::Ok) return false;
+  ImageHandle clone;
+  if (flat::GdipCloneImage(original.get(), clone.out()) != gp::Ok) return false;
+  if (flat::GdipImageRotateFlip(clone.get(), gp::Rotate270FlipNone) != gp::Ok) return false;
+  CLSID encoder{};
+  if (!FindBitmapEncoder(encoder)) return false;
+  return flat::GdipSaveImageToFile(clone.get(), target.c_str(), &encoder, nullptr) == gp::Ok;
+}
+
+bool RemoveFileW(const WString& path) { return ::DeleteFileW(path.c_str()) != 0; }
+
+}  // namespace velmora::platform
