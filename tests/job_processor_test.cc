@@ -145,13 +145,13 @@ TEST_F(JobProcessor, StartOfDocumentCreatesTheRendererOnlyForWatermarks) {
   world.settings().set_sNP_SectionIndex(2);
   world.Callback(vendor, GPD_CMD_START_DOC);
   ASSERT_NE(vendor.watermarkRenderer(), nullptr);
-  EXPECT_EQ(vendor.watermarkRenderer()->documentsBegun(), 1);
-  // Pages of the same document keep the document's renderer state.
+  // Pages of the same document count the document's sheets on.
   world.Callback(vendor, GPD_CMD_END_PAGE);
-  EXPECT_EQ(vendor.watermarkRenderer()->documentsBegun(), 1);
+  world.Callback(vendor, GPD_CMD_END_PAGE);
+  EXPECT_EQ(vendor.watermarkRenderer()->sheetCounter(), 2);
   // The next document begins afresh.
   world.Callback(vendor, GPD_CMD_START_DOC);
-  EXPECT_EQ(vendor.watermarkRenderer()->documentsBegun(), 2);
+  EXPECT_EQ(vendor.watermarkRenderer()->sheetCounter(), 0);
 }
 
 TEST_F(JobProcessor, TwoDocumentsOnOneVendorObjectCarryTheirOwnJobs) {

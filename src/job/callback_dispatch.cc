@@ -70,13 +70,15 @@ void CUnidrvInterface::PrepareWatermarkRenderer(DEVOBJ* pdevobj, std::uint8_t* p
     if (!m_WMRender) return;
     m_bDocumentStarted = true;
   }
-  m_WMRender->InitInstance(pVendorData, pdevobj != nullptr ? pdevobj->pPublicDM : nullptr, pVendorDM, pdevobj,
-                           m_pDriverServices);
-  // Each document starts with fresh renderer state and its own settings.
+  DEVMODEW* publicDM = pdevobj != nullptr ? pdevobj->pPublicDM : nullptr;
+  // Each document starts with fresh renderer state and its own settings; later calls of
+  // the document only bring the device values up to date.
   if (m_bDocumentStarted) {
-    m_WMRender->BeginDocument();
+    m_WMRender->InitInstance(pVendorData, publicDM, pVendorDM, pdevobj, m_pDriverServices);
     m_bDocumentStarted = false;
+    return;
   }
+  m_WMRender->Refresh(pVendorData, publicDM, pVendorDM, pdevobj, m_pDriverServices);
 }
 
 bool CUnidrvInterface::JobIsStopping(HANDLE hPrinter, DWORD jobId) {

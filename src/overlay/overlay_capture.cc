@@ -145,9 +145,10 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   // Keeps the stream's last bytes from `from` on, at most a key less one byte of them.
   auto carryFrom = [&](std::size_t from) {
     from = std::max(from, total - std::min(total, kOverlayMaxKeyLength - 1));
-    std::vector<std::uint8_t> kept;
-    for (std::size_t i = from; i < total; ++i) kept.push_back(at(i));
-    carry.swap(kept);
+    std::uint8_t kept[kOverlayMaxKeyLength];
+    std::size_t count = 0;
+    for (std::size_t i = from; i < total && count < sizeof kept; ++i) kept[count++] = at(i);
+    carry.assign(kept, kept + count);
   };
 
   const std::int32_t stateBefore = m_iSearchKeyCount;
