@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "host/device_mode.h"
+#include "host/drawing_context_pxl.h"
 #include "host/host_device.h"
 #include "host/host_error.h"
 #include "host/job_output.h"
@@ -77,6 +78,8 @@ class JobRun final : public JobEvents {
     // The plug-in's document start has cleared its cells; the layout reaches it before
     // the start-of-document command, so that the document's watermarks know their cells.
     layoutEscapes_->SendDocumentStart(Escape());
+    // The plug-in keeps the drawing context for text watermarks where the escape said.
+    if (HANDLE* field = layoutEscapes_->watermarkDcField()) *field = watermarkContext_->handle();
     WriteAt(JobPoint::kDocStart);
     return spool_->failed() ? kFalse : kTrue;
   }
@@ -128,6 +131,8 @@ class JobRun final : public JobEvents {
   bool refusedAfterDeletion_ = false;
   std::unique_ptr<SheetPlan> sheetPlan_;
   std::unique_ptr<LayoutEscapes> layoutEscapes_;
+  // The drawing context text watermarks are drawn on; its drawing goes into the page.
+  std::unique_ptr<DrawingContextPxl> watermarkContext_;
 };
 
 void JobRun::WriteAt(JobPoint point) {
@@ -199,6 +204,17 @@ void JobRun::EnablePlugin() {
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   device_ = std::make_unique<HostDevice>(*spool_, *this, area, static_cast<int>(figures_.xResolution));
   device_->InstallHooks(hooks);
+  DrawingPage page;
+  page.width = static_cast<int>(figures_.xPrintArea);
+  page.height = static_cast<int>(figures_.yPrintArea);
+  page.dpiX = static_cast<int>(figures_.xResolution);
+  page.dpiY = static_cast<int>(figures_.yResolution);
+  page.physicalWidth = static_cast<int>(figures_.xPhysicalArea);
+  page.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
+  page.offsetX = static_cast<int>(figures_.xOffset);
+  page.offsetY = static_cast<int>(figures_.yOffset);
+  watermarkContext_ = std::make_unique<DrawingContextPxl>(
+      page, [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
   DEVOBJ* devobj = device_->devobj();
   devobj->hPrinter = printer_;
   devobj->pPublicDM = devmode_->publicDM();
