@@ -113,6 +113,8 @@ TEST_F(WatermarkJobs, TextWatermarksInEveryCell) {
       {"--set sFP_SectionIndex=1 --set vdmPagesPerSheet=4", 5, {4, 1}},
       {"--set sFP_SectionIndex=1 --set eWMUsage=1 --set vdmPagesPerSheet=4", 5, {1, 0}},
       {"--set sFP_SectionIndex=1 --set sNP_SectionIndex=2 --set eWMUsage=2", 3, {1, 1, 1}},
+      {"--set sFP_SectionIndex=1 --set sNP_SectionIndex=2 --set eWMUsage=3 --set vdmPagesPerSheet=4", 5, {4, 1}},
+      {"--set sFP_SectionIndex=1 --set eWMUsage=1 --set bBooklet=1", 5, {1, 0, 0, 0}},  // side 1 holds pages 8 and 1
       {"--set sFP_SectionIndex=1 --set bBooklet=1", 5, {1, 1, 1, 2}},
   };
   for (const auto& c : cases) {
@@ -135,6 +137,9 @@ TEST_F(WatermarkJobs, BitmapStreamsAreDefinedOnceBeforeTheirUse) {
       {"--set sFP_SectionIndex=4 --set sNP_SectionIndex=3 --set eWMUsage=3", 4, {"32000", "32001"}, 4},
       {"--set sFP_SectionIndex=4 --set vdmPagesPerSheet=4", 5, {"32000"}, 5},
       {"--set sFP_SectionIndex=4 --set bBooklet=1", 5, {"32000"}, 5},
+      {"--set sFP_SectionIndex=3 --set eWMUsage=1 --set vdmPagesPerSheet=4", 5, {"32000"}, 1},
+      {"--set sFP_SectionIndex=3 --set sNP_SectionIndex=4 --set eWMUsage=2", 3, {"32000", "32001"}, 3},
+      {"--set sFP_SectionIndex=3 --set sNP_SectionIndex=4 --set eWMUsage=0 --set bBooklet=1", 5, {"32000", "32001"}, 5},
   };
   for (const auto& c : cases) {
     const auto ops = Print(c.settings, c.pages);
