@@ -1,6 +1,8 @@
 // velmora print, run as a user runs it: a job file out, or one clear error and no file.
 #include <gtest/gtest.h>
 
+#include "tests/fakes/job_folder.h"
+
 #include "tests/fakes/run_velmora.h"
 
 #include <cstdio>
@@ -25,21 +27,8 @@ std::string ReadText(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-class CliPrint : public ::testing::Test {
+class CliPrint : public testing::JobFolderTest {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("velmora-cli-print-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ::setenv("VELMORA_STORE", (dir / "store.db").c_str(), 1);
-    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("VELMORA_STORE");
-    ::unsetenv("SOURCE_DATE_EPOCH");
-    fs::remove_all(dir);
-  }
   std::string P(const char* name) { return (dir / name).string(); }
   // Files other than the store and the tickets the test wrote.
   std::vector<std::string> Outputs() {
@@ -50,7 +39,6 @@ class CliPrint : public ::testing::Test {
     }
     return names;
   }
-  fs::path dir;
 };
 
 TEST_F(CliPrint, PrintsToAFileAndToStandardOutput) {

@@ -1,6 +1,8 @@
 // Whole jobs through the plug-in module, read back with the PCL XL reader.
 #include <gtest/gtest.h>
 
+#include "tests/fakes/job_folder.h"
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -26,23 +28,8 @@ using pxl::Event;
 using pxl::EventKind;
 using pxl::Op;
 
-class PrintHost : public ::testing::Test {
+class PrintHost : public testing::JobFolderTest {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("velmora-host-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ::setenv("VELMORA_STORE", (dir / "store.db").c_str(), 1);
-    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-    ::setenv("TZ", "UTC0", 1);
-    ::tzset();
-  }
-  void TearDown() override {
-    ::unsetenv("VELMORA_STORE");
-    ::unsetenv("SOURCE_DATE_EPOCH");
-    fs::remove_all(dir);
-  }
 
   PrintRequest Request(const std::string& name) {
     PrintRequest request;
@@ -69,7 +56,6 @@ class PrintHost : public ::testing::Test {
     return names;
   }
 
-  fs::path dir;
 };
 
 std::vector<Event> Operators(const std::vector<Event>& events) {

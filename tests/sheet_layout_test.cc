@@ -2,6 +2,8 @@
 // layout escapes, and whole N-up and booklet jobs through the plug-in module.
 #include <gtest/gtest.h>
 
+#include "tests/fakes/job_folder.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -220,21 +222,8 @@ TEST(SheetLayout, EscapesOfAFivePageFourUpDocument) {
 }
 
 // Whole jobs through the module, read back sheet by sheet.
-class SheetJobs : public ::testing::Test {
+class SheetJobs : public testing::JobFolderTest {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("velmora-sheets-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ::setenv("VELMORA_STORE", (dir / "store.db").c_str(), 1);
-    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("VELMORA_STORE");
-    ::unsetenv("SOURCE_DATE_EPOCH");
-    fs::remove_all(dir);
-  }
 
   struct SheetSeen {
     const Event* begin = nullptr;
@@ -270,7 +259,6 @@ class SheetJobs : public ::testing::Test {
     return sheets;
   }
 
-  fs::path dir;
   Bytes job;
   pxl::ParseResult parsed;
 };

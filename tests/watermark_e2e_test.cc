@@ -2,6 +2,8 @@
 // jobs, first-page and next-pages watermarks, read back with the PCL XL reader.
 #include <gtest/gtest.h>
 
+#include "tests/fakes/job_folder.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,16 +37,10 @@ Bytes TinyBmp() {
   return bmp;
 }
 
-class WatermarkJobs : public ::testing::Test {
+class WatermarkJobs : public testing::JobFolderTest {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("velmora-wm-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ::setenv("VELMORA_STORE", (dir / "store.db").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    JobFolderTest::SetUp();
     Write("logo.png", kPng);
     Write("logo.bmp", TinyBmp());
     Run("printer add P1");
@@ -52,12 +48,6 @@ class WatermarkJobs : public ::testing::Test {
     Run("watermark set --printer P1 2 'text=DRAFT COPY' angle=0");
     Run("watermark set --printer P1 3 image=" + (dir / "logo.png").string());
     Run("watermark set --printer P1 4 image=" + (dir / "logo.bmp").string() + " placement=fit");
-  }
-  void TearDown() override {
-    ::unsetenv("VELMORA_STORE");
-    ::unsetenv("XDG_DATA_HOME");
-    ::unsetenv("SOURCE_DATE_EPOCH");
-    fs::remove_all(dir);
   }
   void Write(const std::string& name, const Bytes& bytes) {
     std::ofstream file(dir / name, std::ios::binary);
@@ -81,7 +71,6 @@ class WatermarkJobs : public ::testing::Test {
     }
     return ops;
   }
-  fs::path dir;
 };
 
 // Per sheet (BeginPage ... EndPage): how many text watermark groups (a clip replaced by a
