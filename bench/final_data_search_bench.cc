@@ -20,7 +20,6 @@
 
 #include "bench/job_like_data.h"
 #include "bench/ratio_reporter.h"
-#include "platform/fake/fake_services.h"
 #include "src/job/unidrv_interface.h"
 #include "src/settings/vendor_devmode.h"
 
@@ -248,24 +247,14 @@ std::vector<Comparison> Comparisons() {
 
 int main(int argc, char** argv) {
   using namespace velmora;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-
-  // The vendor object reads the machine's logging switch; in-memory services keep the
-  // benchmark away from this machine's printer store and log.
-  platform::fake::FakeSpooler spooler;
-  platform::fake::FakeClock clock;
-  platform::fake::FakeEnvironment environment;
-  platform::fake::FakeDeviceCapabilities devices;
-  platform::ScopedServices services{{&spooler, &clock, &environment, &devices}};
-
-  bench::PrepareData();
-  bench::RegisterBenchmarks();
-  std::unique_ptr<benchmark::BenchmarkReporter> display(benchmark::CreateDefaultDisplayReporter());
-  bench::RatioReporter reporter(std::move(display), bench::Comparisons());
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintSummary(std::cout);
-  benchmark::Shutdown();
+  const int status = bench::RunComparedBenchmarks(
+      argc, argv,
+      [] {
+        bench::PrepareData();
+        bench::RegisterBenchmarks();
+      },
+      bench::Comparisons());
+  if (status != 0) return status;
   // Data that failed its checks measured nothing; say so to the caller as well.
   if (!bench::Data().problem.empty()) {
     std::cerr << "final_data_search_bench: " << bench::Data().problem << "\n";

@@ -24,7 +24,6 @@
 
 #include "bench/job_like_data.h"
 #include "bench/ratio_reporter.h"
-#include "platform/fake/fake_services.h"
 #include "platform/text_encoding.h"
 #include "src/commands/command_insertor.h"
 #include "src/overlay/overlay_file.h"
@@ -201,35 +200,25 @@ void InsertOverlayFileData(benchmark::State& state) {
 
 int main(int argc, char** argv) {
   using namespace velmora;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-
-  // Playback logs through the machine's logging switch; in-memory services keep the
-  // benchmark away from this machine's printer store and log.
-  platform::fake::FakeSpooler spooler;
-  platform::fake::FakeClock clock;
-  platform::fake::FakeEnvironment environment;
-  platform::fake::FakeDeviceCapabilities devices;
-  platform::ScopedServices services{{&spooler, &clock, &environment, &devices}};
-
-  bench::PrepareOverlay();
-  // The baselines register first, so the ratios can be shown next to the measurement.
-  // The copy into /dev/null is the comparison asked of playback; reading alone shows what
-  // the copy's write() calls cost.
-  benchmark::RegisterBenchmark("ReadWrite/4KiB_chunks", bench::BaselineReadWrite, true);
-  benchmark::RegisterBenchmark("Read/4KiB_chunks", bench::BaselineReadWrite, false);
-  benchmark::RegisterBenchmark("InsertOverlayFileData/32MiB", bench::InsertOverlayFileData);
-  std::unique_ptr<benchmark::BenchmarkReporter> display(benchmark::CreateDefaultDisplayReporter());
   const std::vector<bench::Comparison> comparisons = {
       {"InsertOverlayFileData(32 MiB overlay)", "InsertOverlayFileData/32MiB",
        {{"read/write", "ReadWrite/4KiB_chunks"}, {"read", "Read/4KiB_chunks"}}},
   };
-  bench::RatioReporter reporter(std::move(display), comparisons);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintSummary(std::cout);
-  benchmark::Shutdown();
+  const int status = bench::RunComparedBenchmarks(
+      argc, argv,
+      [] {
+        bench::PrepareOverlay();
+        // The baselines register first, so the ratios can be shown next to the
+        // measurement. The copy into /dev/null is the comparison asked of playback;
+        // reading alone shows what the copy's write() calls cost.
+        benchmark::RegisterBenchmark("ReadWrite/4KiB_chunks", bench::BaselineReadWrite, true);
+        benchmark::RegisterBenchmark("Read/4KiB_chunks", bench::BaselineReadWrite, false);
+        benchmark::RegisterBenchmark("InsertOverlayFileData/32MiB", bench::InsertOverlayFileData);
+      },
+      comparisons);
   std::error_code ignored;
   std::filesystem::remove(bench::Overlay().path, ignored);
+  if (status != 0) return status;
   if (!bench::Overlay().problem.empty()) {
     std::cerr << "overlay_playback_bench: " << bench::Overlay().problem << "\n";
     return 1;

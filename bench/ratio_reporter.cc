@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <utility>
+
+#include "platform/fake/fake_services.h"
 
 namespace velmora::bench {
 
@@ -72,6 +75,25 @@ void RatioReporter::PrintSummary(std::ostream& out) const {
     }
     out << comparison.label << " " << ratios << "\n";
   }
+}
+
+int RunComparedBenchmarks(int argc, char** argv, const std::function<void()>& registerBenchmarks,
+                          const std::vector<Comparison>& comparisons) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  platform::fake::FakeSpooler spooler;
+  platform::fake::FakeClock clock;
+  platform::fake::FakeEnvironment environment;
+  platform::fake::FakeDeviceCapabilities devices;
+  platform::ScopedServices services{{&spooler, &clock, &environment, &devices}};
+
+  registerBenchmarks();
+  RatioReporter reporter(std::unique_ptr<benchmark::BenchmarkReporter>(benchmark::CreateDefaultDisplayReporter()),
+                         comparisons);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintSummary(std::cout);
+  benchmark::Shutdown();
+  return 0;
 }
 
 }  // namespace velmora::bench

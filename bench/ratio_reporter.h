@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -54,5 +55,13 @@ class RatioReporter : public benchmark::BenchmarkReporter {
   std::vector<Comparison> comparisons_;
   std::map<std::string, double> fastestSeconds_;
 };
+
+// Runs a benchmark program: parses the command line, installs in-memory platform services
+// (the plug-in's code then stays away from this machine's printer store and log), calls
+// `registerBenchmarks` to prepare the data and register the benchmarks (baselines first),
+// runs them through a RatioReporter and prints its summary. Returns the program's exit
+// status: 1 for an unrecognised argument, else 0.
+int RunComparedBenchmarks(int argc, char** argv, const std::function<void()>& registerBenchmarks,
+                          const std::vector<Comparison>& comparisons);
 
 }  // namespace velmora::bench
