@@ -139,19 +139,22 @@ inline constexpr std::string_view kMediaTypeOptions[] = {
 };
 static_assert(std::size(kMediaTypeOptions) == 13);
 
-// An input bin option and the device mode's default source that selects it. A source the
-// table does not name (DMBIN_FORMSOURCE 15, DMBIN_ENVELOPE 5, ...) takes the first row:
-// the form's own source.
+// An input bin option and the device mode's default source that selects it. The form's
+// own source is the standard DMBIN_FORMSOURCE (15); the printer's trays are bins of its
+// own, so they take driver-defined numbers (DMBIN_USER, 256, and up, in the order the
+// printer description declares them). Only for those does the plug-in ask the host for
+// the option's name; for a standard number it answers "FORMSOURCE" itself. A source the
+// table does not name (DMBIN_AUTO 7, DMBIN_ENVELOPE 5, ...) takes the first row.
 struct InputBin {
   std::string_view option;
   std::int16_t defaultSource;
 };
 inline constexpr InputBin kInputBins[] = {
-    {"FORMSOURCE", 7},  // DMBIN_AUTO
-    {"BYPASSTRAY", 4},  // DMBIN_MANUAL
-    {"TRAY1", 1},       // DMBIN_UPPER
-    {"TRAY2", 2},       // DMBIN_LOWER
-    {"TRAY3", 3},       // DMBIN_MIDDLE
+    {"FORMSOURCE", 15},  // DMBIN_FORMSOURCE
+    {"BYPASSTRAY", 256},
+    {"TRAY1", 257},
+    {"TRAY2", 258},
+    {"TRAY3", 259},
 };
 static_assert(std::size(kInputBins) == 5);
 

@@ -181,6 +181,12 @@ TEST_F(PrintHost, PaperOrientationAndOptionsReachThePage) {
       {{{"t", "dmOrientation", "2"}}, {{"PaperSize", "LETTER"}}, 1, 0, 1, "@PJL SET PAPER=LETTER"},
       {{{"t", "dmFormName", "Statement"}}, {}, 0, -1, 1, "@PJL SET PAPER=STATEMENT"},
       {{{"t", "dmPaperSize", "5"}}, {{"MediaType", "THICK"}}, 0, 1, 1, "@PJL SET PAPER=LEGAL"},
+      // The trays are driver-defined bins: the plug-in asks for their names.
+      {{}, {{"InputBin", "BYPASSTRAY"}}, 0, 2, 2, "@PJL SET PAPER=A4"},
+      {{}, {{"InputBin", "TRAY1"}}, 0, 2, 4, "@PJL SET PAPER=A4"},
+      {{}, {{"InputBin", "TRAY2"}}, 0, 2, 5, "@PJL SET PAPER=A4"},
+      {{}, {{"InputBin", "TRAY3"}}, 0, 2, 7, "@PJL SET PAPER=A4"},
+      {{}, {{"InputBin", "FORMSOURCE"}}, 0, 2, 1, "@PJL SET PAPER=A4"},
   };
   int n = 0;
   for (const Case& c : cases) {
