@@ -17,24 +17,10 @@
 #include <vector>
 
 #include "host/font_outlines.h"
+#include "host/watermark_context.h"
 #include "platform/drawing_context.h"
 
 namespace velmora::host {
-
-// The page the context draws on, in device pixels.
-struct DrawingPage {
-  int width = 0;   // printable area (HORZRES)
-  int height = 0;  // (VERTRES)
-  int dpiX = 600;
-  int dpiY = 600;
-  int physicalWidth = 0;
-  int physicalHeight = 0;
-  int offsetX = 0;  // of the printable area on the page
-  int offsetY = 0;
-};
-
-// Where the page's bytes go; false when they could not be written.
-using ByteSink = std::function<bool(std::span<const std::uint8_t>)>;
 
 class DrawingContextPxl final : public platform::DrawingContext {
  public:

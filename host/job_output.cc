@@ -1,51 +1,53 @@
+// The job's output: a temporary file renamed into place when the job completed.
 #include "host/job_output.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <vector>
 
 #include "host/host_error.h"
+#include "platform/files.h"
 
 namespace velmora::host {
 
 JobOutput::JobOutput(const std::string& output) : output_(output) {
   if (output.empty()) throw HostError("No output named");
+  namespace fs = std::filesystem;
+  std::string reason;
   if (output == "-") {
     toStandardOutput_ = true;
+    if (platform::SpoolerWritesStandardOutput()) return;
+    // The spooler writes files only: the job goes to a temporary file first and is
+    // copied to standard output when complete.
+    std::error_code error;
+    const fs::path folder = fs::temp_directory_path(error);
+    auto temporary = platform::CreateUniqueFile((folder / "velmora-job.").string(), &reason);
+    if (!temporary) throw HostError("Unable to create a temporary file in '" + folder.string() + "': " + reason);
+    temporary_ = *temporary;
     return;
   }
-  namespace fs = std::filesystem;
   const fs::path path(output);
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) throw HostError("Unable to create output '" + output + "': " + std::strerror(errno));
-  // The finished output gets the permissions of a newly created file.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  temporary_ = name.data();
+  auto temporary = platform::CreateUniqueFile((folder / ("." + path.filename().string() + ".")).string(), &reason);
+  if (!temporary) throw HostError("Unable to create output '" + output + "': " + reason);
+  temporary_ = *temporary;
 }
 
 JobOutput::~JobOutput() {
-  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+  if (temporary_.empty() || (committed_ && !toStandardOutput_)) return;
+  std::error_code ignored;
+  std::filesystem::remove(temporary_, ignored);
 }
 
 void JobOutput::Commit() {
+  std::string reason;
   if (toStandardOutput_) {
+    if (!temporary_.empty() && !platform::CopyToStandardOutput(temporary_, &reason)) {
+      throw HostError("Unable to write the job to standard output: " + reason);
+    }
     committed_ = true;
     return;
   }
-  if (std::rename(temporary_.c_str(), output_.c_str()) != 0) {
-    throw HostError("Unable to write output '" + output_ + "': " + std::strerror(errno));
+  if (!platform::ReplaceFile(temporary_, output_, &reason)) {
+    throw HostError("Unable to write output '" + output_ + "': " + reason);
   }
   committed_ = true;
 }

@@ -1,5 +1,6 @@
 // Where a job's bytes go: a temporary file beside the output, renamed to the output only
-// when the job succeeded, or standard output.
+// when the job succeeded, or standard output (through a temporary file where the spooler
+// writes files only).
 #pragma once
 
 #include <string>
@@ -17,7 +18,7 @@ class JobOutput {
   JobOutput& operator=(const JobOutput&) = delete;
 
   // What the spooler writes to: the temporary file, or "-".
-  const std::string& spoolTarget() const { return toStandardOutput_ ? output_ : temporary_; }
+  const std::string& spoolTarget() const { return temporary_.empty() ? output_ : temporary_; }
   // Renames the temporary file to the output. Throws HostError on failure.
   void Commit();
 

@@ -1,18 +1,15 @@
+// Loading the plug-in module through its two exports, and finding the default module.
 #include "host/plugin_module.h"
-
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "host/host_error.h"
+#include "platform/files.h"
 
 namespace velmora::host {
 namespace {
-
-constexpr const char* kModuleFileName = "libvelmora_pxl.so";
 
 std::string Hex(HRESULT result) {
   char text[16];
@@ -24,26 +21,19 @@ std::string Hex(HRESULT result) {
 
 PluginModule::PluginModule(const std::string& path) : path_(path) {
   if (path.empty()) throw HostError("No plug-in module found; name one with --module PATH");
-  // RTLD_LOCAL keeps the module's own symbols to itself, as a DLL's are.
-  library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library_ == nullptr) {
-    const char* reason = ::dlerror();
-    throw HostError("Unable to load plug-in module '" + path + "': " + (reason ? reason : "unknown reason"));
-  }
-  getClassObject_ = reinterpret_cast<PFN_DllGetClassObject>(::dlsym(library_, "DllGetClassObject"));
-  canUnloadNow_ = reinterpret_cast<PFN_DllCanUnloadNow>(::dlsym(library_, "DllCanUnloadNow"));
+  std::string reason;
+  library_ = platform::LoadModuleLibrary(path, &reason);
+  if (library_ == nullptr) throw HostError("Unable to load plug-in module '" + path + "': " + reason);
+  getClassObject_ = reinterpret_cast<PFN_DllGetClassObject>(library_->Export("DllGetClassObject"));
+  canUnloadNow_ = reinterpret_cast<PFN_DllCanUnloadNow>(library_->Export("DllCanUnloadNow"));
   const char* missing = getClassObject_ == nullptr ? "DllGetClassObject"
                         : canUnloadNow_ == nullptr ? "DllCanUnloadNow"
                                                    : nullptr;
-  if (missing != nullptr) {
-    ::dlclose(library_);
-    library_ = nullptr;
-    throw HostError("Plug-in module '" + path + "' does not export " + missing);
-  }
+  if (missing != nullptr) throw HostError("Plug-in module '" + path + "' does not export " + missing);
 }
 
 PluginModule::~PluginModule() {
-  if (library_ != nullptr && CanUnloadNow()) ::dlclose(library_);
+  if (!CanUnloadNow()) library_->KeepLoaded();
 }
 
 IPrintOemUni3* PluginModule::CreatePlugin() {
@@ -70,10 +60,11 @@ std::string FindDefaultModule(const std::string& builtPath) {
   namespace fs = std::filesystem;
   std::error_code error;
   if (!builtPath.empty() && fs::is_regular_file(builtPath, error)) return builtPath;
-  const fs::path program = fs::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  const fs::path folder = program.parent_path();
-  for (const fs::path& candidate : {folder / kModuleFileName, folder.parent_path() / "lib" / kModuleFileName}) {
+  const std::optional<std::string> program = platform::ProgramPath();
+  if (!program) return {};
+  const fs::path folder = fs::path(*program).parent_path();
+  const char* name = platform::PluginModuleFileName();
+  for (const fs::path& candidate : {folder / name, folder.parent_path() / "lib" / name}) {
     if (fs::is_regular_file(candidate, error)) return candidate.string();
   }
   return {};

@@ -2,8 +2,10 @@
 // does: DllGetClassObject for the class factory, DllCanUnloadNow at the end.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "platform/module_library.h"
 #include "src/frame/host_interface.h"
 
 namespace velmora::host {
@@ -31,7 +33,7 @@ class PluginModule {
 
  private:
   std::string path_;
-  void* library_ = nullptr;
+  std::unique_ptr<platform::ModuleLibrary> library_;
   PFN_DllGetClassObject getClassObject_ = nullptr;
   PFN_DllCanUnloadNow canUnloadNow_ = nullptr;
 };

@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "host/device_mode.h"
-#include "host/drawing_context_pxl.h"
 #include "host/host_device.h"
 #include "host/host_error.h"
 #include "host/job_output.h"
@@ -11,9 +10,10 @@
 #include "host/printer_description.h"
 #include "host/pxl_encoder.h"
 #include "host/sheet_layout.h"
+#include "host/watermark_context.h"
 #include "host/spool_buffer.h"
 #include "platform/paper_model.h"
-#include "platform/posix/spooler_store.h"
+#include "platform/printer_admin.h"
 #include "platform/services.h"
 #include "platform/text_encoding.h"
 #include "src/settings/vendor_devmode.h"
@@ -36,18 +36,17 @@ constexpr double kMillimetresPerInch = 25.4;
 
 std::string Utf8(const WString& text) { return platform::Utf16ToUtf8(text); }
 
-// Opens the printer; the default printer is added to the store first when missing.
+// Opens the printer; the default printer is added to the spooler first when missing.
 HANDLE OpenPrinter(const WString& name, bool isDefault) {
   platform::Spooler& spooler = *platform::Current().spooler;
   if (HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS)) return printer;
-  const std::string store = platform::posix::StorePath();
-  if (!isDefault) throw HostError("Printer '" + Utf8(name) + "' not found in the printer store '" + store + "'");
-  platform::posix::PrinterStore admin(store);
-  auto added = admin.AddPrinter(name);
+  const std::unique_ptr<platform::PrinterAdmin> admin = platform::OpenPrinterAdmin();
+  if (!isDefault) throw HostError("Printer '" + Utf8(name) + "' not found in the " + admin->location());
+  auto added = admin->AddPrinter(name);
   HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS);
   if (printer == nullptr) {
-    throw HostError("Unable to create the default printer '" + Utf8(name) + "' in the printer store '" + store +
-                    "'" + (added ? std::string() : ": " + added.error()));
+    throw HostError("Unable to create the default printer '" + Utf8(name) + "' in the " + admin->location() +
+                    (added ? std::string() : ": " + added.error()));
   }
   return printer;
 }
@@ -132,7 +131,7 @@ class JobRun final : public JobEvents {
   std::unique_ptr<SheetPlan> sheetPlan_;
   std::unique_ptr<LayoutEscapes> layoutEscapes_;
   // The drawing context text watermarks are drawn on; its drawing goes into the page.
-  std::unique_ptr<DrawingContextPxl> watermarkContext_;
+  std::unique_ptr<WatermarkContext> watermarkContext_;
 };
 
 void JobRun::WriteAt(JobPoint point) {
@@ -213,7 +212,7 @@ void JobRun::EnablePlugin() {
   page.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
   page.offsetX = static_cast<int>(figures_.xOffset);
   page.offsetY = static_cast<int>(figures_.yOffset);
-  watermarkContext_ = std::make_unique<DrawingContextPxl>(
+  watermarkContext_ = MakeWatermarkContext(
       page, [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
   DEVOBJ* devobj = device_->devobj();
   devobj->hPrinter = printer_;
@@ -319,6 +318,7 @@ PrintResult JobRun::Run() {
   doc.documentName = request_.title;
   doc.outputFile = platform::Utf8ToUtf16(output_->spoolTarget());
   doc.userName = request_.user;
+  if (!request_.machine.empty()) doc.machineName = VTEXT("\\\\") + request_.machine;
   jobId_ = spooler.StartDocument(printer_, doc);
   if (jobId_ == 0) throw HostError("Unable to start a job on printer '" + Utf8(printerName_) + "'");
   documentStarted_ = true;

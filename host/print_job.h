@@ -1,7 +1,7 @@
 // One print job through the plug-in, in the host's published calling order: device mode,
 // driver interface, driver and device enable, document, pages, end of document, disable,
 // release. The job's bytes go through the spool buffer and the plug-in's final-data hook
-// to the printer store, which writes them to the output.
+// to the spooler (the printer store, or winspool), which writes them to the output.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,7 @@
 
 namespace velmora::host {
 
-// The printer the host uses when none is named; created in the store when missing.
+// The printer the host uses when none is named; added to the spooler when missing.
 inline const WString kDefaultPrinterName = VTEXT("Velmora Default");
 
 struct PrintRequest {
@@ -28,6 +28,7 @@ struct PrintRequest {
   std::string output;   // a file, or "-" for standard output
   WString title = VTEXT("Velmora sample");
   WString user;         // empty: the login name
+  WString machine;      // empty: this machine's name
   // When set, the job must get this id from the store; the store assigns ids, so any
   // other id fails the job before anything is written.
   std::optional<DWORD> jobId;

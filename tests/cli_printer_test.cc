@@ -95,7 +95,7 @@ TEST_F(CliPrinter, PrintersAreAddedListedAndRemoved) {
   ASSERT_EQ(Velmora("printer add 'Lab Printer'").status, 0);
   CliRun list = Velmora("printer list");
   ASSERT_EQ(list.status, 0) << list.out;
-  EXPECT_EQ(list.out, "Printers in store '" + storePath_ + "':\nLab Printer\nOffice\n");
+  EXPECT_EQ(list.out, "Printers in printer store '" + storePath_ + "':\nLab Printer\nOffice\n");
 
   CliRun again = Velmora("printer add OFFICE");
   EXPECT_EQ(again.status, 1);
@@ -103,12 +103,12 @@ TEST_F(CliPrinter, PrintersAreAddedListedAndRemoved) {
   EXPECT_NE(Velmora("printer add 'Back\\slash'").out.find("holds a backslash or a comma"), std::string::npos);
 
   ASSERT_EQ(Velmora("printer remove office").status, 0);
-  EXPECT_EQ(Velmora("printer list").out, "Printers in store '" + storePath_ + "':\nLab Printer\n");
+  EXPECT_EQ(Velmora("printer list").out, "Printers in printer store '" + storePath_ + "':\nLab Printer\n");
   CliRun missing = Velmora("printer remove Office");
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "velmora: Printer 'Office' not found in store '" + storePath_ + "'\n");
   ASSERT_EQ(Velmora("printer remove 'Lab Printer'").status, 0);
-  EXPECT_EQ(Velmora("printer list").out, "Printers in store '" + storePath_ + "': none\n");
+  EXPECT_EQ(Velmora("printer list").out, "Printers in printer store '" + storePath_ + "': none\n");
   // --verbose names the store on standard error, before or after the subcommand.
   const std::string named = "velmora: printer store '" + storePath_ + "'\n";
   EXPECT_EQ(Velmora("printer list --verbose").out.find(named), 0u);
@@ -239,7 +239,7 @@ TEST_F(CliPrinter, PaperModelIsCheckedStoredShownAndUsed) {
   CliRun refused = Velmora("printer add Office --model " + bad);
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.out, "velmora: paper model '" + bad + "': the model has no resolutions line\n");
-  EXPECT_EQ(Velmora("printer list").out, "Printers in store '" + storePath_ + "': none\n");
+  EXPECT_EQ(Velmora("printer list").out, "Printers in printer store '" + storePath_ + "': none\n");
 
   ASSERT_EQ(Velmora("printer add Office --model " + model).status, 0);
   CliRun show = Velmora("printer show Office");

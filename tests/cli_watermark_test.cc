@@ -214,7 +214,7 @@ TEST_F(CliWatermark, SectionsAndPrintersAreChecked) {
       {"show -p Office first", "velmora: 'first' is not a section: give its number (3) or name (WMSet_3)\n"},
       {"show -p Office 4", "velmora: no section WMSet_4 in '" + file_.string() + "'\n"},
       {"remove -p Office 4", "velmora: no section WMSet_4 in '" + file_.string() + "'\n"},
-      {"list -p Nobody", "velmora: Printer 'Nobody' not found in store '" + (dir_ / "spooler.db").string() + "'\n"},
+      {"list -p Nobody", "velmora: Printer 'Nobody' not found in printer store '" + (dir_ / "spooler.db").string() + "'\n"},
   };
   for (const Case& c : cases) {
     CliRun run = Velmora("watermark " + c.arguments);

@@ -214,3 +214,9 @@ StoreResult<std::optional<PrinterValue>> PrinterStore::ReadMachineValue(const WS
 }
 
 }  // namespace velmora::platform::posix
+
+namespace velmora::platform {
+
+std::unique_ptr<PrinterAdmin> OpenPrinterAdmin() { return std::make_unique<posix::PrinterStore>(); }
+
+}  // namespace velmora::platform

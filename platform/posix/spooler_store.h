@@ -18,10 +18,10 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/printer_admin.h"
 #include "platform/spooler.h"
 
 namespace velmora::platform::posix {
@@ -88,66 +88,29 @@ std::optional<PrinterValue> ReadStorePrinterValue(const WString& printerName, co
 // ---------------------------------------------------------------------------------------
 // Administration of the store (the `velmora printer` and `velmora jobs` commands).
 
-// The outcome of an administrator operation: a value, or a message that names what
-// failed on which printer and store, with the database's reason.
-template <typename T = std::monostate>
-class StoreResult {
- public:
-  static StoreResult Ok(T value = T{}) { return StoreResult(std::move(value), {}); }
-  static StoreResult Fail(std::string message) { return StoreResult(std::nullopt, std::move(message)); }
-
-  bool ok() const { return value_.has_value(); }
-  explicit operator bool() const { return ok(); }
-  // The value; only when ok().
-  const T& value() const { return *value_; }
-  T& value() { return *value_; }
-  // The message; empty when ok().
-  const std::string& error() const { return error_; }
-
- private:
-  StoreResult(std::optional<T> value, std::string error)
-      : value_(std::move(value)), error_(std::move(error)) {}
-  std::optional<T> value_;
-  std::string error_;
-};
-
-// One job row as the administrator lists it.
-struct StoredJob {
-  JobInfo info;            // printerName, machineName, userName, document, status
-  std::string created;     // UTC, "YYYY-MM-DDTHH:MM:SSZ"
-  std::optional<WString> output;  // the output file, "-" for standard output
-};
-
-// One named printer-data value.
-using NamedValue = std::pair<WString, PrinterValue>;
+// The administration types, known here by their old names too.
+using platform::NamedValue;
+using platform::StoredJob;
+using platform::StoreResult;
 
 // Administrator operations on one store. Each call opens the store (creating it when
 // missing), runs one short transaction and closes it again.
-class PrinterStore {
+class PrinterStore final : public PrinterAdmin {
  public:
   explicit PrinterStore(std::string path = StorePath()) : path_(std::move(path)) {}
-  const std::string& path() const { return path_; }
+  std::string path() const override { return path_; }
+  std::string location() const override { return "printer store '" + path_ + "'"; }
 
-  // Adds a printer; fails when a printer of that name (in any ASCII case) exists.
-  StoreResult<> AddPrinter(const WString& name);
-  // Removes a printer with its data values and its jobs.
-  StoreResult<> RemovePrinter(const WString& name);
-  // All printer names, sorted.
-  StoreResult<std::vector<WString>> ListPrinters();
-  // A printer's data values, sorted by name.
-  StoreResult<std::vector<NamedValue>> ListPrinterData(const WString& printer);
-  // Sets (adds or replaces) one data value of a printer.
-  StoreResult<> SetPrinterValue(const WString& printer, const WString& valueName, const PrinterValue& value);
-  // Removes one data value of a printer; fails when it does not exist.
-  StoreResult<> RemovePrinterValue(const WString& printer, const WString& valueName);
-  // Jobs in id order, of one printer or of all.
-  StoreResult<std::vector<StoredJob>> ListJobs(const std::optional<WString>& printer = std::nullopt);
-  // Sets (adds or replaces) one machine-wide value.
-  StoreResult<> SetMachineValue(const WString& name, const PrinterValue& value);
-  // Removes one machine-wide value; fails when it does not exist.
-  StoreResult<> RemoveMachineValue(const WString& name);
-  // Reads one machine-wide value; nullopt inside an ok result when it does not exist.
-  StoreResult<std::optional<PrinterValue>> ReadMachineValue(const WString& name);
+  StoreResult<> AddPrinter(const WString& name) override;
+  StoreResult<> RemovePrinter(const WString& name) override;
+  StoreResult<std::vector<WString>> ListPrinters() override;
+  StoreResult<std::vector<NamedValue>> ListPrinterData(const WString& printer) override;
+  StoreResult<> SetPrinterValue(const WString& printer, const WString& valueName, const PrinterValue& value) override;
+  StoreResult<> RemovePrinterValue(const WString& printer, const WString& valueName) override;
+  StoreResult<std::vector<StoredJob>> ListJobs(const std::optional<WString>& printer = std::nullopt) override;
+  StoreResult<> SetMachineValue(const WString& name, const PrinterValue& value) override;
+  StoreResult<> RemoveMachineValue(const WString& name) override;
+  StoreResult<std::optional<PrinterValue>> ReadMachineValue(const WString& name) override;
 
  private:
   std::string path_;

@@ -1,82 +1,70 @@
+// Whole-file reads and atomic whole-file writes for the command-line program.
 #include "tools/velmora/file_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
+#include <memory>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/files.h"
 
 namespace velmora::cli {
 namespace {
 
-std::string Reason() { return std::strerror(errno); }
+std::string Reason() { return platform::ErrnoText(errno); }
 
-// Writes all bytes, retrying interrupted and short writes. False on failure (errno set).
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t written = ::write(fd, bytes, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
+// Closes the file when the scope ends.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw CommandError("Unable to open '" + path + "': " + Reason());
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
-    ::close(fd);
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     throw CommandError("Unable to read '" + path + "': not a regular file");
   }
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) throw CommandError("Unable to open '" + path + "': " + Reason());
   std::vector<std::uint8_t> bytes;
   std::uint8_t buffer[65536];
   while (true) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const std::string reason = Reason();
-      ::close(fd);
-      throw CommandError("Unable to read '" + path + "': " + reason);
-    }
-    if (got == 0) break;
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
     bytes.insert(bytes.end(), buffer, buffer + got);
+    if (got == sizeof buffer) continue;
+    if (std::ferror(file.get()) != 0) throw CommandError("Unable to read '" + path + "': " + Reason());
+    break;
   }
-  ::close(fd);
   return bytes;
 }
 
 bool FileExists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
+  std::error_code error;
+  return std::filesystem::exists(path, error);
 }
 
 void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw CommandError("Unable to create '" + path + "': " + Reason());
-  // Keep the permissions a plainly created file would get.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  if (!WriteAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
-    const std::string reason = Reason();
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    throw CommandError("Unable to write '" + path + "': " + reason);
+  std::string reason;
+  const std::optional<std::string> temporary = platform::CreateUniqueFile(path + ".", &reason);
+  if (!temporary) throw CommandError("Unable to create '" + path + "': " + reason);
+  const auto fail = [&](const std::string& why) {
+    std::error_code ignored;
+    std::filesystem::remove(*temporary, ignored);
+    throw CommandError("Unable to write '" + path + "': " + why);
+  };
+  File file(std::fopen(temporary->c_str(), "wb"));
+  if (!file) fail(Reason());
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || !platform::FlushToDisk(file.get())) {
+    const std::string why = Reason();
+    file.reset();
+    fail(why);
   }
-  if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = Reason();
-    ::unlink(temporary.c_str());
-    throw CommandError("Unable to write '" + path + "': " + reason);
-  }
+  if (std::fclose(file.release()) != 0) fail(Reason());
+  if (!platform::ReplaceFile(*temporary, path, &reason)) fail(reason);
 }
 
 }  // namespace velmora::cli

@@ -2,11 +2,12 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/posix/spooler_store.h"
+#include "platform/printer_admin.h"
 #include "platform/text_encoding.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
@@ -15,8 +16,7 @@
 namespace velmora::cli {
 namespace {
 
-using platform::posix::PrinterStore;
-using platform::posix::StoredJob;
+using platform::StoredJob;
 
 constexpr std::size_t kColumns = 6;
 using Row = std::array<std::string, kColumns>;
@@ -28,11 +28,11 @@ std::string Field(const std::optional<WString>& text) {
 }
 
 void RunJobs(const std::string& printer, bool verbose) {
-  PrinterStore store;
-  if (verbose) std::cerr << "velmora: printer store '" << store.path() << "'\n";
+  const std::unique_ptr<platform::PrinterAdmin> store = platform::OpenPrinterAdmin();
+  if (verbose) std::cerr << "velmora: " << store->location() << "\n";
   std::optional<WString> only;
   if (!printer.empty()) only = platform::Utf8ToUtf16(printer);
-  auto jobs = store.ListJobs(only);
+  auto jobs = store->ListJobs(only);
   if (!jobs) throw CommandError(jobs.error());
   if (jobs.value().empty()) {
     std::cout << "(no jobs)\n";
@@ -63,10 +63,10 @@ void RegisterJobsCommand(CLI::App& app) {
   static bool verbose = false;
   CLI::App* jobs = app.add_subcommand(
       "jobs",
-      "List the printer store's jobs in id order: id, printer, document, user, machine and status in words "
+      "List the spooler's jobs in id order: id, printer, document, user, machine and status in words "
       "(in progress, complete, deleting, deleted, ...)");
   jobs->add_option("-p,--printer", printer, "Only the jobs of this printer");
-  jobs->add_flag("-v,--verbose", verbose, "Name the printer store on standard error");
+  jobs->add_flag("-v,--verbose", verbose, "Name the spooler (the printer store's path) on standard error");
   jobs->callback([] { RunJobs(printer, verbose); });
 }
 

@@ -1,14 +1,12 @@
 // velmora overlay: the form overlays of a printer and the contents of one overlay file.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/posix/spooler_store.h"
+#include "platform/printer_admin.h"
 #include "pxl/dump.h"
 #include "src/overlay/overlay_file.h"
 #include "src/overlay/overlay_parameters.h"
@@ -20,7 +18,7 @@ namespace velmora::cli {
 namespace {
 
 // A printer's text value, or empty when it has none.
-std::string PrinterText(platform::posix::PrinterStore& store, const std::string& printer, const WCHAR* valueName) {
+std::string PrinterText(platform::PrinterAdmin& store, const std::string& printer, const WCHAR* valueName) {
   auto values = store.ListPrinterData(text::FromUtf8(printer));
   if (!values.ok()) throw CommandError(values.error());
   for (const auto& value : values.value()) {
@@ -49,9 +47,9 @@ std::string Describe(const std::string& path, const std::string& name) {
 }
 
 void RunList(const std::string& printer) {
-  platform::posix::PrinterStore store;
-  const std::string folder = PrinterText(store, printer, kOverlayDirectoryValue);
-  const std::string list = PrinterText(store, printer, kOverlayFilesValue);
+  const std::unique_ptr<platform::PrinterAdmin> store = platform::OpenPrinterAdmin();
+  const std::string folder = PrinterText(*store, printer, kOverlayDirectoryValue);
+  const std::string list = PrinterText(*store, printer, kOverlayFilesValue);
   if (folder.empty()) {
     throw CommandError("printer '" + printer + "' has no overlay folder (set it with: velmora printer set '" + printer +
                        "' OvelayDirectory=FOLDER)");
@@ -59,16 +57,16 @@ void RunList(const std::string& printer) {
   std::cout << "overlay folder: " << folder << "\n";
   std::cout << "overlay list: " << (list.empty() ? "(none)" : list) << "\n";
 
+  namespace fs = std::filesystem;
   std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      struct stat info {};
-      if (::stat((folder + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) names.push_back(name);
-    }
-    ::closedir(dir);
-  } else {
-    throw CommandError("Unable to read the overlay folder '" + folder + "' of printer '" + printer + "'");
+  std::error_code error;
+  for (fs::directory_iterator entry(fs::path(folder), error), end; !error && entry != end; entry.increment(error)) {
+    std::error_code ignored;
+    if (entry->is_regular_file(ignored)) names.push_back(entry->path().filename().string());
+  }
+  if (error) {
+    throw CommandError("Unable to read the overlay folder '" + folder + "' of printer '" + printer + "': " +
+                       error.message());
   }
   std::sort(names.begin(), names.end());
   const auto listed = Utility::split(text::FromUtf8(list), VTEXT(';'));

@@ -1,6 +1,4 @@
 // velmora print: runs a job through the plug-in module into a file or standard output.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdint>
 #include <string>
@@ -11,6 +9,7 @@
 #include "host/page_source.h"
 #include "host/plugin_module.h"
 #include "host/print_job.h"
+#include "platform/files.h"
 #include "platform/text_encoding.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
@@ -32,6 +31,7 @@ struct PrintArguments {
   std::vector<std::string> specialPages;
   std::string title = "Velmora sample";
   std::string user;
+  std::string machine;
   long long jobId = -1;
   std::size_t bufferSize = 16384;
   std::string module;
@@ -62,12 +62,13 @@ void RunPrint(const PrintArguments& args) {
   request.printerName = platform::Utf8ToUtf16(args.printer);
   request.title = platform::Utf8ToUtf16(args.title);
   request.user = platform::Utf8ToUtf16(args.user);
+  request.machine = platform::Utf8ToUtf16(args.machine);
   request.bufferSize = args.bufferSize;
   if (args.jobId >= 0) request.jobId = static_cast<DWORD>(args.jobId);
 
   request.output = args.output;
   if (request.output.empty()) {
-    if (::isatty(STDOUT_FILENO)) {
+    if (platform::IsTerminal(stdout)) {
       throw CommandError("Standard output is a terminal; name an output file with -o OUTPUT (or -o - to insist)");
     }
     request.output = "-";
@@ -81,7 +82,7 @@ void RunPrint(const PrintArguments& args) {
     request.specialPages[sheet] = kind;
   }
 
-  if (::isatty(STDERR_FILENO)) {
+  if (platform::IsTerminal(stderr)) {
     request.progress = [](std::size_t page, std::size_t pages) {
       std::fprintf(stderr, "\rvelmora: page %zu of %zu sent", page, pages);
       if (page == pages) std::fputc('\n', stderr);
@@ -105,7 +106,7 @@ void RegisterPrintCommand(CLI::App& app) {
   static PrintArguments args;
   CLI::App* print = app.add_subcommand("print", "Print the sample document through the plug-in module");
   print->add_option("-o,--output", args.output, "Where the job goes: a file, or - for standard output");
-  print->add_option("--printer", args.printer, "A printer of the printer store (default: Velmora Default, created when missing)");
+  print->add_option("--printer", args.printer, "A printer of the spooler (default: Velmora Default, added when missing)");
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
   print->add_option("--ticket", args.ticket, "A JSON object of settings names and values");
   print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket");
@@ -114,7 +115,10 @@ void RegisterPrintCommand(CLI::App& app) {
                     "SHEET=KIND: printed sheet SHEET (from 1) is a special page of kind 1 to 3 (0: none); "
                     "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)");
   print->add_option("--title", args.title, "The document name");
-  print->add_option("--user", args.user, "The user named in the job (default: the login name)");
+  print->add_option("--user", args.user, "The user named in the job (default: the login name; the Windows spooler always names the login)");
+  print->add_option("--machine", args.machine,
+                    "The machine named in the job (default: this machine's name; the Windows spooler always "
+                    "names this machine)");
   print->add_option("--job-id", args.jobId,
                     "Require this job id; the store assigns ids, so another id fails the job")
       ->check(CLI::Range(1LL, 0xFFFFFFFFLL));

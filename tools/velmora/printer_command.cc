@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/paper_model_text.h"
-#include "platform/posix/spooler_store.h"
+#include "platform/printer_admin.h"
 #include "platform/text_encoding.h"
 #include "src/support/text.h"
 #include "tools/velmora/commands.h"
@@ -20,9 +21,9 @@ namespace {
 
 using platform::PaperModel;
 using platform::PrinterValue;
-using platform::posix::NamedValue;
-using platform::posix::PrinterStore;
-using platform::posix::StoreResult;
+using platform::NamedValue;
+using platform::PrinterAdmin;
+using platform::StoreResult;
 
 constexpr const char* kLoggingSwitch = "EnableLogging";
 
@@ -49,9 +50,9 @@ struct Options {
 
 Options options;
 
-PrinterStore OpenStore() {
-  PrinterStore store;
-  if (options.verbose) std::cerr << "velmora: printer store '" << store.path() << "'\n";
+std::unique_ptr<PrinterAdmin> OpenStore() {
+  std::unique_ptr<PrinterAdmin> store = platform::OpenPrinterAdmin();
+  if (options.verbose) std::cerr << "velmora: " << store->location() << "\n";
   return store;
 }
 
@@ -67,7 +68,7 @@ PaperModel LoadModel(const std::string& path) {
 }
 
 // The printer's name as the store spells it, found ignoring ASCII case.
-std::string StoredName(PrinterStore& store, const std::string& name) {
+std::string StoredName(PrinterAdmin& store, const std::string& name) {
   for (const WString& stored : Must(store.ListPrinters())) {
     if (text::EqualsNoCase(U(stored), name)) return U(stored);
   }
@@ -78,7 +79,8 @@ void RunAdd() {
   // The model is checked before the printer exists, so a bad model adds nothing.
   std::optional<PaperModel> model;
   if (!options.modelFile.empty()) model = LoadModel(options.modelFile);
-  PrinterStore store = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  PrinterAdmin& store = *admin;
   Must(store.AddPrinter(W(options.name)));
   if (!model) return;
   StoreResult<> stored = store.SetPrinterValue(W(options.name), platform::kPaperModelValueName,
@@ -90,14 +92,16 @@ void RunAdd() {
 }
 
 void RunList() {
-  PrinterStore store = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  PrinterAdmin& store = *admin;
   const std::vector<WString> names = Must(store.ListPrinters());
-  std::cout << "Printers in store '" << store.path() << "':" << (names.empty() ? " none" : "") << "\n";
+  std::cout << "Printers in " << store.location() << ":" << (names.empty() ? " none" : "") << "\n";
   for (const WString& name : names) std::cout << U(name) << "\n";
 }
 
 void RunShow() {
-  PrinterStore store = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  PrinterAdmin& store = *admin;
   const std::vector<NamedValue> values = Must(store.ListPrinterData(W(options.name)));
   std::cout << "printer: " << Printable(StoredName(store, options.name), false) << "\n";
   std::cout << "store: " << store.path() << "\n";
@@ -199,12 +203,14 @@ void RunSet() {
   } catch (const CommandError& error) {
     throw CommandError(std::string(error.what()) + "; printer " + Quoted(options.name) + " is unchanged");
   }
-  PrinterStore store = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  PrinterAdmin& store = *admin;
   for (const auto& [name, value] : writes) Must(store.SetPrinterValue(W(options.name), W(name), value));
 }
 
 void RunUnset() {
-  PrinterStore store = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  PrinterAdmin& store = *admin;
   const std::vector<NamedValue> values = Must(store.ListPrinterData(W(options.name)));
   // Every value must exist before any is removed.
   for (const auto& name : options.arguments) {
@@ -217,9 +223,9 @@ void RunUnset() {
   for (const auto& name : options.arguments) Must(store.RemovePrinterValue(W(options.name), W(name)));
 }
 
-void RunRemove() { Must(OpenStore().RemovePrinter(W(options.name))); }
+void RunRemove() { Must(OpenStore()->RemovePrinter(W(options.name))); }
 
-void ShowLogging(PrinterStore& store) {
+void ShowLogging(PrinterAdmin& store) {
   const std::optional<PrinterValue> value = Must(store.ReadMachineValue(W(kLoggingSwitch)));
   std::cout << kLoggingSwitch << ": ";
   // The plug-in reads the value's four bytes only, whatever its type: 1 is on.
@@ -241,7 +247,8 @@ void ShowLogging(PrinterStore& store) {
 }
 
 void RunLogging() {
-  PrinterStore store = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  PrinterAdmin& store = *admin;
   const std::string& state = options.loggingState;
   if (state.empty()) return ShowLogging(store);
   if (state == "unset") {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -17,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/posix/spooler_store.h"
+#include "platform/printer_admin.h"
 #include "platform/private_profile.h"
 #include "platform/text_encoding.h"
 #include "src/support/text.h"
@@ -30,7 +31,6 @@ namespace velmora::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-using platform::posix::PrinterStore;
 
 // The face field holds 64 characters; the font is made from the first 31 of them.
 constexpr std::size_t kFontFaceCharacters = 31;
@@ -52,8 +52,8 @@ std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"
 // The printer's settings file, its folders created. The printer must be in the store;
 // its name is used as the store spells it, as the spooler reports it to the plug-in.
 std::string SettingsFile(const std::string& printer) {
-  PrinterStore store;
-  auto names = store.ListPrinters();
+  const std::unique_ptr<platform::PrinterAdmin> store = platform::OpenPrinterAdmin();
+  auto names = store->ListPrinters();
   if (!names) throw CommandError(names.error());
   for (const WString& stored : names.value()) {
     if (!text::EqualsNoCase(U(stored), printer)) continue;
@@ -64,7 +64,7 @@ std::string SettingsFile(const std::string& printer) {
     }
     return U(*path);
   }
-  throw CommandError("Printer " + Quoted(printer) + " not found in store '" + store.path() + "'");
+  throw CommandError("Printer " + Quoted(printer) + " not found in " + store->location());
 }
 
 // The section named on the command line: a number from 1 ("3") or a name ("WMSet_3").

@@ -1,0 +1,40 @@
+// Files the print host and the command-line program write, and facts about the running
+// program: unique temporary names beside an output, the rename that puts a finished
+// file in place, flushing to the disk, terminals and the program's own path.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace velmora::platform {
+
+// Creates a new, empty file whose name is `prefix` followed by a unique suffix, with the
+// permissions a plainly created file would get. Returns its name, or nothing with the
+// system's reason in *error.
+std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error);
+
+// Renames `from` to `to`, replacing a file of that name. False with the system's reason
+// in *error.
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* error);
+
+// Writes the stream's buffers and asks the system to put the file's data on the disk.
+bool FlushToDisk(std::FILE* stream);
+
+// True when the stream is a terminal (a console on Windows).
+bool IsTerminal(std::FILE* stream);
+
+// The running program's own file, or nothing when the system does not say.
+std::optional<std::string> ProgramPath();
+
+// True when the spooler writes a job whose output is "-" to standard output itself (the
+// printer store); false when the host must spool to a file and copy it (winspool).
+bool SpoolerWritesStandardOutput();
+
+// Copies a whole file to standard output, in binary. False with the reason in *error.
+bool CopyToStandardOutput(const std::string& path, std::string* error);
+
+// The system's text for an errno value.
+std::string ErrnoText(int error);
+
+}  // namespace velmora::platform

@@ -1,0 +1,73 @@
+// Output files, terminals and the program's path on POSIX.
+#include "platform/files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace velmora::platform {
+
+std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error) {
+  std::vector<char> name(prefix.begin(), prefix.end());
+  for (char c : std::string_view("XXXXXX")) name.push_back(c);
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    if (error != nullptr) *error = std::strerror(errno);
+    return std::nullopt;
+  }
+  // mkstemp creates the file for its owner only; the finished file gets the permissions
+  // of a newly created one.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  ::close(fd);
+  return std::string(name.data());
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (error != nullptr) *error = std::strerror(errno);
+  return false;
+}
+
+bool FlushToDisk(std::FILE* stream) { return std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0; }
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+std::optional<std::string> ProgramPath() {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::nullopt;
+  return program.string();
+}
+
+bool SpoolerWritesStandardOutput() { return true; }
+
+bool CopyToStandardOutput(const std::string& path, std::string* error) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    if (error != nullptr) *error = std::strerror(errno);
+    return false;
+  }
+  char buffer[65536];
+  bool ok = true;
+  while (ok) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
+    if (got > 0 && std::fwrite(buffer, 1, got, stdout) != got) ok = false;
+    if (got < sizeof buffer) break;
+  }
+  if (std::ferror(in) != 0 || std::fflush(stdout) != 0) ok = false;
+  if (!ok && error != nullptr) *error = std::strerror(errno);
+  std::fclose(in);
+  return ok;
+}
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+}  // namespace velmora::platform

@@ -1,0 +1,97 @@
+// Output files, consoles and the program's path on Windows. Paths are UTF-8 here and
+// UTF-16 towards the system.
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/text_encoding.h"
+#include "platform/win32/system_message.h"
+
+namespace velmora::platform {
+std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error) {
+  static std::atomic<unsigned> counter{0};
+  const DWORD process = ::GetCurrentProcessId();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const unsigned long long mix = (static_cast<unsigned long long>(process) << 32) ^ ::GetTickCount64() ^
+                                   (static_cast<unsigned long long>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ull);
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string name = prefix;
+    unsigned long long bits = mix;
+    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+    HANDLE file = ::CreateFileW(Utf8ToUtf16(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(file);
+      return name;
+    }
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+      if (error != nullptr) *error = win32::SystemMessage(code);
+      return std::nullopt;
+    }
+  }
+  if (error != nullptr) *error = "no unused temporary name";
+  return std::nullopt;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+  if (::MoveFileExW(Utf8ToUtf16(from).c_str(), Utf8ToUtf16(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  if (error != nullptr) *error = win32::SystemMessage(::GetLastError());
+  return false;
+}
+
+bool FlushToDisk(std::FILE* stream) { return std::fflush(stream) == 0 && ::_commit(::_fileno(stream)) == 0; }
+
+bool IsTerminal(std::FILE* stream) {
+  DWORD mode = 0;
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != FALSE;
+}
+
+std::optional<std::string> ProgramPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::nullopt;
+    if (length < path.size()) {
+      path.resize(length);
+      return Utf16ToUtf8(WStringView(path.data(), path.size()));
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool SpoolerWritesStandardOutput() { return false; }
+
+bool CopyToStandardOutput(const std::string& path, std::string* error) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    if (error != nullptr) *error = std::strerror(errno);
+    return false;
+  }
+  // The job is binary: no line-end translation on the way out.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  char buffer[65536];
+  bool ok = true;
+  while (ok) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
+    if (got > 0 && std::fwrite(buffer, 1, got, stdout) != got) ok = false;
+    if (got < sizeof buffer) break;
+  }
+  if (std::ferror(in) != 0 || std::fflush(stdout) != 0) ok = false;
+  if (!ok && error != nullptr) *error = std::strerror(errno);
+  std::fclose(in);
+  return ok;
+}
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+}  // namespace velmora::platform
