@@ -25,7 +25,11 @@ JobOutput::JobOutput(const std::string& output) : output_(output) {
     return;
   }
   const fs::path path(output);
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  // The spooler may write from another process with another working folder: it gets
+  // the temporary file's whole path.
+  std::error_code error;
+  const fs::path folder = fs::absolute(path.has_parent_path() ? path.parent_path() : fs::path("."), error);
+  if (error) throw HostError("Unable to create output '" + output + "': " + error.message());
   auto temporary = platform::CreateUniqueFile((folder / ("." + path.filename().string() + ".")).string(), &reason);
   if (!temporary) throw HostError("Unable to create output '" + output + "': " + reason);
   temporary_ = *temporary;
@@ -46,7 +50,7 @@ void JobOutput::Commit() {
     committed_ = true;
     return;
   }
-  if (!platform::ReplaceFile(temporary_, output_, &reason)) {
+  if (!platform::MoveIntoPlace(temporary_, output_, &reason)) {
     throw HostError("Unable to write output '" + output_ + "': " + reason);
   }
   committed_ = true;

@@ -5,12 +5,12 @@
 namespace velmora::host {
 namespace {
 
-char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+WCHAR Lower(WCHAR c) { return (c >= WCHAR{0x41} && c <= WCHAR{0x5A}) ? static_cast<WCHAR>(c + 0x20) : c; }
 
-bool EqualsNoCase(std::u16string_view a, std::string_view b) {
+bool EqualsNoCase(WStringView a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(static_cast<char16_t>(static_cast<unsigned char>(b[i])))) return false;
+    if (Lower(a[i]) != Lower(static_cast<WCHAR>(static_cast<unsigned char>(b[i])))) return false;
   }
   return true;
 }
@@ -25,7 +25,7 @@ std::span<const PrinterCommand> CommandsAt(JobPoint point) {
   return {first, last};
 }
 
-const Paper* FindPaperByForm(std::u16string_view formName) {
+const Paper* FindPaperByForm(WStringView formName) {
   for (const Paper& paper : kPapers) {
     if (EqualsNoCase(formName, paper.formName)) return &paper;
   }

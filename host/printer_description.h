@@ -124,7 +124,7 @@ inline constexpr Paper kPapers[] = {
 static_assert(std::size(kPapers) == 18);
 
 // The paper of a form name (ignoring ASCII case), of a paper code, of an option name.
-const Paper* FindPaperByForm(std::u16string_view formName);
+const Paper* FindPaperByForm(WStringView formName);
 const Paper* FindPaperByCode(std::int16_t paperCode);
 const Paper* FindPaperByOption(std::string_view option);
 

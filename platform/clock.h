@@ -1,6 +1,8 @@
 // Local wall-clock time.
 #pragma once
 
+#include <optional>
+
 namespace velmora::platform {
 
 // A moment in local time, as GetLocalTime reports it.
@@ -16,9 +18,12 @@ struct LocalTime {
 class Clock {
  public:
   virtual ~Clock() = default;
-  // The current local time. On POSIX, SOURCE_DATE_EPOCH (seconds since 1970) fixes the
-  // moment so that jobs can be reproduced byte for byte.
+  // The current local time, or the moment SOURCE_DATE_EPOCH fixes in local time.
   virtual LocalTime Now() = 0;
 };
+
+// The moment fixed by SOURCE_DATE_EPOCH (whole seconds since 1970, UTC), when it holds
+// one, so that jobs can be reproduced byte for byte on every platform.
+std::optional<long long> ReproducibleEpoch();
 
 }  // namespace velmora::platform

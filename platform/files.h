@@ -14,9 +14,9 @@ namespace velmora::platform {
 // system's reason in *error.
 std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error);
 
-// Renames `from` to `to`, replacing a file of that name. False with the system's reason
+// Renames `from` to `to`, replacing a file of that name (a finished output into place). False with the system's reason
 // in *error.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error);
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error);
 
 // Writes the stream's buffers and asks the system to put the file's data on the disk.
 bool FlushToDisk(std::FILE* stream);

@@ -30,7 +30,7 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::stri
   return std::string(name.data());
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   if (error != nullptr) *error = std::strerror(errno);
   return false;

@@ -1,4 +1,7 @@
+// Device figures on Windows: GetDeviceCaps on a device context of the printer.
 #include "platform/win32/device_caps_win32.h"
+
+#include "platform/paper_model.h"
 
 namespace velmora::platform::win32 {
 
@@ -17,6 +20,10 @@ std::optional<DeviceFigures> GdiDeviceCapabilities::Figures(const WString& print
   figures.xResolution = ::GetDeviceCaps(dc, LOGPIXELSX);
   figures.yResolution = ::GetDeviceCaps(dc, LOGPIXELSY);
   ::DeleteDC(dc);
+  // A driver that knows no paper (Wine's own printer driver without a printer
+  // description) reports an empty page; the printer then gets the generic model's
+  // figures, as a POSIX printer without a paper model does.
+  if (figures.xPhysicalArea <= 0 || figures.yPhysicalArea <= 0) return FiguresFor(GenericPaperModel(), setup);
   return figures;
 }
 

@@ -1,14 +1,17 @@
 // Administration on Windows: printers, their data values and jobs through the system
 // spooler, machine-wide values in the registry key the plug-in reads them from.
-#include <windows.h>
-#include <winspool.h>
-
-#include <algorithm>
-#include <cstdio>
-
+// The project's headers come before <winspool.h>: it defines the job-status and access
+// names of platform/spooler.h as macros, which must not reach those declarations.
 #include "platform/printer_admin.h"
 #include "platform/text_encoding.h"
 #include "platform/win32/system_message.h"
+
+#include <winspool.h>
+// <winspool.h> maps AddPrinter to AddPrinterW, which would rename the override.
+#undef AddPrinter
+
+#include <algorithm>
+#include <cstdio>
 
 namespace velmora::platform {
 namespace {
@@ -22,6 +25,8 @@ constexpr wchar_t kMachineKey[] = L"System\\CurrentControlSet\\Control\\Print";
 // Where the spooler keeps a printer's data values in the registry (used only where the
 // spooler cannot delete a value itself: Wine).
 constexpr wchar_t kPrintersKey[] = L"System\\CurrentControlSet\\Control\\Print\\Printers\\";
+// The printer key under which SetPrinterDataW keeps a printer's values.
+constexpr wchar_t kDriverDataKey[] = L"PrinterDriverData";
 
 std::string U(WStringView text) { return Utf16ToUtf8(text); }
 std::string Quoted(WStringView text) { return "'" + U(text) + "'"; }
@@ -149,26 +154,25 @@ class SpoolerAdmin final : public PrinterAdmin {
     using Result = StoreResult<std::vector<NamedValue>>;
     OpenedPrinter printer(name, PRINTER_ACCESS_USE);
     if (printer.get() == nullptr) return Result::Fail(Message("Unable to open printer", name, printer.error()));
-    // The first call with empty buffers answers the longest name and value.
-    DWORD nameBytes = 0;
-    DWORD dataBytes = 0;
-    DWORD type = 0;
-    DWORD status = ::EnumPrinterDataW(printer.get(), 0, nullptr, 0, &nameBytes, &type, nullptr, 0, &dataBytes);
+    // SetPrinterDataW keeps its values under the printer's "PrinterDriverData" key.
+    DWORD needed = 0;
+    DWORD count = 0;
+    DWORD status = ::EnumPrinterDataExW(printer.get(), kDriverDataKey, nullptr, 0, &needed, &count);
     std::vector<NamedValue> values;
-    if (status == ERROR_NO_MORE_ITEMS) return Result::Ok(values);
-    std::vector<wchar_t> valueName(nameBytes / sizeof(wchar_t) + 1);
-    std::vector<BYTE> data(dataBytes + 1);
-    for (DWORD index = 0;; ++index) {
-      DWORD nameNeeded = 0;
-      DWORD dataNeeded = 0;
-      status = ::EnumPrinterDataW(printer.get(), index, valueName.data(),
-                                  static_cast<DWORD>(valueName.size() * sizeof(wchar_t)), &nameNeeded, &type,
-                                  data.data(), static_cast<DWORD>(data.size()), &dataNeeded);
-      if (status == ERROR_NO_MORE_ITEMS) break;
-      if (status != ERROR_SUCCESS) return Result::Fail(Message("Unable to read the values of printer", name, status));
-      PrinterValue value{static_cast<ValueType>(type),
-                         std::vector<std::uint8_t>(data.begin(), data.begin() + std::min<DWORD>(dataNeeded, data.size()))};
-      values.emplace_back(WString(valueName.data()), std::move(value));
+    if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && count == 0)) return Result::Ok(values);
+    if (status != ERROR_MORE_DATA) return Result::Fail(Message("Unable to read the values of printer", name, status));
+    // The entries point into the same buffer; a vector of the entry type aligns them.
+    std::vector<PRINTER_ENUM_VALUESW> entries(needed / sizeof(PRINTER_ENUM_VALUESW) + 1);
+    status = ::EnumPrinterDataExW(printer.get(), kDriverDataKey, reinterpret_cast<LPBYTE>(entries.data()),
+                                  static_cast<DWORD>(entries.size() * sizeof(PRINTER_ENUM_VALUESW)), &needed, &count);
+    if (status != ERROR_SUCCESS) return Result::Fail(Message("Unable to read the values of printer", name, status));
+    for (DWORD i = 0; i < count; ++i) {
+      const PRINTER_ENUM_VALUESW& entry = entries[i];
+      const auto* data = entry.pData;
+      PrinterValue value{static_cast<ValueType>(entry.dwType),
+                         data == nullptr ? std::vector<std::uint8_t>{}
+                                         : std::vector<std::uint8_t>(data, data + entry.cbData)};
+      values.emplace_back(WString(entry.pValueName), std::move(value));
     }
     std::sort(values.begin(), values.end(), [](const NamedValue& a, const NamedValue& b) { return a.first < b.first; });
     return Result::Ok(values);
@@ -192,7 +196,7 @@ class SpoolerAdmin final : public PrinterAdmin {
       // Wine's spooler has no DeletePrinterDataW (calling it ends the process); it keeps
       // the values in the registry key the system spooler documents, so the value is
       // removed there.
-      const WString path = WString(kPrintersKey) + name + L"\\PrinterDriverData";
+      const WString path = WString(kPrintersKey) + name + L"\\" + kDriverDataKey;
       OpenedKey key(path.c_str(), KEY_SET_VALUE, false);
       status = key.get() == nullptr ? key.error() : ::RegDeleteValueW(key.get(), valueName.c_str());
     } else {

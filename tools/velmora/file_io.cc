@@ -64,7 +64,7 @@ void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
     fail(why);
   }
   if (std::fclose(file.release()) != 0) fail(Reason());
-  if (!platform::ReplaceFile(*temporary, path, &reason)) fail(reason);
+  if (!platform::MoveIntoPlace(*temporary, path, &reason)) fail(reason);
 }
 
 }  // namespace velmora::cli
