@@ -3,7 +3,6 @@
 #include "platform/private_profile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/text_encoding.h"
+#include "tests/fakes/temp_folder.h"
 
 namespace velmora::platform {
 namespace {
@@ -62,9 +62,8 @@ TEST(ProfileStructText, RefusesWrongLengthBadDigitsAndBadChecksum) {
 class ProfileFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velmora-profile-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = velmora::testing::MakeTempFolder("velmora-profile-");
+    ASSERT_FALSE(dir_.empty());
     path_ = dir_ / "DrvSettings.GPS";
   }
   void TearDown() override { fs::remove_all(dir_); }
