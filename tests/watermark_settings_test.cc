@@ -143,7 +143,7 @@ class WatermarkFiles : public ::testing::Test {
 TEST_F(WatermarkFiles, TheSettingsFolderIsMadeUnderLocalAppData) {
   WString path = W("unchanged");
   ASSERT_TRUE(Utility::UtilCreateAppDataFolder(W("VELMORA IT Co"), W("Office 2"), &path));
-  EXPECT_EQ(path, W((dir_ / "VELMORA IT Co" / "Office 2").string() + "/"));
+  EXPECT_EQ(path, W((dir_ / "VELMORA IT Co" / "Office 2").string()) + platform::PathSeparator());
   EXPECT_TRUE(fs::is_directory(dir_ / "VELMORA IT Co" / "Office 2"));
   // Made again, the folders exist already.
   ASSERT_TRUE(Utility::UtilCreateAppDataFolder(W("VELMORA IT Co"), W("Office 2"), &path));
