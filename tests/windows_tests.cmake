@@ -31,6 +31,7 @@ add_executable(velmora_win_tests
   watermark_layout_test.cc
   watermark_settings_test.cc
   watermark_text_test.cc
+  win32_platform_test.cc
 )
 target_link_libraries(velmora_win_tests PRIVATE velmora_core velmora_pxl_stream velmora_platform_fake gtest_main gmock)
 target_link_options(velmora_win_tests PRIVATE -static)
