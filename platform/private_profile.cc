@@ -14,7 +14,39 @@ int DigitValue(char c) {
   return -1;
 }
 
+WStringView TrimBlanks(WStringView text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool Holds(WStringView text, std::string_view characters) {
+  for (WCHAR unit : text) {
+    if (unit < 0x80 && characters.find(static_cast<char>(unit)) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+WCHAR FoldAscii(WCHAR unit) { return unit >= 'A' && unit <= 'Z' ? static_cast<WCHAR>(unit - 'A' + 'a') : unit; }
+
 }  // namespace
+
+bool WritableProfileSectionName(WStringView name) { return !TrimBlanks(name).empty() && !Holds(name, "]\r\n"); }
+
+bool WritableProfileKeyName(WStringView name) {
+  const WStringView trimmed = TrimBlanks(name);
+  return !trimmed.empty() && trimmed.front() != ';' && trimmed.front() != '[' && !Holds(name, "=\r\n");
+}
+
+bool SameProfileName(WStringView a, WStringView b) {
+  a = TrimBlanks(a);
+  b = TrimBlanks(b);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
 
 std::string EncodeProfileStruct(std::span<const std::uint8_t> bytes) {
   std::string text;

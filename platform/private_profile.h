@@ -41,6 +41,16 @@ std::vector<WString> ListProfileSections(const WString& path);
 // the file holds no such section afterwards, also when it never did.
 bool RemoveProfileSection(const WString& path, const WString& section);
 
+// Whether a name can be written without changing the file's structure. A section name
+// must not be blank nor hold ']' or a line end; a key name must not be blank, hold '=' or
+// a line end, or start (after blanks) with the comment or section character ';' or '['.
+// WriteProfileStruct refuses other names on every platform.
+bool WritableProfileSectionName(WStringView name);
+bool WritableProfileKeyName(WStringView name);
+
+// Names are compared ignoring ASCII case, after blanks (spaces, tabs) around them.
+bool SameProfileName(WStringView a, WStringView b);
+
 // The stored text of a structure: hexadecimal digits and the checksum (ASCII).
 std::string EncodeProfileStruct(std::span<const std::uint8_t> bytes);
 

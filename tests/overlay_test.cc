@@ -95,7 +95,14 @@ class Overlays : public ::testing::Test {
     world.devmode.dmYResolution = 600;
     text::WriteWideField(reinterpret_cast<std::uint8_t*>(world.devmode.dmFormName), 32, VTEXT("Letter"));
   }
-  void TearDown() override { fs::remove_all(folder); }
+  void TearDown() override {
+    // Windows deletes no read-only file, and one test plays a read-only form.
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(folder);
+  }
 
   void SetPrinterValues(const std::optional<WString>& directory, const std::optional<WString>& files) {
     auto& data = world.spooler.AddPrinter(testing::kTestPrinter).data;

@@ -69,8 +69,8 @@ TEST(VendorDefaults, TypedViewReadsTheDefaults) {
   EXPECT_EQ(settings.vdmPagesPerSheet(), 1);
   EXPECT_EQ(settings.fScale(), 1.0f);
   EXPECT_EQ(settings.sResolution(), 600);
-  EXPECT_EQ(settings.szMargins(3), u"0.16");
-  EXPECT_EQ(settings.szBindingShift(), u"0.00");
+  EXPECT_EQ(settings.szMargins(3), VTEXT("0.16"));
+  EXPECT_EQ(settings.szBindingShift(), VTEXT("0.00"));
   EXPECT_EQ(settings.SpecialPage(2)->dwPageRule(), 0u);
   EXPECT_FALSE(settings.SpecialPage(4).has_value());
   // The blocks are stored in the order kind 1, kind 3, kind 2.

@@ -3,7 +3,6 @@
 #include "src/watermark/watermark_settings.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "platform/fake/fake_services.h"
 #include "platform/text_encoding.h"
 #include "src/settings/vendor_settings.h"
+#include "tests/fakes/temp_folder.h"
 
 namespace velmora {
 
@@ -129,9 +129,8 @@ TEST(WatermarkSections, NamesAndNumbers) {
 class WatermarkFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "velmora-wm-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = velmora::testing::MakeTempFolder("velmora-wm-");
+    ASSERT_FALSE(dir_.empty());
     environment_.appDataFolder = W(dir_.string());
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -144,7 +143,7 @@ class WatermarkFiles : public ::testing::Test {
 TEST_F(WatermarkFiles, TheSettingsFolderIsMadeUnderLocalAppData) {
   WString path = W("unchanged");
   ASSERT_TRUE(Utility::UtilCreateAppDataFolder(W("VELMORA IT Co"), W("Office 2"), &path));
-  EXPECT_EQ(path, W((dir_ / "VELMORA IT Co" / "Office 2").string() + "/"));
+  EXPECT_EQ(path, W((dir_ / "VELMORA IT Co" / "Office 2").string()) + platform::PathSeparator());
   EXPECT_TRUE(fs::is_directory(dir_ / "VELMORA IT Co" / "Office 2"));
   // Made again, the folders exist already.
   ASSERT_TRUE(Utility::UtilCreateAppDataFolder(W("VELMORA IT Co"), W("Office 2"), &path));

@@ -178,19 +178,6 @@ std::size_t SectionEnd(const std::vector<Line>& lines, std::size_t header) {
   return end;
 }
 
-// Names that would change the file's structure if written: a section name with a
-// bracket or a line end, a key name with '=', a line end, or a leading comment or
-// section character.
-bool WritableSectionName(std::string_view name) {
-  return !Trim(name).empty() && name.find_first_of("]\r\n") == std::string_view::npos;
-}
-
-bool WritableKeyName(std::string_view name) {
-  const std::string_view trimmed = Trim(name);
-  return !trimmed.empty() && trimmed.front() != ';' && trimmed.front() != '[' &&
-         name.find_first_of("=\r\n") == std::string_view::npos;
-}
-
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> ReadProfileStruct(const WString& path, const WString& section,
@@ -210,9 +197,9 @@ std::optional<std::vector<std::uint8_t>> ReadProfileStruct(const WString& path, 
 
 bool WriteProfileStruct(const WString& path, const WString& section, const WString& key,
                         std::span<const std::uint8_t> bytes) {
+  if (!WritableProfileSectionName(section) || !WritableProfileKeyName(key)) return false;
   const std::string sectionName = Utf16ToUtf8(section);
   const std::string keyName = Utf16ToUtf8(key);
-  if (!WritableSectionName(sectionName) || !WritableKeyName(keyName)) return false;
   const std::string narrowPath = Utf16ToUtf8(path);
   auto lines = ReadLines(narrowPath, true);
   if (!lines) return false;

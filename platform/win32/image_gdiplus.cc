@@ -111,18 +111,21 @@ std::optional<Image> LoadImageFile(const WString& path) {
   std::optional<Image> image = Image::Blank(width, height, layout.bits);
   if (!image || width == 0 || height == 0) return std::nullopt;
 
-  // The bits are copied straight into our rows, which have the stride GDI+ uses.
+  // GDI+ lends its own rows and we copy each one. Locking into our buffer instead
+  // (ImageLockModeUserInputBuf) loses the last pixels of 1- and 4-bit rows whose width
+  // ends inside a byte under some GDI+ implementations (Wine's).
   gp::BitmapData data{};
-  data.Width = width;
-  data.Height = height;
-  data.Stride = static_cast<INT>(image->stride);
-  data.PixelFormat = layout.lockFormat;
-  data.Scan0 = image->pixels.data();
   const gp::GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-  if (flat::GdipBitmapLockBits(reinterpret_cast<gp::GpBitmap*>(bitmap.get()), &whole,
-                               gp::ImageLockModeRead | gp::ImageLockModeUserInputBuf, layout.lockFormat,
-                               &data) != gp::Ok) {
+  if (flat::GdipBitmapLockBits(reinterpret_cast<gp::GpBitmap*>(bitmap.get()), &whole, gp::ImageLockModeRead,
+                               layout.lockFormat, &data) != gp::Ok) {
     return std::nullopt;
+  }
+  const std::size_t rowBytes = (std::size_t{width} * layout.bits + 7) / 8;
+  const auto* scan0 = static_cast<const std::uint8_t*>(data.Scan0);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    // The stride is negative for rows GDI+ holds from the bottom up.
+    const std::uint8_t* row = scan0 + static_cast<std::ptrdiff_t>(y) * data.Stride;
+    std::memcpy(image->Row(y).data(), row, rowBytes);
   }
   flat::GdipBitmapUnlockBits(reinterpret_cast<gp::GpBitmap*>(bitmap.get()), &data);
 

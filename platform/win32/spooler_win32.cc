@@ -84,8 +84,13 @@ std::optional<PrinterValue> WinSpooler::ReadPrinterData(HANDLE printer, const WS
   const DWORD sizeQuery = ::GetPrinterDataW(printer, name, &type, nullptr, 0, &needed);
   if (sizeQuery == ERROR_SUCCESS && needed == 0) return PrinterValue{static_cast<ValueType>(type), {}};
   if (sizeQuery != ERROR_MORE_DATA) return std::nullopt;
-  std::vector<BYTE> bytes(needed);
-  if (::GetPrinterDataW(printer, name, &type, bytes.data(), needed, &needed) != ERROR_SUCCESS) return std::nullopt;
+  // Some spoolers (Wine's) answer ERROR_MORE_DATA with a size of 0 for an empty value and
+  // refuse a null buffer on the second call too: the buffer always has room for a byte.
+  std::vector<BYTE> bytes(std::max<DWORD>(needed, 1));
+  if (::GetPrinterDataW(printer, name, &type, bytes.data(), static_cast<DWORD>(bytes.size()), &needed) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
   // A value that shrank between the two calls is returned at its new size.
   bytes.resize(std::min<std::size_t>(bytes.size(), needed));
   return PrinterValue{static_cast<ValueType>(type), std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
