@@ -18,6 +18,7 @@
 #include "platform/drawing_context.h"
 #include "platform/image.h"
 #include "platform/last_error.h"
+#include "platform/paper_model.h"
 #include "platform/private_profile.h"
 #include "platform/services.h"
 #include "platform/win32/clock_win32.h"
@@ -242,9 +243,11 @@ TEST_F(Win32Printer, DeviceFiguresComeFromTheDeviceContext) {
   EXPECT_GT(figures->yResolution, 0);
   if (RunningUnderWine()) {
     // Wine's PostScript driver, with no printer description file for the printer, knows
-    // no paper: every size and offset is 0.
-    EXPECT_EQ(figures->xPhysicalArea, 0);
-    EXPECT_EQ(figures->xPrintArea, 0);
+    // no paper (every size is 0): the printer gets the generic model's figures.
+    const DeviceFigures generic = FiguresFor(GenericPaperModel(), PageSetup{});
+    EXPECT_EQ(figures->xPhysicalArea, generic.xPhysicalArea);
+    EXPECT_EQ(figures->xPrintArea, generic.xPrintArea);
+    EXPECT_EQ(figures->yResolution, generic.yResolution);
     return;
   }
   EXPECT_GT(figures->xPrintArea, 0);
