@@ -42,7 +42,7 @@ class CliPrint : public testing::JobFolderTest {
 };
 
 TEST_F(CliPrint, PrintsToAFileAndToStandardOutput) {
-  const CliResult print = Velmora("print -o " + P("job.pxl") + " --pages 2 --user bob --title Report");
+  const CliResult print = Velmora("print -o " + P("job.pxl") + " --pages 2 --user bob --machine ws1 --title Report");
   ASSERT_EQ(print.status, 0) << print.out;
   EXPECT_EQ(print.out, "");  // no progress line when standard error is not a terminal
   const std::string job = ReadText(P("job.pxl"));
@@ -51,10 +51,12 @@ TEST_F(CliPrint, PrintsToAFileAndToStandardOutput) {
   const CliResult dump = Velmora("dump --pages 1 " + P("job.pxl"));
   ASSERT_EQ(dump.status, 0) << dump.out;
   EXPECT_NE(dump.out.find("@PJL JOB NAME=\"Report\""), std::string::npos);
+  EXPECT_NE(dump.out.find("@PJL SET JOBATTR=\"ComputerName=ws1\""), std::string::npos);
+  EXPECT_NE(dump.out.find("@PJL SET JOBATTR=\"UserName=bob\""), std::string::npos);
   EXPECT_NE(dump.out.find("BeginPage"), std::string::npos);
   EXPECT_NE(dump.out.find("EndPage PageCopies=1"), std::string::npos);
 
-  const CliResult toStdout = Velmora("print -o - --pages 2 --user bob --title Report", false);
+  const CliResult toStdout = Velmora("print -o - --pages 2 --user bob --machine ws1 --title Report", false);
   ASSERT_EQ(toStdout.status, 0);
   EXPECT_EQ(toStdout.out, job);
 }

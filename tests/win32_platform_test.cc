@@ -1,7 +1,7 @@
 // The Windows platform layer on the system's own services: winspool, the registry, shell
 // folders, psapi, GDI, GDI+ and the private-profile functions. Built only into the Windows
 // test program; where Wine answers otherwise than Windows, the test checks Wine's answer
-// under RunningUnderWine() and docs/windows-wine.md says why.
+// under RunningUnderWine() and docs/windows.md says why.
 #include <gtest/gtest.h>
 
 #include <algorithm>
