@@ -1,22 +1,95 @@
-// The job's output: a temporary file renamed into place when the job completed.
+// The job's output: a temporary file renamed into place, copied to standard output or
+// sent to a printer's socket when the job completed.
 #include "host/job_output.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "host/host_error.h"
 #include "platform/files.h"
 
 namespace velmora::host {
+namespace {
 
-JobOutput::JobOutput(const std::string& output) : output_(output) {
+constexpr std::string_view kSocketScheme = "socket://";
+
+// Reads the temporary file and hands it to `send` in chunks; the reason in *error.
+template <typename Send>
+bool StreamFile(const std::string& path, Send send, std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *error = platform::ErrnoText(errno);
+    return false;
+  }
+  std::uint8_t buffer[65536];
+  bool ok = true;
+  while (ok) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+    if (got > 0) ok = send(buffer, got, error);
+    if (got < sizeof buffer) break;
+  }
+  if (ok && std::ferror(file) != 0) {
+    *error = platform::ErrnoText(errno);
+    ok = false;
+  }
+  std::fclose(file);
+  return ok;
+}
+
+}  // namespace
+
+std::optional<SocketAddress> ParseSocketOutput(const std::string& output) {
+  if (!output.starts_with(kSocketScheme)) return std::nullopt;
+  std::string rest = output.substr(kSocketScheme.size());
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  SocketAddress address;
+  std::optional<std::string> portText;
+  if (rest.starts_with("[")) {
+    // An IPv6 address in brackets, as in a URI.
+    const std::size_t close = rest.find(']');
+    if (close == std::string::npos) throw HostError("Output '" + output + "': no ']' after the IPv6 address");
+    address.host = rest.substr(1, close - 1);
+    const std::string after = rest.substr(close + 1);
+    if (!after.empty()) {
+      if (after[0] != ':') throw HostError("Output '" + output + "': expected ':PORT' after ']'");
+      portText = after.substr(1);
+    }
+  } else if (const std::size_t colon = rest.rfind(':'); colon != std::string::npos) {
+    address.host = rest.substr(0, colon);
+    portText = rest.substr(colon + 1);
+  } else {
+    address.host = rest;
+  }
+  if (address.host.empty()) throw HostError("Output '" + output + "' names no host (socket://HOST[:PORT])");
+  if (portText) {
+    const bool digits = !portText->empty() && portText->size() <= 5 &&
+                        portText->find_first_not_of("0123456789") == std::string::npos;
+    const long port = digits ? std::stol(*portText) : 0;
+    if (port < 1 || port > 65535) throw HostError("Output '" + output + "': the port is a number from 1 to 65535");
+    address.port = static_cast<std::uint16_t>(port);
+  }
+  return address;
+}
+
+JobOutput::JobOutput(const std::string& output, int connectTimeoutSeconds) : output_(output) {
   if (output.empty()) throw HostError("No output named");
   namespace fs = std::filesystem;
   std::string reason;
-  if (output == "-") {
-    toStandardOutput_ = true;
-    if (platform::SpoolerWritesStandardOutput()) return;
+  const std::optional<SocketAddress> socket = ParseSocketOutput(output);
+  if (socket) {
+    // The printer is reached before anything is rendered, so that an unreachable printer
+    // fails the job at once.
+    socket_ = platform::ConnectRawSocket(socket->host, socket->port, connectTimeoutSeconds * 1000, &reason);
+    if (!socket_) {
+      throw HostError("Unable to connect to printer " + socket->host + " port " + std::to_string(socket->port) + ": " +
+                      reason);
+    }
+  }
+  if (socket || output == "-") {
+    toStandardOutput_ = !socket;
+    if (toStandardOutput_ && platform::SpoolerWritesStandardOutput()) return;
     // The spooler writes files only: the job goes to a temporary file first and is
-    // copied to standard output when complete.
+    // copied out when complete.
     std::error_code error;
     const fs::path folder = fs::temp_directory_path(error);
     auto temporary = platform::CreateUniqueFile((folder / "velmora-job.").string(), &reason);
@@ -36,13 +109,24 @@ JobOutput::JobOutput(const std::string& output) : output_(output) {
 }
 
 JobOutput::~JobOutput() {
-  if (temporary_.empty() || (committed_ && !toStandardOutput_)) return;
+  const bool renamed = committed_ && !toStandardOutput_ && !socket_;
+  if (temporary_.empty() || renamed) return;
   std::error_code ignored;
   std::filesystem::remove(temporary_, ignored);
 }
 
 void JobOutput::Commit() {
   std::string reason;
+  if (socket_) {
+    const auto send = [this](const std::uint8_t* bytes, std::size_t count, std::string* error) {
+      return socket_->SendAll(bytes, count, error);
+    };
+    if (!StreamFile(temporary_, send, &reason) || !socket_->Finish(&reason)) {
+      throw HostError("Unable to send the job to '" + output_ + "': " + reason);
+    }
+    committed_ = true;
+    return;
+  }
   if (toStandardOutput_) {
     if (!temporary_.empty() && !platform::CopyToStandardOutput(temporary_, &reason)) {
       throw HostError("Unable to write the job to standard output: " + reason);

@@ -312,7 +312,7 @@ PrintResult JobRun::Run() {
   const bool captureJob =
       VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
 
-  output_ = std::make_unique<JobOutput>(request_.output);
+  output_ = std::make_unique<JobOutput>(request_.output, request_.connectTimeoutSeconds);
   platform::Spooler& spooler = *platform::Current().spooler;
   platform::DocInfo doc;
   doc.documentName = request_.title;

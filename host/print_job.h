@@ -25,7 +25,8 @@ inline const WString kDefaultPrinterName = VTEXT("Velmora Default");
 struct PrintRequest {
   std::string modulePath;
   WString printerName;  // empty: the default printer
-  std::string output;   // a file, or "-" for standard output
+  std::string output;   // a file, "-" for standard output, or socket://HOST[:PORT]
+  int connectTimeoutSeconds = 10;  // for a socket output
   WString title = VTEXT("Velmora sample");
   WString user;         // empty: the login name
   WString machine;      // empty: this machine's name

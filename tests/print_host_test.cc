@@ -9,7 +9,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "host/host_error.h"
 #include "host/page_source.h"
@@ -251,6 +257,67 @@ TEST_F(PrintHost, DeletedJobStopsAndLeavesNoOutput) {
   EXPECT_TRUE(Leftovers().empty());
 }
 
+// A printer on the loopback address that takes one job over a raw socket.
+class LoopbackPrinter {
+ public:
+  LoopbackPrinter() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    ::listen(listener_, 1);
+    reader_ = std::thread([this] {
+      const int connection = ::accept(listener_, nullptr, nullptr);
+      std::uint8_t buffer[4096];
+      for (ssize_t got; (got = ::read(connection, buffer, sizeof buffer)) > 0;) {
+        received_.insert(received_.end(), buffer, buffer + got);
+      }
+      ::close(connection);
+    });
+  }
+  ~LoopbackPrinter() { ::close(listener_); }
+  int port() const { return port_; }
+  // Waits for the job to end (the host closes the connection).
+  Bytes Received() {
+    reader_.join();
+    return received_;
+  }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread reader_;
+  Bytes received_;
+};
+
+// A loopback port nobody listens on.
+int UnusedLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+TEST_F(PrintHost, SocketPrinterGetsTheWholeJob) {
+  const Bytes file = Print(Request("file.pxl"), 2);
+  LoopbackPrinter printer;
+  PrintRequest request = Request("unused.pxl");
+  request.output = "socket://127.0.0.1:" + std::to_string(printer.port());
+  auto source = MakeSamplePageSource(2);
+  RunPrintJob(request, *source);
+  EXPECT_EQ(printer.Received(), file);
+  EXPECT_TRUE(Leftovers() == std::vector<std::string>{"file.pxl"});
+}
+
 TEST_F(PrintHost, RefusedInputsLeaveNoJobAndNoOutput) {
   struct Case {
     const char* what;
@@ -267,12 +334,21 @@ TEST_F(PrintHost, RefusedInputsLeaveNoJobAndNoOutput) {
   otherId.jobId = 77;
   PrintRequest noModule = Request("e.pxl");
   noModule.modulePath = (dir / "missing.so").string();
+  PrintRequest refused = Request("f.pxl");
+  refused.output = "socket://127.0.0.1:" + std::to_string(UnusedLoopbackPort());
+  PrintRequest noHost = Request("g.pxl");
+  noHost.output = "socket://:9100";
+  PrintRequest badPort = Request("h.pxl");
+  badPort.output = "socket://[::1]:0";
   const Case cases[] = {
       {"unknown printer", unknownPrinter, "Printer 'Nowhere' not found in the printer store"},
       {"unknown field", badField, "Ticket 't.json': unknown field 'nonsense'"},
       {"bad paper", badPaper, "dmPaperSize 999 is not a paper the printer takes"},
       {"job id", otherId, "The printer store gave the job id 1, not the requested 77"},
       {"module", noModule, "Unable to load plug-in module"},
+      {"refused", refused, "Unable to connect to printer 127.0.0.1 port "},
+      {"no host", noHost, "Output 'socket://:9100' names no host"},
+      {"bad port", badPort, "the port is a number from 1 to 65535"},
   };
   for (const Case& c : cases) {
     auto source = MakeSamplePageSource(1);

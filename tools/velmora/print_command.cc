@@ -34,6 +34,7 @@ struct PrintArguments {
   std::string machine;
   long long jobId = -1;
   std::size_t bufferSize = 16384;
+  int connectTimeout = 10;
   std::string module;
 };
 
@@ -64,6 +65,7 @@ void RunPrint(const PrintArguments& args) {
   request.user = platform::Utf8ToUtf16(args.user);
   request.machine = platform::Utf8ToUtf16(args.machine);
   request.bufferSize = args.bufferSize;
+  request.connectTimeoutSeconds = args.connectTimeout;
   if (args.jobId >= 0) request.jobId = static_cast<DWORD>(args.jobId);
 
   request.output = args.output;
@@ -105,7 +107,11 @@ void RunPrint(const PrintArguments& args) {
 void RegisterPrintCommand(CLI::App& app) {
   static PrintArguments args;
   CLI::App* print = app.add_subcommand("print", "Print the sample document through the plug-in module");
-  print->add_option("-o,--output", args.output, "Where the job goes: a file, or - for standard output");
+  print->add_option("-o,--output", args.output,
+                    "Where the job goes: a file, - for standard output, or a printer's raw socket "
+                    "socket://HOST[:PORT] (port 9100 by default), which gets the job once it is complete");
+  print->add_option("--connect-timeout", args.connectTimeout, "Seconds to wait for a socket printer to answer")
+      ->check(CLI::Range(1, 600));
   print->add_option("--printer", args.printer, "A printer of the spooler (default: Velmora Default, added when missing)");
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
   print->add_option("--ticket", args.ticket, "A JSON object of settings names and values");
