@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/font_outlines.h"
+#include "host/pxl_paint.h"
 #include "host/watermark_context.h"
 #include "platform/drawing_context.h"
 
@@ -76,7 +77,7 @@ class DrawingContextPxl final : public platform::DrawingContext {
     int penWidth = 1;
   };
 
-  enum class Paint : std::uint8_t { kStroke, kFill, kStrokeAndFill };
+  using Paint = PaintKind;
 
   // Paints a path in one PushGS/PopGS group; false when nothing could be written.
   bool Write(const Path& path, Paint paint);

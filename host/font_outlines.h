@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/outline_path.h"
+
 namespace velmora::host {
 
 // The font file fontconfig chose for a family name and style.
@@ -24,24 +26,6 @@ struct FontMatch {
 
 // The best face for a family name and style; nothing when fontconfig has no font at all.
 std::optional<FontMatch> MatchFont(std::string_view family, bool bold, bool italic);
-
-// A point of an outline in pixels; y grows downwards.
-struct OutlinePoint {
-  double x = 0;
-  double y = 0;
-};
-
-enum class SegmentKind : std::uint8_t {
-  kMove,   // points[0]: starts a contour
-  kLine,   // points[0]: the end point
-  kCubic,  // points[0], points[1]: control points; points[2]: the end point
-  kClose,  // closes the contour
-};
-
-struct OutlineSegment {
-  SegmentKind kind = SegmentKind::kMove;
-  OutlinePoint points[3];
-};
 
 // One face at one size: its metrics in whole pixels and its glyph outlines. Glyphs are
 // decomposed once and kept.

@@ -77,8 +77,7 @@ class JobRun final : public JobEvents {
     // The plug-in's document start has cleared its cells; the layout reaches it before
     // the start-of-document command, so that the document's watermarks know their cells.
     layoutEscapes_->SendDocumentStart(Escape());
-    // The plug-in keeps the drawing context for text watermarks where the escape said.
-    if (HANDLE* field = layoutEscapes_->watermarkDcField()) *field = watermarkContext_->handle();
+    PublishWatermarkContext();
     WriteAt(JobPoint::kDocStart);
     return spool_->failed() ? kFalse : kTrue;
   }
@@ -100,6 +99,9 @@ class JobRun final : public JobEvents {
     };
   }
   void WriteCommand(const PrinterCommand& command);
+  void PublishWatermarkContext();
+  void StartWatermarkPage();
+  void EndWatermarkPage();
   void EnablePlugin();
   void PrintPages();
   void PlanSheets();
@@ -136,6 +138,26 @@ class JobRun final : public JobEvents {
 
 void JobRun::WriteAt(JobPoint point) {
   for (const PrinterCommand& command : CommandsAt(point)) WriteCommand(command);
+}
+
+// The plug-in keeps the drawing context for text watermarks where the escape said, and
+// reads it again at every command callback.
+void JobRun::PublishWatermarkContext() {
+  if (HANDLE* field = layoutEscapes_->watermarkDcField()) *field = watermarkContext_->handle();
+}
+
+// A context that records the drawing holds the page's bytes until the page ends.
+void JobRun::StartWatermarkPage() {
+  watermarkContext_->StartPage();
+  PublishWatermarkContext();
+  spool_->SetHold(watermarkContext_->PageHold());
+}
+
+// A failed write shows in the spool buffer, which the page loop checks.
+void JobRun::EndWatermarkPage() {
+  spool_->SetHold({});
+  watermarkContext_->EndPage();
+  PublishWatermarkContext();
 }
 
 void JobRun::WriteCommand(const PrinterCommand& command) {
@@ -212,6 +234,8 @@ void JobRun::EnablePlugin() {
   page.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
   page.offsetX = static_cast<int>(figures_.xOffset);
   page.offsetY = static_cast<int>(figures_.yOffset);
+  page.printerName = printerName_;
+  page.devmode = devmode_->bytes();
   watermarkContext_ = MakeWatermarkContext(
       page, [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
   DEVOBJ* devobj = device_->devobj();
@@ -234,7 +258,9 @@ void JobRun::PrintPages() {
   for (std::size_t index = 0; index < sheets.size() && !spool_->failed(); ++index) {
     // The first sheet's layout went with the document's start.
     if (index > 0) layoutEscapes_->SendSheet(Escape(), index);
+    StartWatermarkPage();
     if (!device_->StartPage()) {
+      EndWatermarkPage();
       stoppedByPlugin_ = true;
       return;
     }
@@ -244,6 +270,7 @@ void JobRun::PrintPages() {
       pages_.DrawPage(cell.page, canvas);
     }
     WriteAt(JobPoint::kPageEnd);
+    EndWatermarkPage();
     if (!device_->SendPage()) {
       stoppedByPlugin_ = true;
       return;

@@ -11,6 +11,7 @@ SpoolBuffer::SpoolBuffer(std::size_t capacity, Sink sink)
 bool SpoolBuffer::Append(const void* bytes, std::size_t count) {
   if (failed_) return false;
   if (bytes == nullptr && count != 0) return false;
+  if (hold_) return count == 0 || hold_({static_cast<const std::uint8_t*>(bytes), count});
   const auto* next = static_cast<const std::uint8_t*>(bytes);
   appended_ += count;
   while (count > 0) {

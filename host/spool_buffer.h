@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 namespace velmora::host {
@@ -23,6 +24,12 @@ class SpoolBuffer {
   // from then on bytes are dropped, since the job cannot be completed anyway.
   bool Append(const void* bytes, std::size_t count);
 
+  // While a hold is set, appended bytes go to it instead (a page's bytes that the host
+  // writes later, in order with drawing it records); an empty hold ends that. Bytes a hold
+  // takes count as appended only when they are appended again.
+  using Hold = std::function<bool(std::span<const std::uint8_t>)>;
+  void SetHold(Hold hold) { hold_ = std::move(hold); }
+
   // Sends what is pending. False when a send failed now or before.
   bool Flush();
 
@@ -38,6 +45,7 @@ class SpoolBuffer {
   std::vector<std::uint8_t> buffer_;
   std::size_t used_ = 0;
   Sink sink_;
+  Hold hold_;
   bool failed_ = false;
   std::uint64_t appended_ = 0;
   std::uint64_t sent_ = 0;

@@ -22,6 +22,10 @@ struct DrawingPage {
   int physicalHeight = 0;
   int offsetX = 0;  // of the printable area on the page
   int offsetY = 0;
+  // The device a recording context measures against: the job's printer and its public
+  // device mode (the host's figures come from a device context for them).
+  WString printerName;
+  const void* devmode = nullptr;
 };
 
 // Where the page's bytes go; false when they could not be written.
@@ -32,6 +36,15 @@ class WatermarkContext {
   virtual ~WatermarkContext() = default;
   // The value for the plug-in's hWatermarkDC; null when the host has no context to give.
   virtual HANDLE handle() = 0;
+
+  // A context that records the plug-in's drawing writes it when a page ends. Meanwhile the
+  // page's own bytes go to its hold, so that the drawing lands among them where it was
+  // drawn. An empty hold: the page's bytes go straight on, drawing is written at once.
+  virtual std::function<bool(std::span<const std::uint8_t>)> PageHold() { return {}; }
+  // The host brackets each page with these; the handle may change at either. EndPage
+  // writes the page's drawing and held bytes in order, false when they could not be.
+  virtual void StartPage() {}
+  virtual bool EndPage() { return true; }
 };
 
 std::unique_ptr<WatermarkContext> MakeWatermarkContext(const DrawingPage& page, ByteSink sink);

@@ -16,6 +16,7 @@
 // The project's headers come first: they include <windows.h> the project's way, and
 // <winspool.h> turns names of platform/spooler.h into macros of the same values.
 #include "platform/drawing_context.h"
+#include "platform/drawing_recorder.h"
 #include "platform/image.h"
 #include "platform/last_error.h"
 #include "platform/paper_model.h"
@@ -791,6 +792,101 @@ TEST_F(Win32Drawing, TextIsDrawnIntoAPath) {
 
   EXPECT_EQ(context->SelectLogicalFont(previous), font);
   EXPECT_TRUE(context->DeleteLogicalFont(font));
+}
+
+// ---------------------------------------------------------------------------------------
+// The recording device context: what the plug-in draws through its GDI context comes back
+// as paths with their state, in order with the host's marks.
+
+TEST(Win32Recorder, PaintsComeBackInOrderWithTheirStateAndTheMarks) {
+  RecordingDevice device;  // no printer: measured against the display
+  device.page = {4960, 7016};
+  auto recorder = CreateDrawingRecorder(device);
+  ASSERT_NE(recorder, nullptr);
+  const HANDLE first = recorder->dc();
+  ASSERT_NE(first, nullptr);
+  const WString face = FirstTrueTypeFace(static_cast<HDC>(first));
+  ASSERT_FALSE(face.empty()) << "no TrueType font on this system";
+  {
+    auto context = AttachDrawingContext(first);
+    ASSERT_NE(context, nullptr);
+    EXPECT_TRUE(recorder->Mark(0));
+    // A cell as the clip, then grey text in a path bracket under the darkening mix, as a
+    // text watermark is drawn.
+    ASSERT_TRUE(context->BeginPath());
+    context->MoveTo({100, 200});
+    context->LineTo({2000, 200});
+    context->LineTo({2000, 3000});
+    context->LineTo({100, 3000});
+    context->LineTo({100, 200});
+    ASSERT_TRUE(context->EndPath());
+    ASSERT_TRUE(context->SelectClipPath());
+    context->SetForegroundMix(kMixMaskPen);
+    FontDescription description;
+    description.height = -300;
+    description.faceName = face;
+    const FontId font = context->CreateLogicalFont(description);
+    ASSERT_NE(font, 0u);
+    const FontId previous = context->SelectLogicalFont(font);
+    ASSERT_TRUE(context->BeginPath());
+    ASSERT_TRUE(context->SelectSolidBrush(191));
+    ASSERT_TRUE(context->WriteText({500, 1000}, L"O"));
+    ASSERT_TRUE(context->EndPath());
+    ASSERT_TRUE(context->FillPath());
+    context->SelectLogicalFont(previous);
+    context->DeleteLogicalFont(font);
+    EXPECT_TRUE(recorder->Mark(1));
+    // A line outside a bracket is a stroke with the pen.
+    ASSERT_TRUE(context->SelectSolidPen(64, 3));
+    context->MoveTo({150, 250});
+    ASSERT_TRUE(context->LineTo({300, 250}));
+    EXPECT_TRUE(recorder->Mark(2));
+  }
+  const auto items = recorder->Take();
+  ASSERT_TRUE(items.has_value());
+  ASSERT_EQ(items->size(), 5u);
+  EXPECT_EQ(std::get<RecordedMark>((*items)[0]).id, 0u);
+  EXPECT_EQ(std::get<RecordedMark>((*items)[2]).id, 1u);
+  EXPECT_EQ(std::get<RecordedMark>((*items)[4]).id, 2u);
+
+  const auto& text = std::get<RecordedPaint>((*items)[1]);
+  EXPECT_EQ(text.kind, PaintKind::kFill);
+  EXPECT_EQ(text.mix, kMixMaskPen);
+  EXPECT_EQ(text.brushGray, 191);
+  ASSERT_TRUE(text.clip.has_value());
+  std::vector<int> clipPoints;
+  for (const PathSegment& segment : *text.clip) {
+    if (segment.kind != PathPart::kClose) clipPoints.insert(clipPoints.end(), {segment.points[0].x, segment.points[0].y});
+  }
+  EXPECT_EQ(clipPoints, (std::vector<int>{100, 200, 2000, 200, 2000, 3000, 100, 3000, 100, 200}));
+  // The glyph's outlines: closed figures with curves, inside the text's box, in device
+  // pixels of the page (no frame transform).
+  EXPECT_EQ(text.path.front().kind, PathPart::kMove);
+  EXPECT_EQ(text.path.back().kind, PathPart::kClose);
+  EXPECT_TRUE(std::any_of(text.path.begin(), text.path.end(),
+                          [](const PathSegment& s) { return s.kind == PathPart::kBezier; }));
+  for (const PathSegment& segment : text.path) {
+    const int count = segment.kind == PathPart::kBezier ? 3 : segment.kind == PathPart::kClose ? 0 : 1;
+    for (int i = 0; i < count; ++i) {
+      EXPECT_GE(segment.points[i].x, 500);
+      EXPECT_LE(segment.points[i].x, 800);
+      EXPECT_GE(segment.points[i].y, 1000);
+      EXPECT_LE(segment.points[i].y, 1400);
+    }
+  }
+
+  const auto& line = std::get<RecordedPaint>((*items)[3]);
+  EXPECT_EQ(line.kind, PaintKind::kStroke);
+  EXPECT_EQ(line.penGray, 64);
+  EXPECT_EQ(line.penWidth, 3);
+  ASSERT_EQ(line.path.size(), 2u);
+  EXPECT_EQ((std::vector<int>{line.path[0].points[0].x, line.path[1].points[0].x}), (std::vector<int>{150, 300}));
+
+  // The next recording starts afresh on a context of its own.
+  EXPECT_NE(recorder->dc(), nullptr);
+  const auto empty = recorder->Take();
+  ASSERT_TRUE(empty.has_value());
+  EXPECT_TRUE(empty->empty());
 }
 
 }  // namespace
