@@ -231,14 +231,20 @@ std::string FormatPaperModel(const PaperModel& model) {
   for (const auto& paper : model.papers) {
     out += "paper ";
     AppendQuoted(out, paper.formName);
-    out += " " + std::to_string(paper.paperCode) + " ";
+    // Appended piece by piece: GCC 12 reports a false -Wrestrict on `" " + text`.
+    out += ' ';
+    out += std::to_string(paper.paperCode);
+    out += ' ';
     AppendNumber(out, paper.widthMm);
     out += " ";
     AppendNumber(out, paper.heightMm);
     out += "\n";
   }
   out += "resolutions";
-  for (int dpi : model.resolutions) out += " " + std::to_string(dpi);
+  for (int dpi : model.resolutions) {
+    out += ' ';
+    out += std::to_string(dpi);
+  }
   out += "\nmargin ";
   AppendNumber(out, model.marginMm);
   out += "\n";
