@@ -84,7 +84,7 @@ TEST(FontOutlines, CodePointsOfUtf16) {
 class PxlContext : public ::testing::Test {
  protected:
   PxlContext()
-      : dc_({4800, 6600, 600, 600, 5100, 6600, 150, 0}, [this](std::span<const std::uint8_t> bytes) {
+      : dc_({4800, 6600, 600, 600, 5100, 6600, 150, 0, {}}, [this](std::span<const std::uint8_t> bytes) {
           written_.insert(written_.end(), bytes.begin(), bytes.end());
           ++writes_;
           return true;
