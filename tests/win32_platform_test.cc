@@ -17,10 +17,14 @@
 // <winspool.h> turns names of platform/spooler.h into macros of the same values.
 #include "platform/drawing_context.h"
 #include "platform/drawing_recorder.h"
+#include "platform/files.h"
 #include "platform/image.h"
 #include "platform/last_error.h"
+#include "platform/module_library.h"
 #include "platform/paper_model.h"
+#include "platform/printer_admin.h"
 #include "platform/private_profile.h"
+#include "platform/raw_socket.h"
 #include "platform/services.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/device_caps_win32.h"
@@ -29,7 +33,10 @@
 #include "tests/fakes/temp_folder.h"
 #include "tests/fakes/wine.h"
 
+#include <winsock2.h>
 #include <winspool.h>
+// <winspool.h> maps AddPrinter to AddPrinterA, which would rename PrinterAdmin's member.
+#undef AddPrinter
 
 #include <objidl.h>
 // gdiplus.h uses min and max without defining them; NOMINMAX is set by platform/types.h.
@@ -887,6 +894,106 @@ TEST(Win32Recorder, PaintsComeBackInOrderWithTheirStateAndTheMarks) {
   const auto empty = recorder->Take();
   ASSERT_TRUE(empty.has_value());
   EXPECT_TRUE(empty->empty());
+}
+
+// ---------------------------------------------------------------------------------------
+// What the print host and velmora.exe need besides the plug-in's services: output files,
+// loading a module, administration and raw sockets.
+
+TEST_F(Win32Folder, OutputFilesAreCreatedUniqueAndMovedIntoPlace) {
+  std::string error;
+  const std::string prefix = (dir_ / ".job.pxl.").string();
+  const auto first = CreateUniqueFile(prefix, &error);
+  const auto second = CreateUniqueFile(prefix, &error);
+  ASSERT_TRUE(first && second) << error;
+  EXPECT_NE(*first, *second);
+  std::ofstream(*first, std::ios::binary) << "job";
+  std::ofstream((dir_ / "job.pxl").string(), std::ios::binary) << "an older job";
+  ASSERT_TRUE(MoveIntoPlace(*first, (dir_ / "job.pxl").string(), &error)) << error;
+  EXPECT_EQ(ReadWholeFile(dir_ / "job.pxl"), (Bytes{'j', 'o', 'b'}));
+  EXPECT_FALSE(MoveIntoPlace((dir_ / "missing").string(), (dir_ / "x").string(), &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(CreateUniqueFile((dir_ / "no-folder" / "x.").string(), &error));
+  const auto program = ProgramPath();
+  ASSERT_TRUE(program.has_value());
+  EXPECT_TRUE(program->ends_with(".exe")) << *program;
+  EXPECT_FALSE(SpoolerWritesStandardOutput());
+}
+
+TEST(Win32Module, LoadsByPathAndFindsExports) {
+  std::string error;
+  EXPECT_EQ(LoadModuleLibrary("C:\\no\\such\\module.dll", &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  auto kernel = LoadModuleLibrary("kernel32.dll", &error);
+  ASSERT_NE(kernel, nullptr) << error;
+  EXPECT_NE(kernel->Export("GetTickCount"), nullptr);
+  EXPECT_EQ(kernel->Export("NoSuchExportOfKernel32"), nullptr);
+  EXPECT_STREQ(PluginModuleFileName(), "velmora_pxl.dll");
+}
+
+TEST_F(Win32Printer, AdministrationOnTheSpooler) {
+  const std::unique_ptr<PrinterAdmin> admin = OpenPrinterAdmin();
+  auto printers = admin->ListPrinters();
+  ASSERT_TRUE(printers.ok()) << printers.error();
+  EXPECT_NE(std::find(printers.value().begin(), printers.value().end(), WString(kPrinter)), printers.value().end());
+  EXPECT_FALSE(admin->AddPrinter(L"velmora test printer").ok());  // the name exists in another case
+
+  const PrinterValue folder{ValueType::kString, {'C', 0, ':', 0, 0, 0}};
+  ASSERT_TRUE(admin->SetPrinterValue(kPrinter, L"OvelayDirectory", folder).ok());
+  auto values = admin->ListPrinterData(kPrinter);
+  ASSERT_TRUE(values.ok()) << values.error();
+  const auto found = std::find_if(values.value().begin(), values.value().end(),
+                                  [](const NamedValue& v) { return v.first == L"OvelayDirectory"; });
+  ASSERT_NE(found, values.value().end());
+  EXPECT_EQ(found->second.bytes, folder.bytes);
+  EXPECT_TRUE(admin->RemovePrinterValue(kPrinter, L"OvelayDirectory").ok());
+  EXPECT_FALSE(admin->RemovePrinterValue(kPrinter, L"OvelayDirectory").ok());
+  EXPECT_FALSE(admin->SetPrinterValue(L"Velmora No Such Printer", L"X", folder).ok());
+
+  const PrinterValue on{ValueType::kDword, {1, 0, 0, 0}};
+  ASSERT_TRUE(admin->SetMachineValue(L"VelmoraTestSwitch", on).ok());
+  auto read = admin->ReadMachineValue(L"VelmoraTestSwitch");
+  ASSERT_TRUE(read.ok() && read.value().has_value());
+  EXPECT_EQ(read.value()->bytes, on.bytes);
+  EXPECT_TRUE(admin->RemoveMachineValue(L"VelmoraTestSwitch").ok());
+  read = admin->ReadMachineValue(L"VelmoraTestSwitch");
+  EXPECT_TRUE(read.ok() && !read.value().has_value());
+  EXPECT_TRUE(admin->ListJobs(WString(kPrinter)).ok());
+}
+
+TEST(Win32Socket, SendsTheJobToALoopbackListener) {
+  WSADATA data;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  ::listen(listener, 1);
+  const std::uint16_t port = ntohs(address.sin_port);
+
+  std::string error;
+  auto socket = ConnectRawSocket("127.0.0.1", port, 5000, &error);
+  ASSERT_NE(socket, nullptr) << error;
+  SOCKET accepted = ::accept(listener, nullptr, nullptr);
+  const Bytes job(100000, 0x42);
+  ASSERT_TRUE(socket->SendAll(job.data(), job.size(), &error)) << error;
+  ASSERT_TRUE(socket->Finish(&error)) << error;
+  Bytes received;
+  char buffer[8192];
+  for (int got; (got = ::recv(accepted, buffer, sizeof buffer, 0)) > 0;) {
+    received.insert(received.end(), buffer, buffer + got);
+  }
+  EXPECT_EQ(received, job);
+  ::closesocket(accepted);
+  ::closesocket(listener);
+
+  // Nobody listens on the port any more: the connection is refused with a reason.
+  EXPECT_EQ(ConnectRawSocket("127.0.0.1", port, 5000, &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  ::WSACleanup();
 }
 
 }  // namespace
