@@ -71,26 +71,8 @@ std::optional<std::string> ProgramPath() {
 
 bool SpoolerWritesStandardOutput() { return false; }
 
-bool CopyToStandardOutput(const std::string& path, std::string* error) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) {
-    if (error != nullptr) *error = std::strerror(errno);
-    return false;
-  }
-  // The job is binary: no line-end translation on the way out.
-  ::_setmode(::_fileno(stdout), _O_BINARY);
-  char buffer[65536];
-  bool ok = true;
-  while (ok) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
-    if (got > 0 && std::fwrite(buffer, 1, got, stdout) != got) ok = false;
-    if (got < sizeof buffer) break;
-  }
-  if (std::ferror(in) != 0 || std::fflush(stdout) != 0) ok = false;
-  if (!ok && error != nullptr) *error = std::strerror(errno);
-  std::fclose(in);
-  return ok;
-}
+// The job is binary: no line-end translation on the way out.
+void SetStandardOutputBinary() { ::_setmode(::_fileno(stdout), _O_BINARY); }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
