@@ -7,8 +7,8 @@
 #include "host/host_error.h"
 #include "host/job_output.h"
 #include "host/plugin_module.h"
+#include "host/printer_commands.h"
 #include "host/printer_description.h"
-#include "host/pxl_encoder.h"
 #include "host/sheet_layout.h"
 #include "host/watermark_context.h"
 #include "host/spool_buffer.h"
@@ -21,18 +21,7 @@
 namespace velmora::host {
 namespace {
 
-using pxl::Attr;
-using pxl::Op;
-
-constexpr std::uint8_t kMeasureInch = 0;
-constexpr std::uint8_t kErrorReportNone = 0;
-constexpr std::uint8_t kSourceTypeDefault = 0;
-constexpr std::uint8_t kDataOrgLowByteFirst = 1;
-constexpr std::uint8_t kPortrait = 0;
-constexpr std::uint8_t kLandscape = 1;
-constexpr std::uint8_t kCustomUnitsInch = 0;
 constexpr std::int16_t kDmOrientLandscape = 2;
-constexpr double kMillimetresPerInch = 25.4;
 
 std::string Utf8(const WString& text) { return platform::Utf16ToUtf8(text); }
 
@@ -161,53 +150,21 @@ void JobRun::EndWatermarkPage() {
 }
 
 void JobRun::WriteCommand(const PrinterCommand& command) {
-  DEVMODEW* dm = devmode_->publicDM();
-  PxlEncoder out;
-  switch (command.kind) {
-    case CommandKind::kCallback: {
-      // The plug-in writes through the driver services itself; the parameter list is
-      // empty but present, as the printer description passes none.
-      DWORD parameters[1] = {0};
-      int result = 0;
-      plugin_->CommandCallback(device_->devobj(), command.callbackId, 0, parameters, &result);
-      return;
-    }
-    case CommandKind::kStreamHeader:
-      out.Raw({reinterpret_cast<const std::uint8_t*>(kStreamHeader.data()), kStreamHeader.size()});
-      break;
-    case CommandKind::kBeginSession:
-      out.UByte(kMeasureInch, Attr::Measure)
-          .UInt16Xy(static_cast<std::uint16_t>(figures_.xResolution), static_cast<std::uint16_t>(figures_.yResolution),
-                    Attr::UnitsPerMeasure)
-          .UByte(kErrorReportNone, Attr::ErrorReport)
-          .Operator(Op::BeginSession);
-      break;
-    case CommandKind::kOpenDataSource:
-      out.UByte(kSourceTypeDefault, Attr::SourceType)
-          .UByte(kDataOrgLowByteFirst, Attr::DataOrg)
-          .Operator(Op::OpenDataSource);
-      break;
-    case CommandKind::kOrientation:
-      out.UByte(dm->dmOrientation == kDmOrientLandscape ? kLandscape : kPortrait, Attr::Orientation);
-      break;
-    case CommandKind::kMediaSize: {
-      const Paper* paper = FindPaperByCode(dm->dmPaperSize);
-      if (paper != nullptr && paper->mediaSize >= 0) {
-        out.UByte(static_cast<std::uint8_t>(paper->mediaSize), Attr::MediaSize);
-        break;
-      }
-      const double width = paper != nullptr ? paper->widthMm : 210;
-      const double height = paper != nullptr ? paper->heightMm : 297;
-      out.Real32Xy(static_cast<float>(width / kMillimetresPerInch), static_cast<float>(height / kMillimetresPerInch),
-                   Attr::CustomMediaSize)
-          .UByte(kCustomUnitsInch, Attr::CustomMediaSizeUnits);
-      break;
-    }
-    case CommandKind::kBeginPage:
-      out.Operator(Op::BeginPage);
-      break;
+  if (command.kind == CommandKind::kCallback) {
+    // The plug-in writes through the driver services itself; the parameter list is
+    // empty but present, as the printer description passes none.
+    DWORD parameters[1] = {0};
+    int result = 0;
+    plugin_->CommandCallback(device_->devobj(), command.callbackId, 0, parameters, &result);
+    return;
   }
-  device_->Write(out.bytes());
+  const DEVMODEW* dm = devmode_->publicDM();
+  CommandSetting setting;
+  setting.xResolution = static_cast<int>(figures_.xResolution);
+  setting.yResolution = static_cast<int>(figures_.yResolution);
+  setting.landscape = dm->dmOrientation == kDmOrientLandscape;
+  setting.paper = FindPaperByCode(dm->dmPaperSize);
+  device_->Write(HostCommandBytes(command.kind, setting));
 }
 
 void JobRun::EnablePlugin() {

@@ -1,14 +1,13 @@
 // Writing the driver package from the host's printer description table.
 #include "tools/driver_package/driver_package.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
 
+#include "host/printer_commands.h"
 #include "host/printer_description.h"
-#include "pxl/tokens.h"
 
 namespace velmora::package {
 namespace {
@@ -17,8 +16,6 @@ using host::CommandKind;
 using host::JobPoint;
 using host::Paper;
 using host::PrinterCommand;
-using pxl::Attr;
-using pxl::Op;
 
 // Bump both with the project version; the date is part of the version Windows compares.
 constexpr std::string_view kDriverVer = "12/09/2026,0.1.0.0";
@@ -34,13 +31,6 @@ constexpr int kAreaStep = 16;
 constexpr int kResolutions[] = {600, 1200};
 
 // The PCL XL values of the host's own commands, as the host writes them.
-constexpr std::uint8_t kMeasureInch = 0;
-constexpr std::uint8_t kErrorReportNone = 0;
-constexpr std::uint8_t kSourceTypeDefault = 0;
-constexpr std::uint8_t kDataOrgLowByteFirst = 1;
-constexpr std::uint8_t kPortrait = 0;
-constexpr std::uint8_t kLandscape = 1;
-constexpr std::uint8_t kCustomUnitsInch = 0;
 constexpr double kMillimetresPerInch = 25.4;
 
 struct OptionName {
@@ -216,53 +206,6 @@ const Slot* FindSlot(const std::vector<Slot>& slots, Carrier carrier) {
 }
 
 // PCL XL bytes in the host's little-endian binding.
-class PxlBytes {
- public:
-  PxlBytes& UByte(std::uint8_t value, Attr attribute) {
-    bytes_ += static_cast<char>(pxl::tag::kUByte);
-    bytes_ += static_cast<char>(value);
-    return Attribute(attribute);
-  }
-  PxlBytes& UInt16Xy(std::uint16_t x, std::uint16_t y, Attr attribute) {
-    bytes_ += static_cast<char>(0xD1);
-    U16(x);
-    U16(y);
-    return Attribute(attribute);
-  }
-  PxlBytes& Real32Xy(float x, float y, Attr attribute) {
-    bytes_ += static_cast<char>(pxl::tag::kReal32Xy);
-    U32(std::bit_cast<std::uint32_t>(x));
-    U32(std::bit_cast<std::uint32_t>(y));
-    return Attribute(attribute);
-  }
-  PxlBytes& Operator(Op op) {
-    bytes_ += static_cast<char>(op);
-    return *this;
-  }
-  PxlBytes& Text(std::string_view text) {
-    bytes_ += text;
-    return *this;
-  }
-  std::string Take() { return std::move(bytes_); }
-
- private:
-  PxlBytes& Attribute(Attr attribute) {
-    bytes_ += static_cast<char>(pxl::tag::kAttrUByte);
-    bytes_ += static_cast<char>(static_cast<std::uint16_t>(attribute));
-    return *this;
-  }
-  void U16(std::uint16_t value) {
-    bytes_ += static_cast<char>(value & 0xFF);
-    bytes_ += static_cast<char>(value >> 8);
-  }
-  void U32(std::uint32_t value) {
-    U16(static_cast<std::uint16_t>(value & 0xFFFF));
-    U16(static_cast<std::uint16_t>(value >> 16));
-  }
-
-  std::string bytes_;
-};
-
 // The option a host command is written for.
 struct Choice {
   int dpi = 600;
@@ -270,43 +213,12 @@ struct Choice {
   const Paper* paper = nullptr;
 };
 
+// The host's own bytes for a command, as the print host writes them.
 std::string HostCommandBytes(CommandKind kind, const Choice& choice) {
-  PxlBytes out;
-  switch (kind) {
-    case CommandKind::kStreamHeader:
-      out.Text(host::kStreamHeader);
-      break;
-    case CommandKind::kBeginSession:
-      out.UByte(kMeasureInch, Attr::Measure)
-          .UInt16Xy(static_cast<std::uint16_t>(choice.dpi), static_cast<std::uint16_t>(choice.dpi),
-                    Attr::UnitsPerMeasure)
-          .UByte(kErrorReportNone, Attr::ErrorReport)
-          .Operator(Op::BeginSession);
-      break;
-    case CommandKind::kOpenDataSource:
-      out.UByte(kSourceTypeDefault, Attr::SourceType)
-          .UByte(kDataOrgLowByteFirst, Attr::DataOrg)
-          .Operator(Op::OpenDataSource);
-      break;
-    case CommandKind::kOrientation:
-      out.UByte(choice.landscape ? kLandscape : kPortrait, Attr::Orientation);
-      break;
-    case CommandKind::kMediaSize:
-      if (choice.paper->mediaSize >= 0) {
-        out.UByte(static_cast<std::uint8_t>(choice.paper->mediaSize), Attr::MediaSize);
-        break;
-      }
-      out.Real32Xy(static_cast<float>(choice.paper->widthMm / kMillimetresPerInch),
-                   static_cast<float>(choice.paper->heightMm / kMillimetresPerInch), Attr::CustomMediaSize)
-          .UByte(kCustomUnitsInch, Attr::CustomMediaSizeUnits);
-      break;
-    case CommandKind::kBeginPage:
-      out.Operator(Op::BeginPage);
-      break;
-    case CommandKind::kCallback:
-      throw std::logic_error("a callback has no bytes of the host's");
-  }
-  return out.Take();
+  if (kind == CommandKind::kCallback) throw std::logic_error("a callback has no bytes of the host's");
+  const std::vector<std::uint8_t> bytes =
+      host::HostCommandBytes(kind, host::CommandSetting{choice.dpi, choice.dpi, choice.landscape, choice.paper});
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // A GPD command string: runs of at least eight printable characters as text, everything
