@@ -1,6 +1,7 @@
 // velmora print: runs a job through the plug-in module into a file or standard output.
 #include <cstdio>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,7 @@ namespace velmora::cli {
 namespace {
 
 struct PrintArguments {
+  std::string document;  // empty: the sample document
   std::string output;
   std::string printer;
   std::size_t pages = 3;
@@ -30,6 +32,7 @@ struct PrintArguments {
   std::vector<std::string> options;
   std::vector<std::string> specialPages;
   std::string title = "Velmora sample";
+  bool titleGiven = false;
   std::string user;
   std::string machine;
   long long jobId = -1;
@@ -61,6 +64,12 @@ void RunPrint(const PrintArguments& args) {
   request.modulePath = args.module.empty() ? host::FindDefaultModule(VELMORA_BUILT_MODULE) : args.module;
   request.printerName = platform::Utf8ToUtf16(args.printer);
   request.title = platform::Utf8ToUtf16(args.title);
+  if (!args.document.empty() && !args.titleGiven) {
+    // A document is named after its file, as an application names the job.
+    const std::string name =
+        args.document == "-" ? std::string("standard input") : std::filesystem::path(args.document).filename().string();
+    request.title = platform::Utf8ToUtf16(name);
+  }
   request.user = platform::Utf8ToUtf16(args.user);
   request.machine = platform::Utf8ToUtf16(args.machine);
   request.bufferSize = args.bufferSize;
@@ -90,7 +99,8 @@ void RunPrint(const PrintArguments& args) {
     };
   }
 
-  auto pages = host::MakeSamplePageSource(args.pages);
+  auto pages = args.document.empty() ? host::MakeSamplePageSource(args.pages)
+                                     : host::MakeDocumentPageSource(args.document);
   const host::PrintResult result = host::RunPrintJob(request, *pages);
   if (result.overlayCaptured) {
     std::fprintf(stderr,
@@ -104,7 +114,11 @@ void RunPrint(const PrintArguments& args) {
 
 void RegisterPrintCommand(CLI::App& app) {
   static PrintArguments args;
-  CLI::App* print = app.add_subcommand("print", "Print the sample document through the plug-in module");
+  CLI::App* print = app.add_subcommand(
+      "print", "Print a PDF, PostScript or EPS document (rendered by Ghostscript), or the sample document, through "
+               "the plug-in module");
+  print->add_option("FILE", args.document,
+                    "The document: PDF, PostScript or EPS, - for standard input (default: the sample document)");
   print->add_option("-o,--output", args.output, "Where the job goes: a file, or - for standard output");
   print->add_option("--printer", args.printer, "A printer of the spooler (default: Velmora Default, added when missing)");
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
@@ -125,7 +139,11 @@ void RegisterPrintCommand(CLI::App& app) {
   print->add_option("--buffer-size", args.bufferSize, "Bytes per buffer sent to the spooler")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));
   print->add_option("--module", args.module, "The plug-in module (default: the one built with velmora)");
-  print->callback([] {
+  print->callback([print] {
+    args.titleGiven = print->count("--title") > 0;
+    if (!args.document.empty() && print->count("--pages") > 0) {
+      throw CommandError("--pages is for the sample document; a document prints all its pages");
+    }
     try {
       RunPrint(args);
     } catch (const host::HostError& error) {
