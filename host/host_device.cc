@@ -112,10 +112,11 @@ void HostDevice::BeginContent(const ContentPlacement& placement) {
                pxl::Attr::PageOrigin)
       .Operator(pxl::Op::SetPageOrigin);
   if (placement.quarterTurn) {
-    // Page angles turn clockwise on the page, whose y axis points down.
+    // A page angle of 90 turns the content's x axis up the sheet: a quarter turn
+    // counter-clockwise as the sheet is seen.
     pxl::Value angle;
     angle.tag = 0xC3;  // sint16
-    angle.elements = {-90};
+    angle.elements = {90};
     out.Value(angle, pxl::Attr::PageAngle).Operator(pxl::Op::SetPageRotation);
   }
   if (placement.scale != 1.0) {

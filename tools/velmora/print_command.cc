@@ -123,11 +123,20 @@ void RegisterPrintCommand(CLI::App& app) {
   print->add_option("--printer", args.printer, "A printer of the spooler (default: Velmora Default, added when missing)");
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
   print->add_option("--ticket", args.ticket, "A JSON object of settings names and values");
-  print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket");
-  print->add_option("--option", args.options, "FEATURE=OPTION: PaperSize, MediaType or InputBin");
+  print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  print->add_option("--option", args.options, "FEATURE=OPTION: PaperSize, MediaType or InputBin")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   print->add_option("--special-page", args.specialPages,
                     "SHEET=KIND: printed sheet SHEET (from 1) is a special page of kind 1 to 3 (0: none); "
-                    "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)");
+                    "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   print->add_option("--title", args.title, "The document name");
   print->add_option("--user", args.user, "The user named in the job (default: the login name; the Windows spooler always names the login)");
   print->add_option("--machine", args.machine,
