@@ -29,6 +29,16 @@ std::string GhostscriptProgram() {
   return "gs";
 }
 
+// A path as Ghostscript's output file name, which takes % as the start of a page number.
+std::string OutputFileName(const std::string& path) {
+  std::string escaped;
+  for (const char c : path) {
+    escaped.push_back(c);
+    if (c == '%') escaped.push_back('%');
+  }
+  return escaped;
+}
+
 std::string ReadAll(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
@@ -136,9 +146,9 @@ void RenderWithGhostscript(const std::string& document, const std::string& name,
       "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPoints),
       "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPoints),
       "-dFitPage",
-      "-sOutputFile=" + streamPath,
-      "-f",
-      document,
+      "-sOutputFile=" + OutputFileName(streamPath),
+      // Joined to -f, a file name is never taken for an option, whatever it starts with.
+      "-f" + document,
   };
   MessagesFile messages(streamPath + ".log");
   const platform::ProgramRun run = platform::RunProgram(arguments, messages.path());

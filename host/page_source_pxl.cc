@@ -31,6 +31,8 @@ using pxl::Op;
 // fonts of the page it is played on.
 constexpr char kFontPrefix[] = "MS PCLXLFont";
 constexpr std::uint8_t kSourceCopyRop = 0xCC;
+// The colour of a brush that is not one solid colour.
+constexpr Color kNotSolid = 0xFFFFFFFF;
 // The raster operation a page starts with, which the renderer's stream counts on.
 constexpr std::uint8_t kPageDefaultRop = 0xFC;
 
@@ -331,11 +333,11 @@ class DocumentPageSource : public PageSource {
     text.glyphCount = glyphs;
     text.solid = brush_.gray.has_value();
     const std::uint8_t gray = brush_.gray.value_or(0);
-    text.color = Rgb(gray, gray, gray);
+    text.color = text.solid ? Rgb(gray, gray, gray) : kNotSolid;
     const Color drawn = canvas_->DrawContentText(text);
     // The plug-in changed the text's colour: the stream's own brush comes back for what
     // follows.
-    if (text.solid && drawn != text.color) canvas_->WriteContent(brush_.bytes);
+    if (drawn != text.color && !brush_.bytes.empty()) canvas_->WriteContent(brush_.bytes);
     return afterText;
   }
 
