@@ -42,7 +42,7 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
   HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE) {
-    run.error = "Unable to create '" + messagesPath + "': " + SystemMessage(::GetLastError());
+    run.error = "Unable to create '" + messagesPath + "': " + win32::SystemMessage(::GetLastError());
     if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
     if (input != INVALID_HANDLE_VALUE) ::CloseHandle(input);
     return run;
@@ -65,7 +65,7 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
   ::CloseHandle(output);
   ::CloseHandle(input);
   if (!created) {
-    run.error = "Unable to run '" + arguments[0] + "': " + SystemMessage(createError);
+    run.error = "Unable to run '" + arguments[0] + "': " + win32::SystemMessage(createError);
     return run;
   }
   ::WaitForSingleObject(process.hProcess, INFINITE);
