@@ -1,3 +1,4 @@
+// The page store: a rendered stream read a window at a time and spooled page by page.
 #include "host/pxl_page_store.h"
 
 #include <filesystem>
