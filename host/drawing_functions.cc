@@ -69,6 +69,12 @@ bool ReadableSource(const SURFOBJ* source) {
 // The part `sourceRect` of a source bitmap drawn into `dest`. Parts of the source rectangle
 // outside the bitmap are left out; a bitmap the host cannot read draws nothing.
 BOOL WriteImage(HostDevice& device, const SURFOBJ* source, RECTL sourceRect, RECTL dest, std::uint8_t rop3) {
+  if (source != nullptr && source->iBitmapFormat == BMF_HOST_PXL_IMAGE) {
+    // The host's own encoded image knows its place and size already.
+    if (source->pvBits == nullptr) return kFalse;
+    device.Write(source->pvBits, source->cjBits);
+    return kTrue;
+  }
   if (!ReadableSource(source)) return kFalse;
   sourceRect = Normalized(sourceRect);
   dest = Normalized(dest);
@@ -189,7 +195,7 @@ BOOL HostLineTo(SURFOBJ* target, CLIPOBJ*, BRUSHOBJ* brush, LONG x1, LONG y1, LO
   out.UByte(kRopSourceCopy, Attr::ROP3).Operator(Op::SetROP);
   out.UByte(0, Attr::NullBrush).Operator(Op::SetBrushSource);
   out.UByte(BrushGray(brush), Attr::GrayLevel).Operator(Op::SetPenSource);
-  out.UInt16(1, Attr::PenWidth).Operator(Op::SetPenWidth);
+  out.UInt16(static_cast<std::uint16_t>(device->penWidth()), Attr::PenWidth).Operator(Op::SetPenWidth);
   out.Operator(Op::NewPath);
   out.SInt16Xy(x1, y1, Attr::Point).Operator(Op::SetCursor);
   out.SInt16Xy(x2, y2, Attr::EndPoint).Operator(Op::LinePath);
@@ -198,16 +204,27 @@ BOOL HostLineTo(SURFOBJ* target, CLIPOBJ*, BRUSHOBJ* brush, LONG x1, LONG y1, LO
   return kTrue;
 }
 
-// Glyphs need fonts, which this host does not have; the opaque rectangle behind the text
-// is painted.
-BOOL HostTextOut(SURFOBJ* target, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL* opaqueRect, BRUSHOBJ*,
-                 BRUSHOBJ* opaqueBrush, POINTL*, MIX) {
+// The opaque rectangle behind the text is painted, then the run's glyphs in the
+// foreground brush: its grey level when it is solid, else the brush the stream has set.
+// The glyphs come encoded in the host's own text object; their font is downloaded
+// already.
+BOOL HostTextOut(SURFOBJ* target, STROBJ* text, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL* opaqueRect,
+                 BRUSHOBJ* foreground, BRUSHOBJ* opaqueBrush, POINTL*, MIX) {
   HostDevice* device = HostDevice::FromSurface(target);
   if (device == nullptr) return kFalse;
   if (opaqueRect != nullptr && opaqueBrush != nullptr) {
     const RECTL rect = Normalized(*opaqueRect);
     if (!Empty(rect)) WriteFilledRect(*device, rect, BrushGray(opaqueBrush), 0xF0);
   }
+  if (text == nullptr) return kTrue;
+  const auto* run = reinterpret_cast<const HostTextRun*>(text);
+  if (run->operators.empty()) return kTrue;
+  if (foreground != nullptr && foreground->iSolidColor != kNotSolid) {
+    PxlEncoder out;
+    out.UByte(GrayOf(foreground->iSolidColor), Attr::GrayLevel).Operator(Op::SetBrushSource);
+    device->Write(out.bytes());
+  }
+  device->Write(run->operators.data(), run->operators.size());
   return kTrue;
 }
 

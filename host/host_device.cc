@@ -1,6 +1,7 @@
 #include "host/host_device.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "host/drawing_functions.h"
 
@@ -102,7 +103,77 @@ void HostDevice::DrawImage(const GrayImage& image, const RECTL& dest) {
                                                                      kStretchHalftone);
 }
 
-void HostDevice::DrawLine(POINTL from, POINTL to, Color color) {
+void HostDevice::DrawLine(POINTL from, POINTL to, Color color) { DrawContentLine(from, to, color, 1); }
+
+void HostDevice::BeginContent(const ContentPlacement& placement) {
+  PxlEncoder out;
+  out.Operator(pxl::Op::PushGS);
+  out.SInt16Xy(ClampCoordinate(std::llround(placement.x)), ClampCoordinate(std::llround(placement.y)),
+               pxl::Attr::PageOrigin)
+      .Operator(pxl::Op::SetPageOrigin);
+  if (placement.quarterTurn) {
+    // A page angle of 90 turns the content's x axis up the sheet: a quarter turn
+    // counter-clockwise as the sheet is seen.
+    pxl::Value angle;
+    angle.tag = 0xC3;  // sint16
+    angle.elements = {90};
+    out.Value(angle, pxl::Attr::PageAngle).Operator(pxl::Op::SetPageRotation);
+  }
+  if (placement.scale != 1.0) {
+    const auto scale = static_cast<float>(placement.scale);
+    out.Real32Xy(scale, scale, pxl::Attr::PageScale).Operator(pxl::Op::SetPageScale);
+  }
+  Write(out.bytes());
+}
+
+void HostDevice::EndContent() {
+  PxlEncoder out;
+  out.Operator(pxl::Op::PopGS);
+  Write(out.bytes());
+}
+
+Color HostDevice::DrawContentText(const ContentText& text) {
+  constexpr ULONG kNotSolid = 0xFFFFFFFF;
+  HostTextRun run;
+  run.object.cGlyphs = static_cast<ULONG>(text.glyphCount);
+  run.operators = text.operators;
+  FONTOBJ font{};
+  font.sizLogResPpi = {resolution_, resolution_};
+  BRUSHOBJ foreground{};
+  foreground.iSolidColor = text.solid ? text.color : kNotSolid;
+  constexpr MIX kMixCopyPen = 0x0D0D;
+  reinterpret_cast<PFN_DrvTextOut>(Function(INDEX_DrvTextOut))(&surface_, &run.object, &font, nullptr, nullptr,
+                                                               nullptr, &foreground, nullptr, nullptr, kMixCopyPen);
+  return foreground.iSolidColor;
+}
+
+void HostDevice::DrawContentImage(const ContentImage& image) {
+  if (image.sourceWidth <= 0 || image.sourceHeight <= 0 || image.operators.empty()) return;
+  SURFOBJ source{};
+  source.sizlBitmap = {image.sourceWidth, image.sourceHeight};
+  source.cjBits = static_cast<ULONG>(image.operators.size());
+  source.pvBits = const_cast<std::uint8_t*>(image.operators.data());
+  source.pvScan0 = source.pvBits;
+  source.iType = STYPE_BITMAP;
+  source.iBitmapFormat = BMF_HOST_PXL_IMAGE;
+  RECTL target = image.dest;
+  RECTL sourceRect{0, 0, image.sourceWidth, image.sourceHeight};
+  const bool sameSize = target.right - target.left == image.sourceWidth &&
+                        target.bottom - target.top == image.sourceHeight;
+  if (sameSize) {
+    constexpr ROP4 kSourceCopy = 0xCCCC;
+    POINTL origin{0, 0};
+    reinterpret_cast<PFN_DrvBitBlt>(Function(INDEX_DrvBitBlt))(&surface_, &source, nullptr, nullptr, nullptr, &target,
+                                                               &origin, nullptr, nullptr, nullptr, kSourceCopy);
+    return;
+  }
+  reinterpret_cast<PFN_DrvStretchBlt>(Function(INDEX_DrvStretchBlt))(&surface_, &source, nullptr, nullptr, nullptr,
+                                                                     nullptr, nullptr, &target, &sourceRect, nullptr,
+                                                                     kStretchHalftone);
+}
+
+void HostDevice::DrawContentLine(POINTL from, POINTL to, Color color, int width) {
+  penWidth_ = std::max(width, 1);
   BRUSHOBJ brush{};
   brush.iSolidColor = color;
   RECTL bounds{std::min(from.x, to.x), std::min(from.y, to.y), std::max(from.x, to.x) + 1,
@@ -110,6 +181,7 @@ void HostDevice::DrawLine(POINTL from, POINTL to, Color color) {
   constexpr MIX kMixCopyPen = 0x0D0D;  // R2_COPYPEN in both halves
   reinterpret_cast<PFN_DrvLineTo>(Function(INDEX_DrvLineTo))(&surface_, nullptr, &brush, from.x, from.y, to.x, to.y,
                                                              &bounds, kMixCopyPen);
+  penWidth_ = 1;
 }
 
 }  // namespace velmora::host

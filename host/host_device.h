@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "host/page_source.h"
@@ -12,7 +13,41 @@
 #include "host/spool_buffer.h"
 #include "src/frame/host_interface.h"
 
+namespace velmora {
+
+// The graphics engine's text and font objects, with their published fields. The plug-in
+// receives them in TextOut and hands them on to the host's own TextOut.
+struct STROBJ {
+  ULONG cGlyphs;
+  ULONG flAccel;
+  ULONG ulCharInc;
+  RECTL rclBkGround;
+  void* pgp;
+  WCHAR* pwszOrg;
+};
+struct FONTOBJ {
+  ULONG iUniq;
+  ULONG iFace;
+  ULONG cxMax;
+  ULONG flFontType;
+  std::uintptr_t iTTUniq;
+  std::uintptr_t iFile;
+  SIZEL sizLogResPpi;
+  ULONG ulStyleSize;
+  void* pvConsumer;
+  void* pvProducer;
+};
+
+}  // namespace velmora
+
 namespace velmora::host {
+
+// A text object of the host: the engine's part first, then the run's encoded glyphs,
+// which only the host's own TextOut reads.
+struct HostTextRun {
+  STROBJ object{};
+  std::span<const std::uint8_t> operators;
+};
 
 // The graphics engine's boolean answers.
 inline constexpr BOOL kTrue = 1;
@@ -31,6 +66,9 @@ class JobEvents {
 // Surface bitmap formats the host's image functions take.
 inline constexpr ULONG BMF_8BPP = 4;   // one grey byte per pixel
 inline constexpr ULONG BMF_24BPP = 6;  // blue, green, red per pixel
+// A source bitmap of the host's own: its bits are an encoded PCL XL image (SetCursor,
+// BeginImage, ReadImage blocks, EndImage), written as they are.
+inline constexpr ULONG BMF_HOST_PXL_IMAGE = 0x100;
 inline constexpr WORD STYPE_BITMAP = 0;
 inline constexpr WORD STYPE_DEVICE = 1;
 
@@ -65,6 +103,15 @@ class HostDevice : public Canvas {
   void FillRect(const RECTL& rect, Color color) override;
   void DrawImage(const GrayImage& image, const RECTL& dest) override;
   void DrawLine(POINTL from, POINTL to, Color color) override;
+  void BeginContent(const ContentPlacement& placement) override;
+  void EndContent() override;
+  void WriteContent(std::span<const std::uint8_t> operators) override { Write(operators.data(), operators.size()); }
+  Color DrawContentText(const ContentText& text) override;
+  void DrawContentImage(const ContentImage& image) override;
+  void DrawContentLine(POINTL from, POINTL to, Color color, int width) override;
+
+  // The width in dots of the line LineTo draws: the host's current pen.
+  int penWidth() const { return penWidth_; }
 
   // Appends PCL XL bytes to the job.
   bool Write(const std::vector<std::uint8_t>& bytes) { return spool_.Append(bytes.data(), bytes.size()); }
@@ -88,6 +135,7 @@ class HostDevice : public Canvas {
   DRVENABLEDATA hostEnableData_{};
   std::array<PFN, 128> calls_{};
   std::size_t hookCount_ = 0;
+  int penWidth_ = 1;
 };
 
 }  // namespace velmora::host

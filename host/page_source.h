@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "src/frame/host_interface.h"
@@ -24,6 +26,36 @@ constexpr Color Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return static_cast<Color>(r) | (static_cast<Color>(g) << 8) | (static_cast<Color>(b) << 16);
 }
 
+// Where drawn content lands: content point p is drawn at (x, y) + scale * p, turned a
+// quarter turn counter-clockwise about (x, y) when `quarterTurn` is set. The printer
+// applies it (a saved graphics state with a page origin, rotation and scale), so the
+// content's own coordinates reach the stream unchanged.
+struct ContentPlacement {
+  double x = 0;
+  double y = 0;
+  double scale = 1.0;
+  bool quarterTurn = false;
+};
+
+// A run of text as the page stream holds it: glyph positions and character codes of the
+// current font (SetCursor, SetCursorRel and Text operators), drawn with a solid colour or,
+// when `solid` is false, with the stream's own brush.
+struct ContentText {
+  std::span<const std::uint8_t> operators;
+  std::size_t glyphCount = 0;
+  Color color = 0;
+  bool solid = true;
+};
+
+// An image as the page stream holds it: SetCursor, BeginImage, its ReadImage blocks and
+// EndImage, with the source size and where it lands in content coordinates.
+struct ContentImage {
+  std::span<const std::uint8_t> operators;
+  int sourceWidth = 0;
+  int sourceHeight = 0;
+  RECTL dest{};
+};
+
 // Coordinates are device dots from the top left corner of the printable area.
 class Canvas {
  public:
@@ -37,11 +69,44 @@ class Canvas {
   virtual void DrawImage(const GrayImage& image, const RECTL& dest) = 0;
   // A one-dot line.
   virtual void DrawLine(POINTL from, POINTL to, Color color) = 0;
+
+  // Content drawn in coordinates of its own: Begin saves the printer's graphics state and
+  // sets up the placement, End restores the state. Between them only the Content calls
+  // below are used, in content coordinates.
+  virtual void BeginContent(const ContentPlacement& placement) = 0;
+  virtual void EndContent() = 0;
+  // Paths, clips and graphics state, written by the host's own path functions.
+  virtual void WriteContent(std::span<const std::uint8_t> operators) = 0;
+  // Text through the graphics engine's TextOut; answers the colour the text was drawn in
+  // (the plug-in may change it).
+  virtual Color DrawContentText(const ContentText& text) = 0;
+  // An image through the bit-block transfer functions (stretched when its size changes).
+  virtual void DrawContentImage(const ContentImage& image) = 0;
+  // A straight line `width` dots wide through LineTo.
+  virtual void DrawContentLine(POINTL from, POINTL to, Color color, int width) = 0;
+};
+
+// The job's page geometry, which a document is rendered for.
+struct PageGeometry {
+  int xResolution = 600;
+  int yResolution = 600;
+  int physicalWidth = 0;  // the sheet in dots, in the job's orientation
+  int physicalHeight = 0;
+  int offsetX = 0;  // the printable area's corner on the sheet, in dots
+  int offsetY = 0;
+  // Each page must carry everything it uses (fonts), because it is kept and played again
+  // on its own (an overlay capture).
+  bool selfContainedPages = false;
 };
 
 class PageSource {
  public:
   virtual ~PageSource() = default;
+  // True for a source that must know the job's geometry before it can count its pages;
+  // the job then calls Prepare once it has started, before PageCount.
+  virtual bool NeedsPreparing() const { return false; }
+  // Throws HostError when the document cannot be printed.
+  virtual void Prepare(const PageGeometry&) {}
   virtual std::size_t PageCount() const = 0;
   // Draws page `page` (1-based).
   virtual void DrawPage(std::size_t page, Canvas& canvas) = 0;
@@ -50,5 +115,10 @@ class PageSource {
 // The built-in sample document: `pages` pages of rules, boxes, a large page number and a
 // grey-scale ramp, drawn without fonts.
 std::unique_ptr<PageSource> MakeSamplePageSource(std::size_t pages);
+
+// A PDF, PostScript or EPS document ("-": standard input, read at once into a temporary
+// file), rendered by Ghostscript for the job's geometry when the job prepares it. Throws
+// HostError when standard input cannot be read.
+std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path);
 
 }  // namespace velmora::host

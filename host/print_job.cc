@@ -268,8 +268,9 @@ void JobRun::TearDown() {
   services_ = nullptr;
   platform::Spooler& spooler = *platform::Current().spooler;
   if (documentStarted_) {
-    // An unfinished job is deleted so that the store does not list it as waiting.
-    spooler.DeleteJob(printer_, jobId_);
+    // An unfinished job is ended as failed so that the store does not list it as
+    // waiting; one deleted through the spooler stays as it was deleted.
+    if (!JobDeleted()) spooler.FailJob(printer_, jobId_);
     spooler.EndDocument(printer_);
   }
   documentStarted_ = false;
@@ -292,9 +293,12 @@ PrintResult JobRun::Run() {
   SettlePublicFields(app, printerDevmode);
   devmode_ = std::make_unique<DeviceMode>(MergeDeviceMode(*plugin_, printer_, app, std::move(printerDevmode)));
   figures_ = FiguresFor(printerName_, *devmode_);
-  PlanSheets();
   const bool captureJob =
       VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
+  // Pages known before the job starts are planned before it, so that a layout the sheets
+  // cannot hold leaves no job behind.
+  const bool pagesKnown = !pages_.NeedsPreparing();
+  if (pagesKnown) PlanSheets();
 
   output_ = std::make_unique<JobOutput>(request_.output, request_.connectTimeoutSeconds);
   platform::Spooler& spooler = *platform::Current().spooler;
@@ -309,6 +313,20 @@ PrintResult JobRun::Run() {
   if (request_.jobId && *request_.jobId != jobId_) {
     throw HostError("The printer store gave the job id " + std::to_string(jobId_) + ", not the requested " +
                     std::to_string(*request_.jobId));
+  }
+  if (!pagesKnown) {
+    // A document is rendered once the job exists: a document that cannot be printed
+    // fails the job, which the store then lists as failed.
+    PageGeometry geometry;
+    geometry.xResolution = static_cast<int>(figures_.xResolution);
+    geometry.yResolution = static_cast<int>(figures_.yResolution);
+    geometry.physicalWidth = static_cast<int>(figures_.xPhysicalArea);
+    geometry.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
+    geometry.offsetX = static_cast<int>(figures_.xOffset);
+    geometry.offsetY = static_cast<int>(figures_.yOffset);
+    geometry.selfContainedPages = captureJob;
+    pages_.Prepare(geometry);
+    PlanSheets();
   }
 
   auto sink = [this, captureJob](std::uint8_t* bytes, std::size_t count) {

@@ -39,6 +39,42 @@ void PxlEncoder::Attribute(pxl::Attr attribute) {
   U16(id);
 }
 
+PxlEncoder& PxlEncoder::Value(const pxl::Value& value, pxl::Attr attribute) {
+  bytes_.push_back(value.tag);
+  if (value.shape() == pxl::Shape::kArray) {
+    bytes_.push_back(kUInt16);
+    U16(static_cast<std::uint16_t>(value.elements.size()));
+  }
+  for (const double element : value.elements) {
+    switch (value.element()) {
+      case pxl::ElementType::kUByte:
+        bytes_.push_back(static_cast<std::uint8_t>(element));
+        break;
+      case pxl::ElementType::kUInt16:
+      case pxl::ElementType::kSInt16:
+        U16(static_cast<std::uint16_t>(static_cast<std::int32_t>(element)));
+        break;
+      case pxl::ElementType::kUInt32:
+      case pxl::ElementType::kSInt32: {
+        const auto bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(element));
+        U16(static_cast<std::uint16_t>(bits));
+        U16(static_cast<std::uint16_t>(bits >> 16));
+        break;
+      }
+      case pxl::ElementType::kReal32: {
+        const auto real = static_cast<float>(element);
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &real, sizeof bits);
+        U16(static_cast<std::uint16_t>(bits));
+        U16(static_cast<std::uint16_t>(bits >> 16));
+        break;
+      }
+    }
+  }
+  Attribute(attribute);
+  return *this;
+}
+
 PxlEncoder& PxlEncoder::UByte(std::uint8_t value, pxl::Attr attribute) {
   bytes_.push_back(kUByte);
   bytes_.push_back(value);

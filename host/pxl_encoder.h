@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "pxl/reader.h"
 #include "pxl/tokens.h"
 
 namespace velmora::host {
@@ -22,6 +23,8 @@ class PxlEncoder {
   PxlEncoder& Real32Xy(float x, float y, pxl::Attr attribute);
   // A ubyte array of at most 255 bytes (longer input is cut).
   PxlEncoder& UByteArray(std::span<const std::uint8_t> bytes, pxl::Attr attribute);
+  // Any value as the reader read it, in its own data type.
+  PxlEncoder& Value(const pxl::Value& value, pxl::Attr attribute);
   PxlEncoder& Operator(pxl::Op op);
   // An embedded data block with its 4-byte length.
   PxlEncoder& Data(std::span<const std::uint8_t> bytes);

@@ -221,6 +221,22 @@ void TransformedCanvas::DrawLine(POINTL from, POINTL to, Color color) {
   sheet_.DrawLine(transform_.Apply(from), transform_.Apply(to), color);
 }
 
+void TransformedCanvas::BeginContent(const ContentPlacement& placement) {
+  ContentPlacement onSheet = placement;
+  onSheet.scale = placement.scale * transform_.scale;
+  if (!transform_.quarterTurn || placement.quarterTurn) {
+    onSheet.x = transform_.offsetX + placement.x * transform_.scale;
+    onSheet.y = transform_.offsetY + placement.y * transform_.scale;
+    sheet_.BeginContent(onSheet);
+    return;
+  }
+  // The cell turns the page: the content's origin goes where the turn takes it.
+  onSheet.x = transform_.offsetX + placement.y * transform_.scale;
+  onSheet.y = transform_.offsetY + (static_cast<double>(transform_.pageWidth) - placement.x) * transform_.scale;
+  onSheet.quarterTurn = true;
+  sheet_.BeginContent(onSheet);
+}
+
 void LayoutEscapes::SendDocumentStart(const EscapeFunction& escape) {
   std::uint8_t perSheet[2];
   le::PutI16(perSheet, static_cast<std::int16_t>(plan_.pagesPerSheet()));

@@ -103,6 +103,16 @@ class TransformedCanvas : public Canvas {
   void FillRect(const RECTL& rect, Color color) override;
   void DrawImage(const GrayImage& image, const RECTL& dest) override;
   void DrawLine(POINTL from, POINTL to, Color color) override;
+  // Content is placed through the cell's transform; its own coordinates pass unchanged.
+  // A placement that turns already is not turned again.
+  void BeginContent(const ContentPlacement& placement) override;
+  void EndContent() override { sheet_.EndContent(); }
+  void WriteContent(std::span<const std::uint8_t> operators) override { sheet_.WriteContent(operators); }
+  Color DrawContentText(const ContentText& text) override { return sheet_.DrawContentText(text); }
+  void DrawContentImage(const ContentImage& image) override { sheet_.DrawContentImage(image); }
+  void DrawContentLine(POINTL from, POINTL to, Color color, int width) override {
+    sheet_.DrawContentLine(from, to, color, width);
+  }
 
  private:
   Canvas& sheet_;

@@ -18,6 +18,7 @@
 namespace velmora::platform {
 
 // Spooler job status bits the system looks at.
+inline constexpr DWORD JOB_STATUS_ERROR = 0x2;
 inline constexpr DWORD JOB_STATUS_DELETING = 0x4;
 inline constexpr DWORD JOB_STATUS_DELETED = 0x100;
 inline constexpr DWORD JOB_STATUS_RESTART = 0x800;
@@ -85,6 +86,11 @@ class Spooler {
 
   // Deletes the job (SetJob with JOB_CONTROL_DELETE). Returns false on failure.
   virtual bool DeleteJob(HANDLE printer, DWORD jobId) = 0;
+
+  // Ends a job that failed before it was complete: it prints nothing, and where the
+  // spooler keeps jobs it is listed as failed. A spooler that keeps no such mark deletes
+  // it. Returns false on failure.
+  virtual bool FailJob(HANDLE printer, DWORD jobId) { return DeleteJob(printer, jobId); }
 
   // Starts a document on an open printer (the host's side). Returns the new job id,
   // or 0 on failure.

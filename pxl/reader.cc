@@ -81,6 +81,13 @@ std::string Error::ToString() const { return "offset " + std::to_string(offset) 
 
 Reader::Reader(std::span<const std::uint8_t> job) : data_(job) {}
 
+Reader Reader::Binary(std::span<const std::uint8_t> part, ByteOrder order) {
+  Reader reader(part);
+  reader.mode_ = Mode::kBinary;
+  reader.order_ = order;
+  return reader;
+}
+
 std::optional<Event> Reader::Next() {
   switch (mode_) {
     case Mode::kPjl:

@@ -84,6 +84,11 @@ class Reader {
  public:
   explicit Reader(std::span<const std::uint8_t> job);
 
+  // A reader of a part of a binary stream, from an operator boundary after the stream
+  // header (a page kept on its own, a window of a stream read piece by piece). Its
+  // offsets are relative to `part`.
+  static Reader Binary(std::span<const std::uint8_t> part, ByteOrder order);
+
   // The next event, or nothing at the end of the job or after an error.
   std::optional<Event> Next();
 

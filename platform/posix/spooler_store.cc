@@ -224,12 +224,18 @@ bool StoreSpooler::WritePrinterData(HANDLE printer, const WString& valueName, co
   return true;
 }
 
-bool StoreSpooler::DeleteJob(HANDLE printer, DWORD jobId) {
+bool StoreSpooler::DeleteJob(HANDLE printer, DWORD jobId) { return AddJobStatus(printer, jobId, kDeletedBits); }
+
+bool StoreSpooler::FailJob(HANDLE printer, DWORD jobId) {
+  return AddJobStatus(printer, jobId, kDeletedBits | JOB_STATUS_ERROR);
+}
+
+bool StoreSpooler::AddJobStatus(HANDLE printer, DWORD jobId, DWORD bits) {
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, false);
   std::lock_guard lock(handle->mutex);
   Statement update(handle->db.handle(), "UPDATE jobs SET status = status | ? WHERE id = ? AND printer = ?");
-  update.Bind(1, std::int64_t{kDeletedBits}).Bind(2, std::int64_t{jobId}).Bind(3, handle->printerId);
+  update.Bind(1, std::int64_t{bits}).Bind(2, std::int64_t{jobId}).Bind(3, handle->printerId);
   if (!update.Run()) return Fail(kErrorCanNotComplete, false);
   if (handle->db.Changes() == 0) return Fail(ERROR_INVALID_PARAMETER, false);
   return true;

@@ -56,6 +56,8 @@ class StoreSpooler : public Spooler {
   std::optional<PrinterValue> ReadPrinterData(HANDLE printer, const WString& valueName) override;
   bool WritePrinterData(HANDLE printer, const WString& valueName, const PrinterValue& value) override;
   bool DeleteJob(HANDLE printer, DWORD jobId) override;
+  // Marks the job deleted and in error (JOB_STATUS_ERROR), so that it is listed as failed.
+  bool FailJob(HANDLE printer, DWORD jobId) override;
   DWORD StartDocument(HANDLE printer, const DocInfo& doc) override;
   bool EndDocument(HANDLE printer) override;
   bool Write(HANDLE printer, const void* bytes, DWORD count, DWORD* written) override;
@@ -66,6 +68,8 @@ class StoreSpooler : public Spooler {
 
  private:
   std::shared_ptr<Handle> Find(HANDLE printer);
+  // Adds status bits to a job of the handle's printer.
+  bool AddJobStatus(HANDLE printer, DWORD jobId, DWORD bits);
 
   std::mutex mutex_;
   std::map<HANDLE, std::shared_ptr<Handle>> handles_;

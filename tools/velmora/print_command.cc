@@ -1,6 +1,7 @@
 // velmora print: runs a job through the plug-in module into a file or standard output.
 #include <cstdio>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,7 @@ namespace velmora::cli {
 namespace {
 
 struct PrintArguments {
+  std::string document;  // empty: the sample document
   std::string output;
   std::string printer;
   std::size_t pages = 3;
@@ -30,6 +32,7 @@ struct PrintArguments {
   std::vector<std::string> options;
   std::vector<std::string> specialPages;
   std::string title = "Velmora sample";
+  bool titleGiven = false;
   std::string user;
   std::string machine;
   long long jobId = -1;
@@ -62,6 +65,12 @@ void RunPrint(const PrintArguments& args) {
   request.modulePath = args.module.empty() ? host::FindDefaultModule(VELMORA_BUILT_MODULE) : args.module;
   request.printerName = platform::Utf8ToUtf16(args.printer);
   request.title = platform::Utf8ToUtf16(args.title);
+  if (!args.document.empty() && !args.titleGiven) {
+    // A document is named after its file, as an application names the job.
+    const std::string name =
+        args.document == "-" ? std::string("standard input") : std::filesystem::path(args.document).filename().string();
+    request.title = platform::Utf8ToUtf16(name);
+  }
   request.user = platform::Utf8ToUtf16(args.user);
   request.machine = platform::Utf8ToUtf16(args.machine);
   request.bufferSize = args.bufferSize;
@@ -92,7 +101,8 @@ void RunPrint(const PrintArguments& args) {
     };
   }
 
-  auto pages = host::MakeSamplePageSource(args.pages);
+  auto pages = args.document.empty() ? host::MakeSamplePageSource(args.pages)
+                                     : host::MakeDocumentPageSource(args.document);
   const host::PrintResult result = host::RunPrintJob(request, *pages);
   if (result.overlayCaptured) {
     std::fprintf(stderr,
@@ -106,7 +116,11 @@ void RunPrint(const PrintArguments& args) {
 
 void RegisterPrintCommand(CLI::App& app) {
   static PrintArguments args;
-  CLI::App* print = app.add_subcommand("print", "Print the sample document through the plug-in module");
+  CLI::App* print = app.add_subcommand(
+      "print", "Print a PDF, PostScript or EPS document (rendered by Ghostscript), or the sample document, through "
+               "the plug-in module");
+  print->add_option("FILE", args.document,
+                    "The document: PDF, PostScript or EPS, - for standard input (default: the sample document)");
   print->add_option("-o,--output", args.output,
                     "Where the job goes: a file, - for standard output, or a printer's raw socket "
                     "socket://HOST[:PORT] (port 9100 by default), which gets the job once it is complete");
@@ -115,11 +129,20 @@ void RegisterPrintCommand(CLI::App& app) {
   print->add_option("--printer", args.printer, "A printer of the spooler (default: Velmora Default, added when missing)");
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
   print->add_option("--ticket", args.ticket, "A JSON object of settings names and values");
-  print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket");
-  print->add_option("--option", args.options, "FEATURE=OPTION: PaperSize, MediaType or InputBin");
+  print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  print->add_option("--option", args.options, "FEATURE=OPTION: PaperSize, MediaType or InputBin")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   print->add_option("--special-page", args.specialPages,
                     "SHEET=KIND: printed sheet SHEET (from 1) is a special page of kind 1 to 3 (0: none); "
-                    "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)");
+                    "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   print->add_option("--title", args.title, "The document name");
   print->add_option("--user", args.user, "The user named in the job (default: the login name; the Windows spooler always names the login)");
   print->add_option("--machine", args.machine,
@@ -131,7 +154,11 @@ void RegisterPrintCommand(CLI::App& app) {
   print->add_option("--buffer-size", args.bufferSize, "Bytes per buffer sent to the spooler")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));
   print->add_option("--module", args.module, "The plug-in module (default: the one built with velmora)");
-  print->callback([] {
+  print->callback([print] {
+    args.titleGiven = print->count("--title") > 0;
+    if (!args.document.empty() && print->count("--pages") > 0) {
+      throw CommandError("--pages is for the sample document; a document prints all its pages");
+    }
     try {
       RunPrint(args);
     } catch (const host::HostError& error) {

@@ -1,0 +1,160 @@
+// Ghostscript as the host's renderer: one run of the gs program per job, writing PCL XL
+// to a file, its messages to another, which are read to name the cause of a failure.
+#include "host/ghostscript_render.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <vector>
+
+#include "host/host_error.h"
+#include "platform/process.h"
+
+namespace velmora::host {
+namespace {
+
+constexpr double kPointsPerInch = 72.0;
+// A PDF's header may follow up to this many bytes of other data.
+constexpr std::size_t kPdfHeaderWindow = 1024;
+
+// The Ghostscript program on the search path; VELMORA_GS names another one (its console
+// program on Windows, an unusual install).
+std::string GhostscriptProgram() {
+  if (const char* program = std::getenv("VELMORA_GS"); program != nullptr && program[0] != '\0') return program;
+  return "gs";
+}
+
+// A path as Ghostscript's output file name, which takes % as the start of a page number.
+std::string OutputFileName(const std::string& path) {
+  std::string escaped;
+  for (const char c : path) {
+    escaped.push_back(c);
+    if (c == '%') escaped.push_back('%');
+  }
+  return escaped;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// The line of `text` that holds `needle`, trimmed, or an empty string.
+std::string LineWith(const std::string& text, std::string_view needle) {
+  const std::size_t at = text.find(needle);
+  if (at == std::string::npos) return {};
+  const std::size_t start = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+  std::string line = text.substr(start, text.find('\n', at) - start);
+  const std::size_t first = line.find_first_not_of(" \t*");
+  const std::size_t last = line.find_last_not_of(" \t\r");
+  return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+}
+
+// The first reason Ghostscript lists under its summary of errors it repaired or ignored.
+std::string FirstListedError(const std::string& messages) {
+  const std::size_t list = messages.find("The following errors were encountered");
+  if (list == std::string::npos) return {};
+  const std::size_t start = messages.find('\n', list);
+  if (start == std::string::npos) return {};
+  const std::size_t end = messages.find('\n', start + 1);
+  std::string line = messages.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+  const std::size_t first = line.find_first_not_of(" \t");
+  return first == std::string::npos ? std::string() : line.substr(first);
+}
+
+// Why Ghostscript did not render the whole document, from its exit status and messages;
+// empty when it did.
+std::string FailureCause(DocumentKind kind, int exitCode, const std::string& messages) {
+  if (messages.find("requires a password") != std::string::npos) return "the PDF is protected by a password";
+  if (kind == DocumentKind::kPdf) {
+    // A PDF Ghostscript had to repair may have lost pages or content: printing what is
+    // left would pass a half document off as the whole one.
+    const bool repaired = messages.find("repaired or ignored") != std::string::npos;
+    const bool broken = messages.find("**** Error") != std::string::npos;
+    if (repaired || broken || exitCode != 0) {
+      std::string reason = FirstListedError(messages);
+      if (reason.empty()) reason = LineWith(messages, "Error");
+      return "the PDF is damaged or truncated" + (reason.empty() ? std::string() : " (Ghostscript: " + reason + ")");
+    }
+    return {};
+  }
+  if (exitCode == 0 && messages.find("Error: ") == std::string::npos) return {};
+  const std::string error = LineWith(messages, "Error: ");
+  if (!error.empty()) return "PostScript error: " + error.substr(error.find("Error: ") + 7);
+  return "Ghostscript failed with exit status " + std::to_string(exitCode);
+}
+
+// A temporary file beside the stream for Ghostscript's messages, removed when done.
+class MessagesFile {
+ public:
+  explicit MessagesFile(std::string path) : path_(std::move(path)) {}
+  ~MessagesFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+DocumentKind SniffDocument(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::array<char, kPdfHeaderWindow> head{};
+  file.read(head.data(), static_cast<std::streamsize>(head.size()));
+  const auto count = static_cast<std::size_t>(file.gcount());
+  if (count == 0) return DocumentKind::kEmpty;
+  const std::string_view bytes(head.data(), count);
+  if (bytes.find("%PDF-") != std::string_view::npos) return DocumentKind::kPdf;
+  if (bytes.starts_with("%!")) return DocumentKind::kPostScript;
+  // The binary header of an EPS file with a preview.
+  if (bytes.starts_with("\xC5\xD0\xD3\xC6")) return DocumentKind::kPostScript;
+  return DocumentKind::kUnknown;
+}
+
+void RenderWithGhostscript(const std::string& document, const std::string& name, const PageGeometry& geometry,
+                           const std::string& streamPath) {
+  const auto fail = [&name](const std::string& cause) {
+    throw HostError("Unable to print '" + name + "': " + cause);
+  };
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(document, error)) fail("no such file");
+  const DocumentKind kind = SniffDocument(document);
+  if (kind == DocumentKind::kEmpty) fail("the file is empty");
+  if (kind == DocumentKind::kUnknown) fail("not a PDF or PostScript document");
+
+  // Every page is fitted to the job's sheet (turned when that fits better), so that
+  // the pages keep the sheet's coordinates whatever the document's own page sizes.
+  const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
+  const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
+  const std::vector<std::string> arguments = {
+      GhostscriptProgram(),
+      "-dNOPAUSE",
+      "-dBATCH",
+      "-dSAFER",
+      "-sstdout=%stderr",
+      "-sDEVICE=pxlmono",
+      "-r" + std::to_string(geometry.xResolution) + "x" + std::to_string(geometry.yResolution),
+      "-dFIXEDMEDIA",
+      "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPoints),
+      "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPoints),
+      "-dFitPage",
+      "-sOutputFile=" + OutputFileName(streamPath),
+      // Joined to -f, a file name is never taken for an option, whatever it starts with.
+      "-f" + document,
+  };
+  MessagesFile messages(streamPath + ".log");
+  const platform::ProgramRun run = platform::RunProgram(arguments, messages.path());
+  if (!run.started) fail("Ghostscript could not be run: " + run.error);
+  const std::string cause = FailureCause(kind, run.exitCode, ReadAll(messages.path()));
+  if (!cause.empty()) fail(cause);
+}
+
+}  // namespace velmora::host

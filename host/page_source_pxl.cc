@@ -1,0 +1,491 @@
+// A real document as a page source: Ghostscript renders it into PCL XL for the job's
+// geometry, the pages are kept apart in a spool file, and each page is drawn again through
+// the host's drawing functions, as a host draws an application's page: text runs through
+// TextOut, images through the bit-block transfers, straight lines through LineTo, and
+// paths, clips and graphics state through the host's own path functions, unchanged.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "host/drawing_functions.h"
+#include "host/ghostscript_render.h"
+#include "host/host_error.h"
+#include "host/page_source.h"
+#include "host/pxl_encoder.h"
+#include "host/pxl_page_store.h"
+#include "platform/files.h"
+
+namespace velmora::host {
+namespace {
+
+using pxl::Attr;
+using pxl::Event;
+using pxl::EventKind;
+using pxl::Op;
+
+// Font names the host gives the downloaded fonts of a document, followed by a number.
+// An overlay capture renames fonts of this prefix, so that a form's fonts never meet the
+// fonts of the page it is played on.
+constexpr char kFontPrefix[] = "MS PCLXLFont";
+constexpr std::uint8_t kSourceCopyRop = 0xCC;
+// The colour of a brush that is not one solid colour.
+constexpr Color kNotSolid = 0xFFFFFFFF;
+// The raster operation a page starts with, which the renderer's stream counts on.
+constexpr std::uint8_t kPageDefaultRop = 0xFC;
+
+// A temporary file, removed when it goes.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& stem) {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    std::string reason;
+    auto path = platform::CreateUniqueFile((folder / stem).string(), &reason);
+    if (!path) throw HostError("Unable to create a temporary file in '" + folder.string() + "': " + reason);
+    path_ = *path;
+  }
+  ~TemporaryFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// One operator of a page with where its bytes (attributes, tag, data) lie in the page.
+struct PageOperator {
+  Event event;
+  std::size_t start = 0;
+  std::size_t end = 0;
+  Op op() const { return static_cast<Op>(event.op); }
+};
+
+std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order,
+                                    const std::string& name) {
+  std::vector<PageOperator> operators;
+  pxl::Reader reader = pxl::Reader::Binary(page, order);
+  std::size_t end = 0;
+  while (std::optional<Event> event = reader.Next()) {
+    if (event->kind == EventKind::kEmbeddedData && !operators.empty()) {
+      operators.back().end = event->data_offset + event->data_length;
+      end = operators.back().end;
+      continue;
+    }
+    if (event->kind != EventKind::kOperator) break;
+    PageOperator op;
+    op.start = end;
+    op.end = event->offset + 1;
+    op.event = std::move(*event);
+    end = op.end;
+    operators.push_back(std::move(op));
+  }
+  if (reader.error()) {
+    throw HostError("Unable to print '" + name + "': a rendered page is malformed (" + reader.error()->ToString() +
+                    ")");
+  }
+  return operators;
+}
+
+std::string FontNameOf(const Event& event) {
+  const pxl::Attribute* name = event.Find(Attr::FontName);
+  return name != nullptr ? name->value.Bytes() : std::string();
+}
+
+// A state-setting operator as the stream last wrote it, kept to write it again.
+struct KeptState {
+  std::vector<std::uint8_t> bytes;
+  std::optional<std::uint8_t> gray;  // a solid grey level; none for any other source
+  std::int64_t number = -1;          // the value of a single-number operator
+};
+
+class DocumentPageSource : public PageSource {
+ public:
+  DocumentPageSource(std::string path, std::string name) : path_(std::move(path)), name_(std::move(name)) {}
+
+  bool NeedsPreparing() const override { return true; }
+  void Prepare(const PageGeometry& geometry) override {
+    geometry_ = geometry;
+    const TemporaryFile stream("velmora-render.");
+    RenderWithGhostscript(path_, name_, geometry, stream.path());
+    spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
+    store_ = std::make_unique<PxlPageStore>(stream.path(), spool_->path(), name_);
+    if (store_->pageCount() == 0) throw HostError("Unable to print '" + name_ + "': the document has no pages");
+  }
+
+  std::size_t PageCount() const override { return store_ != nullptr ? store_->pageCount() : 0; }
+
+  void DrawPage(std::size_t page, Canvas& canvas) override {
+    if (store_ == nullptr || page < 1 || page > store_->pageCount()) return;
+    const std::vector<std::uint8_t> bytes = store_->ReadPage(page - 1);
+    page_ = bytes;
+    operators_ = ParsePage(bytes, store_->byteOrder(), name_);
+    canvas_ = &canvas;
+    ResetPageState();
+    // The renderer's coordinates start at the sheet's corner, the canvas's at the
+    // printable area's.
+    canvas.BeginContent({-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY), 1.0, false});
+    // The renderer counts on the page's initial state, which the plug-in's page set-up
+    // has changed.
+    rop_.bytes = PxlEncoder().UByte(kPageDefaultRop, Attr::ROP3).Operator(Op::SetROP).Take();
+    rop_.number = kPageDefaultRop;
+    canvas.WriteContent(rop_.bytes);
+    for (std::size_t i = 0; i < operators_.size();) i = DrawFrom(i);
+    FlushPending();
+    if (geometry_.selfContainedPages) RemoveFonts();
+    canvas.EndContent();
+    canvas_ = nullptr;
+    page_ = {};
+  }
+
+ private:
+  std::span<const std::uint8_t> BytesOf(const PageOperator& op) const {
+    return page_.subspan(op.start, op.end - op.start);
+  }
+  std::span<const std::uint8_t> BytesOf(std::size_t first, std::size_t last) const {
+    return page_.subspan(operators_[first].start, operators_[last].end - operators_[first].start);
+  }
+  bool Is(std::size_t index, Op op) const { return index < operators_.size() && operators_[index].op() == op; }
+
+  void ResetPageState() {
+    brush_ = {};
+    pen_ = {};
+    rop_ = {};
+    penWidth_ = 1;
+    currentFont_.clear();
+    pending_.clear();
+  }
+
+  // Draws what starts at operator `index`; answers the index of the next one to draw.
+  std::size_t DrawFrom(std::size_t index) {
+    const PageOperator& op = operators_[index];
+    switch (op.op()) {
+      case Op::NewPath:
+        if (const std::size_t next = DrawLine(index); next != index) return next;
+        break;
+      case Op::SetCursor:
+      case Op::SetCursorRel:
+      case Op::Text:
+        if (Is(index, Op::SetCursor) && Is(index + 1, Op::BeginImage)) return DrawImage(index);
+        if (const std::size_t next = DrawText(index); next != index) return next;
+        break;
+      case Op::BeginImage:
+        return DrawImage(index);
+      case Op::BeginChar:
+        return Download(index);
+      case Op::SetFont:
+      case Op::RemoveFont:
+        WriteRenamed(op);
+        if (op.op() == Op::SetFont) currentFont_ = FontNameOf(op.event);
+        if (op.op() == Op::RemoveFont) ForgetFont(FontNameOf(op.event));
+        return index + 1;
+      case Op::SetBrushSource:
+        Keep(brush_, op);
+        break;
+      case Op::SetPenSource:
+        Keep(pen_, op);
+        break;
+      case Op::SetROP:
+        Keep(rop_, op);
+        break;
+      case Op::SetPenWidth:
+        if (const pxl::Attribute* width = op.event.Find(Attr::PenWidth)) penWidth_ = static_cast<int>(width->value.Int());
+        break;
+      default:
+        break;
+    }
+    const auto bytes = BytesOf(op);
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return index + 1;
+  }
+
+  void Keep(KeptState& state, const PageOperator& op) {
+    const auto bytes = BytesOf(op);
+    state.bytes.assign(bytes.begin(), bytes.end());
+    state.gray.reset();
+    state.number = -1;
+    if (const pxl::Attribute* gray = op.event.Find(Attr::GrayLevel)) {
+      state.gray = static_cast<std::uint8_t>(gray->value.Int());
+    }
+    if (const pxl::Attribute* rop = op.event.Find(Attr::ROP3)) state.number = rop->value.Int();
+    if (op.event.Find(Attr::NullBrush) != nullptr || op.event.Find(Attr::NullPen) != nullptr) state.number = 0;
+  }
+
+  // Writes the operators collected for the host's own path functions.
+  void FlushPending() {
+    if (pending_.empty()) return;
+    canvas_->WriteContent(pending_);
+    pending_.clear();
+  }
+
+  // A single straight line stroked with a solid pen and no fill: NewPath, SetCursor,
+  // LinePath to one end point, an optional null brush, PaintPath. Answers `index` when the
+  // path is anything else.
+  std::size_t DrawLine(std::size_t index) {
+    std::size_t at = index + 1;
+    if (!Is(at, Op::SetCursor) || !Is(at + 1, Op::LinePath)) return index;
+    const pxl::Attribute* from = operators_[at].event.Find(Attr::Point);
+    const pxl::Attribute* to = operators_[at + 1].event.Find(Attr::EndPoint);
+    if (from == nullptr || to == nullptr || operators_[at + 1].event.attributes.size() != 1) return index;
+    at += 2;
+    bool nullBrush = brush_.number == 0 && !brush_.gray;
+    std::optional<std::size_t> brushOp;
+    if (Is(at, Op::SetBrushSource)) {
+      nullBrush = operators_[at].event.Find(Attr::NullBrush) != nullptr;
+      brushOp = at;
+      ++at;
+    }
+    if (!Is(at, Op::PaintPath) || !nullBrush || !pen_.gray) return index;
+    if (brushOp) Keep(brush_, operators_[*brushOp]);
+    FlushPending();
+    const std::uint8_t gray = *pen_.gray;
+    canvas_->DrawContentLine({static_cast<LONG>(from->value.Int(0)), static_cast<LONG>(from->value.Int(1))},
+                             {static_cast<LONG>(to->value.Int(0)), static_cast<LONG>(to->value.Int(1))},
+                             Rgb(gray, gray, gray), penWidth_);
+    // LineTo leaves a null brush, the line's pen and a source-copy raster operation.
+    if (rop_.number != kSourceCopyRop) canvas_->WriteContent(rop_.bytes);
+    return at + 1;
+  }
+
+  // An image: an optional SetCursor, BeginImage, its ReadImage blocks, EndImage.
+  std::size_t DrawImage(std::size_t index) {
+    std::size_t begin = Is(index, Op::SetCursor) ? index + 1 : index;
+    std::size_t end = begin + 1;
+    while (end < operators_.size() && operators_[end].op() == Op::ReadImage) ++end;
+    if (!Is(end, Op::EndImage)) {
+      // Not an image the host can hand on whole: its operators go as they are.
+      const auto bytes = BytesOf(index, std::min(end, operators_.size() - 1));
+      pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+      return std::min(end, operators_.size() - 1) + 1;
+    }
+    const Event& header = operators_[begin].event;
+    ContentImage image;
+    image.operators = BytesOf(index, end);
+    const pxl::Attribute* width = header.Find(Attr::SourceWidth);
+    const pxl::Attribute* height = header.Find(Attr::SourceHeight);
+    image.sourceWidth = width != nullptr ? static_cast<int>(width->value.Int()) : 0;
+    image.sourceHeight = height != nullptr ? static_cast<int>(height->value.Int()) : 0;
+    POINTL at{0, 0};
+    if (begin != index) {
+      if (const pxl::Attribute* point = operators_[index].event.Find(Attr::Point)) {
+        at = {static_cast<LONG>(point->value.Int(0)), static_cast<LONG>(point->value.Int(1))};
+      }
+    }
+    LONG destWidth = image.sourceWidth;
+    LONG destHeight = image.sourceHeight;
+    if (const pxl::Attribute* size = header.Find(Attr::DestinationSize)) {
+      destWidth = static_cast<LONG>(size->value.Int(0));
+      destHeight = static_cast<LONG>(size->value.Int(1));
+    }
+    image.dest = {at.x, at.y, at.x + destWidth, at.y + destHeight};
+    FlushPending();
+    canvas_->DrawContentImage(image);
+    return end + 1;
+  }
+
+  // A run of text: glyph positions and Text operators of the current font, with the
+  // glyph downloads between them sent first. A download that would replace a glyph the
+  // run has used already ends the run. Answers `index` when no Text follows.
+  std::size_t DrawText(std::size_t index) {
+    std::vector<std::uint8_t> run;
+    std::set<std::uint32_t> used;
+    std::size_t glyphs = 0;
+    std::size_t afterText = index;
+    std::size_t cursorsFrom = index;
+    std::size_t at = index;
+    while (at < operators_.size()) {
+      const Op op = operators_[at].op();
+      if (op == Op::SetCursor || op == Op::SetCursorRel) {
+        ++at;
+        continue;
+      }
+      if (op == Op::Text) {
+        for (const std::uint32_t code : TextCodes(operators_[at].event)) used.insert(code);
+        glyphs += TextCodes(operators_[at].event).size();
+        // The positions before this Text, skipping any downloads between them.
+        for (std::size_t i = cursorsFrom; i <= at; ++i) {
+          const Op part = operators_[i].op();
+          if (part != Op::SetCursor && part != Op::SetCursorRel && part != Op::Text) continue;
+          const auto bytes = BytesOf(operators_[i]);
+          run.insert(run.end(), bytes.begin(), bytes.end());
+        }
+        cursorsFrom = at + 1;
+        afterText = at + 1;
+        ++at;
+        continue;
+      }
+      if (op == Op::BeginChar && !Replaces(at, used)) {
+        at = Download(at);
+        continue;
+      }
+      break;
+    }
+    if (afterText == index) return index;
+    FlushPending();
+    ContentText text;
+    text.operators = run;
+    text.glyphCount = glyphs;
+    text.solid = brush_.gray.has_value();
+    const std::uint8_t gray = brush_.gray.value_or(0);
+    text.color = text.solid ? Rgb(gray, gray, gray) : kNotSolid;
+    const Color drawn = canvas_->DrawContentText(text);
+    // The plug-in changed the text's colour: the stream's own brush comes back for what
+    // follows.
+    if (drawn != text.color && !brush_.bytes.empty()) canvas_->WriteContent(brush_.bytes);
+    return afterText;
+  }
+
+  // True when the glyph download at `index` would replace a code of the current font in
+  // `used`.
+  bool Replaces(std::size_t index, const std::set<std::uint32_t>& used) const {
+    if (FontNameOf(operators_[index].event) != currentFont_) return false;
+    for (std::size_t i = index + 1; i < operators_.size() && operators_[i].op() == Op::ReadChar; ++i) {
+      const pxl::Attribute* code = operators_[i].event.Find(Attr::CharCode);
+      if (code != nullptr && used.count(static_cast<std::uint32_t>(code->value.Int())) != 0) return true;
+    }
+    return false;
+  }
+
+  // Downloads the glyphs of BeginChar at `index` that the printer does not hold as they
+  // are; answers the index after its EndChar.
+  std::size_t Download(std::size_t index) {
+    const PageOperator& begin = operators_[index];
+    const std::string font = FontNameOf(begin.event);
+    std::size_t at = index + 1;
+    for (; at < operators_.size() && operators_[at].op() == Op::ReadChar; ++at) {
+      const pxl::Attribute* code = operators_[at].event.Find(Attr::CharCode);
+      if (code == nullptr) continue;
+      const auto glyph = BytesOf(operators_[at]);
+      std::vector<std::uint8_t>& loaded = loadedGlyphs_[{font, static_cast<std::uint32_t>(code->value.Int())}];
+      if (loaded.size() == glyph.size() && std::equal(glyph.begin(), glyph.end(), loaded.begin())) continue;
+      FlushPending();
+      LoadFont(font);
+      WriteRenamed(begin);
+      canvas_->WriteContent(glyph);
+      constexpr std::uint8_t kEndChar[] = {static_cast<std::uint8_t>(Op::EndChar)};
+      canvas_->WriteContent(kEndChar);
+      loaded.assign(glyph.begin(), glyph.end());
+    }
+    return Is(at, Op::EndChar) ? at + 1 : at;
+  }
+
+  // Downloads the header of a font of the stream once.
+  void LoadFont(const std::string& font) {
+    if (loadedFonts_.count(font) != 0) return;
+    const std::vector<std::uint8_t>* header = store_->FontHeader(font);
+    if (header == nullptr) throw HostError("Unable to print '" + name_ + "': a rendered page uses an undefined font");
+    pxl::Reader reader = pxl::Reader::Binary(*header, store_->byteOrder());
+    std::size_t from = 0;
+    while (std::optional<Event> event = reader.Next()) {
+      if (event->kind != EventKind::kOperator || !event->Is(Op::BeginFontHeader)) continue;
+      PageOperator op;
+      op.event = std::move(*event);
+      WriteRenamed(op);
+      from = op.event.offset + 1;
+      break;
+    }
+    canvas_->WriteContent(std::span<const std::uint8_t>(*header).subspan(from));
+    loadedFonts_.insert(font);
+  }
+
+  // At the end of a page that must carry its own fonts: its fonts are removed again.
+  void RemoveFonts() {
+    for (const std::string& font : loadedFonts_) {
+      PxlEncoder out;
+      const std::string name = HostFontName(font);
+      out.UByteArray({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}, Attr::FontName)
+          .Operator(Op::RemoveFont);
+      canvas_->WriteContent(out.bytes());
+    }
+    loadedFonts_.clear();
+    loadedGlyphs_.clear();
+  }
+
+  void ForgetFont(const std::string& font) {
+    loadedFonts_.erase(font);
+    std::erase_if(loadedGlyphs_, [&font](const auto& entry) { return entry.first.first == font; });
+  }
+
+  // The host's name for a font of the stream.
+  std::string HostFontName(const std::string& font) {
+    auto [entry, added] = fontNames_.try_emplace(font);
+    if (added) entry->second = kFontPrefix + std::to_string(fontNames_.size());
+    return entry->second;
+  }
+
+  // An operator with a font name, written with the host's name for the font.
+  void WriteRenamed(const PageOperator& op) {
+    PxlEncoder out;
+    for (const pxl::Attribute& attribute : op.event.attributes) {
+      if (attribute.id == static_cast<std::uint16_t>(Attr::FontName)) {
+        const std::string name = HostFontName(attribute.value.Bytes());
+        out.UByteArray({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}, Attr::FontName);
+        continue;
+      }
+      out.Value(attribute.value, static_cast<Attr>(attribute.id));
+    }
+    out.Operator(op.op());
+    FlushPending();
+    canvas_->WriteContent(out.bytes());
+  }
+
+  std::string path_;
+  std::string name_;
+  PageGeometry geometry_;
+  std::unique_ptr<TemporaryFile> spool_;
+  std::unique_ptr<PxlPageStore> store_;
+
+  // What the printer holds across the pages of the job: font headers and glyphs, by the
+  // stream's font names.
+  std::set<std::string> loadedFonts_;
+  std::map<std::pair<std::string, std::uint32_t>, std::vector<std::uint8_t>> loadedGlyphs_;
+  std::map<std::string, std::string> fontNames_;
+
+  // The page being drawn.
+  std::span<const std::uint8_t> page_;
+  std::vector<PageOperator> operators_;
+  Canvas* canvas_ = nullptr;
+  std::vector<std::uint8_t> pending_;
+  KeptState brush_;
+  KeptState pen_;
+  KeptState rop_;
+  int penWidth_ = 1;
+  std::string currentFont_;
+};
+
+// A document read from standard input, kept in a temporary file for the renderer, which
+// needs to read a PDF out of order.
+class StandardInputPageSource : public PageSource {
+ public:
+  StandardInputPageSource() : copy_("velmora-input.") {
+    std::ofstream out(copy_.path(), std::ios::binary);
+    std::vector<char> buffer(65536);
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), stdin)) > 0) out.write(buffer.data(), static_cast<std::streamsize>(got));
+    if (std::ferror(stdin) || !out.flush()) throw HostError("Unable to read the document from standard input");
+    document_ = std::make_unique<DocumentPageSource>(copy_.path(), "standard input");
+  }
+  bool NeedsPreparing() const override { return true; }
+  void Prepare(const PageGeometry& geometry) override { document_->Prepare(geometry); }
+  std::size_t PageCount() const override { return document_->PageCount(); }
+  void DrawPage(std::size_t page, Canvas& canvas) override { document_->DrawPage(page, canvas); }
+
+ private:
+  TemporaryFile copy_;
+  std::unique_ptr<DocumentPageSource> document_;
+};
+
+}  // namespace
+
+std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path) {
+  if (path == "-") return std::make_unique<StandardInputPageSource>();
+  return std::make_unique<DocumentPageSource>(path, path);
+}
+
+}  // namespace velmora::host

@@ -1,0 +1,395 @@
+// Real documents end to end: PDF, PostScript and EPS made by Ghostscript at test time,
+// printed by velmora through the plug-in, read back with the tokenizer and rendered with
+// an independent PCL XL interpreter beside Ghostscript's own PCL XL of the same file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pxl/reader.h"
+#include "tests/fakes/job_folder.h"
+#include "tests/fakes/run_velmora.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using pxl::Attr;
+using pxl::Event;
+using pxl::Op;
+
+// Five pages: grey and black text, vector drawing, an image, a landscape page, text.
+constexpr char kDocument[] = R"(%!PS
+/Helvetica findfont 18 scalefont setfont
+0.6 setgray 72 720 moveto (Quarterly report: revenue grew in every region.) show
+72 690 moveto (A second line of grey text, for text in black.) show
+0 setgray 72 650 moveto (A line of black text.) show
+showpage
+3 setlinewidth 72 500 moveto 520 500 lineto stroke
+0.3 setgray 100 100 moveto 300 100 lineto 200 300 lineto closepath fill
+0 setgray 1 setlinewidth 300 620 80 0 360 arc stroke
+showpage
+/row 64 string def 0 1 63 { row exch dup 4 mul put } for
+gsave 72 300 translate 400 300 scale 64 48 8 [64 0 0 -48 0 48] { row } image grestore
+showpage
+<< /PageSize [842 595] >> setpagedevice
+/Times-Roman findfont 28 scalefont setfont 72 480 moveto (A landscape page with a rule) show
+2 setlinewidth 72 460 moveto 770 460 lineto stroke
+showpage
+<< /PageSize [595 842] >> setpagedevice
+/Courier findfont 14 scalefont setfont 72 720 moveto (The last page: monospaced text.) show
+showpage
+)";
+
+// A one-page letterhead: a name and a rule at the top of the page.
+constexpr char kLetterhead[] = R"(%!PS
+/Helvetica-Bold findfont 24 scalefont setfont 72 780 moveto (Velmora Letterhead Ltd) show
+4 setlinewidth 72 770 moveto 523 770 lineto stroke
+showpage
+)";
+
+// An EPS figure.
+constexpr char kFigure[] = R"(%!PS-Adobe-3.0 EPSF-3.0
+%%BoundingBox: 0 0 200 100
+/Helvetica findfont 20 scalefont setfont 10 40 moveto (EPS figure) show
+1 setlinewidth 5 5 moveto 195 5 lineto stroke
+%%EOF
+)";
+
+// The sheet Ghostscript renders for the job: A4 at 600 dots per inch, as the default
+// printer's paper model gives it.
+constexpr char kJobMedia[] = "-r600x600 -dFIXEDMEDIA -dDEVICEWIDTHPOINTS=595.2 -dDEVICEHEIGHTPOINTS=841.8 -dFitPage";
+
+Bytes ReadBytes(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+std::vector<Event> Operators(const Bytes& job) {
+  const pxl::ParseResult parsed = pxl::Parse(job);
+  EXPECT_TRUE(parsed.ok()) << parsed.error->ToString();
+  std::vector<Event> ops;
+  for (const Event& event : parsed.events) {
+    if (event.kind == pxl::EventKind::kOperator) ops.push_back(event);
+  }
+  return ops;
+}
+
+// What one sheet of a job holds.
+struct Sheet {
+  int texts = 0;
+  int images = 0;
+  int contents = 0;     // content blocks placed by the host (PushGS with a page origin)
+  int turns = 0;        // of which turned a quarter
+  int clips = 0;        // clips replaced: the renderer's page clip and text watermarks
+  bool pluginSetup = false;  // the plug-in's page set-up right after BeginPage
+  std::vector<int> textGrays;  // the brush each Text operator is drawn with
+};
+
+std::vector<Sheet> Sheets(const std::vector<Event>& ops) {
+  std::vector<Sheet> sheets;
+  int brush = -1;
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    const Event& op = ops[i];
+    if (op.Is(Op::BeginPage)) {
+      sheets.emplace_back();
+      sheets.back().pluginSetup = i + 1 < ops.size() && ops[i + 1].Is(Op::SetPageOrigin);
+    }
+    if (sheets.empty()) continue;
+    Sheet& sheet = sheets.back();
+    if (op.Is(Op::SetBrushSource)) brush = op.Find(Attr::GrayLevel) ? static_cast<int>(op.Find(Attr::GrayLevel)->value.Int()) : -1;
+    if (op.Is(Op::Text)) {
+      ++sheet.texts;
+      sheet.textGrays.push_back(brush);
+    }
+    if (op.Is(Op::BeginImage)) ++sheet.images;
+    if (op.Is(Op::SetClipReplace)) ++sheet.clips;
+    if (op.Is(Op::PushGS) && i + 1 < ops.size() && ops[i + 1].Is(Op::SetPageOrigin)) {
+      ++sheet.contents;
+      if (i + 2 < ops.size() && ops[i + 2].Is(Op::SetPageRotation)) ++sheet.turns;
+    }
+  }
+  return sheets;
+}
+
+// An 8-bit grey image read from a binary PGM file.
+struct Gray {
+  int width = 0;
+  int height = 0;
+  Bytes pixels;
+};
+
+std::optional<Gray> ReadPgm(const fs::path& path) {
+  const Bytes bytes = ReadBytes(path);
+  std::size_t at = 2;
+  int numbers[3] = {};
+  for (int& number : numbers) {
+    while (at < bytes.size() && (std::isspace(bytes[at]) || bytes[at] == '#')) {
+      if (bytes[at] == '#') {
+        while (at < bytes.size() && bytes[at] != '\n') ++at;
+      }
+      ++at;
+    }
+    while (at < bytes.size() && std::isdigit(bytes[at])) number = number * 10 + (bytes[at++] - '0');
+  }
+  ++at;
+  Gray image{numbers[0], numbers[1], {}};
+  if (bytes.size() < at + static_cast<std::size_t>(image.width) * image.height) return std::nullopt;
+  image.pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
+  return image;
+}
+
+class DocumentJobs : public testing::JobFolderTest {
+ protected:
+  void SetUp() override {
+    JobFolderTest::SetUp();
+    if (Shell("gs --version") != 0) GTEST_SKIP() << "Ghostscript (gs) is not installed: scripts/install-deps";
+    // The host's temporary files go here, so that the tests see that none is left.
+    fs::create_directory(dir / "tmp");
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    WriteText("document.ps", kDocument);
+    WriteText("letterhead.ps", kLetterhead);
+    WriteText("figure.eps", kFigure);
+    ASSERT_EQ(Shell("ps2pdf " + P("document.ps") + " " + P("document.pdf")), 0);
+    ASSERT_EQ(Shell("ps2pdf " + P("letterhead.ps") + " " + P("letterhead.pdf")), 0);
+    Run("printer add P1");
+  }
+  void TearDown() override {
+    ::unsetenv("TMPDIR");
+    JobFolderTest::TearDown();
+  }
+
+  std::string P(const std::string& name) const { return (dir / name).string(); }
+  void WriteText(const std::string& name, const std::string& text) { std::ofstream(dir / name) << text; }
+  void Run(const std::string& arguments) {
+    const testing::CliRun run = testing::Velmora(arguments);
+    ASSERT_EQ(run.status, 0) << arguments << ": " << run.out;
+  }
+  // Prints a document on P1 and answers the job.
+  Bytes Print(const std::string& document, const std::string& settings) {
+    const std::string out = P("job.pxl");
+    fs::remove(out);
+    Run("print --printer P1 " + settings + " -o " + out + " " + document);
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "temporary files left behind";
+    return ReadBytes(out);
+  }
+  // Ghostscript's own PCL XL of the document, for the job's sheet.
+  Bytes Reference(const std::string& document) {
+    const std::string out = P("reference.pxl");
+    EXPECT_EQ(Shell(std::string("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pxlmono ") + kJobMedia +
+                    " -sOutputFile=" + out + " " + document),
+              0);
+    return ReadBytes(out);
+  }
+  // The pages of a job rendered at 100 dots per inch by the independent interpreter;
+  // nothing when it is missing. Fails the test when it reports an error in the job.
+  std::optional<std::vector<Gray>> Render(const Bytes& job, const std::string& stem) {
+    const fs::path interpreter = fs::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "tools" / "gpcl6";
+    if (!fs::exists(interpreter)) return std::nullopt;
+    const fs::path input = dir / (stem + ".pxl");
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(job.data()),
+                                                 static_cast<std::streamsize>(job.size()));
+    const std::string command = interpreter.string() + " -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r100 -sOutputFile=" +
+                                P(stem + "-%d.pgm") + " " + input.string() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string said;
+    char buffer[4096];
+    while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, got);
+    pclose(pipe);
+    EXPECT_EQ(said.find("PCL XL error"), std::string::npos) << stem << ": " << said;
+    std::vector<Gray> pages;
+    for (int page = 1; fs::exists(P(stem + "-" + std::to_string(page) + ".pgm")); ++page) {
+      if (auto image = ReadPgm(P(stem + "-" + std::to_string(page) + ".pgm"))) pages.push_back(*image);
+    }
+    return pages;
+  }
+};
+
+// The share of pixels that differ by more than a quarter of the grey range.
+double DifferingShare(const Gray& a, const Gray& b) {
+  if (a.width != b.width || a.height != b.height) return 1.0;
+  std::size_t differing = 0;
+  const std::size_t count = static_cast<std::size_t>(a.width) * a.height;
+  for (std::size_t i = 0; i < count; ++i) differing += std::abs(a.pixels[i] - b.pixels[i]) > 64 ? 1 : 0;
+  return static_cast<double>(differing) / static_cast<double>(count);
+}
+
+TEST_F(DocumentJobs, DocumentsPrintAsGhostscriptRendersThem) {
+  ASSERT_EQ(Shell("cp " + P("document.ps") + " " + P("stdin.ps")), 0);
+  struct Case {
+    std::string document;  // as velmora is given it
+    std::string file;      // the file Ghostscript renders for the reference
+  };
+  const Case cases[] = {
+      {P("document.pdf"), P("document.pdf")},
+      {P("document.ps"), P("document.ps")},
+      {P("figure.eps"), P("figure.eps")},
+      {"- < " + P("stdin.ps"), P("stdin.ps")},
+  };
+  bool rendered = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    const Bytes job = Print(c.document, "");
+    const Bytes reference = Reference(c.file);
+    const std::vector<Sheet> sheets = Sheets(Operators(job));
+    const std::vector<Sheet> expected = Sheets(Operators(reference));
+    ASSERT_EQ(sheets.size(), expected.size());
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+      EXPECT_TRUE(sheets[i].pluginSetup) << "sheet " << i + 1;
+      EXPECT_EQ(sheets[i].contents, 1) << "sheet " << i + 1;
+      EXPECT_EQ(sheets[i].texts, expected[i].texts) << "sheet " << i + 1;
+      EXPECT_EQ(sheets[i].images, expected[i].images) << "sheet " << i + 1;
+    }
+    EXPECT_LE(job.size(), reference.size() * 3 / 2);
+    const auto pages = Render(job, "job");
+    const auto references = Render(reference, "reference");
+    if (!pages || !references) continue;
+    rendered = true;
+    ASSERT_EQ(pages->size(), references->size());
+    for (std::size_t i = 0; i < pages->size(); ++i) {
+      EXPECT_LE(DifferingShare((*pages)[i], (*references)[i]), 0.005) << "page " << i + 1;
+    }
+  }
+  if (!rendered) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the pixel comparison was skipped";
+}
+
+TEST_F(DocumentJobs, TextRunsPassTheTextOutHook) {
+  // The plug-in's text in black turns the brush of every text run black; without it the
+  // document's grey text stays grey (153 of 255).
+  struct Case {
+    std::string settings;
+    bool allBlack;
+  };
+  for (const Case& c : {Case{"", false}, Case{"--set bTextInBlack=1", true}}) {
+    SCOPED_TRACE(c.settings);
+    const std::vector<Sheet> sheets = Sheets(Operators(Print(P("document.pdf"), c.settings)));
+    ASSERT_EQ(sheets.size(), 5u);
+    ASSERT_GT(sheets[0].texts, 0);
+    const std::vector<int>& grays = sheets[0].textGrays;
+    EXPECT_EQ(std::all_of(grays.begin(), grays.end(), [](int gray) { return gray == 0; }), c.allBlack);
+    EXPECT_NE(std::find(grays.begin(), grays.end(), 153) != grays.end(), c.allBlack);
+  }
+}
+
+TEST_F(DocumentJobs, LayoutsAndWatermarksTakeEveryPage) {
+  Run("watermark set --printer P1 1 text=CONFIDENTIAL");
+  struct Case {
+    std::string settings;
+    std::vector<int> contentsPerSheet;
+    bool turned;
+  };
+  const Case cases[] = {
+      {"--set vdmPagesPerSheet=4", {4, 1}, false},
+      {"--set bBooklet=1", {1, 1, 1, 2}, true},  // 5 pages padded to 8: sides 8|1, 2|7, 6|3, 4|5
+      {"--set vdmPagesPerSheet=2", {2, 2, 1}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    const std::vector<Sheet> plain = Sheets(Operators(Print(P("document.pdf"), c.settings)));
+    const std::vector<Sheet> marked =
+        Sheets(Operators(Print(P("document.pdf"), c.settings + " --set sFP_SectionIndex=1")));
+    ASSERT_EQ(plain.size(), c.contentsPerSheet.size());
+    ASSERT_EQ(marked.size(), plain.size());
+    int texts = 0;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+      EXPECT_EQ(plain[i].contents, c.contentsPerSheet[i]) << "sheet " << i + 1;
+      EXPECT_EQ(plain[i].turns, c.turned ? c.contentsPerSheet[i] : 0) << "sheet " << i + 1;
+      // A text watermark in every cell that holds a page.
+      EXPECT_EQ(marked[i].clips - plain[i].clips, c.contentsPerSheet[i]) << "sheet " << i + 1;
+      texts += plain[i].texts;
+    }
+    EXPECT_GT(texts, 0);
+  }
+}
+
+TEST_F(DocumentJobs, LetterheadOverlayPlaysOnEveryPage) {
+  fs::create_directory(dir / "forms");
+  Run("printer set P1 OvelayDirectory=" + P("forms"));
+  Run("printer set P1 'OvelayFiles=Letterhead;letterhead.ovl'");
+  const testing::CliRun capture =
+      testing::Velmora("print --printer P1 --set dwOverlayMode=1 -o " + P("capture.pxl") + " " + P("letterhead.pdf"));
+  ASSERT_EQ(capture.status, 0) << capture.out;
+  ASSERT_TRUE(fs::exists(dir / "forms" / "letterhead.ovl"));
+  EXPECT_FALSE(fs::exists(dir / "capture.pxl"));
+  Run("printer set P1 OvelayFiles=letterhead.ovl");
+
+  const Bytes plain = Print(P("document.pdf"), "");
+  const int letterheadTexts = Sheets(Operators(Reference(P("letterhead.pdf"))))[0].texts;
+  ASSERT_GT(letterheadTexts, 0);
+  for (const char* under : {"1", "0"}) {
+    SCOPED_TRACE(std::string("bOverlayUnder=") + under);
+    const Bytes job = Print(P("document.pdf"), std::string("--set dwOverlayMode=2 --set bOverlayUnder=") + under);
+    const std::vector<Sheet> sheets = Sheets(Operators(job));
+    const std::vector<Sheet> plainSheets = Sheets(Operators(plain));
+    ASSERT_EQ(sheets.size(), 5u);
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+      // The letterhead's name comes with every page.
+      EXPECT_EQ(sheets[i].texts - plainSheets[i].texts, letterheadTexts) << "sheet " << i + 1;
+    }
+    const auto pages = Render(job, "overlay");
+    if (!pages) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the rendering was skipped";
+    ASSERT_EQ(pages->size(), 5u);
+    for (std::size_t i = 0; i < pages->size(); ++i) {
+      // The letterhead's rule, 72 points from the top of the page, is drawn.
+      const Gray& page = (*pages)[i];
+      const int row = 100;
+      const int dark = static_cast<int>(std::count_if(page.pixels.begin() + row * page.width,
+                                                      page.pixels.begin() + (row + 1) * page.width,
+                                                      [](std::uint8_t pixel) { return pixel < 128; }));
+      EXPECT_GT(dark, page.width / 2) << "page " << i + 1;
+    }
+  }
+}
+
+TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {
+  const Bytes pdf = ReadBytes(P("document.pdf"));
+  std::ofstream(P("empty.pdf")).close();
+  WriteText("notes.txt", "Just a few words of plain text.\n");
+  std::ofstream(P("truncated.pdf"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(pdf.data()), static_cast<std::streamsize>(pdf.size() / 2));
+  ASSERT_EQ(Shell("gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOwnerPassword=owner -sUserPassword=user "
+                  "-dEncryptionR=3 -dKeyLength=128 -sOutputFile=" +
+                  P("locked.pdf") + " " + P("document.pdf")),
+            0);
+  WriteText("broken.ps", "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (one) show showpage\n"
+                         "nosuchoperator showpage\n");
+  struct Case {
+    std::string file;
+    std::string cause;  // the start of the cause
+  };
+  const Case cases[] = {
+      {"empty.pdf", "the file is empty"},
+      {"notes.txt", "not a PDF or PostScript document"},
+      {"truncated.pdf", "the PDF is damaged or truncated"},
+      {"locked.pdf", "the PDF is protected by a password"},
+      {"broken.ps", "PostScript error: /undefined in nosuchoperator"},
+      {"missing.pdf", "no such file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const testing::CliRun run = testing::Velmora("print --printer P1 -o " + P("bad.pxl") + " " + P(c.file));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.starts_with("velmora: Unable to print '" + P(c.file) + "': " + c.cause)) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      EXPECT_FALSE(entry.path().filename().string().find("bad.pxl") != std::string::npos) << entry.path();
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "temporary files left behind";
+    const std::string jobs = testing::Velmora("jobs").out;
+    const std::string last = jobs.substr(jobs.rfind('\n', jobs.size() - 2) + 1);
+    EXPECT_NE(last.find("error,deleting,deleted"), std::string::npos) << jobs;
+  }
+}
+
+}  // namespace
+}  // namespace velmora
