@@ -399,7 +399,9 @@ TEST_F(StoreTest, CachedValuesFollowWritesAndTheStore) {
   for (const Case& c : cases) {
     const PrinterValue value{ValueType::kDword, {next++, 0, 0, 0}};
     ASSERT_TRUE(c.write(value)) << c.writer;
-    if (c.seenByOpenHandles) EXPECT_EQ(bytesOf(reader), value.bytes) << c.writer;
+    if (c.seenByOpenHandles) {
+      EXPECT_EQ(bytesOf(reader), value.bytes) << c.writer;
+    }
     HANDLE fresh = spooler_.Open(W("Office"), PRINTER_ALL_ACCESS);
     EXPECT_EQ(bytesOf(fresh), value.bytes) << c.writer;
     spooler_.Close(fresh);
