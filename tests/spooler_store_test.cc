@@ -415,6 +415,12 @@ TEST_F(StoreTest, CachedValuesFollowWritesAndTheStore) {
   const auto replace = [this] {
     ASSERT_TRUE(PrinterStore(storePath_).ListPrinters());  // the old file is the connection now
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(storePath_ + suffix);
+    // Another process creates the new file, so that this one finds a store at the path.
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(PrinterStore(storePath_).ListPrinters().ok() ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   };
   struct Store {
     const char* what;
