@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 
@@ -361,6 +362,87 @@ TEST_F(StoreTest, StorePathAndClientProcessFollowTheEnvironment) {
   }
   ::unsetenv("VELMORA_CLIENT_PID");
   EXPECT_EQ(spooler_.ClientProcessId(), std::nullopt);
+}
+
+// The process keeps one connection and each handle keeps the values it read. A value
+// written by this process (through another handle or the administrator view) reaches
+// handles that already read it; one written by another process reaches the next Open;
+// a changed store path, or a store replaced at its path, is reached by the next call.
+TEST_F(StoreTest, CachedValuesFollowWritesAndTheStore) {
+  HANDLE reader = AddAndOpen("Office");
+  HANDLE writer = spooler_.Open(W("Office"), PRINTER_ALL_ACCESS);
+  ASSERT_NE(writer, nullptr);
+  const auto bytesOf = [this](HANDLE printer) {
+    const auto value = spooler_.ReadPrinterData(printer, W("MODEL"));
+    return value ? value->bytes : std::vector<std::uint8_t>{};
+  };
+  EXPECT_EQ(bytesOf(reader), std::vector<std::uint8_t>{}) << "a missing value is remembered too";
+
+  struct Case {
+    const char* writer;
+    std::function<bool(const PrinterValue&)> write;
+    bool seenByOpenHandles;
+  };
+  const Case cases[] = {
+      {"another handle", [&](const PrinterValue& v) { return spooler_.WritePrinterData(writer, W("model"), v); }, true},
+      {"the administrator", [&](const PrinterValue& v) { return admin_.SetPrinterValue(W("Office"), W("Model"), v).ok(); }, true},
+      {"another process",
+       [&](const PrinterValue& v) {
+         const pid_t pid = ::fork();
+         if (pid == 0) ::_exit(PrinterStore(storePath_).SetPrinterValue(W("Office"), W("Model"), v).ok() ? 0 : 1);
+         int status = -1;
+         return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+       },
+       false},
+  };
+  std::uint8_t next = 1;
+  for (const Case& c : cases) {
+    const PrinterValue value{ValueType::kDword, {next++, 0, 0, 0}};
+    ASSERT_TRUE(c.write(value)) << c.writer;
+    if (c.seenByOpenHandles) {
+      EXPECT_EQ(bytesOf(reader), value.bytes) << c.writer;
+    }
+    HANDLE fresh = spooler_.Open(W("Office"), PRINTER_ALL_ACCESS);
+    EXPECT_EQ(bytesOf(fresh), value.bytes) << c.writer;
+    spooler_.Close(fresh);
+  }
+  spooler_.Close(reader);
+  spooler_.Close(writer);
+
+  // Another store path, and a new store file in place of the one the process has open,
+  // are each reached by the next call: handles, printer values and machine switches.
+  const std::string otherPath = folder_ + "/other/spooler.db";
+  const auto replace = [this] {
+    ASSERT_TRUE(PrinterStore(storePath_).ListPrinters());  // the old file is the connection now
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(storePath_ + suffix);
+    // Another process creates the new file, so that this one finds a store at the path.
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(PrinterStore(storePath_).ListPrinters().ok() ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  };
+  struct Store {
+    const char* what;
+    std::string path;
+    std::function<void()> prepare;
+    std::uint8_t mark;
+  };
+  const Store stores[] = {{"another path", otherPath, [] {}, 0x21}, {"the same path, replaced", storePath_, replace, 0x42}};
+  for (const Store& s : stores) {
+    s.prepare();
+    ::setenv("VELMORA_STORE", s.path.c_str(), 1);
+    PrinterStore admin(s.path);
+    ASSERT_TRUE(admin.AddPrinter(W("Office"))) << s.what;
+    ASSERT_TRUE(admin.SetPrinterValue(W("Office"), W("Model"), PrinterValue{ValueType::kDword, {s.mark, 0, 0, 0}}));
+    ASSERT_TRUE(admin.SetMachineValue(W("EnableLogging"), PrinterValue{ValueType::kDword, {s.mark, 0, 0, 0}}));
+    HANDLE printer = spooler_.Open(W("Office"), PRINTER_ALL_ACCESS);
+    EXPECT_EQ(bytesOf(printer), (std::vector<std::uint8_t>{s.mark, 0, 0, 0})) << s.what;
+    EXPECT_EQ(ReadStorePrinterValue(W("Office"), W("Model")).value_or(PrinterValue{}).bytes,
+              (std::vector<std::uint8_t>{s.mark, 0, 0, 0}));
+    EXPECT_EQ(ReadStoreMachineSwitch(W("EnableLogging")).value, s.mark) << s.what;
+    spooler_.Close(printer);
+  }
 }
 
 // Four processes create the store, add a printer each and write values and jobs at

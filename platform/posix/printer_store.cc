@@ -1,7 +1,10 @@
 // Administrator operations on the printer store (class PrinterStore).
 #include <sqlite3.h>
 
+#include <mutex>
+
 #include "platform/posix/spooler_store.h"
+#include "platform/posix/store_connection.h"
 #include "platform/posix/store_database.h"
 #include "platform/text_encoding.h"
 
@@ -21,7 +24,7 @@ std::string NotFound(const char* what, const WString& name, const std::string& p
 // The row id of a printer, nullopt when there is none of that name. Sets *failed when
 // the query itself fails.
 std::optional<std::int64_t> PrinterId(Database& db, const WString& name, bool* failed) {
-  Statement find(db.handle(), "SELECT id FROM printers WHERE name = ?");
+  Statement find = db.Prepare("SELECT id FROM printers WHERE name = ?");
   find.Bind(1, Utf16ToUtf8(name));
   const int rc = find.Step();
   *failed = rc != SQLITE_ROW && rc != SQLITE_DONE;
@@ -46,9 +49,11 @@ std::string InvalidPrinterName(const WString& name) {
 StoreResult<> PrinterStore::AddPrinter(const WString& name) {
   if (std::string invalid = InvalidPrinterName(name); !invalid.empty()) return StoreResult<>::Fail(invalid);
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return StoreResult<>::Fail(openError);
-  Statement insert(db->handle(), "INSERT INTO printers (name) VALUES (?)");
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return StoreResult<>::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
+  Statement insert = db->Prepare("INSERT INTO printers (name) VALUES (?)");
   insert.Bind(1, Utf16ToUtf8(name));
   if (insert.Run()) return StoreResult<>::Ok();
   if (sqlite3_extended_errcode(db->handle()) == SQLITE_CONSTRAINT_UNIQUE) {
@@ -59,8 +64,10 @@ StoreResult<> PrinterStore::AddPrinter(const WString& name) {
 
 StoreResult<> PrinterStore::RemovePrinter(const WString& name) {
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return StoreResult<>::Fail(openError);
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return StoreResult<>::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
   WriteTransaction transaction(*db);
   if (!transaction.ok()) return StoreResult<>::Fail(db->Describe("Unable to lock"));
   bool failed = false;
@@ -69,20 +76,23 @@ StoreResult<> PrinterStore::RemovePrinter(const WString& name) {
   if (!id) return StoreResult<>::Fail(NotFound("Printer", name, path_));
   for (const char* sql : {"DELETE FROM printer_data WHERE printer = ?", "DELETE FROM jobs WHERE printer = ?",
                           "DELETE FROM printers WHERE id = ?"}) {
-    Statement remove(db->handle(), sql);
+    Statement remove = db->Prepare(sql);
     remove.Bind(1, *id);
     if (!remove.Run()) return StoreResult<>::Fail(db->Describe("Unable to remove printer " + Quoted(name)));
   }
   if (!transaction.Commit()) return StoreResult<>::Fail(db->Describe("Unable to remove printer " + Quoted(name)));
+  store::PrinterDataChanged();
   return StoreResult<>::Ok();
 }
 
 StoreResult<std::vector<WString>> PrinterStore::ListPrinters() {
   using Result = StoreResult<std::vector<WString>>;
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return Result::Fail(openError);
-  Statement list(db->handle(), "SELECT name FROM printers ORDER BY name");
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return Result::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
+  Statement list = db->Prepare("SELECT name FROM printers ORDER BY name");
   std::vector<WString> names;
   int rc = list.Step();
   for (; rc == SQLITE_ROW; rc = list.Step()) names.push_back(Utf8ToUtf16(list.Text(0)));
@@ -93,13 +103,15 @@ StoreResult<std::vector<WString>> PrinterStore::ListPrinters() {
 StoreResult<std::vector<NamedValue>> PrinterStore::ListPrinterData(const WString& printer) {
   using Result = StoreResult<std::vector<NamedValue>>;
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return Result::Fail(openError);
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return Result::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
   bool failed = false;
   const std::optional<std::int64_t> id = PrinterId(*db, printer, &failed);
   if (failed) return Result::Fail(db->Describe("Unable to find printer " + Quoted(printer)));
   if (!id) return Result::Fail(NotFound("Printer", printer, path_));
-  Statement list(db->handle(), "SELECT name, type, bytes FROM printer_data WHERE printer = ? ORDER BY name");
+  Statement list = db->Prepare("SELECT name, type, bytes FROM printer_data WHERE printer = ? ORDER BY name");
   list.Bind(1, *id);
   std::vector<NamedValue> values;
   int rc = list.Step();
@@ -112,11 +124,13 @@ StoreResult<> PrinterStore::SetPrinterValue(const WString& printer, const WStrin
                                             const PrinterValue& value) {
   if (valueName.empty()) return StoreResult<>::Fail("The value name is empty");
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return StoreResult<>::Fail(openError);
-  Statement write(db->handle(),
-                  "INSERT OR REPLACE INTO printer_data (printer, name, type, bytes) "
-                  "SELECT id, ?, ?, ? FROM printers WHERE name = ?");
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return StoreResult<>::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
+  Statement write = db->Prepare(
+      "INSERT OR REPLACE INTO printer_data (printer, name, type, bytes) "
+      "SELECT id, ?, ?, ? FROM printers WHERE name = ?");
   write.Bind(1, Utf16ToUtf8(valueName))
       .Bind(2, std::int64_t{static_cast<DWORD>(value.type)})
       .BindBlob(3, value.bytes)
@@ -125,18 +139,21 @@ StoreResult<> PrinterStore::SetPrinterValue(const WString& printer, const WStrin
     return StoreResult<>::Fail(db->Describe("Unable to set value " + Quoted(valueName) + " of printer " + Quoted(printer)));
   }
   if (db->Changes() == 0) return StoreResult<>::Fail(NotFound("Printer", printer, path_));
+  store::PrinterDataChanged();
   return StoreResult<>::Ok();
 }
 
 StoreResult<> PrinterStore::RemovePrinterValue(const WString& printer, const WString& valueName) {
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return StoreResult<>::Fail(openError);
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return StoreResult<>::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
   bool failed = false;
   const std::optional<std::int64_t> id = PrinterId(*db, printer, &failed);
   if (failed) return StoreResult<>::Fail(db->Describe("Unable to find printer " + Quoted(printer)));
   if (!id) return StoreResult<>::Fail(NotFound("Printer", printer, path_));
-  Statement remove(db->handle(), "DELETE FROM printer_data WHERE printer = ? AND name = ?");
+  Statement remove = db->Prepare("DELETE FROM printer_data WHERE printer = ? AND name = ?");
   remove.Bind(1, *id).Bind(2, Utf16ToUtf8(valueName));
   if (!remove.Run()) {
     return StoreResult<>::Fail(db->Describe("Unable to remove value " + Quoted(valueName) + " of printer " + Quoted(printer)));
@@ -144,14 +161,17 @@ StoreResult<> PrinterStore::RemovePrinterValue(const WString& printer, const WSt
   if (db->Changes() == 0) {
     return StoreResult<>::Fail("Value " + Quoted(valueName) + " of printer " + Quoted(printer) + " not found in store '" + path_ + "'");
   }
+  store::PrinterDataChanged();
   return StoreResult<>::Ok();
 }
 
 StoreResult<std::vector<StoredJob>> PrinterStore::ListJobs(const std::optional<WString>& printer) {
   using Result = StoreResult<std::vector<StoredJob>>;
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return Result::Fail(openError);
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return Result::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
   std::optional<std::int64_t> id;
   if (printer) {
     bool failed = false;
@@ -159,7 +179,7 @@ StoreResult<std::vector<StoredJob>> PrinterStore::ListJobs(const std::optional<W
     if (failed) return Result::Fail(db->Describe("Unable to find printer " + Quoted(*printer)));
     if (!id) return Result::Fail(NotFound("Printer", *printer, path_));
   }
-  Statement list(db->handle(), std::string("SELECT ") + store::kJobColumns +
+  Statement list = db->Prepare(std::string("SELECT ") + store::kJobColumns +
                                    ", j.created, j.output FROM jobs j JOIN printers p ON p.id = j.printer"
                                    " WHERE ?1 IS NULL OR j.printer = ?1 ORDER BY j.id");
   if (id) {
@@ -181,9 +201,11 @@ StoreResult<std::vector<StoredJob>> PrinterStore::ListJobs(const std::optional<W
 StoreResult<> PrinterStore::SetMachineValue(const WString& name, const PrinterValue& value) {
   if (name.empty()) return StoreResult<>::Fail("The value name is empty");
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return StoreResult<>::Fail(openError);
-  Statement write(db->handle(), "INSERT OR REPLACE INTO machine_values (name, type, bytes) VALUES (?, ?, ?)");
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return StoreResult<>::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
+  Statement write = db->Prepare("INSERT OR REPLACE INTO machine_values (name, type, bytes) VALUES (?, ?, ?)");
   write.Bind(1, Utf16ToUtf8(name)).Bind(2, std::int64_t{static_cast<DWORD>(value.type)}).BindBlob(3, value.bytes);
   if (!write.Run()) return StoreResult<>::Fail(db->Describe("Unable to set machine value " + Quoted(name)));
   return StoreResult<>::Ok();
@@ -191,9 +213,11 @@ StoreResult<> PrinterStore::SetMachineValue(const WString& name, const PrinterVa
 
 StoreResult<> PrinterStore::RemoveMachineValue(const WString& name) {
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return StoreResult<>::Fail(openError);
-  Statement remove(db->handle(), "DELETE FROM machine_values WHERE name = ?");
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return StoreResult<>::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
+  Statement remove = db->Prepare("DELETE FROM machine_values WHERE name = ?");
   remove.Bind(1, Utf16ToUtf8(name));
   if (!remove.Run()) return StoreResult<>::Fail(db->Describe("Unable to remove machine value " + Quoted(name)));
   if (db->Changes() == 0) return StoreResult<>::Fail(NotFound("Machine value", name, path_));
@@ -203,9 +227,11 @@ StoreResult<> PrinterStore::RemoveMachineValue(const WString& name) {
 StoreResult<std::optional<PrinterValue>> PrinterStore::ReadMachineValue(const WString& name) {
   using Result = StoreResult<std::optional<PrinterValue>>;
   std::string openError;
-  std::optional<Database> db = Database::OpenForWriting(path_, &openError);
-  if (!db) return Result::Fail(openError);
-  Statement find(db->handle(), "SELECT type, bytes FROM machine_values WHERE name = ?");
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return Result::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database* db = &connection->db;
+  Statement find = db->Prepare("SELECT type, bytes FROM machine_values WHERE name = ?");
   find.Bind(1, Utf16ToUtf8(name));
   const int rc = find.Step();
   if (rc == SQLITE_DONE) return Result::Ok(std::nullopt);

@@ -3,21 +3,22 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/last_error.h"
+#include "platform/posix/store_connection.h"
 #include "platform/posix/store_database.h"
 #include "platform/text_encoding.h"
 
 namespace velmora::platform::posix {
 namespace {
 
-using store::Database;
+using store::Connection;
 using store::Statement;
 using store::WriteTransaction;
 
@@ -81,6 +82,15 @@ std::size_t WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
   return done;
 }
 
+// A value name as the store compares it: without regard to ASCII case.
+std::string FoldedName(const WString& valueName) {
+  std::string name = Utf16ToUtf8(valueName);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
 void BindOptional(Statement& statement, int index, const std::optional<std::string>& text) {
   if (text) {
     statement.Bind(index, *text);
@@ -93,10 +103,15 @@ void BindOptional(Statement& statement, int index, const std::optional<std::stri
 
 // One open printer. The spooler owns it from Open until Close.
 struct StoreSpooler::Handle {
-  std::mutex mutex;  // one call at a time on this handle
+  std::mutex mutex;  // one call at a time on this handle; taken before the connection's
   WString printerName;
   std::int64_t printerId = 0;
-  Database db;
+  std::shared_ptr<Connection> connection;  // the store that was current at Open
+  // The printer's values read through this handle (nullopt: the value is missing),
+  // keyed by their folded names; valid while this process's printer-data generation
+  // is `valuesGeneration`.
+  std::unordered_map<std::string, std::optional<PrinterValue>> values;
+  std::uint64_t valuesGeneration = 0;
   DWORD jobId = 0;        // the document started on this handle; 0: none
   int outputFd = -1;      // where Write puts the document's bytes
   bool ownsOutput = false;
@@ -143,16 +158,22 @@ std::shared_ptr<StoreSpooler::Handle> StoreSpooler::Find(HANDLE printer) {
 
 HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
   std::string error;
-  std::optional<Database> db = Database::OpenForWriting(StorePath(), &error);
-  if (!db) return Fail(kErrorOpenFailed, HANDLE{nullptr});
-  Statement find(db->handle(), "SELECT id, name FROM printers WHERE name = ?");
-  find.Bind(1, Utf16ToUtf8(printerName));
-  if (find.Step() != SQLITE_ROW) return Fail(kErrorInvalidPrinterName, HANDLE{nullptr});
-
+  std::shared_ptr<Connection> connection = store::ConnectForWriting(StorePath(), &error);
+  if (!connection) return Fail(kErrorOpenFailed, HANDLE{nullptr});
   auto handle = std::make_shared<Handle>();
-  handle->printerId = find.Int(0);
-  handle->printerName = Utf8ToUtf16(find.Text(1));
-  handle->db = std::move(*db);
+  // Values read from here on belong to this handle; earlier writes are in the store.
+  handle->valuesGeneration = store::PrinterDataGeneration();
+  {
+    std::lock_guard lock(connection->mutex);
+    Statement find = connection->db.Prepare("SELECT id, name FROM printers WHERE name = ?");
+    find.Bind(1, Utf16ToUtf8(printerName));
+    const int rc = find.Step();
+    if (rc == SQLITE_DONE) return Fail(kErrorInvalidPrinterName, HANDLE{nullptr});
+    if (rc != SQLITE_ROW) return Fail(kErrorCanNotComplete, HANDLE{nullptr});
+    handle->printerId = find.Int(0);
+    handle->printerName = Utf8ToUtf16(find.Text(1));
+  }
+  handle->connection = std::move(connection);
   HANDLE raw = handle.get();
   std::lock_guard lock(mutex_);
   handles_.emplace(raw, std::move(handle));
@@ -177,10 +198,14 @@ std::optional<WString> StoreSpooler::PrinterName(HANDLE printer) {
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, std::optional<WString>{});
   std::lock_guard lock(handle->mutex);
+  Connection& connection = *handle->connection;
+  std::lock_guard storeLock(connection.mutex);
   // The printer may have been removed since it was opened.
-  Statement find(handle->db.handle(), "SELECT name FROM printers WHERE id = ?");
+  Statement find = connection.db.Prepare("SELECT name FROM printers WHERE id = ?");
   find.Bind(1, handle->printerId);
-  if (find.Step() != SQLITE_ROW) return Fail(kErrorInvalidPrinterName, std::optional<WString>{});
+  const int rc = find.Step();
+  if (rc == SQLITE_DONE) return Fail(kErrorInvalidPrinterName, std::optional<WString>{});
+  if (rc != SQLITE_ROW) return Fail(kErrorCanNotComplete, std::optional<WString>{});
   return Utf8ToUtf16(find.Text(0));
 }
 
@@ -188,11 +213,17 @@ std::optional<JobInfo> StoreSpooler::Job(HANDLE printer, DWORD jobId) {
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, std::optional<JobInfo>{});
   std::lock_guard lock(handle->mutex);
-  Statement find(handle->db.handle(),
-                 std::string("SELECT ") + store::kJobColumns +
-                     " FROM jobs j JOIN printers p ON p.id = j.printer WHERE j.id = ? AND j.printer = ?");
+  Connection& connection = *handle->connection;
+  std::lock_guard storeLock(connection.mutex);
+  // Never cached: another process may delete the job at any time, and the plug-in
+  // asks at every page whether it should go on.
+  static const std::string kFindJob = std::string("SELECT ") + store::kJobColumns +
+                                      " FROM jobs j JOIN printers p ON p.id = j.printer WHERE j.id = ? AND j.printer = ?";
+  Statement find = connection.db.Prepare(kFindJob);
   find.Bind(1, std::int64_t{jobId}).Bind(2, handle->printerId);
-  if (find.Step() != SQLITE_ROW) return Fail(ERROR_INVALID_PARAMETER, std::optional<JobInfo>{});
+  const int rc = find.Step();
+  if (rc == SQLITE_DONE) return Fail(ERROR_INVALID_PARAMETER, std::optional<JobInfo>{});
+  if (rc != SQLITE_ROW) return Fail(kErrorCanNotComplete, std::optional<JobInfo>{});
   return store::ReadJob(find);
 }
 
@@ -200,27 +231,54 @@ std::optional<PrinterValue> StoreSpooler::ReadPrinterData(HANDLE printer, const 
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, std::optional<PrinterValue>{});
   std::lock_guard lock(handle->mutex);
-  Statement find(handle->db.handle(), "SELECT type, bytes FROM printer_data WHERE printer = ? AND name = ?");
-  find.Bind(1, handle->printerId).Bind(2, Utf16ToUtf8(valueName));
-  if (find.Step() != SQLITE_ROW) return Fail(kErrorFileNotFound, std::optional<PrinterValue>{});
-  return store::ReadValue(find, 0);
+  // The plug-in reads the same values at every page. They are read from the store once
+  // per handle, and again only after this process wrote a value; another process's
+  // writes are seen by handles opened after them.
+  const std::uint64_t generation = store::PrinterDataGeneration();
+  if (generation != handle->valuesGeneration) {
+    handle->values.clear();
+    handle->valuesGeneration = generation;
+  }
+  std::string name = FoldedName(valueName);
+  if (auto it = handle->values.find(name); it != handle->values.end()) {
+    if (!it->second) return Fail(kErrorFileNotFound, std::optional<PrinterValue>{});
+    return it->second;
+  }
+  std::optional<PrinterValue> value;
+  {
+    Connection& connection = *handle->connection;
+    std::lock_guard storeLock(connection.mutex);
+    Statement find = connection.db.Prepare("SELECT type, bytes FROM printer_data WHERE printer = ? AND name = ?");
+    find.Bind(1, handle->printerId).Bind(2, name);
+    const int rc = find.Step();
+    // A failed read is not remembered: the next call asks the store again.
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(kErrorCanNotComplete, std::optional<PrinterValue>{});
+    if (rc == SQLITE_ROW) value = store::ReadValue(find, 0);
+  }
+  handle->values.emplace(std::move(name), value);
+  if (!value) return Fail(kErrorFileNotFound, std::optional<PrinterValue>{});
+  return value;
 }
 
 bool StoreSpooler::WritePrinterData(HANDLE printer, const WString& valueName, const PrinterValue& value) {
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, false);
   std::lock_guard lock(handle->mutex);
+  Connection& connection = *handle->connection;
+  std::lock_guard storeLock(connection.mutex);
   // Selecting the printer's row makes the write a no-op when the printer was removed
   // meanwhile, instead of leaving a value that belongs to no printer.
-  Statement write(handle->db.handle(),
-                  "INSERT OR REPLACE INTO printer_data (printer, name, type, bytes) "
-                  "SELECT id, ?, ?, ? FROM printers WHERE id = ?");
+  Statement write = connection.db.Prepare(
+      "INSERT OR REPLACE INTO printer_data (printer, name, type, bytes) "
+      "SELECT id, ?, ?, ? FROM printers WHERE id = ?");
   write.Bind(1, Utf16ToUtf8(valueName))
       .Bind(2, std::int64_t{static_cast<DWORD>(value.type)})
       .BindBlob(3, value.bytes)
       .Bind(4, handle->printerId);
   if (!write.Run()) return Fail(kErrorCanNotComplete, false);
-  if (handle->db.Changes() == 0) return Fail(kErrorInvalidPrinterName, false);
+  if (connection.db.Changes() == 0) return Fail(kErrorInvalidPrinterName, false);
+  // Every handle of this process reads the value afresh.
+  store::PrinterDataChanged();
   return true;
 }
 
@@ -234,10 +292,12 @@ bool StoreSpooler::AddJobStatus(HANDLE printer, DWORD jobId, DWORD bits) {
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, false);
   std::lock_guard lock(handle->mutex);
-  Statement update(handle->db.handle(), "UPDATE jobs SET status = status | ? WHERE id = ? AND printer = ?");
+  Connection& connection = *handle->connection;
+  std::lock_guard storeLock(connection.mutex);
+  Statement update = connection.db.Prepare("UPDATE jobs SET status = status | ? WHERE id = ? AND printer = ?");
   update.Bind(1, std::int64_t{bits}).Bind(2, std::int64_t{jobId}).Bind(3, handle->printerId);
   if (!update.Run()) return Fail(kErrorCanNotComplete, false);
-  if (handle->db.Changes() == 0) return Fail(ERROR_INVALID_PARAMETER, false);
+  if (connection.db.Changes() == 0) return Fail(ERROR_INVALID_PARAMETER, false);
   return true;
 }
 
@@ -254,19 +314,24 @@ DWORD StoreSpooler::StartDocument(HANDLE printer, const DocInfo& doc) {
 
   // The job row and the output appear together: the row is committed only once the
   // output is open, so a failed start leaves no job behind.
-  WriteTransaction transaction(handle->db);
+  Connection& connection = *handle->connection;
+  std::lock_guard storeLock(connection.mutex);
+  WriteTransaction transaction(connection.db);
   if (!transaction.ok()) return Fail(kErrorCanNotComplete, DWORD{0});
-  Statement insert(handle->db.handle(),
-                   "INSERT INTO jobs (printer, document, user, machine, status, output) "
-                   "SELECT id, ?, ?, ?, 0, ? FROM printers WHERE id = ?");
-  insert.Bind(1, Utf16ToUtf8(doc.documentName));
-  BindOptional(insert, 2, user);
-  BindOptional(insert, 3, machine);
-  BindOptional(insert, 4, output.empty() ? std::nullopt : std::optional<std::string>(output));
-  insert.Bind(5, handle->printerId);
-  if (!insert.Run()) return Fail(kErrorCanNotComplete, DWORD{0});
-  if (handle->db.Changes() == 0) return Fail(kErrorInvalidPrinterName, DWORD{0});
-  const std::int64_t jobId = handle->db.LastInsertRowId();
+  std::int64_t jobId = 0;
+  {
+    Statement insert = connection.db.Prepare(
+        "INSERT INTO jobs (printer, document, user, machine, status, output) "
+        "SELECT id, ?, ?, ?, 0, ? FROM printers WHERE id = ?");
+    insert.Bind(1, Utf16ToUtf8(doc.documentName));
+    BindOptional(insert, 2, user);
+    BindOptional(insert, 3, machine);
+    BindOptional(insert, 4, output.empty() ? std::nullopt : std::optional<std::string>(output));
+    insert.Bind(5, handle->printerId);
+    if (!insert.Run()) return Fail(kErrorCanNotComplete, DWORD{0});
+    if (connection.db.Changes() == 0) return Fail(kErrorInvalidPrinterName, DWORD{0});
+    jobId = connection.db.LastInsertRowId();
+  }
 
   int fd = -1;
   bool owned = false;
@@ -295,9 +360,10 @@ bool StoreSpooler::EndDocument(HANDLE printer) {
   const std::int64_t jobId = handle->jobId;
   // A close that reports an error means bytes may be lost: the job is not complete.
   if (!handle->CloseOutput()) return Fail(kErrorWriteFault, false);
+  Connection& connection = *handle->connection;
+  std::lock_guard storeLock(connection.mutex);
   // A deleted job stays deleted; it does not become complete.
-  Statement update(handle->db.handle(),
-                   "UPDATE jobs SET status = status | ? WHERE id = ? AND (status & ?) = 0");
+  Statement update = connection.db.Prepare("UPDATE jobs SET status = status | ? WHERE id = ? AND (status & ?) = 0");
   update.Bind(1, std::int64_t{JOB_STATUS_COMPLETE}).Bind(2, jobId).Bind(3, std::int64_t{JOB_STATUS_DELETED});
   if (!update.Run()) return Fail(kErrorCanNotComplete, false);
   return true;
@@ -312,10 +378,16 @@ bool StoreSpooler::Write(HANDLE printer, const void* bytes, DWORD count, DWORD* 
   if (bytes == nullptr && count != 0) return Fail(ERROR_INVALID_PARAMETER, false);
 
   // Another process (or handle) may have deleted the job since the last write.
-  Statement status(handle->db.handle(), "SELECT status FROM jobs WHERE id = ?");
-  status.Bind(1, std::int64_t{handle->jobId});
-  if (status.Step() != SQLITE_ROW) return Fail(kErrorPrintCancelled, false);
-  if ((static_cast<DWORD>(status.Int(0)) & kDeletedBits) != 0) return Fail(kErrorPrintCancelled, false);
+  {
+    Connection& connection = *handle->connection;
+    std::lock_guard storeLock(connection.mutex);
+    Statement status = connection.db.Prepare("SELECT status FROM jobs WHERE id = ?");
+    status.Bind(1, std::int64_t{handle->jobId});
+    const int rc = status.Step();
+    if (rc == SQLITE_DONE) return Fail(kErrorPrintCancelled, false);
+    if (rc != SQLITE_ROW) return Fail(kErrorCanNotComplete, false);
+    if ((static_cast<DWORD>(status.Int(0)) & kDeletedBits) != 0) return Fail(kErrorPrintCancelled, false);
+  }
 
   const std::size_t done = WriteAll(handle->outputFd, static_cast<const std::uint8_t*>(bytes), count);
   if (written != nullptr) *written = static_cast<DWORD>(done);
@@ -334,21 +406,16 @@ std::optional<DWORD> StoreSpooler::ClientProcessId() {
 }
 
 MachineSwitch ReadStoreMachineSwitch(const WString& name) {
-  const std::string path = StorePath();
-  if (path.empty()) return MachineSwitch{false, std::nullopt};
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    // Nothing there yet is a store without values; anything else is unreachable.
-    return MachineSwitch{errno == ENOENT, std::nullopt};
-  }
+  bool missing = false;
   std::string error;
-  std::optional<Database> db = Database::OpenForReading(path, &error);
-  if (!db) return MachineSwitch{false, std::nullopt};
-
-  Statement find(db->handle(), "SELECT bytes FROM machine_values WHERE name = ?");
+  // Nothing there yet is a store without values; anything else is unreachable.
+  std::shared_ptr<Connection> connection = store::ConnectForReading(StorePath(), &missing, &error);
+  if (!connection) return MachineSwitch{missing, std::nullopt};
+  std::lock_guard lock(connection->mutex);
+  Statement find = connection->db.Prepare("SELECT bytes FROM machine_values WHERE name = ?");
   if (!find.ok()) {
     // A database that has no values table yet (an empty file) has no values.
-    Statement table(db->handle(), "SELECT 1 FROM sqlite_master WHERE name = 'machine_values'");
+    Statement table = connection->db.Prepare("SELECT 1 FROM sqlite_master WHERE name = 'machine_values'");
     return MachineSwitch{table.ok() && table.Step() == SQLITE_DONE, std::nullopt};
   }
   find.Bind(1, Utf16ToUtf8(name));
@@ -364,16 +431,16 @@ MachineSwitch ReadStoreMachineSwitch(const WString& name) {
 }
 
 std::optional<PrinterValue> ReadStorePrinterValue(const WString& printerName, const WString& valueName) {
-  const std::string path = StorePath();
-  struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+  // The thread's last error belongs to the caller's spooler calls; this read keeps it.
+  bool missing = false;
   std::string error;
-  std::optional<Database> db = Database::OpenForReading(path, &error);
-  if (!db) return std::nullopt;
+  std::shared_ptr<Connection> connection = store::ConnectForReading(StorePath(), &missing, &error);
+  if (!connection) return std::nullopt;
+  std::lock_guard lock(connection->mutex);
   // A database without the tables yet (an empty file) fails to prepare: no value.
-  Statement find(db->handle(),
-                 "SELECT d.type, d.bytes FROM printer_data d JOIN printers p ON p.id = d.printer "
-                 "WHERE p.name = ? AND d.name = ?");
+  Statement find = connection->db.Prepare(
+      "SELECT d.type, d.bytes FROM printer_data d JOIN printers p ON p.id = d.printer "
+      "WHERE p.name = ? AND d.name = ?");
   if (!find.ok()) return std::nullopt;
   find.Bind(1, Utf16ToUtf8(printerName)).Bind(2, Utf16ToUtf8(valueName));
   if (find.Step() != SQLITE_ROW) return std::nullopt;

@@ -36,10 +36,16 @@ std::string StorePath();
 // The spooler over the printer store.
 //
 // A handle is a pointer to a heap object that the spooler owns until Close: it holds
-// the printer's name and row id, one connection to the store named by StorePath() when
-// the printer was opened, and the document started on it with its output. Every call
-// checks the handle against the set of live handles first, so a closed or foreign
-// handle fails cleanly (last error ERROR_INVALID_HANDLE).
+// the printer's name and row id, the process's connection to the store named by
+// StorePath() when the printer was opened, and the document started on it with its
+// output. Every call checks the handle against the set of live handles first, so a
+// closed or foreign handle fails cleanly (last error ERROR_INVALID_HANDLE).
+//
+// Printer-data values are read from the store once per handle and kept with it: the
+// plug-in reads the same values at every page. A write from this process (through any
+// handle, or PrinterStore) makes every handle read afresh; a write from another process
+// is seen by handles opened after it. Job status is never kept: Job and Write ask the
+// store each time, so a job deleted elsewhere stops at the next page.
 //
 // Write needs a document with an output: DocInfo::outputFile names a file (created or
 // truncated) or "-" for standard output. A document without an output has nowhere for
@@ -97,8 +103,8 @@ using platform::NamedValue;
 using platform::StoredJob;
 using platform::StoreResult;
 
-// Administrator operations on one store. Each call opens the store (creating it when
-// missing), runs one short transaction and closes it again.
+// Administrator operations on one store. Each call runs one short transaction on the
+// process's connection to the store (creating the store when missing).
 class PrinterStore final : public PrinterAdmin {
  public:
   explicit PrinterStore(std::string path = StorePath()) : path_(std::move(path)) {}

@@ -87,14 +87,43 @@ PrinterValue ReadValue(const Statement& row, int column) {
 
 // --- Statement --------------------------------------------------------------------------
 
+namespace {
+
+// "<sqlite message> (code N)" for the connection's last error.
+std::string ErrorText(sqlite3* db) {
+  if (db == nullptr) return "out of memory";
+  return std::string(sqlite3_errmsg(db)) + " (code " + std::to_string(sqlite3_extended_errcode(db)) + ")";
+}
+
+}  // namespace
+
 Statement::Statement(sqlite3* db, std::string_view sql) {
+  if (db == nullptr) {
+    error_ = "the store is not open";
+    return;
+  }
   if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
+    error_ = ErrorText(db);
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
   }
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (inUse_ == nullptr) {
+    sqlite3_finalize(stmt_);
+    return;
+  }
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  *inUse_ = false;
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : stmt_(std::exchange(other.stmt_, nullptr)),
+      inUse_(std::exchange(other.inUse_, nullptr)),
+      stepped_(other.stepped_),
+      error_(std::move(other.error_)) {}
 
 Statement& Statement::Bind(int index, std::int64_t value) {
   if (stmt_ != nullptr) sqlite3_bind_int64(stmt_, index, value);
@@ -126,7 +155,19 @@ Statement& Statement::BindNull(int index) {
 
 int Statement::Step() {
   if (stmt_ == nullptr) return SQLITE_MISUSE;
-  return sqlite3_step(stmt_);
+  const bool first = !std::exchange(stepped_, true);
+  int rc = sqlite3_step(stmt_);
+  // Inside a transaction a busy answer may be a deadlock that only a rollback resolves;
+  // outside one, the statement is simply tried again.
+  constexpr int kPauseMs = 10;
+  sqlite3* db = sqlite3_db_handle(stmt_);
+  for (int waited = 0; first && (rc & 0xFF) == SQLITE_BUSY && sqlite3_get_autocommit(db) != 0 && waited < kBusyTimeoutMs;
+       waited += kPauseMs) {
+    sqlite3_reset(stmt_);
+    sqlite3_sleep(kPauseMs);
+    rc = sqlite3_step(stmt_);
+  }
+  return rc;
 }
 
 bool Statement::Run() {
@@ -157,17 +198,49 @@ std::vector<std::uint8_t> Statement::Blob(int column) const {
 
 // --- Database ---------------------------------------------------------------------------
 
-Database::~Database() { sqlite3_close_v2(db_); }
+Database::~Database() { Close(); }
 
 Database::Database(Database&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)) {}
+    : db_(std::exchange(other.db_, nullptr)),
+      path_(std::move(other.path_)),
+      statements_(std::move(other.statements_)) {
+  other.statements_.clear();
+}
 
 Database& Database::operator=(Database&& other) noexcept {
   if (this == &other) return *this;
-  sqlite3_close_v2(db_);
+  Close();
   db_ = std::exchange(other.db_, nullptr);
   path_ = std::move(other.path_);
+  statements_ = std::move(other.statements_);
+  other.statements_.clear();
   return *this;
+}
+
+void Database::Close() {
+  for (auto& [sql, cached] : statements_) sqlite3_finalize(cached.stmt);
+  statements_.clear();
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+void Database::Abandon() {
+  // The statements and the connection are leaked on purpose; see the declaration.
+  statements_.clear();
+  db_ = nullptr;
+}
+
+Statement Database::Prepare(std::string_view sql) {
+  if (db_ == nullptr) return Statement(nullptr, sql);
+  auto it = statements_.find(std::string(sql));
+  if (it == statements_.end()) {
+    Statement compiled(db_, sql);
+    if (!compiled.ok()) return compiled;
+    it = statements_.emplace(std::string(sql), Cached{std::exchange(compiled.stmt_, nullptr), false}).first;
+  }
+  if (it->second.inUse) return Statement(db_, sql);
+  it->second.inUse = true;
+  return Statement(it->second.stmt, &it->second.inUse);
 }
 
 std::optional<Database> Database::OpenForWriting(const std::string& path, std::string* error) {
@@ -263,10 +336,7 @@ bool Database::Exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-std::string Database::LastError() const {
-  if (db_ == nullptr) return "out of memory";
-  return std::string(sqlite3_errmsg(db_)) + " (code " + std::to_string(sqlite3_extended_errcode(db_)) + ")";
-}
+std::string Database::LastError() const { return ErrorText(db_); }
 
 std::string Database::Describe(std::string_view what) const {
   return std::string(what) + " in store '" + path_ + "': " + LastError();

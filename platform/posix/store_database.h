@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/spooler.h"
@@ -22,22 +23,35 @@ namespace velmora::platform::posix::store {
 inline constexpr int kBusyTimeoutMs = 5000;
 
 // One prepared statement. Bind parameters are numbered from 1, columns from 0.
+//
+// A statement from Database::Prepare is borrowed from the connection's cache: when it
+// goes out of scope it is reset and its bindings cleared, so that it keeps no read
+// transaction open (another process's writes stay visible) and is ready for the next
+// call. A statement constructed directly is compiled for one use and finalized.
 class Statement {
  public:
   Statement(sqlite3* db, std::string_view sql);
   ~Statement();
+  Statement(Statement&& other) noexcept;
+  Statement& operator=(Statement&&) = delete;
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
-  // False when the statement failed to prepare (the connection holds the reason).
+  // False when the statement failed to prepare; error() then says why.
   bool ok() const { return stmt_ != nullptr; }
+  // Why the statement failed to prepare, as "<sqlite message> (code N)"; empty when it
+  // is prepared.
+  const std::string& error() const { return error_; }
 
   Statement& Bind(int index, std::int64_t value);
   Statement& Bind(int index, std::string_view text);
   Statement& BindBlob(int index, const std::vector<std::uint8_t>& bytes);
   Statement& BindNull(int index);
 
-  // Runs one step. Returns SQLITE_ROW, SQLITE_DONE or an error code.
+  // Runs one step. Returns SQLITE_ROW, SQLITE_DONE or an error code. A first step that
+  // finds the store busy outside a transaction is tried again for up to the busy
+  // timeout: the busy handler does not cover every such answer (WAL recovery, a stale
+  // snapshot).
   int Step();
   // Runs the statement to completion; true when it finished without error.
   bool Run();
@@ -48,7 +62,13 @@ class Statement {
   std::vector<std::uint8_t> Blob(int column) const;
 
  private:
+  friend class Database;
+  Statement(sqlite3_stmt* cached, bool* inUse) : stmt_(cached), inUse_(inUse) {}
+
   sqlite3_stmt* stmt_ = nullptr;
+  bool* inUse_ = nullptr;  // the cache's mark of a borrowed statement; null when owned
+  bool stepped_ = false;
+  std::string error_;
 };
 
 // One connection to the store file.
@@ -72,6 +92,17 @@ class Database {
   sqlite3* handle() const { return db_; }
   const std::string& path() const { return path_; }
 
+  // The statement for `sql`, compiled on the first call and taken from the
+  // connection's cache on later ones. A statement already borrowed (the same SQL text
+  // used twice at once) is compiled afresh for this use. A failed prepare is not kept:
+  // the returned statement is not ok() and says why.
+  Statement Prepare(std::string_view sql);
+
+  // Lets go of the connection without closing it or finalizing its statements, for a
+  // connection inherited through fork(): closing it in the child could checkpoint or
+  // remove the WAL file that the parent still uses.
+  void Abandon();
+
   // Runs SQL text without results (pragmas, BEGIN, COMMIT). True on success.
   bool Exec(const char* sql);
 
@@ -94,8 +125,19 @@ class Database {
   // One attempt; returns the SQLite result code.
   int Configure(bool createSchema);
 
+  // Finalizes the cached statements and closes the connection.
+  void Close();
+
+  // A compiled statement and whether a Statement currently borrows it.
+  struct Cached {
+    sqlite3_stmt* stmt = nullptr;
+    bool inUse = false;
+  };
+
   sqlite3* db_ = nullptr;
   std::string path_;
+  // Keyed by SQL text. Node-based, so a borrowed statement's mark stays where it is.
+  std::unordered_map<std::string, Cached> statements_;
 };
 
 // A write transaction that takes the write lock when it starts and rolls back unless
