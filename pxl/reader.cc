@@ -281,7 +281,8 @@ bool Reader::ReadValue(std::uint8_t code) {
   ElementType element = ElementType::kUByte;
   Shape shape = Shape::kScalar;
   DecodeDataType(code, element, shape);
-  const std::string name = DataTypeName(element, shape);
+  // The type's name is only needed for a message: it is made when one is written.
+  const auto name = [element, shape] { return DataTypeName(element, shape); };
   const std::size_t size = ElementSize(element);
 
   std::size_t cursor = at + 1;
@@ -292,17 +293,17 @@ bool Reader::ReadValue(std::uint8_t code) {
     case Shape::kBox: count = 4; break;
     case Shape::kArray: {
       if (cursor >= data_.size()) {
-        Fail(at, name + " without its length before the end of the data");
+        Fail(at, name() + " without its length before the end of the data");
         return false;
       }
       const std::uint8_t lengthTag = data_[cursor];
       const std::size_t lengthSize = lengthTag == tag::kUByte ? 1 : lengthTag == tag::kUByte + 1 ? 2 : 0;
       if (lengthSize == 0) {
-        Fail(at, name + " length must be a ubyte or uint16 value, found tag " + Hex(lengthTag));
+        Fail(at, name() + " length must be a ubyte or uint16 value, found tag " + Hex(lengthTag));
         return false;
       }
       if (data_.size() - cursor - 1 < lengthSize) {
-        Fail(at, "truncated " + name + " length");
+        Fail(at, "truncated " + name() + " length");
         return false;
       }
       count = lengthSize == 1 ? data_[cursor + 1] : U16(cursor + 1);
@@ -315,10 +316,10 @@ bool Reader::ReadValue(std::uint8_t code) {
   const std::size_t left = data_.size() - cursor;
   if (needed > left) {
     if (shape == Shape::kArray) {
-      Fail(at, name + " length runs past the end of the data (needs " + std::to_string(needed) +
+      Fail(at, name() + " length runs past the end of the data (needs " + std::to_string(needed) +
                    " bytes, " + std::to_string(left) + " left)");
     } else {
-      Fail(at, "truncated " + name);
+      Fail(at, "truncated " + name());
     }
     return false;
   }
