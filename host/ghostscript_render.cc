@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -69,7 +70,15 @@ std::string FirstListedError(const std::string& messages) {
 
 // Why Ghostscript did not render the whole document, from its exit status and messages;
 // empty when it did.
-std::string FailureCause(DocumentKind kind, int exitCode, const std::string& messages) {
+std::string FailureCause(DocumentKind kind, int exitCode, std::string messages, bool pagesPicked) {
+  if (pagesPicked) {
+    // Picked pages past the document's end are not there to print, as in every print
+    // system's page ranges; Ghostscript reports each of them as an error.
+    for (const char* line : {"   **** Error: Couldn't get page info.\n", "               Output may be incorrect.\n",
+                             "   **** Error: page not found.\n"}) {
+      for (std::size_t at; (at = messages.find(line)) != std::string::npos;) messages.erase(at, std::strlen(line));
+    }
+  }
   if (messages.find("requires a password") != std::string::npos) return "the PDF is protected by a password";
   if (kind == DocumentKind::kPdf) {
     // A PDF Ghostscript had to repair may have lost pages or content: printing what is
@@ -120,7 +129,7 @@ DocumentKind SniffDocument(const std::string& path) {
 }
 
 void RenderWithGhostscript(const std::string& document, const std::string& name, const PageGeometry& geometry,
-                           const std::string& streamPath) {
+                           const std::string& streamPath, const std::string& pageRanges) {
   const auto fail = [&name](const std::string& cause) {
     throw HostError("Unable to print '" + name + "': " + cause);
   };
@@ -134,7 +143,7 @@ void RenderWithGhostscript(const std::string& document, const std::string& name,
   // the pages keep the sheet's coordinates whatever the document's own page sizes.
   const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
   const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
-  const std::vector<std::string> arguments = {
+  std::vector<std::string> arguments = {
       GhostscriptProgram(),
       "-dNOPAUSE",
       "-dBATCH",
@@ -147,13 +156,14 @@ void RenderWithGhostscript(const std::string& document, const std::string& name,
       "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPoints),
       "-dFitPage",
       "-sOutputFile=" + OutputFileName(streamPath),
-      // Joined to -f, a file name is never taken for an option, whatever it starts with.
-      "-f" + document,
   };
+  if (!pageRanges.empty()) arguments.push_back("-sPageList=" + pageRanges);
+  // Joined to -f, a file name is never taken for an option, whatever it starts with.
+  arguments.push_back("-f" + document);
   MessagesFile messages(streamPath + ".log");
   const platform::ProgramRun run = platform::RunProgram(arguments, messages.path());
   if (!run.started) fail("Ghostscript could not be run: " + run.error);
-  const std::string cause = FailureCause(kind, run.exitCode, ReadAll(messages.path()));
+  const std::string cause = FailureCause(kind, run.exitCode, ReadAll(messages.path()), !pageRanges.empty());
   if (!cause.empty()) fail(cause);
 }
 

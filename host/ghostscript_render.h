@@ -16,7 +16,8 @@ DocumentKind SniffDocument(const std::string& path);
 // "Unable to print 'NAME': CAUSE" when the file is empty, is no PDF or PostScript
 // document, is damaged or protected by a password, when Ghostscript reports an error on
 // any page, or cannot be run.
+// `pageRanges` (checked, empty for all) picks the pages Ghostscript renders.
 void RenderWithGhostscript(const std::string& document, const std::string& name, const PageGeometry& geometry,
-                           const std::string& streamPath);
+                           const std::string& streamPath, const std::string& pageRanges = {});
 
 }  // namespace velmora::host

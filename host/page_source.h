@@ -119,6 +119,13 @@ std::unique_ptr<PageSource> MakeSamplePageSource(std::size_t pages);
 // A PDF, PostScript or EPS document ("-": standard input, read at once into a temporary
 // file), rendered by Ghostscript for the job's geometry when the job prepares it. Throws
 // HostError when standard input cannot be read.
-std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path);
+// `pageRanges` picks pages ("1-3,7"; empty: all), in Ghostscript's page-list syntax,
+// checked by ParsePageRanges.
+std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges = {});
+
+// Checks a page-range list: comma-separated pages ("7") and ranges ("1-3", "5-" to the
+// end), every page from 1, each range in ascending order. Returns it unchanged; throws
+// HostError naming what is wrong.
+std::string ParsePageRanges(const std::string& ranges);
 
 }  // namespace velmora::host

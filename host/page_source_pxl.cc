@@ -107,16 +107,21 @@ struct KeptState {
 
 class DocumentPageSource : public PageSource {
  public:
-  DocumentPageSource(std::string path, std::string name) : path_(std::move(path)), name_(std::move(name)) {}
+  DocumentPageSource(std::string path, std::string name, std::string pageRanges)
+      : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)) {}
 
   bool NeedsPreparing() const override { return true; }
   void Prepare(const PageGeometry& geometry) override {
     geometry_ = geometry;
     const TemporaryFile stream("velmora-render.");
-    RenderWithGhostscript(path_, name_, geometry, stream.path());
+    RenderWithGhostscript(path_, name_, geometry, stream.path(), pageRanges_);
     spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
     store_ = std::make_unique<PxlPageStore>(stream.path(), spool_->path(), name_);
-    if (store_->pageCount() == 0) throw HostError("Unable to print '" + name_ + "': the document has no pages");
+    if (store_->pageCount() == 0) {
+      throw HostError("Unable to print '" + name_ + "': " +
+                      (pageRanges_.empty() ? "the document has no pages"
+                                           : "the document has none of the pages " + pageRanges_));
+    }
   }
 
   std::size_t PageCount() const override { return store_ != nullptr ? store_->pageCount() : 0; }
@@ -437,6 +442,7 @@ class DocumentPageSource : public PageSource {
 
   std::string path_;
   std::string name_;
+  std::string pageRanges_;
   PageGeometry geometry_;
   std::unique_ptr<TemporaryFile> spool_;
   std::unique_ptr<PxlPageStore> store_;
@@ -463,13 +469,15 @@ class DocumentPageSource : public PageSource {
 // needs to read a PDF out of order.
 class StandardInputPageSource : public PageSource {
  public:
-  StandardInputPageSource() : copy_("velmora-input.") {
+  explicit StandardInputPageSource(const std::string& pageRanges) : copy_("velmora-input.") {
     std::ofstream out(copy_.path(), std::ios::binary);
     std::vector<char> buffer(65536);
     std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), stdin)) > 0) out.write(buffer.data(), static_cast<std::streamsize>(got));
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), stdin)) > 0) {
+      out.write(buffer.data(), static_cast<std::streamsize>(got));
+    }
     if (std::ferror(stdin) || !out.flush()) throw HostError("Unable to read the document from standard input");
-    document_ = std::make_unique<DocumentPageSource>(copy_.path(), "standard input");
+    document_ = std::make_unique<DocumentPageSource>(copy_.path(), "standard input", pageRanges);
   }
   bool NeedsPreparing() const override { return true; }
   void Prepare(const PageGeometry& geometry) override { document_->Prepare(geometry); }
@@ -483,9 +491,39 @@ class StandardInputPageSource : public PageSource {
 
 }  // namespace
 
-std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path) {
-  if (path == "-") return std::make_unique<StandardInputPageSource>();
-  return std::make_unique<DocumentPageSource>(path, path);
+std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges) {
+  if (path == "-") return std::make_unique<StandardInputPageSource>(pageRanges);
+  return std::make_unique<DocumentPageSource>(path, path, pageRanges);
+}
+
+std::string ParsePageRanges(const std::string& ranges) {
+  const auto fail = [&ranges](const std::string& why) {
+    throw HostError("--page-ranges '" + ranges + "': " + why);
+  };
+  const auto number = [&](const std::string& text) -> long {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+      fail("'" + text + "' is not a page number");
+    }
+    const long page = std::stol(text);
+    if (page < 1) fail("pages count from 1");
+    return page;
+  };
+  if (ranges.empty()) fail("no pages named");
+  std::size_t start = 0;
+  while (start <= ranges.size()) {
+    const std::size_t comma = std::min(ranges.find(',', start), ranges.size());
+    const std::string part = ranges.substr(start, comma - start);
+    const std::size_t dash = part.find('-');
+    if (dash == std::string::npos) {
+      number(part);
+    } else {
+      const long first = number(part.substr(0, dash));
+      const std::string last = part.substr(dash + 1);
+      if (!last.empty() && number(last) < first) fail("the range '" + part + "' runs backwards");
+    }
+    start = comma + 1;
+  }
+  return ranges;
 }
 
 }  // namespace velmora::host

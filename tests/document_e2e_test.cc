@@ -351,6 +351,39 @@ TEST_F(DocumentJobs, LetterheadOverlayPlaysOnEveryPage) {
   }
 }
 
+TEST_F(DocumentJobs, PageRangesPickPages) {
+  const std::size_t all = Sheets(Operators(Print(P("document.pdf"), ""))).size();
+  ASSERT_GE(all, 4u);
+  struct Case {
+    std::string ranges;
+    std::size_t sheets;
+  };
+  const Case cases[] = {
+      {"2-3", 2},
+      {"1,3-", all - 1},
+      {"4-99", all - 3},  // pages past the end are not there to print
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Sheets(Operators(Print(P("document.pdf"), "--page-ranges " + c.ranges))).size(), c.sheets) << c.ranges;
+  }
+  const struct {
+    std::string ranges;
+    std::string message;
+  } refused[] = {
+      {"90-99", "velmora: Unable to print '" + P("document.pdf") + "': the document has none of the pages 90-99"},
+      {"3-1", "velmora: --page-ranges '3-1': the range '3-1' runs backwards"},
+      {"0", "velmora: --page-ranges '0': pages count from 1"},
+      {"a", "velmora: --page-ranges 'a': 'a' is not a page number"},
+  };
+  for (const auto& r : refused) {
+    const testing::CliRun run =
+        testing::Velmora("print --printer P1 --page-ranges " + r.ranges + " -o " + P("bad.pxl") + " " + P("document.pdf"));
+    EXPECT_EQ(run.status, 1) << r.ranges;
+    EXPECT_EQ(run.out, r.message + "\n");
+    EXPECT_FALSE(fs::exists(P("bad.pxl"))) << r.ranges;
+  }
+}
+
 TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {
   const Bytes pdf = ReadBytes(P("document.pdf"));
   std::ofstream(P("empty.pdf")).close();

@@ -27,6 +27,7 @@ struct PrintArguments {
   std::string output;
   std::string printer;
   std::size_t pages = 3;
+  std::string pageRanges;
   std::string ticket;
   std::vector<std::string> sets;
   std::vector<std::string> options;
@@ -102,7 +103,7 @@ void RunPrint(const PrintArguments& args) {
   }
 
   auto pages = args.document.empty() ? host::MakeSamplePageSource(args.pages)
-                                     : host::MakeDocumentPageSource(args.document);
+                                     : host::MakeDocumentPageSource(args.document, args.pageRanges);
   const host::PrintResult result = host::RunPrintJob(request, *pages);
   if (result.overlayCaptured) {
     std::fprintf(stderr,
@@ -128,6 +129,8 @@ void RegisterPrintCommand(CLI::App& app) {
       ->check(CLI::Range(1, 600));
   print->add_option("--printer", args.printer, "A printer of the spooler (default: Velmora Default, added when missing)");
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
+  print->add_option("--page-ranges", args.pageRanges,
+                    "The document's pages to print: pages and ranges separated by commas (1-3,7; 5- to the end)");
   print->add_option("--ticket", args.ticket, "A JSON object of settings names and values");
   print->add_option("--set", args.sets, "NAME=VALUE: one setting, after the ticket")
       ->expected(1)
@@ -157,9 +160,13 @@ void RegisterPrintCommand(CLI::App& app) {
   print->callback([print] {
     args.titleGiven = print->count("--title") > 0;
     if (!args.document.empty() && print->count("--pages") > 0) {
-      throw CommandError("--pages is for the sample document; a document prints all its pages");
+      throw CommandError("--pages is for the sample document; a document prints all its pages (--page-ranges picks some)");
+    }
+    if (!args.pageRanges.empty() && args.document.empty()) {
+      throw CommandError("--page-ranges picks pages of a document; name the document");
     }
     try {
+      if (!args.pageRanges.empty()) host::ParsePageRanges(args.pageRanges);
       RunPrint(args);
     } catch (const host::HostError& error) {
       throw CommandError(error.what());
