@@ -471,6 +471,7 @@ class StandardInputPageSource : public PageSource {
  public:
   explicit StandardInputPageSource(const std::string& pageRanges) : copy_("velmora-input.") {
     std::ofstream out(copy_.path(), std::ios::binary);
+    platform::SetStandardInputBinary();
     std::vector<char> buffer(65536);
     std::size_t got = 0;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), stdin)) > 0) {

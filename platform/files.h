@@ -34,8 +34,10 @@ bool SpoolerWritesStandardOutput();
 // Copies a whole file to standard output, in binary. False with the reason in *error.
 bool CopyToStandardOutput(const std::string& path, std::string* error);
 
-// Puts standard output in binary mode (no line-end translation), where there is such a mode.
+// Puts standard output or input in binary mode (no line-end translation), where there is
+// such a mode.
 void SetStandardOutputBinary();
+void SetStandardInputBinary();
 
 // The system's text for an errno value.
 std::string ErrnoText(int error);

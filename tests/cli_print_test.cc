@@ -55,6 +55,7 @@ TEST_F(CliPrint, PrintsToAFileAndToStandardOutput) {
   EXPECT_NE(dump.out.find("@PJL SET JOBATTR=\"UserName=bob\""), std::string::npos);
   EXPECT_NE(dump.out.find("BeginPage"), std::string::npos);
   EXPECT_NE(dump.out.find("EndPage PageCopies=1"), std::string::npos);
+  EXPECT_EQ(Velmora("dump --pages 1 - < " + P("job.pxl")).out, dump.out);
 
   const CliResult toStdout = Velmora("print -o - --pages 2 --user bob --machine ws1 --title Report", false);
   ASSERT_EQ(toStdout.status, 0);

@@ -50,6 +50,7 @@ std::optional<std::string> ProgramPath() {
 bool SpoolerWritesStandardOutput() { return true; }
 
 void SetStandardOutputBinary() {}
+void SetStandardInputBinary() {}
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 

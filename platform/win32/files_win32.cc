@@ -71,8 +71,9 @@ std::optional<std::string> ProgramPath() {
 
 bool SpoolerWritesStandardOutput() { return false; }
 
-// The job is binary: no line-end translation on the way out.
+// Jobs and documents are binary: no line-end translation on the way in or out.
 void SetStandardOutputBinary() { ::_setmode(::_fileno(stdout), _O_BINARY); }
+void SetStandardInputBinary() { ::_setmode(::_fileno(stdin), _O_BINARY); }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 

@@ -12,10 +12,10 @@ void RegisterDumpCommand(CLI::App& app) {
   static std::string path;
   static std::size_t pages = 0;
   CLI::App* dump = app.add_subcommand("dump", "List a PJL + PCL XL job: PJL lines, then one PCL XL operator per line");
-  dump->add_option("FILE", path, "The job file")->required();
+  dump->add_option("FILE", path, "The job file, or - for standard input")->required();
   dump->add_option("--pages", pages, "List only the first N pages (0: all)");
   dump->callback([] {
-    const std::vector<std::uint8_t> job = ReadWholeFile(path);
+    const std::vector<std::uint8_t> job = path == "-" ? ReadStandardInput() : ReadWholeFile(path);
     pxl::DumpOptions options;
     options.max_pages = pages;
     if (!pxl::Dump(job, std::cout, options)) {

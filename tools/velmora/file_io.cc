@@ -42,6 +42,20 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+std::vector<std::uint8_t> ReadStandardInput() {
+  platform::SetStandardInputBinary();
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t buffer[65536];
+  while (true) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
+    bytes.insert(bytes.end(), buffer, buffer + got);
+    if (got == sizeof buffer) continue;
+    if (std::ferror(stdin) != 0) throw CommandError("Unable to read standard input: " + Reason());
+    break;
+  }
+  return bytes;
+}
+
 bool FileExists(const std::string& path) {
   std::error_code error;
   return std::filesystem::exists(path, error);

@@ -19,6 +19,9 @@ class CommandError : public std::runtime_error {
 // Reads a whole file; throws CommandError naming the file and the system's reason.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 
+// Reads all of standard input (in binary); throws CommandError when it cannot be read.
+std::vector<std::uint8_t> ReadStandardInput();
+
 // True when the path names an existing file.
 bool FileExists(const std::string& path);
 
