@@ -27,7 +27,7 @@ constexpr std::size_t kPdfHeaderWindow = 1024;
 // program on Windows, an unusual install).
 std::string GhostscriptProgram() {
   if (const char* program = std::getenv("VELMORA_GS"); program != nullptr && program[0] != '\0') return program;
-  return "gs";
+  return platform::GhostscriptProgramName();
 }
 
 // A path as Ghostscript's output file name, which takes % as the start of a page number.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora::platform {
 
@@ -38,6 +39,10 @@ bool CopyToStandardOutput(const std::string& path, std::string* error);
 // such a mode.
 void SetStandardOutputBinary();
 void SetStandardInputBinary();
+
+// The program's command-line arguments after its name, in UTF-8 (on Windows from the
+// wide command line, so that any file name survives; elsewhere argv as it is).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // The system's text for an errno value.
 std::string ErrnoText(int error);

@@ -17,4 +17,8 @@ struct ProgramRun {
 // `messagesPath`, and waits for it to end.
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& messagesPath);
 
+// The name Ghostscript's command-line program has on this platform: "gs", or the console
+// program "gswin64c.exe" of Ghostscript for 64-bit Windows.
+const char* GhostscriptProgramName();
+
 }  // namespace velmora::platform

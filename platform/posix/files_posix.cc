@@ -52,6 +52,10 @@ bool SpoolerWritesStandardOutput() { return true; }
 void SetStandardOutputBinary() {}
 void SetStandardInputBinary() {}
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 std::string ErrnoText(int error) { return std::strerror(error); }
 
 }  // namespace velmora::platform

@@ -46,4 +46,6 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
   return run;
 }
 
+const char* GhostscriptProgramName() { return "gs"; }
+
 }  // namespace velmora::platform

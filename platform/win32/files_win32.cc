@@ -1,6 +1,7 @@
 // Output files, consoles and the program's path on Windows. Paths are UTF-8 here and
 // UTF-16 towards the system.
 #include <windows.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -74,6 +75,16 @@ bool SpoolerWritesStandardOutput() { return false; }
 // Jobs and documents are binary: no line-end translation on the way in or out.
 void SetStandardOutputBinary() { ::_setmode(::_fileno(stdout), _O_BINARY); }
 void SetStandardInputBinary() { ::_setmode(::_fileno(stdin), _O_BINARY); }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(Utf16ToUtf8(WStringView(wide[i])));
+  ::LocalFree(wide);
+  return arguments;
+}
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 

@@ -78,4 +78,6 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
   return run;
 }
 
+const char* GhostscriptProgramName() { return "gswin64c.exe"; }
+
 }  // namespace velmora::platform

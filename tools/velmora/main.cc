@@ -1,15 +1,21 @@
 // velmora: the command-line program of the Velmora PXL print system.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "platform/files.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"velmora: the Velmora PXL print system (PJL + PCL XL print plug-in, host and tools)", "velmora"};
   app.require_subcommand(1);
+  // Options start with '-' on every platform: a path such as /tmp/job.pdf is an argument.
+  app.allow_windows_style_options(false);
   velmora::cli::RegisterSettingsCommand(app);
   velmora::cli::RegisterDumpCommand(app);
   velmora::cli::RegisterPrintCommand(app);
@@ -18,7 +24,10 @@ int main(int argc, char** argv) {
   velmora::cli::RegisterJobsCommand(app);
   velmora::cli::RegisterWatermarkCommand(app);
   try {
-    app.parse(argc, argv);
+    // CLI11 takes a vector of arguments last first.
+    std::vector<std::string> arguments = velmora::platform::CommandLineArguments(argc, argv);
+    std::reverse(arguments.begin(), arguments.end());
+    app.parse(arguments);
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
