@@ -11,27 +11,6 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(${VELMORA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-add_executable(velmora_win_tests
-  frame_test.cc
-  job_header_test.cc
-  job_processor_test.cc
-  log_test.cc
-  name_tables_test.cc
-  overlay_test.cc
-  page_and_data_test.cc
-  paper_model_text_test.cc
-  pclxl_encoder_test.cc
-  private_profile_test.cc
-  pxl_dump_test.cc
-  pxl_reader_test.cc
-  pxl_robustness_test.cc
-  text_test.cc
-  vendor_devmode_test.cc
-  watermark_bitmap_test.cc
-  watermark_layout_test.cc
-  watermark_settings_test.cc
-  watermark_text_test.cc
-  win32_platform_test.cc
-)
+add_executable(velmora_win_tests ${VELMORA_PORTABLE_SUITES} win32_platform_test.cc)
 target_link_libraries(velmora_win_tests PRIVATE velmora_core velmora_pxl_stream velmora_platform_fake gtest_main gmock)
 target_link_options(velmora_win_tests PRIVATE -static)
