@@ -1,5 +1,6 @@
 // Ghostscript as the host's renderer: one run of the gs program per job, writing PCL XL
-// to a file, its messages to another, which are read to name the cause of a failure.
+// to a pipe the job reads as it prints, its messages to another pipe, which are read for
+// the page count and to name the cause of a failure.
 #include "host/ghostscript_render.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -28,21 +28,6 @@ constexpr std::size_t kPdfHeaderWindow = 1024;
 std::string GhostscriptProgram() {
   if (const char* program = std::getenv("VELMORA_GS"); program != nullptr && program[0] != '\0') return program;
   return platform::GhostscriptProgramName();
-}
-
-// A path as Ghostscript's output file name, which takes % as the start of a page number.
-std::string OutputFileName(const std::string& path) {
-  std::string escaped;
-  for (const char c : path) {
-    escaped.push_back(c);
-    if (c == '%') escaped.push_back('%');
-  }
-  return escaped;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 // The line of `text` that holds `needle`, trimmed, or an empty string.
@@ -98,20 +83,6 @@ std::string FailureCause(DocumentKind kind, int exitCode, std::string messages, 
   return "Ghostscript failed with exit status " + std::to_string(exitCode);
 }
 
-// A temporary file beside the stream for Ghostscript's messages, removed when done.
-class MessagesFile {
- public:
-  explicit MessagesFile(std::string path) : path_(std::move(path)) {}
-  ~MessagesFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 DocumentKind SniffDocument(const std::string& path) {
@@ -128,16 +99,17 @@ DocumentKind SniffDocument(const std::string& path) {
   return DocumentKind::kUnknown;
 }
 
-void RenderWithGhostscript(const std::string& document, const std::string& name, const PageGeometry& geometry,
-                           const std::string& streamPath, const std::string& pageRanges) {
+GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name,
+                                     const PageGeometry& geometry, const std::string& pageRanges)
+    : name_(name), pagesPicked_(!pageRanges.empty()) {
   const auto fail = [&name](const std::string& cause) {
     throw HostError("Unable to print '" + name + "': " + cause);
   };
   std::error_code error;
   if (!std::filesystem::is_regular_file(document, error)) fail("no such file");
-  const DocumentKind kind = SniffDocument(document);
-  if (kind == DocumentKind::kEmpty) fail("the file is empty");
-  if (kind == DocumentKind::kUnknown) fail("not a PDF or PostScript document");
+  kind_ = SniffDocument(document);
+  if (kind_ == DocumentKind::kEmpty) fail("the file is empty");
+  if (kind_ == DocumentKind::kUnknown) fail("not a PDF or PostScript document");
 
   // Every page is fitted to the job's sheet (turned when that fits better), so that
   // the pages keep the sheet's coordinates whatever the document's own page sizes.
@@ -155,16 +127,82 @@ void RenderWithGhostscript(const std::string& document, const std::string& name,
       "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPoints),
       "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPoints),
       "-dFitPage",
-      "-sOutputFile=" + OutputFileName(streamPath),
+      // The stream comes through standard output; Ghostscript's messages then go to
+      // standard error.
+      "-sOutputFile=-",
   };
   if (!pageRanges.empty()) arguments.push_back("-sPageList=" + pageRanges);
   // Joined to -f, a file name is never taken for an option, whatever it starts with.
   arguments.push_back("-f" + document);
-  MessagesFile messages(streamPath + ".log");
-  const platform::ProgramRun run = platform::RunProgram(arguments, messages.path());
-  if (!run.started) fail("Ghostscript could not be run: " + run.error);
-  const std::string cause = FailureCause(kind, run.exitCode, ReadAll(messages.path()), !pageRanges.empty());
-  if (!cause.empty()) fail(cause);
+  std::string reason;
+  program_ = platform::StartProgram(arguments, reason);
+  if (program_ == nullptr) fail("Ghostscript could not be run: " + reason);
+  messagesReader_ = std::thread([this] { CollectMessages(); });
+}
+
+GhostscriptRender::~GhostscriptRender() {
+  // The program's end closes its side of the pipes, which ends the messages' reader.
+  program_->Stop();
+  if (messagesReader_.joinable()) messagesReader_.join();
+}
+
+void GhostscriptRender::CollectMessages() {
+  std::uint8_t buffer[4096];
+  for (;;) {
+    const std::ptrdiff_t got = program_->ReadMessages(buffer, sizeof buffer);
+    const std::lock_guard lock(mutex_);
+    if (got <= 0) {
+      messagesEnded_ = true;
+      changed_.notify_all();
+      return;
+    }
+    messages_.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
+    changed_.notify_all();
+  }
+}
+
+std::optional<std::size_t> GhostscriptRender::AnnouncedPages() {
+  if (kind_ != DocumentKind::kPdf || pagesPicked_) return std::nullopt;
+  // "Processing pages 1 through 12." comes before the first page is rendered.
+  static constexpr std::string_view kAnnouncement = "Processing pages 1 through ";
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    const std::size_t at = messages_.find(kAnnouncement);
+    const std::size_t end = at == std::string::npos ? at : messages_.find('\n', at);
+    if (end != std::string::npos) {
+      const std::string_view count = std::string_view(messages_).substr(at + kAnnouncement.size());
+      std::size_t digits = 0;
+      while (digits < count.size() && digits < 9 && count[digits] >= '0' && count[digits] <= '9') ++digits;
+      if (digits == 0) return std::nullopt;
+      return static_cast<std::size_t>(std::stoul(std::string(count.substr(0, digits))));
+    }
+    if (messagesEnded_) return std::nullopt;
+    changed_.wait(lock);
+  }
+}
+
+std::size_t GhostscriptRender::Read(std::uint8_t* buffer, std::size_t size) {
+  const std::ptrdiff_t got = program_->ReadOutput(buffer, size);
+  if (got < 0) throw HostError("Unable to print '" + name_ + "': the rendered stream cannot be read from Ghostscript");
+  return static_cast<std::size_t>(got);
+}
+
+void GhostscriptRender::Finish() {
+  // Whatever is left of the stream (the end of the job) is read so that Ghostscript can
+  // finish writing it.
+  std::uint8_t rest[4096];
+  while (Read(rest, sizeof rest) > 0) {
+  }
+  const platform::ProgramRun run = program_->Wait();
+  std::string messages;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return messagesEnded_; });
+    messages = messages_;
+  }
+  if (!run.started) throw HostError("Unable to print '" + name_ + "': " + run.error);
+  const std::string cause = FailureCause(kind_, run.exitCode, messages, pagesPicked_);
+  if (!cause.empty()) throw HostError("Unable to print '" + name_ + "': " + cause);
 }
 
 }  // namespace velmora::host

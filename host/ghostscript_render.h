@@ -1,10 +1,19 @@
 // Rendering a PDF, PostScript or EPS document into PCL XL with Ghostscript's pxlmono
-// device, run as a separate program for the job's resolution and sheet.
+// device, run as a separate program for the job's resolution and sheet, while the job
+// prints the pages it has rendered so far.
 #pragma once
 
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "host/page_source.h"
+#include "platform/process.h"
 
 namespace velmora::host {
 
@@ -12,12 +21,45 @@ namespace velmora::host {
 enum class DocumentKind { kEmpty, kPdf, kPostScript, kUnknown };
 DocumentKind SniffDocument(const std::string& path);
 
-// Renders `document` (shown as `name` in messages) into `streamPath`. Throws HostError
-// "Unable to print 'NAME': CAUSE" when the file is empty, is no PDF or PostScript
-// document, is damaged or protected by a password, when Ghostscript reports an error on
-// any page, or cannot be run.
-// `pageRanges` (checked, empty for all) picks the pages Ghostscript renders.
-void RenderWithGhostscript(const std::string& document, const std::string& name, const PageGeometry& geometry,
-                           const std::string& streamPath, const std::string& pageRanges = {});
+// One run of Ghostscript on a document. Its messages are collected as they come, to learn
+// the page count it announces and, at the end, the cause of a failure.
+class GhostscriptRender {
+ public:
+  // Checks `document` (shown as `name` in messages) and starts Ghostscript on it.
+  // `pageRanges` (checked, empty for all) picks the pages it renders. Throws HostError
+  // "Unable to print 'NAME': CAUSE" when the file is missing or empty, is no PDF or
+  // PostScript document, or Ghostscript cannot be run.
+  GhostscriptRender(const std::string& document, const std::string& name, const PageGeometry& geometry,
+                    const std::string& pageRanges = {});
+  // Ends Ghostscript if it is still running.
+  ~GhostscriptRender();
+  GhostscriptRender(const GhostscriptRender&) = delete;
+  GhostscriptRender& operator=(const GhostscriptRender&) = delete;
+
+  // The pages Ghostscript says it will render before it renders the first, which it
+  // does for a whole PDF; none when it says nothing (PostScript, picked pages, a
+  // document it cannot open). Waits for the announcement or the end of its messages.
+  std::optional<std::size_t> AnnouncedPages();
+  // Reads the rendered PJL + PCL XL stream: up to `size` bytes, waiting for some; 0 at
+  // its end.
+  std::size_t Read(std::uint8_t* buffer, std::size_t size);
+  // Reads what is left of the stream and waits for Ghostscript to end. Throws HostError
+  // "Unable to print 'NAME': CAUSE" when the document is damaged or protected by a
+  // password, or when Ghostscript reports an error on any page.
+  void Finish();
+
+ private:
+  void CollectMessages();
+
+  std::string name_;
+  DocumentKind kind_ = DocumentKind::kUnknown;
+  bool pagesPicked_ = false;
+  std::unique_ptr<platform::RunningProgram> program_;
+  std::thread messagesReader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string messages_;
+  bool messagesEnded_ = false;
+};
 
 }  // namespace velmora::host

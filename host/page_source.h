@@ -108,8 +108,11 @@ class PageSource {
   // Throws HostError when the document cannot be printed.
   virtual void Prepare(const PageGeometry&) {}
   virtual std::size_t PageCount() const = 0;
-  // Draws page `page` (1-based).
+  // Draws page `page` (1-based). Throws HostError when the document cannot be printed.
   virtual void DrawPage(std::size_t page, Canvas& canvas) = 0;
+  // Called once every page has been drawn, before the job ends; throws HostError when
+  // the document turned out not to print whole.
+  virtual void Finish() {}
 };
 
 // The built-in sample document: `pages` pages of rules, boxes, a large page number and a

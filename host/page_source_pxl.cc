@@ -113,21 +113,54 @@ class DocumentPageSource : public PageSource {
   bool NeedsPreparing() const override { return true; }
   void Prepare(const PageGeometry& geometry) override {
     geometry_ = geometry;
-    const TemporaryFile stream("velmora-render.");
-    RenderWithGhostscript(path_, name_, geometry, stream.path(), pageRanges_);
+    render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_);
     spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
-    store_ = std::make_unique<PxlPageStore>(stream.path(), spool_->path(), name_);
-    if (store_->pageCount() == 0) {
+    try {
+      store_ = std::make_unique<PxlPageStore>([this](std::uint8_t* buffer, std::size_t size) {
+        return render_->Read(buffer, size);
+      }, spool_->path(), name_);
+    } catch (const HostError&) {
+      // Without a stream, Ghostscript's own reason comes first.
+      render_->Finish();
+      throw;
+    }
+    // A whole PDF is printed while Ghostscript renders it, once it has said how many
+    // pages it holds. Anything else, and a page that must carry its own fonts (an
+    // overlay capture, which is kept), is rendered whole first, so that a document that
+    // fails on its last page has printed nothing.
+    const std::optional<std::size_t> announced =
+        geometry.selfContainedPages ? std::nullopt : render_->AnnouncedPages();
+    if (announced && *announced > 0) {
+      pageCount_ = *announced;
+    } else {
+      Finish();
+      pageCount_ = store_->pageCount();
+    }
+    if (pageCount_ == 0) {
       throw HostError("Unable to print '" + name_ + "': " +
                       (pageRanges_.empty() ? "the document has no pages"
                                            : "the document has none of the pages " + pageRanges_));
     }
   }
 
-  std::size_t PageCount() const override { return store_ != nullptr ? store_->pageCount() : 0; }
+  std::size_t PageCount() const override { return pageCount_; }
+
+  void Finish() override {
+    if (render_ == nullptr || finished_) return;
+    finished_ = true;
+    store_->ReadAll();
+    render_->Finish();
+    if (pageCount_ != 0 && store_->pageCount() != pageCount_) Short();
+  }
 
   void DrawPage(std::size_t page, Canvas& canvas) override {
-    if (store_ == nullptr || page < 1 || page > store_->pageCount()) return;
+    if (store_ == nullptr || page < 1 || page > pageCount_) return;
+    if (store_->ReadPages(page) < page) {
+      // The stream ended early: Ghostscript's reason, or the shortfall.
+      finished_ = true;
+      render_->Finish();
+      Short();
+    }
     const std::vector<std::uint8_t> bytes = store_->ReadPage(page - 1);
     page_ = bytes;
     operators_ = ParsePage(bytes, store_->byteOrder(), name_);
@@ -150,6 +183,11 @@ class DocumentPageSource : public PageSource {
   }
 
  private:
+  [[noreturn]] void Short() const {
+    throw HostError("Unable to print '" + name_ + "': Ghostscript rendered " + std::to_string(store_->pageCount()) +
+                    " of its " + std::to_string(pageCount_) + " pages");
+  }
+
   std::span<const std::uint8_t> BytesOf(const PageOperator& op) const {
     return page_.subspan(op.start, op.end - op.start);
   }
@@ -444,8 +482,12 @@ class DocumentPageSource : public PageSource {
   std::string name_;
   std::string pageRanges_;
   PageGeometry geometry_;
+  // Ghostscript goes before the page store that reads from it.
+  std::unique_ptr<GhostscriptRender> render_;
   std::unique_ptr<TemporaryFile> spool_;
   std::unique_ptr<PxlPageStore> store_;
+  std::size_t pageCount_ = 0;
+  bool finished_ = false;
 
   // What the printer holds across the pages of the job: font headers and glyphs, by the
   // stream's font names.
@@ -483,6 +525,7 @@ class StandardInputPageSource : public PageSource {
   bool NeedsPreparing() const override { return true; }
   void Prepare(const PageGeometry& geometry) override { document_->Prepare(geometry); }
   std::size_t PageCount() const override { return document_->PageCount(); }
+  void Finish() override { document_->Finish(); }
   void DrawPage(std::size_t page, Canvas& canvas) override { document_->DrawPage(page, canvas); }
 
  private:

@@ -235,6 +235,7 @@ void JobRun::PrintPages() {
     pagesSent_ = index + 1;
     if (request_.progress) request_.progress(index + 1, sheets.size());
   }
+  if (!spool_->failed()) pages_.Finish();
 }
 
 void JobRun::PlanSheets() {

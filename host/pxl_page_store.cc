@@ -2,6 +2,7 @@
 #include "host/pxl_page_store.h"
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <utility>
@@ -22,17 +23,12 @@ constexpr std::size_t kPiece = std::size_t{1} << 20;
 constexpr std::size_t kLargestOperator = std::size_t{1} << 30;
 constexpr std::uint8_t kEndCharTag = static_cast<std::uint8_t>(Op::EndChar);
 
-// One operator of the stream with its attributes, its encoded bytes and its data.
-struct Operator {
-  Event event;
-  std::vector<std::uint8_t> bytes;
-};
+}  // namespace
 
-// The operators of a binary stream file in order, holding only a window of the file.
+// The operators of a binary stream in order, holding only a window of it.
 class OperatorStream {
  public:
-  OperatorStream(const std::string& path, const std::string& name) : file_(path, std::ios::binary), name_(name) {
-    if (!file_) throw HostError("Unable to read the rendered pages of '" + name_ + "'");
+  OperatorStream(PxlByteSource source, const std::string& name) : source_(std::move(source)), name_(name) {
     FindStreamHeader();
   }
 
@@ -41,48 +37,76 @@ class OperatorStream {
   // The next operator; false at the end of the stream.
   bool Next(Operator& op) {
     for (;;) {
-      const std::span<const std::uint8_t> rest(window_.data() + pos_, window_.size() - pos_);
-      pxl::Reader reader = pxl::Reader::Binary(rest, order_);
-      const std::optional<Event> first = reader.Next();
+      if (!reader_) reader_.emplace(pxl::Reader::Binary(Rest(), order_));
+      std::optional<Event> first = reader_->Next();
       if (!first) {
         // An error at the window's end may be an operator cut in two by the window.
-        if (reader.error()) {
-          if (!Fill()) Malformed(reader);
-          continue;
-        }
-        if (!Fill()) return false;
-        continue;
+        const bool malformed = reader_->error().has_value();
+        if (Refill()) continue;
+        if (malformed) Malformed(*reader_);
+        return false;
       }
       if (first->kind == EventKind::kUel) return false;
-      if (first->kind != EventKind::kOperator) Malformed(reader);
+      if (first->kind != EventKind::kOperator) Malformed(*reader_);
+      const std::span<const std::uint8_t> rest = Rest();
       std::size_t end = first->offset + 1;
-      const std::optional<Event> second = reader.Next();
-      if (second && second->kind == EventKind::kEmbeddedData) end = second->data_offset + second->data_length;
-      // Without a next event the operator may still have data in the rest of the file.
-      if (!second && !atEnd_) {
-        Fill();
-        continue;
+      // Only embedded data belongs to the operator before it; without the byte after the
+      // operator, its data may still be in the rest of the file.
+      if (end == rest.size() && Refill()) continue;
+      if (end < rest.size() && (rest[end] == pxl::tag::kDataLength || rest[end] == pxl::tag::kDataLengthByte)) {
+        const std::optional<Event> data = reader_->Next();
+        if (!data) {
+          if (Refill()) continue;
+          Malformed(*reader_);
+        }
+        end = data->data_offset + data->data_length;
       }
-      op.event = *first;
-      op.bytes.assign(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(end));
-      pos_ += end;
+      op.event = std::move(*first);
+      op.bytes.assign(rest.begin() + static_cast<std::ptrdiff_t>(consumed_), rest.begin() + static_cast<std::ptrdiff_t>(end));
+      consumed_ = end;
+      if (end == rest.size()) Advance();
       return true;
     }
   }
 
  private:
-  // Moves past the PJL lines to the first operator after the stream header.
+  // Moves past the PJL lines to the first operator after the stream header, which the
+  // renderer writes before its first page.
   void FindStreamHeader() {
-    while (Fill() && window_.size() < 64 * 1024) {
-    }
-    pxl::Reader reader{std::span<const std::uint8_t>(window_)};
-    while (const std::optional<Event> event = reader.Next()) {
-      if (event->kind != EventKind::kStreamHeader) continue;
-      order_ = event->byte_order;
-      pos_ = reader.offset();
-      return;
+    constexpr std::size_t kLongestPrelude = 64 * 1024;
+    while (Fill() || !window_.empty()) {
+      pxl::Reader reader{std::span<const std::uint8_t>(window_)};
+      while (const std::optional<Event> event = reader.Next()) {
+        if (event->kind != EventKind::kStreamHeader) continue;
+        order_ = event->byte_order;
+        pos_ = reader.offset();
+        return;
+      }
+      if (atEnd_ || window_.size() > kLongestPrelude) break;
     }
     throw HostError("Unable to print '" + name_ + "': the renderer wrote no PCL XL stream");
+  }
+
+  // The unread part of the window, from the reader's start.
+  std::span<const std::uint8_t> Rest() const {
+    return std::span<const std::uint8_t>(window_).subspan(pos_);
+  }
+
+  // Moves the window's start past the operators read so far; the next read starts a new
+  // reader there.
+  void Advance() {
+    pos_ += consumed_;
+    consumed_ = 0;
+    reader_.reset();
+  }
+
+  // Reads more of the file behind what is left of the window, where the reader starts
+  // again; false, with nothing changed, when the whole file has been read.
+  bool Refill() {
+    if (atEnd_) return false;
+    Advance();
+    Fill();
+    return true;
   }
 
   // Appends the next piece of the file; false at its end.
@@ -95,13 +119,13 @@ class OperatorStream {
     if (window_.size() > kLargestOperator) {
       throw HostError("Unable to print '" + name_ + "': the rendered page holds an operator over 1 GiB");
     }
+    // A pipe hands over what the renderer has written so far: the window grows by that.
     const std::size_t before = window_.size();
     const std::size_t piece = std::max(kPiece, before);
     window_.resize(before + piece);
-    file_.read(reinterpret_cast<char*>(window_.data() + before), static_cast<std::streamsize>(piece));
-    const auto got = static_cast<std::size_t>(file_.gcount());
+    const std::size_t got = source_(window_.data() + before, piece);
     window_.resize(before + got);
-    if (got < piece) atEnd_ = true;
+    if (got == 0) atEnd_ = true;
     return got > 0;
   }
 
@@ -110,13 +134,17 @@ class OperatorStream {
     throw HostError("Unable to print '" + name_ + "': the renderer's PCL XL stream is malformed (" + cause + ")");
   }
 
-  std::ifstream file_;
+  PxlByteSource source_;
   std::string name_;
   std::vector<std::uint8_t> window_;
   std::size_t pos_ = 0;
+  std::size_t consumed_ = 0;  // bytes of the window after pos_ that the reader has handed out
+  std::optional<pxl::Reader> reader_;
   bool atEnd_ = false;
   pxl::ByteOrder order_ = pxl::ByteOrder::kLittleEndian;
 };
+
+namespace {
 
 std::string FontNameOf(const Event& event) {
   const pxl::Attribute* name = event.Find(Attr::FontName);
@@ -131,116 +159,113 @@ void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& byte
 
 std::vector<std::uint32_t> TextCodes(const Event& text) {
   std::vector<std::uint32_t> codes;
-  const pxl::Attribute* data = text.Find(Attr::TextData);
-  if (data == nullptr) return codes;
-  for (const double element : data->value.elements) codes.push_back(static_cast<std::uint32_t>(element));
+  ForEachTextCode(text, [&codes](std::uint32_t code) { codes.push_back(code); });
   return codes;
 }
 
-PxlPageStore::PxlPageStore(const std::string& streamPath, const std::string& spoolPath, const std::string& name)
+PxlPageStore::PxlPageStore(PxlByteSource source, const std::string& spoolPath, const std::string& name)
     : name_(name), spoolPath_(spoolPath) {
   spool_.open(spoolPath, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
   if (!spool_) throw HostError("Unable to create the page spool '" + spoolPath + "'");
-  OperatorStream stream(streamPath, name);
-  order_ = stream.order();
+  stream_ = std::make_unique<OperatorStream>(std::move(source), name);
+  order_ = stream_->order();
+}
 
-  using GlyphKey = std::pair<std::string, std::uint32_t>;
-  // The latest definition of every glyph: BeginChar, ReadChar with its data, EndChar.
-  std::map<GlyphKey, std::vector<std::uint8_t>> glyphs;
-  std::string currentFont;
-  std::string headerFont;
-  std::vector<std::uint8_t> header;
-  std::vector<std::uint8_t> beginChar;
-  std::string charFont;
-  bool inPage = false;
-  std::vector<std::uint8_t> prelude;
-  std::vector<std::uint8_t> content;
-  std::set<GlyphKey> seenInPage;  // defined or taken from earlier pages
-
+std::size_t PxlPageStore::ReadPages(std::size_t count) {
   Operator op;
-  std::uint64_t spooled = 0;
-  while (stream.Next(op)) {
-    const auto code = static_cast<Op>(op.event.op);
-    switch (code) {
-      case Op::BeginPage:
-        inPage = true;
-        prelude.clear();
-        content.clear();
-        seenInPage.clear();
-        break;
-      case Op::EndPage: {
-        if (!inPage) break;
-        inPage = false;
-        spool_.write(reinterpret_cast<const char*>(prelude.data()), static_cast<std::streamsize>(prelude.size()));
-        spool_.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-        if (!spool_) throw HostError("Unable to write the page spool '" + spoolPath_ + "'");
-        const std::uint64_t length = prelude.size() + content.size();
-        pages_.push_back({spooled, length});
-        spooled += length;
-        break;
-      }
-      case Op::BeginFontHeader:
-        headerFont = FontNameOf(op.event);
-        header = op.bytes;
-        break;
-      case Op::ReadFontHeader:
-        Append(header, op.bytes);
-        break;
-      case Op::EndFontHeader:
-        Append(header, op.bytes);
-        fontHeaders_[headerFont] = std::move(header);
-        header.clear();
-        break;
-      case Op::BeginChar:
-        charFont = FontNameOf(op.event);
-        beginChar = op.bytes;
-        break;
-      case Op::ReadChar: {
-        // Each glyph is kept as a download of its own.
-        const pxl::Attribute* charCode = op.event.Find(Attr::CharCode);
-        if (charCode == nullptr) break;
-        std::vector<std::uint8_t> block = beginChar;
-        Append(block, op.bytes);
-        block.push_back(kEndCharTag);
-        const GlyphKey key{charFont, static_cast<std::uint32_t>(charCode->value.Int())};
-        if (inPage) {
-          Append(content, block);
-          seenInPage.insert(key);
-        }
-        glyphs[key] = std::move(block);
-        break;
-      }
-      case Op::EndChar:
-        break;
-      case Op::RemoveFont: {
-        const std::string font = FontNameOf(op.event);
-        std::erase_if(glyphs, [&font](const auto& entry) { return entry.first.first == font; });
-        if (inPage) Append(content, op.bytes);
-        break;
-      }
-      case Op::SetFont:
-        currentFont = FontNameOf(op.event);
-        if (inPage) Append(content, op.bytes);
-        break;
-      case Op::Text:
-        for (const std::uint32_t charCode : TextCodes(op.event)) {
-          const GlyphKey key{currentFont, charCode};
-          if (!seenInPage.insert(key).second) continue;
-          const auto found = glyphs.find(key);
-          if (found != glyphs.end()) Append(prelude, found->second);
-        }
-        if (inPage) Append(content, op.bytes);
-        break;
-      case Op::BeginSession:
-      case Op::OpenDataSource:
-      case Op::CloseDataSource:
-        break;
-      case Op::EndSession:
-        return;
-      default:
-        if (inPage) Append(content, op.bytes);
-        break;
+  while (pages_.size() < count && !complete_) {
+    if (!stream_->Next(op)) {
+      complete_ = true;
+      break;
     }
+    Take(op);
+  }
+  return pages_.size();
+}
+
+void PxlPageStore::Take(const Operator& op) {
+  const auto code = static_cast<Op>(op.event.op);
+  switch (code) {
+    case Op::BeginPage:
+      inPage_ = true;
+      prelude_.clear();
+      content_.clear();
+      seenInPage_.clear();
+      break;
+    case Op::EndPage: {
+      if (!inPage_) break;
+      inPage_ = false;
+      spool_.seekp(0, std::ios::end);
+      spool_.write(reinterpret_cast<const char*>(prelude_.data()), static_cast<std::streamsize>(prelude_.size()));
+      spool_.write(reinterpret_cast<const char*>(content_.data()), static_cast<std::streamsize>(content_.size()));
+      if (!spool_.flush()) throw HostError("Unable to write the page spool '" + spoolPath_ + "'");
+      const std::uint64_t length = prelude_.size() + content_.size();
+      pages_.push_back({spooled_, length});
+      spooled_ += length;
+      break;
+    }
+    case Op::BeginFontHeader:
+      headerFont_ = FontNameOf(op.event);
+      header_ = op.bytes;
+      break;
+    case Op::ReadFontHeader:
+      Append(header_, op.bytes);
+      break;
+    case Op::EndFontHeader:
+      Append(header_, op.bytes);
+      fontHeaders_[headerFont_] = std::move(header_);
+      header_.clear();
+      break;
+    case Op::BeginChar:
+      charFont_ = FontNameOf(op.event);
+      beginChar_ = op.bytes;
+      break;
+    case Op::ReadChar: {
+      // Each glyph is kept as a download of its own.
+      const pxl::Attribute* charCode = op.event.Find(Attr::CharCode);
+      if (charCode == nullptr) break;
+      std::vector<std::uint8_t> block = beginChar_;
+      Append(block, op.bytes);
+      block.push_back(kEndCharTag);
+      const GlyphKey key{charFont_, static_cast<std::uint32_t>(charCode->value.Int())};
+      if (inPage_) {
+        Append(content_, block);
+        seenInPage_.insert(key);
+      }
+      glyphs_[key] = std::move(block);
+      break;
+    }
+    case Op::EndChar:
+      break;
+    case Op::RemoveFont: {
+      const std::string font = FontNameOf(op.event);
+      std::erase_if(glyphs_, [&font](const auto& entry) { return entry.first.first == font; });
+      if (inPage_) Append(content_, op.bytes);
+      break;
+    }
+    case Op::SetFont:
+      currentFont_ = FontNameOf(op.event);
+      if (inPage_) Append(content_, op.bytes);
+      break;
+    case Op::Text:
+      ForEachTextCode(op.event, [this](std::uint32_t charCode) {
+        GlyphKey key{currentFont_, charCode};
+        if (!seenInPage_.insert(key).second) return;
+        const auto found = glyphs_.find(key);
+        if (found != glyphs_.end()) Append(prelude_, found->second);
+      });
+      if (inPage_) Append(content_, op.bytes);
+      break;
+    case Op::BeginSession:
+    case Op::OpenDataSource:
+    case Op::CloseDataSource:
+      break;
+    case Op::EndSession:
+      complete_ = true;
+      break;
+    default:
+      if (inPage_) Append(content_, op.bytes);
+      break;
   }
 }
 
@@ -255,6 +280,7 @@ std::vector<std::uint8_t> PxlPageStore::ReadPage(std::size_t index) {
   const PageSpan& page = pages_[index];
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(page.length));
   spool_.clear();
+  spool_.flush();
   spool_.seekg(static_cast<std::streamoff>(page.offset));
   spool_.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!spool_) throw HostError("Unable to read page " + std::to_string(index + 1) + " of '" + name_ + "' back");

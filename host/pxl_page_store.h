@@ -10,24 +10,48 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pxl/reader.h"
 
 namespace velmora::host {
 
+// Reads up to `size` bytes of the rendered stream into `buffer`, waiting for some; 0 at
+// its end. Throws HostError when the stream cannot be read.
+using PxlByteSource = std::function<std::size_t(std::uint8_t* buffer, std::size_t size)>;
+
+class OperatorStream;
+
+// One operator of a stream with its attributes, its encoded bytes and its data.
+struct Operator {
+  pxl::Event event;
+  std::vector<std::uint8_t> bytes;
+};
+
 class PxlPageStore {
  public:
-  // Reads the PJL + PCL XL stream in `streamPath` and spools its pages into the new file
-  // `spoolPath`, which the store removes when it goes. Throws HostError naming `name`
-  // when the stream is malformed or a file cannot be used.
-  PxlPageStore(const std::string& streamPath, const std::string& spoolPath, const std::string& name);
+  // Reads the PJL + PCL XL stream from `source` up to its stream header and spools its
+  // pages, as they are read, into the new file `spoolPath`, which the store removes when
+  // it goes. Throws HostError naming `name` when the stream is malformed or a file cannot
+  // be used.
+  PxlPageStore(PxlByteSource source, const std::string& spoolPath, const std::string& name);
   ~PxlPageStore();
   PxlPageStore(const PxlPageStore&) = delete;
   PxlPageStore& operator=(const PxlPageStore&) = delete;
 
+  // Reads the stream on until `count` pages are kept or it ends; answers the pages kept.
+  std::size_t ReadPages(std::size_t count);
+  // Reads the whole stream.
+  void ReadAll() { ReadPages(SIZE_MAX); }
+  // True once the stream has ended.
+  bool complete() const { return complete_; }
+  // The pages kept so far.
   std::size_t pageCount() const { return pages_.size(); }
   pxl::ByteOrder byteOrder() const { return order_; }
   // Page `index` (from 0): the glyph definitions it takes from earlier pages, then its
@@ -43,15 +67,42 @@ class PxlPageStore {
     std::uint64_t length = 0;
   };
 
+  using GlyphKey = std::pair<std::string, std::uint32_t>;
+
+  // Takes the next operator of the stream into the page being read or the fonts.
+  void Take(const Operator& op);
+
   std::string name_;
   std::string spoolPath_;
   std::fstream spool_;
+  std::unique_ptr<OperatorStream> stream_;
+  bool complete_ = false;
   std::vector<PageSpan> pages_;
+  std::uint64_t spooled_ = 0;
   std::map<std::string, std::vector<std::uint8_t>> fontHeaders_;
   pxl::ByteOrder order_ = pxl::ByteOrder::kLittleEndian;
+
+  // The latest definition of every glyph: BeginChar, ReadChar with its data, EndChar.
+  std::map<GlyphKey, std::vector<std::uint8_t>> glyphs_;
+  std::string currentFont_;
+  std::string headerFont_;
+  std::vector<std::uint8_t> header_;
+  std::vector<std::uint8_t> beginChar_;
+  std::string charFont_;
+  // The page being read: the glyphs it takes from earlier pages, and its own operators.
+  bool inPage_ = false;
+  std::vector<std::uint8_t> prelude_;
+  std::vector<std::uint8_t> content_;
+  std::set<GlyphKey> seenInPage_;  // defined or taken from earlier pages
 };
 
 // The character codes of a Text operator's TextData.
 std::vector<std::uint32_t> TextCodes(const pxl::Event& text);
+template <typename Visit>
+void ForEachTextCode(const pxl::Event& text, Visit visit) {
+  if (const pxl::Attribute* data = text.Find(pxl::Attr::TextData)) {
+    for (const double element : data->value.elements) visit(static_cast<std::uint32_t>(element));
+  }
+}
 
 }  // namespace velmora::host

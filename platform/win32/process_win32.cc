@@ -1,5 +1,8 @@
-// Running a helper program on Windows: CreateProcessW with its output redirected to a file.
+// Running a helper program on Windows: CreateProcessW with its output read through
+// pipes while it runs.
 #include <windows.h>
+
+#include <algorithm>
 
 #include "platform/process.h"
 #include "platform/text_encoding.h"
@@ -26,56 +29,120 @@ std::wstring Quoted(const std::wstring& argument) {
   return out + L"\"";
 }
 
-}  // namespace
-
-ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& messagesPath) {
-  ProgramRun run;
-  if (arguments.empty()) {
-    run.error = "no program named";
-    return run;
-  }
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  // WCHAR is wchar_t on Windows: the wide strings are the system's own.
-  const WString messages = Utf8ToUtf16(messagesPath);
-  HANDLE output = ::CreateFileW(messages.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE) {
-    run.error = "Unable to create '" + messagesPath + "': " + win32::SystemMessage(::GetLastError());
-    if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
-    if (input != INVALID_HANDLE_VALUE) ::CloseHandle(input);
-    return run;
-  }
+std::wstring CommandLine(const std::vector<std::string>& arguments) {
   std::wstring commandLine;
   for (const std::string& argument : arguments) {
     if (!commandLine.empty()) commandLine.push_back(L' ');
     commandLine += Quoted(Utf8ToUtf16(argument));
   }
+  return commandLine;
+}
+
+// A pipe's output can run ahead of its reader by this much, so that a renderer is not
+// held up while a page is being printed.
+constexpr DWORD kOutputPipeSize = 1 << 20;
+
+class Win32RunningProgram final : public RunningProgram {
+ public:
+  Win32RunningProgram(HANDLE process, HANDLE output, HANDLE messages)
+      : process_(process), output_(output), messages_(messages) {}
+  ~Win32RunningProgram() override {
+    Stop();
+    ::CloseHandle(output_);
+    ::CloseHandle(messages_);
+    ::CloseHandle(process_);
+  }
+
+  void Stop() override {
+    if (waited_) return;
+    ::TerminateProcess(process_, 1);
+    ::WaitForSingleObject(process_, INFINITE);
+    waited_ = true;
+  }
+
+  std::ptrdiff_t ReadOutput(std::uint8_t* buffer, std::size_t size) override { return ReadFrom(output_, buffer, size); }
+  std::ptrdiff_t ReadMessages(std::uint8_t* buffer, std::size_t size) override {
+    return ReadFrom(messages_, buffer, size);
+  }
+
+  ProgramRun Wait() override {
+    ProgramRun run;
+    ::WaitForSingleObject(process_, INFINITE);
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(process_, &exitCode);
+    waited_ = true;
+    run.started = true;
+    run.exitCode = static_cast<int>(exitCode);
+    return run;
+  }
+
+ private:
+  static std::ptrdiff_t ReadFrom(HANDLE pipe, std::uint8_t* buffer, std::size_t size) {
+    DWORD got = 0;
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    if (::ReadFile(pipe, buffer, wanted, &got, nullptr)) return got;
+    // The program closed its end: the stream is complete.
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+
+  HANDLE process_;
+  HANDLE output_;
+  HANDLE messages_;
+  bool waited_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error) {
+  if (arguments.empty()) {
+    error = "no program named";
+    return nullptr;
+  }
+  // The program inherits only the write ends and the null device.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE outputRead = nullptr, outputWrite = nullptr, messagesRead = nullptr, messagesWrite = nullptr;
+  const auto closeAll = [&] {
+    for (HANDLE handle : {outputRead, outputWrite, messagesRead, messagesWrite}) {
+      if (handle != nullptr) ::CloseHandle(handle);
+    }
+  };
+  if (!::CreatePipe(&outputRead, &outputWrite, &inherit, kOutputPipeSize) ||
+      !::CreatePipe(&messagesRead, &messagesWrite, &inherit, 0) ||
+      !::SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0) ||
+      !::SetHandleInformation(messagesRead, HANDLE_FLAG_INHERIT, 0)) {
+    error = "Unable to create a pipe: " + win32::SystemMessage(::GetLastError());
+    closeAll();
+    return nullptr;
+  }
+  HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (input == INVALID_HANDLE_VALUE) {
+    error = "Unable to open the null device: " + win32::SystemMessage(::GetLastError());
+    closeAll();
+    return nullptr;
+  }
+  std::wstring commandLine = CommandLine(arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
+  startup.hStdOutput = outputWrite;
+  startup.hStdError = messagesWrite;
   PROCESS_INFORMATION process{};
   const BOOL created = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                         nullptr, &startup, &process);
   const DWORD createError = ::GetLastError();
-  ::CloseHandle(output);
   ::CloseHandle(input);
+  ::CloseHandle(outputWrite);
+  ::CloseHandle(messagesWrite);
+  outputWrite = messagesWrite = nullptr;
   if (!created) {
-    run.error = "Unable to run '" + arguments[0] + "': " + win32::SystemMessage(createError);
-    return run;
+    error = "Unable to run '" + arguments[0] + "': " + win32::SystemMessage(createError);
+    closeAll();
+    return nullptr;
   }
-  ::WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exitCode = 0;
-  ::GetExitCodeProcess(process.hProcess, &exitCode);
   ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  run.started = true;
-  run.exitCode = static_cast<int>(exitCode);
-  return run;
+  return std::make_unique<Win32RunningProgram>(process.hProcess, outputRead, messagesRead);
 }
 
 const char* GhostscriptProgramName() { return "gswin64c.exe"; }
