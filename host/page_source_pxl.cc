@@ -3,6 +3,7 @@
 // the host's drawing functions, as a host draws an application's page: text runs through
 // TextOut, images through the bit-block transfers, straight lines through LineTo, and
 // paths, clips and graphics state through the host's own path functions, unchanged.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -58,40 +59,6 @@ class TemporaryFile {
  private:
   std::string path_;
 };
-
-// One operator of a page with where its bytes (attributes, tag, data) lie in the page.
-struct PageOperator {
-  Event event;
-  std::size_t start = 0;
-  std::size_t end = 0;
-  Op op() const { return static_cast<Op>(event.op); }
-};
-
-std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order,
-                                    const std::string& name) {
-  std::vector<PageOperator> operators;
-  pxl::Reader reader = pxl::Reader::Binary(page, order);
-  std::size_t end = 0;
-  while (std::optional<Event> event = reader.Next()) {
-    if (event->kind == EventKind::kEmbeddedData && !operators.empty()) {
-      operators.back().end = event->data_offset + event->data_length;
-      end = operators.back().end;
-      continue;
-    }
-    if (event->kind != EventKind::kOperator) break;
-    PageOperator op;
-    op.start = end;
-    op.end = event->offset + 1;
-    op.event = std::move(*event);
-    end = op.end;
-    operators.push_back(std::move(op));
-  }
-  if (reader.error()) {
-    throw HostError("Unable to print '" + name + "': a rendered page is malformed (" + reader.error()->ToString() +
-                    ")");
-  }
-  return operators;
-}
 
 std::string FontNameOf(const Event& event) {
   const pxl::Attribute* name = event.Find(Attr::FontName);
@@ -161,9 +128,10 @@ class DocumentPageSource : public PageSource {
       render_->Finish();
       Short();
     }
-    const std::vector<std::uint8_t> bytes = store_->ReadPage(page - 1);
+    KeptPage kept = store_->TakePage(page - 1);
+    const std::vector<std::uint8_t> bytes = std::move(kept.bytes);
     page_ = bytes;
-    operators_ = ParsePage(bytes, store_->byteOrder(), name_);
+    operators_ = std::move(kept.operators);
     canvas_ = &canvas;
     ResetPageState();
     // The renderer's coordinates start at the sheet's corner, the canvas's at the
@@ -337,7 +305,7 @@ class DocumentPageSource : public PageSource {
   // run has used already ends the run. Answers `index` when no Text follows.
   std::size_t DrawText(std::size_t index) {
     std::vector<std::uint8_t> run;
-    std::set<std::uint32_t> used;
+    std::vector<std::uint32_t> used;  // the run's character codes
     std::size_t glyphs = 0;
     std::size_t afterText = index;
     std::size_t cursorsFrom = index;
@@ -349,8 +317,10 @@ class DocumentPageSource : public PageSource {
         continue;
       }
       if (op == Op::Text) {
-        for (const std::uint32_t code : TextCodes(operators_[at].event)) used.insert(code);
-        glyphs += TextCodes(operators_[at].event).size();
+        ForEachTextCode(operators_[at].event, [&](std::uint32_t code) {
+          used.push_back(code);
+          ++glyphs;
+        });
         // The positions before this Text, skipping any downloads between them.
         for (std::size_t i = cursorsFrom; i <= at; ++i) {
           const Op part = operators_[i].op();
@@ -386,11 +356,14 @@ class DocumentPageSource : public PageSource {
 
   // True when the glyph download at `index` would replace a code of the current font in
   // `used`.
-  bool Replaces(std::size_t index, const std::set<std::uint32_t>& used) const {
+  bool Replaces(std::size_t index, const std::vector<std::uint32_t>& used) const {
     if (FontNameOf(operators_[index].event) != currentFont_) return false;
     for (std::size_t i = index + 1; i < operators_.size() && operators_[i].op() == Op::ReadChar; ++i) {
       const pxl::Attribute* code = operators_[i].event.Find(Attr::CharCode);
-      if (code != nullptr && used.count(static_cast<std::uint32_t>(code->value.Int())) != 0) return true;
+      if (code != nullptr && std::find(used.begin(), used.end(), static_cast<std::uint32_t>(code->value.Int())) !=
+                                 used.end()) {
+        return true;
+      }
     }
     return false;
   }

@@ -157,6 +157,32 @@ void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& byte
 
 }  // namespace
 
+std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order,
+                                    const std::string& name) {
+  std::vector<PageOperator> operators;
+  pxl::Reader reader = pxl::Reader::Binary(page, order);
+  std::size_t end = 0;
+  while (std::optional<Event> event = reader.Next()) {
+    if (event->kind == EventKind::kEmbeddedData && !operators.empty()) {
+      operators.back().end = event->data_offset + event->data_length;
+      end = operators.back().end;
+      continue;
+    }
+    if (event->kind != EventKind::kOperator) break;
+    PageOperator op;
+    op.start = end;
+    op.end = event->offset + 1;
+    op.event = std::move(*event);
+    end = op.end;
+    operators.push_back(std::move(op));
+  }
+  if (reader.error()) {
+    throw HostError("Unable to print '" + name + "': a rendered page is malformed (" + reader.error()->ToString() +
+                    ")");
+  }
+  return operators;
+}
+
 std::vector<std::uint32_t> TextCodes(const Event& text) {
   std::vector<std::uint32_t> codes;
   ForEachTextCode(text, [&codes](std::uint32_t code) { codes.push_back(code); });
@@ -171,6 +197,11 @@ PxlPageStore::PxlPageStore(PxlByteSource source, const std::string& spoolPath, c
   order_ = stream_->order();
 }
 
+std::uint32_t PxlPageStore::FontId(const std::string& fontName) {
+  // 0 stands for no font yet.
+  return fontIds_.try_emplace(fontName, static_cast<std::uint32_t>(fontIds_.size() + 1)).first->second;
+}
+
 std::size_t PxlPageStore::ReadPages(std::size_t count) {
   Operator op;
   while (pages_.size() < count && !complete_) {
@@ -183,13 +214,14 @@ std::size_t PxlPageStore::ReadPages(std::size_t count) {
   return pages_.size();
 }
 
-void PxlPageStore::Take(const Operator& op) {
+void PxlPageStore::Take(Operator& op) {
   const auto code = static_cast<Op>(op.event.op);
   switch (code) {
     case Op::BeginPage:
       inPage_ = true;
       prelude_.clear();
       content_.clear();
+      contentOperators_.clear();
       seenInPage_.clear();
       break;
     case Op::EndPage: {
@@ -202,6 +234,7 @@ void PxlPageStore::Take(const Operator& op) {
       const std::uint64_t length = prelude_.size() + content_.size();
       pages_.push_back({spooled_, length});
       spooled_ += length;
+      KeepLast();
       break;
     }
     case Op::BeginFontHeader:
@@ -217,8 +250,9 @@ void PxlPageStore::Take(const Operator& op) {
       header_.clear();
       break;
     case Op::BeginChar:
-      charFont_ = FontNameOf(op.event);
+      charFont_ = FontId(FontNameOf(op.event));
       beginChar_ = op.bytes;
+      beginCharEvent_ = op.event;
       break;
     case Op::ReadChar: {
       // Each glyph is kept as a download of its own.
@@ -227,9 +261,14 @@ void PxlPageStore::Take(const Operator& op) {
       std::vector<std::uint8_t> block = beginChar_;
       Append(block, op.bytes);
       block.push_back(kEndCharTag);
-      const GlyphKey key{charFont_, static_cast<std::uint32_t>(charCode->value.Int())};
+      const GlyphKey key = Glyph(charFont_, static_cast<std::uint32_t>(charCode->value.Int()));
       if (inPage_) {
-        Append(content_, block);
+        AddToPage(beginChar_, beginCharEvent_);
+        AddToPage(op.bytes, std::move(op.event));
+        pxl::Event endChar;
+        endChar.kind = EventKind::kOperator;
+        endChar.op = kEndCharTag;
+        AddToPage({kEndCharTag}, std::move(endChar));
         seenInPage_.insert(key);
       }
       glyphs_[key] = std::move(block);
@@ -238,23 +277,23 @@ void PxlPageStore::Take(const Operator& op) {
     case Op::EndChar:
       break;
     case Op::RemoveFont: {
-      const std::string font = FontNameOf(op.event);
-      std::erase_if(glyphs_, [&font](const auto& entry) { return entry.first.first == font; });
-      if (inPage_) Append(content_, op.bytes);
+      const GlyphKey font = Glyph(FontId(FontNameOf(op.event)), 0);
+      std::erase_if(glyphs_, [font](const auto& entry) { return (entry.first >> 32) == (font >> 32); });
+      if (inPage_) AddToPage(op.bytes, std::move(op.event));
       break;
     }
     case Op::SetFont:
-      currentFont_ = FontNameOf(op.event);
-      if (inPage_) Append(content_, op.bytes);
+      currentFont_ = FontId(FontNameOf(op.event));
+      if (inPage_) AddToPage(op.bytes, std::move(op.event));
       break;
     case Op::Text:
       ForEachTextCode(op.event, [this](std::uint32_t charCode) {
-        GlyphKey key{currentFont_, charCode};
+        const GlyphKey key = Glyph(currentFont_, charCode);
         if (!seenInPage_.insert(key).second) return;
         const auto found = glyphs_.find(key);
         if (found != glyphs_.end()) Append(prelude_, found->second);
       });
-      if (inPage_) Append(content_, op.bytes);
+      if (inPage_) AddToPage(op.bytes, std::move(op.event));
       break;
     case Op::BeginSession:
     case Op::OpenDataSource:
@@ -264,9 +303,45 @@ void PxlPageStore::Take(const Operator& op) {
       complete_ = true;
       break;
     default:
-      if (inPage_) Append(content_, op.bytes);
+      if (inPage_) AddToPage(op.bytes, std::move(op.event));
       break;
   }
+}
+
+void PxlPageStore::AddToPage(const std::vector<std::uint8_t>& bytes, Event event) {
+  PageOperator op;
+  op.start = content_.size();
+  Append(content_, bytes);
+  op.end = content_.size();
+  op.event = std::move(event);
+  contentOperators_.push_back(std::move(op));
+}
+
+// The page just spooled, kept with its operators: the glyph downloads it takes from
+// earlier pages (parsed here), then its own, which the stream's reader parsed already.
+void PxlPageStore::KeepLast() {
+  lastIndex_ = pages_.size() - 1;
+  last_.operators = ParsePage(prelude_, order_, name_);
+  last_.operators.reserve(last_.operators.size() + contentOperators_.size());
+  for (PageOperator& op : contentOperators_) {
+    op.start += prelude_.size();
+    op.end += prelude_.size();
+    last_.operators.push_back(std::move(op));
+  }
+  contentOperators_.clear();
+  last_.bytes = prelude_;
+  Append(last_.bytes, content_);
+}
+
+KeptPage PxlPageStore::TakePage(std::size_t index) {
+  if (index == lastIndex_) {
+    lastIndex_ = SIZE_MAX;
+    return std::move(last_);
+  }
+  KeptPage page;
+  page.bytes = ReadPage(index);
+  page.operators = ParsePage(page.bytes, order_, name_);
+  return page;
 }
 
 PxlPageStore::~PxlPageStore() {

@@ -13,7 +13,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +35,23 @@ struct Operator {
   pxl::Event event;
   std::vector<std::uint8_t> bytes;
 };
+
+// One operator of a page with where its bytes (attributes, tag, data) lie in the page.
+struct PageOperator {
+  pxl::Event event;
+  std::size_t start = 0;
+  std::size_t end = 0;
+  pxl::Op op() const { return static_cast<pxl::Op>(event.op); }
+};
+
+// A page of the store: its bytes and its operators.
+struct KeptPage {
+  std::vector<std::uint8_t> bytes;
+  std::vector<PageOperator> operators;
+};
+
+// The operators of a page's bytes. Throws HostError naming `name` when they are malformed.
+std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order, const std::string& name);
 
 class PxlPageStore {
  public:
@@ -57,6 +76,9 @@ class PxlPageStore {
   // Page `index` (from 0): the glyph definitions it takes from earlier pages, then its
   // own operators, without BeginPage and EndPage. Throws HostError when it cannot be read.
   std::vector<std::uint8_t> ReadPage(std::size_t index);
+  // Page `index` with its operators. The page read last comes as the stream's reader
+  // parsed it; any other is read back and parsed again.
+  KeptPage TakePage(std::size_t index);
   // The operators from BeginFontHeader to EndFontHeader of a font of the stream; null
   // for a font the stream never defined.
   const std::vector<std::uint8_t>* FontHeader(const std::string& fontName) const;
@@ -67,10 +89,17 @@ class PxlPageStore {
     std::uint64_t length = 0;
   };
 
-  using GlyphKey = std::pair<std::string, std::uint32_t>;
+  // A glyph: the font's number in the upper half, its character code in the lower.
+  using GlyphKey = std::uint64_t;
+  static GlyphKey Glyph(std::uint32_t font, std::uint32_t code) { return (GlyphKey{font} << 32) | code; }
+  // The number of a font name of the stream.
+  std::uint32_t FontId(const std::string& fontName);
 
   // Takes the next operator of the stream into the page being read or the fonts.
-  void Take(const Operator& op);
+  void Take(Operator& op);
+  // Adds operator bytes to the page being read, with the operator they hold.
+  void AddToPage(const std::vector<std::uint8_t>& bytes, pxl::Event event);
+  void KeepLast();
 
   std::string name_;
   std::string spoolPath_;
@@ -83,17 +112,23 @@ class PxlPageStore {
   pxl::ByteOrder order_ = pxl::ByteOrder::kLittleEndian;
 
   // The latest definition of every glyph: BeginChar, ReadChar with its data, EndChar.
-  std::map<GlyphKey, std::vector<std::uint8_t>> glyphs_;
-  std::string currentFont_;
+  std::unordered_map<GlyphKey, std::vector<std::uint8_t>> glyphs_;
+  std::map<std::string, std::uint32_t> fontIds_;
+  std::uint32_t currentFont_ = 0;
   std::string headerFont_;
   std::vector<std::uint8_t> header_;
   std::vector<std::uint8_t> beginChar_;
-  std::string charFont_;
+  std::uint32_t charFont_ = 0;
   // The page being read: the glyphs it takes from earlier pages, and its own operators.
   bool inPage_ = false;
   std::vector<std::uint8_t> prelude_;
   std::vector<std::uint8_t> content_;
-  std::set<GlyphKey> seenInPage_;  // defined or taken from earlier pages
+  std::unordered_set<GlyphKey> seenInPage_;  // defined or taken from earlier pages
+  std::vector<PageOperator> contentOperators_;
+  pxl::Event beginCharEvent_;
+  // The page read last, kept whole for the job that draws it next.
+  std::size_t lastIndex_ = SIZE_MAX;
+  KeptPage last_;
 };
 
 // The character codes of a Text operator's TextData.

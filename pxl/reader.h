@@ -8,8 +8,11 @@
 // its byte offset and what is wrong with it.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,11 +25,70 @@ namespace velmora::pxl {
 // The byte order of the binary stream, chosen by the first byte of the stream header.
 enum class ByteOrder : std::uint8_t { kLittleEndian, kBigEndian };
 
+// The elements of a value. Most values are a scalar, a point or a box: up to four
+// elements are held in place, so that reading them allocates nothing; longer arrays go
+// on the heap.
+class ElementList {
+ public:
+  ElementList() = default;
+  ElementList(std::initializer_list<double> elements) { assign(elements.begin(), elements.end()); }
+  ElementList(const std::vector<double>& elements) { assign(elements.data(), elements.data() + elements.size()); }
+  ElementList(const ElementList& other) { assign(other.begin(), other.end()); }
+  ElementList(ElementList&& other) noexcept { *this = std::move(other); }
+  ElementList& operator=(const ElementList& other) {
+    if (this != &other) assign(other.begin(), other.end());
+    return *this;
+  }
+  ElementList& operator=(ElementList&& other) noexcept {
+    size_ = other.size_;
+    inline_ = other.inline_;
+    heap_ = std::move(other.heap_);
+    other.size_ = 0;
+    return *this;
+  }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const double* begin() const { return size_ <= kInline ? inline_.data() : heap_.data(); }
+  const double* end() const { return begin() + size_; }
+  double operator[](std::size_t index) const { return begin()[index]; }
+  void reserve(std::size_t count) {
+    if (count > kInline) heap_.reserve(count);
+  }
+  void push_back(double element) {
+    if (size_ < kInline) {
+      inline_[size_++] = element;
+      return;
+    }
+    if (size_ == kInline) heap_.assign(inline_.begin(), inline_.end());
+    heap_.push_back(element);
+    ++size_;
+  }
+  friend bool operator==(const ElementList& a, const ElementList& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+  friend bool operator==(const ElementList& a, const std::vector<double>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+
+ private:
+  static constexpr std::size_t kInline = 4;
+  void assign(const double* first, const double* last) {
+    size_ = 0;
+    heap_.clear();
+    for (; first != last; ++first) push_back(*first);
+  }
+
+  std::size_t size_ = 0;
+  std::array<double, kInline> inline_{};
+  std::vector<double> heap_;
+};
+
 // One data value of the binary stream: its data-type tag and its elements. Every
 // element type (8-, 16- and 32-bit integers, real32) is held exactly by a double.
 struct Value {
   std::uint8_t tag = tag::kUByte;  // 0xC0-0xC5, 0xC8-0xCD, 0xD0-0xD5 or 0xE0-0xE5
-  std::vector<double> elements;
+  ElementList elements;
 
   ElementType element() const;
   Shape shape() const;
