@@ -111,8 +111,9 @@ GhostscriptRender::GhostscriptRender(const std::string& document, const std::str
   if (kind_ == DocumentKind::kEmpty) fail("the file is empty");
   if (kind_ == DocumentKind::kUnknown) fail("not a PDF or PostScript document");
 
-  // Every page is fitted to the job's sheet (turned when that fits better), so that
-  // the pages keep the sheet's coordinates whatever the document's own page sizes.
+  // Each page keeps its own size and orientation; the job's sheet is the size of a page
+  // whose document names none (PostScript that never sets one). The job fits each page
+  // to its sheet or cell.
   const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
   const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
   std::vector<std::string> arguments = {
@@ -123,10 +124,8 @@ GhostscriptRender::GhostscriptRender(const std::string& document, const std::str
       "-sstdout=%stderr",
       "-sDEVICE=pxlmono",
       "-r" + std::to_string(geometry.xResolution) + "x" + std::to_string(geometry.yResolution),
-      "-dFIXEDMEDIA",
       "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPoints),
       "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPoints),
-      "-dFitPage",
       // The stream comes through standard output; Ghostscript's messages then go to
       // standard error.
       "-sOutputFile=-",

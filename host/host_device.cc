@@ -111,12 +111,12 @@ void HostDevice::BeginContent(const ContentPlacement& placement) {
   out.SInt16Xy(ClampCoordinate(std::llround(placement.x)), ClampCoordinate(std::llround(placement.y)),
                pxl::Attr::PageOrigin)
       .Operator(pxl::Op::SetPageOrigin);
-  if (placement.quarterTurn) {
+  if (const int turns = ((placement.quarterTurns % 4) + 4) % 4; turns != 0) {
     // A page angle of 90 turns the content's x axis up the sheet: a quarter turn
     // counter-clockwise as the sheet is seen.
     pxl::Value angle;
     angle.tag = 0xC3;  // sint16
-    angle.elements = {90};
+    angle.elements = {90.0 * turns};
     out.Value(angle, pxl::Attr::PageAngle).Operator(pxl::Op::SetPageRotation);
   }
   if (placement.scale != 1.0) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,15 +27,15 @@ constexpr Color Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return static_cast<Color>(r) | (static_cast<Color>(g) << 8) | (static_cast<Color>(b) << 16);
 }
 
-// Where drawn content lands: content point p is drawn at (x, y) + scale * p, turned a
-// quarter turn counter-clockwise about (x, y) when `quarterTurn` is set. The printer
+// Where drawn content lands: content point p is drawn at (x, y) + scale * p, turned
+// `quarterTurns` quarter turns counter-clockwise about (x, y). The printer
 // applies it (a saved graphics state with a page origin, rotation and scale), so the
 // content's own coordinates reach the stream unchanged.
 struct ContentPlacement {
   double x = 0;
   double y = 0;
   double scale = 1.0;
-  bool quarterTurn = false;
+  int quarterTurns = 0;  // 0 to 3 quarter turns counter-clockwise
 };
 
 // A run of text as the page stream holds it: glyph positions and character codes of the
@@ -56,6 +57,15 @@ struct ContentImage {
   RECTL dest{};
 };
 
+// A document page's own size and orientation, as the renderer laid the page out: its
+// content's coordinates run across `widthInches` and down `heightInches`.
+struct PageFormat {
+  double widthInches = 0;
+  double heightInches = 0;
+  bool landscape = false;
+  int mediaSize = -1;  // the printer's media size number; -1 for a custom size
+};
+
 // Coordinates are device dots from the top left corner of the printable area.
 class Canvas {
  public:
@@ -69,6 +79,10 @@ class Canvas {
   virtual void DrawImage(const GrayImage& image, const RECTL& dest) = 0;
   // A one-dot line.
   virtual void DrawLine(POINTL from, POINTL to, Color color) = 0;
+
+  // Quarter turns counter-clockwise the canvas itself is drawn with on the sheet (an
+  // N-up cell or a booklet side that turns its pages).
+  virtual int QuarterTurns() const { return 0; }
 
   // Content drawn in coordinates of its own: Begin saves the printer's graphics state and
   // sets up the placement, End restores the state. Between them only the Content calls
@@ -108,6 +122,9 @@ class PageSource {
   // Throws HostError when the document cannot be printed.
   virtual void Prepare(const PageGeometry&) {}
   virtual std::size_t PageCount() const = 0;
+  // Page `page`'s own size and orientation (1-based), when the source knows it; reads
+  // on to it. Throws HostError when the document cannot be printed.
+  virtual std::optional<PageFormat> FormatOf(std::size_t) { return std::nullopt; }
   // Draws page `page` (1-based). Throws HostError when the document cannot be printed.
   virtual void DrawPage(std::size_t page, Canvas& canvas) = 0;
   // Called once every page has been drawn, before the job ends; throws HostError when

@@ -4,6 +4,7 @@
 // TextOut, images through the bit-block transfers, straight lines through LineTo, and
 // paths, clips and graphics state through the host's own path functions, unchanged.
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -120,23 +121,23 @@ class DocumentPageSource : public PageSource {
     if (pageCount_ != 0 && store_->pageCount() != pageCount_) Short();
   }
 
+  std::optional<PageFormat> FormatOf(std::size_t page) override {
+    if (store_ == nullptr || page < 1 || page > pageCount_) return std::nullopt;
+    ReadTo(page);
+    return store_->FormatOf(page - 1);
+  }
+
   void DrawPage(std::size_t page, Canvas& canvas) override {
     if (store_ == nullptr || page < 1 || page > pageCount_) return;
-    if (store_->ReadPages(page) < page) {
-      // The stream ended early: Ghostscript's reason, or the shortfall.
-      finished_ = true;
-      render_->Finish();
-      Short();
-    }
+    ReadTo(page);
+    const ContentPlacement placement = Fit(store_->FormatOf(page - 1), canvas.QuarterTurns());
     KeptPage kept = store_->TakePage(page - 1);
     const std::vector<std::uint8_t> bytes = std::move(kept.bytes);
     page_ = bytes;
     operators_ = std::move(kept.operators);
     canvas_ = &canvas;
     ResetPageState();
-    // The renderer's coordinates start at the sheet's corner, the canvas's at the
-    // printable area's.
-    canvas.BeginContent({-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY), 1.0, false});
+    canvas.BeginContent(placement);
     // The renderer counts on the page's initial state, which the plug-in's page set-up
     // has changed.
     rop_.bytes = PxlEncoder().UByte(kPageDefaultRop, Attr::ROP3).Operator(Op::SetROP).Take();
@@ -151,6 +152,56 @@ class DocumentPageSource : public PageSource {
   }
 
  private:
+  // Reads the rendered stream on to page `page`.
+  void ReadTo(std::size_t page) {
+    if (store_->ReadPages(page) >= page) return;
+    // The stream ended early: Ghostscript's reason, or the shortfall.
+    finished_ = true;
+    render_->Finish();
+    Short();
+  }
+
+  // Where a page laid out for `format` goes on the job's sheet: as it is when it has the
+  // sheet's size and orientation, else scaled to fit and centred, turned a quarter when
+  // its orientation is not the sheet's. A turned page's top goes to the sheet's left
+  // edge, as a printer turns a landscape page; on a canvas that is turned itself (an
+  // N-up cell, a booklet side) the page turns the other way, so that it stands upright
+  // on the sheet. The renderer's coordinates start at the sheet's corner, the canvas's
+  // at the printable area's.
+  ContentPlacement Fit(const std::optional<PageFormat>& format, int canvasTurns) const {
+    // Within this many dots, a page has the sheet's size.
+    constexpr double kSameSize = 2.0;
+    ContentPlacement placement{-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY),
+                               1.0, 0};
+    if (!format) return placement;
+    const double sheetWidth = geometry_.physicalWidth;
+    const double sheetHeight = geometry_.physicalHeight;
+    const double pageWidth = format->widthInches * geometry_.xResolution;
+    const double pageHeight = format->heightInches * geometry_.yResolution;
+    const bool turn = (pageWidth > pageHeight && sheetHeight > sheetWidth) ||
+                      (pageHeight > pageWidth && sheetWidth > sheetHeight);
+    // The page's extent on the sheet before scaling.
+    const double width = turn ? pageHeight : pageWidth;
+    const double height = turn ? pageWidth : pageHeight;
+    if (!turn && std::abs(width - sheetWidth) <= kSameSize && std::abs(height - sheetHeight) <= kSameSize) {
+      return placement;
+    }
+    const double scale = std::min(sheetWidth / width, sheetHeight / height);
+    double x = (sheetWidth - scale * width) / 2;
+    double y = (sheetHeight - scale * height) / 2;
+    if (turn) {
+      placement.quarterTurns = canvasTurns % 2 == 1 ? 4 - canvasTurns : 1;
+      // One quarter turn takes the content's top left corner to the bottom left, three
+      // to the top right.
+      if (placement.quarterTurns == 1) y += scale * height;
+      if (placement.quarterTurns == 3) x += scale * width;
+    }
+    placement.x += x;
+    placement.y += y;
+    placement.scale = scale;
+    return placement;
+  }
+
   [[noreturn]] void Short() const {
     throw HostError("Unable to print '" + name_ + "': Ghostscript rendered " + std::to_string(store_->pageCount()) +
                     " of its " + std::to_string(pageCount_) + " pages");
@@ -499,6 +550,7 @@ class StandardInputPageSource : public PageSource {
   void Prepare(const PageGeometry& geometry) override { document_->Prepare(geometry); }
   std::size_t PageCount() const override { return document_->PageCount(); }
   void Finish() override { document_->Finish(); }
+  std::optional<PageFormat> FormatOf(std::size_t page) override { return document_->FormatOf(page); }
   void DrawPage(std::size_t page, Canvas& canvas) override { document_->DrawPage(page, canvas); }
 
  private:

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "host/host_error.h"
+#include "host/printer_description.h"
 
 namespace velmora::host {
 namespace {
@@ -155,6 +156,41 @@ void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& byte
   to.insert(to.end(), bytes.begin(), bytes.end());
 }
 
+// The size and orientation a BeginPage gives its page: a media size the printer
+// description knows, or a custom size in inches, millimetres or tenths of millimetres.
+std::optional<PageFormat> FormatOfPage(const Event& beginPage) {
+  constexpr double kMillimetresPerInch = 25.4;
+  PageFormat format;
+  if (const pxl::Attribute* orientation = beginPage.Find(Attr::Orientation)) {
+    // Landscape and reversed landscape lay the page out across its long edge.
+    format.landscape = orientation->value.Int() % 2 == 1;
+  }
+  if (const pxl::Attribute* media = beginPage.Find(Attr::MediaSize);
+      media != nullptr && media->value.shape() == pxl::Shape::kScalar) {
+    const Paper* paper = nullptr;
+    for (const Paper& candidate : kPapers) {
+      if (candidate.mediaSize == media->value.Int()) paper = &candidate;
+    }
+    if (paper == nullptr) return std::nullopt;
+    format.mediaSize = paper->mediaSize;
+    format.widthInches = paper->widthMm / kMillimetresPerInch;
+    format.heightInches = paper->heightMm / kMillimetresPerInch;
+  } else if (const pxl::Attribute* custom = beginPage.Find(Attr::CustomMediaSize);
+             custom != nullptr && custom->value.elements.size() == 2) {
+    const pxl::Attribute* units = beginPage.Find(Attr::CustomMediaSizeUnits);
+    const std::int64_t unit = units != nullptr ? units->value.Int() : 0;
+    const double perInch = unit == 0 ? 1.0 : unit == 1 ? kMillimetresPerInch : unit == 2 ? 254.0 : 0.0;
+    if (perInch == 0.0) return std::nullopt;
+    format.widthInches = custom->value.elements[0] / perInch;
+    format.heightInches = custom->value.elements[1] / perInch;
+  } else {
+    return std::nullopt;
+  }
+  if (!(format.widthInches > 0 && format.heightInches > 0)) return std::nullopt;
+  if (format.landscape) std::swap(format.widthInches, format.heightInches);
+  return format;
+}
+
 }  // namespace
 
 std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order,
@@ -218,6 +254,7 @@ void PxlPageStore::Take(Operator& op) {
   const auto code = static_cast<Op>(op.event.op);
   switch (code) {
     case Op::BeginPage:
+      format_ = FormatOfPage(op.event);
       inPage_ = true;
       prelude_.clear();
       content_.clear();
@@ -232,7 +269,7 @@ void PxlPageStore::Take(Operator& op) {
       spool_.write(reinterpret_cast<const char*>(content_.data()), static_cast<std::streamsize>(content_.size()));
       if (!spool_.flush()) throw HostError("Unable to write the page spool '" + spoolPath_ + "'");
       const std::uint64_t length = prelude_.size() + content_.size();
-      pages_.push_back({spooled_, length});
+      pages_.push_back({spooled_, length, format_});
       spooled_ += length;
       KeepLast();
       break;

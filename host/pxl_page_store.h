@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <span>
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/page_source.h"
 #include "pxl/reader.h"
 
 namespace velmora::host {
@@ -72,6 +74,9 @@ class PxlPageStore {
   bool complete() const { return complete_; }
   // The pages kept so far.
   std::size_t pageCount() const { return pages_.size(); }
+  // The size and orientation page `index` (from 0, kept) was laid out for; none when
+  // its BeginPage names a size the store does not know.
+  const std::optional<PageFormat>& FormatOf(std::size_t index) const { return pages_.at(index).format; }
   pxl::ByteOrder byteOrder() const { return order_; }
   // Page `index` (from 0): the glyph definitions it takes from earlier pages, then its
   // own operators, without BeginPage and EndPage. Throws HostError when it cannot be read.
@@ -87,6 +92,7 @@ class PxlPageStore {
   struct PageSpan {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    std::optional<PageFormat> format;
   };
 
   // A glyph: the font's number in the upper half, its character code in the lower.
@@ -121,6 +127,7 @@ class PxlPageStore {
   std::uint32_t charFont_ = 0;
   // The page being read: the glyphs it takes from earlier pages, and its own operators.
   bool inPage_ = false;
+  std::optional<PageFormat> format_;
   std::vector<std::uint8_t> prelude_;
   std::vector<std::uint8_t> content_;
   std::unordered_set<GlyphKey> seenInPage_;  // defined or taken from earlier pages

@@ -224,16 +224,17 @@ void TransformedCanvas::DrawLine(POINTL from, POINTL to, Color color) {
 void TransformedCanvas::BeginContent(const ContentPlacement& placement) {
   ContentPlacement onSheet = placement;
   onSheet.scale = placement.scale * transform_.scale;
-  if (!transform_.quarterTurn || placement.quarterTurn) {
+  if (!transform_.quarterTurn) {
     onSheet.x = transform_.offsetX + placement.x * transform_.scale;
     onSheet.y = transform_.offsetY + placement.y * transform_.scale;
     sheet_.BeginContent(onSheet);
     return;
   }
-  // The cell turns the page: the content's origin goes where the turn takes it.
+  // The cell turns the page: the content's origin goes where the turn takes it, and the
+  // content turns once more.
   onSheet.x = transform_.offsetX + placement.y * transform_.scale;
   onSheet.y = transform_.offsetY + (static_cast<double>(transform_.pageWidth) - placement.x) * transform_.scale;
-  onSheet.quarterTurn = true;
+  onSheet.quarterTurns = (placement.quarterTurns + 1) % 4;
   sheet_.BeginContent(onSheet);
 }
 

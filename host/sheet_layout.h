@@ -100,6 +100,7 @@ class TransformedCanvas : public Canvas {
   // The logical page has the sheet's size and resolution.
   SIZEL PageSize() const override { return sheet_.PageSize(); }
   int Resolution() const override { return sheet_.Resolution(); }
+  int QuarterTurns() const override { return (sheet_.QuarterTurns() + (transform_.quarterTurn ? 1 : 0)) % 4; }
   void FillRect(const RECTL& rect, Color color) override;
   void DrawImage(const GrayImage& image, const RECTL& dest) override;
   void DrawLine(POINTL from, POINTL to, Color color) override;
