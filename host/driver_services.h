@@ -19,6 +19,8 @@ class HostDriverServices final : public IPrintOemDriverUni {
  public:
   // Starts with one reference, the creator's. The spool buffer must outlive every call.
   HostDriverServices(SpoolBuffer& spool, FeatureOptions options);
+  // The job's options after its device mode changed (a mid-document reset).
+  void SetOptions(FeatureOptions options) { options_ = std::move(options); }
 
   HRESULT QueryInterface(const GUID& riid, void** ppv) override;
   ULONG AddRef() override;

@@ -25,10 +25,12 @@ constexpr ULONG kStretchHalftone = 4;           // HALFTONE
 HostDevice::HostDevice(SpoolBuffer& spool, JobEvents& events, SIZEL printableArea, int resolution)
     : spool_(spool), events_(events), resolution_(resolution), hostFunctions_(HostDrawingFunctions()) {
   procs_.DrvWriteSpoolBuf = HostWriteSpoolBuf;
-  devobj_.dwSize = sizeof devobj_;
-  devobj_.hEngine = this;
-  devobj_.pDrvProcs = &procs_;
-  surface_.dhpdev = &devobj_;
+  for (DEVOBJ& devobj : devobjs_) {
+    devobj.dwSize = sizeof devobj;
+    devobj.hEngine = this;
+    devobj.pDrvProcs = &procs_;
+  }
+  surface_.dhpdev = devobj();
   surface_.sizlBitmap = printableArea;
   surface_.iType = STYPE_DEVICE;
   surface_.iBitmapFormat = BMF_24BPP;
@@ -36,6 +38,18 @@ HostDevice::HostDevice(SpoolBuffer& spool, JobEvents& events, SIZEL printableAre
   hostEnableData_.c = static_cast<ULONG>(hostFunctions_.size());
   hostEnableData_.pdrvfn = hostFunctions_.data();
   for (const DRVFN& entry : hostFunctions_) calls_[entry.iFunc] = entry.pfn;
+}
+
+DEVOBJ* HostDevice::Spare() {
+  DEVOBJ& spare = devobjs_[1 - current_];
+  spare = devobjs_[current_];
+  spare.pdevOEM = nullptr;
+  return &spare;
+}
+
+void HostDevice::UseSpare() {
+  current_ = 1 - current_;
+  surface_.dhpdev = devobj();
 }
 
 HostDevice* HostDevice::FromSurface(SURFOBJ* surface) {

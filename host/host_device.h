@@ -78,7 +78,14 @@ class HostDevice : public Canvas {
   HostDevice(const HostDevice&) = delete;
   HostDevice& operator=(const HostDevice&) = delete;
 
-  DEVOBJ* devobj() { return &devobj_; }
+  DEVOBJ* devobj() { return &devobjs_[current_]; }
+  // A device object for the job's next device mode (a mid-document reset): a copy of the
+  // current one without the plug-in's device, which the host enables before UseSpare
+  // makes it the one every call receives.
+  DEVOBJ* Spare();
+  void UseSpare();
+  // The printable area changed with the device mode or the plug-in's adjustment.
+  void SetPageSize(SIZEL printableArea) { surface_.sizlBitmap = printableArea; }
   SURFOBJ* surface() { return &surface_; }
 
   // The host's own functions by driver function index, as the enable data hands them on.
@@ -129,7 +136,8 @@ class HostDevice : public Canvas {
   JobEvents& events_;
   int resolution_;
   DRVPROCS procs_{};
-  DEVOBJ devobj_{};
+  std::array<DEVOBJ, 2> devobjs_{};
+  std::size_t current_ = 0;
   SURFOBJ surface_{};
   std::vector<DRVFN> hostFunctions_;
   DRVENABLEDATA hostEnableData_{};

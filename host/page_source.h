@@ -108,6 +108,11 @@ struct PageGeometry {
   int physicalHeight = 0;
   int offsetX = 0;  // the printable area's corner on the sheet, in dots
   int offsetY = 0;
+  // The printable area's size in dots; with `fitToPrintableArea` (custom margins) pages
+  // are fitted into it rather than onto the whole sheet.
+  int printableWidth = 0;
+  int printableHeight = 0;
+  bool fitToPrintableArea = false;
   // Each page must carry everything it uses (fonts), because it is kept and played again
   // on its own (an overlay capture).
   bool selfContainedPages = false;
@@ -122,6 +127,9 @@ class PageSource {
   // Throws HostError when the document cannot be printed.
   virtual void Prepare(const PageGeometry&) {}
   virtual std::size_t PageCount() const = 0;
+  // The job's sheet changed (a page of another size or orientation, or custom margins):
+  // pages drawn from now on are placed for `geometry`.
+  virtual void SetGeometry(const PageGeometry&) {}
   // Page `page`'s own size and orientation (1-based), when the source knows it; reads
   // on to it. Throws HostError when the document cannot be printed.
   virtual std::optional<PageFormat> FormatOf(std::size_t) { return std::nullopt; }

@@ -112,6 +112,7 @@ class DocumentPageSource : public PageSource {
   }
 
   std::size_t PageCount() const override { return pageCount_; }
+  void SetGeometry(const PageGeometry& geometry) override { geometry_ = geometry; }
 
   void Finish() override {
     if (render_ == nullptr || finished_) return;
@@ -174,8 +175,11 @@ class DocumentPageSource : public PageSource {
     ContentPlacement placement{-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY),
                                1.0, 0};
     if (!format) return placement;
-    const double sheetWidth = geometry_.physicalWidth;
-    const double sheetHeight = geometry_.physicalHeight;
+    // With custom margins the page goes into the printable area they leave.
+    const bool margins = geometry_.fitToPrintableArea;
+    if (margins) placement.x = placement.y = 0;
+    const double sheetWidth = margins ? geometry_.printableWidth : geometry_.physicalWidth;
+    const double sheetHeight = margins ? geometry_.printableHeight : geometry_.physicalHeight;
     const double pageWidth = format->widthInches * geometry_.xResolution;
     const double pageHeight = format->heightInches * geometry_.yResolution;
     const bool turn = (pageWidth > pageHeight && sheetHeight > sheetWidth) ||
@@ -550,6 +554,7 @@ class StandardInputPageSource : public PageSource {
   void Prepare(const PageGeometry& geometry) override { document_->Prepare(geometry); }
   std::size_t PageCount() const override { return document_->PageCount(); }
   void Finish() override { document_->Finish(); }
+  void SetGeometry(const PageGeometry& geometry) override { document_->SetGeometry(geometry); }
   std::optional<PageFormat> FormatOf(std::size_t page) override { return document_->FormatOf(page); }
   void DrawPage(std::size_t page, Canvas& canvas) override { document_->DrawPage(page, canvas); }
 

@@ -21,7 +21,32 @@
 namespace velmora::host {
 namespace {
 
+constexpr std::int16_t kDmOrientPortrait = 1;
 constexpr std::int16_t kDmOrientLandscape = 2;
+// The device adjustment that asks for the imageable area: a rectangle of left, top,
+// right and bottom in device dots, which the plug-in moves for custom margins.
+constexpr DWORD kAdjustImageableOriginArea = 8;
+
+// True when the job names its paper or orientation itself: its pages are then fitted to
+// that sheet rather than printed each on a sheet like its own.
+bool JobFixesPaper(const PrintRequest& request) {
+  if (request.choices.count(std::string(kFeaturePaperSize)) != 0) return true;
+  for (const SettingAssignment& setting : request.settings) {
+    for (const char* field : {"dmPaperSize", "dmFormName", "dmOrientation", "dmPaperLength", "dmPaperWidth"}) {
+      if (setting.name == field) return true;
+    }
+  }
+  return false;
+}
+
+// The paper the printer description has for a media size number of a page.
+const Paper* PaperOfMediaSize(int mediaSize) {
+  if (mediaSize < 0) return nullptr;
+  for (const Paper& paper : kPapers) {
+    if (paper.mediaSize == mediaSize) return &paper;
+  }
+  return nullptr;
+}
 
 std::string Utf8(const WString& text) { return platform::Utf16ToUtf8(text); }
 
@@ -94,6 +119,12 @@ class JobRun final : public JobEvents {
   void EnablePlugin();
   void PrintPages();
   void PlanSheets();
+  PageGeometry Geometry() const;
+  DrawingPage WatermarkPage() const;
+  void AdjustPrintableArea();
+  bool PagesFollowDocument() const;
+  void FollowPageFormat(std::size_t page);
+  void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
   bool JobDeleted();
   void TearDown();
 
@@ -121,6 +152,11 @@ class JobRun final : public JobEvents {
   bool refusedAfterDeletion_ = false;
   std::unique_ptr<SheetPlan> sheetPlan_;
   std::unique_ptr<LayoutEscapes> layoutEscapes_;
+  bool captureJob_ = false;
+  // The plug-in moved the printable area's edges (custom margins); the drawing origin
+  // stays where the device put it, so the printable area lies this far from it.
+  bool marginsAdjusted_ = false;
+  POINTL marginsShift_{0, 0};
   // The drawing context text watermarks are drawn on; its drawing goes into the page.
   std::unique_ptr<WatermarkContext> watermarkContext_;
 };
@@ -182,19 +218,6 @@ void JobRun::EnablePlugin() {
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   device_ = std::make_unique<HostDevice>(*spool_, *this, area, static_cast<int>(figures_.xResolution));
   device_->InstallHooks(hooks);
-  DrawingPage page;
-  page.width = static_cast<int>(figures_.xPrintArea);
-  page.height = static_cast<int>(figures_.yPrintArea);
-  page.dpiX = static_cast<int>(figures_.xResolution);
-  page.dpiY = static_cast<int>(figures_.yResolution);
-  page.physicalWidth = static_cast<int>(figures_.xPhysicalArea);
-  page.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
-  page.offsetX = static_cast<int>(figures_.xOffset);
-  page.offsetY = static_cast<int>(figures_.yOffset);
-  page.printerName = printerName_;
-  page.devmode = devmode_->bytes();
-  watermarkContext_ = MakeWatermarkContext(
-      page, [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
   DEVOBJ* devobj = device_->devobj();
   devobj->hPrinter = printer_;
   devobj->pPublicDM = devmode_->publicDM();
@@ -208,11 +231,143 @@ void JobRun::EnablePlugin() {
   }
   devobj->pdevOEM = pdevOEM;
   deviceEnabled_ = true;
+  AdjustPrintableArea();
+  watermarkContext_ = MakeWatermarkContext(
+      WatermarkPage(), [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
+}
+
+PageGeometry JobRun::Geometry() const {
+  PageGeometry geometry;
+  geometry.xResolution = static_cast<int>(figures_.xResolution);
+  geometry.yResolution = static_cast<int>(figures_.yResolution);
+  geometry.physicalWidth = static_cast<int>(figures_.xPhysicalArea);
+  geometry.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
+  geometry.offsetX = static_cast<int>(figures_.xOffset);
+  geometry.offsetY = static_cast<int>(figures_.yOffset);
+  geometry.printableWidth = static_cast<int>(figures_.xPrintArea);
+  geometry.printableHeight = static_cast<int>(figures_.yPrintArea);
+  geometry.fitToPrintableArea = marginsAdjusted_;
+  geometry.selfContainedPages = captureJob_;
+  return geometry;
+}
+
+DrawingPage JobRun::WatermarkPage() const {
+  DrawingPage page;
+  page.width = static_cast<int>(figures_.xPrintArea);
+  page.height = static_cast<int>(figures_.yPrintArea);
+  page.dpiX = static_cast<int>(figures_.xResolution);
+  page.dpiY = static_cast<int>(figures_.yResolution);
+  page.physicalWidth = static_cast<int>(figures_.xPhysicalArea);
+  page.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
+  page.offsetX = static_cast<int>(figures_.xOffset);
+  page.offsetY = static_cast<int>(figures_.yOffset);
+  page.printerName = printerName_;
+  page.devmode = devmode_->bytes();
+  return page;
+}
+
+// The host asks the plug-in to adjust the device's imageable area once the device is
+// enabled, and takes the edges it moves (custom margins) as the printable area. An
+// area the plug-in leaves empty or moves off the sheet is not taken.
+void JobRun::AdjustPrintableArea() {
+  RECTL area{static_cast<LONG>(figures_.xOffset), static_cast<LONG>(figures_.yOffset),
+             static_cast<LONG>(figures_.xOffset + figures_.xPrintArea),
+             static_cast<LONG>(figures_.yOffset + figures_.yPrintArea)};
+  const RECTL before = area;
+  BOOL done = kFalse;
+  const HRESULT result =
+      plugin_->GetPDEVAdjustment(device_->devobj(), kAdjustImageableOriginArea, &area, sizeof area, &done);
+  marginsAdjusted_ = false;
+  marginsShift_ = {0, 0};
+  const bool moved = area.left != before.left || area.top != before.top || area.right != before.right ||
+                     area.bottom != before.bottom;
+  if (FAILED(result) || done == kFalse || !moved) return;
+  if (area.left < 0 || area.top < 0 || area.right <= area.left || area.bottom <= area.top ||
+      area.right > static_cast<LONG>(figures_.xPhysicalArea) ||
+      area.bottom > static_cast<LONG>(figures_.yPhysicalArea)) {
+    return;
+  }
+  marginsShift_ = {area.left - before.left, area.top - before.top};
+  figures_.xPrintArea = area.right - area.left;
+  figures_.yPrintArea = area.bottom - area.top;
+  marginsAdjusted_ = true;
+  device_->SetPageSize({area.right - area.left, area.bottom - area.top});
+}
+
+// A document printed one page per sheet takes each page's paper and orientation, unless
+// the job names them or captures an overlay.
+bool JobRun::PagesFollowDocument() const {
+  const SheetLayoutSettings layout = SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize,
+                                                           devmode_->publicDM()->dmOrientation);
+  return layout.pagesPerSheet <= 1 && !layout.booklet && !captureJob_ && !JobFixesPaper(request_);
+}
+
+// Before the sheet of `page`: a page of another paper or orientation than the job's
+// current device mode moves the job to a device mode like the page's, as an application
+// does with a ResetDC between pages. Before the device exists the job simply starts
+// with it.
+void JobRun::FollowPageFormat(std::size_t page) {
+  const std::optional<PageFormat> format = pages_.FormatOf(page);
+  const Paper* paper = format ? PaperOfMediaSize(format->mediaSize) : nullptr;
+  if (paper == nullptr) return;
+  const std::int16_t orientation = format->landscape ? kDmOrientLandscape : kDmOrientPortrait;
+  if (devmode_->I16(devmode_offset::kPaperSize) == paper->paperCode &&
+      devmode_->I16(devmode_offset::kOrientation) == orientation) {
+    return;
+  }
+  auto next = std::make_unique<DeviceMode>(*devmode_);
+  next->PutI16(devmode_offset::kPaperSize, paper->paperCode);
+  next->PutFormName(paper->formName);
+  next->PutI16(devmode_offset::kOrientation, orientation);
+  if (device_ == nullptr) {
+    devmode_ = std::move(next);
+    figures_ = FiguresFor(printerName_, *devmode_);
+    pages_.SetGeometry(Geometry());
+    return;
+  }
+  ResetDevice(std::move(next), page);
+}
+
+// The device moves to the device mode `next` between pages: the plug-in enables a
+// device for it, takes the old device's state over (ResetPDEV) and disables the old one.
+void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
+  DEVOBJ* old = device_->devobj();
+  DEVOBJ* spare = device_->Spare();
+  spare->pPublicDM = next->publicDM();
+  spare->pOEMDM = next->record();
+  WString name = printerName_;
+  void* pdevOEM = nullptr;
+  if (FAILED(plugin_->EnablePDEV(spare, name.data(), 0, nullptr, 0, nullptr, 0, nullptr, device_->HostEnableData(),
+                                 &pdevOEM))) {
+    throw HostError("The plug-in in '" + module_->path() + "' refused to enable the device for page " +
+                    std::to_string(page) + "'s paper");
+  }
+  spare->pdevOEM = pdevOEM;
+  plugin_->ResetPDEV(old, spare);
+  plugin_->DisablePDEV(old);
+  device_->UseSpare();
+  devmode_ = std::move(next);
+
+  figures_ = FiguresFor(printerName_, *devmode_);
+  device_->SetPageSize({static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)});
+  AdjustPrintableArea();
+  services_->SetOptions(JobFeatureOptions(*devmode_, request_.choices));
+  watermarkContext_ = MakeWatermarkContext(
+      WatermarkPage(), [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
+  const SheetLayoutSettings layout = SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize,
+                                                           devmode_->publicDM()->dmOrientation);
+  const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
+  *sheetPlan_ = SheetPlan(layout, pages_.PageCount(), area);
+  sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
+  layoutEscapes_->FindWatermarkDcField(Escape());
+  pages_.SetGeometry(Geometry());
 }
 
 void JobRun::PrintPages() {
-  const std::vector<Sheet>& sheets = sheetPlan_->sheets();
-  for (std::size_t index = 0; index < sheets.size() && !spool_->failed(); ++index) {
+  const bool followDocument = PagesFollowDocument();
+  for (std::size_t index = 0; index < sheetPlan_->sheets().size() && !spool_->failed(); ++index) {
+    if (followDocument && index > 0) FollowPageFormat(index + 1);
+    const std::vector<Sheet>& sheets = sheetPlan_->sheets();
     // The first sheet's layout went with the document's start.
     if (index > 0) layoutEscapes_->SendSheet(Escape(), index);
     StartWatermarkPage();
@@ -243,6 +398,7 @@ void JobRun::PlanSheets() {
                                                            devmode_->publicDM()->dmOrientation);
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   sheetPlan_ = std::make_unique<SheetPlan>(layout, pages_.PageCount(), area);
+  sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
   for (const auto& entry : request_.specialPages) {
     const std::size_t sheet = entry.first;
     if (sheet < 1 || sheet > sheetPlan_->sheets().size()) {
@@ -294,8 +450,8 @@ PrintResult JobRun::Run() {
   SettlePublicFields(app, printerDevmode);
   devmode_ = std::make_unique<DeviceMode>(MergeDeviceMode(*plugin_, printer_, app, std::move(printerDevmode)));
   figures_ = FiguresFor(printerName_, *devmode_);
-  const bool captureJob =
-      VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
+  captureJob_ = VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
+  const bool captureJob = captureJob_;
   // Pages known before the job starts are planned before it, so that a layout the sheets
   // cannot hold leaves no job behind.
   const bool pagesKnown = !pages_.NeedsPreparing();
@@ -318,15 +474,9 @@ PrintResult JobRun::Run() {
   if (!pagesKnown) {
     // A document is rendered once the job exists: a document that cannot be printed
     // fails the job, which the store then lists as failed.
-    PageGeometry geometry;
-    geometry.xResolution = static_cast<int>(figures_.xResolution);
-    geometry.yResolution = static_cast<int>(figures_.yResolution);
-    geometry.physicalWidth = static_cast<int>(figures_.xPhysicalArea);
-    geometry.physicalHeight = static_cast<int>(figures_.yPhysicalArea);
-    geometry.offsetX = static_cast<int>(figures_.xOffset);
-    geometry.offsetY = static_cast<int>(figures_.yOffset);
-    geometry.selfContainedPages = captureJob;
-    pages_.Prepare(geometry);
+    pages_.Prepare(Geometry());
+    // The job starts with its first page's paper and orientation.
+    if (PagesFollowDocument()) FollowPageFormat(1);
     PlanSheets();
   }
 
@@ -341,6 +491,12 @@ PrintResult JobRun::Run() {
   };
   spool_ = std::make_unique<SpoolBuffer>(request_.bufferSize, sink);
   EnablePlugin();
+  if (marginsAdjusted_) {
+    // Custom margins leave a smaller printable area: the sheets are laid out in it, and
+    // document pages fitted to it.
+    PlanSheets();
+    pages_.SetGeometry(Geometry());
+  }
 
   WString title = request_.title;
   const bool started = device_->StartDoc(title.data(), jobId_) != kFalse;

@@ -221,6 +221,19 @@ void TransformedCanvas::DrawLine(POINTL from, POINTL to, Color color) {
   sheet_.DrawLine(transform_.Apply(from), transform_.Apply(to), color);
 }
 
+void SheetPlan::Move(LONG dx, LONG dy) {
+  for (Sheet& sheet : sheets_) {
+    for (SheetCell& cell : sheet.cells) {
+      cell.cell.left += dx;
+      cell.cell.right += dx;
+      cell.cell.top += dy;
+      cell.cell.bottom += dy;
+      cell.transform.offsetX += dx;
+      cell.transform.offsetY += dy;
+    }
+  }
+}
+
 void TransformedCanvas::BeginContent(const ContentPlacement& placement) {
   ContentPlacement onSheet = placement;
   onSheet.scale = placement.scale * transform_.scale;
@@ -246,12 +259,16 @@ void LayoutEscapes::SendDocumentStart(const EscapeFunction& escape) {
   le::PutF32(scale, plan_.zoom());
   Send(escape, ESCAPE_SCALE, scale, sizeof scale);
 
+  FindWatermarkDcField(escape);
+  SendSheet(escape, 0);
+}
+
+void LayoutEscapes::FindWatermarkDcField(const EscapeFunction& escape) {
   // The plug-in answers with the address of its field for the drawing context.
   std::uint8_t address[8] = {};
   const ULONG answer = escape(ESCAPE_WATERMARK_DC, 0, nullptr, sizeof address, address);
   watermarkDcField_ = nullptr;
   if (answer >= sizeof(HANDLE*)) std::memcpy(&watermarkDcField_, address, sizeof watermarkDcField_);
-  SendSheet(escape, 0);
 }
 
 void LayoutEscapes::SendSheet(const EscapeFunction& escape, std::size_t index) {

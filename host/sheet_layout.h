@@ -78,6 +78,9 @@ class SheetPlan {
   // The zoom applied inside the cells and sent to the plug-in as the scale.
   float zoom() const { return zoom_; }
   const std::vector<Sheet>& sheets() const { return sheets_; }
+  // Moves every cell by (dx, dy) dots: the sheet's drawing origin is not the corner of the
+  // area the cells were laid out in (custom margins moved it).
+  void Move(LONG dx, LONG dy);
 
  private:
   void AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows);
@@ -140,6 +143,10 @@ class LayoutEscapes {
   void SendDocumentStart(const EscapeFunction& escape);
   // Before sheet `index` (0-based): its special-page kind, the page total and its cells.
   void SendSheet(const EscapeFunction& escape, std::size_t index);
+
+  // Asks the plug-in where its device keeps the drawing context for watermarks: at the
+  // document's start, and again once the device moved to a new device mode.
+  void FindWatermarkDcField(const EscapeFunction& escape);
 
   // Where the plug-in keeps the drawing context for watermarks, as the escape answered;
   // null until then, or when the plug-in gave no address.

@@ -314,6 +314,52 @@ TEST_F(DocumentJobs, LayoutsAndWatermarksTakeEveryPage) {
   }
 }
 
+TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
+  // Letter portrait, A5 portrait, A4 landscape.
+  WriteText("sizes.ps",
+            "%!PS\n<< /PageSize [612 792] >> setpagedevice 72 700 moveto 300 700 lineto stroke showpage\n"
+            "<< /PageSize [420 595] >> setpagedevice 72 500 moveto 300 500 lineto stroke showpage\n"
+            "<< /PageSize [842 595] >> setpagedevice 72 500 moveto 700 500 lineto stroke showpage\n");
+  ASSERT_EQ(Shell("ps2pdf " + P("sizes.ps") + " " + P("sizes.pdf")), 0);
+  struct Case {
+    std::string settings;
+    std::vector<std::pair<int, int>> sheets;  // MediaSize and Orientation of each BeginPage
+    double minScale;  // the first page's scale on its sheet lies in [minScale, maxScale]
+    double maxScale;
+  };
+  const Case cases[] = {
+      // The sheet follows each page, through a device reset between pages.
+      {"", {{0, 0}, {16, 0}, {2, 1}}, 1.0, 1.0},
+      // A job that names its paper fits every page to it: Letter is a little wide for A4.
+      {"--set dmPaperSize=9", {{2, 0}, {2, 0}, {2, 0}}, 0.97, 0.98},
+      // Custom margins of an inch shrink the printable area the page is fitted into.
+      {"--set sCustomMargins=1 --set szMargins=1,1,1,1", {{0, 0}, {16, 0}, {2, 1}}, 0.6, 0.8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    const std::vector<Event> ops = Operators(Print(P("sizes.pdf"), c.settings));
+    std::vector<std::pair<int, int>> sheets;
+    double firstScale = -1;
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+      if (ops[i].Is(Op::BeginPage)) {
+        sheets.emplace_back(static_cast<int>(ops[i].Find(Attr::MediaSize)->value.Int()),
+                            static_cast<int>(ops[i].Find(Attr::Orientation)->value.Int()));
+        // Every sheet still carries the plug-in's page set-up.
+        EXPECT_TRUE(i + 1 < ops.size() && ops[i + 1].Is(Op::SetPageOrigin)) << "sheet " << sheets.size();
+      }
+      if (firstScale < 0 && ops[i].Is(Op::PushGS) && i + 1 < ops.size() && ops[i + 1].Is(Op::SetPageOrigin)) {
+        firstScale = 1.0;
+        for (std::size_t j = i + 2; j < ops.size() && j < i + 4; ++j) {
+          if (ops[j].Is(Op::SetPageScale)) firstScale = ops[j].Find(Attr::PageScale)->value.elements[0];
+        }
+      }
+    }
+    EXPECT_EQ(sheets, c.sheets);
+    EXPECT_GE(firstScale, c.minScale);
+    EXPECT_LE(firstScale, c.maxScale);
+  }
+}
+
 TEST_F(DocumentJobs, LetterheadOverlayPlaysOnEveryPage) {
   fs::create_directory(dir / "forms");
   Run("printer set P1 OvelayDirectory=" + P("forms"));
@@ -342,13 +388,19 @@ TEST_F(DocumentJobs, LetterheadOverlayPlaysOnEveryPage) {
     if (!pages) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the rendering was skipped";
     ASSERT_EQ(pages->size(), 5u);
     for (std::size_t i = 0; i < pages->size(); ++i) {
-      // The letterhead's rule, 72 points from the top of the page, is drawn.
+      // The letterhead's rule, 72 points from the top of the page, is drawn. Page 4 is a
+      // landscape page, printed on a sheet turned to landscape: there the top of the page
+      // runs along the sheet's left edge.
       const Gray& page = (*pages)[i];
-      const int row = 100;
-      const int dark = static_cast<int>(std::count_if(page.pixels.begin() + row * page.width,
-                                                      page.pixels.begin() + (row + 1) * page.width,
-                                                      [](std::uint8_t pixel) { return pixel < 128; }));
-      EXPECT_GT(dark, page.width / 2) << "page " << i + 1;
+      const bool landscape = i == 3;
+      const int line = 100;
+      int dark = 0;
+      for (int along = 0; along < (landscape ? page.height : page.width); ++along) {
+        const std::size_t at = landscape ? static_cast<std::size_t>(along) * page.width + line
+                                         : static_cast<std::size_t>(line) * page.width + along;
+        if (page.pixels[at] < 128) ++dark;
+      }
+      EXPECT_GT(dark, (landscape ? page.height : page.width) / 2) << "page " << i + 1;
     }
   }
 }
