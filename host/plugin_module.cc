@@ -64,7 +64,8 @@ std::string FindDefaultModule(const std::string& builtPath) {
   if (!program) return {};
   const fs::path folder = fs::path(*program).parent_path();
   const char* name = platform::PluginModuleFileName();
-  for (const fs::path& candidate : {folder / name, folder.parent_path() / "lib" / name}) {
+  for (const fs::path& candidate :
+       {folder / name, folder.parent_path() / "lib" / name, folder.parent_path() / "lib" / "velmora" / name}) {
     if (fs::is_regular_file(candidate, error)) return candidate.string();
   }
   return {};

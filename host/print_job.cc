@@ -12,6 +12,7 @@
 #include "host/sheet_layout.h"
 #include "host/watermark_context.h"
 #include "host/spool_buffer.h"
+#include "platform/last_error.h"
 #include "platform/paper_model.h"
 #include "platform/printer_admin.h"
 #include "platform/services.h"
@@ -47,6 +48,8 @@ const Paper* PaperOfMediaSize(int mediaSize) {
   }
   return nullptr;
 }
+
+constexpr DWORD kErrorAlreadyExists = 183;  // ERROR_ALREADY_EXISTS
 
 std::string Utf8(const WString& text) { return platform::Utf16ToUtf8(text); }
 
@@ -464,11 +467,18 @@ PrintResult JobRun::Run() {
   doc.outputFile = platform::Utf8ToUtf16(output_->spoolTarget());
   doc.userName = request_.user;
   if (!request_.machine.empty()) doc.machineName = VTEXT("\\\\") + request_.machine;
+  doc.jobId = request_.jobId.value_or(0);
   jobId_ = spooler.StartDocument(printer_, doc);
-  if (jobId_ == 0) throw HostError("Unable to start a job on printer '" + Utf8(printerName_) + "'");
+  if (jobId_ == 0) {
+    const bool taken = request_.jobId && platform::GetLastError() == kErrorAlreadyExists;
+    throw HostError("Unable to start " + (request_.jobId ? "job " + std::to_string(*request_.jobId) : "a job") +
+                    " on printer '" + Utf8(printerName_) + "'" +
+                    (taken ? ": the spooler holds a job of that id already" : ""));
+  }
   documentStarted_ = true;
+  // A spooler that cannot choose ids (winspool) gives its own.
   if (request_.jobId && *request_.jobId != jobId_) {
-    throw HostError("The printer store gave the job id " + std::to_string(jobId_) + ", not the requested " +
+    throw HostError("The spooler gave the job id " + std::to_string(jobId_) + ", not the requested " +
                     std::to_string(*request_.jobId));
   }
   if (!pagesKnown) {

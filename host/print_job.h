@@ -30,8 +30,9 @@ struct PrintRequest {
   WString title = VTEXT("Velmora sample");
   WString user;         // empty: the login name
   WString machine;      // empty: this machine's name
-  // When set, the job must get this id from the store; the store assigns ids, so any
-  // other id fails the job before anything is written.
+  // When set, the job's id (a CUPS job keeps its CUPS id). An id the spooler holds
+  // already, or a spooler that cannot choose ids and gives another, fails the job
+  // before anything is written.
   std::optional<DWORD> jobId;
   std::size_t bufferSize = 16384;
   std::vector<SettingAssignment> settings;  // ticket first, then --set, in order

@@ -57,6 +57,10 @@ struct DocInfo {
   WString outputFile;  // where WritePrinter's bytes go; empty: the printer's own port
   WString userName;    // empty: the current user
   WString machineName; // empty: this machine
+  // The job's id when the host brings one (a CUPS job keeps its CUPS id); 0: the spooler
+  // assigns one. A spooler that cannot choose ids (winspool) assigns its own, and the
+  // host compares.
+  DWORD jobId = 0;
 };
 
 class Spooler {
@@ -93,7 +97,7 @@ class Spooler {
   virtual bool FailJob(HANDLE printer, DWORD jobId) { return DeleteJob(printer, jobId); }
 
   // Starts a document on an open printer (the host's side). Returns the new job id,
-  // or 0 on failure.
+  // or 0 on failure (ERROR_ALREADY_EXISTS when the requested id names another job).
   virtual DWORD StartDocument(HANDLE printer, const DocInfo& doc) = 0;
 
   // Ends the document started on this handle (the host's side). Returns false on failure.

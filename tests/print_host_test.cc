@@ -330,8 +330,6 @@ TEST_F(PrintHost, RefusedInputsLeaveNoJobAndNoOutput) {
   badField.settings = {{"Ticket 't.json'", "nonsense", "1"}};
   PrintRequest badPaper = Request("c.pxl");
   badPaper.settings = {{"--set", "dmPaperSize", "999"}};
-  PrintRequest otherId = Request("d.pxl");
-  otherId.jobId = 77;
   PrintRequest noModule = Request("e.pxl");
   noModule.modulePath = (dir / "missing.so").string();
   PrintRequest refused = Request("f.pxl");
@@ -344,7 +342,6 @@ TEST_F(PrintHost, RefusedInputsLeaveNoJobAndNoOutput) {
       {"unknown printer", unknownPrinter, "Printer 'Nowhere' not found in the printer store"},
       {"unknown field", badField, "Ticket 't.json': unknown field 'nonsense'"},
       {"bad paper", badPaper, "dmPaperSize 999 is not a paper the printer takes"},
-      {"job id", otherId, "The printer store gave the job id 1, not the requested 77"},
       {"module", noModule, "Unable to load plug-in module"},
       {"refused", refused, "Unable to connect to printer 127.0.0.1 port "},
       {"no host", noHost, "Output 'socket://:9100' names no host"},
@@ -360,13 +357,47 @@ TEST_F(PrintHost, RefusedInputsLeaveNoJobAndNoOutput) {
     }
     EXPECT_TRUE(Leftovers().empty()) << c.what;
   }
-  // The refused job id was started and deleted again; nothing waits in the store.
+  // Nothing refused waits in the store.
   platform::posix::PrinterStore store;
   auto jobs = store.ListJobs();
   ASSERT_TRUE(jobs.ok());
   for (const auto& job : jobs.value()) {
     EXPECT_NE(job.info.status & platform::JOB_STATUS_DELETED, 0u) << job.info.jobId;
   }
+}
+
+// A requested id becomes the job's id, which the plug-in asks the spooler about for the
+// header's job lines; an id the store holds already is refused before anything is written.
+TEST_F(PrintHost, RequestedJobIdIsTheJobsId) {
+  PrintRequest first = Request("first.pxl");
+  first.jobId = 77;
+  first.title = VTEXT("Quarterly");
+  const Bytes job = Print(first, 1);
+  const std::string text(job.begin(), job.end());
+  EXPECT_NE(text.find("@PJL JOB NAME=\"Quarterly\""), std::string::npos);
+  PrintRequest next = Request("next.pxl");
+  Print(next, 1);
+
+  PrintRequest again = Request("again.pxl");
+  again.jobId = 77;
+  auto source = MakeSamplePageSource(1);
+  try {
+    RunPrintJob(again, *source);
+    ADD_FAILURE() << "a second job 77";
+  } catch (const HostError& error) {
+    EXPECT_NE(std::string(error.what()).find("Unable to start job 77 on printer 'Velmora Default': the spooler "
+                                             "holds a job of that id already"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(fs::exists(dir / "again.pxl"));
+
+  platform::posix::PrinterStore store;
+  auto jobs = store.ListJobs();
+  ASSERT_TRUE(jobs.ok());
+  std::vector<DWORD> ids;
+  for (const auto& stored : jobs.value()) ids.push_back(stored.info.jobId);
+  EXPECT_EQ(ids, (std::vector<DWORD>{77, 78})) << "ids go on after a requested one";
 }
 
 }  // namespace

@@ -86,6 +86,11 @@ DWORD FakeSpooler::StartDocument(HANDLE printer, const DocInfo& doc) {
   info.document = doc.documentName;
   if (!doc.userName.empty()) info.userName = doc.userName;
   if (!doc.machineName.empty()) info.machineName = doc.machineName;
+  if (doc.jobId != 0) {
+    // A requested id is taken unless a job holds it; later ids follow it.
+    if (jobs_.count(doc.jobId) != 0) return 0;
+    nextJobId_ = std::max(nextJobId_, doc.jobId);
+  }
   return AddJob(handle->printer, info);
 }
 

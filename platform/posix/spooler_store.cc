@@ -30,6 +30,7 @@ constexpr DWORD kErrorOpenFailed = 110;
 constexpr DWORD kErrorInvalidPrinterName = 1801;
 constexpr DWORD kErrorFileNotFound = 2;
 constexpr DWORD kErrorCanNotComplete = 1003;
+constexpr DWORD kErrorAlreadyExists = 183;
 
 // The job status bits DeleteJob sets.
 constexpr DWORD kDeletedBits = JOB_STATUS_DELETING | JOB_STATUS_DELETED;
@@ -320,14 +321,28 @@ DWORD StoreSpooler::StartDocument(HANDLE printer, const DocInfo& doc) {
   if (!transaction.ok()) return Fail(kErrorCanNotComplete, DWORD{0});
   std::int64_t jobId = 0;
   {
+    // A requested id is taken as it is, unless a job holds it already: an id never
+    // names two jobs. NULL lets the store assign the next id.
+    if (doc.jobId != 0) {
+      Statement taken = connection.db.Prepare("SELECT 1 FROM jobs WHERE id = ?");
+      taken.Bind(1, std::int64_t{doc.jobId});
+      const int rc = taken.Step();
+      if (rc == SQLITE_ROW) return Fail(kErrorAlreadyExists, DWORD{0});
+      if (rc != SQLITE_DONE) return Fail(kErrorCanNotComplete, DWORD{0});
+    }
     Statement insert = connection.db.Prepare(
-        "INSERT INTO jobs (printer, document, user, machine, status, output) "
-        "SELECT id, ?, ?, ?, 0, ? FROM printers WHERE id = ?");
-    insert.Bind(1, Utf16ToUtf8(doc.documentName));
-    BindOptional(insert, 2, user);
-    BindOptional(insert, 3, machine);
-    BindOptional(insert, 4, output.empty() ? std::nullopt : std::optional<std::string>(output));
-    insert.Bind(5, handle->printerId);
+        "INSERT INTO jobs (id, printer, document, user, machine, status, output) "
+        "SELECT ?, id, ?, ?, ?, 0, ? FROM printers WHERE id = ?");
+    if (doc.jobId == 0) {
+      insert.BindNull(1);
+    } else {
+      insert.Bind(1, std::int64_t{doc.jobId});
+    }
+    insert.Bind(2, Utf16ToUtf8(doc.documentName));
+    BindOptional(insert, 3, user);
+    BindOptional(insert, 4, machine);
+    BindOptional(insert, 5, output.empty() ? std::nullopt : std::optional<std::string>(output));
+    insert.Bind(6, handle->printerId);
     if (!insert.Run()) return Fail(kErrorCanNotComplete, DWORD{0});
     if (connection.db.Changes() == 0) return Fail(kErrorInvalidPrinterName, DWORD{0});
     jobId = connection.db.LastInsertRowId();

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -277,11 +278,32 @@ std::optional<Database> Database::OpenForReading(const std::string& path, std::s
   const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX,
                                  nullptr);
   Database db(raw, path);
-  if (rc != SQLITE_OK || !db.ConfigureWithRetry(false)) {
-    *error = db.Describe("Unable to open");
-    return std::nullopt;
+  if (rc == SQLITE_OK && db.ConfigureWithRetry(false)) return db;
+  *error = db.Describe("Unable to open");
+  // A WAL store in a folder this process may not write (the system store that CUPS's
+  // user reads) cannot get the shared-memory file that readers need. Its writer is an
+  // administrator's short command that leaves the file whole when it ends, so the
+  // store is read as the file stands.
+  if (::access(ParentFolder(path).c_str(), W_OK) == 0) return std::nullopt;
+  std::string uri = "file:";
+  for (const char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[static_cast<unsigned char>(c) >> 4];
+      uri += kHex[c & 0xF];
+    } else {
+      uri += c;
+    }
   }
-  return db;
+  uri += "?immutable=1";
+  raw = nullptr;
+  const int again = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+                                    nullptr);
+  Database standing(raw, path);
+  if (again != SQLITE_OK || !standing.ConfigureWithRetry(false)) return std::nullopt;
+  error->clear();
+  return standing;
 }
 
 bool Database::ConfigureWithRetry(bool createSchema) {

@@ -152,7 +152,7 @@ void RegisterPrintCommand(CLI::App& app) {
                     "The machine named in the job (default: this machine's name; the Windows spooler always "
                     "names this machine)");
   print->add_option("--job-id", args.jobId,
-                    "Require this job id; the store assigns ids, so another id fails the job")
+                    "The job's id (the printer store refuses an id it holds already)")
       ->check(CLI::Range(1LL, 0xFFFFFFFFLL));
   print->add_option("--buffer-size", args.bufferSize, "Bytes per buffer sent to the spooler")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));

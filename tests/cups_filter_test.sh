@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The CUPS filter with the generated PPD under cupsfilter (no daemon): job lines from
+# CUPS's job, options mapped, 4-up with a watermark in every cell, warnings and errors.
+# Usage: cups_filter_test.sh VELMORA FILTER PPD MODULE
+set -uo pipefail
+velmora=$1 filter=$2 ppd=$3
+export VELMORA_MODULE=$4
+
+for program in cupsfilter cupstestppd ps2pdf; do
+  if ! command -v "$program" >/dev/null; then
+    echo "SKIP: $program is not installed (scripts/install-deps installs cups, cups-client, ghostscript)"
+    exit 77
+  fi
+done
+
+top=$(mktemp -d /tmp/velmora-cupsfilter-XXXXXX)
+trap 'rm -rf "$top"' EXIT
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+cupstestppd -W filters "$ppd" >"$top/ppd.txt" 2>&1 || { cat "$top/ppd.txt"; fail "cupstestppd"; }
+
+# cupsfilter takes the PPD's filters from its server folder.
+mkdir -p "$top/serverbin/filter" "$top/system"
+
+# cupsfilter names the printer "cupsfilter"; its values sit in the system store.
+export VELMORA_STORE=$top/system/spooler.db XDG_DATA_HOME=$top/system
+"$velmora" printer add cupsfilter >/dev/null || fail "velmora printer add"
+"$velmora" printer set cupsfilter UserAuthentication=0 >/dev/null || fail "velmora printer set"
+"$velmora" watermark set --printer cupsfilter 1 text=CONFIDENTIAL >/dev/null || fail "velmora watermark set"
+unset VELMORA_STORE XDG_DATA_HOME
+# cupsfilter gives its filters an environment of its own: the test's settings reach the
+# filter through a wrapper in the server folder.
+printf '%s\n' '#!/bin/sh' "export VELMORA_SYSTEM_FOLDER='$top/system' VELMORA_MODULE='$VELMORA_MODULE'" \
+  "export LSAN_OPTIONS='${LSAN_OPTIONS:-}'" \
+  "exec '$filter' \"\$@\"" >"$top/serverbin/filter/velmora-pxl"
+chmod 755 "$top/serverbin/filter/velmora-pxl"
+echo "ServerBin $top/serverbin" >"$top/cups-files.conf"
+
+printf '%s\n' '%!PS' '/Helvetica findfont 24 scalefont setfont' \
+  '1 1 5 { /n exch def 72 700 moveto (Page ) show n 3 string cvs show showpage } for' >"$top/doc.ps"
+ps2pdf "$top/doc.ps" "$top/doc.pdf" || fail "ps2pdf"
+printf 'neither PDF nor PostScript\n' >"$top/notes.pdf"
+
+# Runs the filter on a document with cupsfilter's arguments; the job goes to NAME.pxl,
+# the messages to NAME.txt. Answers the exit status.
+run() {
+  local name=$1 document=$2
+  shift 2
+  cupsfilter -e -c "$top/cups-files.conf" -p "$ppd" -m printer/foo -i application/pdf "$@" "$document" \
+    >"$top/$name.pxl" 2>"$top/$name.txt"
+}
+has() { grep -aqF -- "$2" "$top/$1" || fail "$1 lacks '$2'"; }
+lacks() { ! grep -aqF -- "$2" "$top/$1" || fail "$1 has '$2'"; }
+count() { "$velmora" dump "$top/$1.pxl" | grep -c "$2"; }
+
+# Each case: options, then the lines the job or the messages must hold.
+run held "$top/doc.pdf" -U alice -t Quarterly -o HoldMode=Locked -o job-password=1234 -o FileBoxName=Finance ||
+  fail "the held job: $(cat "$top/held.txt")"
+for line in '@PJL JOB NAME="Quarterly"' 'UserName=alice' '@PJL SET HOLD=LOCKED' \
+  '@PJL SET FILEBOXNAME="Finance"' '@PJL SET FILEBOXPASSWORD="1234"'; do
+  has held.pxl "$line"
+done
+
+run mapped "$top/doc.pdf" -n 3 -o sides=two-sided-short-edge -o media=Letter -o Collate=True \
+  -o Resolution=1200dpi -o EconoMode=True -o OutputBin=Upper -o TonerDarkness=9 -o MediaType=Thick ||
+  fail "the mapped job: $(cat "$top/mapped.txt")"
+for line in '@PJL SET PAPER=LETTER' '@PJL SET RESOLUTION=1200' '@PJL SET MEDIATYPE=THICK' '@PJL SET OUTBIN=UPPER' \
+  '@PJL SET DUPLEX=ON' '@PJL SET BINDING=SHORTEDGE' '@PJL SET ECONOMODE=ON' '@PJL SET TONERDARKNESS=9' \
+  '@PJL SET QTY=3'; do
+  has mapped.pxl "$line"
+done
+
+# A text watermark in each cell that holds a page: one clip more per cell.
+run nup "$top/doc.pdf" -o number-up=4 || fail "the 4-up job: $(cat "$top/nup.txt")"
+run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked job: $(cat "$top/marked.txt")"
+[[ $(count nup BeginPage) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
+[[ $(($(count marked SetClipReplace) - $(count nup SetClipReplace))) -eq 5 ]] || fail "not a watermark in every cell"
+has nup.txt 'PAGE: 2 1'
+
+# A value an option does not take: a warning, and the default.
+run warned "$top/doc.pdf" -o Staple=Sideways || fail "the warned job: $(cat "$top/warned.txt")"
+has warned.txt "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used"
+has warned.pxl '@PJL SET STAPLE=OFF'
+
+# A document that cannot be printed: one ERROR line with the cause, a failure, no job.
+if run broken "$top/notes.pdf"; then fail "the broken document printed"; fi
+has broken.txt "ERROR: Unable to print"
+has broken.txt "not a PDF or PostScript document"
+lacks broken.pxl '@PJL'
+
+echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, warnings and errors"

@@ -1,0 +1,102 @@
+// The queue's options: what lp and the PPD's defaults make of a job, and the PPD itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tools/cups/cups_options.h"
+#include "tools/cups/ppd.h"
+
+namespace velmora::cups {
+namespace {
+
+// The settings as "name=value" lines and the feature choices as "FEATURE:OPTION".
+std::vector<std::string> Flatten(const JobOptions& job) {
+  std::vector<std::string> lines;
+  for (const auto& setting : job.settings) lines.push_back(setting.name + "=" + setting.value);
+  for (const auto& [feature, option] : job.choices) lines.push_back(feature + ":" + option);
+  return lines;
+}
+
+TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
+  struct Case {
+    std::vector<NamedOption> options;
+    int copies;
+    std::vector<std::string> expected;  // in option-table order, features last
+    std::string warning = {};           // a part of the one warning, or empty
+  };
+  const Case cases[] = {
+      {{{"HoldMode", "Locked"}, {"job-password", "1234"}, {"FileBoxName", "Custom.Finance"}},
+       1,
+       {"eHoldMode=2", "szFileBoxName=Finance", "szFileBoxPassword=1234"}},
+      {{{"HoldMode", "boxstored"}, {"PrintBoxDir", "Team"}}, 1, {"eHoldMode=7", "szPrintBoxDir=Team"}},
+      {{{"sides", "two-sided-short-edge"}, {"Collate", "True"}}, 3, {"dmDuplex=3", "dmCollate=1", "dmCopies=3"}},
+      {{{"Duplex", "DuplexNoTumble"}, {"collate", "false"}}, 0, {"dmDuplex=2", "dmCollate=0"}},
+      {{{"Resolution", "1200dpi"}}, 1, {"sResolution=1200", "dmPrintQuality=1200"}},
+      {{{"OutputBin", "Extra"}, {"Staple", "TopLeft"}, {"EconoMode", "on"}},
+       1,
+       {"dwOutputBin=2", "bStaple=1", "bEconoMode=1"}},
+      {{{"Brightness", "-3"}, {"Contrast", "2"}, {"TonerDarkness", "9"}},
+       1,
+       {"sBrightness=-3", "sContrast=2", "sTonerDarkness=9"}},
+      {{{"WatermarkFirst", "1"}, {"WatermarkNext", "2"}, {"WatermarkUsage", "FirstAndNext"}},
+       1,
+       {"sFP_SectionIndex=1", "sNP_SectionIndex=2", "eWMUsage=2"}},
+      {{{"OverlayMode", "OddEven"}, {"OverlayPosition", "Under"}}, 1, {"dwOverlayMode=3", "bOverlayUnder=1"}},
+      {{{"number-up", "4"}, {"booklet", "off"}}, 1, {"bBooklet=0", "vdmPagesPerSheet=4"}},
+      {{{"landscape", ""}}, 1, {"dmOrientation=2"}},
+      {{{"orientation-requested", "3"}}, 1, {"dmOrientation=1"}},
+      {{{"media", "na_letter_8.5x11in,Tray2,thick"}}, 1, {"InputBin:TRAY2", "MediaType:THICK", "PaperSize:LETTER"}},
+      {{{"PageSize", "EnvDL"}, {"InputSlot", "Manual"}}, 1, {"InputBin:BYPASSTRAY", "PaperSize:ENV_DL"}},
+      {{{"copies", "5"}, {"finishings", "3"}, {"job-uuid", "urn:uuid:1"}}, 1, {}},  // not ours: ignored
+      {{{"Staple", "Sideways"}}, 1, {}, "option Staple 'Sideways' is not one of None, TopLeft"},
+      {{{"number-up", "3"}}, 1, {}, "option number-up '3' is not one of 1, 2, 4, 6, 8, 9, 16"},
+      {{{"TonerDarkness", "11"}}, 1, {}, "is not a whole number from 1 to 10"},
+      {{{"job-password", std::string(33, '7')}}, 1, {}, "is not text of at most 32 bytes"},
+      {{{"FileBoxName", "a\nb"}}, 1, {}, "option FileBoxName"},
+      {{{"media", "Tabloid"}}, 1, {}, "'Tabloid' is not a page size, paper source or media type"},
+  };
+  for (const Case& c : cases) {
+    const JobOptions job = MapJobOptions({}, c.options, c.copies);
+    SCOPED_TRACE(c.options.empty() ? std::string() : c.options.front().first + "=" + c.options.front().second);
+    EXPECT_EQ(Flatten(job), c.expected);
+    if (c.warning.empty()) {
+      EXPECT_TRUE(job.warnings.empty()) << job.warnings.front();
+    } else {
+      ASSERT_EQ(job.warnings.size(), 1u);
+      EXPECT_NE(job.warnings[0].find(c.warning), std::string::npos) << job.warnings[0];
+    }
+  }
+}
+
+// The queue's defaults come first; a job's option replaces one, and a job's bad value
+// leaves the queue's default in force.
+TEST(CupsOptions, QueueDefaultsComeFromThePpd) {
+  const std::string ppd = VelmoraPpd();
+  std::string edited = ppd;
+  const std::string line = "*DefaultHoldMode: Normal";
+  ASSERT_NE(edited.find(line), std::string::npos);
+  edited.replace(edited.find(line), line.size(), "*DefaultHoldMode: Stored");
+  const std::vector<NamedOption> defaults = ReadPpdDefaults(edited);
+  // Every PPD option has a default line, and each default is one of its own values.
+  std::size_t ppdOptions = 0;
+  for (const Option& option : Options()) ppdOptions += option.group.empty() ? 0 : 1;
+  EXPECT_EQ(defaults.size(), ppdOptions);
+  EXPECT_TRUE(MapJobOptions(ReadPpdDefaults(ppd), {}, 1).warnings.empty());
+
+  const auto hold = [](const JobOptions& job) {
+    for (const auto& setting : job.settings) {
+      if (setting.name == "eHoldMode") return setting.value;
+    }
+    return std::string("none");
+  };
+  EXPECT_EQ(hold(MapJobOptions(defaults, {}, 1)), "4");
+  EXPECT_EQ(hold(MapJobOptions(defaults, {{"HoldMode", "Sample"}}, 1)), "1");
+  const JobOptions bad = MapJobOptions(defaults, {{"HoldMode", "Later"}}, 1);
+  EXPECT_EQ(hold(bad), "4");
+  EXPECT_EQ(bad.warnings.size(), 1u);
+}
+
+}  // namespace
+}  // namespace velmora::cups

@@ -1,0 +1,413 @@
+// The table of a queue's options and the mapping of a job's CUPS options onto it.
+#include "tools/cups/cups_options.h"
+
+#include <algorithm>
+#include <map>
+
+#include "host/printer_description.h"
+
+namespace velmora::cups {
+namespace {
+
+using host::kInputBins;
+using host::kMediaTypeOptions;
+using host::kPapers;
+
+// Page sizes by the printer description's papers, in its order, with the PPD's standard
+// names.
+constexpr Choice kPageSizes[] = {
+    {"A4", "A4", "A4"},
+    {"Letter", "US Letter", "LETTER"},
+    {"Legal", "US Legal", "LEGAL"},
+    {"B5", "JIS B5", "B5"},
+    {"A5", "A5", "A5"},
+    {"B6", "JIS B6", "B6_JIS"},
+    {"A6", "A6", "A6"},
+    {"Statement", "Statement", "STATEMENT"},
+    {"Executive", "Executive", "EXECUTIVE"},
+    {"FanFoldGermanLegal", "8.5x13", "8_5X13"},
+    {"Env10", "Envelope #10", "ENV_10"},
+    {"EnvMonarch", "Envelope Monarch", "ENV_MONARCH"},
+    {"EnvC5", "Envelope C5", "ENV_C5"},
+    {"EnvC6", "Envelope C6", "ENV_C6"},
+    {"EnvDL", "Envelope DL", "ENV_DL"},
+    {"Env9", "Envelope #9", "ENV_9"},
+    {"Quarto", "Quarto", "QUATRO"},
+    {"Postcard", "Japanese Postcard", "POSTCARD_100"},
+};
+
+// The IPP (PWG) media names of the same papers, for -o media=.
+constexpr std::pair<std::string_view, std::string_view> kPwgMedia[] = {
+    {"iso_a4_210x297mm", "A4"},
+    {"na_letter_8.5x11in", "Letter"},
+    {"na_legal_8.5x14in", "Legal"},
+    {"jis_b5_182x257mm", "B5"},
+    {"iso_a5_148x210mm", "A5"},
+    {"jis_b6_128x182mm", "B6"},
+    {"iso_a6_105x148mm", "A6"},
+    {"na_invoice_5.5x8.5in", "Statement"},
+    {"na_executive_7.25x10.5in", "Executive"},
+    {"na_foolscap_8.5x13in", "FanFoldGermanLegal"},
+    {"na_number-10_4.125x9.5in", "Env10"},
+    {"na_monarch_3.875x7.5in", "EnvMonarch"},
+    {"iso_c5_162x229mm", "EnvC5"},
+    {"iso_c6_114x162mm", "EnvC6"},
+    {"iso_dl_110x220mm", "EnvDL"},
+    {"na_number-9_3.875x8.875in", "Env9"},
+    {"na_quarto_8.5x10.83in", "Quarto"},
+    {"jpn_hagaki_100x148mm", "Postcard"},
+};
+
+constexpr Choice kInputSlots[] = {
+    {"Auto", "Automatic", "FORMSOURCE"},
+    {"Manual", "Bypass Tray", "BYPASSTRAY"},
+    {"Tray1", "Tray 1", "TRAY1"},
+    {"Tray2", "Tray 2", "TRAY2"},
+    {"Tray3", "Tray 3", "TRAY3"},
+};
+
+constexpr Choice kMediaTypes[] = {
+    {"Standard", "Printer Default", "STANDARD"},
+    {"Auto", "Automatic", "AUTO"},
+    {"Plain", "Plain Paper", "PLAIN"},
+    {"Recycled", "Recycled Paper", "RECYCLED"},
+    {"Thick", "Thick Paper", "THICK"},
+    {"VeryThick", "Very Thick Paper", "VERYTHICK"},
+    {"Thin", "Thin Paper", "THIN"},
+    {"Transparency", "Transparency", "TRANSPARENCY"},
+    {"PaperLabel", "Paper Labels", "PAPERLABEL"},
+    {"VinylLabel", "Vinyl Labels", "VINYLLABEL"},
+    {"Envelope", "Envelope", "ENVELOPE"},
+    {"Cardstock", "Cardstock", "CARDSTOCK"},
+    {"Postcard", "Postcard", "POSTCARD"},
+};
+
+// Each table follows the printer description row for row, so that a paper, bin or
+// media type added there cannot be missing here.
+template <std::size_t N, typename Row, std::size_t M, typename Name>
+constexpr bool FollowsDescription(const Choice (&choices)[N], const Row (&rows)[M], Name name) {
+  if (N != M) return false;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (choices[i].value != name(rows[i])) return false;
+  }
+  return true;
+}
+static_assert(FollowsDescription(kPageSizes, kPapers, [](const host::Paper& p) { return p.option; }));
+static_assert(FollowsDescription(kInputSlots, kInputBins, [](const host::InputBin& b) { return b.option; }));
+static_assert(FollowsDescription(kMediaTypes, kMediaTypeOptions, [](std::string_view m) { return m; }));
+static_assert(std::size(kPwgMedia) == std::size(kPapers));
+
+constexpr Choice kDuplex[] = {
+    {"None", "Off", "1"},
+    {"DuplexNoTumble", "Long Edge", "2"},
+    {"DuplexTumble", "Short Edge", "3"},
+};
+constexpr Choice kOffOn[] = {{"False", "Off", "0"}, {"True", "On", "1"}};
+constexpr Choice kResolutions[] = {{"600dpi", "600 dpi", "600"}, {"1200dpi", "1200 dpi", "1200"}};
+constexpr Choice kOutputBins[] = {
+    {"Auto", "Printer Default", "0"}, {"Upper", "Upper Bin", "1"}, {"Extra", "Extra Bin", "2"}};
+constexpr Choice kStaples[] = {{"None", "Off", "0"}, {"TopLeft", "Top Left", "1"}};
+constexpr Choice kHoldModes[] = {
+    {"Normal", "Print", "0"},          {"Sample", "Proof and Hold", "1"},
+    {"Locked", "Private (PIN)", "2"},  {"StoredPrint", "Store and Print", "3"},
+    {"Stored", "Store", "4"},          {"IDPrint", "ID Print", "5"},
+    {"IDPrintStored", "ID Print and Store", "6"}, {"BoxStored", "Store in Print Box", "7"},
+};
+constexpr Choice kWatermarkUsage[] = {
+    {"AllPages", "First Watermark on Every Page", "0"},
+    {"FirstPageOnly", "First Page Only", "1"},
+    {"FirstAndNext", "First Page, Then Next-Pages Watermark", "2"},
+    {"OddEven", "Odd Pages First, Even Pages Next", "3"},
+};
+constexpr Choice kOverlayModes[] = {
+    {"None", "Off", "0"}, {"Create", "Capture This Job as the Overlay", "1"},
+    {"One", "One Overlay on Every Page", "2"}, {"OddEven", "Odd and Even Overlays", "3"}};
+constexpr Choice kOverlayPositions[] = {{"Over", "Over the Page", "0"}, {"Under", "Under the Page", "1"}};
+constexpr Choice kPagesPerSheet[] = {{"1", "1", "1"}, {"2", "2", "2"}, {"4", "4", "4"}, {"6", "6", "6"},
+                                     {"8", "8", "8"}, {"9", "9", "9"}, {"16", "16", "16"}};
+constexpr Choice kOrientations[] = {{"3", "Portrait", "1"}, {"4", "Landscape", "2"},
+                                    {"5", "Reverse Landscape", "2"}, {"6", "Reverse Portrait", "1"}};
+
+constexpr std::string_view kGeneral = "General";
+constexpr std::string_view kQuality = "Quality";
+constexpr std::string_view kJobStorage = "JobStorage";
+constexpr std::string_view kWatermark = "Watermark";
+constexpr std::string_view kOverlay = "Overlay";
+constexpr std::string_view kLayout = "Layout";
+
+// A setting may name several fields, separated by commas: the resolution is both the
+// plug-in's choice and the device mode's.
+constexpr Option kOptions[] = {
+    {"PageSize", "Page Size", kGeneral, Target::kFeature, "PaperSize", OptionKind::kPickOne, kPageSizes, "A4"},
+    {"InputSlot", "Paper Source", kGeneral, Target::kFeature, "InputBin", OptionKind::kPickOne, kInputSlots, "Auto"},
+    {"MediaType", "Media Type", kGeneral, Target::kFeature, "MediaType", OptionKind::kPickOne, kMediaTypes,
+     "Standard"},
+    {"Duplex", "Two-Sided", kGeneral, Target::kSetting, "dmDuplex", OptionKind::kPickOne, kDuplex, "None"},
+    {"Collate", "Collate", kGeneral, Target::kSetting, "dmCollate", OptionKind::kPickOne, kOffOn, "False"},
+    {"Resolution", "Resolution", kGeneral, Target::kSetting, "sResolution,dmPrintQuality", OptionKind::kPickOne,
+     kResolutions, "600dpi"},
+    {"OutputBin", "Output Bin", kGeneral, Target::kSetting, "dwOutputBin", OptionKind::kPickOne, kOutputBins,
+     "Auto"},
+    {"Staple", "Staple", kGeneral, Target::kSetting, "bStaple", OptionKind::kPickOne, kStaples, "None"},
+    {"EconoMode", "Toner Saving", kQuality, Target::kSetting, "bEconoMode", OptionKind::kPickOne, kOffOn, "False"},
+    {"Brightness", "Brightness", kQuality, Target::kSetting, "sBrightness", OptionKind::kNumber, {}, "0", -5, 5},
+    {"Contrast", "Contrast", kQuality, Target::kSetting, "sContrast", OptionKind::kNumber, {}, "1", -5, 5},
+    {"TonerDarkness", "Toner Darkness", kQuality, Target::kSetting, "sTonerDarkness", OptionKind::kNumber, {}, "6",
+     1, 10},
+    {"HoldMode", "Job Storage", kJobStorage, Target::kSetting, "eHoldMode", OptionKind::kPickOne, kHoldModes,
+     "Normal"},
+    {"FileBoxName", "Box Name", kJobStorage, Target::kSetting, "szFileBoxName", OptionKind::kText, {}, "", 0, 0, 32},
+    {"PrintBoxDir", "Print Box Folder", kJobStorage, Target::kSetting, "szPrintBoxDir", OptionKind::kText, {}, "", 0,
+     0, 32},
+    {"WatermarkFirst", "First-Page Watermark", kWatermark, Target::kSetting, "sFP_SectionIndex", OptionKind::kNumber,
+     {}, "0", 0, 16},
+    {"WatermarkNext", "Next-Pages Watermark", kWatermark, Target::kSetting, "sNP_SectionIndex", OptionKind::kNumber,
+     {}, "0", 0, 16},
+    {"WatermarkUsage", "Watermark Pages", kWatermark, Target::kSetting, "eWMUsage", OptionKind::kPickOne,
+     kWatermarkUsage, "AllPages"},
+    {"OverlayMode", "Overlay", kOverlay, Target::kSetting, "dwOverlayMode", OptionKind::kPickOne, kOverlayModes,
+     "None"},
+    {"OverlayPosition", "Overlay Position", kOverlay, Target::kSetting, "bOverlayUnder", OptionKind::kPickOne,
+     kOverlayPositions, "Over"},
+    {"Booklet", "Booklet", kLayout, Target::kSetting, "bBooklet", OptionKind::kPickOne, kOffOn, "False"},
+    // IPP job attributes: CUPS offers them itself; they are not PPD options.
+    {"number-up", "Pages per Sheet", {}, Target::kSetting, "vdmPagesPerSheet", OptionKind::kPickOne, kPagesPerSheet,
+     "1"},
+    {"orientation-requested", "Orientation", {}, Target::kSetting, "dmOrientation", OptionKind::kPickOne,
+     kOrientations, "3"},
+    {"job-password", "PIN", {}, Target::kSetting, "szFileBoxPassword", OptionKind::kText, {}, "", 0, 0, 32},
+};
+
+// IPP and CUPS names of the options above, with their values where they differ.
+struct Alias {
+  std::string_view name;
+  std::string_view option;
+  std::span<const std::pair<std::string_view, std::string_view>> values;  // empty: the option's own
+};
+constexpr std::pair<std::string_view, std::string_view> kSides[] = {
+    {"one-sided", "None"}, {"two-sided-long-edge", "DuplexNoTumble"}, {"two-sided-short-edge", "DuplexTumble"}};
+constexpr std::pair<std::string_view, std::string_view> kBooleans[] = {
+    {"true", "True"}, {"on", "True"}, {"yes", "True"}, {"false", "False"}, {"off", "False"}, {"no", "False"}};
+constexpr Alias kAliases[] = {
+    {"sides", "Duplex", kSides},
+    {"collate", "Collate", kBooleans},
+    {"booklet", "Booklet", kBooleans},
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+bool IsOffOn(const Option& option) { return option.choices.data() == std::data(kOffOn); }
+
+const Choice* FindChoice(const Option& option, std::string_view keyword) {
+  for (const Choice& choice : option.choices) {
+    if (EqualsNoCase(choice.keyword, keyword)) return &choice;
+  }
+  if (IsOffOn(option)) {
+    for (const auto& [name, value] : kBooleans) {
+      if (EqualsNoCase(name, keyword)) return FindChoice(option, value);
+    }
+  }
+  return nullptr;
+}
+
+// The setting value of one option value, or nothing when the option does not take it.
+// Text comes as a PPD custom value ("Custom.Finance") or as it is; "None" is no text.
+std::optional<std::string> ValueOf(const Option& option, std::string_view text) {
+  switch (option.kind) {
+    case OptionKind::kPickOne:
+      if (const Choice* choice = FindChoice(option, text)) return std::string(choice->value);
+      return std::nullopt;
+    case OptionKind::kNumber: {
+      const bool negative = !text.empty() && text.front() == '-';
+      const std::string_view digits = negative ? text.substr(1) : text;
+      if (digits.empty() || digits.size() > 4 || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+      }
+      const int number = (negative ? -1 : 1) * std::stoi(std::string(digits));
+      if (number < option.minimum || number > option.maximum) return std::nullopt;
+      return std::to_string(number);
+    }
+    case OptionKind::kText: {
+      if (text.starts_with("Custom.")) {
+        text.remove_prefix(7);
+      } else if (text == "None") {
+        return std::string();
+      }
+      if (text.size() > static_cast<std::size_t>(option.maxBytes)) return std::nullopt;
+      // Control characters have no place in a box name or a PIN.
+      if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+        return std::nullopt;
+      }
+      return std::string(text);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string Describe(const Option& option) {
+  switch (option.kind) {
+    case OptionKind::kPickOne: {
+      std::string list;
+      for (const Choice& choice : option.choices) list += (list.empty() ? "" : ", ") + std::string(choice.keyword);
+      return "one of " + list;
+    }
+    case OptionKind::kNumber:
+      return "a whole number from " + std::to_string(option.minimum) + " to " + std::to_string(option.maximum);
+    case OptionKind::kText:
+      return "text of at most " + std::to_string(option.maxBytes) + " bytes";
+  }
+  return {};
+}
+
+// The values chosen so far, by option, with where each came from.
+struct Chosen {
+  std::string value;
+  std::string origin;
+};
+
+class Mapper {
+ public:
+  explicit Mapper(JobOptions& job) : job_(job) {}
+
+  // One option value; `origin` names it in a warning.
+  void Take(const Option& option, std::string_view text, const std::string& origin) {
+    std::optional<std::string> value = ValueOf(option, text);
+    if (!value) {
+      job_.warnings.push_back(origin + " '" + std::string(text) + "' is not " + Describe(option) +
+                              "; the default is used");
+      return;
+    }
+    chosen_[&option] = Chosen{std::move(*value), origin};
+  }
+
+  // A CUPS option by name, through the aliases; options of other programs are ignored.
+  void TakeNamed(const std::string& name, const std::string& text, const std::string& origin) {
+    if (name == "media") return TakeMedia(text, origin);
+    if (name == "page-ranges") {
+      job_.pageRanges = text;
+      return;
+    }
+    if (name == "landscape") {
+      const Option* orientation = FindOption("orientation-requested");
+      const bool off = EqualsNoCase(text, "false") || EqualsNoCase(text, "no") || EqualsNoCase(text, "off");
+      Take(*orientation, off ? "3" : "4", origin);
+      return;
+    }
+    for (const Alias& alias : kAliases) {
+      if (alias.name != name) continue;
+      const Option& option = *FindOption(alias.option);
+      for (const auto& [from, to] : alias.values) {
+        if (EqualsNoCase(from, text)) return Take(option, to, origin);
+      }
+      return Take(option, text, origin);
+    }
+    if (const Option* option = FindOption(name)) Take(*option, text, origin);
+  }
+
+  // -o media=A4,Tray2,Thick: each part names a page size (PPD or IPP name), a source or
+  // a media type.
+  void TakeMedia(const std::string& text, const std::string& origin) {
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      const std::size_t comma = std::min(text.find(',', start), text.size());
+      const std::string part = text.substr(start, comma - start);
+      start = comma + 1;
+      if (part.empty()) continue;
+      std::string_view keyword = part;
+      for (const auto& [pwg, ppd] : kPwgMedia) {
+        if (EqualsNoCase(pwg, part)) keyword = ppd;
+      }
+      bool taken = false;
+      for (const char* name : {"PageSize", "InputSlot", "MediaType"}) {
+        const Option& option = *FindOption(name);
+        if (!taken && FindChoice(option, keyword) != nullptr) {
+          Take(option, keyword, origin);
+          taken = true;
+        }
+      }
+      if (!taken) {
+        job_.warnings.push_back(origin + " '" + part + "' is not a page size, paper source or media type of "
+                                "this printer; the default is used");
+      }
+    }
+  }
+
+  void Finish(int copies) {
+    for (const Option& option : Options()) {
+      auto it = chosen_.find(&option);
+      if (it == chosen_.end()) continue;
+      const auto& [value, origin] = it->second;
+      if (option.target == Target::kFeature) {
+        job_.choices[std::string(option.setting)] = value;
+        continue;
+      }
+      std::string_view fields = option.setting;
+      while (!fields.empty()) {
+        const std::size_t comma = std::min(fields.find(','), fields.size());
+        job_.settings.push_back({origin, std::string(fields.substr(0, comma)), value});
+        fields.remove_prefix(std::min(comma + 1, fields.size()));
+      }
+    }
+    // The printer makes the copies: the count goes into the job header.
+    if (copies > 1) job_.settings.push_back({"copies", "dmCopies", std::to_string(std::min(copies, 999))});
+  }
+
+ private:
+  JobOptions& job_;
+  std::map<const Option*, Chosen> chosen_;
+};
+
+}  // namespace
+
+std::span<const Option> Options() { return kOptions; }
+
+const Option* FindOption(std::string_view keyword) {
+  for (const Option& option : kOptions) {
+    if (option.keyword == keyword) return &option;
+  }
+  return nullptr;
+}
+
+JobOptions MapJobOptions(const std::vector<NamedOption>& queueDefaults, const std::vector<NamedOption>& options,
+                         int copies) {
+  JobOptions job;
+  Mapper mapper(job);
+  for (const auto& [name, value] : queueDefaults) {
+    if (const Option* option = FindOption(name)) mapper.Take(*option, value, "queue default " + name);
+  }
+  for (const auto& [name, value] : options) mapper.TakeNamed(name, value, "option " + name);
+  mapper.Finish(copies);
+  return job;
+}
+
+std::vector<NamedOption> ReadPpdDefaults(std::string_view ppd) {
+  std::vector<NamedOption> defaults;
+  constexpr std::string_view kPrefix = "*Default";
+  std::size_t start = 0;
+  while (start < ppd.size()) {
+    std::size_t end = ppd.find('\n', start);
+    if (end == std::string_view::npos) end = ppd.size();
+    std::string_view line = ppd.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.starts_with(kPrefix)) continue;
+    line.remove_prefix(kPrefix.size());
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view keyword = line.substr(0, colon);
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    const Option* option = FindOption(keyword);
+    if (option == nullptr || option->group.empty()) continue;
+    defaults.emplace_back(std::string(keyword), std::string(value));
+  }
+  return defaults;
+}
+
+}  // namespace velmora::cups

@@ -1,0 +1,227 @@
+// velmora-pxl: the CUPS filter of a Velmora queue. It prints a PDF or PostScript document
+// through the plug-in with the print host, as `velmora print` does, and writes the
+// finished PJL + PCL XL job to standard output.
+//
+//   velmora-pxl job-id user title copies options [file]
+//
+// The queue's printer values (overlays, UserAuthentication) come from the system printer
+// store and its watermark sections from the system folder; the filter runs as CUPS's
+// unprivileged user and only reads them. The job itself is recorded in a store of its
+// own in CUPS's temporary folder, so that it keeps CUPS's job id and leaves nothing
+// behind.
+#include <cups/cups.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/host_error.h"
+#include "host/page_source.h"
+#include "host/plugin_module.h"
+#include "host/print_job.h"
+#include "platform/files.h"
+#include "platform/paper_model_text.h"
+#include "platform/posix/spooler_store.h"
+#include "platform/text_encoding.h"
+#include "tools/cups/cups_options.h"
+
+#ifndef VELMORA_BUILT_MODULE
+#define VELMORA_BUILT_MODULE ""
+#endif
+#ifndef VELMORA_BUILD_FOLDER
+#define VELMORA_BUILD_FOLDER ""
+#endif
+#ifndef VELMORA_INSTALLED_MODULE
+#define VELMORA_INSTALLED_MODULE ""
+#endif
+#ifndef VELMORA_SYSTEM_FOLDER
+#define VELMORA_SYSTEM_FOLDER "/var/lib/velmora"
+#endif
+
+namespace velmora::cups {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::posix::PrinterStore;
+
+// The queue's system folder: the printer store and the watermark sections.
+std::string SystemFolder() {
+  const char* folder = std::getenv("VELMORA_SYSTEM_FOLDER");
+  return folder != nullptr && folder[0] == '/' ? folder : VELMORA_SYSTEM_FOLDER;
+}
+
+// The plug-in named by VELMORA_MODULE (a test, a second installation), else the one built
+// beside the filter while it runs from the build tree, else the installed one.
+std::string ModulePath() {
+  if (const char* module = std::getenv("VELMORA_MODULE"); module != nullptr && module[0] == '/') return module;
+  const std::string build = VELMORA_BUILD_FOLDER;
+  const std::optional<std::string> program = platform::ProgramPath();
+  if (!build.empty() && program && program->starts_with(build + "/")) return VELMORA_BUILT_MODULE;
+  return VELMORA_INSTALLED_MODULE;
+}
+
+// A folder removed with everything in it when the job ends.
+class JobFolder {
+ public:
+  JobFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/velmora-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw host::HostError("Unable to create a job folder in '" + fs::path(pattern).parent_path().string() +
+                            "': " + std::strerror(errno));
+    }
+    path_ = pattern;
+  }
+  ~JobFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+void Must(platform::StoreResult<> result, const std::string& what) {
+  if (!result) throw host::HostError(what + ": " + result.error());
+}
+
+// The printer values a queue takes from the system store: the overlay folder and list,
+// whether file box lines need no user authentication, and the paper model.
+const WString kQueueValues[] = {VTEXT("OvelayDirectory"), VTEXT("OvelayFiles"), VTEXT("UserAuthentication"),
+                                WString(platform::kPaperModelValueName)};
+
+// Copies the queue's printer values and the logging switch from the system store into
+// the job's store, and makes the job's store the one in force. The system store is only
+// read (CUPS's user may not write it); a queue it does not know prints with no values.
+void PrepareJobStore(const std::string& systemStore, const std::string& jobStore, const std::string& queue) {
+  const WString printerName = platform::Utf8ToUtf16(queue);
+  std::vector<std::pair<WString, platform::PrinterValue>> values;
+  std::optional<DWORD> logging;
+  std::error_code error;
+  if (fs::exists(systemStore, error)) {
+    if (::access(systemStore.c_str(), R_OK) != 0) {
+      throw host::HostError("Unable to read the system printer store '" + systemStore + "': " + std::strerror(errno));
+    }
+    ::setenv("VELMORA_STORE", systemStore.c_str(), 1);
+    for (const WString& name : kQueueValues) {
+      if (auto value = platform::posix::ReadStorePrinterValue(printerName, name)) values.emplace_back(name, *value);
+    }
+    const platform::MachineSwitch logSwitch = platform::posix::ReadStoreMachineSwitch(VTEXT("EnableLogging"));
+    logging = logSwitch.value;
+  }
+  if (values.empty()) std::fprintf(stderr, "INFO: Printer '%s' has no values in '%s'\n", queue.c_str(), systemStore.c_str());
+  ::setenv("VELMORA_STORE", jobStore.c_str(), 1);
+  PrinterStore job(jobStore);
+  const std::string writing = "Unable to prepare the job's store '" + jobStore + "'";
+  Must(job.AddPrinter(printerName), writing);
+  for (const auto& [name, value] : values) Must(job.SetPrinterValue(printerName, name, value), writing);
+  if (logging) {
+    platform::PrinterValue value{platform::ValueType::kDword, {}};
+    for (int shift = 0; shift < 32; shift += 8) value.bytes.push_back(static_cast<std::uint8_t>(*logging >> shift));
+    Must(job.SetMachineValue(VTEXT("EnableLogging"), value), writing);
+  }
+}
+
+std::vector<NamedOption> QueueDefaults() {
+  const char* ppdPath = std::getenv("PPD");
+  if (ppdPath == nullptr || ppdPath[0] == '\0') return {};
+  std::ifstream file(ppdPath, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return ReadPpdDefaults(text.str());
+}
+
+std::vector<NamedOption> JobOptionsOf(const char* text) {
+  cups_option_t* parsed = nullptr;
+  const int count = cupsParseOptions(text, 0, &parsed);
+  std::vector<NamedOption> options;
+  for (int i = 0; i < count; ++i) options.emplace_back(parsed[i].name, parsed[i].value);
+  cupsFreeOptions(count, parsed);
+  return options;
+}
+
+int RunFilter(int argc, char** argv) {
+  char* end = nullptr;
+  const unsigned long jobId = std::strtoul(argv[1], &end, 10);
+  if (*argv[1] == '\0' || *end != '\0' || jobId == 0 || jobId > 0xFFFFFFFFul) {
+    std::fprintf(stderr, "ERROR: The job id '%s' is not a whole number above 0\n", argv[1]);
+    return 1;
+  }
+  const int copies = std::atoi(argv[4]);
+  const char* printer = std::getenv("PRINTER");
+  const std::string queue = printer != nullptr && printer[0] != '\0' ? printer : "Velmora";
+
+  const std::vector<NamedOption> options = JobOptionsOf(argv[5]);
+  JobOptions job = MapJobOptions(QueueDefaults(), options, copies);
+  if (!job.pageRanges.empty()) {
+    try {
+      host::ParsePageRanges(job.pageRanges);
+    } catch (const host::HostError& error) {
+      job.warnings.push_back(std::string("option page-ranges: ") + error.what() + "; every page is printed");
+      job.pageRanges.clear();
+    }
+  }
+  for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
+
+  const std::string system = SystemFolder();
+  JobFolder folder;
+  const std::string jobStore = folder.path() + "/spooler.db";
+  PrepareJobStore(system + "/spooler.db", jobStore, queue);
+  // The host and the plug-in find the queue's watermark sections (and the diagnostic log)
+  // through the environment, as every velmora program does.
+  ::setenv("XDG_DATA_HOME", system.c_str(), 1);
+
+  host::PrintRequest request;
+  request.modulePath = ModulePath();
+  request.printerName = platform::Utf8ToUtf16(queue);
+  request.output = "-";
+  request.title = platform::Utf8ToUtf16(argv[3]);
+  request.user = platform::Utf8ToUtf16(argv[2]);
+  request.jobId = static_cast<DWORD>(jobId);
+  for (const auto& [name, value] : options) {
+    if (name == "job-originating-host-name") request.machine = platform::Utf8ToUtf16(value);
+  }
+  request.settings = std::move(job.settings);
+  request.choices = std::move(job.choices);
+  const int pageCopies = copies > 1 ? copies : 1;
+  request.progress = [pageCopies](std::size_t sheet, std::size_t sheets) {
+    std::fprintf(stderr, "PAGE: %zu %d\n", sheet, pageCopies);
+    if (sheet == sheets) std::fprintf(stderr, "ATTR: job-impressions=%zu\n", sheets);
+  };
+
+  const std::string document = argc == 7 ? argv[6] : "-";
+  std::fprintf(stderr, "INFO: Printing '%s' through the Velmora plug-in\n", argv[3]);
+  auto pages = host::MakeDocumentPageSource(document, job.pageRanges);
+  const host::PrintResult result = host::RunPrintJob(request, *pages);
+  if (result.overlayCaptured) {
+    std::fprintf(stderr, "INFO: The job was captured into the printer's overlay file; nothing was printed\n");
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace velmora::cups
+
+int main(int argc, char** argv) {
+  // CUPS reads the message lines as they come.
+  std::setvbuf(stderr, nullptr, _IOLBF, 0);
+  if (argc < 6 || argc > 7) {
+    std::fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argc > 0 ? argv[0] : "velmora-pxl");
+    return 1;
+  }
+  try {
+    return velmora::cups::RunFilter(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ERROR: %s\n", error.what());
+  }
+  return 1;
+}
