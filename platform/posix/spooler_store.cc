@@ -102,6 +102,12 @@ void BindOptional(Statement& statement, int index, const std::optional<std::stri
 
 }  // namespace
 
+namespace {
+// A job started or ended in this process (the machine switches below).
+void JobStarted();
+void JobEnded();
+}  // namespace
+
 // One open printer. The spooler owns it from Open until Close.
 struct StoreSpooler::Handle {
   std::mutex mutex;  // one call at a time on this handle; taken before the connection's
@@ -121,6 +127,7 @@ struct StoreSpooler::Handle {
   bool CloseOutput() {
     const bool owned = ownsOutput;
     const int fd = outputFd;
+    if (jobId != 0) JobEnded();
     outputFd = -1;
     ownsOutput = false;
     jobId = 0;
@@ -364,6 +371,7 @@ DWORD StoreSpooler::StartDocument(HANDLE printer, const DocInfo& doc) {
   handle->jobId = static_cast<DWORD>(jobId);
   handle->outputFd = fd;
   handle->ownsOutput = owned;
+  JobStarted();
   return handle->jobId;
 }
 
@@ -420,7 +428,58 @@ std::optional<DWORD> StoreSpooler::ClientProcessId() {
   return static_cast<DWORD>(pid);
 }
 
+namespace {
+
+// The machine switches read while this process prints. The plug-in reads its logging
+// switch at every command; like the printers' values, a switch is read from the store
+// once per job: afresh when a job starts, and at every read outside jobs.
+struct MachineSwitchCache {
+  std::mutex mutex;
+  int jobsRunning = 0;
+  std::unordered_map<WString, MachineSwitch> switches;
+};
+
+MachineSwitchCache& TheMachineSwitchCache() {
+  static MachineSwitchCache cache;
+  return cache;
+}
+
+void JobStarted() {
+  MachineSwitchCache& cache = TheMachineSwitchCache();
+  std::lock_guard lock(cache.mutex);
+  ++cache.jobsRunning;
+  cache.switches.clear();
+}
+
+void JobEnded() {
+  MachineSwitchCache& cache = TheMachineSwitchCache();
+  std::lock_guard lock(cache.mutex);
+  if (cache.jobsRunning > 0) --cache.jobsRunning;
+  if (cache.jobsRunning == 0) cache.switches.clear();
+}
+
+MachineSwitch ReadMachineSwitchFromStore(const WString& name);
+
+}  // namespace
+
 MachineSwitch ReadStoreMachineSwitch(const WString& name) {
+  MachineSwitchCache& cache = TheMachineSwitchCache();
+  {
+    std::lock_guard lock(cache.mutex);
+    if (cache.jobsRunning > 0) {
+      if (auto it = cache.switches.find(name); it != cache.switches.end()) return it->second;
+    }
+  }
+  const MachineSwitch value = ReadMachineSwitchFromStore(name);
+  std::lock_guard lock(cache.mutex);
+  // A store that could not be read is asked again next time.
+  if (cache.jobsRunning > 0 && value.storeReadable) cache.switches.emplace(name, value);
+  return value;
+}
+
+namespace {
+
+MachineSwitch ReadMachineSwitchFromStore(const WString& name) {
   bool missing = false;
   std::string error;
   // Nothing there yet is a store without values; anything else is unreachable.
@@ -444,6 +503,8 @@ MachineSwitch ReadStoreMachineSwitch(const WString& name) {
                               (static_cast<std::uint32_t>(bytes[3]) << 24);
   return MachineSwitch{true, value};
 }
+
+}  // namespace
 
 std::optional<PrinterValue> ReadStorePrinterValue(const WString& printerName, const WString& valueName) {
   // The thread's last error belongs to the caller's spooler calls; this read keeps it.
