@@ -36,6 +36,23 @@ bool StreamFile(const std::string& path, Send send, std::string* error) {
   return ok;
 }
 
+// Removes the temporary files that earlier runs writing `output` left in `folder` when
+// they were killed: ".NAME.PID.XXXXXX" whose process is gone. A run still writing keeps
+// its file.
+void RemoveAbandonedTemporaries(const std::filesystem::path& folder, const std::string& name) {
+  const std::string prefix = "." + name + ".";
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    if (!entry.starts_with(prefix)) continue;
+    const std::string rest = entry.substr(prefix.size());
+    const std::size_t dot = rest.find('.');
+    if (dot == std::string::npos || dot == 0 || platform::ProcessIsRunning(rest.substr(0, dot))) continue;
+    std::error_code ignored;
+    std::filesystem::remove(it->path(), ignored);
+  }
+}
+
 }  // namespace
 
 std::optional<SocketAddress> ParseSocketOutput(const std::string& output) {
@@ -103,7 +120,12 @@ JobOutput::JobOutput(const std::string& output, int connectTimeoutSeconds) : out
   std::error_code error;
   const fs::path folder = fs::absolute(path.has_parent_path() ? path.parent_path() : fs::path("."), error);
   if (error) throw HostError("Unable to create output '" + output + "': " + error.message());
-  auto temporary = platform::CreateUniqueFile((folder / ("." + path.filename().string() + ".")).string(), &reason);
+  // The temporary name carries this process's id, so that a later run removes it when
+  // this one is killed before it could.
+  const std::string name = path.filename().string();
+  RemoveAbandonedTemporaries(folder, name);
+  auto temporary =
+      platform::CreateUniqueFile((folder / ("." + name + "." + platform::CurrentProcessTag() + ".")).string(), &reason);
   if (!temporary) throw HostError("Unable to create output '" + output + "': " + reason);
   temporary_ = *temporary;
 }

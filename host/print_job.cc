@@ -374,9 +374,11 @@ void JobRun::PrintPages() {
     // The first sheet's layout went with the document's start.
     if (index > 0) layoutEscapes_->SendSheet(Escape(), index);
     StartWatermarkPage();
+    // A hook answers false also when the spool buffer could not be written: that is a
+    // write failure, not the plug-in stopping the job.
     if (!device_->StartPage()) {
       EndWatermarkPage();
-      stoppedByPlugin_ = true;
+      stoppedByPlugin_ = !spool_->failed();
       return;
     }
     for (const SheetCell& cell : sheets[index].cells) {
@@ -387,7 +389,7 @@ void JobRun::PrintPages() {
     WriteAt(JobPoint::kPageEnd);
     EndWatermarkPage();
     if (!device_->SendPage()) {
-      stoppedByPlugin_ = true;
+      stoppedByPlugin_ = !spool_->failed();
       return;
     }
     pagesSent_ = index + 1;

@@ -58,6 +58,10 @@ bool FileExistsW(const WString& path);
 // file is never replaced.
 std::FILE* CreateNewFileW(const WString& path);
 
+// Puts a finished file under its final name, never replacing a file of that name: false,
+// leaving both as they were, when `to` exists already or the move fails.
+bool MoveNewFileW(const WString& from, const WString& to);
+
 // Converts UTF-16 text to the system's 8-bit code page (Windows: the ANSI code page;
 // POSIX: UTF-8). Unconvertible characters become '?'.
 std::string WideToAnsi(WStringView text);

@@ -15,6 +15,13 @@ namespace velmora::platform {
 // system's reason in *error.
 std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error);
 
+// This process's id as decimal text, for naming files that only this process writes.
+std::string CurrentProcessTag();
+
+// Whether the process whose id is the decimal text `tag` is still running. A tag that is
+// not a process id answers true, so that nothing is taken for abandoned by mistake.
+bool ProcessIsRunning(const std::string& tag);
+
 // Renames `from` to `to`, replacing a file of that name (a finished output into place). False with the system's reason
 // in *error.
 bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error);

@@ -28,6 +28,20 @@ std::FILE* OpenFileW(const WString& path, const char* mode) {
   return std::fopen(Utf16ToUtf8(path).c_str(), mode);
 }
 
+bool MoveNewFileW(const WString& from, const WString& to) {
+  const std::string source = Utf16ToUtf8(from), target = Utf16ToUtf8(to);
+  // A hard link is made only when the target is free, in one step; the source name then
+  // goes. A file system without hard links gets a rename after the check instead.
+  if (::link(source.c_str(), target.c_str()) == 0) {
+    ::unlink(source.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false;
+  return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
 std::string WideToAnsi(WStringView text) { return Utf16ToUtf8(text); }
 
 bool FileExistsW(const WString& path) {

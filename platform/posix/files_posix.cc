@@ -1,12 +1,14 @@
 // Output files, terminals and the program's path on POSIX.
 #include "platform/files.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -28,6 +30,15 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::stri
   ::fchmod(fd, 0666 & ~mask);
   ::close(fd);
   return std::string(name.data());
+}
+
+std::string CurrentProcessTag() { return std::to_string(::getpid()); }
+
+bool ProcessIsRunning(const std::string& tag) {
+  if (tag.empty() || tag.size() > 9 || tag.find_first_not_of("0123456789") != std::string::npos) return true;
+  const pid_t pid = static_cast<pid_t>(std::stol(tag));
+  if (pid <= 0) return true;
+  return ::kill(pid, 0) == 0 || errno != ESRCH;
 }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error) {

@@ -23,6 +23,11 @@ bool FileExistsW(const WString& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool MoveNewFileW(const WString& from, const WString& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 std::FILE* CreateNewFileW(const WString& path) {
   HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;

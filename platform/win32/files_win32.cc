@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/text_encoding.h"
@@ -38,6 +39,19 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::stri
   }
   if (error != nullptr) *error = "no unused temporary name";
   return std::nullopt;
+}
+
+std::string CurrentProcessTag() { return std::to_string(::GetCurrentProcessId()); }
+
+bool ProcessIsRunning(const std::string& tag) {
+  if (tag.empty() || tag.size() > 9 || tag.find_first_not_of("0123456789") != std::string::npos) return true;
+  const DWORD id = static_cast<DWORD>(std::stoul(tag));
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+  DWORD code = 0;
+  const bool running = !::GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+  ::CloseHandle(process);
+  return running;
 }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error) {

@@ -34,6 +34,8 @@ CUnidrvPrintVendorProtocol* CUnidrvPrintVendorProtocol::CreateVendorObject() {
 CUnidrvInterface::CUnidrvInterface() { LogMessage(VTEXT("VELMORA - CUnidrvInterface::CUnidrvInterface => created\r\n")); }
 
 CUnidrvInterface::~CUnidrvInterface() {
+  // A capture that never saw its end marker leaves nothing behind.
+  AbandonCapture();
   m_cmdInsertor.reset();
   m_WMRender.reset();
   LogMessage(VTEXT("VELMORA - CUnidrvInterface::~CUnidrvInterface => destroyed\r\n"));

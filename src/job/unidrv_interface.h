@@ -95,12 +95,16 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   // Plays the overlay of the current page.
   void InsertPCLOverlayData(std::uint8_t* pVendorDM, VendorData* pVendorData);
   // Captures a capture job's data between its markers into the overlay file, with the font
-  // names changed. 1 when the overlay file cannot be opened or written, else 0.
+  // names changed. The data go to a temporary file beside the overlay, which takes the
+  // overlay's name when the end marker arrives. 1 when the capture file cannot be written
+  // (the capture then fails and leaves no overlay), else 0.
   std::int32_t ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
                                     std::uint8_t* buffer, DWORD size);
 
   std::int32_t captureState() const { return m_iSearchKeyCount; }
   const WString& overlayFile() const { return m_strOverlayFile; }
+  // The file a capture in progress writes to: the overlay's name with ".capture" added.
+  const WString& overlayCaptureFile() const { return m_strOverlayCapture; }
   const WString& overlayFileEven() const { return m_strOverlayFileEven; }
   const WString& overlayName() const { return m_strOverlayName; }
 
@@ -116,10 +120,14 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   void PrepareWatermarkRenderer(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
   // True when the job is being deleted, deleted or restarted.
   bool JobIsStopping(HANDLE hPrinter, DWORD jobId);
+  // Ends a capture that cannot complete: its temporary file goes and nothing more is
+  // captured, so no overlay appears.
+  void AbandonCapture();
 
   WString m_strOverlayFile;
   WString m_strOverlayFileEven;
   WString m_strOverlayName;
+  WString m_strOverlayCapture;  // the temporary file of a capture in progress, else empty
   std::int32_t m_iSearchKeyCount = OVL_DATA_BEGINS;
   std::uint8_t m_bSearchKeyFound = 0;
   std::int32_t m_iSearchKeyLength = 0;

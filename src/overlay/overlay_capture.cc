@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/environment.h"
+#include "platform/image.h"
 #include "platform/services.h"
 #include "src/job/unidrv_interface.h"
 #include "src/overlay/overlay_file.h"
@@ -74,20 +76,30 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
     settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
   }
-  std::FILE* file = platform::CreateNewFileW(m_strOverlayFile);
-  if (file == nullptr) {
-    // Without its file the capture would swallow the job and keep nothing: the job prints
-    // as an ordinary job instead, as it does when the overlay exists already.
-    LogMessage(VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created\r\n"));
-    settings.set_dwOverlayMode(NO_OVERLAY);
-    return 1;
-  }
   // A new capture starts: whatever an earlier capture on this vendor object left behind is
   // forgotten.
+  AbandonCapture();
   m_iSearchKeyCount = OVL_DATA_BEGINS;
   m_captureCarry.clear();
   if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 0;
 
+  // The capture is written under a temporary name beside the overlay and takes the
+  // overlay's name only when its end marker arrives, so that a capture that fails or is
+  // cut short never leaves a truncated overlay that later jobs would play. A temporary
+  // file left by a capture that was killed is replaced here.
+  const WString capture = m_strOverlayFile + VTEXT(".capture");
+  platform::RemoveFileW(capture);
+  std::FILE* file = platform::CreateNewFileW(capture);
+  if (file == nullptr) {
+    // Without its file the capture would swallow the job and keep nothing: the job prints
+    // as an ordinary job instead, as it does when the overlay exists already.
+    const WString message =
+        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created: ") +
+        capture + VTEXT("\r\n");
+    LogMessage(message.c_str());
+    settings.set_dwOverlayMode(NO_OVERLAY);
+    return 1;
+  }
   DEVMODEW* publicDM = pdevobj != nullptr ? pdevobj->pPublicDM : nullptr;
   const WString formName =
       publicDM != nullptr ? text::ReadWideField(reinterpret_cast<const std::uint8_t*>(publicDM->dmFormName), 32)
@@ -95,9 +107,35 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   auto header = FormatOverlayHeader(settings.bRasterMode() != 0, formName,
                                     publicDM != nullptr ? publicDM->dmOrientation : 0,
                                     publicDM != nullptr ? publicDM->dmYResolution : 0, m_strOverlayName);
-  if (header) std::fwrite(header->data(), 1, header->size(), file);
-  std::fclose(file);
+  bool written = !header || std::fwrite(header->data(), 1, header->size(), file) == header->size();
+  written = std::fclose(file) == 0 && written;
+  // A raster job's overlay holds its header only: it is complete as it is.
+  if (written && settings.bRasterMode() != 0) {
+    written = platform::MoveNewFileW(capture, m_strOverlayFile);
+    if (written) {
+      m_strOverlayCapture = m_strOverlayFile;
+      return 0;
+    }
+  }
+  if (!written) {
+    platform::RemoveFileW(capture);
+    const WString message =
+        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be written: ") +
+        capture + VTEXT("\r\n");
+    LogMessage(message.c_str());
+    settings.set_dwOverlayMode(NO_OVERLAY);
+    return 1;
+  }
+  m_strOverlayCapture = capture;
   return 0;
+}
+
+void CUnidrvInterface::AbandonCapture() {
+  const bool inProgress = m_iSearchKeyCount == OVL_DATA_BEGINS || m_iSearchKeyCount == OVL_DATA_VALID;
+  if (inProgress && !m_strOverlayCapture.empty() && m_strOverlayCapture != m_strOverlayFile) {
+    platform::RemoveFileW(m_strOverlayCapture);
+  }
+  m_strOverlayCapture.clear();
 }
 
 std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
@@ -174,31 +212,42 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   }
 
   // Appends stream bytes [copyFrom, copyTo): the carried part, then the buffer's part.
-  bool written = true;
-  {
-    std::FILE* file = platform::OpenFileW(m_strOverlayFile, "ab");
-    written = file != nullptr;
-    if (file != nullptr) {
-      if (copyFrom < std::min(copyTo, carried)) {
-        const std::size_t n = std::min(copyTo, carried) - copyFrom;
-        written = std::fwrite(carry.data() + copyFrom, 1, n, file) == n;
-      }
-      const std::size_t from = std::max(copyFrom, carried);
-      if (written && copyTo > from) {
-        const std::size_t n = copyTo - from;
-        written = std::fwrite(buffer + (from - carried), 1, n, file) == n;
-      }
-      written = std::fclose(file) == 0 && written;
+  // The capture file is opened without creating it: one that vanished fails the capture
+  // rather than starting a file without its header.
+  bool written = !m_strOverlayCapture.empty();
+  if (written) {
+    std::FILE* file = platform::OpenFileW(m_strOverlayCapture, "r+b");
+    written = file != nullptr && std::fseek(file, 0, SEEK_END) == 0;
+    if (written && copyFrom < std::min(copyTo, carried)) {
+      const std::size_t n = std::min(copyTo, carried) - copyFrom;
+      written = std::fwrite(carry.data() + copyFrom, 1, n, file) == n;
     }
+    const std::size_t from = std::max(copyFrom, carried);
+    if (written && copyTo > from) {
+      const std::size_t n = copyTo - from;
+      written = std::fwrite(buffer + (from - carried), 1, n, file) == n;
+    }
+    if (file != nullptr) written = std::fclose(file) == 0 && written;
+  }
+  // The end marker puts the finished overlay under its name, unless another job made an
+  // overlay of that name meanwhile.
+  if (written && m_iSearchKeyCount == OVL_DATA_ENDS && m_strOverlayCapture != m_strOverlayFile) {
+    written = platform::MoveNewFileW(m_strOverlayCapture, m_strOverlayFile);
   }
   if (!written) {
-    LogMessage(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay file cannot be written\r\n"));
+    // Bytes of the overlay are lost: the capture fails as a whole and leaves no overlay.
+    const WString message = VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: ") +
+                            m_strOverlayFile + VTEXT("\r\n");
+    LogMessage(message.c_str());
     m_iSearchKeyCount = stateBefore;
-    carryFrom(0);
+    AbandonCapture();
+    m_iSearchKeyCount = OVL_DATA_DONE;
+    carry.clear();
     return 1;
   }
   if (m_iSearchKeyCount == OVL_DATA_ENDS) {
     m_iSearchKeyCount = OVL_DATA_DONE;
+    m_strOverlayCapture.clear();
     carry.clear();
     if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 1;
     LogMessage(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => overlay captured\r\n"));

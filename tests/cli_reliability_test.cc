@@ -1,0 +1,343 @@
+// velmora under stress, run as users run it: many processes on one printer store, jobs
+// killed at random points, and folders that run out of space. No job is lost or
+// half-written, and no store error reaches the user.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/fakes/job_folder.h"
+#include "tests/fakes/run_velmora.h"
+
+namespace velmora {
+namespace {
+
+using testing::Velmora;
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+}
+
+// The names in a folder that start with `prefix`.
+std::vector<std::string> NamesStartingWith(const fs::path& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(prefix)) names.push_back(name);
+  }
+  return names;
+}
+
+// Starts velmora with the arguments (split at blanks) and its output to /dev/null.
+pid_t StartVelmora(const std::string& arguments) {
+  std::vector<std::string> words{VELMORA_BINARY};
+  std::size_t at = 0;
+  while (at < arguments.size()) {
+    const std::size_t blank = arguments.find(' ', at);
+    words.push_back(arguments.substr(at, blank == std::string::npos ? std::string::npos : blank - at));
+    at = blank == std::string::npos ? arguments.size() : blank + 1;
+  }
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::freopen("/dev/null", "w", stdout);
+  std::freopen("/dev/null", "w", stderr);
+  ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
+// The jobs listed by `velmora jobs` whose status is exactly `status`.
+int JobsWithStatus(const std::string& status) {
+  const auto jobs = Velmora("jobs", false);
+  int count = 0;
+  for (std::size_t line = 0; line < jobs.out.size();) {
+    const std::size_t end = jobs.out.find('\n', line);
+    const std::string text = jobs.out.substr(line, end - line);
+    if (text.ends_with("  " + status)) ++count;
+    line = end == std::string::npos ? jobs.out.size() : end + 1;
+  }
+  return count;
+}
+
+class CliReliability : public testing::JobFolderTest {
+ protected:
+  std::string P(const std::string& name) { return (dir / name).string(); }
+  const std::string kJob = "--printer Office --pages 2 --user anna --machine ws1 --title Report";
+};
+
+// 8 processes print 25 jobs each to one store at once, while an administrator changes a
+// printer value and lists the jobs: every job completes and is the job printed alone.
+TEST_F(CliReliability, ConcurrentJobsOnOneStoreAreTheJobPrintedAlone) {
+  ASSERT_EQ(Velmora("printer add Office").status, 0);
+  const auto alone = Velmora("print -o " + P("alone.pxl") + " " + kJob);
+  ASSERT_EQ(alone.status, 0) << alone.out;
+  const std::string expected = ReadText(P("alone.pxl"));
+  ASSERT_FALSE(expected.empty());
+
+  constexpr int kProcesses = 8, kJobs = 25;
+  std::vector<pid_t> printers;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid > 0) {
+      printers.push_back(pid);
+      continue;
+    }
+    // A child prints its jobs one after another; its exit status counts the failures.
+    int failures = 0;
+    for (int j = 0; j < kJobs; ++j) {
+      const std::string out = P("job-" + std::to_string(p) + "-" + std::to_string(j) + ".pxl");
+      const auto run = Velmora("print -o " + out + " " + kJob);
+      if (run.status != 0) {
+        std::fprintf(stderr, "%s\n", run.out.c_str());
+        ++failures;
+      }
+    }
+    ::_exit(failures);
+  }
+  // The administrator works while the jobs run.
+  int adminRuns = 0, adminFailures = 0;
+  std::string adminErrors;
+  for (bool running = true; running;) {
+    for (const std::string& command : {"printer set Office Tray=" + std::to_string(adminRuns % 5) + " --type number",
+                                      std::string("jobs")}) {
+      const auto run = Velmora(command);
+      ++adminRuns;
+      if (run.status != 0) {
+        ++adminFailures;
+        adminErrors += run.out;
+      }
+    }
+    running = false;
+    for (pid_t pid : printers) running = running || ::waitpid(pid, nullptr, WNOHANG) == 0;
+  }
+  // waitpid above reaped the children; their failures show in the outputs below.
+  EXPECT_EQ(adminFailures, 0) << adminErrors;
+  EXPECT_GT(adminRuns, 2);
+  int identical = 0;
+  for (int p = 0; p < kProcesses; ++p) {
+    for (int j = 0; j < kJobs; ++j) identical += ReadText(P("job-" + std::to_string(p) + "-" + std::to_string(j) + ".pxl")) == expected;
+  }
+  EXPECT_EQ(identical, kProcesses * kJobs);
+  EXPECT_EQ(JobsWithStatus("complete"), kProcesses * kJobs + 1);
+  std::printf("[ figures  ] %d jobs in %d processes, %d administrator runs alongside\n", kProcesses * kJobs, kProcesses,
+              adminRuns);
+}
+
+// velmora print killed at random points never leaves a file under the output's name;
+// the next run removes what the killed ones left, the store still opens, and the killed
+// jobs stay unfinished.
+TEST_F(CliReliability, AKilledJobLeavesNoOutputAndTheNextRunCleansUp) {
+  ASSERT_EQ(Velmora("printer add Office").status, 0);
+  std::mt19937 random(std::random_device{}());
+  constexpr int kKills = 12;
+  int leftBehind = 0, finished = 0;
+  for (int i = 0; i < kKills; ++i) {
+    const pid_t pid = StartVelmora("print -o " + P("out.pxl") + " --printer Office --pages 100");
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 250));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (WIFEXITED(status)) {
+      // The job finished before the kill: its output is whole.
+      ASSERT_EQ(WEXITSTATUS(status), 0);
+      ++finished;
+      fs::remove(P("out.pxl"));
+      continue;
+    }
+    EXPECT_FALSE(fs::exists(P("out.pxl"))) << "kill " << i;
+    leftBehind += static_cast<int>(NamesStartingWith(dir, ".out.pxl.").size());
+  }
+  const auto next = Velmora("print -o " + P("out.pxl") + " --printer Office --pages 1");
+  ASSERT_EQ(next.status, 0) << next.out;
+  EXPECT_TRUE(NamesStartingWith(dir, ".out.pxl.").empty()) << "the next run removes what killed runs left";
+  EXPECT_TRUE(ReadText(P("out.pxl")).starts_with("\x1B%-12345X"));
+  const auto jobs = Velmora("jobs");
+  EXPECT_EQ(jobs.status, 0) << jobs.out;
+  // A killed job is never complete; one killed before the store recorded it has no row.
+  EXPECT_EQ(JobsWithStatus("complete"), finished + 1) << jobs.out;
+  EXPECT_LE(JobsWithStatus("in progress"), kKills - finished) << jobs.out;
+  std::printf("[ figures  ] %d runs killed at random, %d finished first; %d temporary files left, all removed by "
+              "the next run; %d jobs listed unfinished\n",
+              kKills, finished, leftBehind, JobsWithStatus("in progress"));
+}
+
+// An overlay capture killed at random points leaves either no overlay or the whole one,
+// never a truncated overlay that later jobs would play; the next capture succeeds.
+TEST_F(CliReliability, AKilledCaptureNeverLeavesATruncatedOverlay) {
+  fs::create_directories(dir / "forms");
+  ASSERT_EQ(Velmora("printer add Office").status, 0);
+  ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + P("forms") + " 'OvelayFiles=Form;form.ovl'").status, 0);
+  const std::string capture = "print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1";
+  const auto whole = Velmora(capture);
+  ASSERT_EQ(whole.status, 0) << whole.out;
+  const std::string expected = ReadText(dir / "forms" / "form.ovl");
+  ASSERT_FALSE(expected.empty());
+  std::mt19937 random(std::random_device{}());
+  int killedMidway = 0;
+  for (int i = 0; i < 12; ++i) {
+    fs::remove(dir / "forms" / "form.ovl");
+    const pid_t pid = StartVelmora(capture);
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    killedMidway += !WIFEXITED(status);
+    if (fs::exists(dir / "forms" / "form.ovl")) {
+      EXPECT_EQ(ReadText(dir / "forms" / "form.ovl"), expected) << i;
+    }
+  }
+  fs::remove(dir / "forms" / "form.ovl");
+  ASSERT_EQ(Velmora(capture).status, 0);
+  EXPECT_EQ(ReadText(dir / "forms" / "form.ovl"), expected);
+  EXPECT_EQ(NamesStartingWith(dir / "forms", "form.ovl."), std::vector<std::string>{});
+  std::printf("[ figures  ] 12 captures, %d killed before they finished\n", killedMidway);
+}
+
+// A small tmpfs the test mounts (as root), filled up before each write: every file the
+// program writes fails cleanly, names the file, and leaves earlier data as it was.
+class CliFullDisk : public CliReliability {
+ protected:
+  void SetUp() override {
+    CliReliability::SetUp();
+    disk = dir / "disk";
+    fs::create_directories(disk);
+    if (::geteuid() != 0 || ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) {
+      GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): the full-disk cases are skipped";
+    }
+    mounted = true;
+  }
+  void TearDown() override {
+    if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+    CliReliability::TearDown();
+  }
+  // Fills the disk, keeping `spare` bytes free.
+  void Fill(std::size_t spare = 0) {
+    fs::remove(disk / "filler");
+    std::FILE* filler = std::fopen((disk / "filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    std::vector<char> block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+    }
+    std::fclose(filler);
+    if (spare > 0) fs::resize_file(disk / "filler", fs::file_size(disk / "filler") - std::min(spare, fs::file_size(disk / "filler")));
+  }
+  void Free() { fs::remove(disk / "filler"); }
+
+  fs::path disk;
+  bool mounted = false;
+};
+
+TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;   // earlier data, written while there is room
+    std::string command;             // the write that runs out of space
+    std::string names;               // the file the error must name
+    std::function<void()> check;     // earlier data intact, nothing half-written
+  };
+  ASSERT_EQ(Velmora("printer add Office").status, 0);
+  const std::string output = (disk / "job.pxl").string();
+  const std::string store = (disk / "store.db").string();
+  const Case cases[] = {
+      {"output",
+       [&] { WriteText(output, "earlier job"); },
+       "print -o " + output + " --printer Office --pages 30",
+       output,
+       [&] {
+         EXPECT_EQ(ReadText(output), "earlier job");
+         EXPECT_TRUE(NamesStartingWith(disk, ".job.pxl.").empty());
+       }},
+      {"store",
+       [&] {
+         ::setenv("VELMORA_STORE", store.c_str(), 1);
+         ASSERT_EQ(Velmora("printer add Kept").status, 0);
+       },
+       "printer set Kept Big=" + std::string(100000, 'v') + " --type text",
+       store,
+       [&] {
+         const auto list = Velmora("printer list");
+         EXPECT_NE(list.out.find("Kept"), std::string::npos) << list.out;
+         ::setenv("VELMORA_STORE", P("store.db").c_str(), 1);
+       }},
+      {"watermark settings",
+       [&] {
+         ::setenv("XDG_DATA_HOME", (disk / "data").c_str(), 1);
+         ASSERT_EQ(Velmora("watermark set --printer Office 1 text=KEPT").status, 0);
+       },
+       "watermark set --printer Office 2 text=" + std::string(60, 'W'),
+       "DrvSettings.GPS",
+       [&] {
+         const auto list = Velmora("watermark list --printer Office");
+         EXPECT_NE(list.out.find("KEPT"), std::string::npos) << list.out;
+         ::setenv("XDG_DATA_HOME", P("data").c_str(), 1);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Free();
+    c.prepare();
+    Fill();
+    const auto run = Velmora(c.command);
+    EXPECT_NE(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find(c.names), std::string::npos) << "the error names the file: " << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << "one message: " << run.out;
+    Free();
+    c.check();
+  }
+}
+
+// The plug-in's own files on a full disk: a capture leaves no truncated overlay and the
+// earlier overlay plays on; the diagnostic log loses lines, not the job.
+TEST_F(CliFullDisk, OverlayAndLogFailWithoutLosingTheJob) {
+  fs::create_directories(disk / "forms");
+  WriteText(disk / "forms" / "old.ovl", "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");
+  ASSERT_EQ(Velmora("printer add Office").status, 0);
+  ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + (disk / "forms").string() + " 'OvelayFiles=New;new.ovl'").status, 0);
+  Fill();
+  Velmora("print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1");
+  EXPECT_FALSE(fs::exists(disk / "forms" / "new.ovl")) << "no truncated overlay under the overlay's name";
+  EXPECT_TRUE(NamesStartingWith(disk / "forms", "new.ovl.").empty());
+  EXPECT_EQ(ReadText(disk / "forms" / "old.ovl"), "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");
+
+  // The log on the full disk: the job still completes, and the lines written before stay.
+  Free();
+  ::setenv("XDG_DATA_HOME", (disk / "data").c_str(), 1);
+  ::setenv("VELMORA_ENABLELOGGING", "1", 1);
+  ASSERT_EQ(Velmora("print -o " + P("first.pxl") + " --printer Office --pages 1").status, 0);
+  const fs::path log = disk / "data" / "VELMORA IT Co" / "DriverLog.txt";
+  const std::string earlier = ReadText(log);
+  ASSERT_FALSE(earlier.empty());
+  Fill();
+  const auto run = Velmora("print -o " + P("second.pxl") + " --printer Office --pages 1");
+  ::unsetenv("VELMORA_ENABLELOGGING");
+  ::setenv("XDG_DATA_HOME", P("data").c_str(), 1);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(ReadText(P("second.pxl")).starts_with("\x1B%-12345X"));
+  EXPECT_TRUE(ReadText(log).starts_with(earlier));
+}
+
+}  // namespace
+}  // namespace velmora
