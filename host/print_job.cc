@@ -128,7 +128,7 @@ class JobRun final : public JobEvents {
   bool PagesFollowDocument() const;
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
-  bool JobDeleted();
+  bool JobStopping();
   void TearDown();
 
   const PrintRequest& request_;
@@ -414,9 +414,9 @@ void JobRun::PlanSheets() {
   layoutEscapes_ = std::make_unique<LayoutEscapes>(*sheetPlan_, request_.specialPages);
 }
 
-bool JobRun::JobDeleted() {
+bool JobRun::JobStopping() {
   auto job = platform::Current().spooler->Job(printer_, jobId_);
-  return job && (job->status & (platform::JOB_STATUS_DELETING | platform::JOB_STATUS_DELETED)) != 0;
+  return job && platform::JobIsStopping(job->status);
 }
 
 void JobRun::TearDown() {
@@ -432,7 +432,7 @@ void JobRun::TearDown() {
   if (documentStarted_) {
     // An unfinished job is ended as failed so that the store does not list it as
     // waiting; one deleted through the spooler stays as it was deleted.
-    if (!JobDeleted()) spooler.FailJob(printer_, jobId_);
+    if (!JobStopping()) spooler.FailJob(printer_, jobId_);
     spooler.EndDocument(printer_);
   }
   documentStarted_ = false;
@@ -498,7 +498,7 @@ PrintResult JobRun::Run() {
     DWORD written = 0;
     const HRESULT sent = plugin_->WritePrinter(device_->devobj(), bytes, static_cast<DWORD>(count), &written);
     if (SUCCEEDED(sent)) return true;
-    if (captureJob && JobDeleted()) refusedAfterDeletion_ = true;
+    if (captureJob && JobStopping()) refusedAfterDeletion_ = true;
     return false;
   };
   spool_ = std::make_unique<SpoolBuffer>(request_.bufferSize, sink);
@@ -523,7 +523,7 @@ PrintResult JobRun::Run() {
   result.jobId = jobId_;
   result.pages = pagesSent_;
   result.bytes = spool_->sent();
-  const bool deleted = JobDeleted();
+  const bool deleted = JobStopping();
   const bool failed = spool_->failed();
   // The device and the driver are disabled before the document ends, as the host does.
   if (deviceEnabled_) plugin_->DisablePDEV(device_->devobj());
@@ -540,9 +540,12 @@ PrintResult JobRun::Run() {
     return result;
   }
   if (deleted) {
-    throw HostError("Job " + std::to_string(jobId_) + " on printer '" + Utf8(printerName_) +
-                    "' was deleted through the spooler after " + std::to_string(pagesSent_) +
-                    " page(s); no output written");
+    // A restarted job stops here as it does in the plug-in; the spooler prints it again.
+    const auto job = spooler.Job(printer_, jobId_);
+    const bool restarted = job && (job->status & platform::JOB_STATUS_RESTART) != 0;
+    throw HostError("Job " + std::to_string(jobId_) + " on printer '" + Utf8(printerName_) + "' was " +
+                    (restarted ? "restarted" : "deleted") + " through the spooler after " +
+                    std::to_string(pagesSent_) + " page(s); no output written");
   }
   if (!started || stoppedByPlugin_) {
     throw HostError("The plug-in stopped job " + std::to_string(jobId_) + " after " + std::to_string(pagesSent_) +

@@ -2,7 +2,7 @@
 //
 // Windows: winspool (platform/win32/spooler_win32.cc).
 // POSIX: the printer store, one SQLite database (platform/posix/spooler_store.cc).
-// Tests: an in-memory fake (platform/fake/fake_spooler.h).
+// Tests: an in-memory fake (platform/fake/fake_services.h).
 //
 // Printer handles are opaque. A handle that the host opened and handed to the plug-in
 // through the device object is valid in the plug-in too (same process, same spooler).
@@ -22,6 +22,12 @@ inline constexpr DWORD JOB_STATUS_ERROR = 0x2;
 inline constexpr DWORD JOB_STATUS_DELETING = 0x4;
 inline constexpr DWORD JOB_STATUS_DELETED = 0x100;
 inline constexpr DWORD JOB_STATUS_RESTART = 0x800;
+
+// True for a job the spooler is deleting, has deleted or is restarting: whoever prints it
+// stops.
+inline constexpr bool JobIsStopping(DWORD status) {
+  return (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED | JOB_STATUS_RESTART)) != 0;
+}
 
 // Desired access for OpenPrinter: full access.
 inline constexpr DWORD PRINTER_ALL_ACCESS = 0x000F000C;

@@ -119,8 +119,7 @@ bool IsJobBeingDeleted(DEVOBJ* pdevobj) {
   const auto* pdev = static_cast<OemPdev*>(pdevobj->pdevOEM);
   auto job = platform::Current().spooler->Job(pdevobj->hPrinter, pdev->vendorData.dwJobId);
   if (!job) return false;
-  const DWORD stopping = platform::JOB_STATUS_DELETING | platform::JOB_STATUS_DELETED | platform::JOB_STATUS_RESTART;
-  return (job->status & stopping) != 0;
+  return platform::JobIsStopping(job->status);
 }
 
 BOOL OEMBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate, RECTL* targetRect,

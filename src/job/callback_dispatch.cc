@@ -84,8 +84,7 @@ void CUnidrvInterface::PrepareWatermarkRenderer(DEVOBJ* pdevobj, std::uint8_t* p
 bool CUnidrvInterface::JobIsStopping(HANDLE hPrinter, DWORD jobId) {
   auto job = platform::Current().spooler->Job(hPrinter, jobId);
   if (!job) return false;
-  const DWORD stopping = platform::JOB_STATUS_DELETING | platform::JOB_STATUS_DELETED | platform::JOB_STATUS_RESTART;
-  return (job->status & stopping) != 0;
+  return platform::JobIsStopping(job->status);
 }
 
 HRESULT CUnidrvInterface::GPDCallbackCommand(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
