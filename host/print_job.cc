@@ -51,18 +51,16 @@ const Paper* PaperOfMediaSize(int mediaSize) {
 
 constexpr DWORD kErrorAlreadyExists = 183;  // ERROR_ALREADY_EXISTS
 
-std::string Utf8(const WString& text) { return platform::Utf16ToUtf8(text); }
-
 // Opens the printer; the default printer is added to the spooler first when missing.
 HANDLE OpenPrinter(const WString& name, bool isDefault) {
   platform::Spooler& spooler = *platform::Current().spooler;
   if (HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS)) return printer;
   const std::unique_ptr<platform::PrinterAdmin> admin = platform::OpenPrinterAdmin();
-  if (!isDefault) throw HostError("Printer '" + Utf8(name) + "' not found in the " + admin->location());
+  if (!isDefault) throw HostError("Printer '" + platform::Utf16ToUtf8(name) + "' not found in the " + admin->location());
   auto added = admin->AddPrinter(name);
   HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS);
   if (printer == nullptr) {
-    throw HostError("Unable to create the default printer '" + Utf8(name) + "' in the " + admin->location() +
+    throw HostError("Unable to create the default printer '" + platform::Utf16ToUtf8(name) + "' in the " + admin->location() +
                     (added ? std::string() : ": " + added.error()));
   }
   return printer;
@@ -474,7 +472,7 @@ PrintResult JobRun::Run() {
   if (jobId_ == 0) {
     const bool taken = request_.jobId && platform::GetLastError() == kErrorAlreadyExists;
     throw HostError("Unable to start " + (request_.jobId ? "job " + std::to_string(*request_.jobId) : "a job") +
-                    " on printer '" + Utf8(printerName_) + "'" +
+                    " on printer '" + platform::Utf16ToUtf8(printerName_) + "'" +
                     (taken ? ": the spooler holds a job of that id already" : ""));
   }
   documentStarted_ = true;
@@ -543,7 +541,7 @@ PrintResult JobRun::Run() {
     // A restarted job stops here as it does in the plug-in; the spooler prints it again.
     const auto job = spooler.Job(printer_, jobId_);
     const bool restarted = job && (job->status & platform::JOB_STATUS_RESTART) != 0;
-    throw HostError("Job " + std::to_string(jobId_) + " on printer '" + Utf8(printerName_) + "' was " +
+    throw HostError("Job " + std::to_string(jobId_) + " on printer '" + platform::Utf16ToUtf8(printerName_) + "' was " +
                     (restarted ? "restarted" : "deleted") + " through the spooler after " +
                     std::to_string(pagesSent_) + " page(s); no output written");
   }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/text_encoding.h"
 #include "platform/fake/fake_services.h"
 #include "src/support/log.h"
 #include "src/support/text.h"
@@ -24,7 +25,7 @@ class LogTest : public ::testing::Test {
                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder);
     fs::create_directories(folder);
-    environment.appDataFolder = text::FromUtf8(folder.string());
+    environment.appDataFolder = platform::Utf8ToUtf16(folder.string());
     environment.switches[VTEXT("EnableLogging")] = platform::MachineSwitch{true, 1u};
   }
   void TearDown() override {
@@ -96,7 +97,7 @@ TEST_F(LogTest, UnreadableSwitchStopsLoggingForTheProcess) {
 TEST_F(LogTest, UnknownFolderDropsTheMessage) {
   environment.appDataFolder.reset();
   LogMessage(VTEXT("dropped\r\n"));
-  environment.appDataFolder = text::FromUtf8(folder.string());
+  environment.appDataFolder = platform::Utf8ToUtf16(folder.string());
   LogMessage(VTEXT("written\r\n"));
   EXPECT_EQ(LogText(), "written\r\n");
 }

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/text_encoding.h"
 #include "src/overlay/overlay_file.h"
 #include "src/overlay/overlay_parameters.h"
 #include "tests/fakes/job_world.h"
@@ -35,7 +36,7 @@ TEST(OverlaySplit, PiecesBetweenDelimiters) {
       {VTEXT(""), {}},
       {VTEXT(";"), {VTEXT("")}},
   };
-  for (const auto& [text, pieces] : cases) EXPECT_EQ(Utility::split(text, VTEXT(';')), pieces) << text::ToUtf8(text);
+  for (const auto& [text, pieces] : cases) EXPECT_EQ(Utility::split(text, VTEXT(';')), pieces) << platform::Utf16ToUtf8(text);
 }
 
 TEST(OverlayFile, HeaderAndDataOffset) {
@@ -115,7 +116,7 @@ class Overlays : public ::testing::Test {
     if (files) data[VTEXT("OvelayFiles")] = text(*files);
   }
   WString Folder(bool trailing = false) {
-    WString path = text::FromUtf8(folder.string());
+    WString path = platform::Utf8ToUtf16(folder.string());
     if (trailing) path.push_back(platform::PathSeparator());
     return path;
   }
@@ -154,9 +155,9 @@ TEST_F(Overlays, SetUpByMode) {
     SetPrinterValues(c.trailing ? Folder(true) : Folder(), c.list);
     world.settings().set_dwOverlayMode(c.mode);
     EXPECT_EQ(vendor.InitializeOverlayParameters(&world.device, world.body(), &world.area), 0);
-    EXPECT_EQ(world.settings().dwOverlayMode(), c.modeAfter) << text::ToUtf8(c.list);
+    EXPECT_EQ(world.settings().dwOverlayMode(), c.modeAfter) << platform::Utf16ToUtf8(c.list);
     EXPECT_EQ(vendor.overlayName(), c.name);
-    EXPECT_EQ(vendor.overlayFile(), c.file) << text::ToUtf8(c.list);
+    EXPECT_EQ(vendor.overlayFile(), c.file) << platform::Utf16ToUtf8(c.list);
     EXPECT_EQ(vendor.overlayFileEven(), c.fileEven);
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/text_encoding.h"
 #include "src/frame/host_process.h"
 #include "src/frame/oem_pdev.h"
 #include "src/job/device_utility.h"
@@ -22,7 +23,7 @@ TEST(DecimalText, ReadsTheFirstSixCharacters) {
       {VTEXT(""), 0.0},      {VTEXT("-0.25"), -0.25}, {VTEXT("1.5mm"), 1.5},   {VTEXT("1234567"), 123456.0},
       {VTEXT(".5"), 0.5},    {VTEXT("2e1"), 20.0},    {VTEXT("."), 0.0},       {VTEXT("+3"), 3.0},
   };
-  for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(ReadDecimalText(text), value) << text::ToUtf8(text);
+  for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(ReadDecimalText(text), value) << platform::Utf16ToUtf8(text);
 }
 
 TEST(DeviceUtility, InchMillimetreConversion) {
@@ -63,7 +64,7 @@ TEST_F(PageAdjustment, CustomMargins) {
     world.settings().set_bMarginUnit(c.unit);
     ASSERT_EQ(Adjust(100, 100, 4900, 6500), S_OK);
     EXPECT_EQ(done, 1);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(Edge(i), c.expected[i]) << text::ToUtf8(c.margins[0]) << " edge " << i;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Edge(i), c.expected[i]) << platform::Utf16ToUtf8(c.margins[0]) << " edge " << i;
   }
 }
 
@@ -212,7 +213,7 @@ TEST_F(MergeDevModeTest, ResolutionAndCopyRules) {
     out = in;
     VendorSettings(bodyIn).set_dwOverlayMode(c.overlayMode);
     EXPECT_EQ(Merge(), S_OK);
-    EXPECT_EQ(out.dmPrintQuality, c.expectedQuality) << text::ToUtf8(c.process);
+    EXPECT_EQ(out.dmPrintQuality, c.expectedQuality) << platform::Utf16ToUtf8(c.process);
     EXPECT_EQ(out.dmCopies, c.expectedCopies) << c.copies;
   }
 }

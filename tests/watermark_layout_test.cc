@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_encoding.h"
 #include "src/support/text.h"
 #include "src/watermark/watermark_layout.h"
 
@@ -227,7 +228,7 @@ TEST(WatermarkLayout, BorderRectsFromTheVendorArea) {
   area.pCellRects = nullptr;
 }
 
-WString W(const char* text) { return text::FromUtf8(text); }
+WString W(const char* text) { return platform::Utf8ToUtf16(text); }
 
 TEST(WatermarkLayout, NupParametersForEveryPagesPerSheet) {
   struct Case {
@@ -272,8 +273,8 @@ TEST(WatermarkLayout, RotatedLayoutsTurnImagesIntoCopiesThatAreDeleted) {
     std::vector<std::string> deleted;
     int made = 0;
     const TurnImageFunction turn = [&](const WString& path, int quarterTurns) -> std::optional<WString> {
-      turns.push_back({text::ToUtf8(path), quarterTurns});
-      if (text::ToUtf8(path) == "/img/broken.png") return std::nullopt;
+      turns.push_back({platform::Utf16ToUtf8(path), quarterTurns});
+      if (platform::Utf16ToUtf8(path) == "/img/broken.png") return std::nullopt;
       return W(("/tmp/turned_" + std::to_string(++made) + ".bmp").c_str());
     };
     LayoutSettings settings = NupSettings(perSheet, 0);
@@ -281,13 +282,13 @@ TEST(WatermarkLayout, RotatedLayoutsTurnImagesIntoCopiesThatAreDeleted) {
     WatermarkAdjustment next{72, 0, W("/img/broken.png"), true};
     float nupScale = kInitialNupScale;
     {
-      TurnedImageCopies copies([&](const WString& path) { deleted.push_back(text::ToUtf8(path)); });
+      TurnedImageCopies copies([&](const WString& path) { deleted.push_back(platform::Utf16ToUtf8(path)); });
       SetNupWatermarkParameters(settings, nupScale, &first, &next, turn, copies);
       EXPECT_TRUE(deleted.empty());
     }
     if (!IsRotatedLayout(perSheet)) {
       EXPECT_TRUE(turns.empty()) << perSheet;
-      EXPECT_EQ(text::ToUtf8(first.imagePath), "/img/logo.png");
+      EXPECT_EQ(platform::Utf16ToUtf8(first.imagePath), "/img/logo.png");
       EXPECT_TRUE(first.imageAvailable && next.imageAvailable);
       EXPECT_TRUE(deleted.empty());
       continue;
@@ -295,7 +296,7 @@ TEST(WatermarkLayout, RotatedLayoutsTurnImagesIntoCopiesThatAreDeleted) {
     ASSERT_EQ(turns.size(), 2u) << perSheet;
     EXPECT_EQ(turns[0].image, "/img/logo.png");
     EXPECT_EQ(turns[0].quarterTurns, 3);
-    EXPECT_EQ(text::ToUtf8(first.imagePath), "/tmp/turned_1.bmp");
+    EXPECT_EQ(platform::Utf16ToUtf8(first.imagePath), "/tmp/turned_1.bmp");
     EXPECT_TRUE(first.imageAvailable);
     // An image that cannot be turned places nothing, and the user's file is not deleted.
     EXPECT_FALSE(next.imageAvailable);
@@ -314,11 +315,11 @@ TEST(WatermarkLayout, OneImageForBothRecordsIsTurnedOnce) {
   WatermarkAdjustment next{72, 45, W("/img/logo.bmp"), true};
   float nupScale = kInitialNupScale;
   {
-    TurnedImageCopies copies([&](const WString& path) { deleted.push_back(text::ToUtf8(path)); });
+    TurnedImageCopies copies([&](const WString& path) { deleted.push_back(platform::Utf16ToUtf8(path)); });
     SetNupWatermarkParameters(NupSettings(8, 0), nupScale, &first, &next, turn, copies);
   }
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(text::ToUtf8(next.imagePath), "/tmp/copy.bmp");
+  EXPECT_EQ(platform::Utf16ToUtf8(next.imagePath), "/tmp/copy.bmp");
   EXPECT_EQ(deleted, std::vector<std::string>{"/tmp/copy.bmp"});
 }
 
@@ -328,7 +329,7 @@ TEST(WatermarkLayout, ACopyNamedLikeTheUsersImageIsNeverDeleted) {
   WatermarkAdjustment first{72, 45, W("/img/logo.bmp"), true};
   float nupScale = kInitialNupScale;
   {
-    TurnedImageCopies copies([&](const WString& path) { deleted.push_back(text::ToUtf8(path)); });
+    TurnedImageCopies copies([&](const WString& path) { deleted.push_back(platform::Utf16ToUtf8(path)); });
     SetNupWatermarkParameters(NupSettings(2, 0), nupScale, &first, nullptr, sameName, copies);
     // No image service at all: the record places nothing.
     WatermarkAdjustment other{72, 45, W("/img/other.bmp"), true};

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/text_encoding.h"
 #include "fuzz/fuzz_target.h"
 #include "src/overlay/overlay_file.h"
 #include "src/overlay/overlay_parameters.h"
@@ -32,7 +33,7 @@ void Entry(const std::uint8_t* data, std::size_t size) {
     text::WriteWideField(v.bytes.data(), value.size() + 1, value);
     return v;
   };
-  values[VTEXT("OvelayDirectory")] = text(text::FromUtf8(folder));
+  values[VTEXT("OvelayDirectory")] = text(platform::Utf8ToUtf16(folder));
   values[VTEXT("OvelayFiles")] = text(VTEXT("Form;capture.ovl"));
   world.settings().set_dwOverlayMode(capture ? CREATE_OVERLAY : ONE_OVERLAY);
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/text_encoding.h"
 #include "fuzz/fuzz_target.h"
 #include "fuzz/image_checks.h"
 #include "platform/posix/image_codecs.h"
@@ -35,7 +36,7 @@ void Entry(const std::uint8_t* data, std::size_t size) {
     case 3: image = posix::DecodeGif(file); break;
     case 4: image = posix::DecodeTiff(file); break;
     case 5: image = posix::DecodeBmp(file); break;
-    default: image = platform::LoadImageFile(text::FromUtf8(WriteScratchFile("image", file.data(), file.size())));
+    default: image = platform::LoadImageFile(platform::Utf8ToUtf16(WriteScratchFile("image", file.data(), file.size())));
   }
   if (image) CheckImage(*image);
 }

@@ -2,6 +2,7 @@
 // playback into a job, which must send exactly the bytes after the data marker.
 #include <cstring>
 
+#include "platform/text_encoding.h"
 #include "fuzz/fuzz_target.h"
 #include "src/commands/command_insertor.h"
 #include "src/overlay/overlay_file.h"
@@ -20,7 +21,7 @@ void Entry(const std::uint8_t* data, std::size_t size) {
   testing::JobWorld world;
   const std::string path = WriteScratchFile("form.ovl", data, size);
   CCommandInsertor insertor(world.body(), &world.devmode, &world.device, &world.services, world.jobId, world.printer);
-  insertor.InsertOverlayFileData(text::FromUtf8(path));
+  insertor.InsertOverlayFileData(platform::Utf8ToUtf16(path));
   // What was played is the file after its marker, when the marker is in the first chunk.
   const std::vector<std::uint8_t>& played = world.services.written;
   if (played.size() > size || (!played.empty() && std::memcmp(played.data(), data + size - played.size(), played.size()) != 0)) {

@@ -1,5 +1,6 @@
 // Fuzz target: the paper-model text, and the figures of a page set-up on every model it
 // accepts. An accepted model must read back the same from its own text.
+#include "platform/text_encoding.h"
 #include "fuzz/fuzz_target.h"
 #include "platform/paper_model_text.h"
 #include "src/support/text.h"
@@ -21,7 +22,7 @@ void Entry(const std::uint8_t* data, std::size_t size) {
   for (const auto& paper : model->papers) {
     for (std::int16_t orientation : {1, 2}) {
       platform::PageSetup setup;
-      setup.formName = text::FromUtf8(paper.formName);
+      setup.formName = platform::Utf8ToUtf16(paper.formName);
       setup.paperSize = paper.paperCode;
       setup.orientation = orientation;
       setup.yResolution = static_cast<std::int16_t>(model->resolutions.empty() ? 0 : model->resolutions.back());

@@ -2,6 +2,7 @@
 // the records in it. Writing one section must leave every other section as it read.
 #include <map>
 
+#include "platform/text_encoding.h"
 #include "fuzz/fuzz_target.h"
 #include "platform/private_profile.h"
 #include "src/support/text.h"
@@ -31,7 +32,7 @@ void Entry(const std::uint8_t* data, std::size_t size) {
   }
   (void)platform::DecodeProfileStruct(std::string_view(reinterpret_cast<const char*>(data), size), size / 2);
 
-  const WString path = text::FromUtf8(WriteScratchFile("DrvSettings.GPS", data, size));
+  const WString path = platform::Utf8ToUtf16(WriteScratchFile("DrvSettings.GPS", data, size));
   const WString key = kWatermarkKey;
   std::map<WString, std::optional<std::vector<std::uint8_t>>> before;
   for (const WString& section : platform::ListProfileSections(path)) {

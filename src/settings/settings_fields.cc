@@ -1,3 +1,4 @@
+#include "platform/text_encoding.h"
 #include "src/settings/settings_fields.h"
 
 #include <charconv>
@@ -37,7 +38,7 @@ std::optional<long long> ParseInteger(std::string_view text) {
 std::optional<std::string> WriteValue(std::uint8_t* field, FieldKind kind, std::size_t units, std::string_view name,
                                       std::string_view value) {
   if (kind == FieldKind::kWideText) {
-    const WString wide = text::FromUtf8(value);
+    const WString wide = platform::Utf8ToUtf16(value);
     if (wide.size() + 1 > units) {
       return Quote(name) + ": text of " + std::to_string(wide.size()) + " characters is too long (at most " +
              std::to_string(units - 1) + ")";
@@ -165,7 +166,7 @@ std::string FieldText(const std::uint8_t* field, FieldKind kind, std::size_t uni
       std::snprintf(buffer, sizeof buffer, "%g", static_cast<double>(le::F32(field)));
       return buffer;
     }
-    case FieldKind::kWideText: return text::ToUtf8(text::ReadWideField(field, units));
+    case FieldKind::kWideText: return platform::Utf16ToUtf8(text::ReadWideField(field, units));
   }
   return {};
 }

@@ -38,8 +38,4 @@ WString ReadWideField(const std::uint8_t* field, std::size_t units);
 // units - 1 characters, then NUL padding to the end of the field.
 void WriteWideField(std::uint8_t* field, std::size_t units, WStringView value);
 
-// Converts between WString and UTF-8 std::string for command-line and JSON use.
-inline std::string ToUtf8(WStringView text) { return Utf16ToUtf8(text); }
-inline WString FromUtf8(std::string_view text) { return Utf8ToUtf16(text); }
-
 }  // namespace velmora::text

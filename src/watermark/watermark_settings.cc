@@ -1,3 +1,4 @@
+#include "platform/text_encoding.h"
 #include "src/watermark/watermark_settings.h"
 
 #include <algorithm>
@@ -74,7 +75,7 @@ void WatermarkSettings::set_style(std::uint8_t bit, bool on) {
 }
 
 WString WatermarkSectionName(std::int32_t sectionNumber) {
-  return WString(kWatermarkSectionPrefix) + VTEXT('_') + text::FromUtf8(std::to_string(sectionNumber));
+  return WString(kWatermarkSectionPrefix) + VTEXT('_') + platform::Utf8ToUtf16(std::to_string(sectionNumber));
 }
 
 std::optional<std::int32_t> WatermarkSectionNumber(WStringView sectionName) {
@@ -84,7 +85,7 @@ std::optional<std::int32_t> WatermarkSectionNumber(WStringView sectionName) {
     return std::nullopt;
   }
   // The number is written as "%d" writes it, so only that spelling names a section.
-  const std::string digits = text::ToUtf8(sectionName.substr(prefix.size() + 1));
+  const std::string digits = platform::Utf16ToUtf8(sectionName.substr(prefix.size() + 1));
   try {
     std::size_t used = 0;
     const long long number = std::stoll(digits, &used);

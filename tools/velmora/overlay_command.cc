@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_encoding.h"
 #include "platform/printer_admin.h"
 #include "pxl/dump.h"
 #include "src/overlay/overlay_file.h"
@@ -19,12 +20,12 @@ namespace {
 
 // A printer's text value, or empty when it has none.
 std::string PrinterText(platform::PrinterAdmin& store, const std::string& printer, const WCHAR* valueName) {
-  auto values = store.ListPrinterData(text::FromUtf8(printer));
+  auto values = store.ListPrinterData(platform::Utf8ToUtf16(printer));
   if (!values.ok()) throw CommandError(values.error());
   for (const auto& value : values.value()) {
     if (!text::EqualsNoCase(WStringView(value.first), WStringView(valueName))) continue;
     const auto& bytes = value.second.bytes;
-    return text::ToUtf8(text::ReadWideField(bytes.data(), bytes.size() / 2));
+    return platform::Utf16ToUtf8(text::ReadWideField(bytes.data(), bytes.size() / 2));
   }
   return {};
 }
@@ -69,11 +70,11 @@ void RunList(const std::string& printer) {
                        error.message());
   }
   std::sort(names.begin(), names.end());
-  const auto listed = Utility::split(text::FromUtf8(list), VTEXT(';'));
+  const auto listed = Utility::split(platform::Utf8ToUtf16(list), VTEXT(';'));
   std::cout << "overlays:\n";
   if (names.empty()) std::cout << "  (none)\n";
   for (const auto& name : names) {
-    const bool inList = std::find(listed.begin(), listed.end(), text::FromUtf8(name)) != listed.end();
+    const bool inList = std::find(listed.begin(), listed.end(), platform::Utf8ToUtf16(name)) != listed.end();
     std::cout << "  " << Describe(folder + "/" + name, name) << (inList ? "  [in list]" : "") << "\n";
   }
 }

@@ -12,6 +12,7 @@
 #include "platform/printer_admin.h"
 #include "platform/text_encoding.h"
 #include "src/support/text.h"
+#include "tools/velmora/quoting.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 #include "tools/velmora/printer_values.h"
@@ -28,8 +29,6 @@ using platform::StoreResult;
 constexpr const char* kLoggingSwitch = "EnableLogging";
 
 WString W(std::string_view text) { return platform::Utf8ToUtf16(text); }
-std::string U(WStringView text) { return platform::Utf16ToUtf8(text); }
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // The value of a store result, or its message as the command's error.
 template <typename T>
@@ -70,7 +69,7 @@ PaperModel LoadModel(const std::string& path) {
 // The printer's name as the store spells it, found ignoring ASCII case.
 std::string StoredName(PrinterAdmin& store, const std::string& name) {
   for (const WString& stored : Must(store.ListPrinters())) {
-    if (text::EqualsNoCase(U(stored), name)) return U(stored);
+    if (text::EqualsNoCase(platform::Utf16ToUtf8(stored), name)) return platform::Utf16ToUtf8(stored);
   }
   return name;
 }
@@ -96,7 +95,7 @@ void RunList() {
   PrinterAdmin& store = *admin;
   const std::vector<WString> names = Must(store.ListPrinters());
   std::cout << "Printers in " << store.location() << ":" << (names.empty() ? " none" : "") << "\n";
-  for (const WString& name : names) std::cout << U(name) << "\n";
+  for (const WString& name : names) std::cout << platform::Utf16ToUtf8(name) << "\n";
 }
 
 void RunShow() {
@@ -108,7 +107,7 @@ void RunShow() {
   std::cout << "values:" << (values.empty() ? " none" : "") << "\n";
   const PrinterValue* modelValue = nullptr;
   for (const auto& [wideName, value] : values) {
-    const std::string name = U(wideName);
+    const std::string name = platform::Utf16ToUtf8(wideName);
     std::cout << "  " << Printable(name, false) << " (" << TypeName(value) << "): ";
     if (IsPaperModelValue(name)) {
       modelValue = &value;
@@ -198,7 +197,7 @@ void RunSet() {
                           EncodeValue(assignment.name, KindFor(assignment.name, typed), assignment.pieces));
     }
     if (!options.modelFile.empty()) {
-      writes.emplace_back(U(platform::kPaperModelValueName), platform::PaperModelValue(LoadModel(options.modelFile)));
+      writes.emplace_back(platform::Utf16ToUtf8(platform::kPaperModelValueName), platform::PaperModelValue(LoadModel(options.modelFile)));
     }
   } catch (const CommandError& error) {
     throw CommandError(std::string(error.what()) + "; printer " + Quoted(options.name) + " is unchanged");
@@ -215,7 +214,7 @@ void RunUnset() {
   // Every value must exist before any is removed.
   for (const auto& name : options.arguments) {
     const bool present = std::any_of(values.begin(), values.end(),
-                                     [&name](const NamedValue& v) { return text::EqualsNoCase(U(v.first), name); });
+                                     [&name](const NamedValue& v) { return text::EqualsNoCase(platform::Utf16ToUtf8(v.first), name); });
     if (!present) {
       throw CommandError("printer " + Quoted(options.name) + " has no value " + Quoted(name) + "; nothing was removed");
     }

@@ -7,6 +7,7 @@
 #include "platform/text_encoding.h"
 #include "src/support/text.h"
 #include "tools/velmora/file_io.h"
+#include "tools/velmora/quoting.h"
 
 namespace velmora::cli {
 namespace {
@@ -50,7 +51,6 @@ constexpr std::array<std::pair<DWORD, std::string_view>, 15> kStatusWords{{
     {0x4000, "rendering locally"},
 }};
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 void AppendUtf16Le(std::vector<std::uint8_t>& bytes, std::string_view utf8) {
   for (WCHAR unit : platform::Utf8ToUtf16(utf8)) {

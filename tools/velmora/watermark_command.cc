@@ -23,6 +23,7 @@
 #include "platform/text_encoding.h"
 #include "src/support/text.h"
 #include "src/watermark/watermark_settings.h"
+#include "tools/velmora/quoting.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 #include "tools/velmora/printer_values.h"
@@ -46,8 +47,6 @@ struct Options {
 
 Options options;
 
-std::string U(WStringView text) { return text::ToUtf8(text); }
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // The printer's settings file, its folders created. The printer must be in the store;
 // its name is used as the store spells it, as the spooler reports it to the plug-in.
@@ -56,21 +55,21 @@ std::string SettingsFile(const std::string& printer) {
   auto names = store->ListPrinters();
   if (!names) throw CommandError(names.error());
   for (const WString& stored : names.value()) {
-    if (!text::EqualsNoCase(U(stored), printer)) continue;
+    if (!text::EqualsNoCase(platform::Utf16ToUtf8(stored), printer)) continue;
     const std::optional<WString> path = WatermarkSettingsPath(stored);
     if (!path) {
-      throw CommandError("Unable to create the settings folder of printer " + Quoted(U(stored)) +
+      throw CommandError("Unable to create the settings folder of printer " + Quoted(platform::Utf16ToUtf8(stored)) +
                          " (no local application-data folder, or the name is not a folder name)");
     }
-    return U(*path);
+    return platform::Utf16ToUtf8(*path);
   }
   throw CommandError("Printer " + Quoted(printer) + " not found in " + store->location());
 }
 
 // The section named on the command line: a number from 1 ("3") or a name ("WMSet_3").
 std::int32_t SectionNumber(const std::string& given) {
-  std::optional<std::int32_t> number = WatermarkSectionNumber(text::FromUtf8(given));
-  if (!number) number = WatermarkSectionNumber(WString(kWatermarkSectionPrefix) + VTEXT('_') + text::FromUtf8(given));
+  std::optional<std::int32_t> number = WatermarkSectionNumber(platform::Utf8ToUtf16(given));
+  if (!number) number = WatermarkSectionNumber(WString(kWatermarkSectionPrefix) + VTEXT('_') + platform::Utf8ToUtf16(given));
   if (!number) throw CommandError(Quoted(given) + " is not a section: give its number (3) or name (WMSet_3)");
   if (*number < 1) {
     throw CommandError("section " + Quoted(given) + " is never read: section numbers start at 1 (0 or less "
@@ -81,13 +80,13 @@ std::int32_t SectionNumber(const std::string& given) {
 
 std::optional<WatermarkSettings> ReadRecord(const std::string& file, std::int32_t section) {
   WatermarkSettings settings;
-  if (!Utility::GetCurrentSelectedWatermarkSettings(section, &settings, text::FromUtf8(file))) return std::nullopt;
+  if (!Utility::GetCurrentSelectedWatermarkSettings(section, &settings, platform::Utf8ToUtf16(file))) return std::nullopt;
   return settings;
 }
 
 bool HasSection(const std::string& file, std::int32_t section) {
   const WString name = WatermarkSectionName(section);
-  for (const WString& present : platform::ListProfileSections(text::FromUtf8(file))) {
+  for (const WString& present : platform::ListProfileSections(platform::Utf8ToUtf16(file))) {
     if (text::EqualsNoCase(WStringView(present), WStringView(name))) return true;
   }
   return false;
@@ -115,11 +114,11 @@ std::string FloatText(float value) {
 std::string Summary(const WatermarkSettings& s) {
   std::ostringstream line;
   if (s.IsBitmap()) {
-    line << "image " << Printable(U(s.imagePath()), true) << ", scale " << s.imageScale() << " %, "
+    line << "image " << Printable(platform::Utf16ToUtf8(s.imagePath()), true) << ", scale " << s.imageScale() << " %, "
          << PlacementName(s.placement());
     return line.str();
   }
-  line << "text " << Printable(U(s.text()), true) << ", " << Printable(U(s.faceName()), false) << " "
+  line << "text " << Printable(platform::Utf16ToUtf8(s.text()), true) << ", " << Printable(platform::Utf16ToUtf8(s.faceName()), false) << " "
        << s.pointSize() << " pt" << (s.bold() ? " bold" : "") << (s.italic() ? " italic" : "")
        << (s.outline() ? " outline" : "") << ", angle " << s.angle() << ", darkness " << s.darkness() << " %, "
        << PlacementName(s.placement());
@@ -128,11 +127,11 @@ std::string Summary(const WatermarkSettings& s) {
 
 void RunList() {
   const std::string file = SettingsFile(options.printer);
-  const std::vector<WString> sections = platform::ListProfileSections(text::FromUtf8(file));
+  const std::vector<WString> sections = platform::ListProfileSections(platform::Utf8ToUtf16(file));
   std::cout << "settings file: " << file << (FileExists(file) ? "" : " (none yet)") << "\n";
   if (sections.empty()) std::cout << "no watermark sections\n";
   for (const WString& section : sections) {
-    std::cout << U(section) << ": ";
+    std::cout << platform::Utf16ToUtf8(section) << ": ";
     const std::optional<std::int32_t> number = WatermarkSectionNumber(section);
     if (!number) {
       std::cout << "(not a watermark section)\n";
@@ -151,8 +150,8 @@ void RunList() {
 Json Fields(const WatermarkSettings& s) {
   Json fields;
   fields["kind"] = s.IsBitmap() ? "image" : "text";
-  fields["text"] = U(s.text());
-  fields["face"] = U(s.faceName());
+  fields["text"] = platform::Utf16ToUtf8(s.text());
+  fields["face"] = platform::Utf16ToUtf8(s.faceName());
   fields["size"] = s.pointSize();
   fields["bold"] = s.bold();
   fields["italic"] = s.italic();
@@ -163,7 +162,7 @@ Json Fields(const WatermarkSettings& s) {
   fields["offset-y"] = std::strtod(FloatText(s.offsetY()).c_str(), nullptr);
   fields["unit"] = s.offsetsInMillimetres() ? "mm" : "inches";
   fields["placement"] = s.placement() <= WM_PLACEMENT_FIT ? Json(PlacementName(s.placement())) : Json(s.placement());
-  fields["image"] = U(s.imagePath());
+  fields["image"] = platform::Utf16ToUtf8(s.imagePath());
   fields["scale"] = s.imageScale();
   return fields;
 }
@@ -171,7 +170,7 @@ Json Fields(const WatermarkSettings& s) {
 void RunShow() {
   const std::int32_t number = SectionNumber(options.section);
   const std::string file = SettingsFile(options.printer);
-  const std::string name = U(WatermarkSectionName(number));
+  const std::string name = platform::Utf16ToUtf8(WatermarkSectionName(number));
   if (!HasSection(file, number)) throw CommandError("no section " + name + " in '" + file + "'");
   const std::optional<WatermarkSettings> settings = ReadRecord(file, number);
   if (!settings) {
@@ -229,7 +228,7 @@ bool Switch(const std::string& field, const std::string& value) {
 }
 
 WString FieldText(const std::string& field, const std::string& value, std::size_t maxUnits) {
-  const WString wide = text::FromUtf8(value);
+  const WString wide = platform::Utf8ToUtf16(value);
   if (wide.size() > maxUnits) {
     throw CommandError(field + " " + Printable(value, true) + " is too long: " + std::to_string(wide.size()) +
                        " UTF-16 units, at most " + std::to_string(maxUnits));
@@ -304,7 +303,7 @@ void Apply(WatermarkSettings& s, const std::string& field, const std::string& va
 void RunSet() {
   const std::int32_t number = SectionNumber(options.section);
   const std::string file = SettingsFile(options.printer);
-  const std::string name = U(WatermarkSectionName(number));
+  const std::string name = platform::Utf16ToUtf8(WatermarkSectionName(number));
   WatermarkSettings settings;
   if (HasSection(file, number)) {
     std::optional<WatermarkSettings> stored = ReadRecord(file, number);
@@ -333,7 +332,7 @@ void RunSet() {
     std::cerr << "velmora: warning: placement fit applies to images only; text watermark " << name
               << " is not drawn until it has an image or another placement\n";
   }
-  if (!platform::WriteProfileStruct(text::FromUtf8(file), WatermarkSectionName(number), kWatermarkKey,
+  if (!platform::WriteProfileStruct(platform::Utf8ToUtf16(file), WatermarkSectionName(number), kWatermarkKey,
                                     settings.bytes())) {
     throw CommandError("Unable to write '" + file + "'");
   }
@@ -342,9 +341,9 @@ void RunSet() {
 void RunRemove() {
   const std::int32_t number = SectionNumber(options.section);
   const std::string file = SettingsFile(options.printer);
-  const std::string name = U(WatermarkSectionName(number));
+  const std::string name = platform::Utf16ToUtf8(WatermarkSectionName(number));
   if (!HasSection(file, number)) throw CommandError("no section " + name + " in '" + file + "'");
-  if (!platform::RemoveProfileSection(text::FromUtf8(file), WatermarkSectionName(number))) {
+  if (!platform::RemoveProfileSection(platform::Utf8ToUtf16(file), WatermarkSectionName(number))) {
     throw CommandError("Unable to write '" + file + "'");
   }
 }
