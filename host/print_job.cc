@@ -49,13 +49,21 @@ const Paper* PaperOfMediaSize(int mediaSize) {
   return nullptr;
 }
 
-constexpr DWORD kErrorAlreadyExists = 183;  // ERROR_ALREADY_EXISTS
+constexpr DWORD kErrorAlreadyExists = 183;        // ERROR_ALREADY_EXISTS
+constexpr DWORD kErrorInvalidPrinterName = 1801;  // ERROR_INVALID_PRINTER_NAME
 
 // Opens the printer; the default printer is added to the spooler first when missing.
 HANDLE OpenPrinter(const WString& name, bool isDefault) {
   platform::Spooler& spooler = *platform::Current().spooler;
   if (HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS)) return printer;
+  const DWORD error = platform::GetLastError();
+  const std::string reason = platform::LastErrorText();
   const std::unique_ptr<platform::PrinterAdmin> admin = platform::OpenPrinterAdmin();
+  // A spooler that cannot be reached is not a missing printer: its own reason is told.
+  if (error != kErrorInvalidPrinterName) {
+    throw HostError("Unable to open printer '" + platform::Utf16ToUtf8(name) + "' in the " + admin->location() +
+                    ": " + (reason.empty() ? "error " + std::to_string(error) : reason));
+  }
   if (!isDefault) throw HostError("Printer '" + platform::Utf16ToUtf8(name) + "' not found in the " + admin->location());
   auto added = admin->AddPrinter(name);
   HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS);
@@ -154,6 +162,8 @@ class JobRun final : public JobEvents {
   std::unique_ptr<SheetPlan> sheetPlan_;
   std::unique_ptr<LayoutEscapes> layoutEscapes_;
   bool captureJob_ = false;
+  // Why the spooler refused the job's bytes, as it said at the first refusal.
+  std::string writeError_;
   // The plug-in moved the printable area's edges (custom margins); the drawing origin
   // stays where the device put it, so the printable area lies this far from it.
   bool marginsAdjusted_ = false;
@@ -496,6 +506,8 @@ PrintResult JobRun::Run() {
     DWORD written = 0;
     const HRESULT sent = plugin_->WritePrinter(device_->devobj(), bytes, static_cast<DWORD>(count), &written);
     if (SUCCEEDED(sent)) return true;
+    // The spooler's words for the failure, before later calls replace them.
+    if (writeError_.empty()) writeError_ = platform::LastErrorText();
     if (captureJob && JobStopping()) refusedAfterDeletion_ = true;
     return false;
   };
@@ -550,11 +562,14 @@ PrintResult JobRun::Run() {
                     " page(s); no output written");
   }
   if (failed) {
-    throw HostError("Unable to write job " + std::to_string(jobId_) + " to '" + request_.output + "'");
+    throw HostError("Unable to write job " + std::to_string(jobId_) + " to '" + request_.output + "'" +
+                    (writeError_.empty() ? std::string() : ": " + writeError_));
   }
   documentStarted_ = false;
   if (!spooler.EndDocument(printer_)) {
-    throw HostError("Unable to finish job " + std::to_string(jobId_) + " in '" + request_.output + "'");
+    const std::string reason = platform::LastErrorText();
+    throw HostError("Unable to finish job " + std::to_string(jobId_) + " in '" + request_.output + "'" +
+                    (reason.empty() ? std::string() : ": " + reason));
   }
   output_->Commit();
   return result;

@@ -3,6 +3,8 @@
 // module of the process (the platform library is one shared object).
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
 
 namespace velmora::platform {
@@ -12,5 +14,12 @@ void SetLastError(DWORD code);
 
 // Returns the calling thread's last-error code.
 DWORD GetLastError();
+
+// Why the calling thread's last call failed, in words, with the system's reason
+// ("Unable to reach store '/srv/x/spooler.db': Not a directory"). A failing call that
+// knows more than its code sets it right after the code; it belongs to that code, and is
+// empty once a later call has set another code.
+void SetLastErrorText(std::string text);
+std::string LastErrorText();
 
 }  // namespace velmora::platform

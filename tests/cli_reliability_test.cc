@@ -256,6 +256,7 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
     std::function<void()> prepare;   // earlier data, written while there is room
     std::string command;             // the write that runs out of space
     std::string names;               // the file the error must name
+    std::string reason;              // and the system's reason
     std::function<void()> check;     // earlier data intact, nothing half-written
   };
   ASSERT_EQ(Velmora("printer add Office").status, 0);
@@ -266,6 +267,7 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
        [&] { WriteText(output, "earlier job"); },
        "print -o " + output + " --printer Office --pages 30",
        output,
+       "No space left on device",
        [&] {
          EXPECT_EQ(ReadText(output), "earlier job");
          EXPECT_TRUE(NamesStartingWith(disk, ".job.pxl.").empty());
@@ -277,6 +279,7 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
        },
        "printer set Kept Big=" + std::string(100000, 'v') + " --type text",
        store,
+       "disk I/O error",
        [&] {
          const auto list = Velmora("printer list");
          EXPECT_NE(list.out.find("Kept"), std::string::npos) << list.out;
@@ -289,6 +292,7 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
        },
        "watermark set --printer Office 2 text=" + std::string(60, 'W'),
        "DrvSettings.GPS",
+       "",
        [&] {
          const auto list = Velmora("watermark list --printer Office");
          EXPECT_NE(list.out.find("KEPT"), std::string::npos) << list.out;
@@ -303,6 +307,7 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
     const auto run = Velmora(c.command);
     EXPECT_NE(run.status, 0) << run.out;
     EXPECT_NE(run.out.find(c.names), std::string::npos) << "the error names the file: " << run.out;
+    EXPECT_NE(run.out.find(c.reason), std::string::npos) << "the error gives the reason: " << run.out;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << "one message: " << run.out;
     Free();
     c.check();

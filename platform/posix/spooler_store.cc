@@ -42,6 +42,14 @@ T Fail(DWORD error, T result) {
   return result;
 }
 
+// A failure with the words for it (see LastErrorText).
+template <typename T>
+T Fail(DWORD error, T result, std::string why) {
+  SetLastError(error);
+  SetLastErrorText(std::move(why));
+  return result;
+}
+
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') return home;
   if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_dir != nullptr) {
@@ -167,7 +175,7 @@ std::shared_ptr<StoreSpooler::Handle> StoreSpooler::Find(HANDLE printer) {
 HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
   std::string error;
   std::shared_ptr<Connection> connection = store::ConnectForWriting(StorePath(), &error);
-  if (!connection) return Fail(kErrorOpenFailed, HANDLE{nullptr});
+  if (!connection) return Fail(kErrorOpenFailed, HANDLE{nullptr}, error);
   auto handle = std::make_shared<Handle>();
   // Values read from here on belong to this handle; earlier writes are in the store.
   handle->valuesGeneration = store::PrinterDataGeneration();
@@ -177,7 +185,9 @@ HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
     find.Bind(1, Utf16ToUtf8(printerName));
     const int rc = find.Step();
     if (rc == SQLITE_DONE) return Fail(kErrorInvalidPrinterName, HANDLE{nullptr});
-    if (rc != SQLITE_ROW) return Fail(kErrorCanNotComplete, HANDLE{nullptr});
+    if (rc != SQLITE_ROW) {
+      return Fail(kErrorCanNotComplete, HANDLE{nullptr}, connection->db.Describe("Unable to read the printers"));
+    }
     handle->printerId = find.Int(0);
     handle->printerName = Utf8ToUtf16(find.Text(1));
   }
@@ -382,7 +392,7 @@ bool StoreSpooler::EndDocument(HANDLE printer) {
   if (handle->jobId == 0) return Fail(kErrorCanNotComplete, false);
   const std::int64_t jobId = handle->jobId;
   // A close that reports an error means bytes may be lost: the job is not complete.
-  if (!handle->CloseOutput()) return Fail(kErrorWriteFault, false);
+  if (!handle->CloseOutput()) return Fail(kErrorWriteFault, false, std::strerror(errno));
   Connection& connection = *handle->connection;
   std::lock_guard storeLock(connection.mutex);
   // A deleted job stays deleted; it does not become complete.
@@ -413,8 +423,9 @@ bool StoreSpooler::Write(HANDLE printer, const void* bytes, DWORD count, DWORD* 
   }
 
   const std::size_t done = WriteAll(handle->outputFd, static_cast<const std::uint8_t*>(bytes), count);
+  const int writeErrno = errno;
   if (written != nullptr) *written = static_cast<DWORD>(done);
-  if (done != count) return Fail(kErrorWriteFault, false);
+  if (done != count) return Fail(kErrorWriteFault, false, std::strerror(writeErrno));
   return true;
 }
 

@@ -155,7 +155,8 @@ Statement& Statement::BindNull(int index) {
 }
 
 int Statement::Step() {
-  if (stmt_ == nullptr) return SQLITE_MISUSE;
+  // A statement that failed to prepare fails every step; its error() says why.
+  if (stmt_ == nullptr) return SQLITE_ERROR;
   const bool first = !std::exchange(stepped_, true);
   int rc = sqlite3_step(stmt_);
   // Inside a transaction a busy answer may be a deadlock that only a rollback resolves;
@@ -233,10 +234,14 @@ void Database::Abandon() {
 
 Statement Database::Prepare(std::string_view sql) {
   if (db_ == nullptr) return Statement(nullptr, sql);
+  prepareError_.clear();
   auto it = statements_.find(std::string(sql));
   if (it == statements_.end()) {
     Statement compiled(db_, sql);
-    if (!compiled.ok()) return compiled;
+    if (!compiled.ok()) {
+      prepareError_ = compiled.error();
+      return compiled;
+    }
     it = statements_.emplace(std::string(sql), Cached{std::exchange(compiled.stmt_, nullptr), false}).first;
   }
   if (it->second.inUse) return Statement(db_, sql);
@@ -358,7 +363,7 @@ bool Database::Exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-std::string Database::LastError() const { return ErrorText(db_); }
+std::string Database::LastError() const { return prepareError_.empty() ? ErrorText(db_) : prepareError_; }
 
 std::string Database::Describe(std::string_view what) const {
   return std::string(what) + " in store '" + path_ + "': " + LastError();

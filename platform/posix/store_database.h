@@ -106,7 +106,9 @@ class Database {
   // Runs SQL text without results (pragmas, BEGIN, COMMIT). True on success.
   bool Exec(const char* sql);
 
-  // The connection's last error, as "<sqlite message> (code N)".
+  // The connection's last error, as "<sqlite message> (code N)": the error of the last
+  // statement that failed to prepare while no statement has been prepared since, else
+  // SQLite's own last error.
   std::string LastError() const;
 
   // "<what> in store '<path>': <sqlite message>", for error results.
@@ -127,6 +129,10 @@ class Database {
 
   // Finalizes the cached statements and closes the connection.
   void Close();
+
+  // Why the last Prepare failed; cleared by the next Prepare that succeeds. A failed
+  // prepare's message would otherwise be lost to the calls made after it.
+  std::string prepareError_;
 
   // A compiled statement and whether a Statement currently borrows it.
   struct Cached {
