@@ -29,6 +29,12 @@
 #ifndef VELMORA_INSTALLED_MODULE
 #define VELMORA_INSTALLED_MODULE ""
 #endif
+#ifndef VELMORA_BUILT_CLI
+#define VELMORA_BUILT_CLI ""
+#endif
+#ifndef VELMORA_INSTALLED_CLI
+#define VELMORA_INSTALLED_CLI "/usr/bin/velmora"
+#endif
 #ifndef VELMORA_APP_STATE_FOLDER
 #define VELMORA_APP_STATE_FOLDER "/var/lib/velmora-printer-app"
 #endif
@@ -129,6 +135,15 @@ std::string ModulePath(const Arguments& args) {
   return VELMORA_INSTALLED_MODULE;
 }
 
+// The velmora program built beside the application while it runs from the build tree,
+// else the installed one.
+std::string VelmoraPath() {
+  const std::string build = VELMORA_BUILD_FOLDER;
+  const std::optional<std::string> program = platform::ProgramPath();
+  if (!build.empty() && program && program->starts_with(build + "/")) return VELMORA_BUILT_CLI;
+  return VELMORA_INSTALLED_CLI;
+}
+
 void MakeFolder(const std::string& path) {
   std::error_code error;
   fs::create_directories(path, error);
@@ -154,6 +169,7 @@ int Run(const Arguments& args) {
   app.stateFolder = fs::absolute(args.stateFolder).string();
   app.spoolFolder = app.stateFolder + "/spool";
   app.modulePath = ModulePath(args);
+  app.velmoraPath = VelmoraPath();
   MakeFolder(app.stateFolder);
   MakeFolder(app.spoolFolder);
   // The printer store and the watermark sections of every printer live in the state
@@ -176,7 +192,7 @@ int Run(const Arguments& args) {
   }
 
   static pappl_pr_driver_t drivers[] = {{kDriverName, kDriverDescription, nullptr, nullptr}};
-  papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, nullptr, MakeDriver, &app);
+  papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, AddSettingsPage, MakeDriver, &app);
   // PDF and PostScript go to the print host as they are; raster formats (PWG and Apple
   // raster, and the JPEG and PNG images PAPPL decodes) reach the driver's raster callbacks.
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PrintDocument, &app);

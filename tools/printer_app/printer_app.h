@@ -4,8 +4,10 @@
 
 #include <pappl/pappl.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace velmora::printer_app {
 
@@ -18,9 +20,13 @@ struct App {
   std::string stateFolder;  // the printer store, the watermark sections and PAPPL's state
   std::string modulePath;   // the plug-in module
   std::string spoolFolder;  // temporary files of jobs
+  std::string velmoraPath;  // the velmora program, which writes printer values and watermarks
   // The host runs one job at a time: the printer store and the plug-in's machine-wide
   // state are shared by every printer of the application.
   std::mutex jobs;
+  // What the settings pages of the printers need, one for each printer.
+  std::mutex pagesLock;
+  std::vector<std::shared_ptr<void>> pages;
 };
 
 // PAPPL's driver callback: the printer's capabilities, its callbacks and its vendor
@@ -34,5 +40,9 @@ bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app);
 // Adds the printer to the printer store when it is not there yet. Throws
 // std::runtime_error naming the store and the cause.
 void EnsureStorePrinter(const std::string& printerName);
+
+// PAPPL's printer-creation callback: adds the printer's "Velmora Settings" page (and its
+// watermark preview picture), linked from the printer's pages.
+void AddSettingsPage(pappl_printer_t* printer, void* app);
 
 }  // namespace velmora::printer_app
