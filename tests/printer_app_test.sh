@@ -17,11 +17,15 @@ done
 
 top=$(mktemp -d /tmp/velmora-app-XXXXXX)
 app_pid=
+# Stops the application and answers how it ended: 0 when it shut down cleanly (under the
+# sanitizers, without a report).
 stop_app() {
   [[ -n $app_pid ]] || return 0
+  local status=0
   kill "$app_pid" 2>/dev/null
-  wait "$app_pid" 2>/dev/null
+  wait "$app_pid" 2>/dev/null || status=$?
   app_pid=
+  return $status
 }
 cleanup() {
   stop_app
@@ -100,11 +104,11 @@ print_file application/octet-stream After 9 "$top/doc.pdf"
 has After '@PJL JOB NAME="After"'
 
 # The printer and its defaults survive a restart (PAPPL's state file in the state folder).
-stop_app
+stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 [[ -s $top/state/pappl.state ]] || fail "no state file after the application stopped"
 start_app
 ipp -d user="$(id -un)" "$uri" "$tests/printer-attributes.test" >"$top/ipp.txt" ||
   fail "the printer did not survive a restart: $(cat "$top/ipp.txt")"
-stop_app
+stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 
 echo "PASS: attributes, a PIN job 2-sided 4-up, raster and JPEG jobs, refused documents and a restart"

@@ -53,6 +53,7 @@ struct Arguments {
   std::string name = "Velmora Printer Application";
   std::vector<std::pair<std::string, std::string>> printers;  // name, device URI
   bool tls = true;
+  bool remoteAdmin = false;
   std::string module;
 };
 
@@ -67,6 +68,7 @@ void Usage(std::FILE* out) {
       "  --log-level LEVEL         debug, info, warn, error (default: info)\n"
       "  --name NAME               the name of the application as clients see it\n"
       "  --no-tls                  serve plain HTTP only (no certificate is made)\n"
+      "  --remote-admin            let other machines change settings (set an administrator password)\n"
       "  --module PATH             the plug-in module (default: the installed one)\n",
       out);
 }
@@ -115,6 +117,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& args) {
       args.name = value();
     } else if (option == "--no-tls") {
       args.tls = false;
+    } else if (option == "--remote-admin") {
+      args.remoteAdmin = true;
     } else if (option == "--module") {
       args.module = value();
     } else {
@@ -182,6 +186,8 @@ int Run(const Arguments& args) {
   pappl_soptions_t options = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
                              PAPPL_SOPTIONS_WEB_SECURITY;
   if (!args.tls) options |= PAPPL_SOPTIONS_NO_TLS;
+  // PAPPL lets only this machine change settings unless remote administration is on.
+  if (args.remoteAdmin) options |= PAPPL_SOPTIONS_WEB_REMOTE;
   pappl_system_t* system = papplSystemCreate(options, args.name.c_str(), args.port, "_print,_universal",
                                              app.spoolFolder.c_str(), args.log.c_str(), args.logLevel, nullptr, false);
   if (system == nullptr) throw std::runtime_error("Unable to create the printer application");
