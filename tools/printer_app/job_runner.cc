@@ -29,6 +29,12 @@ using cups::NamedOption;
 // The application, as the driver callback was given it.
 App* g_app = nullptr;
 
+// The options a printer carries as PAPPL vendor attributes: those of the option table
+// with no standard IPP attribute, and number-up, which PAPPL does not handle itself.
+bool IsVendorAttribute(const cups::Option& option) {
+  return cups::IsIppVendorOption(option) || option.keyword == "number-up";
+}
+
 // The text of an attribute's value(s) as the option mapping reads it: enums as their
 // numbers (orientation-requested 3, print-quality 5), a PIN as its characters, other
 // values as IPP writes them ("600dpi", "1-3,7", "true").
@@ -91,7 +97,7 @@ std::vector<NamedOption> PrinterDefaults(pappl_printer_t* printer, std::vector<N
 
   ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
   for (const cups::Option& option : cups::Options()) {
-    if (!cups::IsIppVendorOption(option) && option.keyword != "number-up") continue;
+    if (!IsVendorAttribute(option)) continue;
     const std::string name = cups::IppAttributeName(option) + "-default";
     if (ipp_attribute_t* value = ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO)) {
       vendorDefaults.emplace_back(std::string(option.keyword), ValueText(value));
@@ -128,9 +134,7 @@ std::vector<NamedOption> JobAttributes(pappl_job_t* job) {
     }
   }
   for (const cups::Option& option : cups::Options()) {
-    if (cups::IsIppVendorOption(option) || option.keyword == "number-up") {
-      take(cups::IppAttributeName(option).c_str());
-    }
+    if (IsVendorAttribute(option)) take(cups::IppAttributeName(option).c_str());
   }
   return attributes;
 }
@@ -174,8 +178,8 @@ std::string SpoolName(pappl_job_t* job, const char* what) {
 }
 
 // Runs `document` through the print host with the job's settings and sends the finished
-// job to the device. `rasterCopies`: PAPPL already repeated the pages of a raster job for
-// its copies, so the printer must not make copies of its own.
+// job to the device. A raster job's copies are PAPPL's and the client's (repeated pages),
+// so the printer makes none of its own.
 bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& document, bool rasterJob) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const char* printerName = papplPrinterGetName(printer);
@@ -373,19 +377,21 @@ void SetCapabilities(pappl_pr_driver_data_t* data) {
 // The vendor attributes: number-up and the plug-in's options no standard attribute
 // carries, with their -supported and -default values, so that clients can offer them.
 void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t* attributes) {
-  data->num_vendor = 0;
-  static std::vector<std::string> names;  // the driver data keeps pointers to these
-  if (names.empty()) {
+  // The driver data keeps pointers to the names, so they live as long as the program.
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> list;
     for (const cups::Option& option : cups::Options()) {
-      if (cups::IsIppVendorOption(option) || option.keyword == "number-up") names.push_back(cups::IppAttributeName(option));
+      if (IsVendorAttribute(option)) list.push_back(cups::IppAttributeName(option));
     }
+    return list;
+  }();
+  data->num_vendor = 0;
+  for (const std::string& name : names) {
+    if (data->num_vendor < PAPPL_MAX_VENDOR) data->vendor[data->num_vendor++] = name.c_str();
   }
   for (const cups::Option& option : cups::Options()) {
-    if (!cups::IsIppVendorOption(option) && option.keyword != "number-up") continue;
+    if (!IsVendorAttribute(option)) continue;
     const std::string name = cups::IppAttributeName(option);
-    for (const std::string& kept : names) {
-      if (kept == name && data->num_vendor < PAPPL_MAX_VENDOR) data->vendor[data->num_vendor++] = kept.c_str();
-    }
     const std::string supported = name + "-supported";
     const std::string defaultName = name + "-default";
     const bool offOn = option.choices.size() == 2 && option.choices[0].keyword == "False";

@@ -214,21 +214,21 @@ std::string Apply(const App& app, const std::string& printer, int count, cups_op
   if (std::strcmp(action, "printer") == 0) {
     std::vector<std::string> set{"printer", "set", printer,
                                  "UserAuthentication=" + std::string(field("authentication") == "on" ? "1" : "0")};
-    std::vector<std::string> unset{"printer", "unset", printer};
-    for (const auto& [name, form_name] :
-         {std::pair<const char*, const char*>{"OvelayDirectory", "overlay-folder"}, {"OvelayFiles", "overlay-files"}}) {
-      const std::string value = field(form_name);
-      if (value.empty()) {
-        unset.push_back(name);
+    std::vector<std::string> cleared;
+    for (const auto& [value, input] : {std::pair<const char*, const char*>{"OvelayDirectory", "overlay-folder"},
+                                       {"OvelayFiles", "overlay-files"}}) {
+      const std::string text = field(input);
+      if (text.empty()) {
+        cleared.push_back(value);
       } else {
-        set.push_back(std::string(name) + "=" + value);
+        set.push_back(std::string(value) + "=" + text);
       }
     }
     if (RunVelmora(app, set, output) != 0) return "Not saved: " + output;
-    if (unset.size() > 3) {
-      // Values that were never set are not an error to unset.
+    // An empty field removes the value; one that was never set is no error.
+    for (const std::string& value : cleared) {
       std::string ignored;
-      for (std::size_t i = 3; i < unset.size(); ++i) RunVelmora(app, {"printer", "unset", printer, unset[i]}, ignored);
+      RunVelmora(app, {"printer", "unset", printer, value}, ignored);
     }
     return "Printer values saved.";
   }
