@@ -95,7 +95,12 @@ lpstat -r 2>/dev/null | grep -q "is running" || fail "cupsd did not start"
 
 # The driverless queue: CUPS asks the application for its attributes and makes the PPD.
 lpadmin -p Velmora -E -v "$uri" -m everywhere >"$top/lpadmin.txt" 2>&1 || fail "lpadmin -m everywhere: $(cat "$top/lpadmin.txt")"
-lpoptions -p Velmora -l >"$top/options.txt" 2>&1 || fail "lpoptions"
+# cupsd makes the queue's PPD in the background after lpadmin returns.
+for _ in $(seq 100); do
+  lpoptions -p Velmora -l >"$top/options.txt" 2>&1
+  grep -q "^Duplex" "$top/options.txt" && break
+  sleep 0.1
+done
 grep -q "^Duplex" "$top/options.txt" || fail "the driverless queue offers no Duplex: $(cat "$top/options.txt")"
 
 cat >"$top/doc.ps" <<'EOF'
