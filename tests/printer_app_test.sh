@@ -2,8 +2,9 @@
 # velmora-printer-app as IPP clients see it: starts the application on a loopback port
 # with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
 # with a PIN, two-sided and 4-up; PWG raster and JPEG; a broken PDF and an unsupported
-# format, after which the next job still prints), then restarts it to see that the
-# printer survived. The application is stopped by its process id whatever happens.
+# format, after which the next job still prints), sets a printer default, and restarts it
+# to see that the printer and its default survived. The application is stopped by its
+# process id whatever happens.
 # Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
 set -uo pipefail
 app=$1 velmora=$2 tests=$3
@@ -84,7 +85,7 @@ has Quarterly '@PJL SET DUPLEX=ON'
 [[ $(sheets Quarterly) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
 
 # Raster documents: PWG raster as PAPPL streams it, and a JPEG PAPPL decodes.
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r600 -sPAPERSIZE=a4 -dLastPage=2 -o "$top/doc.pwg" "$top/doc.pdf" ||
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r600 -sPAPERSIZE=a4 -dLastPage=2 -o "$top/doc.pwg" "$top/doc.pdf" 2>/dev/null ||
   fail "gs pwgraster"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r100 -dLastPage=1 -o "$top/doc.jpg" "$top/doc.pdf" || fail "gs jpeggray"
 print_file image/pwg-raster Raster 9 "$top/doc.pwg"
@@ -103,12 +104,16 @@ print_file application/octet-stream Unknown 8 "$top/text.txt"
 print_file application/octet-stream After 9 "$top/doc.pdf"
 has After '@PJL JOB NAME="After"'
 
-# The printer and its defaults survive a restart (PAPPL's state file in the state folder).
+# The printer and its defaults survive a restart (PAPPL's state file in the state folder),
+# and a job without the attribute takes the printer's default.
+ipp "$uri" "$tests/set-defaults.test" >"$top/ipp.txt" || fail "Set-Printer-Attributes: $(cat "$top/ipp.txt")"
 stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 [[ -s $top/state/pappl.state ]] || fail "no state file after the application stopped"
 start_app
 ipp -d user="$(id -un)" "$uri" "$tests/printer-attributes.test" >"$top/ipp.txt" ||
   fail "the printer did not survive a restart: $(cat "$top/ipp.txt")"
+print_file application/pdf Defaulted 9 "$top/doc.pdf"
+has Defaulted '@PJL SET HOLD=SAMPLE'
 stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 
-echo "PASS: attributes, a PIN job 2-sided 4-up, raster and JPEG jobs, refused documents and a restart"
+echo "PASS: attributes, a PIN job 2-sided 4-up, raster and JPEG jobs, refused documents, a default kept across a restart"
