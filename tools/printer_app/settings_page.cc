@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -343,6 +344,33 @@ bool SettingsPage(pappl_client_t* client, void* context) {
   return true;
 }
 
+// An uploaded image as a data URI a browser shows (PNG, JPEG, GIF or BMP of at most
+// 4 MiB), or nothing.
+std::optional<std::string> ImageDataUri(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (bytes.empty() || bytes.size() > (4u << 20)) return std::nullopt;
+  const char* type = bytes.starts_with("\x89PNG")  ? "image/png"
+                     : bytes.starts_with("\xFF\xD8") ? "image/jpeg"
+                     : bytes.starts_with("GIF8")     ? "image/gif"
+                     : bytes.starts_with("BM")       ? "image/bmp"
+                                                     : nullptr;
+  if (type == nullptr) return std::nullopt;
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string uri = std::string("data:") + type + ";base64,";
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = bytes.size() - i;
+    const auto byte = [&](std::size_t k) { return k < left ? static_cast<unsigned char>(bytes[i + k]) : 0u; };
+    const unsigned group = (byte(0) << 16) | (byte(1) << 8) | byte(2);
+    uri += kDigits[(group >> 18) & 63];
+    uri += kDigits[(group >> 12) & 63];
+    uri += left > 1 ? kDigits[(group >> 6) & 63] : '=';
+    uri += left > 2 ? kDigits[group & 63] : '=';
+  }
+  return uri;
+}
+
 // A picture of a watermark section on an A4 sheet, in millimetres.
 std::string PreviewSvg(const std::optional<Json>& mark) {
   std::ostringstream svg;
@@ -359,9 +387,19 @@ std::string PreviewSvg(const std::optional<Json>& mark) {
     return svg.str();
   }
   if (text("kind") == "image") {
-    svg << "<text x=\"105\" y=\"148\" font-size=\"6\" text-anchor=\"middle\" fill=\"#444\">Image: "
-        << Escape(fs::path(text("image")).filename().string()) << " (" << Escape(text("placement"))
-        << ")</text></svg>";
+    const std::optional<std::string> picture = ImageDataUri(text("image"));
+    if (!picture) {
+      svg << "<text x=\"105\" y=\"148\" font-size=\"6\" text-anchor=\"middle\" fill=\"#444\">Image: "
+          << Escape(fs::path(text("image")).filename().string()) << "</text></svg>";
+      return svg.str();
+    }
+    // Fit fills the sheet inside its margins; centre and tile show the image once, at a
+    // third of the sheet's width times its scale.
+    const bool fit = text("placement") == "fit";
+    const double width = fit ? 190 : 70.0 * number("scale", 100) / 100.0;
+    const double height = fit ? 277 : width;
+    svg << "<image href=\"" << *picture << "\" x=\"" << (210 - width) / 2 << "\" y=\"" << (297 - height) / 2
+        << "\" width=\"" << width << "\" height=\"" << height << "\" preserveAspectRatio=\"xMidYMid meet\"/></svg>";
     return svg.str();
   }
   const int darkness = number("darkness", 25);
