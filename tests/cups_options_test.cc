@@ -82,7 +82,8 @@ TEST(CupsOptions, IppAttributesMapOntoTheSettings) {
   const Case cases[] = {
       {{{"media-source", "tray-2"}, {"media-type", "stationery-heavyweight"}, {"media", "iso_a5_148x210mm"}},
        {"InputBin:TRAY2", "MediaType:THICK", "PaperSize:A5"}},
-      {{{"print-quality", "5"}}, {"sResolution=1200", "dmPrintQuality=1200"}},
+      {{{"print-quality", "5"}, {"multiple-document-handling", "separate-documents-collated-copies"}},
+       {"dmCollate=1", "sResolution=1200", "dmPrintQuality=1200"}},
       {{{"printer-resolution", "600dpi"}, {"output-bin", "stacker-1"}, {"finishings", "staple-top-left"}},
        {"sResolution=600", "dmPrintQuality=600", "dwOutputBin=2", "bStaple=1"}},
       {{{"job-password", "4321"}}, {"eHoldMode=2", "szFileBoxPassword=4321"}},

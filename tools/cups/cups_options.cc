@@ -218,6 +218,8 @@ constexpr std::pair<std::string_view, std::string_view> kIppOutputBins[] = {
 constexpr std::pair<std::string_view, std::string_view> kIppFinishings[] = {
     {"3", "None"}, {"none", "None"}, {"4", "TopLeft"}, {"staple", "TopLeft"}, {"20", "TopLeft"},
     {"staple-top-left", "TopLeft"}};
+constexpr std::pair<std::string_view, std::string_view> kIppCollation[] = {
+    {"separate-documents-collated-copies", "True"}, {"separate-documents-uncollated-copies", "False"}};
 constexpr std::pair<std::string_view, std::string_view> kIppStorage[] = {
     {"print-and-store", "StoredPrint"}, {"store-only", "Stored"}};
 constexpr Alias kIppAliases[] = {
@@ -228,6 +230,7 @@ constexpr Alias kIppAliases[] = {
     {"output-bin", "OutputBin", kIppOutputBins},
     {"finishings", "Staple", kIppFinishings},
     {"job-storage-disposition", "HoldMode", kIppStorage},
+    {"multiple-document-handling", "Collate", kIppCollation},
 };
 
 // The PPD options a standard IPP attribute carries.

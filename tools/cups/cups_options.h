@@ -98,7 +98,8 @@ std::vector<std::string_view> IppSupported(std::string_view attribute);
 // Maps a printer's defaults (option keyword and value, as MapJobOptions takes the PPD's)
 // and then the attributes of an IPP job onto the job. Besides the names MapJobOptions
 // takes, the standard IPP attributes count (media-source, media-type, print-quality,
-// printer-resolution, output-bin, finishings, job-storage-disposition) and the vendor
+// printer-resolution, output-bin, finishings, multiple-document-handling,
+// job-storage-disposition) and the vendor
 // attributes of IppAttributeName. A `job-password` without a storage choice holds the
 // job until its PIN is given at the printer (HoldMode Locked).
 JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults,

@@ -120,7 +120,7 @@ std::vector<NamedOption> JobAttributes(pappl_job_t* job) {
     if (auto type = Member(mediaCol, "media-type")) attributes.emplace_back("media-type", *type);
   }
   for (const char* name : {"sides", "print-quality", "printer-resolution", "output-bin", "orientation-requested",
-                           "page-ranges", "job-password"}) {
+                           "page-ranges", "multiple-document-handling", "job-password"}) {
     take(name);
   }
   if (ipp_attribute_t* finishings = papplJobGetAttribute(job, "finishings")) {
