@@ -99,9 +99,9 @@ std::vector<std::string_view> IppSupported(std::string_view attribute);
 // and then the attributes of an IPP job onto the job. Besides the names MapJobOptions
 // takes, the standard IPP attributes count (media-source, media-type, print-quality,
 // printer-resolution, output-bin, finishings, multiple-document-handling,
-// job-storage-disposition) and the vendor
-// attributes of IppAttributeName. A `job-password` without a storage choice holds the
-// job until its PIN is given at the printer (HoldMode Locked).
+// job-storage-disposition) and the vendor attributes of IppAttributeName. A
+// `job-password` without a storage choice holds the job until its PIN is given at the
+// printer (HoldMode Locked).
 JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults,
                             const std::vector<NamedOption>& attributes, int copies);
 
