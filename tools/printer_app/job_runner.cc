@@ -226,7 +226,8 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s sheets, %s bytes, through the Velmora plug-in.",
                 std::to_string(result.pages).c_str(), std::to_string(result.bytes).c_str());
   } catch (const std::exception& error) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to print '%s': %s", papplJobGetName(job), error.what());
+    // The host's message names the document and the cause.
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.what());
     papplJobSetMessage(job, "%s", error.what());
     return false;
   }
