@@ -5,6 +5,7 @@
 // The page is protected as PAPPL protects its own administration pages.
 #include <pappl/pappl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -166,18 +167,54 @@ std::string Escape(const std::string& text) {
   return escaped;
 }
 
+// The file PAPPL wrote a form's uploaded file into, removed when it goes out of scope.
+// PAPPL gives a form field the name of a file it made in the temporary folder; a field
+// that names any other file (a form can send any text) is not an upload and is left alone.
+class Upload {
+ public:
+  explicit Upload(const char* value) {
+    if (value == nullptr || value[0] == '\0') return;
+    const char* tmp = std::getenv("TMPDIR");
+    std::error_code error;
+    const fs::path folder = fs::weakly_canonical(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp", error);
+    const fs::path file(value);
+    const std::string name = file.filename().string();
+    struct stat info {};
+    const bool madeByPappl = file.is_absolute() && file.parent_path() == folder && name.size() == 13 &&
+                             name.find_first_not_of("0123456789abcdef") == std::string::npos &&
+                             ::lstat(value, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid();
+    if (madeByPappl) path_ = file;
+  }
+  ~Upload() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove(path_, ignored);
+  }
+  Upload(const Upload&) = delete;
+  Upload& operator=(const Upload&) = delete;
+
+  // True when a file with content was uploaded (a form without a chosen file sends an
+  // empty one).
+  bool HasContent() const {
+    std::error_code error;
+    return !path_.empty() && fs::file_size(path_, error) > 0 && !error;
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
 // Keeps an uploaded image in the state folder, where the plug-in reads it at every job.
-std::optional<std::string> KeepUpload(const App& app, const std::string& printer, int section, const char* upload,
+std::optional<std::string> KeepUpload(const App& app, const std::string& printer, int section, const Upload& upload,
                                       std::string& message) {
-  if (upload == nullptr || upload[0] == '\0') return std::nullopt;
+  if (!upload.HasContent()) return std::nullopt;
   std::error_code error;
-  if (!fs::is_regular_file(upload, error) || fs::file_size(upload, error) == 0) return std::nullopt;
   const fs::path folder = fs::path(app.stateFolder) / "watermark-images";
   fs::create_directories(folder, error);
   std::string safe;
   for (char c : printer) safe += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   const fs::path kept = folder / (safe + "-" + std::to_string(section));
-  fs::copy_file(upload, kept, fs::copy_options::overwrite_existing, error);
+  fs::copy_file(upload.path(), kept, fs::copy_options::overwrite_existing, error);
   if (error) {
     message = "Unable to keep the uploaded image in '" + kept.string() + "': " + error.message();
     return std::nullopt;
@@ -198,10 +235,17 @@ std::string Apply(const App& app, const std::string& printer, int count, cups_op
     const int section = SectionOf(count, form, nullptr);
     std::vector<std::string> args{"watermark", "set", "--printer", printer, std::to_string(section)};
     std::string message;
+    const Upload upload(cupsGetOption("image", count, form));
     if (field("kind") == "image") {
-      const std::optional<std::string> image = KeepUpload(app, printer, section, cupsGetOption("image", count, form), message);
+      const std::optional<std::string> image = KeepUpload(app, printer, section, upload, message);
       if (!message.empty()) return message;
-      if (image) args.push_back("image=" + *image);
+      if (image) {
+        args.push_back("image=" + *image);
+      } else {
+        // Without a new file the section keeps its image; a text section has none to keep.
+        const std::optional<Json> current = WatermarkSection(app, printer, section);
+        if (!current || current->value("kind", "") != "image") return "Choose an image file to upload.";
+      }
     } else {
       args.push_back("text=" + field("text"));
       args.push_back("image=");
