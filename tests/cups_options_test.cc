@@ -70,6 +70,51 @@ TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
   }
 }
 
+// A printer application's IPP job attributes: the standard attributes, the vendor
+// attributes named after the options, IPP keywords for choices, and a PIN that holds
+// the job unless a storage choice says otherwise.
+TEST(CupsOptions, IppAttributesMapOntoTheSettings) {
+  struct Case {
+    std::vector<NamedOption> attributes;
+    std::vector<std::string> expected;  // in option-table order, features last
+    std::string warning = {};
+  };
+  const Case cases[] = {
+      {{{"media-source", "tray-2"}, {"media-type", "stationery-heavyweight"}, {"media", "iso_a5_148x210mm"}},
+       {"InputBin:TRAY2", "MediaType:THICK", "PaperSize:A5"}},
+      {{{"print-quality", "5"}, {"multiple-document-handling", "separate-documents-collated-copies"}},
+       {"dmCollate=1", "sResolution=1200", "dmPrintQuality=1200"}},
+      {{{"printer-resolution", "600dpi"}, {"output-bin", "stacker-1"}, {"finishings", "staple-top-left"}},
+       {"sResolution=600", "dmPrintQuality=600", "dwOutputBin=2", "bStaple=1"}},
+      {{{"job-password", "4321"}}, {"eHoldMode=2", "szFileBoxPassword=4321"}},
+      {{{"job-password", "4321"}, {"job-storage-disposition", "print-and-store"}},
+       {"eHoldMode=3", "szFileBoxPassword=4321"}},
+      {{{"watermark-usage", "first-page-only"}, {"watermark-first", "2"}, {"booklet", "true"}},
+       {"sFP_SectionIndex=2", "eWMUsage=1", "bBooklet=1"}},
+      {{{"hold-mode", "id-print-stored"}, {"file-box-name", "Finance"}, {"toner-darkness", "3"}},
+       {"sTonerDarkness=3", "eHoldMode=6", "szFileBoxName=Finance"}},
+      {{{"output-bin", "face-up"}}, {}, "attribute output-bin 'face-up' is not one of Auto, Upper, Extra"},
+  };
+  for (const Case& c : cases) {
+    const JobOptions job = MapIppJobOptions({}, c.attributes, 1);
+    SCOPED_TRACE(c.attributes.front().first + "=" + c.attributes.front().second);
+    EXPECT_EQ(Flatten(job), c.expected);
+    if (c.warning.empty()) {
+      EXPECT_TRUE(job.warnings.empty()) << job.warnings.front();
+    } else {
+      ASSERT_EQ(job.warnings.size(), 1u);
+      EXPECT_NE(job.warnings[0].find(c.warning), std::string::npos) << job.warnings[0];
+    }
+  }
+  // Every option travels under one IPP name, and the vendor names are IPP keywords.
+  std::vector<std::string> names;
+  for (const Option& option : Options()) names.push_back(IppAttributeName(option));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+  EXPECT_EQ(IppKeyword("IDPrintStored"), "id-print-stored");
+  EXPECT_EQ(IppKeyword("TonerDarkness"), "toner-darkness");
+}
+
 // The queue's defaults come first; a job's option replaces one, and a job's bad value
 // leaves the queue's default in force.
 TEST(CupsOptions, QueueDefaultsComeFromThePpd) {

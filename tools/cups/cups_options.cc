@@ -194,6 +194,52 @@ constexpr Alias kAliases[] = {
     {"booklet", "Booklet", kBooleans},
 };
 
+// The standard IPP attributes of a Print-Job request, with their keywords (and enum
+// values, as a request's text form gives them) where they differ from the options'.
+constexpr std::pair<std::string_view, std::string_view> kIppSources[] = {
+    {"auto", "Auto"}, {"manual", "Manual"}, {"tray-1", "Tray1"}, {"tray-2", "Tray2"}, {"tray-3", "Tray3"}};
+constexpr std::pair<std::string_view, std::string_view> kIppMediaTypes[] = {
+    {"auto", "Auto"},
+    {"stationery", "Plain"},
+    {"stationery-recycled", "Recycled"},
+    {"stationery-heavyweight", "Thick"},
+    {"stationery-cover", "VeryThick"},
+    {"stationery-lightweight", "Thin"},
+    {"transparency", "Transparency"},
+    {"labels", "PaperLabel"},
+    {"envelope", "Envelope"},
+    {"cardstock", "Cardstock"},
+};
+constexpr std::pair<std::string_view, std::string_view> kIppQualities[] = {
+    {"3", "600dpi"}, {"draft", "600dpi"}, {"4", "600dpi"}, {"normal", "600dpi"}, {"5", "1200dpi"}, {"high", "1200dpi"}};
+constexpr std::pair<std::string_view, std::string_view> kIppResolutions[] = {{"300dpi", "600dpi"}};
+constexpr std::pair<std::string_view, std::string_view> kIppOutputBins[] = {
+    {"auto", "Auto"}, {"top", "Upper"}, {"stacker-1", "Extra"}};
+constexpr std::pair<std::string_view, std::string_view> kIppFinishings[] = {
+    {"3", "None"}, {"none", "None"}, {"4", "TopLeft"}, {"staple", "TopLeft"}, {"20", "TopLeft"},
+    {"staple-top-left", "TopLeft"}};
+constexpr std::pair<std::string_view, std::string_view> kIppCollation[] = {
+    {"separate-documents-collated-copies", "True"}, {"separate-documents-uncollated-copies", "False"}};
+constexpr std::pair<std::string_view, std::string_view> kIppStorage[] = {
+    {"print-and-store", "StoredPrint"}, {"store-only", "Stored"}};
+constexpr Alias kIppAliases[] = {
+    {"media-source", "InputSlot", kIppSources},
+    {"media-type", "MediaType", kIppMediaTypes},
+    {"print-quality", "Resolution", kIppQualities},
+    {"printer-resolution", "Resolution", kIppResolutions},
+    {"output-bin", "OutputBin", kIppOutputBins},
+    {"finishings", "Staple", kIppFinishings},
+    {"job-storage-disposition", "HoldMode", kIppStorage},
+    {"multiple-document-handling", "Collate", kIppCollation},
+};
+
+// The PPD options a standard IPP attribute carries.
+constexpr std::pair<std::string_view, std::string_view> kIppStandardNames[] = {
+    {"PageSize", "media"},          {"InputSlot", "media-source"}, {"MediaType", "media-type"},
+    {"Duplex", "sides"},            {"Collate", "multiple-document-handling"},
+    {"Resolution", "printer-resolution"}, {"OutputBin", "output-bin"}, {"Staple", "finishings"},
+};
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
@@ -201,11 +247,20 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   });
 }
 
+// A choice keyword against a value: case ignored, and hyphens too, so that the IPP
+// spelling of a keyword ("first-page-only") names the same choice ("FirstPageOnly").
+bool SameKeyword(std::string_view keyword, std::string_view value) {
+  std::string a(keyword), b(value);
+  std::erase(a, '-');
+  std::erase(b, '-');
+  return EqualsNoCase(a, b);
+}
+
 bool IsOffOn(const Option& option) { return option.choices.data() == std::data(kOffOn); }
 
 const Choice* FindChoice(const Option& option, std::string_view keyword) {
   for (const Choice& choice : option.choices) {
-    if (EqualsNoCase(choice.keyword, keyword)) return &choice;
+    if (SameKeyword(choice.keyword, keyword)) return &choice;
   }
   if (IsOffOn(option)) {
     for (const auto& [name, value] : kBooleans) {
@@ -272,7 +327,7 @@ struct Chosen {
 
 class Mapper {
  public:
-  explicit Mapper(JobOptions& job) : job_(job) {}
+  Mapper(JobOptions& job, std::span<const Alias> ippAliases = {}) : job_(job), ippAliases_(ippAliases) {}
 
   // One option value; `origin` names it in a warning.
   void Take(const Option& option, std::string_view text, const std::string& origin) {
@@ -298,15 +353,21 @@ class Mapper {
       Take(*orientation, off ? "3" : "4", origin);
       return;
     }
-    for (const Alias& alias : kAliases) {
-      if (alias.name != name) continue;
-      const Option& option = *FindOption(alias.option);
-      for (const auto& [from, to] : alias.values) {
-        if (EqualsNoCase(from, text)) return Take(option, to, origin);
+    for (const std::span<const Alias> aliases : {std::span<const Alias>(kAliases), ippAliases_}) {
+      for (const Alias& alias : aliases) {
+        if (alias.name != name) continue;
+        const Option& option = *FindOption(alias.option);
+        for (const auto& [from, to] : alias.values) {
+          if (EqualsNoCase(from, text)) return Take(option, to, origin);
+        }
+        return Take(option, text, origin);
       }
-      return Take(option, text, origin);
     }
-    if (const Option* option = FindOption(name)) Take(*option, text, origin);
+    if (const Option* option = FindOption(name)) return Take(*option, text, origin);
+    if (ippAliases_.empty()) return;
+    for (const Option& option : Options()) {
+      if (IsIppVendorOption(option) && IppAttributeName(option) == name) return Take(option, text, origin);
+    }
   }
 
   // -o media=A4,Tray2,Thick: each part names a page size (PPD or IPP name), a source or
@@ -359,6 +420,7 @@ class Mapper {
 
  private:
   JobOptions& job_;
+  std::span<const Alias> ippAliases_;
   std::map<const Option*, Chosen> chosen_;
 };
 
@@ -381,6 +443,69 @@ JobOptions MapJobOptions(const std::vector<NamedOption>& queueDefaults, const st
     if (const Option* option = FindOption(name)) mapper.Take(*option, value, "queue default " + name);
   }
   for (const auto& [name, value] : options) mapper.TakeNamed(name, value, "option " + name);
+  mapper.Finish(copies);
+  return job;
+}
+
+std::string IppKeyword(std::string_view keyword) {
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const auto lower = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
+  std::string ipp;
+  for (std::size_t i = 0; i < keyword.size(); ++i) {
+    const char c = keyword[i];
+    // A word starts at a capital after a small letter ("eP"), or at the last capital of
+    // a run of them that a small letter follows ("IDPrint": "id-print").
+    const bool startsWord = i > 0 && upper(c) &&
+                            (lower(keyword[i - 1]) || (i + 1 < keyword.size() && lower(keyword[i + 1]) &&
+                                                       upper(keyword[i - 1])));
+    if (startsWord) ipp += '-';
+    ipp += upper(c) ? static_cast<char>(c + 32) : c;
+  }
+  return ipp;
+}
+
+std::string IppAttributeName(const Option& option) {
+  for (const auto& [keyword, name] : kIppStandardNames) {
+    if (keyword == option.keyword) return std::string(name);
+  }
+  if (option.group.empty()) return std::string(option.keyword);
+  return IppKeyword(option.keyword);
+}
+
+std::vector<std::string_view> IppSupported(std::string_view attribute) {
+  std::vector<std::string_view> values;
+  const auto keys = [&values](std::span<const std::pair<std::string_view, std::string_view>> table) {
+    for (const auto& row : table) values.push_back(row.first);
+  };
+  if (attribute == "media") keys(kPwgMedia);
+  if (attribute == "media-source") keys(kIppSources);
+  if (attribute == "media-type") keys(kIppMediaTypes);
+  if (attribute == "output-bin") keys(kIppOutputBins);
+  return values;
+}
+
+bool IsIppVendorOption(const Option& option) {
+  if (option.group.empty()) return false;
+  return std::none_of(std::begin(kIppStandardNames), std::end(kIppStandardNames),
+                      [&](const auto& standard) { return standard.first == option.keyword; });
+}
+
+JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults,
+                            const std::vector<NamedOption>& attributes, int copies) {
+  JobOptions job;
+  Mapper mapper(job, kIppAliases);
+  for (const auto& [name, value] : printerDefaults) {
+    if (const Option* option = FindOption(name)) mapper.Take(*option, value, "printer default " + name);
+  }
+  bool storageChosen = false;
+  bool pinGiven = false;
+  for (const auto& [name, value] : attributes) {
+    mapper.TakeNamed(name, value, "attribute " + name);
+    storageChosen = storageChosen || name == "job-storage-disposition" || name == IppKeyword("HoldMode");
+    pinGiven = pinGiven || (name == "job-password" && !value.empty());
+  }
+  // An IPP client that sends a PIN expects the job to wait for it at the printer.
+  if (pinGiven && !storageChosen) mapper.Take(*FindOption("HoldMode"), "Locked", "attribute job-password");
   mapper.Finish(copies);
   return job;
 }

@@ -76,6 +76,35 @@ struct JobOptions {
 JobOptions MapJobOptions(const std::vector<NamedOption>& queueDefaults, const std::vector<NamedOption>& options,
                          int copies);
 
+// The IPP attribute that carries an option in a Print-Job request: a standard attribute
+// where IPP has one (PageSize: "media", Duplex: "sides", Staple: "finishings", ...), the
+// IPP name itself for the IPP job attributes (number-up, job-password), else a vendor
+// attribute named after the keyword ("WatermarkFirst": "watermark-first").
+std::string IppAttributeName(const Option& option);
+
+// True when the option travels as a vendor attribute of its own (no standard IPP
+// attribute carries it); a printer application advertises these.
+bool IsIppVendorOption(const Option& option);
+
+// A choice keyword as an IPP keyword: "FirstPageOnly" becomes "first-page-only". Choices
+// are matched with hyphens and case ignored, so both spellings name the same choice.
+std::string IppKeyword(std::string_view keyword);
+
+// The values of a standard IPP attribute the mapping takes, as a printer advertises them
+// in NAME-supported: "media" (PWG size names), "media-source", "media-type" and
+// "output-bin". Empty for any other name.
+std::vector<std::string_view> IppSupported(std::string_view attribute);
+
+// Maps a printer's defaults (option keyword and value, as MapJobOptions takes the PPD's)
+// and then the attributes of an IPP job onto the job. Besides the names MapJobOptions
+// takes, the standard IPP attributes count (media-source, media-type, print-quality,
+// printer-resolution, output-bin, finishings, multiple-document-handling,
+// job-storage-disposition) and the vendor attributes of IppAttributeName. A
+// `job-password` without a storage choice holds the job until its PIN is given at the
+// printer (HoldMode Locked).
+JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults,
+                            const std::vector<NamedOption>& attributes, int copies);
+
 // The *DefaultKEYWORD lines of a PPD, for the options above only.
 std::vector<NamedOption> ReadPpdDefaults(std::string_view ppd);
 

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# velmora-printer-app as IPP clients see it: starts the application on a loopback port
+# with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
+# with a PIN, two-sided and 4-up; PWG raster and JPEG; a broken PDF and an unsupported
+# format, after which the next job still prints), sets a printer default, and restarts it
+# to see that the printer and its default survived. The application is stopped by its
+# process id whatever happens.
+# Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
+set -uo pipefail
+app=$1 velmora=$2 tests=$3
+
+for program in ipptool gs ps2pdf python3; do
+  if ! command -v "$program" >/dev/null; then
+    echo "SKIP: $program is not installed (scripts/install-deps installs cups-ipp-utils, ghostscript)"
+    exit 77
+  fi
+done
+
+top=$(mktemp -d /tmp/velmora-app-XXXXXX)
+app_pid=
+# Stops the application and answers how it ended: 0 when it shut down cleanly (under the
+# sanitizers, without a report).
+stop_app() {
+  [[ -n $app_pid ]] || return 0
+  local status=0
+  kill "$app_pid" 2>/dev/null
+  wait "$app_pid" 2>/dev/null || status=$?
+  app_pid=
+  return $status
+}
+cleanup() {
+  stop_app
+  [[ -n ${KEEP:-} ]] || rm -rf "$top"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- application log (last lines)"
+  grep -v '^D ' "$top/log" 2>/dev/null | tail -n 30
+  exit 1
+}
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+uri=ipp://127.0.0.1:$port/ipp/print/Office
+mkdir -p "$top/out"
+
+start_app() {
+  "$app" --listen 127.0.0.1 --port "$port" --state-folder "$top/state" --no-tls --log "$top/log" --log-level debug \
+    "$@" >>"$top/stdout" 2>&1 &
+  app_pid=$!
+  for _ in $(seq 100); do
+    ipptool -q "$uri" get-printer-attributes.test 2>/dev/null && return 0
+    kill -0 "$app_pid" 2>/dev/null || fail "the application ended: $(cat "$top/stdout")"
+    sleep 0.1
+  done
+  fail "the application did not answer on port $port"
+}
+ipp() { ipptool -t -d pin=4711 "$@" 2>&1; }
+# Prints FILE as FORMAT under TITLE and expects the job to end in STATE (9 completed,
+# 8 aborted).
+print_file() {
+  ipp -d format="$1" -d title="$2" -d state="$3" -f "$4" "$uri" "$tests/print-file.test" >"$top/ipp.txt" ||
+    fail "job $2 ($1) did not end in state $3: $(cat "$top/ipp.txt")"
+}
+has() { grep -aq -- "$2" "$top/out/$1.prn" || fail "job $1 lacks '$2'"; }
+sheets() { "$velmora" dump "$top/out/$1.prn" | grep -c BeginPage; }
+
+start_app --add-printer "Office=file://$top/out"
+
+ipp -d user="$(id -un)" "$uri" "$tests/printer-attributes.test" >"$top/ipp.txt" ||
+  fail "printer attributes: $(cat "$top/ipp.txt")"
+
+cat >"$top/doc.ps" <<'EOF'
+%!PS
+/Helvetica findfont 24 scalefont setfont
+1 1 5 { /n exch def 72 700 moveto (Page ) show n 3 string cvs show showpage } for
+EOF
+ps2pdf "$top/doc.ps" "$top/doc.pdf" || fail "ps2pdf"
+ipp -f "$top/doc.pdf" "$uri" "$tests/print-job.test" >"$top/ipp.txt" || fail "Print-Job: $(cat "$top/ipp.txt")"
+has Quarterly '@PJL JOB NAME="Quarterly"'
+has Quarterly "UserName=$(id -un)"
+has Quarterly '@PJL SET HOLD=LOCKED'
+has Quarterly '@PJL SET FILEBOXPASSWORD="4711"'
+has Quarterly '@PJL SET DUPLEX=ON'
+[[ $(sheets Quarterly) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
+
+# Raster documents: PWG raster as PAPPL streams it, and a JPEG PAPPL decodes.
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r600 -sPAPERSIZE=a4 -dLastPage=2 -o "$top/doc.pwg" "$top/doc.pdf" 2>/dev/null ||
+  fail "gs pwgraster"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r100 -dLastPage=1 -o "$top/doc.jpg" "$top/doc.pdf" || fail "gs jpeggray"
+print_file image/pwg-raster Raster 9 "$top/doc.pwg"
+[[ $(sheets Raster) -eq 2 ]] || fail "a 2-page PWG raster job is not 2 sheets"
+print_file image/jpeg Photo 9 "$top/doc.jpg"
+[[ $(sheets Photo) -eq 1 ]] || fail "a JPEG is not 1 sheet"
+
+# A broken PDF and a format the printer does not take end their jobs as aborted with a
+# reason; the application goes on and prints the next job.
+head -c 1500 "$top/doc.pdf" >"$top/broken.pdf"
+print_file application/pdf Broken 8 "$top/broken.pdf"
+grep -q "the PDF is damaged or truncated" "$top/log" || fail "no reason for the broken document"
+echo "plain text" >"$top/text.txt"
+print_file text/plain Text 8 "$top/text.txt"
+print_file application/octet-stream Unknown 8 "$top/text.txt"
+print_file application/octet-stream After 9 "$top/doc.pdf"
+has After '@PJL JOB NAME="After"'
+
+# The printer and its defaults survive a restart (PAPPL's state file in the state folder),
+# and a job without the attribute takes the printer's default.
+ipp "$uri" "$tests/set-defaults.test" >"$top/ipp.txt" || fail "Set-Printer-Attributes: $(cat "$top/ipp.txt")"
+stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
+[[ -s $top/state/pappl.state ]] || fail "no state file after the application stopped"
+start_app
+ipp -d user="$(id -un)" "$uri" "$tests/printer-attributes.test" >"$top/ipp.txt" ||
+  fail "the printer did not survive a restart: $(cat "$top/ipp.txt")"
+print_file application/pdf Defaulted 9 "$top/doc.pdf"
+has Defaulted '@PJL SET HOLD=SAMPLE'
+stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
+
+echo "PASS: attributes, a PIN job 2-sided 4-up, raster and JPEG jobs, refused documents, a default kept across a restart"

@@ -1,0 +1,479 @@
+// Jobs of velmora-printer-app: the IPP job's attributes mapped onto the plug-in's settings
+// through the queue's option mapping, the document run through the print host as
+// `velmora print` runs it, and the finished job sent to the printer's device.
+#include <pappl/pappl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/page_source.h"
+#include "host/print_job.h"
+#include "platform/posix/spooler_store.h"
+#include "platform/text_encoding.h"
+#include "tools/cups/cups_options.h"
+#include "tools/printer_app/printer_app.h"
+#include "tools/printer_app/raster_document.h"
+
+namespace velmora::printer_app {
+namespace {
+
+namespace fs = std::filesystem;
+using cups::NamedOption;
+
+// The application, as the driver callback was given it.
+App* g_app = nullptr;
+
+// The options a printer carries as PAPPL vendor attributes: those of the option table
+// with no standard IPP attribute, and number-up, which PAPPL does not handle itself.
+bool IsVendorAttribute(const cups::Option& option) {
+  return cups::IsIppVendorOption(option) || option.keyword == "number-up";
+}
+
+// The text of an attribute's value(s) as the option mapping reads it: enums as their
+// numbers (orientation-requested 3, print-quality 5), a PIN as its characters, other
+// values as IPP writes them ("600dpi", "1-3,7", "true").
+std::string ValueText(ipp_attribute_t* attribute) {
+  switch (ippGetValueTag(attribute)) {
+    case IPP_TAG_ENUM:
+    case IPP_TAG_INTEGER:
+      return std::to_string(ippGetInteger(attribute, 0));
+    case IPP_TAG_STRING: {
+      int length = 0;
+      const void* bytes = ippGetOctetString(attribute, 0, &length);
+      return bytes == nullptr ? std::string() : std::string(static_cast<const char*>(bytes), length);
+    }
+    default: {
+      char text[1024];
+      ippAttributeString(attribute, text, sizeof(text));
+      return text;
+    }
+  }
+}
+
+// A member of a collection value, as text, or nothing.
+std::optional<std::string> Member(ipp_attribute_t* collection, const char* name) {
+  ipp_t* value = ippGetCollection(collection, 0);
+  if (value == nullptr) return std::nullopt;
+  ipp_attribute_t* member = ippFindAttribute(value, name, IPP_TAG_ZERO);
+  if (member == nullptr) return std::nullopt;
+  return ValueText(member);
+}
+
+// The PWG name of a media-col's size: its media-size-name, else the size of media-size.
+std::optional<std::string> MediaSizeName(ipp_attribute_t* mediaCol) {
+  if (auto name = Member(mediaCol, "media-size-name")) return name;
+  ipp_t* value = ippGetCollection(mediaCol, 0);
+  ipp_attribute_t* size = value == nullptr ? nullptr : ippFindAttribute(value, "media-size", IPP_TAG_BEGIN_COLLECTION);
+  ipp_t* dimensions = size == nullptr ? nullptr : ippGetCollection(size, 0);
+  if (dimensions == nullptr) return std::nullopt;
+  ipp_attribute_t* width = ippFindAttribute(dimensions, "x-dimension", IPP_TAG_INTEGER);
+  ipp_attribute_t* length = ippFindAttribute(dimensions, "y-dimension", IPP_TAG_INTEGER);
+  if (width == nullptr || length == nullptr) return std::nullopt;
+  pwg_media_t* media = pwgMediaForSize(ippGetInteger(width, 0), ippGetInteger(length, 0));
+  if (media == nullptr || media->pwg == nullptr) return std::nullopt;
+  return std::string(media->pwg);
+}
+
+// The printer's defaults (what PAPPL's printing-defaults page sets) in the option
+// mapping's terms: standard attributes by their IPP names, then the vendor defaults.
+std::vector<NamedOption> PrinterDefaults(pappl_printer_t* printer, std::vector<NamedOption>& vendorDefaults) {
+  std::vector<NamedOption> defaults;
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  if (data.media_default.size_name[0] != '\0') defaults.emplace_back("media", data.media_default.size_name);
+  if (data.media_default.source[0] != '\0') defaults.emplace_back("media-source", data.media_default.source);
+  if (data.sides_default == PAPPL_SIDES_TWO_SIDED_LONG_EDGE) defaults.emplace_back("sides", "two-sided-long-edge");
+  if (data.sides_default == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE) defaults.emplace_back("sides", "two-sided-short-edge");
+  defaults.emplace_back("print-quality", std::to_string(static_cast<int>(data.quality_default)));
+  if (data.bin_default >= 0 && data.bin_default < data.num_bin && data.bin[data.bin_default] != nullptr) {
+    defaults.emplace_back("output-bin", data.bin[data.bin_default]);
+  }
+
+  ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
+  for (const cups::Option& option : cups::Options()) {
+    if (!IsVendorAttribute(option)) continue;
+    const std::string name = cups::IppAttributeName(option) + "-default";
+    if (ipp_attribute_t* value = ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO)) {
+      vendorDefaults.emplace_back(std::string(option.keyword), ValueText(value));
+    }
+  }
+  ippDelete(attributes);
+  return defaults;
+}
+
+// The job's own attributes, by their IPP names.
+std::vector<NamedOption> JobAttributes(pappl_job_t* job) {
+  std::vector<NamedOption> attributes;
+  const auto take = [&](const char* name) {
+    if (ipp_attribute_t* attribute = papplJobGetAttribute(job, name)) attributes.emplace_back(name, ValueText(attribute));
+  };
+  take("media");
+  if (ipp_attribute_t* mediaCol = papplJobGetAttribute(job, "media-col")) {
+    if (auto size = MediaSizeName(mediaCol)) attributes.emplace_back("media", *size);
+    if (auto source = Member(mediaCol, "media-source")) attributes.emplace_back("media-source", *source);
+    if (auto type = Member(mediaCol, "media-type")) attributes.emplace_back("media-type", *type);
+  }
+  for (const char* name : {"sides", "print-quality", "printer-resolution", "output-bin", "orientation-requested",
+                           "page-ranges", "multiple-document-handling", "job-password"}) {
+    take(name);
+  }
+  if (ipp_attribute_t* finishings = papplJobGetAttribute(job, "finishings")) {
+    for (int i = 0; i < ippGetCount(finishings); ++i) {
+      attributes.emplace_back("finishings", std::to_string(ippGetInteger(finishings, i)));
+    }
+  }
+  if (ipp_attribute_t* storage = papplJobGetAttribute(job, "job-storage")) {
+    if (auto disposition = Member(storage, "job-storage-disposition")) {
+      attributes.emplace_back("job-storage-disposition", *disposition);
+    }
+  }
+  for (const cups::Option& option : cups::Options()) {
+    if (IsVendorAttribute(option)) take(cups::IppAttributeName(option).c_str());
+  }
+  return attributes;
+}
+
+int Copies(pappl_job_t* job) {
+  ipp_attribute_t* copies = papplJobGetAttribute(job, "copies");
+  return copies == nullptr ? 1 : ippGetInteger(copies, 0);
+}
+
+// Sends the finished job file to the device.
+bool SendToDevice(pappl_job_t* job, pappl_device_t* device, const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the finished job '%s': %s", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  char buffer[65536];
+  std::size_t bytes = 0;
+  while ((bytes = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) {
+    if (papplDeviceWrite(device, buffer, bytes) < 0) {
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the job to the printer.");
+      return false;
+    }
+  }
+  papplDeviceFlush(device);
+  return true;
+}
+
+// A file removed when it goes out of scope.
+struct TemporaryFile {
+  std::string path;
+  ~TemporaryFile() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove(path, ignored);
+  }
+};
+
+std::string SpoolName(pappl_job_t* job, const char* what) {
+  return g_app->spoolFolder + "/velmora-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(job))) + "-" +
+         std::to_string(papplJobGetID(job)) + what;
+}
+
+// Runs `document` through the print host with the job's settings and sends the finished
+// job to the device. A raster job's copies are PAPPL's and the client's (repeated pages),
+// so the printer makes none of its own.
+bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& document, bool rasterJob) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const char* printerName = papplPrinterGetName(printer);
+
+  std::vector<NamedOption> vendorDefaults;
+  std::vector<NamedOption> attributes = PrinterDefaults(printer, vendorDefaults);
+  for (NamedOption& attribute : JobAttributes(job)) attributes.push_back(std::move(attribute));
+  cups::JobOptions options = cups::MapIppJobOptions(vendorDefaults, attributes, rasterJob ? 1 : Copies(job));
+  for (const std::string& warning : options.warnings) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", warning.c_str());
+  if (!options.pageRanges.empty()) {
+    try {
+      host::ParsePageRanges(options.pageRanges);
+    } catch (const std::exception& error) {
+      papplLogJob(job, PAPPL_LOGLEVEL_WARN, "page-ranges: %s; every page is printed", error.what());
+      options.pageRanges.clear();
+    }
+  }
+
+  host::PrintRequest request;
+  request.modulePath = g_app->modulePath;
+  request.printerName = platform::Utf8ToUtf16(printerName);
+  request.title = platform::Utf8ToUtf16(papplJobGetName(job) != nullptr ? papplJobGetName(job) : "Untitled");
+  request.user = platform::Utf8ToUtf16(papplJobGetUsername(job) != nullptr ? papplJobGetUsername(job) : "");
+  // PAPPL does not tell a job which host sent it; a client that names itself in
+  // job-originating-host-name is named in the header, others as this machine.
+  if (ipp_attribute_t* host = papplJobGetAttribute(job, "job-originating-host-name")) {
+    request.machine = platform::Utf8ToUtf16(ValueText(host));
+  }
+  request.settings = std::move(options.settings);
+  request.choices = std::move(options.choices);
+  request.progress = [job](std::size_t, std::size_t) { papplJobSetImpressionsCompleted(job, 1); };
+
+  TemporaryFile output{SpoolName(job, ".pxl")};
+  request.output = output.path;
+  try {
+    std::lock_guard<std::mutex> lock(g_app->jobs);
+    EnsureStorePrinter(printerName);
+    auto pages = host::MakeDocumentPageSource(document, options.pageRanges);
+    const host::PrintResult result = host::RunPrintJob(request, *pages);
+    if (result.overlayCaptured) {
+      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was captured into the printer's overlay file; nothing was printed.");
+      return true;
+    }
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s sheets, %s bytes, through the Velmora plug-in.",
+                std::to_string(result.pages).c_str(), std::to_string(result.bytes).c_str());
+  } catch (const std::exception& error) {
+    // The host's message names the document and the cause.
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.what());
+    papplJobSetMessage(job, "%s", error.what());
+    return false;
+  }
+  return SendToDevice(job, device, output.path);
+}
+
+// The raster pages of a job, kept until the job ends.
+struct RasterJob {
+  TemporaryFile file;
+  std::unique_ptr<RasterDocument> document;
+};
+
+RasterJob* RasterOf(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+
+bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  auto raster = std::make_unique<RasterJob>();
+  raster->file.path = SpoolName(job, "-raster.pdf");
+  try {
+    raster->document = std::make_unique<RasterDocument>(raster->file.path);
+  } catch (const std::exception& error) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.what());
+    return false;
+  }
+  papplJobSetData(job, raster.release());
+  return true;
+}
+
+bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+  RasterJob* raster = RasterOf(job);
+  if (raster == nullptr) return false;
+  const auto& header = options->header;
+  if (header.cupsBitsPerPixel != 1 && header.cupsBitsPerPixel != 8 && header.cupsBitsPerPixel != 24) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unsupported raster of %u bits a pixel.", header.cupsBitsPerPixel);
+    return false;
+  }
+  RasterPage page;
+  page.width = header.cupsWidth;
+  page.height = header.cupsHeight;
+  page.bitsPerPixel = header.cupsBitsPerPixel;
+  page.bytesPerLine = header.cupsBytesPerLine;
+  const double xDpi = header.HWResolution[0] > 0 ? header.HWResolution[0] : 300;
+  const double yDpi = header.HWResolution[1] > 0 ? header.HWResolution[1] : 300;
+  page.widthPoints = page.width * 72.0 / xDpi;
+  page.heightPoints = page.height * 72.0 / yDpi;
+  raster->document->StartPage(page);
+  return true;
+}
+
+bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned,
+                     const unsigned char* line) {
+  RasterJob* raster = RasterOf(job);
+  if (raster == nullptr) return false;
+  raster->document->WriteLine({line, options->header.cupsBytesPerLine});
+  return true;
+}
+
+bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+  RasterJob* raster = RasterOf(job);
+  if (raster == nullptr) return false;
+  raster->document->EndPage();
+  return true;
+}
+
+bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  std::unique_ptr<RasterJob> raster(RasterOf(job));
+  papplJobSetData(job, nullptr);
+  if (!raster) return false;
+  try {
+    raster->document->Finish();
+  } catch (const std::exception& error) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.what());
+    return false;
+  }
+  if (raster->document->pages() == 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The raster document has no pages.");
+    return false;
+  }
+  return RunJob(job, device, raster->file.path, true);
+}
+
+// The printer-application's view of a printer: one IPP Everywhere printer in front of a
+// PJL + PCL XL printer.
+void SetCapabilities(pappl_pr_driver_data_t* data) {
+  std::snprintf(data->make_and_model, sizeof(data->make_and_model), "Velmora PCL XL Printer");
+  // Documents of a type no filter takes (PAPPL takes any document-format) end with
+  // "Unable to process job" against this format, rather than against no format at all;
+  // documents typed application/octet-stream go to the print host, which judges them.
+  data->format = "application/octet-stream";
+  data->ppm = 30;
+  data->kind = PAPPL_KIND_DOCUMENT;
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->duplex = PAPPL_DUPLEX_NORMAL;
+  data->sides_supported =
+      PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->finishings = PAPPL_FINISHINGS_STAPLE;
+  // Raster clients send pages at one of these; PAPPL picks the first for draft, the
+  // middle one for normal and the last for high quality. The plug-in prints at 600 or
+  // 1200 dpi; a 300 dpi job is printed at 600.
+  data->num_resolution = 3;
+  data->x_resolution[0] = data->y_resolution[0] = 300;
+  data->x_resolution[1] = data->y_resolution[1] = 600;
+  data->x_resolution[2] = data->y_resolution[2] = 1200;
+  data->x_default = data->y_default = 600;
+  data->left_right = data->bottom_top = 423;  // a sixth of an inch, in hundredths of millimetres
+
+  const std::vector<std::string_view> media = cups::IppSupported("media");
+  data->num_media = 0;
+  for (std::string_view name : media) {
+    if (data->num_media < PAPPL_MAX_MEDIA) data->media[data->num_media++] = name.data();
+  }
+  const std::vector<std::string_view> sources = cups::IppSupported("media-source");
+  data->num_source = 0;
+  for (std::string_view name : sources) {
+    if (data->num_source < PAPPL_MAX_SOURCE) data->source[data->num_source++] = name.data();
+  }
+  const std::vector<std::string_view> types = cups::IppSupported("media-type");
+  data->num_type = 0;
+  for (std::string_view name : types) {
+    if (data->num_type < PAPPL_MAX_TYPE) data->type[data->num_type++] = name.data();
+  }
+  const std::vector<std::string_view> bins = cups::IppSupported("output-bin");
+  data->num_bin = 0;
+  for (std::string_view name : bins) {
+    if (data->num_bin < PAPPL_MAX_BIN) data->bin[data->num_bin++] = name.data();
+  }
+  data->bin_default = 0;
+
+  pappl_media_col_t& media_default = data->media_default;
+  std::snprintf(media_default.size_name, sizeof(media_default.size_name), "%s", "iso_a4_210x297mm");
+  media_default.size_width = 21000;
+  media_default.size_length = 29700;
+  media_default.left_margin = media_default.right_margin = data->left_right;
+  media_default.top_margin = media_default.bottom_margin = data->bottom_top;
+  std::snprintf(media_default.source, sizeof(media_default.source), "%s", "auto");
+  std::snprintf(media_default.type, sizeof(media_default.type), "%s", "auto");
+  for (int i = 0; i < data->num_source; ++i) {
+    data->media_ready[i] = media_default;
+    std::snprintf(data->media_ready[i].source, sizeof(data->media_ready[i].source), "%s", data->source[i]);
+  }
+}
+
+// The vendor attributes: number-up and the plug-in's options no standard attribute
+// carries, with their -supported and -default values, so that clients can offer them.
+void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t* attributes) {
+  // The driver data keeps pointers to the names, so they live as long as the program.
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> list;
+    for (const cups::Option& option : cups::Options()) {
+      if (IsVendorAttribute(option)) list.push_back(cups::IppAttributeName(option));
+    }
+    return list;
+  }();
+  data->num_vendor = 0;
+  for (const std::string& name : names) {
+    if (data->num_vendor < PAPPL_MAX_VENDOR) data->vendor[data->num_vendor++] = name.c_str();
+  }
+  for (const cups::Option& option : cups::Options()) {
+    if (!IsVendorAttribute(option)) continue;
+    const std::string name = cups::IppAttributeName(option);
+    const std::string supported = name + "-supported";
+    const std::string defaultName = name + "-default";
+    const bool offOn = option.choices.size() == 2 && option.choices[0].keyword == "False";
+    if (option.keyword == "number-up") {
+      std::vector<int> values;
+      for (const cups::Choice& choice : option.choices) values.push_back(std::stoi(std::string(choice.keyword)));
+      ippAddIntegers(attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), static_cast<int>(values.size()),
+                     values.data());
+      ippAddInteger(attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, defaultName.c_str(), 1);
+    } else if (offOn) {
+      ippAddBoolean(attributes, IPP_TAG_PRINTER, supported.c_str(), 1);
+      ippAddBoolean(attributes, IPP_TAG_PRINTER, defaultName.c_str(), option.defaultChoice == "True");
+    } else if (option.kind == cups::OptionKind::kPickOne) {
+      std::vector<std::string> keywords;
+      for (const cups::Choice& choice : option.choices) keywords.push_back(cups::IppKeyword(choice.keyword));
+      std::vector<const char*> pointers;
+      for (const std::string& keyword : keywords) pointers.push_back(keyword.c_str());
+      ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(pointers.size()),
+                    nullptr, pointers.data());
+      ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, defaultName.c_str(), nullptr,
+                   cups::IppKeyword(option.defaultChoice).c_str());
+    } else if (option.kind == cups::OptionKind::kNumber) {
+      ippAddRange(attributes, IPP_TAG_PRINTER, supported.c_str(), option.minimum, option.maximum);
+      ippAddInteger(attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, defaultName.c_str(),
+                    std::stoi(std::string(option.defaultChoice)));
+    } else {
+      // Text: the longest value IPP clients may send, as job-password-supported says it.
+      ippAddInteger(attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), option.maxBytes);
+    }
+  }
+  // The PIN and the storage of held jobs.
+  ippAddInteger(attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "job-password-supported", 32);
+  ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-password-encryption-supported", nullptr, "none");
+  static const char* const kStorage[] = {"job-storage-disposition"};
+  ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-storage-supported", 1, nullptr, kStorage);
+  static const char* const kDispositions[] = {"print-and-store", "store-only"};
+  ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "job-storage-disposition-supported", 2, nullptr,
+                kDispositions);
+}
+
+}  // namespace
+
+bool MakeDriver(pappl_system_t*, const char* driverName, const char*, const char*, pappl_pr_driver_data_t* data,
+                ipp_t** attributes, void* app) {
+  if (driverName == nullptr || std::strcmp(driverName, kDriverName) != 0) return false;
+  g_app = static_cast<App*>(app);
+  data->rstartjob_cb = StartRasterJob;
+  data->rstartpage_cb = StartRasterPage;
+  data->rwriteline_cb = WriteRasterLine;
+  data->rendpage_cb = EndRasterPage;
+  data->rendjob_cb = EndRasterJob;
+  SetCapabilities(data);
+  *attributes = ippNew();
+  AddVendorAttributes(data, *attributes);
+  return true;
+}
+
+bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app) {
+  g_app = static_cast<App*>(app);
+  return RunJob(job, device, papplJobGetFilename(job), false);
+}
+
+void EnsureStorePrinter(const std::string& printerName) {
+  platform::posix::PrinterStore store;
+  const WString name = platform::Utf8ToUtf16(printerName);
+  auto printers = store.ListPrinters();
+  if (!printers) throw std::runtime_error("Unable to read " + store.location() + ": " + printers.error());
+  for (const WString& known : printers.value()) {
+    if (known == name) return;
+  }
+  if (auto added = store.AddPrinter(name); !added) {
+    throw std::runtime_error("Unable to add printer '" + printerName + "' to " + store.location() + ": " + added.error());
+  }
+  // An IPP client's job-password is the user's own PIN: the printer takes box names and
+  // PINs without the plug-in's user authentication (the settings page can switch it on).
+  const platform::PrinterValue noAuthentication{platform::ValueType::kDword, {0, 0, 0, 0}};
+  if (auto set = store.SetPrinterValue(name, VTEXT("UserAuthentication"), noAuthentication); !set) {
+    throw std::runtime_error("Unable to set UserAuthentication of printer '" + printerName + "' in " + store.location() +
+                             ": " + set.error());
+  }
+}
+
+
+}  // namespace velmora::printer_app

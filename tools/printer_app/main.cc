@@ -1,0 +1,244 @@
+// velmora-printer-app: an IPP Everywhere printer application (PAPPL) whose printers run
+// every job through the Velmora plug-in and send the finished PJL + PCL XL job to a
+// printer's raw socket (socket://HOST:9100) or a file.
+//
+//   velmora-printer-app [--listen HOST] [--port N] [--state-folder DIR]
+//                       [--add-printer NAME=DEVICE-URI]... [--log FILE] [--log-level LEVEL]
+#include <pappl/pappl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+#include "tools/printer_app/printer_app.h"
+
+#ifndef VELMORA_BUILT_MODULE
+#define VELMORA_BUILT_MODULE ""
+#endif
+#ifndef VELMORA_BUILD_FOLDER
+#define VELMORA_BUILD_FOLDER ""
+#endif
+#ifndef VELMORA_INSTALLED_MODULE
+#define VELMORA_INSTALLED_MODULE ""
+#endif
+#ifndef VELMORA_BUILT_CLI
+#define VELMORA_BUILT_CLI ""
+#endif
+#ifndef VELMORA_INSTALLED_CLI
+#define VELMORA_INSTALLED_CLI "/usr/bin/velmora"
+#endif
+#ifndef VELMORA_APP_STATE_FOLDER
+#define VELMORA_APP_STATE_FOLDER "/var/lib/velmora-printer-app"
+#endif
+
+namespace velmora::printer_app {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Arguments {
+  std::string listen;  // empty: every address
+  int port = 8631;
+  std::string stateFolder = VELMORA_APP_STATE_FOLDER;
+  std::string log = "-";
+  pappl_loglevel_t logLevel = PAPPL_LOGLEVEL_INFO;
+  std::string name = "Velmora Printer Application";
+  std::vector<std::pair<std::string, std::string>> printers;  // name, device URI
+  bool tls = true;
+  bool remoteAdmin = false;
+  std::string module;
+};
+
+void Usage(std::FILE* out) {
+  std::fputs(
+      "Usage: velmora-printer-app [OPTIONS]\n"
+      "  --listen HOST             listen on this address only (default: every address)\n"
+      "  --port N                  the IPP and web port (default: 8631)\n"
+      "  --state-folder DIR        printers, their values and watermarks (default: " VELMORA_APP_STATE_FOLDER ")\n"
+      "  --add-printer NAME=URI    add a printer at start-up unless it exists (socket://HOST:9100, file:///PATH)\n"
+      "  --log FILE                the log: a file, - for standard error, syslog (default: -)\n"
+      "  --log-level LEVEL         debug, info, warn, error (default: info)\n"
+      "  --name NAME               the name of the application as clients see it\n"
+      "  --no-tls                  serve plain HTTP only (no certificate is made)\n"
+      "  --remote-admin            let other machines change settings (set an administrator password)\n"
+      "  --module PATH             the plug-in module (default: the installed one)\n",
+      out);
+}
+
+// Parses the command line; answers an exit status when the program must end at once.
+std::optional<int> Parse(int argc, char** argv, Arguments& args) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw std::runtime_error(option + " needs a value");
+      return argv[++i];
+    };
+    if (option == "--help" || option == "-h") {
+      Usage(stdout);
+      return 0;
+    }
+    if (option == "--listen") {
+      args.listen = value();
+    } else if (option == "--port") {
+      const std::string text = value();
+      char* end = nullptr;
+      const long port = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || port < 1 || port > 65535) {
+        throw std::runtime_error("--port '" + text + "' is not a port number from 1 to 65535");
+      }
+      args.port = static_cast<int>(port);
+    } else if (option == "--state-folder") {
+      args.stateFolder = value();
+    } else if (option == "--add-printer") {
+      const std::string text = value();
+      const std::size_t equals = text.find('=');
+      if (equals == std::string::npos || equals == 0 || equals + 1 == text.size()) {
+        throw std::runtime_error("--add-printer '" + text + "': expected NAME=DEVICE-URI");
+      }
+      args.printers.emplace_back(text.substr(0, equals), text.substr(equals + 1));
+    } else if (option == "--log") {
+      args.log = value();
+    } else if (option == "--log-level") {
+      const std::string level = value();
+      if (level == "debug") args.logLevel = PAPPL_LOGLEVEL_DEBUG;
+      else if (level == "info") args.logLevel = PAPPL_LOGLEVEL_INFO;
+      else if (level == "warn") args.logLevel = PAPPL_LOGLEVEL_WARN;
+      else if (level == "error") args.logLevel = PAPPL_LOGLEVEL_ERROR;
+      else throw std::runtime_error("--log-level '" + level + "' is not debug, info, warn or error");
+    } else if (option == "--name") {
+      args.name = value();
+    } else if (option == "--no-tls") {
+      args.tls = false;
+    } else if (option == "--remote-admin") {
+      args.remoteAdmin = true;
+    } else if (option == "--module") {
+      args.module = value();
+    } else {
+      throw std::runtime_error("Unknown option '" + option + "' (--help lists them)");
+    }
+  }
+  return std::nullopt;
+}
+
+// The plug-in named on the command line or by VELMORA_MODULE, else the one built beside
+// the program while it runs from the build tree, else the installed one.
+std::string ModulePath(const Arguments& args) {
+  if (!args.module.empty()) return args.module;
+  if (const char* module = std::getenv("VELMORA_MODULE"); module != nullptr && module[0] == '/') return module;
+  const std::string build = VELMORA_BUILD_FOLDER;
+  const std::optional<std::string> program = platform::ProgramPath();
+  if (!build.empty() && program && program->starts_with(build + "/")) return VELMORA_BUILT_MODULE;
+  return VELMORA_INSTALLED_MODULE;
+}
+
+// The velmora program built beside the application while it runs from the build tree,
+// else the installed one.
+std::string VelmoraPath() {
+  const std::string build = VELMORA_BUILD_FOLDER;
+  const std::optional<std::string> program = platform::ProgramPath();
+  if (!build.empty() && program && program->starts_with(build + "/")) return VELMORA_BUILT_CLI;
+  return VELMORA_INSTALLED_CLI;
+}
+
+void MakeFolder(const std::string& path) {
+  std::error_code error;
+  fs::create_directories(path, error);
+  if (error) throw std::runtime_error("Unable to create '" + path + "': " + error.message());
+}
+
+struct FindByName {
+  const char* name;
+  pappl_printer_t* found = nullptr;
+};
+
+void MatchName(pappl_printer_t* printer, void* data) {
+  auto* find = static_cast<FindByName*>(data);
+  if (std::strcmp(papplPrinterGetName(printer), find->name) == 0) find->found = printer;
+}
+
+bool SaveState(pappl_system_t* system, void* file) {
+  return papplSystemSaveState(system, static_cast<const char*>(file));
+}
+
+int Run(const Arguments& args) {
+  App app;
+  app.stateFolder = fs::absolute(args.stateFolder).string();
+  app.spoolFolder = app.stateFolder + "/spool";
+  app.modulePath = ModulePath(args);
+  app.velmoraPath = VelmoraPath();
+  MakeFolder(app.stateFolder);
+  MakeFolder(app.spoolFolder);
+  // The printer store and the watermark sections of every printer live in the state
+  // folder; the host and the plug-in find them through the environment, set once here
+  // before PAPPL starts its threads.
+  const std::string store = app.stateFolder + "/spooler.db";
+  ::setenv("VELMORA_STORE", store.c_str(), 1);
+  ::setenv("XDG_DATA_HOME", app.stateFolder.c_str(), 1);
+
+  pappl_soptions_t options = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+                             PAPPL_SOPTIONS_WEB_SECURITY;
+  if (!args.tls) options |= PAPPL_SOPTIONS_NO_TLS;
+  // PAPPL lets only this machine change settings unless remote administration is on.
+  if (args.remoteAdmin) options |= PAPPL_SOPTIONS_WEB_REMOTE;
+  pappl_system_t* system = papplSystemCreate(options, args.name.c_str(), args.port, "_print,_universal",
+                                             app.spoolFolder.c_str(), args.log.c_str(), args.logLevel, nullptr, false);
+  if (system == nullptr) throw std::runtime_error("Unable to create the printer application");
+  if (!papplSystemAddListeners(system, args.listen.empty() ? nullptr : args.listen.c_str())) {
+    papplSystemDelete(system);
+    throw std::runtime_error("Unable to listen on " + (args.listen.empty() ? std::string("every address") : args.listen) +
+                             " port " + std::to_string(args.port) + ": " + std::strerror(errno));
+  }
+
+  static pappl_pr_driver_t drivers[] = {{kDriverName, kDriverDescription, nullptr, nullptr}};
+  papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, AddSettingsPage, MakeDriver, &app);
+  // PDF and PostScript go to the print host as they are; raster formats (PWG and Apple
+  // raster, and the JPEG and PNG images PAPPL decodes) reach the driver's raster callbacks.
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PrintDocument, &app);
+  papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", PrintDocument, &app);
+  papplSystemAddMIMEFilter(system, "application/octet-stream", "image/pwg-raster", PrintDocument, &app);
+  papplSystemSetFooterHTML(system, "Velmora PCL XL printer application");
+
+  static std::string stateFile;
+  stateFile = app.stateFolder + "/pappl.state";
+  if (!papplSystemLoadState(system, stateFile.c_str())) {
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "No saved state in '%s': starting without printers.", stateFile.c_str());
+  }
+  papplSystemSetSaveCallback(system, SaveState, stateFile.data());
+
+  for (const auto& [name, uri] : args.printers) {
+    FindByName find{name.c_str()};
+    papplSystemIteratePrinters(system, MatchName, &find);
+    if (find.found != nullptr) continue;
+    if (papplPrinterCreate(system, 0, name.c_str(), kDriverName, "MFG:Velmora;MDL:PCL XL Printer;CMD:PJL,PCLXL;",
+                           uri.c_str()) == nullptr) {
+      papplSystemDelete(system);
+      throw std::runtime_error("Unable to add printer '" + name + "' on '" + uri + "': " + std::strerror(errno));
+    }
+  }
+
+  papplSystemRun(system);
+  papplSystemDelete(system);
+  return 0;
+}
+
+}  // namespace
+}  // namespace velmora::printer_app
+
+int main(int argc, char** argv) {
+  try {
+    velmora::printer_app::Arguments args;
+    if (auto status = velmora::printer_app::Parse(argc, argv, args)) return *status;
+    return velmora::printer_app::Run(args);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "velmora-printer-app: %s\n", error.what());
+  }
+  return 1;
+}

@@ -1,0 +1,48 @@
+// The pieces of velmora-printer-app: the printer driver PAPPL asks for, the filters that
+// run a job through the print host and the plug-in, and the settings page.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace velmora::printer_app {
+
+// The one driver of the application: a PJL + PCL XL printer behind the plug-in.
+inline constexpr const char* kDriverName = "velmora_pxl";
+inline constexpr const char* kDriverDescription = "Velmora PCL XL printer";
+
+// What every job and page of the application shares; it lives as long as the system.
+struct App {
+  std::string stateFolder;  // the printer store, the watermark sections and PAPPL's state
+  std::string modulePath;   // the plug-in module
+  std::string spoolFolder;  // temporary files of jobs
+  std::string velmoraPath;  // the velmora program, which writes printer values and watermarks
+  // The host runs one job at a time: the printer store and the plug-in's machine-wide
+  // state are shared by every printer of the application.
+  std::mutex jobs;
+  // What the settings pages of the printers need, one for each printer.
+  std::mutex pagesLock;
+  std::vector<std::shared_ptr<void>> pages;
+};
+
+// PAPPL's driver callback: the printer's capabilities, its callbacks and its vendor
+// attributes (the plug-in's options that no standard IPP attribute carries).
+bool MakeDriver(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
+                pappl_pr_driver_data_t* data, ipp_t** attributes, void* app);
+
+// The filter of PDF and PostScript documents (application/pdf, application/postscript).
+bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app);
+
+// Adds the printer to the printer store when it is not there yet. Throws
+// std::runtime_error naming the store and the cause.
+void EnsureStorePrinter(const std::string& printerName);
+
+// PAPPL's printer-creation callback: adds the printer's "Velmora Settings" page (and its
+// watermark preview picture), linked from the printer's pages.
+void AddSettingsPage(pappl_printer_t* printer, void* app);
+
+}  // namespace velmora::printer_app
