@@ -1,3 +1,4 @@
+// Deterministic job-like bytes for the final-data benchmarks.
 #include "bench/job_like_data.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// The benchmark reporter that prints each benchmark as a ratio against baselines from the same run.
 #include "bench/ratio_reporter.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The job's public device mode as the host builds, settles and merges it.
 #include "host/device_mode.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The host's PCL XL drawing context for text watermarks: what the plug-in draws goes into the page.
 #include "host/drawing_context_pxl.h"
 
 #include <algorithm>

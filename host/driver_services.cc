@@ -1,3 +1,4 @@
+// The host's driver-services object: spool-buffer writes and feature options for the plug-in.
 #include "host/driver_services.h"
 
 #include <cstring>

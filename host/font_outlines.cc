@@ -1,3 +1,4 @@
+// Font faces by family name through fontconfig, and glyph outlines through FreeType.
 #include "host/font_outlines.h"
 
 #include <fontconfig/fontconfig.h>

@@ -1,3 +1,4 @@
+// The host's device: the device object, the drawing surface and the calls through the plug-in's hooks.
 #include "host/host_device.h"
 
 #include <algorithm>

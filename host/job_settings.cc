@@ -1,3 +1,4 @@
+// The job's settings from JSON tickets, NAME=VALUE assignments and FEATURE=OPTION choices.
 #include "host/job_settings.h"
 
 #include <cerrno>

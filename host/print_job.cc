@@ -1,3 +1,4 @@
+// One print job through the plug-in, in the host's calling order, from device mode to release.
 #include "host/print_job.h"
 
 #include <memory>

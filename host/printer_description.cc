@@ -1,3 +1,4 @@
+// The host's printer description: callbacks by job point, papers, bins and media types.
 #include "host/printer_description.h"
 
 #include <algorithm>

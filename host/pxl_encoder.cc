@@ -1,3 +1,4 @@
+// The PCL XL encoder for the host's own part of the page stream.
 #include "host/pxl_encoder.h"
 
 #include <algorithm>

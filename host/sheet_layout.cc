@@ -1,3 +1,4 @@
+// N-up and booklet sheets: which page goes in which cell, and the escapes that tell the plug-in.
 #include "host/sheet_layout.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The host's spool buffer: the job's bytes leave in buffers of a fixed size through a sink.
 #include "host/spool_buffer.h"
 
 #include <algorithm>

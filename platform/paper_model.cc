@@ -1,3 +1,4 @@
+// Paper models: sizes by form name and paper code, resolutions, margins and the figures they give.
 #include "platform/paper_model.h"
 
 #include <algorithm>

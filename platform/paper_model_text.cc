@@ -1,3 +1,4 @@
+// A printer's own paper model read from and written to text.
 #include "platform/paper_model_text.h"
 
 #include <charconv>

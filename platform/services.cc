@@ -1,3 +1,4 @@
+// The platform services in force for this process, and their replacement in tests.
 #include "platform/services.h"
 
 namespace velmora::platform {

@@ -1,3 +1,4 @@
+// UTF-16 and UTF-8 conversion as the system's code-page 65001 conversion does it.
 #include "platform/text_encoding.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// A readable listing of a PJL + PCL XL job, one PCL XL operator per line.
 #include "pxl/dump.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The PJL + PCL XL tokenizer: a job read back as events, stopping at the first bad token.
 #include "pxl/reader.h"
 
 #include <algorithm>

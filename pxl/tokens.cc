@@ -1,3 +1,4 @@
+// The PCL XL tag tables: data types, operators, attributes and enumerated values with their names.
 #include "pxl/tokens.h"
 
 #include <algorithm>

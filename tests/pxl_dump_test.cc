@@ -1,3 +1,4 @@
+// The readable job listing: attribute values, enumerations and long arrays as they are shown.
 #include "pxl/dump.h"
 
 #include <gtest/gtest.h>

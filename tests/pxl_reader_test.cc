@@ -1,3 +1,4 @@
+// The PCL XL tokenizer: values, attribute lists, embedded data and every kind of malformed token.
 #include "pxl/reader.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// In-memory fakes of the platform services, for tests.
 #include "platform/fake/fake_services.h"
 
 #include <algorithm>

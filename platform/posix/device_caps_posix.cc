@@ -1,3 +1,4 @@
+// Device figures on POSIX, from the printer's paper model in the store or the generic one.
 #include "platform/posix/device_caps_posix.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// The POSIX environment: XDG folders, process names and machine switches.
 #include "platform/posix/environment_posix.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The platform services of a POSIX process: the printer store and its neighbours.
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/device_caps_posix.h"
 #include "platform/posix/environment_posix.h"

@@ -1,3 +1,4 @@
+// The printer store as the spooler: printers, printer data, jobs and their output in SQLite.
 #include "platform/posix/spooler_store.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// A thin RAII layer over one SQLite connection of the printer store, with a statement cache.
 #include "platform/posix/store_database.h"
 
 #include <sqlite3.h>

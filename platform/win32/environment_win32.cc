@@ -1,3 +1,4 @@
+// The Windows environment: shell folders, the print settings key and process names.
 #include "platform/win32/environment_win32.h"
 
 #include <fcntl.h>

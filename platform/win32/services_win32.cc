@@ -1,3 +1,4 @@
+// The platform services of a Windows process: winspool, GDI and the registry.
 #include "platform/services.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/device_caps_win32.h"

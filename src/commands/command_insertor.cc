@@ -1,3 +1,4 @@
+// The printer command generator: the PJL job header and trailer and the commands in every page.
 #include "src/commands/command_insertor.h"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// The device back object: each plug-in call turned into one vendor operation.
 #include "src/frame/back_object.h"
 
 namespace velmora {

@@ -1,3 +1,4 @@
+// The host functions the plug-in hooks, calling the host's saved functions after their own work.
 #include "src/frame/hooks.h"
 
 #include <cstdlib>

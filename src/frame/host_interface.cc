@@ -1,3 +1,4 @@
+// The few definitions behind the host's published plug-in interfaces.
 #include "src/frame/host_interface.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Which process prints: the spooler, the 64-bit print host for 32-bit applications, or the application.
 #include "src/frame/host_process.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The plug-in's per-device object and where it is found from the host's device object or surface.
 #include "src/frame/oem_pdev.h"
 
 namespace velmora {

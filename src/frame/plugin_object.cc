@@ -1,3 +1,4 @@
+// The rendering plug-in object the host loads, and its class factory.
 #include "src/frame/plugin_object.h"
 
 #include <cstring>

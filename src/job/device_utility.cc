@@ -1,3 +1,4 @@
+// Device figures for the page set-up and the page adjustment, and unit conversion.
 #include "src/job/device_utility.h"
 
 #include "platform/services.h"

@@ -1,3 +1,4 @@
+// Named access to the settings record and the public device-mode fields, for commands and tickets.
 #include "platform/text_encoding.h"
 #include "src/settings/settings_fields.h"
 

@@ -1,3 +1,4 @@
+// The plug-in's private settings record: defaults, convert and merge copies, and finding it in a device mode.
 #include "src/settings/vendor_devmode.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Decimal text as the settings store it, read as the system reads it.
 #include "src/support/decimal_text.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The diagnostic log, written while the machine-wide switch EnableLogging is on.
 #include "src/support/log.h"
 
 #include <atomic>

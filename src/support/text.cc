@@ -1,3 +1,4 @@
+// Text helpers over UTF-16 and 8-bit strings, as the plug-in handles them.
 #include "src/support/text.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Where each logical page's watermark goes on an N-up or booklet sheet.
 #include "src/watermark/watermark_layout.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The watermark renderer: text and bitmap watermarks on every page of a document.
 #include "src/watermark/watermark_renderer.h"
 
 #include <algorithm>

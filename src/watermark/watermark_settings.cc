@@ -1,3 +1,4 @@
+// The stored watermark records, the per-printer settings file, and the choice of watermark per page.
 #include "platform/text_encoding.h"
 #include "src/watermark/watermark_settings.h"
 

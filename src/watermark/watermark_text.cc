@@ -1,3 +1,4 @@
+// Text watermarks: a record's text as a path on the drawing context, clipped to its cell.
 #include "src/watermark/watermark_text.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Printer-data values as the administrator types and reads them.
 #include "tools/velmora/printer_values.h"
 
 #include <array>
