@@ -1,4 +1,4 @@
-// The platform services of a POSIX process: the printer store and its neighbours.
+// The default platform services of a POSIX process: the printer store, clock, environment and device figures.
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/device_caps_posix.h"
 #include "platform/posix/environment_posix.h"

@@ -1,4 +1,4 @@
-// The platform services of a Windows process: winspool, GDI and the registry.
+// The default platform services of a Windows process: winspool, the clock, the environment and GDI figures.
 #include "platform/services.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/device_caps_win32.h"

@@ -1,4 +1,4 @@
-// The plug-in's per-device object and where it is found from the host's device object or surface.
+// The slot in the plug-in's per-device object where the host's own function of each index is saved.
 #include "src/frame/oem_pdev.h"
 
 namespace velmora {
