@@ -322,7 +322,13 @@ TEST_F(CliFullDisk, OverlayAndLogFailWithoutLosingTheJob) {
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + (disk / "forms").string() + " 'OvelayFiles=New;new.ovl'").status, 0);
   Fill();
+  ::setenv("VELMORA_ENABLELOGGING", "1", 1);
   Velmora("print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1");
+  ::unsetenv("VELMORA_ENABLELOGGING");
+  // The log says which file could not be written, and why.
+  const std::string captureLog = ReadText(P("data") + "/VELMORA IT Co/DriverLog.txt");
+  EXPECT_NE(captureLog.find((disk / "forms" / "new.ovl").string()), std::string::npos) << captureLog;
+  EXPECT_NE(captureLog.find("(No space left on device)"), std::string::npos) << captureLog;
   EXPECT_FALSE(fs::exists(disk / "forms" / "new.ovl")) << "no truncated overlay under the overlay's name";
   EXPECT_TRUE(NamesStartingWith(disk / "forms", "new.ovl.").empty());
   EXPECT_EQ(ReadText(disk / "forms" / "old.ovl"), "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");

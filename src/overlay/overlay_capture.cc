@@ -1,14 +1,17 @@
 // Overlay capture: a job printed in "create" mode is copied, between its markers, into a
 // new overlay file instead of being printed.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/image.h"
 #include "platform/services.h"
+#include "platform/text_encoding.h"
 #include "src/job/unidrv_interface.h"
 #include "src/overlay/overlay_file.h"
 #include "src/settings/vendor_settings.h"
@@ -17,6 +20,13 @@
 
 namespace velmora {
 namespace {
+
+// The system's reason for a failed file call, as " (No space left on device)"; nothing
+// when the call left none.
+WString SystemReason(int error) {
+  if (error == 0) return WString();
+  return VTEXT(" (") + platform::Utf8ToUtf16(platform::ErrnoText(error)) + VTEXT(")");
+}
 
 // Each converted header text holds at most this many bytes.
 constexpr std::size_t kHeaderTextLimit = 259;
@@ -89,13 +99,14 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   // file left by a capture that was killed is replaced here.
   const WString capture = m_strOverlayFile + VTEXT(".capture");
   platform::RemoveFileW(capture);
+  errno = 0;
   std::FILE* file = platform::CreateNewFileW(capture);
   if (file == nullptr) {
     // Without its file the capture would swallow the job and keep nothing: the job prints
     // as an ordinary job instead, as it does when the overlay exists already.
     const WString message =
         VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created: ") +
-        capture + VTEXT("\r\n");
+        capture + SystemReason(errno) + VTEXT("\r\n");
     LogMessage(message.c_str());
     settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
@@ -107,8 +118,10 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   auto header = FormatOverlayHeader(settings.bRasterMode() != 0, formName,
                                     publicDM != nullptr ? publicDM->dmOrientation : 0,
                                     publicDM != nullptr ? publicDM->dmYResolution : 0, m_strOverlayName);
+  errno = 0;
   bool written = !header || std::fwrite(header->data(), 1, header->size(), file) == header->size();
   written = std::fclose(file) == 0 && written;
+  const int writeError = errno;
   // A raster job's overlay holds its header only: it is complete as it is.
   if (written && settings.bRasterMode() != 0) {
     written = platform::MoveNewFileW(capture, m_strOverlayFile);
@@ -121,7 +134,7 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
     platform::RemoveFileW(capture);
     const WString message =
         VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be written: ") +
-        capture + VTEXT("\r\n");
+        capture + SystemReason(writeError) + VTEXT("\r\n");
     LogMessage(message.c_str());
     settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
@@ -215,6 +228,7 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   // The capture file is opened without creating it: one that vanished fails the capture
   // rather than starting a file without its header.
   bool written = !m_strOverlayCapture.empty();
+  errno = 0;
   if (written) {
     std::FILE* file = platform::OpenFileW(m_strOverlayCapture, "r+b");
     written = file != nullptr && std::fseek(file, 0, SEEK_END) == 0;
@@ -237,7 +251,7 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   if (!written) {
     // Bytes of the overlay are lost: the capture fails as a whole and leaves no overlay.
     const WString message = VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: ") +
-                            m_strOverlayFile + VTEXT("\r\n");
+                            m_strOverlayFile + SystemReason(errno) + VTEXT("\r\n");
     LogMessage(message.c_str());
     m_iSearchKeyCount = stateBefore;
     AbandonCapture();
