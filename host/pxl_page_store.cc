@@ -63,7 +63,7 @@ class OperatorStream {
         end = data->data_offset + data->data_length;
       }
       op.event = std::move(*first);
-      op.bytes.assign(rest.begin() + static_cast<std::ptrdiff_t>(consumed_), rest.begin() + static_cast<std::ptrdiff_t>(end));
+      op.bytes = rest.subspan(consumed_, end - consumed_);
       consumed_ = end;
       if (end == rest.size()) Advance();
       return true;
@@ -152,7 +152,7 @@ std::string FontNameOf(const Event& event) {
   return name != nullptr ? name->value.Bytes() : std::string();
 }
 
-void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes) {
+void Append(std::vector<std::uint8_t>& to, std::span<const std::uint8_t> bytes) {
   to.insert(to.end(), bytes.begin(), bytes.end());
 }
 
@@ -264,19 +264,14 @@ void PxlPageStore::Take(Operator& op) {
     case Op::EndPage: {
       if (!inPage_) break;
       inPage_ = false;
-      spool_.seekp(0, std::ios::end);
-      spool_.write(reinterpret_cast<const char*>(prelude_.data()), static_cast<std::streamsize>(prelude_.size()));
-      spool_.write(reinterpret_cast<const char*>(content_.data()), static_cast<std::streamsize>(content_.size()));
-      if (!spool_.flush()) throw HostError("Unable to write the page spool '" + spoolPath_ + "'");
-      const std::uint64_t length = prelude_.size() + content_.size();
-      pages_.push_back({spooled_, length, format_});
-      spooled_ += length;
+      SpoolLast();
+      pages_.push_back({0, prelude_.size() + content_.size(), format_, false});
       KeepLast();
       break;
     }
     case Op::BeginFontHeader:
       headerFont_ = FontNameOf(op.event);
-      header_ = op.bytes;
+      header_.assign(op.bytes.begin(), op.bytes.end());
       break;
     case Op::ReadFontHeader:
       Append(header_, op.bytes);
@@ -288,7 +283,7 @@ void PxlPageStore::Take(Operator& op) {
       break;
     case Op::BeginChar:
       charFont_ = FontId(FontNameOf(op.event));
-      beginChar_ = op.bytes;
+      beginChar_.assign(op.bytes.begin(), op.bytes.end());
       beginCharEvent_ = op.event;
       break;
     case Op::ReadChar: {
@@ -305,7 +300,8 @@ void PxlPageStore::Take(Operator& op) {
         pxl::Event endChar;
         endChar.kind = EventKind::kOperator;
         endChar.op = kEndCharTag;
-        AddToPage({kEndCharTag}, std::move(endChar));
+        static constexpr std::uint8_t kEndChar[] = {kEndCharTag};
+        AddToPage(kEndChar, std::move(endChar));
         seenInPage_.insert(key);
       }
       glyphs_[key] = std::move(block);
@@ -345,7 +341,7 @@ void PxlPageStore::Take(Operator& op) {
   }
 }
 
-void PxlPageStore::AddToPage(const std::vector<std::uint8_t>& bytes, Event event) {
+void PxlPageStore::AddToPage(std::span<const std::uint8_t> bytes, Event event) {
   PageOperator op;
   op.start = content_.size();
   Append(content_, bytes);
@@ -370,6 +366,19 @@ void PxlPageStore::KeepLast() {
   Append(last_.bytes, content_);
 }
 
+void PxlPageStore::SpoolLast() {
+  if (lastIndex_ == SIZE_MAX) return;
+  PageSpan& page = pages_[lastIndex_];
+  spool_.clear();
+  spool_.seekp(0, std::ios::end);
+  spool_.write(reinterpret_cast<const char*>(last_.bytes.data()), static_cast<std::streamsize>(last_.bytes.size()));
+  if (!spool_.flush()) throw HostError("Unable to write the page spool '" + spoolPath_ + "'");
+  page.offset = spooled_;
+  page.spooled = true;
+  spooled_ += page.length;
+  lastIndex_ = SIZE_MAX;
+}
+
 KeptPage PxlPageStore::TakePage(std::size_t index) {
   if (index == lastIndex_) {
     lastIndex_ = SIZE_MAX;
@@ -390,6 +399,10 @@ PxlPageStore::~PxlPageStore() {
 std::vector<std::uint8_t> PxlPageStore::ReadPage(std::size_t index) {
   if (index >= pages_.size()) throw HostError("Page " + std::to_string(index + 1) + " of '" + name_ + "' is missing");
   const PageSpan& page = pages_[index];
+  // A page the job took as it was read is not kept: each page is drawn once.
+  if (!page.spooled) {
+    throw HostError("Page " + std::to_string(index + 1) + " of '" + name_ + "' was drawn already");
+  }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(page.length));
   spool_.clear();
   spool_.flush();

@@ -32,10 +32,11 @@ using PxlByteSource = std::function<std::size_t(std::uint8_t* buffer, std::size_
 
 class OperatorStream;
 
-// One operator of a stream with its attributes, its encoded bytes and its data.
+// One operator of a stream with its attributes, and its encoded bytes and data, which
+// stay valid until the stream reads on.
 struct Operator {
   pxl::Event event;
-  std::vector<std::uint8_t> bytes;
+  std::span<const std::uint8_t> bytes;
 };
 
 // One operator of a page with where its bytes (attributes, tag, data) lie in the page.
@@ -93,6 +94,7 @@ class PxlPageStore {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     std::optional<PageFormat> format;
+    bool spooled = false;  // written to the spool file (a page taken at once never is)
   };
 
   // A glyph: the font's number in the upper half, its character code in the lower.
@@ -104,7 +106,7 @@ class PxlPageStore {
   // Takes the next operator of the stream into the page being read or the fonts.
   void Take(Operator& op);
   // Adds operator bytes to the page being read, with the operator they hold.
-  void AddToPage(const std::vector<std::uint8_t>& bytes, pxl::Event event);
+  void AddToPage(std::span<const std::uint8_t> bytes, pxl::Event event);
   void KeepLast();
 
   std::string name_;
@@ -133,9 +135,11 @@ class PxlPageStore {
   std::unordered_set<GlyphKey> seenInPage_;  // defined or taken from earlier pages
   std::vector<PageOperator> contentOperators_;
   pxl::Event beginCharEvent_;
-  // The page read last, kept whole for the job that draws it next.
+  // The page read last, kept whole for the job that draws it next. It goes into the
+  // spool file only when the stream reads on before the job took it.
   std::size_t lastIndex_ = SIZE_MAX;
   KeptPage last_;
+  void SpoolLast();
 };
 
 // The character codes of a Text operator's TextData.
