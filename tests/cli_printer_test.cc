@@ -342,10 +342,14 @@ TEST_F(CliPrinter, UnreachableStoreIsReported) {
   WriteText("file", "not a folder");
   const std::string path = (dir_ / "file" / "spooler.db").string();
   ::setenv("VELMORA_STORE", path.c_str(), 1);
-  for (const char* command : {"printer list", "printer add Office", "jobs", "printer logging on"}) {
+  // Printing says why the store cannot be opened, rather than that the printer is missing.
+  const std::string print = "print --printer Office -o " + (dir_ / "job.pxl").string();
+  for (const std::string& command : {std::string("printer list"), std::string("printer add Office"),
+                                     std::string("jobs"), std::string("printer logging on"), print}) {
     CliRun run = Velmora(command);
     EXPECT_EQ(run.status, 1) << command;
     EXPECT_NE(run.out.find("store '" + path + "'"), std::string::npos) << command << ": " << run.out;
+    EXPECT_EQ(run.out.find("not found"), std::string::npos) << command << ": " << run.out;
   }
 }
 
