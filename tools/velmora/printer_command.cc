@@ -2,6 +2,7 @@
 // paper models and the machine-wide logging switch.
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -47,9 +48,7 @@ struct Options {
   std::string loggingState;
 };
 
-Options options;
-
-std::unique_ptr<PrinterAdmin> OpenStore() {
+std::unique_ptr<PrinterAdmin> OpenStore(const Options& options) {
   std::unique_ptr<PrinterAdmin> store = platform::OpenPrinterAdmin();
   if (options.verbose) std::cerr << "velmora: " << store->location() << "\n";
   return store;
@@ -74,11 +73,11 @@ std::string StoredName(PrinterAdmin& store, const std::string& name) {
   return name;
 }
 
-void RunAdd() {
+void RunAdd(const Options& options) {
   // The model is checked before the printer exists, so a bad model adds nothing.
   std::optional<PaperModel> model;
   if (!options.modelFile.empty()) model = LoadModel(options.modelFile);
-  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore(options);
   PrinterAdmin& store = *admin;
   Must(store.AddPrinter(W(options.name)));
   if (!model) return;
@@ -90,16 +89,16 @@ void RunAdd() {
   throw CommandError(stored.error() + "; printer " + Quoted(options.name) + " was not added");
 }
 
-void RunList() {
-  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+void RunList(const Options& options) {
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore(options);
   PrinterAdmin& store = *admin;
   const std::vector<WString> names = Must(store.ListPrinters());
   std::cout << "Printers in " << store.location() << ":" << (names.empty() ? " none" : "") << "\n";
   for (const WString& name : names) std::cout << platform::Utf16ToUtf8(name) << "\n";
 }
 
-void RunShow() {
-  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+void RunShow(const Options& options) {
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore(options);
   PrinterAdmin& store = *admin;
   const std::vector<NamedValue> values = Must(store.ListPrinterData(W(options.name)));
   std::cout << "printer: " << Printable(StoredName(store, options.name), false) << "\n";
@@ -183,7 +182,7 @@ ValueKind KindFor(const std::string& valueName, const std::optional<ValueKind>& 
                      " is not one the plug-in reads; give its type with --type text|multi-text|number|binary");
 }
 
-void RunSet() {
+void RunSet(const Options& options) {
   // Everything is checked before anything is written.
   std::vector<std::pair<std::string, PrinterValue>> writes;
   try {
@@ -197,24 +196,27 @@ void RunSet() {
                           EncodeValue(assignment.name, KindFor(assignment.name, typed), assignment.pieces));
     }
     if (!options.modelFile.empty()) {
-      writes.emplace_back(platform::Utf16ToUtf8(platform::kPaperModelValueName), platform::PaperModelValue(LoadModel(options.modelFile)));
+      writes.emplace_back(platform::Utf16ToUtf8(platform::kPaperModelValueName),
+                          platform::PaperModelValue(LoadModel(options.modelFile)));
     }
   } catch (const CommandError& error) {
     throw CommandError(std::string(error.what()) + "; printer " + Quoted(options.name) + " is unchanged");
   }
-  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore(options);
   PrinterAdmin& store = *admin;
   for (const auto& [name, value] : writes) Must(store.SetPrinterValue(W(options.name), W(name), value));
 }
 
-void RunUnset() {
-  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+void RunUnset(const Options& options) {
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore(options);
   PrinterAdmin& store = *admin;
   const std::vector<NamedValue> values = Must(store.ListPrinterData(W(options.name)));
   // Every value must exist before any is removed.
   for (const auto& name : options.arguments) {
     const bool present = std::any_of(values.begin(), values.end(),
-                                     [&name](const NamedValue& v) { return text::EqualsNoCase(platform::Utf16ToUtf8(v.first), name); });
+                                     [&name](const NamedValue& v) {
+                                       return text::EqualsNoCase(platform::Utf16ToUtf8(v.first), name);
+                                     });
     if (!present) {
       throw CommandError("printer " + Quoted(options.name) + " has no value " + Quoted(name) + "; nothing was removed");
     }
@@ -222,7 +224,7 @@ void RunUnset() {
   for (const auto& name : options.arguments) Must(store.RemovePrinterValue(W(options.name), W(name)));
 }
 
-void RunRemove() { Must(OpenStore()->RemovePrinter(W(options.name))); }
+void RunRemove(const Options& options) { Must(OpenStore(options)->RemovePrinter(W(options.name))); }
 
 void ShowLogging(PrinterAdmin& store) {
   const std::optional<PrinterValue> value = Must(store.ReadMachineValue(W(kLoggingSwitch)));
@@ -245,8 +247,8 @@ void ShowLogging(PrinterAdmin& store) {
   }
 }
 
-void RunLogging() {
-  const std::unique_ptr<PrinterAdmin> admin = OpenStore();
+void RunLogging(const Options& options) {
+  const std::unique_ptr<PrinterAdmin> admin = OpenStore(options);
   PrinterAdmin& store = *admin;
   const std::string& state = options.loggingState;
   if (state.empty()) return ShowLogging(store);
@@ -259,32 +261,36 @@ void RunLogging() {
   Must(store.SetMachineValue(W(kLoggingSwitch), PrinterValue{platform::ValueType::kDword, {on, 0, 0, 0}}));
 }
 
-CLI::App* AddCommand(CLI::App* printer, const char* name, const char* help, void (*run)()) {
+CLI::App* AddCommand(CLI::App* printer, const char* name, const char* help, std::function<void()> run) {
   CLI::App* command = printer->add_subcommand(name, help);
   command->fallthrough();  // --verbose may follow the subcommand
-  command->callback(run);
+  command->callback(std::move(run));
   return command;
 }
 
 }  // namespace
 
 void RegisterPrinterCommand(CLI::App& app) {
+  // The options live as long as the commands that are parsed into them and read them.
+  auto options = std::make_shared<Options>();
   CLI::App* printer = app.add_subcommand(
       "printer",
       "Administer the printer store ($VELMORA_STORE, else $XDG_STATE_HOME/velmora/spooler.db): printers, their "
       "data values and paper models, and the machine-wide logging switch");
   printer->require_subcommand(1);
-  printer->add_flag("-v,--verbose", options.verbose, "Name the printer store on standard error");
+  printer->add_flag("-v,--verbose", options->verbose, "Name the printer store on standard error");
 
-  CLI::App* add = AddCommand(printer, "add", "Add a printer, optionally with its paper model", RunAdd);
-  add->add_option("NAME", options.name, "The printer's name")->required();
-  add->add_option("--model", options.modelFile, "A paper-model file (see docs/paper-model.md)");
+  CLI::App* add = AddCommand(printer, "add", "Add a printer, optionally with its paper model",
+                             [options] { RunAdd(*options); });
+  add->add_option("NAME", options->name, "The printer's name")->required();
+  add->add_option("--model", options->modelFile, "A paper-model file (see docs/paper-model.md)");
 
-  AddCommand(printer, "list", "List the printers, after a line naming the store", RunList);
+  AddCommand(printer, "list", "List the printers, after a line naming the store", [options] { RunList(*options); });
 
   CLI::App* show = AddCommand(
-      printer, "show", "Show a printer's values with their types, and the paper model its device figures use", RunShow);
-  show->add_option("NAME", options.name, "The printer's name")->required();
+      printer, "show", "Show a printer's values with their types, and the paper model its device figures use",
+      [options] { RunShow(*options); });
+  show->add_option("NAME", options->name, "The printer's name")->required();
 
   CLI::App* set = AddCommand(
       printer, "set",
@@ -292,26 +298,27 @@ void RegisterPrinterCommand(CLI::App& app) {
       "OvelayDirectory text, OvelayFiles text (entries separated by ';'), UserAuthentication number, ModuleName multi-text (one name, "
       "stored as 260 bytes); any other value needs --type. Multi-text entries are separated by commas (\\, for a "
       "comma inside one) or given by repeating VALUE=DATA. Numbers are decimal or 0x hex; binary is hex bytes",
-      RunSet);
-  set->add_option("NAME", options.name, "The printer's name")->required();
-  set->add_option("ASSIGNMENT", options.arguments, "VALUE=DATA");
-  set->add_option("--type", options.type, "The type of every VALUE in this command; needed for values the plug-in does not read")
+      [options] { RunSet(*options); });
+  set->add_option("NAME", options->name, "The printer's name")->required();
+  set->add_option("ASSIGNMENT", options->arguments, "VALUE=DATA");
+  set->add_option("--type", options->type, "The type of every VALUE in this command; needed for values the plug-in does not read")
       ->check(CLI::IsMember({"text", "multi-text", "number", "binary"}));
-  set->add_option("--model", options.modelFile, "A paper-model file, checked before anything is stored");
+  set->add_option("--model", options->modelFile, "A paper-model file, checked before anything is stored");
 
-  CLI::App* unset = AddCommand(printer, "unset", "Remove data values of a printer", RunUnset);
-  unset->add_option("NAME", options.name, "The printer's name")->required();
-  unset->add_option("VALUE", options.arguments, "Value names")->required();
+  CLI::App* unset = AddCommand(printer, "unset", "Remove data values of a printer", [options] { RunUnset(*options); });
+  unset->add_option("NAME", options->name, "The printer's name")->required();
+  unset->add_option("VALUE", options->arguments, "Value names")->required();
 
-  CLI::App* remove = AddCommand(printer, "remove", "Remove a printer with its values and its jobs", RunRemove);
-  remove->add_option("NAME", options.name, "The printer's name")->required();
+  CLI::App* remove = AddCommand(printer, "remove", "Remove a printer with its values and its jobs",
+                                [options] { RunRemove(*options); });
+  remove->add_option("NAME", options->name, "The printer's name")->required();
 
   CLI::App* logging = AddCommand(
       printer, "logging",
       "Show or set the machine-wide switch EnableLogging (for all printers): on stores 1, off stores 0, unset "
       "removes it (off). VELMORA_ENABLELOGGING=1 turns logging on for one process regardless",
-      RunLogging);
-  logging->add_option("STATE", options.loggingState, "on, off or unset; nothing: show it")
+      [options] { RunLogging(*options); });
+  logging->add_option("STATE", options->loggingState, "on, off or unset; nothing: show it")
       ->check(CLI::IsMember({"on", "off", "unset"}));
 }
 

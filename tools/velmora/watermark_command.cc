@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -44,8 +44,6 @@ struct Options {
   bool json = false;
   std::vector<std::string> assignments;
 };
-
-Options options;
 
 
 // The printer's settings file, its folders created. The printer must be in the store;
@@ -125,7 +123,7 @@ std::string Summary(const WatermarkSettings& s) {
   return line.str();
 }
 
-void RunList() {
+void RunList(const Options& options) {
   const std::string file = SettingsFile(options.printer);
   const std::vector<WString> sections = platform::ListProfileSections(platform::Utf8ToUtf16(file));
   std::cout << "settings file: " << file << (FileExists(file) ? "" : " (none yet)") << "\n";
@@ -167,7 +165,7 @@ Json Fields(const WatermarkSettings& s) {
   return fields;
 }
 
-void RunShow() {
+void RunShow(const Options& options) {
   const std::int32_t number = SectionNumber(options.section);
   const std::string file = SettingsFile(options.printer);
   const std::string name = platform::Utf16ToUtf8(WatermarkSectionName(number));
@@ -300,7 +298,7 @@ void Apply(WatermarkSettings& s, const std::string& field, const std::string& va
                      "darkness, offset-x, offset-y, unit, placement, image, scale)");
 }
 
-void RunSet() {
+void RunSet(const Options& options) {
   const std::int32_t number = SectionNumber(options.section);
   const std::string file = SettingsFile(options.printer);
   const std::string name = platform::Utf16ToUtf8(WatermarkSectionName(number));
@@ -338,7 +336,7 @@ void RunSet() {
   }
 }
 
-void RunRemove() {
+void RunRemove(const Options& options) {
   const std::int32_t number = SectionNumber(options.section);
   const std::string file = SettingsFile(options.printer);
   const std::string name = platform::Utf16ToUtf8(WatermarkSectionName(number));
@@ -348,11 +346,12 @@ void RunRemove() {
   }
 }
 
-CLI::App* AddCommand(CLI::App* watermark, const char* name, const char* help, void (*run)(), bool section) {
+CLI::App* AddCommand(CLI::App* watermark, const std::shared_ptr<Options>& options, const char* name,
+                     const char* help, void (*run)(const Options&), bool section) {
   CLI::App* command = watermark->add_subcommand(name, help);
-  command->add_option("-p,--printer", options.printer, "Printer name")->required();
-  if (section) command->add_option("SECTION", options.section, "Section number (3) or name (WMSet_3)")->required();
-  command->callback(run);
+  command->add_option("-p,--printer", options->printer, "Printer name")->required();
+  if (section) command->add_option("SECTION", options->section, "Section number (3) or name (WMSet_3)")->required();
+  command->callback([options, run] { run(*options); });
   return command;
 }
 
@@ -363,22 +362,25 @@ void RegisterWatermarkCommand(CLI::App& app) {
       "watermark", "A printer's watermarks: the sections of DrvSettings.GPS in the user's VELMORA IT Co/<printer> "
                    "folder (see docs/watermarks.md)");
   watermark->require_subcommand(1);
+  // The options live as long as the commands that are parsed into them and read them.
+  auto options = std::make_shared<Options>();
 
-  AddCommand(watermark, "list", "List the sections with a one-line summary each", RunList, false);
+  AddCommand(watermark, options, "list", "List the sections with a one-line summary each", RunList, false);
 
-  CLI::App* show = AddCommand(watermark, "show", "Show one section's fields as name: value lines", RunShow, true);
-  show->add_flag("--json", options.json, "Show them as JSON");
+  CLI::App* show =
+      AddCommand(watermark, options, "show", "Show one section's fields as name: value lines", RunShow, true);
+  show->add_flag("--json", options->json, "Show them as JSON");
 
   CLI::App* set = AddCommand(
-      watermark, "set",
+      watermark, options, "set",
       "Set fields (FIELD=VALUE), creating the section from the defaults when missing: text (63 characters), face "
       "(64; the font uses 31), size (1-1000 points), bold|italic|outline on|off, angle (0-359), darkness (0-100 %), "
       "offset-x, offset-y, unit inches|mm, placement centre|tile|fit, image FILE (BMP, PNG, JPEG, GIF, TIFF; empty "
       "clears it), scale (1-1000 %). Nothing is written unless every value is valid",
       RunSet, true);
-  set->add_option("ASSIGNMENT", options.assignments, "FIELD=VALUE")->required();
+  set->add_option("ASSIGNMENT", options->assignments, "FIELD=VALUE")->required();
 
-  AddCommand(watermark, "remove", "Remove one section", RunRemove, true);
+  AddCommand(watermark, options, "remove", "Remove one section", RunRemove, true);
 }
 
 }  // namespace velmora::cli
