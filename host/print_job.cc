@@ -1,7 +1,9 @@
 // One print job through the plug-in, in the host's calling order, from device mode to release.
 #include "host/print_job.h"
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "host/device_mode.h"
 #include "host/host_device.h"
@@ -88,11 +90,50 @@ platform::DeviceFigures FiguresFor(const WString& printerName, DeviceMode& job) 
   return platform::FiguresFor(platform::GenericPaperModel(), setup);
 }
 
-// Everything of one job that must be undone in reverse order, whatever happens.
+// A COM reference the job holds, released when it goes.
+template <typename T>
+class ComRef {
+ public:
+  ComRef() = default;
+  ~ComRef() { Reset(nullptr); }
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+  void Reset(T* object) {
+    if (object_ != nullptr) object_->Release();
+    object_ = object;
+  }
+  T* get() const { return object_; }
+  T* operator->() const { return object_; }
+  T& operator*() const { return *object_; }
+
+ private:
+  T* object_ = nullptr;
+};
+
+// Something the job did that is undone when the job ends, whatever happens: at once with
+// Now(), or never once dismissed.
+class Undo {
+ public:
+  Undo() = default;
+  ~Undo() { Now(); }
+  Undo(const Undo&) = delete;
+  Undo& operator=(const Undo&) = delete;
+  void Arm(std::function<void()> undo) { undo_ = std::move(undo); }
+  void Now() {
+    if (std::function<void()> undo = std::exchange(undo_, nullptr)) undo();
+  }
+  void Dismiss() { undo_ = nullptr; }
+
+ private:
+  std::function<void()> undo_;
+};
+
+// One job through the plug-in. What it opens, starts, references and enables is held by
+// members declared in that order, so that they are undone in the reverse order by
+// themselves, whatever happens.
 class JobRun final : public JobEvents {
  public:
   JobRun(const PrintRequest& request, PageSource& pages) : request_(request), pages_(pages) {}
-  ~JobRun() override { TearDown(); }
 
   PrintResult Run();
 
@@ -136,24 +177,18 @@ class JobRun final : public JobEvents {
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
   bool JobStopping();
-  void TearDown();
 
   const PrintRequest& request_;
   PageSource& pages_;
   WString printerName_;
   std::unique_ptr<PluginModule> module_;
-  IPrintOemUni3* plugin_ = nullptr;
   HANDLE printer_ = nullptr;
   std::unique_ptr<DeviceMode> devmode_;
   platform::DeviceFigures figures_;
   std::unique_ptr<JobOutput> output_;
   DWORD jobId_ = 0;
-  bool documentStarted_ = false;
   std::unique_ptr<SpoolBuffer> spool_;
-  HostDriverServices* services_ = nullptr;
   std::unique_ptr<HostDevice> device_;
-  bool driverEnabled_ = false;
-  bool deviceEnabled_ = false;
   std::size_t pagesSent_ = 0;
   bool stoppedByPlugin_ = false;
   // A buffer of a capture job was refused because the job had been deleted: the plug-in
@@ -171,6 +206,16 @@ class JobRun final : public JobEvents {
   POINTL marginsShift_{0, 0};
   // The drawing context text watermarks are drawn on; its drawing goes into the page.
   std::unique_ptr<WatermarkContext> watermarkContext_;
+
+  // Declared last and undone first, bottom up: the device and the driver are disabled,
+  // the plug-in and the host's services released, an unfinished document ended as
+  // failed, the printer closed; the module (above) is unloaded after all of them.
+  Undo closePrinter_;
+  Undo endDocument_;
+  ComRef<HostDriverServices> services_;
+  ComRef<IPrintOemUni3> plugin_;
+  Undo disableDriver_;
+  Undo disableDevice_;
 };
 
 void JobRun::WriteAt(JobPoint point) {
@@ -217,15 +262,15 @@ void JobRun::WriteCommand(const PrinterCommand& command) {
 
 void JobRun::EnablePlugin() {
   // The driver services live as long as anyone holds a reference; the host keeps one.
-  services_ = new HostDriverServices(*spool_, JobFeatureOptions(*devmode_, request_.choices));
-  if (FAILED(plugin_->PublishDriverInterface(services_))) {
+  services_.Reset(new HostDriverServices(*spool_, JobFeatureOptions(*devmode_, request_.choices)));
+  if (FAILED(plugin_->PublishDriverInterface(services_.get()))) {
     throw HostError("The plug-in in '" + module_->path() + "' did not take the host's driver interface");
   }
   DRVENABLEDATA hooks{};
   if (FAILED(plugin_->EnableDriver(PRINTER_OEMINTF_VERSION, sizeof hooks, &hooks))) {
     throw HostError("The plug-in in '" + module_->path() + "' refused to enable the driver");
   }
-  driverEnabled_ = true;
+  disableDriver_.Arm([this] { plugin_->DisableDriver(); });
 
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   device_ = std::make_unique<HostDevice>(*spool_, *this, area, static_cast<int>(figures_.xResolution));
@@ -242,7 +287,7 @@ void JobRun::EnablePlugin() {
     throw HostError("The plug-in in '" + module_->path() + "' refused to enable the device");
   }
   devobj->pdevOEM = pdevOEM;
-  deviceEnabled_ = true;
+  disableDevice_.Arm([this] { plugin_->DisablePDEV(device_->devobj()); });
   AdjustPrintableArea();
   watermarkContext_ = MakeWatermarkContext(
       WatermarkPage(), [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
@@ -428,33 +473,13 @@ bool JobRun::JobStopping() {
   return job && platform::JobIsStopping(job->status);
 }
 
-void JobRun::TearDown() {
-  if (deviceEnabled_) plugin_->DisablePDEV(device_->devobj());
-  deviceEnabled_ = false;
-  if (driverEnabled_) plugin_->DisableDriver();
-  driverEnabled_ = false;
-  if (plugin_ != nullptr) plugin_->Release();
-  plugin_ = nullptr;
-  if (services_ != nullptr) services_->Release();
-  services_ = nullptr;
-  platform::Spooler& spooler = *platform::Current().spooler;
-  if (documentStarted_) {
-    // An unfinished job is ended as failed so that the store does not list it as
-    // waiting; one deleted through the spooler stays as it was deleted.
-    if (!JobStopping()) spooler.FailJob(printer_, jobId_);
-    spooler.EndDocument(printer_);
-  }
-  documentStarted_ = false;
-  if (printer_ != nullptr) spooler.Close(printer_);
-  printer_ = nullptr;
-}
-
 PrintResult JobRun::Run() {
   const bool isDefault = request_.printerName.empty();
   printerName_ = isDefault ? kDefaultPrinterName : request_.printerName;
   module_ = std::make_unique<PluginModule>(request_.modulePath);
-  plugin_ = module_->CreatePlugin();
+  plugin_.Reset(module_->CreatePlugin());
   printer_ = OpenPrinter(printerName_, isDefault);
+  closePrinter_.Arm([this] { platform::Current().spooler->Close(printer_); });
 
   // The printer's defaults, the application's copy with the job's settings, the merge.
   DeviceMode printerDevmode = DefaultDeviceMode(*plugin_, printer_, printerName_);
@@ -486,7 +511,13 @@ PrintResult JobRun::Run() {
                     " on printer '" + platform::Utf16ToUtf8(printerName_) + "'" +
                     (taken ? ": the spooler holds a job of that id already" : ""));
   }
-  documentStarted_ = true;
+  endDocument_.Arm([this] {
+    // An unfinished job is ended as failed so that the store does not list it as
+    // waiting; one deleted or restarted through the spooler stays as it is.
+    platform::Spooler& spooler = *platform::Current().spooler;
+    if (!JobStopping()) spooler.FailJob(printer_, jobId_);
+    spooler.EndDocument(printer_);
+  });
   // A spooler that cannot choose ids (winspool) gives its own.
   if (request_.jobId && *request_.jobId != jobId_) {
     throw HostError("The spooler gave the job id " + std::to_string(jobId_) + ", not the requested " +
@@ -537,15 +568,13 @@ PrintResult JobRun::Run() {
   const bool deleted = JobStopping();
   const bool failed = spool_->failed();
   // The device and the driver are disabled before the document ends, as the host does.
-  if (deviceEnabled_) plugin_->DisablePDEV(device_->devobj());
-  deviceEnabled_ = false;
-  if (driverEnabled_) plugin_->DisableDriver();
-  driverEnabled_ = false;
+  disableDevice_.Now();
+  disableDriver_.Now();
 
   if (deleted && captureJob && !stoppedByPlugin_ && (!failed || refusedAfterDeletion_)) {
     // The plug-in took the whole job into the overlay file and deleted the job, as it
     // does once a capture is complete: a success with nothing to print.
-    documentStarted_ = false;
+    endDocument_.Dismiss();
     spooler.EndDocument(printer_);
     result.overlayCaptured = true;
     return result;
@@ -566,7 +595,7 @@ PrintResult JobRun::Run() {
     throw HostError("Unable to write job " + std::to_string(jobId_) + " to '" + request_.output + "'" +
                     (writeError_.empty() ? std::string() : ": " + writeError_));
   }
-  documentStarted_ = false;
+  endDocument_.Dismiss();
   if (!spooler.EndDocument(printer_)) {
     const std::string reason = platform::LastErrorText();
     throw HostError("Unable to finish job " + std::to_string(jobId_) + " in '" + request_.output + "'" +
