@@ -15,6 +15,7 @@
 #include "src/job/unidrv_interface.h"
 #include "src/overlay/overlay_file.h"
 #include "src/settings/vendor_settings.h"
+#include "src/support/file_handle.h"
 #include "src/support/log.h"
 #include "src/support/text.h"
 
@@ -100,8 +101,8 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   const WString capture = m_strOverlayFile + VTEXT(".capture");
   platform::RemoveFileW(capture);
   errno = 0;
-  std::FILE* file = platform::CreateNewFileW(capture);
-  if (file == nullptr) {
+  FileHandle file(platform::CreateNewFileW(capture));
+  if (!file) {
     // Without its file the capture would swallow the job and keep nothing: the job prints
     // as an ordinary job instead, as it does when the overlay exists already.
     const WString message =
@@ -119,8 +120,8 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
                                     publicDM != nullptr ? publicDM->dmOrientation : 0,
                                     publicDM != nullptr ? publicDM->dmYResolution : 0, m_strOverlayName);
   errno = 0;
-  bool written = !header || std::fwrite(header->data(), 1, header->size(), file) == header->size();
-  written = std::fclose(file) == 0 && written;
+  bool written = !header || std::fwrite(header->data(), 1, header->size(), file.get()) == header->size();
+  written = file.Close() && written;
   const int writeError = errno;
   // A raster job's overlay holds its header only: it is complete as it is.
   if (written && settings.bRasterMode() != 0) {
@@ -230,18 +231,18 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   bool written = !m_strOverlayCapture.empty();
   errno = 0;
   if (written) {
-    std::FILE* file = platform::OpenFileW(m_strOverlayCapture, "r+b");
-    written = file != nullptr && std::fseek(file, 0, SEEK_END) == 0;
+    FileHandle file(platform::OpenFileW(m_strOverlayCapture, "r+b"));
+    written = file && std::fseek(file.get(), 0, SEEK_END) == 0;
     if (written && copyFrom < std::min(copyTo, carried)) {
       const std::size_t n = std::min(copyTo, carried) - copyFrom;
-      written = std::fwrite(carry.data() + copyFrom, 1, n, file) == n;
+      written = std::fwrite(carry.data() + copyFrom, 1, n, file.get()) == n;
     }
     const std::size_t from = std::max(copyFrom, carried);
     if (written && copyTo > from) {
       const std::size_t n = copyTo - from;
-      written = std::fwrite(buffer + (from - carried), 1, n, file) == n;
+      written = std::fwrite(buffer + (from - carried), 1, n, file.get()) == n;
     }
-    if (file != nullptr) written = std::fclose(file) == 0 && written;
+    if (file) written = file.Close() && written;
   }
   // The end marker puts the finished overlay under its name, unless another job made an
   // overlay of that name meanwhile.

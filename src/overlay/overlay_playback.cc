@@ -8,6 +8,7 @@
 #include "src/job/unidrv_interface.h"
 #include "src/overlay/overlay_file.h"
 #include "src/settings/vendor_settings.h"
+#include "src/support/file_handle.h"
 #include "src/support/log.h"
 
 namespace velmora {
@@ -35,8 +36,8 @@ std::int32_t GetOverlayDataOffset(const std::uint8_t* chunk, std::size_t length)
 
 void CCommandInsertor::InsertOverlayFileData(WString overlayFile) {
   // Read only: a form kept on a read-only share plays like any other.
-  std::FILE* file = platform::OpenFileW(overlayFile, "rb");
-  if (file == nullptr) {
+  FileHandle file(platform::OpenFileW(overlayFile, "rb"));
+  if (!file) {
     LogMessage(VTEXT("VELMORA - CCommandInsertor::InsertOverlayFileData => the overlay cannot be opened\r\n"));
     return;
   }
@@ -45,7 +46,7 @@ void CCommandInsertor::InsertOverlayFileData(WString overlayFile) {
   bool first = true;
   while (true) {
     std::fill(chunk.begin(), chunk.end(), 0);
-    const std::size_t got = std::fread(chunk.data(), 1, kPlaybackChunk, file);
+    const std::size_t got = std::fread(chunk.data(), 1, kPlaybackChunk, file.get());
     if (got == 0) break;
     std::size_t from = 0;
     if (played == 0) {
@@ -65,7 +66,6 @@ void CCommandInsertor::InsertOverlayFileData(WString overlayFile) {
       if (SUCCEEDED(result)) played += got - from;
     }
   }
-  std::fclose(file);
 }
 
 void CUnidrvInterface::InsertPCLOverlayData(std::uint8_t* pVendorDM, VendorData* pVendorData) {

@@ -7,6 +7,7 @@
 #include "platform/image.h"
 #include "platform/services.h"
 #include "src/settings/vendor_settings.h"
+#include "src/support/file_handle.h"
 #include "src/support/log.h"
 #include "src/support/text.h"
 #include "src/watermark/watermark_text.h"
@@ -32,11 +33,12 @@ std::optional<WString> TurnImage(const WString& imagePath, int) {
 // The size of a bitmap file as the bitmap loader reads it; a file of another format has
 // none.
 std::pair<std::int32_t, std::int32_t> BitmapFileSize(const WString& path) {
-  std::FILE* file = platform::OpenFileW(path, "rb");
-  if (file == nullptr) return {0, 0};
+  FileHandle file(platform::OpenFileW(path, "rb"));
+  if (!file) return {0, 0};
   char signature[2] = {};
-  const bool isBitmap = std::fread(signature, 1, 2, file) == 2 && signature[0] == 'B' && signature[1] == 'M';
-  std::fclose(file);
+  const bool isBitmap =
+      std::fread(signature, 1, 2, file.get()) == 2 && signature[0] == 'B' && signature[1] == 'M';
+  file.Close();
   if (!isBitmap) return {0, 0};
   auto image = platform::LoadImageFile(path);
   if (!image) return {0, 0};
