@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <unordered_map>
 
 #include "platform/last_error.h"
@@ -112,9 +115,118 @@ void BindOptional(Statement& statement, int index, const std::optional<std::stri
 }  // namespace
 
 namespace {
-// A job started or ended in this process (the machine switches below).
+// A job started or ended in this process (the job's reads below).
 void JobStarted();
 void JobEnded();
+
+// A printer as its row in the store names it.
+struct PrinterRow {
+  std::int64_t id = 0;
+  WString name;
+};
+
+// What the plug-in reads again and again while a job prints in this process: the
+// printers it opens by name at every command, their values and the machine switches.
+// While a job runs, each is read from the store once: afresh when a job starts or ends,
+// and, for the values, after this process wrote one. Entries belong to the connection
+// they were read through; another store's connection starts them afresh.
+class JobReads {
+ public:
+  static JobReads& Instance() {
+    static JobReads reads;
+    return reads;
+  }
+
+  void Started() {
+    std::lock_guard lock(mutex_);
+    ++jobsRunning_;
+    Clear();
+  }
+  void Ended() {
+    std::lock_guard lock(mutex_);
+    if (jobsRunning_ > 0) --jobsRunning_;
+    Clear();
+  }
+
+  std::optional<PrinterRow> Printer(const std::shared_ptr<Connection>& connection, const WString& name) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection)) return std::nullopt;
+    const auto it = printers_.find(name);
+    return it != printers_.end() ? std::optional<PrinterRow>(it->second) : std::nullopt;
+  }
+  void KeepPrinter(const std::shared_ptr<Connection>& connection, const WString& askedName, const PrinterRow& row) {
+    std::lock_guard lock(mutex_);
+    if (Current(connection)) printers_.insert_or_assign(askedName, row);
+  }
+
+  std::optional<WString> NameOf(const std::shared_ptr<Connection>& connection, std::int64_t printerId) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection)) return std::nullopt;
+    for (const auto& [asked, row] : printers_) {
+      if (row.id == printerId) return row.name;
+    }
+    return std::nullopt;
+  }
+
+  // A value read before in this job; nullopt inside: the printer has no such value.
+  std::optional<std::optional<PrinterValue>> Value(const std::shared_ptr<Connection>& connection,
+                                                   std::int64_t printerId, const std::string& foldedName) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection) || valuesGeneration_ != store::PrinterDataGeneration()) return std::nullopt;
+    const auto it = values_.find({printerId, foldedName});
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+  }
+  // `generation` is the printer-data generation before the value was read: a write of
+  // this process since then leaves it out.
+  void KeepValue(const std::shared_ptr<Connection>& connection, std::int64_t printerId, const std::string& foldedName,
+                 const std::optional<PrinterValue>& value, std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection) || generation != store::PrinterDataGeneration()) return;
+    if (valuesGeneration_ != generation) {
+      values_.clear();
+      valuesGeneration_ = generation;
+    }
+    values_.insert_or_assign({printerId, foldedName}, value);
+  }
+
+  std::optional<MachineSwitch> Switch(const WString& name) {
+    std::lock_guard lock(mutex_);
+    if (jobsRunning_ == 0) return std::nullopt;
+    const auto it = switches_.find(name);
+    return it != switches_.end() ? std::optional<MachineSwitch>(it->second) : std::nullopt;
+  }
+  void KeepSwitch(const WString& name, const MachineSwitch& value) {
+    std::lock_guard lock(mutex_);
+    if (jobsRunning_ > 0) switches_.insert_or_assign(name, value);
+  }
+
+ private:
+  // True while a job runs and the entries came through `connection`, which they now do.
+  bool Current(const std::shared_ptr<Connection>& connection) {
+    if (jobsRunning_ == 0) return false;
+    if (connection_.lock() != connection) {
+      printers_.clear();
+      values_.clear();
+      connection_ = connection;
+    }
+    return true;
+  }
+  void Clear() {
+    switches_.clear();
+    printers_.clear();
+    values_.clear();
+    connection_.reset();
+  }
+
+  std::mutex mutex_;  // taken after a handle's and a connection's, never before them
+  int jobsRunning_ = 0;
+  std::weak_ptr<Connection> connection_;
+  std::unordered_map<WString, MachineSwitch> switches_;
+  std::unordered_map<WString, PrinterRow> printers_;  // by the name they were opened with
+  std::map<std::pair<std::int64_t, std::string>, std::optional<PrinterValue>> values_;
+  std::uint64_t valuesGeneration_ = 0;
+};
 }  // namespace
 
 // One open printer. The spooler owns it from Open until Close.
@@ -180,7 +292,10 @@ HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
   auto handle = std::make_shared<Handle>();
   // Values read from here on belong to this handle; earlier writes are in the store.
   handle->valuesGeneration = store::PrinterDataGeneration();
-  {
+  if (std::optional<PrinterRow> row = JobReads::Instance().Printer(connection, printerName)) {
+    handle->printerId = row->id;
+    handle->printerName = std::move(row->name);
+  } else {
     std::lock_guard lock(connection->mutex);
     Statement find = connection->db.Prepare("SELECT id, name FROM printers WHERE name = ?");
     find.Bind(1, Utf16ToUtf8(printerName));
@@ -191,6 +306,7 @@ HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
     }
     handle->printerId = find.Int(0);
     handle->printerName = Utf8ToUtf16(find.Text(1));
+    JobReads::Instance().KeepPrinter(connection, printerName, {handle->printerId, handle->printerName});
   }
   handle->connection = std::move(connection);
   HANDLE raw = handle.get();
@@ -217,9 +333,10 @@ std::optional<WString> StoreSpooler::PrinterName(HANDLE printer) {
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, std::optional<WString>{});
   std::lock_guard lock(handle->mutex);
+  if (std::optional<WString> name = JobReads::Instance().NameOf(handle->connection, handle->printerId)) return name;
   Connection& connection = *handle->connection;
   std::lock_guard storeLock(connection.mutex);
-  // The printer may have been removed since it was opened.
+  // Outside a job, the printer may have been removed since it was opened.
   Statement find = connection.db.Prepare("SELECT name FROM printers WHERE id = ?");
   find.Bind(1, handle->printerId);
   const int rc = find.Step();
@@ -264,7 +381,9 @@ std::optional<PrinterValue> StoreSpooler::ReadPrinterData(HANDLE printer, const 
     return it->second;
   }
   std::optional<PrinterValue> value;
-  {
+  if (auto read = JobReads::Instance().Value(handle->connection, handle->printerId, name)) {
+    value = std::move(*read);
+  } else {
     Connection& connection = *handle->connection;
     std::lock_guard storeLock(connection.mutex);
     Statement find = connection.db.Prepare("SELECT type, bytes FROM printer_data WHERE printer = ? AND name = ?");
@@ -273,6 +392,7 @@ std::optional<PrinterValue> StoreSpooler::ReadPrinterData(HANDLE printer, const 
     // A failed read is not remembered: the next call asks the store again.
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(kErrorCanNotComplete, std::optional<PrinterValue>{});
     if (rc == SQLITE_ROW) value = store::ReadValue(find, 0);
+    JobReads::Instance().KeepValue(handle->connection, handle->printerId, name, value, generation);
   }
   handle->values.emplace(std::move(name), value);
   if (!value) return Fail(kErrorFileNotFound, std::optional<PrinterValue>{});
@@ -442,50 +562,20 @@ std::optional<DWORD> StoreSpooler::ClientProcessId() {
 
 namespace {
 
-// The machine switches read while this process prints. The plug-in reads its logging
-// switch at every command; like the printers' values, a switch is read from the store
-// once per job: afresh when a job starts, and at every read outside jobs.
-struct MachineSwitchCache {
-  std::mutex mutex;
-  int jobsRunning = 0;
-  std::unordered_map<WString, MachineSwitch> switches;
-};
+void JobStarted() { JobReads::Instance().Started(); }
 
-MachineSwitchCache& TheMachineSwitchCache() {
-  static MachineSwitchCache cache;
-  return cache;
-}
-
-void JobStarted() {
-  MachineSwitchCache& cache = TheMachineSwitchCache();
-  std::lock_guard lock(cache.mutex);
-  ++cache.jobsRunning;
-  cache.switches.clear();
-}
-
-void JobEnded() {
-  MachineSwitchCache& cache = TheMachineSwitchCache();
-  std::lock_guard lock(cache.mutex);
-  if (cache.jobsRunning > 0) --cache.jobsRunning;
-  if (cache.jobsRunning == 0) cache.switches.clear();
-}
+void JobEnded() { JobReads::Instance().Ended(); }
 
 MachineSwitch ReadMachineSwitchFromStore(const WString& name);
 
 }  // namespace
 
 MachineSwitch ReadStoreMachineSwitch(const WString& name) {
-  MachineSwitchCache& cache = TheMachineSwitchCache();
-  {
-    std::lock_guard lock(cache.mutex);
-    if (cache.jobsRunning > 0) {
-      if (auto it = cache.switches.find(name); it != cache.switches.end()) return it->second;
-    }
-  }
+  // The plug-in reads its logging switch at every command.
+  if (std::optional<MachineSwitch> cached = JobReads::Instance().Switch(name)) return *cached;
   const MachineSwitch value = ReadMachineSwitchFromStore(name);
-  std::lock_guard lock(cache.mutex);
   // A store that could not be read is asked again next time.
-  if (cache.jobsRunning > 0 && value.storeReadable) cache.switches.emplace(name, value);
+  if (value.storeReadable) JobReads::Instance().KeepSwitch(name, value);
   return value;
 }
 
