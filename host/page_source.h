@@ -124,6 +124,10 @@ class PageSource {
   // True for a source that must know the job's geometry before it can count its pages;
   // the job then calls Prepare once it has started, before PageCount.
   virtual bool NeedsPreparing() const { return false; }
+  // Starts rendering as soon as the job's geometry is known, before the job has started,
+  // so that the renderer's start-up overlaps the job's. Never throws: a document that
+  // cannot be rendered is reported by Prepare.
+  virtual void Start(const PageGeometry&) {}
   // Throws HostError when the document cannot be printed.
   virtual void Prepare(const PageGeometry&) {}
   virtual std::size_t PageCount() const = 0;

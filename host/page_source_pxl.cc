@@ -79,9 +79,25 @@ class DocumentPageSource : public PageSource {
       : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)) {}
 
   bool NeedsPreparing() const override { return true; }
+  void Start(const PageGeometry& geometry) override {
+    try {
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_);
+      renderedFor_ = geometry;
+    } catch (const HostError&) {
+      // Prepare tries again and reports why, once the job exists.
+      render_.reset();
+    }
+  }
   void Prepare(const PageGeometry& geometry) override {
     geometry_ = geometry;
-    render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_);
+    const auto renderedAlike = [&geometry](const PageGeometry& other) {
+      return other.xResolution == geometry.xResolution && other.yResolution == geometry.yResolution &&
+             other.physicalWidth == geometry.physicalWidth && other.physicalHeight == geometry.physicalHeight;
+    };
+    if (render_ == nullptr || !renderedAlike(renderedFor_)) {
+      render_.reset();
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_);
+    }
     spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
     try {
       store_ = std::make_unique<PxlPageStore>([this](std::uint8_t* buffer, std::size_t size) {
@@ -133,9 +149,6 @@ class DocumentPageSource : public PageSource {
     ReadTo(page);
     const ContentPlacement placement = Fit(store_->FormatOf(page - 1), canvas.QuarterTurns());
     KeptPage kept = store_->TakePage(page - 1);
-    const std::vector<std::uint8_t> bytes = std::move(kept.bytes);
-    page_ = bytes;
-    operators_ = std::move(kept.operators);
     canvas_ = &canvas;
     ResetPageState();
     canvas.BeginContent(placement);
@@ -144,12 +157,20 @@ class DocumentPageSource : public PageSource {
     rop_.bytes = PxlEncoder().UByte(kPageDefaultRop, Attr::ROP3).Operator(Op::SetROP).Take();
     rop_.number = kPageDefaultRop;
     canvas.WriteContent(rop_.bytes);
-    for (std::size_t i = 0; i < operators_.size();) i = DrawFrom(i);
+    // The glyphs the page takes from earlier pages, then its own operators.
+    for (PagePart* part : {&kept.prelude, &kept.content}) {
+      page_ = part->bytes;
+      operators_ = std::move(part->operators);
+      for (std::size_t i = 0; i < operators_.size();) i = DrawFrom(i);
+      part->operators = std::move(operators_);
+      operators_.clear();
+    }
     FlushPending();
     if (geometry_.selfContainedPages) RemoveFonts();
     canvas.EndContent();
     canvas_ = nullptr;
     page_ = {};
+    store_->GiveBack(std::move(kept));
   }
 
  private:
@@ -509,6 +530,7 @@ class DocumentPageSource : public PageSource {
   std::string path_;
   std::string name_;
   std::string pageRanges_;
+  PageGeometry renderedFor_;  // the geometry the renderer started with
   PageGeometry geometry_;
   // Ghostscript goes before the page store that reads from it.
   std::unique_ptr<GhostscriptRender> render_;
@@ -551,6 +573,7 @@ class StandardInputPageSource : public PageSource {
     document_ = std::make_unique<DocumentPageSource>(copy_.path(), "standard input", pageRanges);
   }
   bool NeedsPreparing() const override { return true; }
+  void Start(const PageGeometry& geometry) override { document_->Start(geometry); }
   void Prepare(const PageGeometry& geometry) override { document_->Prepare(geometry); }
   std::size_t PageCount() const override { return document_->PageCount(); }
   void Finish() override { document_->Finish(); }

@@ -495,6 +495,8 @@ PrintResult JobRun::Run() {
   // cannot hold leaves no job behind.
   const bool pagesKnown = !pages_.NeedsPreparing();
   if (pagesKnown) PlanSheets();
+  // A document starts rendering now, while the job is being started.
+  if (!pagesKnown) pages_.Start(Geometry());
 
   output_ = std::make_unique<JobOutput>(request_.output, request_.connectTimeoutSeconds);
   platform::Spooler& spooler = *platform::Current().spooler;

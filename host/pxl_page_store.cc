@@ -24,6 +24,27 @@ constexpr std::size_t kPiece = std::size_t{1} << 20;
 constexpr std::size_t kLargestOperator = std::size_t{1} << 30;
 constexpr std::uint8_t kEndCharTag = static_cast<std::uint8_t>(Op::EndChar);
 
+// Bytes that a resize leaves as they are: the window grows by a whole piece before each
+// read, which fills only part of it, so zeroing the piece first would be wasted work.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <typename U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) {}
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
 }  // namespace
 
 // The operators of a binary stream in order, holding only a window of it.
@@ -137,7 +158,7 @@ class OperatorStream {
 
   PxlByteSource source_;
   std::string name_;
-  std::vector<std::uint8_t> window_;
+  std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>> window_;
   std::size_t pos_ = 0;
   std::size_t consumed_ = 0;  // bytes of the window after pos_ that the reader has handed out
   std::optional<pxl::Reader> reader_;
@@ -258,14 +279,12 @@ void PxlPageStore::Take(Operator& op) {
       inPage_ = true;
       prelude_.clear();
       content_.clear();
-      contentOperators_.clear();
-      seenInPage_.clear();
       break;
     case Op::EndPage: {
       if (!inPage_) break;
       inPage_ = false;
       SpoolLast();
-      pages_.push_back({0, prelude_.size() + content_.size(), format_, false});
+      pages_.push_back({0, prelude_.bytes.size() + content_.bytes.size(), format_, false});
       KeepLast();
       break;
     }
@@ -290,21 +309,25 @@ void PxlPageStore::Take(Operator& op) {
       // Each glyph is kept as a download of its own.
       const pxl::Attribute* charCode = op.event.Find(Attr::CharCode);
       if (charCode == nullptr) break;
-      std::vector<std::uint8_t> block = beginChar_;
-      Append(block, op.bytes);
-      block.push_back(kEndCharTag);
+      PagePart glyph;
+      glyph.bytes = beginChar_;
+      glyph.operators.resize(3);
+      glyph.operators[0] = {beginCharEvent_, 0, beginChar_.size()};
+      Append(glyph.bytes, op.bytes);
+      glyph.operators[1] = {std::move(op.event), beginChar_.size(), glyph.bytes.size()};
+      glyph.bytes.push_back(kEndCharTag);
+      glyph.operators[2].event.kind = EventKind::kOperator;
+      glyph.operators[2].event.op = kEndCharTag;
+      glyph.operators[2].start = glyph.bytes.size() - 1;
+      glyph.operators[2].end = glyph.bytes.size();
       const GlyphKey key = Glyph(charFont_, static_cast<std::uint32_t>(charCode->value.Int()));
       if (inPage_) {
-        AddToPage(beginChar_, beginCharEvent_);
-        AddToPage(op.bytes, std::move(op.event));
-        pxl::Event endChar;
-        endChar.kind = EventKind::kOperator;
-        endChar.op = kEndCharTag;
-        static constexpr std::uint8_t kEndChar[] = {kEndCharTag};
-        AddToPage(kEndChar, std::move(endChar));
-        seenInPage_.insert(key);
+        for (const PageOperator& part : glyph.operators) {
+          AddToPage(std::span(glyph.bytes).subspan(part.start, part.end - part.start), pxl::Event(part.event));
+        }
+        MarkSeen(charFont_, static_cast<std::uint32_t>(charCode->value.Int()));
       }
-      glyphs_[key] = std::move(block);
+      glyphs_[key] = std::move(glyph);
       break;
     }
     case Op::EndChar:
@@ -322,9 +345,14 @@ void PxlPageStore::Take(Operator& op) {
     case Op::Text:
       ForEachTextCode(op.event, [this](std::uint32_t charCode) {
         const GlyphKey key = Glyph(currentFont_, charCode);
-        if (!seenInPage_.insert(key).second) return;
+        if (!MarkSeen(currentFont_, charCode)) return;
         const auto found = glyphs_.find(key);
-        if (found != glyphs_.end()) Append(prelude_, found->second);
+        if (found == glyphs_.end()) return;
+        const std::size_t at = prelude_.bytes.size();
+        Append(prelude_.bytes, found->second.bytes);
+        for (const PageOperator& part : found->second.operators) {
+          prelude_.operators.push_back({part.event, at + part.start, at + part.end});
+        }
       });
       if (inPage_) AddToPage(op.bytes, std::move(op.event));
       break;
@@ -341,37 +369,53 @@ void PxlPageStore::Take(Operator& op) {
   }
 }
 
-void PxlPageStore::AddToPage(std::span<const std::uint8_t> bytes, Event event) {
-  PageOperator op;
-  op.start = content_.size();
-  Append(content_, bytes);
-  op.end = content_.size();
-  op.event = std::move(event);
-  contentOperators_.push_back(std::move(op));
+bool PxlPageStore::MarkSeen(std::uint32_t font, std::uint32_t code) {
+  const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
+  // Single-byte codes of the first fonts, which text uses nearly always, are looked up
+  // in a table; any other glyph in a map.
+  constexpr std::uint32_t kTableCodes = 256;
+  constexpr std::uint32_t kTableFonts = 4096;
+  std::uint32_t* seen = nullptr;
+  if (code < kTableCodes && font < kTableFonts) {
+    if (font >= seenOnPage_.size()) seenOnPage_.resize(font + 1);
+    if (seenOnPage_[font].empty()) seenOnPage_[font].resize(kTableCodes, 0);
+    seen = &seenOnPage_[font][code];
+  } else {
+    seen = &seenElsewhere_[Glyph(font, code)];
+  }
+  if (*seen == page) return false;
+  *seen = page;
+  return true;
 }
 
-// The page just spooled, kept with its operators: the glyph downloads it takes from
-// earlier pages (parsed here), then its own, which the stream's reader parsed already.
+void PxlPageStore::AddToPage(std::span<const std::uint8_t> bytes, Event&& event) {
+  const std::size_t start = content_.bytes.size();
+  Append(content_.bytes, bytes);
+  content_.operators.emplace_back(std::move(event), start, content_.bytes.size());
+}
+
+// The page just read, kept with its operators, all parsed when the stream's reader read
+// them. The page takes the buffers it was read into; the next page is read into those
+// of a page handed back.
 void PxlPageStore::KeepLast() {
   lastIndex_ = pages_.size() - 1;
-  last_.operators = ParsePage(prelude_, order_, name_);
-  last_.operators.reserve(last_.operators.size() + contentOperators_.size());
-  for (PageOperator& op : contentOperators_) {
-    op.start += prelude_.size();
-    op.end += prelude_.size();
-    last_.operators.push_back(std::move(op));
-  }
-  contentOperators_.clear();
-  last_.bytes = prelude_;
-  Append(last_.bytes, content_);
+  last_ = std::move(spare_);
+  std::swap(last_.prelude, prelude_);
+  std::swap(last_.content, content_);
+  prelude_.clear();
+  content_.clear();
 }
+
+void PxlPageStore::GiveBack(KeptPage&& page) { spare_ = std::move(page); }
 
 void PxlPageStore::SpoolLast() {
   if (lastIndex_ == SIZE_MAX) return;
   PageSpan& page = pages_[lastIndex_];
   spool_.clear();
   spool_.seekp(0, std::ios::end);
-  spool_.write(reinterpret_cast<const char*>(last_.bytes.data()), static_cast<std::streamsize>(last_.bytes.size()));
+  for (const PagePart* part : {&last_.prelude, &last_.content}) {
+    spool_.write(reinterpret_cast<const char*>(part->bytes.data()), static_cast<std::streamsize>(part->bytes.size()));
+  }
   if (!spool_.flush()) throw HostError("Unable to write the page spool '" + spoolPath_ + "'");
   page.offset = spooled_;
   page.spooled = true;
@@ -385,8 +429,8 @@ KeptPage PxlPageStore::TakePage(std::size_t index) {
     return std::move(last_);
   }
   KeptPage page;
-  page.bytes = ReadPage(index);
-  page.operators = ParsePage(page.bytes, order_, name_);
+  page.content.bytes = ReadPage(index);
+  page.content.operators = ParsePage(page.content.bytes, order_, name_);
   return page;
 }
 

@@ -15,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 #include <span>
 #include <string>
 #include <utility>
@@ -47,10 +46,21 @@ struct PageOperator {
   pxl::Op op() const { return static_cast<pxl::Op>(event.op); }
 };
 
-// A page of the store: its bytes and its operators.
-struct KeptPage {
+// Bytes of a page with their operators, which lie in them.
+struct PagePart {
   std::vector<std::uint8_t> bytes;
   std::vector<PageOperator> operators;
+  void clear() {
+    bytes.clear();
+    operators.clear();
+  }
+};
+
+// A page of the store: the glyph downloads it takes from earlier pages, then its own
+// operators. A page read back from the spool file comes whole as its content.
+struct KeptPage {
+  PagePart prelude;
+  PagePart content;
 };
 
 // The operators of a page's bytes. Throws HostError naming `name` when they are malformed.
@@ -85,6 +95,9 @@ class PxlPageStore {
   // Page `index` with its operators. The page read last comes as the stream's reader
   // parsed it; any other is read back and parsed again.
   KeptPage TakePage(std::size_t index);
+  // Hands back a page the job has drawn: the next page the store reads reuses its
+  // buffers rather than allocating its own.
+  void GiveBack(KeptPage&& page);
   // The operators from BeginFontHeader to EndFontHeader of a font of the stream; null
   // for a font the stream never defined.
   const std::vector<std::uint8_t>* FontHeader(const std::string& fontName) const;
@@ -106,7 +119,7 @@ class PxlPageStore {
   // Takes the next operator of the stream into the page being read or the fonts.
   void Take(Operator& op);
   // Adds operator bytes to the page being read, with the operator they hold.
-  void AddToPage(std::span<const std::uint8_t> bytes, pxl::Event event);
+  void AddToPage(std::span<const std::uint8_t> bytes, pxl::Event&& event);
   void KeepLast();
 
   std::string name_;
@@ -119,8 +132,9 @@ class PxlPageStore {
   std::map<std::string, std::vector<std::uint8_t>> fontHeaders_;
   pxl::ByteOrder order_ = pxl::ByteOrder::kLittleEndian;
 
-  // The latest definition of every glyph: BeginChar, ReadChar with its data, EndChar.
-  std::unordered_map<GlyphKey, std::vector<std::uint8_t>> glyphs_;
+  // The latest definition of every glyph: BeginChar, ReadChar with its data, EndChar,
+  // with those three operators, which a later page that takes the glyph copies.
+  std::unordered_map<GlyphKey, PagePart> glyphs_;
   std::map<std::string, std::uint32_t> fontIds_;
   std::uint32_t currentFont_ = 0;
   std::string headerFont_;
@@ -130,15 +144,20 @@ class PxlPageStore {
   // The page being read: the glyphs it takes from earlier pages, and its own operators.
   bool inPage_ = false;
   std::optional<PageFormat> format_;
-  std::vector<std::uint8_t> prelude_;
-  std::vector<std::uint8_t> content_;
-  std::unordered_set<GlyphKey> seenInPage_;  // defined or taken from earlier pages
-  std::vector<PageOperator> contentOperators_;
+  PagePart prelude_;
+  PagePart content_;
+  // The glyphs defined on the page being read or taken from earlier pages: by font
+  // number and character code, the number (from 1) of the last page that had each.
+  std::vector<std::vector<std::uint32_t>> seenOnPage_;
+  std::unordered_map<GlyphKey, std::uint32_t> seenElsewhere_;
+  // Marks a glyph as had by the page being read; false when it was already.
+  bool MarkSeen(std::uint32_t font, std::uint32_t code);
   pxl::Event beginCharEvent_;
   // The page read last, kept whole for the job that draws it next. It goes into the
   // spool file only when the stream reads on before the job took it.
   std::size_t lastIndex_ = SIZE_MAX;
   KeptPage last_;
+  KeptPage spare_;  // the buffers of a page handed back
   void SpoolLast();
 };
 

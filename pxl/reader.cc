@@ -363,7 +363,12 @@ bool Reader::ReadAttributeId(std::uint8_t code) {
     return false;
   }
   pending_value_->id = idSize == 1 ? data_[at + 1] : U16(at + 1);
-  if (attributes_.empty()) attributes_offset_ = pending_value_->offset;
+  if (attributes_.empty()) {
+    attributes_offset_ = pending_value_->offset;
+    // An operator takes few attributes: one allocation holds the list of nearly all.
+    constexpr std::size_t kUsualAttributes = 4;
+    attributes_.reserve(kUsualAttributes);
+  }
   attributes_.push_back(std::move(*pending_value_));
   pending_value_.reset();
   pos_ = at + 1 + idSize;
