@@ -194,7 +194,7 @@ TEST_F(JobProcessor, GeneratorFollowsADeviceReset) {
 
 TEST_F(JobProcessor, JobControlEvents) {
   world.Start(vendor);
-  world.area.pCellRects = new CellRect[4]{};
+  world.area.pCellRects = std::make_unique<CellRect[]>(4);
   world.area.wCellRectCount = 3;
   for (DWORD event : {33u, 33u, 32u}) EXPECT_EQ(world.Event(vendor, event), S_FALSE);
   EXPECT_EQ(world.Event(vendor, 34), S_FALSE);

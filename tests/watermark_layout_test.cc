@@ -215,8 +215,9 @@ TEST(WatermarkLayout, BorderRectsFromTheCellList) {
 TEST(WatermarkLayout, BorderRectsFromTheVendorArea) {
   VendorData area;
   ClearVendorData(area);
-  CellRect cells[2] = {{1, 2, 3, 4}, {5, 6, 7, 8}};
-  area.pCellRects = cells;
+  area.pCellRects = std::make_unique<CellRect[]>(2);
+  area.pCellRects[0] = {1, 2, 3, 4};
+  area.pCellRects[1] = {5, 6, 7, 8};
   area.wCellRectCapacity = 2;
   area.wCellRectCount = 9;  // counts on past the list: never an index
   std::vector<CellRect> rects(4, CellRect{0, 0, 0, 0});
@@ -225,7 +226,6 @@ TEST(WatermarkLayout, BorderRectsFromTheVendorArea) {
   EXPECT_EQ(rects[2].bottom, 0);
   SetBorderRectsForPage(rects, NupSettings(4, 0), DeviceResolution{10, 10}, nullptr);
   EXPECT_EQ(rects[0].left, 1);
-  area.pCellRects = nullptr;
 }
 
 WString W(const char* text) { return platform::Utf8ToUtf16(text); }

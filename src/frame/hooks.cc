@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "platform/services.h"
@@ -55,13 +56,12 @@ ULONG StoreCellRect(SURFOBJ* surface, ULONG inSize, void* in, ULONG outSize, voi
 
   VendorData& area = pdev->vendorData;
   if (area.wCellRectCount == 0 || area.pCellRects == nullptr || area.wCellRectCapacity < perSheet) {
-    auto* list = new (std::nothrow) CellRect[perSheet]();
+    std::unique_ptr<CellRect[]> list(new (std::nothrow) CellRect[perSheet]());
     if (list != nullptr) {
       if (area.pCellRects != nullptr && area.wCellRectCount != 0) {
-        std::memcpy(list, area.pCellRects, sizeof(CellRect) * area.wCellRectCapacity);
+        std::memcpy(list.get(), area.pCellRects.get(), sizeof(CellRect) * area.wCellRectCapacity);
       }
-      delete[] area.pCellRects;
-      area.pCellRects = list;
+      area.pCellRects = std::move(list);
       area.wCellRectCapacity = static_cast<WORD>(perSheet);
     }
   }

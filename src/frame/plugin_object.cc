@@ -131,7 +131,6 @@ HRESULT CSOemUni3::DisablePDEV(DEVOBJ* pdevobj) {
   m_backObject.DisablePDEV(pdevobj->hPrinter, pdevobj->pPublicDM, RecordBodyOf(pdevobj), AreaOf(pdevobj));
   if (pdev != nullptr) {
     // A cell list the document did not release goes with its device.
-    delete[] pdev->vendorData.pCellRects;
     delete pdev;
     pdevobj->pdevOEM = nullptr;
   }

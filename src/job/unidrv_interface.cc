@@ -74,10 +74,9 @@ HRESULT CUnidrvInterface::Reset(DEVMODEW*, std::uint8_t* oldVendorDM, VendorData
     newVendorData->dwTotalPages = oldVendorData->dwTotalPages;
     newVendorData->hWatermarkDC = oldVendorData->hWatermarkDC;
     // The new device takes the cell list over; the old one must not release it again.
-    newVendorData->pCellRects = oldVendorData->pCellRects;
+    newVendorData->pCellRects = std::move(oldVendorData->pCellRects);
     newVendorData->wCellRectCount = oldVendorData->wCellRectCount;
     newVendorData->wCellRectCapacity = oldVendorData->wCellRectCapacity;
-    oldVendorData->pCellRects = nullptr;
     oldVendorData->wCellRectCount = 0;
     oldVendorData->wCellRectCapacity = 0;
   }
@@ -97,8 +96,7 @@ HRESULT CUnidrvInterface::GetPDLStreamForJobControlEvents(DWORD event, std::uint
                      static_cast<std::int32_t>(jobId));
       // A list the previous document left behind (it ended without its end-of-document
       // event) is released rather than lost.
-      delete[] pVendorData->pCellRects;
-      pVendorData->pCellRects = nullptr;
+      pVendorData->pCellRects.reset();
       pVendorData->wCellRectCount = 0;
       pVendorData->wCellRectCapacity = 0;
       pVendorData->dwJobId = jobId;
@@ -115,8 +113,7 @@ HRESULT CUnidrvInterface::GetPDLStreamForJobControlEvents(DWORD event, std::uint
     case CS_JOBEVENT_ENDDOC:
       LogMessage(VTEXT("VELMORA - CUnidrvInterface::GetPDLStreamForJobControlEvents => end of document\r\n"));
       pVendorData->wCellRectCount = 0;
-      delete[] pVendorData->pCellRects;
-      pVendorData->pCellRects = nullptr;
+      pVendorData->pCellRects.reset();
       pVendorData->wCellRectCapacity = 0;
       break;
     default:

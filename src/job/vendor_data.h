@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/types.h"
@@ -32,7 +33,9 @@ struct VendorData {
   DWORD dwPageNumber;       // 1-based number of the current page of the document
   DWORD dwTotalPages;       // set by the page-total escape
   HANDLE hWatermarkDC;      // the drawing context for watermarks, set by the frame
-  CellRect* pCellRects;     // owned; released by the end-of-document event
+  // The cell list, released by the end-of-document event or with the device, and
+  // handed to the new device on a reset.
+  std::unique_ptr<CellRect[]> pCellRects;
   WORD wCellRectCount;      // cells stored so far in this document (counts on past the list)
   WORD wCellRectCapacity;   // entries the list holds; cells are read and written below it only
 };
@@ -46,7 +49,7 @@ inline void ClearVendorData(VendorData& area) {
   area.dwPageNumber = 0;
   area.dwTotalPages = 0;
   area.hWatermarkDC = nullptr;
-  area.pCellRects = nullptr;
+  area.pCellRects.reset();
   area.wCellRectCount = 0;
   area.wCellRectCapacity = 0;
 }

@@ -231,7 +231,7 @@ void SetBorderRectsForPage(std::vector<CellRect>& pageRects, const LayoutSetting
 
 void SetBorderRectsForPage(std::vector<CellRect>& pageRects, const LayoutSettings& settings,
                            DeviceResolution resolution, const VendorData* vendorData) {
-  const CellRect* list = vendorData != nullptr ? vendorData->pCellRects : nullptr;
+  const CellRect* list = vendorData != nullptr ? vendorData->pCellRects.get() : nullptr;
   const std::size_t capacity = vendorData != nullptr ? vendorData->wCellRectCapacity : 0;
   SetBorderRectsForPage(pageRects, settings, resolution, list, capacity);
 }
