@@ -185,9 +185,31 @@ class JobReads {
     if (!Current(connection) || generation != store::PrinterDataGeneration()) return;
     if (valuesGeneration_ != generation) {
       values_.clear();
+      namedValues_.clear();
       valuesGeneration_ = generation;
     }
     values_.insert_or_assign({printerId, foldedName}, value);
+  }
+
+  // A value read by printer name (the device figures), like the values above.
+  std::optional<std::optional<PrinterValue>> NamedValue(const std::shared_ptr<Connection>& connection,
+                                                        const WString& printer, const WString& value) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection) || valuesGeneration_ != store::PrinterDataGeneration()) return std::nullopt;
+    const auto it = namedValues_.find({printer, value});
+    if (it == namedValues_.end()) return std::nullopt;
+    return it->second;
+  }
+  void KeepNamedValue(const std::shared_ptr<Connection>& connection, const WString& printer, const WString& value,
+                      const std::optional<PrinterValue>& read, std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection) || generation != store::PrinterDataGeneration()) return;
+    if (valuesGeneration_ != generation) {
+      values_.clear();
+      namedValues_.clear();
+      valuesGeneration_ = generation;
+    }
+    namedValues_.insert_or_assign({printer, value}, read);
   }
 
   std::optional<MachineSwitch> Switch(const WString& name) {
@@ -208,6 +230,7 @@ class JobReads {
     if (connection_.lock() != connection) {
       printers_.clear();
       values_.clear();
+      namedValues_.clear();
       connection_ = connection;
     }
     return true;
@@ -216,6 +239,7 @@ class JobReads {
     switches_.clear();
     printers_.clear();
     values_.clear();
+    namedValues_.clear();
     connection_.reset();
   }
 
@@ -225,6 +249,7 @@ class JobReads {
   std::unordered_map<WString, MachineSwitch> switches_;
   std::unordered_map<WString, PrinterRow> printers_;  // by the name they were opened with
   std::map<std::pair<std::int64_t, std::string>, std::optional<PrinterValue>> values_;
+  std::map<std::pair<WString, WString>, std::optional<PrinterValue>> namedValues_;
   std::uint64_t valuesGeneration_ = 0;
 };
 }  // namespace
@@ -614,15 +639,24 @@ std::optional<PrinterValue> ReadStorePrinterValue(const WString& printerName, co
   std::string error;
   std::shared_ptr<Connection> connection = store::ConnectForReading(StorePath(), &missing, &error);
   if (!connection) return std::nullopt;
-  std::lock_guard lock(connection->mutex);
-  // A database without the tables yet (an empty file) fails to prepare: no value.
-  Statement find = connection->db.Prepare(
-      "SELECT d.type, d.bytes FROM printer_data d JOIN printers p ON p.id = d.printer "
-      "WHERE p.name = ? AND d.name = ?");
-  if (!find.ok()) return std::nullopt;
-  find.Bind(1, Utf16ToUtf8(printerName)).Bind(2, Utf16ToUtf8(valueName));
-  if (find.Step() != SQLITE_ROW) return std::nullopt;
-  return store::ReadValue(find, 0);
+  // The device figures read the paper model at every page.
+  const std::uint64_t generation = store::PrinterDataGeneration();
+  if (auto read = JobReads::Instance().NamedValue(connection, printerName, valueName)) return *read;
+  std::optional<PrinterValue> value;
+  {
+    std::lock_guard lock(connection->mutex);
+    // A database without the tables yet (an empty file) fails to prepare: no value.
+    Statement find = connection->db.Prepare(
+        "SELECT d.type, d.bytes FROM printer_data d JOIN printers p ON p.id = d.printer "
+        "WHERE p.name = ? AND d.name = ?");
+    if (!find.ok()) return std::nullopt;
+    find.Bind(1, Utf16ToUtf8(printerName)).Bind(2, Utf16ToUtf8(valueName));
+    const int rc = find.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return std::nullopt;
+    if (rc == SQLITE_ROW) value = store::ReadValue(find, 0);
+  }
+  JobReads::Instance().KeepNamedValue(connection, printerName, valueName, value, generation);
+  return value;
 }
 
 }  // namespace velmora::platform::posix
