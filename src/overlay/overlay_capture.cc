@@ -169,7 +169,9 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   // buffers (never more than a key less one byte), then this buffer. Positions below are
   // stream positions; a marker or font name the host's buffering split is whole there.
   std::vector<std::uint8_t>& carry = m_captureCarry;
-  const std::size_t carried = carry.size();
+  // Never more than a key less one byte is carried; the bound also tells the compiler
+  // that the seam below holds it.
+  const std::size_t carried = std::min(carry.size(), kOverlayMaxKeyLength - 1);
   const std::size_t total = carried + size;
   auto at = [&](std::size_t position) { return position < carried ? carry[position] : buffer[position - carried]; };
 
