@@ -15,7 +15,13 @@ using store::Database;
 using store::Statement;
 using store::WriteTransaction;
 
-std::string Quoted(const WString& name) { return "'" + Utf16ToUtf8(name) + "'"; }
+std::string Quoted(const WString& name) {
+  // Appended piece by piece: GCC 12 reports a false -Wrestrict on `"'" + text`.
+  std::string quoted = "'";
+  quoted += Utf16ToUtf8(name);
+  quoted += '\'';
+  return quoted;
+}
 
 std::string NotFound(const char* what, const WString& name, const std::string& path) {
   return std::string(what) + " " + Quoted(name) + " not found in store '" + path + "'";
