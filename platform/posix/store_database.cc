@@ -347,10 +347,21 @@ int Database::Configure(bool createSchema) {
 
   // WAL lets readers go on while one process writes. A file system without shared
   // memory keeps the rollback journal; the busy timeout still serialises writers.
+  bool wal = false;
   {
     Statement journal(db_, "PRAGMA journal_mode = WAL");
     if (!journal.ok()) return failure();
-    if (const int rc = journal.Step(); rc != SQLITE_ROW && rc != SQLITE_DONE) return rc;
+    const int rc = journal.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return rc;
+    wal = rc == SQLITE_ROW && journal.Text(0) == "wal";
+  }
+  // In WAL mode a commit need not wait for the disk: a crash of this process loses
+  // nothing committed, and the store stays whole even when the machine loses power (its
+  // last commits may then be rolled back). The log is synced when it is checkpointed.
+  if (wal) {
+    Statement synchronous(db_, "PRAGMA synchronous = NORMAL");
+    if (!synchronous.ok()) return failure();
+    if (const int rc = synchronous.Step(); rc != SQLITE_DONE && rc != SQLITE_ROW) return rc;
   }
   if (schemaVersion >= 1) return SQLITE_OK;
 
