@@ -76,6 +76,8 @@ class StoreSpooler : public Spooler {
   std::shared_ptr<Handle> Find(HANDLE printer);
   // Adds status bits to a job of the handle's printer.
   bool AddJobStatus(HANDLE printer, DWORD jobId, DWORD bits);
+  // Starts writing a file output out to the disk while the job goes on.
+  static void StartWriteBack(Handle& handle);
 
   std::mutex mutex_;
   std::map<HANDLE, std::shared_ptr<Handle>> handles_;
