@@ -8,12 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 
-#include "src/frame/host_interface.h"
-#include "src/settings/vendor_settings.h"
+#include "formats/host_interface.h"
+#include "formats/vendor_settings.h"
 
 namespace velmora {
 
@@ -61,13 +60,5 @@ std::optional<std::size_t> FindVendorDevmodeOffset(const std::uint8_t* devmode, 
 // The body of the record stored in a public device mode the host handed over, or null.
 // The device mode's own dmSize and dmDriverExtra give its extent.
 std::uint8_t* FindVendorDevmode(DEVMODEW* devmode);
-
-// What the DevMode request passes on to the vendor object after a successful CONVERT
-// or MERGE: the mode, the parameter block and the input and output bodies.
-using VendorDevModeHandler =
-    std::function<void(DWORD mode, const OEMDMPARAM& param, std::uint8_t* bodyIn, std::uint8_t* bodyOut)>;
-
-// Answers the host's DevMode request (size, defaults, convert, merge).
-HRESULT HandleDevModeRequest(DWORD mode, OEMDMPARAM* param, const VendorDevModeHandler& vendor);
 
 }  // namespace velmora
