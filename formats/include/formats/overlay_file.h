@@ -50,7 +50,8 @@ std::optional<OverlayHeader> ParseOverlayHeader(const std::uint8_t* bytes, std::
 // overlay file, or -1.
 std::int32_t GetOverlayDataOffset(const std::uint8_t* chunk, std::size_t length);
 
-// The printer-data values that name a printer's overlay folder and its overlay list.
+// The printer-data values that name a printer's overlay folder and its overlay list, and
+// the list's split: here because `velmora overlay` reads the very values the plug-in reads.
 inline constexpr const WCHAR* kOverlayDirectoryValue = VTEXT("OvelayDirectory");
 inline constexpr const WCHAR* kOverlayFilesValue = VTEXT("OvelayFiles");
 

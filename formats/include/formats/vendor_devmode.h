@@ -45,7 +45,7 @@ bool StampVendorHeader(std::uint8_t* record);
 // output body gets the defaults, then the leading bytes of the input record are copied
 // (header included): as many as both headers' dwSize allow, but never more than a whole
 // record nor more than either buffer really holds (inCapacity, outCapacity). False only
-// when either record is missing.
+// when either record is missing. It stays with the record: `velmora settings` copies too.
 bool CopyVendorDevmode(const std::uint8_t* in, std::size_t inCapacity, std::uint8_t* out,
                        std::size_t outCapacity);
 
