@@ -20,8 +20,8 @@
 
 #include "bench/job_like_data.h"
 #include "bench/ratio_reporter.h"
+#include "formats/vendor_devmode.h"
 #include "src/job/unidrv_interface.h"
-#include "src/settings/vendor_devmode.h"
 
 namespace velmora::bench {
 namespace {

@@ -24,10 +24,10 @@
 
 #include "bench/job_like_data.h"
 #include "bench/ratio_reporter.h"
+#include "formats/overlay_file.h"
+#include "formats/vendor_devmode.h"
 #include "platform/text_encoding.h"
 #include "src/commands/command_insertor.h"
-#include "src/overlay/overlay_file.h"
-#include "src/settings/vendor_devmode.h"
 
 namespace velmora::bench {
 namespace {

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "formats/le_bytes.h"
 #include "host/host_error.h"
 #include "host/printer_description.h"
 #include "platform/text_encoding.h"
-#include "src/support/le_bytes.h"
 
 namespace velmora::host {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/host_interface.h"
 #include "platform/types.h"
-#include "src/frame/host_interface.h"
 
 namespace velmora::host {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 
 namespace velmora::host {
 

@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
+#include "formats/host_interface.h"
 #include "host/spool_buffer.h"
-#include "src/frame/host_interface.h"
 
 namespace velmora::host {
 

@@ -8,10 +8,10 @@
 #include <span>
 #include <vector>
 
+#include "formats/host_interface.h"
 #include "host/page_source.h"
 #include "host/pxl_encoder.h"
 #include "host/spool_buffer.h"
-#include "src/frame/host_interface.h"
 
 namespace velmora {
 

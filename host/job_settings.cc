@@ -8,10 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "formats/settings_fields.h"
+#include "formats/vendor_devmode.h"
 #include "host/host_error.h"
 #include "host/printer_description.h"
-#include "src/settings/settings_fields.h"
-#include "src/settings/vendor_devmode.h"
 
 namespace velmora::host {
 namespace {

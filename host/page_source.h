@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 
 namespace velmora::host {
 

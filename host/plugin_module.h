@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "formats/host_interface.h"
 #include "platform/module_library.h"
-#include "src/frame/host_interface.h"
 
 namespace velmora::host {
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "formats/vendor_devmode.h"
 #include "host/device_mode.h"
 #include "host/host_device.h"
 #include "host/host_error.h"
@@ -13,14 +14,13 @@
 #include "host/printer_commands.h"
 #include "host/printer_description.h"
 #include "host/sheet_layout.h"
-#include "host/watermark_context.h"
 #include "host/spool_buffer.h"
+#include "host/watermark_context.h"
 #include "platform/last_error.h"
 #include "platform/paper_model.h"
 #include "platform/printer_admin.h"
 #include "platform/services.h"
 #include "platform/text_encoding.h"
-#include "src/settings/vendor_devmode.h"
 
 namespace velmora::host {
 namespace {

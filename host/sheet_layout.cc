@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include "formats/host_interface.h"
+#include "formats/le_bytes.h"
+#include "formats/vendor_settings.h"
 #include "host/host_error.h"
-#include "src/frame/host_interface.h"
-#include "src/settings/vendor_settings.h"
-#include "src/support/le_bytes.h"
 
 namespace velmora::host {
 namespace {

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "formats/host_interface.h"
 #include "host/page_source.h"
-#include "src/frame/host_interface.h"
 
 namespace velmora::host {
 

@@ -1,6 +1,6 @@
 // Basic types shared by the plug-in, the host and the platform layer.
 //
-// The host's published plug-in structures are declared by us (src/frame/host_interface.h)
+// The host's published plug-in structures are declared by us (formats/host_interface.h)
 // with these scalar types, identical on Windows and POSIX. They live in the namespace
 // velmora so that they never collide with <windows.h> in the Windows implementation files.
 #pragma once
@@ -33,7 +33,7 @@ using WStringView = std::basic_string_view<WCHAR>;
 #include <windows.h>
 // <wingdi.h> defines the device-mode field bits as macros. The plug-in declares the
 // same published names, with the same values, as typed constants in namespace velmora
-// (src/frame/host_interface.h); the macros would turn those declarations into
+// (formats/host_interface.h); the macros would turn those declarations into
 // numbers. Add a name here when the plug-in declares another one that <windows.h>
 // defines as a macro.
 #undef DM_ORIENTATION

@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
 
 namespace velmora {
 namespace {

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
 #include "platform/fake/fake_services.h"
 #include "platform/last_error.h"
 #include "src/frame/hooks.h"
 #include "src/frame/plugin_object.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
 #include "tests/fakes/fake_driver_services.h"
 
 namespace velmora {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
 #include "host/device_mode.h"
 #include "host/driver_services.h"
 #include "host/host_error.h"
@@ -15,8 +17,6 @@
 #include "host/pxl_encoder.h"
 #include "host/spool_buffer.h"
 #include "platform/last_error.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
 
 namespace velmora::host {
 namespace {

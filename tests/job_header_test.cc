@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/vendor_devmode.h"
 #include "platform/fake/fake_services.h"
 #include "src/commands/command_insertor.h"
-#include "src/settings/vendor_devmode.h"
 #include "tests/fakes/fake_driver_services.h"
 
 namespace velmora {

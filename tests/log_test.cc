@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/text_encoding.h"
+#include "formats/text.h"
 #include "platform/fake/fake_services.h"
+#include "platform/text_encoding.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
 
 namespace velmora {
 namespace {

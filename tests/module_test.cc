@@ -2,7 +2,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 
 namespace velmora {
 namespace {

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "formats/overlay_file.h"
 #include "platform/text_encoding.h"
-#include "src/overlay/overlay_file.h"
 #include "src/overlay/overlay_parameters.h"
 #include "tests/fakes/job_world.h"
 

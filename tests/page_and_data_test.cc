@@ -4,12 +4,12 @@
 
 #include <cstring>
 
+#include "formats/le_bytes.h"
 #include "platform/text_encoding.h"
 #include "src/frame/host_process.h"
 #include "src/frame/oem_pdev.h"
 #include "src/job/device_utility.h"
 #include "src/support/decimal_text.h"
-#include "src/support/le_bytes.h"
 #include "tests/fakes/job_world.h"
 
 namespace velmora {

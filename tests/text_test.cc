@@ -1,5 +1,5 @@
 // The plug-in's text helpers over UTF-16 and 8-bit strings.
-#include "src/support/text.h"
+#include "formats/text.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
 #include "platform/last_error.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
+#include "src/settings/devmode_request.h"
 
 namespace velmora {
 namespace {

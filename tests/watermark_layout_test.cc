@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/text.h"
 #include "platform/text_encoding.h"
-#include "src/support/text.h"
 #include "src/watermark/watermark_layout.h"
 
 namespace velmora {

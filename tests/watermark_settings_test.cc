@@ -1,6 +1,6 @@
 // The stored watermark record, its settings file and folder, and which watermark each
 // logical page of a sheet gets.
-#include "src/watermark/watermark_settings.h"
+#include "formats/watermark_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "formats/vendor_settings.h"
 #include "platform/fake/fake_services.h"
 #include "platform/text_encoding.h"
-#include "src/settings/vendor_settings.h"
+#include "src/watermark/watermark_selection.h"
 #include "tests/fakes/temp_folder.h"
 
 namespace velmora {

@@ -2,9 +2,10 @@
 // arbitrary input and output records of the size the plug-in asks for.
 #include <vector>
 
+#include "formats/vendor_devmode.h"
+#include "formats/vendor_settings.h"
 #include "fuzz/fuzz_target.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/settings/vendor_settings.h"
+#include "src/settings/devmode_request.h"
 
 namespace velmora::fuzz {
 namespace {

@@ -3,13 +3,13 @@
 #include <map>
 #include <vector>
 
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
 #include "fuzz/fuzz_target.h"
 #include "platform/fake/fake_services.h"
 #include "src/frame/hooks.h"
 #include "src/frame/plugin_object.h"
 #include "src/job/vendor_protocol.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
 #include "tests/fakes/fake_driver_services.h"
 
 namespace velmora::fuzz {

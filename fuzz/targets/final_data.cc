@@ -7,9 +7,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/text_encoding.h"
+#include "formats/overlay_file.h"
 #include "fuzz/fuzz_target.h"
-#include "src/overlay/overlay_file.h"
+#include "platform/text_encoding.h"
 #include "src/overlay/overlay_parameters.h"
 #include "tests/fakes/job_world.h"
 

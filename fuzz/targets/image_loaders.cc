@@ -13,11 +13,11 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/text_encoding.h"
+#include "formats/text.h"
 #include "fuzz/fuzz_target.h"
 #include "fuzz/image_checks.h"
 #include "platform/posix/image_codecs.h"
-#include "src/support/text.h"
+#include "platform/text_encoding.h"
 
 namespace velmora::fuzz {
 namespace {

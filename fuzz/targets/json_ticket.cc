@@ -1,10 +1,10 @@
 // Fuzz target: a JSON ticket read into the settings of a job's device mode. A bad ticket
 // or field is a HostError with a message; anything else escaping is a fault.
+#include "formats/vendor_devmode.h"
 #include "fuzz/fuzz_target.h"
 #include "host/device_mode.h"
 #include "host/host_error.h"
 #include "host/job_settings.h"
-#include "src/settings/vendor_devmode.h"
 
 namespace velmora::fuzz {
 namespace {

@@ -2,10 +2,10 @@
 // playback into a job, which must send exactly the bytes after the data marker.
 #include <cstring>
 
-#include "platform/text_encoding.h"
+#include "formats/overlay_file.h"
 #include "fuzz/fuzz_target.h"
+#include "platform/text_encoding.h"
 #include "src/commands/command_insertor.h"
-#include "src/overlay/overlay_file.h"
 #include "tests/fakes/job_world.h"
 
 namespace velmora::fuzz {

@@ -1,9 +1,9 @@
 // Fuzz target: the paper-model text, and the figures of a page set-up on every model it
 // accepts. An accepted model must read back the same from its own text.
-#include "platform/text_encoding.h"
+#include "formats/text.h"
 #include "fuzz/fuzz_target.h"
 #include "platform/paper_model_text.h"
-#include "src/support/text.h"
+#include "platform/text_encoding.h"
 
 namespace velmora::fuzz {
 namespace {

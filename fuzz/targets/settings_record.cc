@@ -3,10 +3,10 @@
 // directions with buffers of exactly the sizes given.
 #include <vector>
 
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
+#include "formats/vendor_settings.h"
 #include "fuzz/fuzz_target.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/settings/vendor_settings.h"
-#include "src/support/le_bytes.h"
 
 namespace velmora::fuzz {
 namespace {

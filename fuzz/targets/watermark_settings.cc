@@ -2,11 +2,12 @@
 // the records in it. Writing one section must leave every other section as it read.
 #include <map>
 
-#include "platform/text_encoding.h"
+#include "formats/text.h"
+#include "formats/watermark_settings.h"
 #include "fuzz/fuzz_target.h"
 #include "platform/private_profile.h"
-#include "src/support/text.h"
-#include "src/watermark/watermark_settings.h"
+#include "platform/text_encoding.h"
+#include "src/watermark/watermark_selection.h"
 
 namespace velmora::fuzz {
 namespace {

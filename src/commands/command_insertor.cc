@@ -7,11 +7,11 @@
 #include <new>
 #include <string>
 
+#include "formats/text.h"
 #include "platform/last_error.h"
 #include "platform/services.h"
 #include "src/commands/name_tables.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
 
 namespace velmora {
 namespace {

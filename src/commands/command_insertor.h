@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "formats/host_interface.h"
+#include "formats/vendor_settings.h"
 #include "platform/types.h"
-#include "src/frame/host_interface.h"
 #include "src/job/vendor_data.h"
-#include "src/settings/vendor_settings.h"
 
 namespace velmora {
 

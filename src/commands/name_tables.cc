@@ -1,7 +1,7 @@
 // The tables that turn the host's option names into PJL values and PCL XL attribute values.
 #include "src/commands/name_tables.h"
 
-#include "src/support/text.h"
+#include "formats/text.h"
 
 namespace velmora {
 namespace {

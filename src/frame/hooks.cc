@@ -6,10 +6,10 @@
 #include <memory>
 #include <new>
 
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
 #include "platform/services.h"
 #include "src/job/vendor_protocol.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
 #include "src/support/log.h"
 
 namespace velmora {

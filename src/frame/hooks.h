@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 #include "src/frame/oem_pdev.h"
 
 namespace velmora {

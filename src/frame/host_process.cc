@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "formats/text.h"
+#include "formats/vendor_devmode.h"
 #include "platform/services.h"
-#include "src/settings/vendor_devmode.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
 
 namespace velmora {
 namespace {

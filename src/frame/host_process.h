@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 
 namespace velmora {
 

@@ -7,7 +7,7 @@
 // and offsets in host_interface.h alone.
 #include <cstddef>
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 
 namespace velmora {
 namespace {

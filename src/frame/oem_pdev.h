@@ -3,7 +3,7 @@
 // object and holds the device's vendor area.
 #pragma once
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 #include "src/job/vendor_data.h"
 
 namespace velmora {

@@ -4,13 +4,14 @@
 #include <cstring>
 #include <new>
 
+#include "formats/le_bytes.h"
+#include "formats/vendor_devmode.h"
 #include "platform/last_error.h"
 #include "platform/services.h"
 #include "src/frame/hooks.h"
 #include "src/frame/module.h"
 #include "src/frame/oem_pdev.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
+#include "src/settings/devmode_request.h"
 #include "src/support/log.h"
 
 namespace velmora {

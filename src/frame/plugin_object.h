@@ -5,8 +5,8 @@
 
 #include <atomic>
 
+#include "formats/host_interface.h"
 #include "src/frame/back_object.h"
-#include "src/frame/host_interface.h"
 
 namespace velmora {
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <new>
 
+#include "formats/vendor_settings.h"
 #include "platform/services.h"
 #include "src/job/device_utility.h"
 #include "src/job/unidrv_interface.h"
-#include "src/settings/vendor_settings.h"
 #include "src/support/decimal_text.h"
 #include "src/support/log.h"
 

@@ -1,9 +1,9 @@
 // Device figures for the page set-up and the page adjustment, and unit conversion.
 #include "src/job/device_utility.h"
 
+#include "formats/text.h"
 #include "platform/services.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
 
 namespace velmora::Utility {
 

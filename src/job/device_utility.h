@@ -1,7 +1,7 @@
 // Device figures and unit conversion for the page set-up and the page adjustment.
 #pragma once
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 
 namespace velmora {
 

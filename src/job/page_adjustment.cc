@@ -2,11 +2,11 @@
 // the host.
 #include <cmath>
 
+#include "formats/le_bytes.h"
 #include "src/frame/oem_pdev.h"
 #include "src/job/device_utility.h"
 #include "src/job/unidrv_interface.h"
 #include "src/support/decimal_text.h"
-#include "src/support/le_bytes.h"
 #include "src/support/log.h"
 
 namespace velmora {

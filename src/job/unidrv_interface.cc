@@ -5,11 +5,11 @@
 #include <cstring>
 #include <new>
 
+#include "formats/text.h"
+#include "formats/vendor_devmode.h"
 #include "platform/services.h"
 #include "src/frame/host_process.h"
-#include "src/settings/vendor_devmode.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
 
 namespace velmora {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 #include "src/job/vendor_data.h"
 
 namespace velmora {

@@ -7,17 +7,17 @@
 #include <optional>
 #include <vector>
 
+#include "formats/overlay_file.h"
+#include "formats/text.h"
+#include "formats/vendor_settings.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/image.h"
 #include "platform/services.h"
 #include "platform/text_encoding.h"
 #include "src/job/unidrv_interface.h"
-#include "src/overlay/overlay_file.h"
-#include "src/settings/vendor_settings.h"
 #include "src/support/file_handle.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
 
 namespace velmora {
 namespace {
@@ -29,53 +29,7 @@ WString SystemReason(int error) {
   return VTEXT(" (") + platform::Utf8ToUtf16(platform::ErrnoText(error)) + VTEXT(")");
 }
 
-// Each converted header text holds at most this many bytes.
-constexpr std::size_t kHeaderTextLimit = 259;
-
-std::string HeaderText(WStringView text) {
-  std::string converted = text::Utf16ToUtf8(text);
-  if (converted.size() > kHeaderTextLimit) converted.resize(kHeaderTextLimit);
-  return converted;
-}
-
 }  // namespace
-
-std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation,
-                                               int resolution, WStringView overlayName) {
-  char header[1024];
-  const int length = std::snprintf(header, sizeof header, "(%s;%s;%d;%d;0;%s;)\r\n%s",
-                                   rasterMode ? "PCLXL-RASTER" : "PCLXL", HeaderText(formName).c_str(), orientation,
-                                   resolution, HeaderText(overlayName).c_str(), kOverlayDataMarker);
-  if (length < 0 || static_cast<std::size_t>(length) > kOverlayHeaderLimit) return std::nullopt;
-  return std::string(header, static_cast<std::size_t>(length));
-}
-
-std::optional<OverlayHeader> ParseOverlayHeader(const std::uint8_t* bytes, std::size_t length) {
-  const std::int32_t dataOffset = GetOverlayDataOffset(bytes, std::min<std::size_t>(length, 4096));
-  constexpr std::size_t kMarkerLength = sizeof kOverlayDataMarker - 1;
-  if (bytes == nullptr || length == 0 || bytes[0] != '(' || dataOffset < 0) return std::nullopt;
-  const std::string line(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(dataOffset) - kMarkerLength);
-  if (line.size() < 4 || line.compare(line.size() - 4, 4, ";)\r\n") != 0) return std::nullopt;
-  // "(" language ";" form ";" orientation ";" resolution ";0;" name ";)"; the name is the
-  // rest of the line, so it may hold ";" itself.
-  std::vector<std::string> fields;
-  std::size_t start = 1;
-  for (int i = 0; i < 5; ++i) {
-    const std::size_t semicolon = line.find(';', start);
-    if (semicolon == std::string::npos) return std::nullopt;
-    fields.push_back(line.substr(start, semicolon - start));
-    start = semicolon + 1;
-  }
-  if (fields[4] != "0") return std::nullopt;
-  OverlayHeader header;
-  header.language = fields[0];
-  header.formName = fields[1];
-  header.orientation = fields[2];
-  header.resolution = fields[3];
-  header.overlayName = line.substr(start, line.size() - 4 - start);
-  header.dataOffset = static_cast<std::size_t>(dataOffset);
-  return header;
-}
 
 std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,
                                                                    VendorData* pVendorData) {

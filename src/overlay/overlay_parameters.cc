@@ -2,11 +2,11 @@
 // the overlay to create or the overlays to play.
 #include "src/overlay/overlay_parameters.h"
 
+#include "formats/text.h"
+#include "formats/vendor_settings.h"
 #include "platform/services.h"
 #include "src/job/unidrv_interface.h"
-#include "src/settings/vendor_settings.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
 
 namespace velmora {
 namespace Utility {
@@ -42,25 +42,6 @@ WString GetOverlayFileNameFromRegistry(const WString& printerName) {
   return ReadPrinterText(printerName, kOverlayFilesValue,
                          VTEXT("Utility::GetOverlayFileNameFromRegistry  OpenPrinter failed. \r\n"),
                          VTEXT("Utility::GetOverlayFileNameFromRegistry  GetPrinterDataW failed. \r\n"));
-}
-
-void split(const WString& text, WCHAR delimiter, std::vector<WString>& pieces) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find(delimiter, start);
-    if (end == WString::npos) {
-      pieces.push_back(text.substr(start));
-      return;
-    }
-    pieces.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
-std::vector<WString> split(const WString& text, WCHAR delimiter) {
-  std::vector<WString> pieces;
-  split(text, delimiter, pieces);
-  return pieces;
 }
 
 }  // namespace Utility

@@ -1,15 +1,13 @@
-// Where a printer keeps its overlays: the printer-data values "OvelayDirectory" (the
-// folder) and "OvelayFiles" (the list, entries separated by ";").
+// Reading a printer's overlay folder and list (named in formats/overlay_file.h) through
+// the spooler, for the overlay set-up at the start of a job.
 #pragma once
 
-#include <vector>
+#include <cstddef>
 
+#include "formats/overlay_file.h"
 #include "platform/types.h"
 
 namespace velmora {
-
-inline constexpr const WCHAR* kOverlayDirectoryValue = VTEXT("OvelayDirectory");
-inline constexpr const WCHAR* kOverlayFilesValue = VTEXT("OvelayFiles");
 
 // The overlay folder holds at most this many characters, a whole path this many.
 inline constexpr std::size_t kOverlayFolderChars = 129;
@@ -22,11 +20,6 @@ WString GetOverlayDirectoryFromRegistry(const WString& printerName);
 
 // The printer's overlay list; empty when it cannot be read.
 WString GetOverlayFileNameFromRegistry(const WString& printerName);
-
-// The pieces of a text between delimiters, in order: adjacent delimiters give an empty
-// piece, a delimiter at the very end gives no empty last piece, an empty text no piece.
-void split(const WString& text, WCHAR delimiter, std::vector<WString>& pieces);
-std::vector<WString> split(const WString& text, WCHAR delimiter);
 
 }  // namespace Utility
 }  // namespace velmora

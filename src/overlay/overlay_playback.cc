@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "formats/overlay_file.h"
+#include "formats/vendor_settings.h"
 #include "platform/services.h"
 #include "src/commands/command_insertor.h"
 #include "src/job/unidrv_interface.h"
-#include "src/overlay/overlay_file.h"
-#include "src/settings/vendor_settings.h"
 #include "src/support/file_handle.h"
 #include "src/support/log.h"
 
@@ -16,23 +16,7 @@ namespace {
 
 constexpr std::size_t kPlaybackChunk = 4096;
 
-char LowerAscii(std::uint8_t c) { return static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c); }
-
 }  // namespace
-
-std::int32_t GetOverlayDataOffset(const std::uint8_t* chunk, std::size_t length) {
-  constexpr std::size_t kMarkerLength = sizeof kOverlayDataMarker - 1;
-  if (chunk == nullptr || length < 2 || length < kMarkerLength) return -1;
-  for (std::size_t at = 0; at + kMarkerLength <= length; ++at) {
-    if (chunk[at] != '%') continue;
-    bool match = true;
-    for (std::size_t i = 0; i < kMarkerLength && match; ++i) {
-      match = LowerAscii(chunk[at + i]) == LowerAscii(static_cast<std::uint8_t>(kOverlayDataMarker[i]));
-    }
-    if (match) return static_cast<std::int32_t>(at + kMarkerLength);
-  }
-  return -1;
-}
 
 void CCommandInsertor::InsertOverlayFileData(WString overlayFile) {
   // Read only: a form kept on a read-only share plays like any other.

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "formats/text.h"
 #include "platform/services.h"
-#include "src/support/text.h"
 
 namespace velmora {
 namespace {

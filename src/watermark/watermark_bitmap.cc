@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "src/support/le_bytes.h"
+#include "formats/le_bytes.h"
 
 namespace velmora::watermark {
 namespace {

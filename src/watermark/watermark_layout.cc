@@ -6,7 +6,7 @@
 #include <iterator>
 #include <limits>
 
-#include "src/settings/vendor_settings.h"
+#include "formats/vendor_settings.h"
 #include "src/support/log.h"
 
 namespace velmora {

@@ -3,13 +3,14 @@
 
 #include <algorithm>
 
+#include "formats/text.h"
+#include "formats/vendor_settings.h"
 #include "platform/drawing_context.h"
 #include "platform/image.h"
 #include "platform/services.h"
-#include "src/settings/vendor_settings.h"
 #include "src/support/file_handle.h"
 #include "src/support/log.h"
-#include "src/support/text.h"
+#include "src/watermark/watermark_selection.h"
 #include "src/watermark/watermark_text.h"
 
 namespace velmora {

@@ -13,12 +13,12 @@
 #include <memory>
 #include <vector>
 
+#include "formats/host_interface.h"
+#include "formats/watermark_settings.h"
 #include "platform/drawing_context.h"
-#include "src/frame/host_interface.h"
 #include "src/job/vendor_data.h"
 #include "src/watermark/watermark_bitmap.h"
 #include "src/watermark/watermark_layout.h"
-#include "src/watermark/watermark_settings.h"
 
 namespace velmora {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/host_interface.h"
 #include "platform/last_error.h"
-#include "src/frame/host_interface.h"
 
 namespace velmora::testing {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/vendor_devmode.h"
 #include "platform/fake/fake_services.h"
 #include "src/job/unidrv_interface.h"
-#include "src/settings/vendor_devmode.h"
 #include "tests/fakes/fake_driver_services.h"
 
 namespace velmora::testing {

@@ -6,12 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/text_encoding.h"
+#include "formats/overlay_file.h"
+#include "formats/text.h"
 #include "platform/printer_admin.h"
+#include "platform/text_encoding.h"
 #include "pxl/dump.h"
-#include "src/overlay/overlay_file.h"
-#include "src/overlay/overlay_parameters.h"
-#include "src/support/text.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "formats/text.h"
 #include "platform/paper_model_text.h"
 #include "platform/printer_admin.h"
 #include "platform/text_encoding.h"
-#include "src/support/text.h"
-#include "tools/velmora/quoting.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 #include "tools/velmora/printer_values.h"
+#include "tools/velmora/quoting.h"
 
 namespace velmora::cli {
 namespace {

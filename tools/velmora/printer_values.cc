@@ -5,8 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "formats/text.h"
 #include "platform/text_encoding.h"
-#include "src/support/text.h"
 #include "tools/velmora/file_io.h"
 #include "tools/velmora/quoting.h"
 

@@ -9,9 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "src/settings/settings_fields.h"
-#include "src/settings/vendor_devmode.h"
-#include "src/support/le_bytes.h"
+#include "formats/le_bytes.h"
+#include "formats/settings_fields.h"
+#include "formats/vendor_devmode.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 

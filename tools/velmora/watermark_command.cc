@@ -18,15 +18,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "formats/text.h"
+#include "formats/watermark_settings.h"
 #include "platform/printer_admin.h"
 #include "platform/private_profile.h"
 #include "platform/text_encoding.h"
-#include "src/support/text.h"
-#include "src/watermark/watermark_settings.h"
-#include "tools/velmora/quoting.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
 #include "tools/velmora/printer_values.h"
+#include "tools/velmora/quoting.h"
 
 namespace velmora::cli {
 namespace {
@@ -76,10 +76,12 @@ std::int32_t SectionNumber(const std::string& given) {
   return *number;
 }
 
+// The record of a section, read through the platform as it is written: nothing when the
+// section or key is missing or the value is not one intact record.
 std::optional<WatermarkSettings> ReadRecord(const std::string& file, std::int32_t section) {
-  WatermarkSettings settings;
-  if (!Utility::GetCurrentSelectedWatermarkSettings(section, &settings, platform::Utf8ToUtf16(file))) return std::nullopt;
-  return settings;
+  const auto bytes = platform::ReadProfileStruct(platform::Utf8ToUtf16(file), WatermarkSectionName(section),
+                                                 kWatermarkKey, WatermarkSettings::kSize);
+  return bytes ? WatermarkSettings::FromBytes(*bytes) : std::nullopt;
 }
 
 bool HasSection(const std::string& file, std::int32_t section) {

@@ -1,14 +1,14 @@
 // Named access to the settings record and the public device-mode fields, for commands and tickets.
+#include "formats/settings_fields.h"
 #include "platform/text_encoding.h"
-#include "src/settings/settings_fields.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
-#include "src/support/le_bytes.h"
-#include "src/support/text.h"
+#include "formats/le_bytes.h"
+#include "formats/text.h"
 
 namespace velmora {
 namespace {

@@ -8,12 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 
-#include "src/frame/host_interface.h"
-#include "src/settings/vendor_settings.h"
+#include "formats/host_interface.h"
+#include "formats/vendor_settings.h"
 
 namespace velmora {
 
@@ -46,7 +45,7 @@ bool StampVendorHeader(std::uint8_t* record);
 // output body gets the defaults, then the leading bytes of the input record are copied
 // (header included): as many as both headers' dwSize allow, but never more than a whole
 // record nor more than either buffer really holds (inCapacity, outCapacity). False only
-// when either record is missing.
+// when either record is missing. It stays with the record: `velmora settings` copies too.
 bool CopyVendorDevmode(const std::uint8_t* in, std::size_t inCapacity, std::uint8_t* out,
                        std::size_t outCapacity);
 
@@ -61,13 +60,5 @@ std::optional<std::size_t> FindVendorDevmodeOffset(const std::uint8_t* devmode, 
 // The body of the record stored in a public device mode the host handed over, or null.
 // The device mode's own dmSize and dmDriverExtra give its extent.
 std::uint8_t* FindVendorDevmode(DEVMODEW* devmode);
-
-// What the DevMode request passes on to the vendor object after a successful CONVERT
-// or MERGE: the mode, the parameter block and the input and output bodies.
-using VendorDevModeHandler =
-    std::function<void(DWORD mode, const OEMDMPARAM& param, std::uint8_t* bodyIn, std::uint8_t* bodyOut)>;
-
-// Answers the host's DevMode request (size, defaults, convert, merge).
-HRESULT HandleDevModeRequest(DWORD mode, OEMDMPARAM* param, const VendorDevModeHandler& vendor);
 
 }  // namespace velmora

@@ -1,4 +1,6 @@
-// The overlay file: a one-line header, then the captured PCL XL data.
+// The overlay file: a one-line header, then the captured PCL XL data; and where a printer
+// keeps its overlays: the printer-data values "OvelayDirectory" (the folder) and
+// "OvelayFiles" (the list, entries separated by ";").
 //
 //   (PCLXL;Letter;1;600;0;Form1;)\r\n%%OVL_DATA_START:-<data...>
 //
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -46,5 +49,19 @@ std::optional<OverlayHeader> ParseOverlayHeader(const std::uint8_t* bytes, std::
 // Offset of the first data byte (just past the data marker) in the first chunk of an
 // overlay file, or -1.
 std::int32_t GetOverlayDataOffset(const std::uint8_t* chunk, std::size_t length);
+
+// The printer-data values that name a printer's overlay folder and its overlay list, and
+// the list's split: here because `velmora overlay` reads the very values the plug-in reads.
+inline constexpr const WCHAR* kOverlayDirectoryValue = VTEXT("OvelayDirectory");
+inline constexpr const WCHAR* kOverlayFilesValue = VTEXT("OvelayFiles");
+
+namespace Utility {
+
+// The pieces of a text between delimiters, in order: adjacent delimiters give an empty
+// piece, a delimiter at the very end gives no empty last piece, an empty text no piece.
+void split(const WString& text, WCHAR delimiter, std::vector<WString>& pieces);
+std::vector<WString> split(const WString& text, WCHAR delimiter);
+
+}  // namespace Utility
 
 }  // namespace velmora

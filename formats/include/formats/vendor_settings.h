@@ -11,9 +11,9 @@
 #include <optional>
 #include <string_view>
 
+#include "formats/le_bytes.h"
+#include "formats/text.h"
 #include "platform/types.h"
-#include "src/support/le_bytes.h"
-#include "src/support/text.h"
 
 namespace velmora {
 

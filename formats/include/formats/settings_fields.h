@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "src/settings/vendor_settings.h"
+#include "formats/vendor_settings.h"
 
 namespace velmora {
 

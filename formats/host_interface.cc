@@ -1,5 +1,5 @@
 // The few definitions behind the host's published plug-in interfaces.
-#include "src/frame/host_interface.h"
+#include "formats/host_interface.h"
 
 #include <cstring>
 

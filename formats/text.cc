@@ -1,9 +1,9 @@
 // Text helpers over UTF-16 and 8-bit strings, as the plug-in handles them.
-#include "src/support/text.h"
+#include "formats/text.h"
 
 #include <cstdint>
 
-#include "src/support/le_bytes.h"
+#include "formats/le_bytes.h"
 
 namespace velmora::text {
 namespace {

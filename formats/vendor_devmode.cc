@@ -1,11 +1,10 @@
 // The plug-in's private settings record: defaults, convert and merge copies, and finding it in a device mode.
-#include "src/settings/vendor_devmode.h"
+#include "formats/vendor_devmode.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/last_error.h"
-#include "src/support/le_bytes.h"
+#include "formats/le_bytes.h"
 
 namespace velmora {
 namespace {
@@ -193,34 +192,6 @@ std::uint8_t* FindVendorDevmode(DEVMODEW* devmode) {
       std::size_t{le::U16(bytes + devmode_offset::kSize)} + le::U16(bytes + devmode_offset::kDriverExtra);
   auto offset = FindVendorDevmodeOffset(bytes, std::max(extent, devmode_offset::kPublicSize));
   return offset ? bytes + *offset : nullptr;
-}
-
-HRESULT HandleDevModeRequest(DWORD mode, OEMDMPARAM* param, const VendorDevModeHandler& vendor) {
-  if (param == nullptr || mode < OEMDM_SIZE || mode > OEMDM_MERGE) {
-    platform::SetLastError(ERROR_INVALID_PARAMETER);
-    return E_FAIL;
-  }
-  auto* in = static_cast<std::uint8_t*>(param->pOEMDMIn);
-  auto* out = static_cast<std::uint8_t*>(param->pOEMDMOut);
-  switch (mode) {
-    case OEMDM_SIZE:
-      param->cbBufSize = kVendorRecordSize;
-      return S_OK;
-    case OEMDM_DEFAULT:
-      if (out != nullptr) {
-        WriteHeader(out);
-        FillVendorDefaults(out + kVendorHeaderSize);
-      }
-      return S_OK;
-    default:
-      break;
-  }
-
-  bool done = CopyVendorDevmode(in, out);
-  // A merged record is stamped even when there was nothing to copy from.
-  if (mode == OEMDM_MERGE) done = StampVendorHeader(out) && done;
-  if (done && vendor) vendor(mode, *param, in + kVendorHeaderSize, out + kVendorHeaderSize);
-  return S_OK;
 }
 
 }  // namespace velmora

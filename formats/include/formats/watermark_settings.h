@@ -1,5 +1,4 @@
-// The stored watermark record, the per-printer settings file it is read from, and the
-// choice of watermark for each logical page of a sheet.
+// The stored watermark record and the per-printer settings file it is read from.
 //
 // A printer's watermarks live in "DrvSettings.GPS" in the folder "VELMORA IT Co/<printer>"
 // of the user's local application data: section "WMSet_<n>" (n the section number that
@@ -12,7 +11,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "platform/types.h"
 
@@ -112,13 +110,8 @@ WString WatermarkSectionName(std::int32_t sectionNumber);
 // for any other name.
 std::optional<std::int32_t> WatermarkSectionNumber(WStringView sectionName);
 
+// The file's place is part of its format: the velmora program writes the very file the plug-in reads.
 namespace Utility {
-
-// Reads the record of section `sectionNumber` from the settings file into `settings`.
-// False, leaving `settings` as it was, when `settings` is null or the file, section or
-// key is missing, or the stored value is not one intact 816-byte record.
-bool GetCurrentSelectedWatermarkSettings(std::int32_t sectionNumber, WatermarkSettings* settings,
-                                         const WString& settingsPath);
 
 // Builds "<local app data>/<companyFolder>/<printerName>/" (with the platform's path
 // separator, ending in one), creating both folders. False, leaving `path` as it was, when
@@ -130,33 +123,5 @@ bool UtilCreateAppDataFolder(const WString& companyFolder, const WString& printe
 
 // The settings file of a printer, its folders created: nothing when they cannot be.
 std::optional<WString> WatermarkSettingsPath(const WString& printerName);
-
-// Which of the two watermarks a page gets: 0 the first-page watermark, 1 the next-pages
-// one, nothing for an unknown usage (the caller's record is then left as it was).
-// `sheetCounter` counts sheet sides from 1.
-std::optional<std::int32_t> SelectWatermark(std::int32_t eWMUsage, std::int32_t currentPage, std::int32_t sheetCounter,
-                                            std::int32_t pagesPerSheet);
-
-// Whether a sheet side counts: ordinary sheets do, special pages only when they are of
-// kind 1 and that kind's page rule is 2.
-bool AdvancesSheetCounter(std::uint32_t dwSpecialPageKind, std::uint32_t kind1PageRule);
-
-// One logical page of a sheet that gets a watermark.
-struct WatermarkCell {
-  std::int32_t currentPage;  // the page number in the job, from 1
-  std::int32_t cellIndex;    // (currentPage - 1) modulo pages per sheet
-  std::optional<std::int32_t> watermarkIndex;  // as SelectWatermark answers
-
-  bool operator==(const WatermarkCell&) const = default;
-};
-
-// The logical pages of sheet side `sheetCounter` (from 1) that get a watermark, in the
-// order the cells are visited. Cell i shows page (sheetCounter - 1) * pagesPerSheet +
-// layoutOrder[i]; in a booklet it shows layoutOrder[i + 2 * sheetCounter - 2]. The walk
-// stops at the end of the layout order; pages past the job's last page, pages below 1,
-// and every page but page 1 under WM_FIRSTPAGEONLY are left out.
-std::vector<WatermarkCell> SheetWatermarkCells(std::int32_t pagesPerSheet, std::span<const std::int32_t> layoutOrder,
-                                               std::int32_t sheetCounter, bool booklet, std::uint32_t totalPages,
-                                               std::int32_t eWMUsage);
 
 }  // namespace velmora
