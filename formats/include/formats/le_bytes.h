@@ -2,7 +2,8 @@
 //
 // Every stored format (settings record, device mode, overlay files, settings files) is
 // read and written through these, by byte offset, never by casting a struct over a
-// buffer. The checked variants refuse to touch bytes outside the buffer they are given.
+// buffer. The readers trust their pointer; a caller with a buffer of unknown length
+// checks the field with Fits first.
 #pragma once
 
 #include <cstddef>
