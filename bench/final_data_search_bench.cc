@@ -230,14 +230,18 @@ void RegisterBenchmarks() {
 
 std::vector<Comparison> Comparisons() {
   return {
-      {"GetSearchKeyStringIndex(\"MS PCLXLFont\", absent)", "GetSearchKeyStringIndex/MS_PCLXLFont/absent",
+      {"GetSearchKeyStringIndex(\"MS PCLXLFont\", absent)",
+       "GetSearchKeyStringIndex/MS_PCLXLFont/absent",
        {{"memchr", "Memchr/M/absent"}, {"memmem", "Memmem/MS_PCLXLFont/absent"}}},
-      {"GetSearchKeyStringIndex(\"%%OVL_PCLXL_BEGIN\", absent)", "GetSearchKeyStringIndex/OVL_PCLXL_BEGIN/absent",
+      {"GetSearchKeyStringIndex(\"%%OVL_PCLXL_BEGIN\", absent)",
+       "GetSearchKeyStringIndex/OVL_PCLXL_BEGIN/absent",
        {{"memchr", "Memchr/percent/absent"}, {"memmem", "Memmem/OVL_PCLXL_BEGIN/absent"}}},
-      {"ReplaceFontNameIfFound(\"MS PCLXLFont\", 256 present)", "ReplaceFontNameIfFound/MS_PCLXLFont/present",
+      {"ReplaceFontNameIfFound(\"MS PCLXLFont\", 256 present)",
+       "ReplaceFontNameIfFound/MS_PCLXLFont/present",
        {{"memchr", "Memchr/M/present"}, {"memmem", "Memmem/MS_PCLXLFont/present"}}},
       // The final-data path's search is for the overlay's begin marker.
-      {"ModifyFinalPrintData(16 KiB buffers)", "ModifyFinalPrintData/16KiB_buffers",
+      {"ModifyFinalPrintData(16 KiB buffers)",
+       "ModifyFinalPrintData/16KiB_buffers",
        {{"memchr", "Memchr/percent/absent"}, {"memmem", "Memmem/OVL_PCLXL_BEGIN/absent"}}},
   };
 }

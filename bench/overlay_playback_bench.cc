@@ -92,8 +92,8 @@ struct Player {
     device.dwSize = sizeof device;
     device.pPublicDM = &devmode;
     device.pOEMDM = record.data();
-    insertor = std::make_unique<CCommandInsertor>(record.data() + kVendorHeaderSize, &devmode, &device, &services, 1,
-                                                  nullptr);
+    insertor =
+        std::make_unique<CCommandInsertor>(record.data() + kVendorHeaderSize, &devmode, &device, &services, 1, nullptr);
   }
 
   std::uint64_t Play(const WString& file) {
@@ -162,8 +162,7 @@ void PrepareOverlay() {
                       std::to_string(overlay.dataSize) + " of the overlay's data";
     return;
   }
-  std::printf("Overlay file: %zu MiB of job-like data behind a %zu-byte header.\n", kDataSize >> 20,
-              header->size());
+  std::printf("Overlay file: %zu MiB of job-like data behind a %zu-byte header.\n", kDataSize >> 20, header->size());
   std::fflush(stdout);
 }
 
@@ -201,7 +200,8 @@ void InsertOverlayFileData(benchmark::State& state) {
 int main(int argc, char** argv) {
   using namespace velmora;
   const std::vector<bench::Comparison> comparisons = {
-      {"InsertOverlayFileData(32 MiB overlay)", "InsertOverlayFileData/32MiB",
+      {"InsertOverlayFileData(32 MiB overlay)",
+       "InsertOverlayFileData/32MiB",
        {{"read/write", "ReadWrite/4KiB_chunks"}, {"read", "Read/4KiB_chunks"}}},
   };
   const int status = bench::RunComparedBenchmarks(

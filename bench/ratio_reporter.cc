@@ -11,8 +11,7 @@
 
 namespace velmora::bench {
 
-RatioReporter::RatioReporter(std::unique_ptr<benchmark::BenchmarkReporter> display,
-                             std::vector<Comparison> comparisons)
+RatioReporter::RatioReporter(std::unique_ptr<benchmark::BenchmarkReporter> display, std::vector<Comparison> comparisons)
     : display_(std::move(display)), comparisons_(std::move(comparisons)) {}
 
 bool RatioReporter::ReportContext(const Context& context) { return display_->ReportContext(context); }

@@ -104,7 +104,8 @@ void BM_LibtiffPackBits(benchmark::State& state) {
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, kRowsPerStrip);
     for (std::uint32_t strip = 0; strip * kRowsPerStrip < kSide; ++strip) {
       const std::uint32_t count = std::min(kRowsPerStrip, kSide - strip * kRowsPerStrip);
-      TIFFWriteEncodedStrip(tiff, strip, const_cast<std::uint8_t*>(rows.data()) + std::size_t{strip} * kRowsPerStrip * kSide,
+      TIFFWriteEncodedStrip(tiff, strip,
+                            const_cast<std::uint8_t*>(rows.data()) + std::size_t{strip} * kRowsPerStrip * kSide,
                             static_cast<tmsize_t>(std::size_t{count} * kSide));
     }
     TIFFClose(tiff);
@@ -131,8 +132,8 @@ void BM_StreamDefinition24Bit(benchmark::State& state) {
     std::vector<std::uint8_t> body = watermark::BuildStreamBody(image, {}, {});
     benchmark::DoNotOptimize(body.data());
   }
-  state.counters["Mpixel/s"] = benchmark::Counter(static_cast<double>(kSide) * kSide / 1e6,
-                                                  benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["Mpixel/s"] =
+      benchmark::Counter(static_cast<double>(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_StreamDefinition24Bit)->Unit(benchmark::kMillisecond);
 

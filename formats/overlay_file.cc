@@ -23,8 +23,8 @@ char LowerAscii(std::uint8_t c) { return static_cast<char>((c >= 'A' && c <= 'Z'
 
 }  // namespace
 
-std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation,
-                                               int resolution, WStringView overlayName) {
+std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation, int resolution,
+                                               WStringView overlayName) {
   char header[1024];
   const int length = std::snprintf(header, sizeof header, "(%s;%s;%d;%d;0;%s;)\r\n%s",
                                    rasterMode ? "PCLXL-RASTER" : "PCLXL", HeaderText(formName).c_str(), orientation,

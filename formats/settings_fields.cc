@@ -70,7 +70,9 @@ std::optional<std::string> WriteValue(std::uint8_t* field, FieldKind kind, std::
     case FieldKind::kI16: low = -32768, high = 32767; break;
     case FieldKind::kU16: low = 0, high = 0xFFFF; break;
     case FieldKind::kU32: low = 0, high = 0xFFFFFFFFLL; break;
-    case FieldKind::kI32: low = std::numeric_limits<std::int32_t>::min(), high = std::numeric_limits<std::int32_t>::max(); break;
+    case FieldKind::kI32:
+      low = std::numeric_limits<std::int32_t>::min(), high = std::numeric_limits<std::int32_t>::max();
+      break;
     default: break;
   }
   if (*number < low || *number > high) {
@@ -99,8 +101,8 @@ std::optional<std::string> SetMargins(std::uint8_t* body, std::string_view name,
     return Quote(name) + ": give four margins separated by commas (left,top,right,bottom)";
   }
   for (std::size_t i = 0; i < kMarginCount; ++i) {
-    if (auto error = WriteValue(body + kMarginsOffset + 2 * kMarginUnits * i, FieldKind::kWideText, kMarginUnits,
-                                name, parts[i])) {
+    if (auto error = WriteValue(body + kMarginsOffset + 2 * kMarginUnits * i, FieldKind::kWideText, kMarginUnits, name,
+                                parts[i])) {
       return error;
     }
   }
@@ -134,9 +136,12 @@ std::optional<std::string> SetNamedField(std::uint8_t* body, std::uint8_t* devmo
     const auto block = SpecialPageBlockOffset(name[11] - '0');
     const std::string_view member = name.substr(13);
     if (block) {
-      if (member == "dwPageRule") return WriteValue(body + *block + kSpecialPageRuleOffset, FieldKind::kU32, 0, name, value);
-      if (member == "sTrayIndex") return WriteValue(body + *block + kSpecialPageTrayOffset, FieldKind::kI16, 0, name, value);
-      if (member == "sMediaIndex") return WriteValue(body + *block + kSpecialPageMediaOffset, FieldKind::kI16, 0, name, value);
+      if (member == "dwPageRule")
+        return WriteValue(body + *block + kSpecialPageRuleOffset, FieldKind::kU32, 0, name, value);
+      if (member == "sTrayIndex")
+        return WriteValue(body + *block + kSpecialPageTrayOffset, FieldKind::kI16, 0, name, value);
+      if (member == "sMediaIndex")
+        return WriteValue(body + *block + kSpecialPageMediaOffset, FieldKind::kI16, 0, name, value);
     }
   }
   for (const auto& field : kDevmodeFields) {

@@ -20,68 +20,68 @@ struct DefaultValue {
 // Every default of the body, in body order. The gaps between rows are the bytes the
 // defaults leave as they were.
 constexpr DefaultValue kBodyDefaults[] = {
-    {0, 66, 0},              // szAppName
+    {0, 66, 0},                 // szAppName
     {68, 4, kVendorSignature},  // dwBodySignature
     {72, 4, 0},
     {80, 1, 1},
     {82, 2, 0},
-    {84, 520, 0},            // WCHAR[260]
-    {614, 1, 0},             // bStaple
+    {84, 520, 0},  // WCHAR[260]
+    {614, 1, 0},   // bStaple
     {615, 1, 0},
-    {616, 2, 6},             // sTonerDarkness
-    {618, 1, 0},             // bEconoMode
-    {624, 18, 0},            // WCHAR[9]
-    {642, 66, 0},            // WCHAR[33]
-    {708, 66, 0},            // WCHAR[33]
-    {776, 1, 0},             // bRotateSort
-    {780, 4, 0},             // eHoldMode
-    {784, 66, 0},            // szFileBoxName
-    {850, 66, 0},            // szFileBoxPassword
-    {916, 2, 0},             // sBrightness
-    {918, 2, 1},             // sContrast
-    {920, 2, 1},             // vdmPagesPerSheet
-    {922, 1, 0},             // bBooklet
-    {923, 1, 0},             // bPagesPerSheetFromApp
-    {924, 4, 0},             // dwTwoUpOrder
-    {928, 4, 0},             // dwNupOrder
-    {932, 4, 0},             // dwSpecialPageKind
-    {936, 1, 0},             // bRasterMode
+    {616, 2, 6},   // sTonerDarkness
+    {618, 1, 0},   // bEconoMode
+    {624, 18, 0},  // WCHAR[9]
+    {642, 66, 0},  // WCHAR[33]
+    {708, 66, 0},  // WCHAR[33]
+    {776, 1, 0},   // bRotateSort
+    {780, 4, 0},   // eHoldMode
+    {784, 66, 0},  // szFileBoxName
+    {850, 66, 0},  // szFileBoxPassword
+    {916, 2, 0},   // sBrightness
+    {918, 2, 1},   // sContrast
+    {920, 2, 1},   // vdmPagesPerSheet
+    {922, 1, 0},   // bBooklet
+    {923, 1, 0},   // bPagesPerSheetFromApp
+    {924, 4, 0},   // dwTwoUpOrder
+    {928, 4, 0},   // dwNupOrder
+    {932, 4, 0},   // dwSpecialPageKind
+    {936, 1, 0},   // bRasterMode
     {937, 1, 0},
-    {938, 1, 0},             // bBookletReverse
+    {938, 1, 0},  // bBookletReverse
     {939, 1, 1},
     {940, 1, 1},
     {942, 2, 1},
     {944, 2, 100},
-    {946, 2, 0},             // sBookletSubset
+    {946, 2, 0},  // sBookletSubset
     {948, 1, 0},
     {952, 3 * kSpecialPageBlockSize, 0},  // the three special-page blocks
-    {1588, 4, 0},            // eWMUsage
-    {1592, 4, 0},            // sFP_SectionIndex
+    {1588, 4, 0},                         // eWMUsage
+    {1592, 4, 0},                         // sFP_SectionIndex
     {1596, 4, 0},
-    {1600, 4, 0},            // sNP_SectionIndex
+    {1600, 4, 0},  // sNP_SectionIndex
     {1604, 4, 0},
     {1609, 1, 0},
     {1610, 1, 0},
-    {1611, 1, 0},            // bTextInBlack
-    {1612, 2, 0},            // sBindingEdge
-    {1614, 2, 0},            // sCustomMargins
+    {1611, 1, 0},  // bTextInBlack
+    {1612, 2, 0},  // sBindingEdge
+    {1614, 2, 0},  // sCustomMargins
     {1617, 1, 0},
-    {1618, 56, 0},           // szMargins, filled below
-    {1674, 14, 0},           // szBindingShift, filled below
+    {1618, 56, 0},  // szMargins, filled below
+    {1674, 14, 0},  // szBindingShift, filled below
     {1688, 1, 0},
-    {1692, 4, 0},            // dwOverlayMode
-    {1696, 1, 0},            // bOverlayUnder
-    {1700, 4, 0x3F800000},   // fScale 1.0
+    {1692, 4, 0},           // dwOverlayMode
+    {1696, 1, 0},           // bOverlayUnder
+    {1700, 4, 0x3F800000},  // fScale 1.0
     {1704, 1, 0},
     {1706, 2, 0xFFFF},
     {1708, 1, 0},
-    {1710, 2, 600},          // sResolution
+    {1710, 2, 600},  // sResolution
     {1712, 2, 0},
     {1714, 1, 0},
     {1716, 2, 0xFFFF},
-    {1722, 66, 0},           // WCHAR[33]
-    {1788, 66, 0},           // WCHAR[33]
-    {1854, 66, 0},           // szPrintBoxDir
+    {1722, 66, 0},  // WCHAR[33]
+    {1788, 66, 0},  // WCHAR[33]
+    {1854, 66, 0},  // szPrintBoxDir
 };
 
 constexpr bool DefaultsAreOrderedAndInsideTheBody() {
@@ -133,8 +133,7 @@ bool StampVendorHeader(std::uint8_t* record) {
   return true;
 }
 
-bool CopyVendorDevmode(const std::uint8_t* in, std::size_t inCapacity, std::uint8_t* out,
-                       std::size_t outCapacity) {
+bool CopyVendorDevmode(const std::uint8_t* in, std::size_t inCapacity, std::uint8_t* out, std::size_t outCapacity) {
   if (in == nullptr || out == nullptr) return false;
   // A buffer too small for a header cannot hold a record; the output still becomes a
   // default record when it has room for one.
@@ -150,8 +149,7 @@ bool CopyVendorDevmode(const std::uint8_t* in, std::size_t inCapacity, std::uint
   FillVendorDefaults(out + kVendorHeaderSize);
   // The headers' sizes decide how much is copied, but a corrupt header must never make
   // the copy run past the record or past either buffer.
-  std::size_t count = std::min<std::size_t>(le::U32(in + vendor_header::kSize),
-                                            le::U32(out + vendor_header::kSize));
+  std::size_t count = std::min<std::size_t>(le::U32(in + vendor_header::kSize), le::U32(out + vendor_header::kSize));
   count = std::min({count, kVendorRecordSize, inCapacity, outCapacity});
   std::memmove(out, in, count);
   le::PutU32(out + vendor_header::kSize, kVendorRecordSize);

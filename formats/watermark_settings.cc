@@ -16,8 +16,8 @@ namespace velmora {
 
 // The record's fields must tile its 816 bytes exactly as stored.
 static_assert(WatermarkSettings::kFaceNameOffset == WatermarkSettings::kTextOffset + 2 * WatermarkSettings::kTextUnits);
-static_assert(WatermarkSettings::kPointSizeOffset == WatermarkSettings::kFaceNameOffset +
-                                                        2 * WatermarkSettings::kFaceNameUnits + 2);
+static_assert(WatermarkSettings::kPointSizeOffset ==
+              WatermarkSettings::kFaceNameOffset + 2 * WatermarkSettings::kFaceNameUnits + 2);
 static_assert(WatermarkSettings::kImageScaleOffset ==
               WatermarkSettings::kImagePathOffset + 2 * WatermarkSettings::kImagePathUnits);
 static_assert(WatermarkSettings::kImageScaleOffset + 4 == WatermarkSettings::kSize);
@@ -39,15 +39,11 @@ std::optional<WatermarkSettings> WatermarkSettings::FromBytes(std::span<const st
 
 WString WatermarkSettings::text() const { return text::ReadWideField(&bytes_[kTextOffset], kTextUnits); }
 void WatermarkSettings::set_text(WStringView value) { text::WriteWideField(&bytes_[kTextOffset], kTextUnits, value); }
-WString WatermarkSettings::faceName() const {
-  return text::ReadWideField(&bytes_[kFaceNameOffset], kFaceNameUnits);
-}
+WString WatermarkSettings::faceName() const { return text::ReadWideField(&bytes_[kFaceNameOffset], kFaceNameUnits); }
 void WatermarkSettings::set_faceName(WStringView value) {
   text::WriteWideField(&bytes_[kFaceNameOffset], kFaceNameUnits, value);
 }
-WString WatermarkSettings::imagePath() const {
-  return text::ReadWideField(&bytes_[kImagePathOffset], kImagePathUnits);
-}
+WString WatermarkSettings::imagePath() const { return text::ReadWideField(&bytes_[kImagePathOffset], kImagePathUnits); }
 void WatermarkSettings::set_imagePath(WStringView value) {
   text::WriteWideField(&bytes_[kImagePathOffset], kImagePathUnits, value);
 }

@@ -139,8 +139,8 @@ void SettlePublicFields(DeviceMode& app, const DeviceMode& printerDefaults) {
   if (form != printerDefaults.FormName()) {
     const Paper* paper = FindPaperByForm(form);
     if (paper == nullptr) {
-      throw HostError("dmFormName '" + platform::Utf16ToUtf8(form) + "' is not a paper the printer takes: " +
-                      PaperList());
+      throw HostError("dmFormName '" + platform::Utf16ToUtf8(form) +
+                      "' is not a paper the printer takes: " + PaperList());
     }
     app.PutI16(devmode_offset::kPaperSize, paper->paperCode);
     app.PutFormName(paper->formName);

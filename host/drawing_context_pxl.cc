@@ -16,9 +16,9 @@ using platform::DeviceCap;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kMillimetresPerInch = 25.4;
-constexpr int kBoldWeight = 600;        // weights from here on ask for a bold face
-constexpr int kDefaultPoints = 12;      // the size of a font description with height 0
-constexpr std::uint8_t kTextGray = 0;   // text drawn outside a path is black
+constexpr int kBoldWeight = 600;       // weights from here on ask for a bold face
+constexpr int kDefaultPoints = 12;     // the size of a font description with height 0
+constexpr std::uint8_t kTextGray = 0;  // text drawn outside a path is black
 
 std::int32_t Coordinate(double value) {
   return static_cast<std::int32_t>(std::lround(std::clamp(value, -32768.0, 32767.0)));
@@ -66,10 +66,9 @@ platform::Rect DrawingContextPxl::ClipBox() {
       bottom = std::max(bottom, segment.points[i].y);
     }
   }
-  platform::Rect box{std::max(pageRect.left, Coordinate(std::floor(left))),
-                     std::max(pageRect.top, Coordinate(std::floor(top))),
-                     std::min(pageRect.right, Coordinate(std::ceil(right))),
-                     std::min(pageRect.bottom, Coordinate(std::ceil(bottom)))};
+  platform::Rect box{
+      std::max(pageRect.left, Coordinate(std::floor(left))), std::max(pageRect.top, Coordinate(std::floor(top))),
+      std::min(pageRect.right, Coordinate(std::ceil(right))), std::min(pageRect.bottom, Coordinate(std::ceil(bottom)))};
   if (box.right <= box.left || box.bottom <= box.top) return {};
   return box;
 }

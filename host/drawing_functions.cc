@@ -121,8 +121,8 @@ RECTL WholeSource(const SURFOBJ* source) {
   return {0, 0, source->sizlBitmap.cx, source->sizlBitmap.cy};
 }
 
-BOOL HostBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL* targetRect,
-                POINTL* sourcePoint, POINTL*, BRUSHOBJ* brush, POINTL*, ROP4 rop4) {
+BOOL HostBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL* targetRect, POINTL* sourcePoint,
+                POINTL*, BRUSHOBJ* brush, POINTL*, ROP4 rop4) {
   HostDevice* device = HostDevice::FromSurface(target);
   if (device == nullptr || targetRect == nullptr) return kFalse;
   const RECTL rect = Normalized(*targetRect);
@@ -184,8 +184,7 @@ BOOL HostPlgBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ*, CLIPOBJ*, XLATEOBJ*,
                    std::min({points[0].y, points[1].y, points[2].y, y3}) / 16,
                    std::max({points[0].x, points[1].x, points[2].x, x3}) / 16,
                    std::max({points[0].y, points[1].y, points[2].y, y3}) / 16};
-  return WriteImage(*device, source, sourceRect != nullptr ? *sourceRect : WholeSource(source), dest,
-                    kRopSourceCopy);
+  return WriteImage(*device, source, sourceRect != nullptr ? *sourceRect : WholeSource(source), dest, kRopSourceCopy);
 }
 
 BOOL HostLineTo(SURFOBJ* target, CLIPOBJ*, BRUSHOBJ* brush, LONG x1, LONG y1, LONG x2, LONG y2, RECTL*, MIX) {
@@ -208,8 +207,8 @@ BOOL HostLineTo(SURFOBJ* target, CLIPOBJ*, BRUSHOBJ* brush, LONG x1, LONG y1, LO
 // foreground brush: its grey level when it is solid, else the brush the stream has set.
 // The glyphs come encoded in the host's own text object; their font is downloaded
 // already.
-BOOL HostTextOut(SURFOBJ* target, STROBJ* text, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL* opaqueRect,
-                 BRUSHOBJ* foreground, BRUSHOBJ* opaqueBrush, POINTL*, MIX) {
+BOOL HostTextOut(SURFOBJ* target, STROBJ* text, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL* opaqueRect, BRUSHOBJ* foreground,
+                 BRUSHOBJ* opaqueBrush, POINTL*, MIX) {
   HostDevice* device = HostDevice::FromSurface(target);
   if (device == nullptr) return kFalse;
   if (opaqueRect != nullptr && opaqueBrush != nullptr) {

@@ -29,8 +29,8 @@ ULONG HostDriverServices::Release() {
   return left;
 }
 
-HRESULT HostDriverServices::DrvGetDriverSetting(void*, const char* feature, void* output, DWORD size,
-                                                DWORD* needed, DWORD* optionsReturned) {
+HRESULT HostDriverServices::DrvGetDriverSetting(void*, const char* feature, void* output, DWORD size, DWORD* needed,
+                                                DWORD* optionsReturned) {
   if (feature == nullptr || needed == nullptr) {
     platform::SetLastError(ERROR_INVALID_PARAMETER);
     return E_FAIL;

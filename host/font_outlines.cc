@@ -121,8 +121,7 @@ std::optional<FontMatch> MatchFont(std::string_view family, bool bold, bool ital
   return match;
 }
 
-std::unique_ptr<FontOutlines> FontOutlines::Open(const FontMatch& match, std::int32_t height, bool bold,
-                                                 bool italic) {
+std::unique_ptr<FontOutlines> FontOutlines::Open(const FontMatch& match, std::int32_t height, bool bold, bool italic) {
   std::unique_ptr<FontOutlines> font(new FontOutlines());
   font->handles_ = std::make_unique<Handles>();
   Handles& h = *font->handles_;
@@ -141,8 +140,8 @@ std::unique_ptr<FontOutlines> FontOutlines::Open(const FontMatch& match, std::in
     unitsBelow = os2->usWinDescent;
   }
   const double unitsPerEm = h.face->units_per_EM;
-  double em = height < 0 ? -static_cast<double>(height) : static_cast<double>(height) * unitsPerEm /
-                                                              std::max(1.0, unitsAbove + unitsBelow);
+  double em = height < 0 ? -static_cast<double>(height)
+                         : static_cast<double>(height) * unitsPerEm / std::max(1.0, unitsAbove + unitsBelow);
   em = std::clamp(em, kMinEmPixels, kMaxEmPixels);
   if (FT_Set_Char_Size(h.face, 0, static_cast<FT_F26Dot6>(std::lround(em * 64.0)), 72, 72) != 0) return nullptr;
 

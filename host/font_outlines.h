@@ -18,9 +18,9 @@ namespace velmora::host {
 // The font file fontconfig chose for a family name and style.
 struct FontMatch {
   std::string file;
-  int index = 0;       // the face within the file
-  std::string family;  // the chosen face's own family name
-  bool bold = false;   // the face itself is bold
+  int index = 0;        // the face within the file
+  std::string family;   // the chosen face's own family name
+  bool bold = false;    // the face itself is bold
   bool italic = false;  // the face itself is italic or oblique
 };
 

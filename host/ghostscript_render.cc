@@ -99,12 +99,10 @@ DocumentKind SniffDocument(const std::string& path) {
   return DocumentKind::kUnknown;
 }
 
-GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name,
-                                     const PageGeometry& geometry, const std::string& pageRanges)
+GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name, const PageGeometry& geometry,
+                                     const std::string& pageRanges)
     : name_(name), pagesPicked_(!pageRanges.empty()) {
-  const auto fail = [&name](const std::string& cause) {
-    throw HostError("Unable to print '" + name + "': " + cause);
-  };
+  const auto fail = [&name](const std::string& cause) { throw HostError("Unable to print '" + name + "': " + cause); };
   std::error_code error;
   if (!std::filesystem::is_regular_file(document, error)) fail("no such file");
   kind_ = SniffDocument(document);

@@ -76,9 +76,7 @@ BOOL HostDevice::StartDoc(WCHAR* documentName, DWORD jobId) {
   return reinterpret_cast<PFN_DrvStartDoc>(Function(INDEX_DrvStartDoc))(&surface_, documentName, jobId);
 }
 
-BOOL HostDevice::StartPage() {
-  return reinterpret_cast<PFN_DrvStartPage>(Function(INDEX_DrvStartPage))(&surface_);
-}
+BOOL HostDevice::StartPage() { return reinterpret_cast<PFN_DrvStartPage>(Function(INDEX_DrvStartPage))(&surface_); }
 
 BOOL HostDevice::SendPage() { return reinterpret_cast<PFN_DrvSendPage>(Function(INDEX_DrvSendPage))(&surface_); }
 
@@ -86,7 +84,7 @@ BOOL HostDevice::EndDoc() { return reinterpret_cast<PFN_DrvEndDoc>(Function(INDE
 
 ULONG HostDevice::Escape(ULONG code, ULONG inputSize, void* input, ULONG outputSize, void* output) {
   return reinterpret_cast<PFN_DrvEscape>(Function(INDEX_DrvEscape))(&surface_, code, inputSize, input, outputSize,
-                                                                   output);
+                                                                    output);
 }
 
 void HostDevice::FillRect(const RECTL& rect, Color color) {
@@ -113,9 +111,8 @@ void HostDevice::DrawImage(const GrayImage& image, const RECTL& dest) {
   source.iBitmapFormat = BMF_8BPP;
   RECTL target = dest;
   RECTL sourceRect{0, 0, image.width, image.height};
-  reinterpret_cast<PFN_DrvStretchBlt>(Function(INDEX_DrvStretchBlt))(&surface_, &source, nullptr, nullptr, nullptr,
-                                                                     nullptr, nullptr, &target, &sourceRect, nullptr,
-                                                                     kStretchHalftone);
+  reinterpret_cast<PFN_DrvStretchBlt>(Function(INDEX_DrvStretchBlt))(
+      &surface_, &source, nullptr, nullptr, nullptr, nullptr, nullptr, &target, &sourceRect, nullptr, kStretchHalftone);
 }
 
 void HostDevice::DrawLine(POINTL from, POINTL to, Color color) { DrawContentLine(from, to, color, 1); }
@@ -157,8 +154,8 @@ Color HostDevice::DrawContentText(const ContentText& text) {
   BRUSHOBJ foreground{};
   foreground.iSolidColor = text.solid ? text.color : kNotSolid;
   constexpr MIX kMixCopyPen = 0x0D0D;
-  reinterpret_cast<PFN_DrvTextOut>(Function(INDEX_DrvTextOut))(&surface_, &run.object, &font, nullptr, nullptr,
-                                                               nullptr, &foreground, nullptr, nullptr, kMixCopyPen);
+  reinterpret_cast<PFN_DrvTextOut>(Function(INDEX_DrvTextOut))(&surface_, &run.object, &font, nullptr, nullptr, nullptr,
+                                                               &foreground, nullptr, nullptr, kMixCopyPen);
   return foreground.iSolidColor;
 }
 
@@ -173,8 +170,8 @@ void HostDevice::DrawContentImage(const ContentImage& image) {
   source.iBitmapFormat = BMF_HOST_PXL_IMAGE;
   RECTL target = image.dest;
   RECTL sourceRect{0, 0, image.sourceWidth, image.sourceHeight};
-  const bool sameSize = target.right - target.left == image.sourceWidth &&
-                        target.bottom - target.top == image.sourceHeight;
+  const bool sameSize =
+      target.right - target.left == image.sourceWidth && target.bottom - target.top == image.sourceHeight;
   if (sameSize) {
     constexpr ROP4 kSourceCopy = 0xCCCC;
     POINTL origin{0, 0};
@@ -182,17 +179,15 @@ void HostDevice::DrawContentImage(const ContentImage& image) {
                                                                &origin, nullptr, nullptr, nullptr, kSourceCopy);
     return;
   }
-  reinterpret_cast<PFN_DrvStretchBlt>(Function(INDEX_DrvStretchBlt))(&surface_, &source, nullptr, nullptr, nullptr,
-                                                                     nullptr, nullptr, &target, &sourceRect, nullptr,
-                                                                     kStretchHalftone);
+  reinterpret_cast<PFN_DrvStretchBlt>(Function(INDEX_DrvStretchBlt))(
+      &surface_, &source, nullptr, nullptr, nullptr, nullptr, nullptr, &target, &sourceRect, nullptr, kStretchHalftone);
 }
 
 void HostDevice::DrawContentLine(POINTL from, POINTL to, Color color, int width) {
   penWidth_ = std::max(width, 1);
   BRUSHOBJ brush{};
   brush.iSolidColor = color;
-  RECTL bounds{std::min(from.x, to.x), std::min(from.y, to.y), std::max(from.x, to.x) + 1,
-               std::max(from.y, to.y) + 1};
+  RECTL bounds{std::min(from.x, to.x), std::min(from.y, to.y), std::max(from.x, to.x) + 1, std::max(from.y, to.y) + 1};
   constexpr MIX kMixCopyPen = 0x0D0D;  // R2_COPYPEN in both halves
   reinterpret_cast<PFN_DrvLineTo>(Function(INDEX_DrvLineTo))(&surface_, nullptr, &brush, from.x, from.y, to.x, to.y,
                                                              &bounds, kMixCopyPen);

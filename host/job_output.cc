@@ -79,8 +79,8 @@ std::optional<SocketAddress> ParseSocketOutput(const std::string& output) {
   }
   if (address.host.empty()) throw HostError("Output '" + output + "' names no host (socket://HOST[:PORT])");
   if (portText) {
-    const bool digits = !portText->empty() && portText->size() <= 5 &&
-                        portText->find_first_not_of("0123456789") == std::string::npos;
+    const bool digits =
+        !portText->empty() && portText->size() <= 5 && portText->find_first_not_of("0123456789") == std::string::npos;
     const long port = digits ? std::stol(*portText) : 0;
     if (port < 1 || port > 65535) throw HostError("Output '" + output + "': the port is a number from 1 to 65535");
     address.port = static_cast<std::uint16_t>(port);

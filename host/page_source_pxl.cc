@@ -100,9 +100,9 @@ class DocumentPageSource : public PageSource {
     }
     spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
     try {
-      store_ = std::make_unique<PxlPageStore>([this](std::uint8_t* buffer, std::size_t size) {
-        return render_->Read(buffer, size);
-      }, spool_->path(), name_);
+      store_ = std::make_unique<PxlPageStore>(
+          [this](std::uint8_t* buffer, std::size_t size) { return render_->Read(buffer, size); }, spool_->path(),
+          name_);
     } catch (const HostError&) {
       // Without a stream, Ghostscript's own reason comes first.
       render_->Finish();
@@ -112,8 +112,7 @@ class DocumentPageSource : public PageSource {
     // pages it holds. Anything else, and a page that must carry its own fonts (an
     // overlay capture, which is kept), is rendered whole first, so that a document that
     // fails on its last page has printed nothing.
-    const std::optional<std::size_t> announced =
-        geometry.selfContainedPages ? std::nullopt : render_->AnnouncedPages();
+    const std::optional<std::size_t> announced = geometry.selfContainedPages ? std::nullopt : render_->AnnouncedPages();
     if (announced && *announced > 0) {
       pageCount_ = *announced;
     } else {
@@ -121,9 +120,9 @@ class DocumentPageSource : public PageSource {
       pageCount_ = store_->pageCount();
     }
     if (pageCount_ == 0) {
-      throw HostError("Unable to print '" + name_ + "': " +
-                      (pageRanges_.empty() ? "the document has no pages"
-                                           : "the document has none of the pages " + pageRanges_));
+      throw HostError(
+          "Unable to print '" + name_ + "': " +
+          (pageRanges_.empty() ? "the document has no pages" : "the document has none of the pages " + pageRanges_));
     }
   }
 
@@ -193,8 +192,8 @@ class DocumentPageSource : public PageSource {
   ContentPlacement Fit(const std::optional<PageFormat>& format, int canvasTurns) const {
     // Within this many dots, a page has the sheet's size.
     constexpr double kSameSize = 2.0;
-    ContentPlacement placement{-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY),
-                               1.0, 0};
+    ContentPlacement placement{-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY), 1.0,
+                               0};
     if (!format) return placement;
     // With custom margins the page goes into the printable area they leave.
     const bool margins = geometry_.fitToPrintableArea;
@@ -203,8 +202,8 @@ class DocumentPageSource : public PageSource {
     const double sheetHeight = margins ? geometry_.printableHeight : geometry_.physicalHeight;
     const double pageWidth = format->widthInches * geometry_.xResolution;
     const double pageHeight = format->heightInches * geometry_.yResolution;
-    const bool turn = (pageWidth > pageHeight && sheetHeight > sheetWidth) ||
-                      (pageHeight > pageWidth && sheetWidth > sheetHeight);
+    const bool turn =
+        (pageWidth > pageHeight && sheetHeight > sheetWidth) || (pageHeight > pageWidth && sheetWidth > sheetHeight);
     // The page's extent on the sheet before scaling.
     const double width = turn ? pageHeight : pageWidth;
     const double height = turn ? pageWidth : pageHeight;
@@ -262,30 +261,22 @@ class DocumentPageSource : public PageSource {
         if (Is(index, Op::SetCursor) && Is(index + 1, Op::BeginImage)) return DrawImage(index);
         if (const std::size_t next = DrawText(index); next != index) return next;
         break;
-      case Op::BeginImage:
-        return DrawImage(index);
-      case Op::BeginChar:
-        return Download(index);
+      case Op::BeginImage: return DrawImage(index);
+      case Op::BeginChar: return Download(index);
       case Op::SetFont:
       case Op::RemoveFont:
         WriteRenamed(op);
         if (op.op() == Op::SetFont) currentFont_ = FontNameOf(op.event);
         if (op.op() == Op::RemoveFont) ForgetFont(FontNameOf(op.event));
         return index + 1;
-      case Op::SetBrushSource:
-        Keep(brush_, op);
-        break;
-      case Op::SetPenSource:
-        Keep(pen_, op);
-        break;
-      case Op::SetROP:
-        Keep(rop_, op);
-        break;
+      case Op::SetBrushSource: Keep(brush_, op); break;
+      case Op::SetPenSource: Keep(pen_, op); break;
+      case Op::SetROP: Keep(rop_, op); break;
       case Op::SetPenWidth:
-        if (const pxl::Attribute* width = op.event.Find(Attr::PenWidth)) penWidth_ = static_cast<int>(width->value.Int());
+        if (const pxl::Attribute* width = op.event.Find(Attr::PenWidth))
+          penWidth_ = static_cast<int>(width->value.Int());
         break;
-      default:
-        break;
+      default: break;
     }
     const auto bytes = BytesOf(op);
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
@@ -436,8 +427,8 @@ class DocumentPageSource : public PageSource {
     if (FontNameOf(operators_[index].event) != currentFont_) return false;
     for (std::size_t i = index + 1; i < operators_.size() && operators_[i].op() == Op::ReadChar; ++i) {
       const pxl::Attribute* code = operators_[i].event.Find(Attr::CharCode);
-      if (code != nullptr && std::find(used.begin(), used.end(), static_cast<std::uint32_t>(code->value.Int())) !=
-                                 used.end()) {
+      if (code != nullptr &&
+          std::find(used.begin(), used.end(), static_cast<std::uint32_t>(code->value.Int())) != used.end()) {
         return true;
       }
     }
@@ -594,9 +585,7 @@ std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, cons
 }
 
 std::string ParsePageRanges(const std::string& ranges) {
-  const auto fail = [&ranges](const std::string& why) {
-    throw HostError("--page-ranges '" + ranges + "': " + why);
-  };
+  const auto fail = [&ranges](const std::string& why) { throw HostError("--page-ranges '" + ranges + "': " + why); };
   const auto number = [&](const std::string& text) -> long {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
       fail("'" + text + "' is not a page number");

@@ -11,8 +11,7 @@ namespace velmora::host {
 namespace {
 
 // Segments a b c d e f g of the digits 0-9 (bit 0 = a ... bit 6 = g).
-constexpr std::array<std::uint8_t, 10> kDigitSegments = {0x3F, 0x06, 0x5B, 0x4F, 0x66,
-                                                         0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+constexpr std::array<std::uint8_t, 10> kDigitSegments = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
 
 class SamplePageSource : public PageSource {
  public:
@@ -77,13 +76,13 @@ class SamplePageSource : public PageSource {
     const LONG t = std::max<LONG>(height / 10, 1);  // segment thickness
     const LONG middle = top + height / 2 - t / 2;
     const RECTL segments[7] = {
-        {left, top, left + width, top + t},                                    // a
-        {left + width - t, top, left + width, top + height / 2},               // b
-        {left + width - t, top + height / 2, left + width, top + height},      // c
-        {left, top + height - t, left + width, top + height},                  // d
-        {left, top + height / 2, left + t, top + height},                      // e
-        {left, top, left + t, top + height / 2},                               // f
-        {left, middle, left + width, middle + t},                              // g
+        {left, top, left + width, top + t},                                // a
+        {left + width - t, top, left + width, top + height / 2},           // b
+        {left + width - t, top + height / 2, left + width, top + height},  // c
+        {left, top + height - t, left + width, top + height},              // d
+        {left, top + height / 2, left + t, top + height},                  // e
+        {left, top, left + t, top + height / 2},                           // f
+        {left, middle, left + width, middle + t},                          // g
     };
     const std::uint8_t lit = kDigitSegments[static_cast<std::size_t>(digit) % kDigitSegments.size()];
     for (int s = 0; s < 7; ++s) {

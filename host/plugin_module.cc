@@ -38,18 +38,16 @@ PluginModule::~PluginModule() {
 
 IPrintOemUni3* PluginModule::CreatePlugin() {
   IClassFactory* factory = nullptr;
-  const HRESULT got =
-      getClassObject_(CLSID_OEMRENDER, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  const HRESULT got = getClassObject_(CLSID_OEMRENDER, IID_IClassFactory, reinterpret_cast<void**>(&factory));
   if (FAILED(got) || factory == nullptr) {
-    throw HostError("Plug-in module '" + path_ + "' has no class factory for the rendering plug-in (" + Hex(got) +
-                    ")");
+    throw HostError("Plug-in module '" + path_ + "' has no class factory for the rendering plug-in (" + Hex(got) + ")");
   }
   IPrintOemUni3* plugin = nullptr;
   const HRESULT created = factory->CreateInstance(nullptr, IID_IPrintOemUni3, reinterpret_cast<void**>(&plugin));
   factory->Release();
   if (FAILED(created) || plugin == nullptr) {
-    throw HostError("Plug-in module '" + path_ + "' does not offer the rendering plug-in interface (" +
-                    Hex(created) + ")");
+    throw HostError("Plug-in module '" + path_ + "' does not offer the rendering plug-in interface (" + Hex(created) +
+                    ")");
   }
   return plugin;
 }

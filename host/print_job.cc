@@ -64,15 +64,16 @@ HANDLE OpenPrinter(const WString& name, bool isDefault) {
   const std::unique_ptr<platform::PrinterAdmin> admin = platform::OpenPrinterAdmin();
   // A spooler that cannot be reached is not a missing printer: its own reason is told.
   if (error != kErrorInvalidPrinterName) {
-    throw HostError("Unable to open printer '" + platform::Utf16ToUtf8(name) + "' in the " + admin->location() +
-                    ": " + (reason.empty() ? "error " + std::to_string(error) : reason));
+    throw HostError("Unable to open printer '" + platform::Utf16ToUtf8(name) + "' in the " + admin->location() + ": " +
+                    (reason.empty() ? "error " + std::to_string(error) : reason));
   }
-  if (!isDefault) throw HostError("Printer '" + platform::Utf16ToUtf8(name) + "' not found in the " + admin->location());
+  if (!isDefault)
+    throw HostError("Printer '" + platform::Utf16ToUtf8(name) + "' not found in the " + admin->location());
   auto added = admin->AddPrinter(name);
   HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS);
   if (printer == nullptr) {
-    throw HostError("Unable to create the default printer '" + platform::Utf16ToUtf8(name) + "' in the " + admin->location() +
-                    (added ? std::string() : ": " + added.error()));
+    throw HostError("Unable to create the default printer '" + platform::Utf16ToUtf8(name) + "' in the " +
+                    admin->location() + (added ? std::string() : ": " + added.error()));
   }
   return printer;
 }
@@ -289,8 +290,9 @@ void JobRun::EnablePlugin() {
   devobj->pdevOEM = pdevOEM;
   disableDevice_.Arm([this] { plugin_->DisablePDEV(device_->devobj()); });
   AdjustPrintableArea();
-  watermarkContext_ = MakeWatermarkContext(
-      WatermarkPage(), [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
+  watermarkContext_ = MakeWatermarkContext(WatermarkPage(), [this](std::span<const std::uint8_t> bytes) {
+    return device_->Write(bytes.data(), bytes.size());
+  });
 }
 
 PageGeometry JobRun::Geometry() const {
@@ -336,8 +338,8 @@ void JobRun::AdjustPrintableArea() {
       plugin_->GetPDEVAdjustment(device_->devobj(), kAdjustImageableOriginArea, &area, sizeof area, &done);
   marginsAdjusted_ = false;
   marginsShift_ = {0, 0};
-  const bool moved = area.left != before.left || area.top != before.top || area.right != before.right ||
-                     area.bottom != before.bottom;
+  const bool moved =
+      area.left != before.left || area.top != before.top || area.right != before.right || area.bottom != before.bottom;
   if (FAILED(result) || done == kFalse || !moved) return;
   if (area.left < 0 || area.top < 0 || area.right <= area.left || area.bottom <= area.top ||
       area.right > static_cast<LONG>(figures_.xPhysicalArea) ||
@@ -354,8 +356,8 @@ void JobRun::AdjustPrintableArea() {
 // A document printed one page per sheet takes each page's paper and orientation, unless
 // the job names them or captures an overlay.
 bool JobRun::PagesFollowDocument() const {
-  const SheetLayoutSettings layout = SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize,
-                                                           devmode_->publicDM()->dmOrientation);
+  const SheetLayoutSettings layout =
+      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
   return layout.pagesPerSheet <= 1 && !layout.booklet && !captureJob_ && !JobFixesPaper(request_);
 }
 
@@ -409,10 +411,11 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
   device_->SetPageSize({static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)});
   AdjustPrintableArea();
   services_->SetOptions(JobFeatureOptions(*devmode_, request_.choices));
-  watermarkContext_ = MakeWatermarkContext(
-      WatermarkPage(), [this](std::span<const std::uint8_t> bytes) { return device_->Write(bytes.data(), bytes.size()); });
-  const SheetLayoutSettings layout = SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize,
-                                                           devmode_->publicDM()->dmOrientation);
+  watermarkContext_ = MakeWatermarkContext(WatermarkPage(), [this](std::span<const std::uint8_t> bytes) {
+    return device_->Write(bytes.data(), bytes.size());
+  });
+  const SheetLayoutSettings layout =
+      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   *sheetPlan_ = SheetPlan(layout, pages_.PageCount(), area);
   sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
@@ -453,8 +456,8 @@ void JobRun::PrintPages() {
 }
 
 void JobRun::PlanSheets() {
-  const SheetLayoutSettings layout = SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize,
-                                                           devmode_->publicDM()->dmOrientation);
+  const SheetLayoutSettings layout =
+      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   sheetPlan_ = std::make_unique<SheetPlan>(layout, pages_.PageCount(), area);
   sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
@@ -586,8 +589,8 @@ PrintResult JobRun::Run() {
     const auto job = spooler.Job(printer_, jobId_);
     const bool restarted = job && (job->status & platform::JOB_STATUS_RESTART) != 0;
     throw HostError("Job " + std::to_string(jobId_) + " on printer '" + platform::Utf16ToUtf8(printerName_) + "' was " +
-                    (restarted ? "restarted" : "deleted") + " through the spooler after " +
-                    std::to_string(pagesSent_) + " page(s); no output written");
+                    (restarted ? "restarted" : "deleted") + " through the spooler after " + std::to_string(pagesSent_) +
+                    " page(s); no output written");
   }
   if (!started || stoppedByPlugin_) {
     throw HostError("The plug-in stopped job " + std::to_string(jobId_) + " after " + std::to_string(pagesSent_) +

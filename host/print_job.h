@@ -24,12 +24,12 @@ inline const WString kDefaultPrinterName = VTEXT("Velmora Default");
 
 struct PrintRequest {
   std::string modulePath;
-  WString printerName;  // empty: the default printer
-  std::string output;   // a file, "-" for standard output, or socket://HOST[:PORT]
+  WString printerName;             // empty: the default printer
+  std::string output;              // a file, "-" for standard output, or socket://HOST[:PORT]
   int connectTimeoutSeconds = 10;  // for a socket output
   WString title = VTEXT("Velmora sample");
-  WString user;         // empty: the login name
-  WString machine;      // empty: this machine's name
+  WString user;     // empty: the login name
+  WString machine;  // empty: this machine's name
   // When set, the job's id (a CUPS job keeps its CUPS id). An id the spooler holds
   // already, or a spooler that cannot choose ids and gives another, fails the job
   // before anything is written.
@@ -46,8 +46,8 @@ struct PrintRequest {
 
 struct PrintResult {
   DWORD jobId = 0;
-  std::size_t pages = 0;      // sheets sent (one per N-up sheet or booklet side)
-  std::uint64_t bytes = 0;    // bytes the spooler took
+  std::size_t pages = 0;    // sheets sent (one per N-up sheet or booklet side)
+  std::uint64_t bytes = 0;  // bytes the spooler took
   // The job only created an overlay: the plug-in captured it into the printer's overlay
   // file and deleted the job, so nothing was printed and no output was written.
   bool overlayCaptured = false;

@@ -23,8 +23,7 @@ constexpr double kMillimetresPerInch = 25.4;
 std::vector<std::uint8_t> HostCommandBytes(CommandKind kind, const CommandSetting& setting) {
   PxlEncoder out;
   switch (kind) {
-    case CommandKind::kCallback:
-      break;
+    case CommandKind::kCallback: break;
     case CommandKind::kStreamHeader:
       out.Raw({reinterpret_cast<const std::uint8_t*>(kStreamHeader.data()), kStreamHeader.size()});
       break;
@@ -40,9 +39,7 @@ std::vector<std::uint8_t> HostCommandBytes(CommandKind kind, const CommandSettin
           .UByte(kDataOrgLowByteFirst, Attr::DataOrg)
           .Operator(Op::OpenDataSource);
       break;
-    case CommandKind::kOrientation:
-      out.UByte(setting.landscape ? kLandscape : kPortrait, Attr::Orientation);
-      break;
+    case CommandKind::kOrientation: out.UByte(setting.landscape ? kLandscape : kPortrait, Attr::Orientation); break;
     case CommandKind::kMediaSize: {
       const Paper* paper = setting.paper;
       if (paper != nullptr && paper->mediaSize >= 0) {
@@ -56,9 +53,7 @@ std::vector<std::uint8_t> HostCommandBytes(CommandKind kind, const CommandSettin
           .UByte(kCustomUnitsInch, Attr::CustomMediaSizeUnits);
       break;
     }
-    case CommandKind::kBeginPage:
-      out.Operator(Op::BeginPage);
-      break;
+    case CommandKind::kBeginPage: out.Operator(Op::BeginPage); break;
   }
   return out.bytes();
 }

@@ -21,8 +21,8 @@ bool EqualsNoCase(WStringView a, std::string_view b) {
 std::span<const PrinterCommand> CommandsAt(JobPoint point) {
   const auto* first = std::find_if(std::begin(kPrinterCommands), std::end(kPrinterCommands),
                                    [point](const PrinterCommand& c) { return c.point == point; });
-  const auto* last = std::find_if(first, std::end(kPrinterCommands),
-                                  [point](const PrinterCommand& c) { return c.point != point; });
+  const auto* last =
+      std::find_if(first, std::end(kPrinterCommands), [point](const PrinterCommand& c) { return c.point != point; });
   return {first, last};
 }
 
@@ -69,8 +69,7 @@ bool IsKnownOption(std::string_view feature, std::string_view option) {
   if (feature == kFeaturePaperSize) return FindPaperByOption(option) != nullptr;
   if (feature == kFeatureInputBin) return SourceForInputBin(option).has_value();
   if (feature == kFeatureMediaType) {
-    return std::find(std::begin(kMediaTypeOptions), std::end(kMediaTypeOptions), option) !=
-           std::end(kMediaTypeOptions);
+    return std::find(std::begin(kMediaTypeOptions), std::end(kMediaTypeOptions), option) != std::end(kMediaTypeOptions);
   }
   return false;
 }

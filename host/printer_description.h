@@ -134,7 +134,7 @@ inline constexpr std::string_view kFeatureMediaType = "MediaType";
 inline constexpr std::string_view kFeatureInputBin = "InputBin";
 
 inline constexpr std::string_view kMediaTypeOptions[] = {
-    "STANDARD", "AUTO",         "PLAIN",      "RECYCLED",   "THICK",    "VERYTHICK", "THIN",
+    "STANDARD",     "AUTO",       "PLAIN",      "RECYCLED", "THICK",     "VERYTHICK", "THIN",
     "TRANSPARENCY", "PAPERLABEL", "VINYLLABEL", "ENVELOPE", "CARDSTOCK", "POSTCARD",
 };
 static_assert(std::size(kMediaTypeOptions) == 13);
@@ -151,10 +151,7 @@ struct InputBin {
 };
 inline constexpr InputBin kInputBins[] = {
     {"FORMSOURCE", 15},  // DMBIN_FORMSOURCE
-    {"BYPASSTRAY", 256},
-    {"TRAY1", 257},
-    {"TRAY2", 258},
-    {"TRAY3", 259},
+    {"BYPASSTRAY", 256}, {"TRAY1", 257}, {"TRAY2", 258}, {"TRAY3", 259},
 };
 static_assert(std::size(kInputBins) == 5);
 

@@ -48,13 +48,9 @@ PxlEncoder& PxlEncoder::Value(const pxl::Value& value, pxl::Attr attribute) {
   }
   for (const double element : value.elements) {
     switch (value.element()) {
-      case pxl::ElementType::kUByte:
-        bytes_.push_back(static_cast<std::uint8_t>(element));
-        break;
+      case pxl::ElementType::kUByte: bytes_.push_back(static_cast<std::uint8_t>(element)); break;
       case pxl::ElementType::kUInt16:
-      case pxl::ElementType::kSInt16:
-        U16(static_cast<std::uint16_t>(static_cast<std::int32_t>(element)));
-        break;
+      case pxl::ElementType::kSInt16: U16(static_cast<std::uint16_t>(static_cast<std::int32_t>(element))); break;
       case pxl::ElementType::kUInt32:
       case pxl::ElementType::kSInt32: {
         const auto bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(element));

@@ -110,9 +110,7 @@ class OperatorStream {
   }
 
   // The unread part of the window, from the reader's start.
-  std::span<const std::uint8_t> Rest() const {
-    return std::span<const std::uint8_t>(window_).subspan(pos_);
-  }
+  std::span<const std::uint8_t> Rest() const { return std::span<const std::uint8_t>(window_).subspan(pos_); }
 
   // Moves the window's start past the operators read so far; the next read starts a new
   // reader there.
@@ -214,8 +212,7 @@ std::optional<PageFormat> FormatOfPage(const Event& beginPage) {
 
 }  // namespace
 
-std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order,
-                                    const std::string& name) {
+std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order, const std::string& name) {
   std::vector<PageOperator> operators;
   pxl::Reader reader = pxl::Reader::Binary(page, order);
   std::size_t end = 0;
@@ -292,9 +289,7 @@ void PxlPageStore::Take(Operator& op) {
       headerFont_ = FontNameOf(op.event);
       header_.assign(op.bytes.begin(), op.bytes.end());
       break;
-    case Op::ReadFontHeader:
-      Append(header_, op.bytes);
-      break;
+    case Op::ReadFontHeader: Append(header_, op.bytes); break;
     case Op::EndFontHeader:
       Append(header_, op.bytes);
       fontHeaders_[headerFont_] = std::move(header_);
@@ -330,8 +325,7 @@ void PxlPageStore::Take(Operator& op) {
       glyphs_[key] = std::move(glyph);
       break;
     }
-    case Op::EndChar:
-      break;
+    case Op::EndChar: break;
     case Op::RemoveFont: {
       const GlyphKey font = Glyph(FontId(FontNameOf(op.event)), 0);
       std::erase_if(glyphs_, [font](const auto& entry) { return (entry.first >> 32) == (font >> 32); });
@@ -358,11 +352,8 @@ void PxlPageStore::Take(Operator& op) {
       break;
     case Op::BeginSession:
     case Op::OpenDataSource:
-    case Op::CloseDataSource:
-      break;
-    case Op::EndSession:
-      complete_ = true;
-      break;
+    case Op::CloseDataSource: break;
+    case Op::EndSession: complete_ = true; break;
     default:
       if (inPage_) AddToPage(op.bytes, std::move(op.event));
       break;

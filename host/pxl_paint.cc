@@ -42,9 +42,7 @@ void AppendPath(PxlEncoder& out, const OutlinePath& path) {
             .SInt16Xy(Coordinate(p[2].x), Coordinate(p[2].y), Attr::EndPoint)
             .Operator(Op::BezierPath);
         break;
-      case SegmentKind::kClose:
-        out.Operator(Op::CloseSubPath);
-        break;
+      case SegmentKind::kClose: out.Operator(Op::CloseSubPath); break;
     }
   }
 }

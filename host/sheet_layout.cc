@@ -201,8 +201,9 @@ GrayImage TurnQuarterCounterClockwise(const GrayImage& image) {
       // The new row y is the old column width - 1 - y, read from the top down.
       const std::size_t from = static_cast<std::size_t>(x) * static_cast<std::size_t>(image.width) +
                                static_cast<std::size_t>(image.width - 1 - y);
-      turned.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(turned.width) +
-                    static_cast<std::size_t>(x)] = image.pixels[from];
+      turned
+          .pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(turned.width) + static_cast<std::size_t>(x)] =
+          image.pixels[from];
     }
   }
   return turned;

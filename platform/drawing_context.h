@@ -40,7 +40,7 @@ inline constexpr int kBackgroundTransparent = 1;
 inline constexpr int kBackgroundOpaque = 2;
 
 // Foreground mixes (SetROP2): binary raster operations of pen or brush P and destination D.
-inline constexpr int kMixMaskPen = 9;    // D and P: only darkens what lies below
+inline constexpr int kMixMaskPen = 9;   // D and P: only darkens what lies below
 inline constexpr int kMixCopyPen = 13;  // P
 
 // Device-capability indexes (GetDeviceCaps).

@@ -14,7 +14,7 @@ namespace velmora::platform {
 // Result of reading a machine-wide 32-bit switch (a registry value on Windows, a value
 // in the printer store on POSIX).
 struct MachineSwitch {
-  bool storeReadable = false;         // false: the key (or store) cannot be opened at all
+  bool storeReadable = false;          // false: the key (or store) cannot be opened at all
   std::optional<std::uint32_t> value;  // the value when it exists and is 4 bytes
 };
 

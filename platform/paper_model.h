@@ -11,8 +11,8 @@
 namespace velmora::platform {
 
 struct PaperSize {
-  std::string formName;       // as the device mode names the form, in UTF-8
-  std::int16_t paperCode;     // DMPAPER_* code
+  std::string formName;    // as the device mode names the form, in UTF-8
+  std::int16_t paperCode;  // DMPAPER_* code
   double widthMm;
   double heightMm;
 };
@@ -32,8 +32,8 @@ bool SameFormName(std::string_view a, std::string_view b);
 const PaperModel& GenericPaperModel();
 
 // The figures of a page set-up on a paper model: the paper by form name (ignoring ASCII
-// case), else by paper code, else the model's first paper (A4 when it has none); the resolution from the set-up when the model takes it,
-// else 600 dpi; landscape swaps width and height.
+// case), else by paper code, else the model's first paper (A4 when it has none); the resolution from the set-up when
+// the model takes it, else 600 dpi; landscape swaps width and height.
 DeviceFigures FiguresFor(const PaperModel& model, const PageSetup& setup);
 
 }  // namespace velmora::platform

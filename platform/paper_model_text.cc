@@ -124,9 +124,11 @@ std::string ReadPaper(const std::vector<Token>& tokens, PaperModel* model) {
   const std::optional<long> code = ReadWhole(tokens[2], kMaxPaperCode);
   if (!code) return "paper code '" + tokens[2].text + "' is not a whole number from 0 to 32767";
   const std::optional<double> width = ReadMillimetres(tokens[3]);
-  if (!width || *width <= 0) return "width '" + tokens[3].text + "' is not a length in millimetres above 0 and up to 10000";
+  if (!width || *width <= 0)
+    return "width '" + tokens[3].text + "' is not a length in millimetres above 0 and up to 10000";
   const std::optional<double> height = ReadMillimetres(tokens[4]);
-  if (!height || *height <= 0) return "height '" + tokens[4].text + "' is not a length in millimetres above 0 and up to 10000";
+  if (!height || *height <= 0)
+    return "height '" + tokens[4].text + "' is not a length in millimetres above 0 and up to 10000";
   model->papers.push_back(PaperSize{name, static_cast<std::int16_t>(*code), *width, *height});
   return {};
 }

@@ -60,9 +60,9 @@ struct JobInfo {
 // What the host names when it starts a document on an open printer (DOC_INFO_1).
 struct DocInfo {
   WString documentName;
-  WString outputFile;  // where WritePrinter's bytes go; empty: the printer's own port
-  WString userName;    // empty: the current user
-  WString machineName; // empty: this machine
+  WString outputFile;   // where WritePrinter's bytes go; empty: the printer's own port
+  WString userName;     // empty: the current user
+  WString machineName;  // empty: this machine
   // The job's id when the host brings one (a CUPS job keeps its CUPS id); 0: the spooler
   // assigns one. A spooler that cannot choose ids (winspool) assigns its own, and the
   // host compares.

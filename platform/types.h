@@ -48,15 +48,15 @@ using WStringView = std::basic_string_view<WCHAR>;
 namespace velmora {
 // On Windows the scalar types, result codes and error codes are the SDK's own
 // (S_OK, E_FAIL, SUCCEEDED, ... are its macros).
-using ::BYTE;
-using ::WORD;
-using ::DWORD;
-using ::LONG;
-using ::ULONG;
 using ::BOOL;
-using ::HRESULT;
+using ::BYTE;
+using ::DWORD;
 using ::HANDLE;
+using ::HRESULT;
+using ::LONG;
 using ::PVOID;
+using ::ULONG;
+using ::WORD;
 #else
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;

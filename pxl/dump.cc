@@ -100,8 +100,7 @@ std::string FormatValue(const Value& value, std::uint16_t attribute) {
     case Shape::kScalar: {
       if (value.elements.empty()) return "?";
       const std::string number = FormatElement(value, 0);
-      const bool unsignedInteger = value.element() == ElementType::kUByte ||
-                                   value.element() == ElementType::kUInt16 ||
+      const bool unsignedInteger = value.element() == ElementType::kUByte || value.element() == ElementType::kUInt16 ||
                                    value.element() == ElementType::kUInt32;
       if (!unsignedInteger) return number;
       const std::string_view name = EnumerationName(attribute, static_cast<std::uint32_t>(value.Int()));
@@ -113,8 +112,8 @@ std::string FormatValue(const Value& value, std::uint16_t attribute) {
       return "(" + FormatElement(value, 0) + ", " + FormatElement(value, 1) + ")";
     case Shape::kBox:
       if (value.elements.size() != 4) return "?";
-      return "[" + FormatElement(value, 0) + " " + FormatElement(value, 1) + " " + FormatElement(value, 2) +
-             " " + FormatElement(value, 3) + "]";
+      return "[" + FormatElement(value, 0) + " " + FormatElement(value, 1) + " " + FormatElement(value, 2) + " " +
+             FormatElement(value, 3) + "]";
     case Shape::kArray: return FormatArray(value);
   }
   return "?";

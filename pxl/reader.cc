@@ -21,9 +21,7 @@ std::string Hex(std::uint32_t value, int digits = 2) {
   return text;
 }
 
-bool IsBinaryWhiteSpace(std::uint8_t byte) {
-  return byte == 0x00 || (byte >= 0x09 && byte <= 0x0D) || byte == 0x20;
-}
+bool IsBinaryWhiteSpace(std::uint8_t byte) { return byte == 0x00 || (byte >= 0x09 && byte <= 0x0D) || byte == 0x20; }
 
 // The language a PJL line switches to, upper-cased, or empty when the line is not an
 // ENTER LANGUAGE command. PJL allows spaces around '=' and any letter case.
@@ -110,8 +108,7 @@ std::optional<Event> Reader::NextPjl() {
     if (byte == tag::kEsc) return ReadUel();
     if (mode_ == Mode::kHeaderExpected) {
       if (byte == '(' || byte == ')' || byte == '\'') return ReadStreamHeader();
-      return Fail(pos_, "expected the PCL XL stream header after ENTER LANGUAGE=PCLXL, found byte " +
-                            Hex(byte));
+      return Fail(pos_, "expected the PCL XL stream header after ENTER LANGUAGE=PCLXL, found byte " + Hex(byte));
     }
     // Blank lines and stray line ends between PJL commands carry nothing.
     if (byte == '\r' || byte == '\n' || byte == ' ' || byte == '\t') {
@@ -262,9 +259,8 @@ bool Reader::CheckNothingPending(const char* where) {
   // An operator may follow an attribute list, so only a value without its id is wrong
   // there; at a UEL or the end of the data an unfinished attribute list is wrong too.
   if (pending_value_) {
-    Fail(pending_value_->offset,
-         DataTypeName(pending_value_->value.element(), pending_value_->value.shape()) +
-             " value not followed by an attribute id");
+    Fail(pending_value_->offset, DataTypeName(pending_value_->value.element(), pending_value_->value.shape()) +
+                                     " value not followed by an attribute id");
     return false;
   }
   if (where != nullptr && !attributes_.empty()) {
@@ -317,8 +313,8 @@ bool Reader::ReadValue(std::uint8_t code) {
   const std::size_t left = data_.size() - cursor;
   if (needed > left) {
     if (shape == Shape::kArray) {
-      Fail(at, name() + " length runs past the end of the data (needs " + std::to_string(needed) +
-                   " bytes, " + std::to_string(left) + " left)");
+      Fail(at, name() + " length runs past the end of the data (needs " + std::to_string(needed) + " bytes, " +
+                   std::to_string(left) + " left)");
     } else {
       Fail(at, "truncated " + name());
     }
@@ -384,8 +380,8 @@ std::optional<Event> Reader::ReadEmbeddedData(std::uint8_t code) {
   const std::size_t start = at + 1 + lengthSize;
   const std::size_t left = data_.size() - start;
   if (length > left) {
-    return Fail(at, "embedded data runs past the end of the data (needs " + std::to_string(length) +
-                        " bytes, " + std::to_string(left) + " left)");
+    return Fail(at, "embedded data runs past the end of the data (needs " + std::to_string(length) + " bytes, " +
+                        std::to_string(left) + " left)");
   }
   Event event;
   event.kind = EventKind::kEmbeddedData;
@@ -403,8 +399,7 @@ bool Reader::StartsWith(std::string_view text) const {
 std::uint16_t Reader::U16(std::size_t at) const {
   const std::uint16_t first = data_[at];
   const std::uint16_t second = data_[at + 1];
-  return static_cast<std::uint16_t>(order_ == ByteOrder::kLittleEndian ? first | (second << 8)
-                                                                        : (first << 8) | second);
+  return static_cast<std::uint16_t>(order_ == ByteOrder::kLittleEndian ? first | (second << 8) : (first << 8) | second);
 }
 
 std::uint32_t Reader::U32(std::size_t at) const {

@@ -167,8 +167,7 @@ std::size_t ElementSize(ElementType element) {
 }
 
 std::string DataTypeName(ElementType element, Shape shape) {
-  static constexpr std::string_view kElementNames[] = {"ubyte",  "uint16", "uint32",
-                                                       "sint16", "sint32", "real32"};
+  static constexpr std::string_view kElementNames[] = {"ubyte", "uint16", "uint32", "sint16", "sint32", "real32"};
   std::string name(kElementNames[static_cast<std::size_t>(element)]);
   switch (shape) {
     case Shape::kScalar: return name;

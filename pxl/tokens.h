@@ -13,6 +13,7 @@
 namespace velmora::pxl {
 
 // Operators of protocol classes 1.1 to 3.0, in code order.
+// clang-format off
 #define VELMORA_PXL_OPERATORS(X)                                               \
   X(BeginSession, 0x41) X(EndSession, 0x42) X(BeginPage, 0x43)                 \
   X(EndPage, 0x44) X(VendorUnique, 0x46) X(Comment, 0x47)                      \
@@ -82,6 +83,7 @@ namespace velmora::pxl {
   X(FontName, 0xA8) X(FontFormat, 0xA9) X(SymbolSet, 0xAA) X(TextData, 0xAB)   \
   X(CharSubModeArray, 0xAC) X(XSpacingData, 0xAF) X(YSpacingData, 0xB0)        \
   X(CharBoldValue, 0xB1)
+// clang-format on
 
 #define VELMORA_PXL_ENUM_ENTRY(name, code) name = code,
 

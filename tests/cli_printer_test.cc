@@ -146,27 +146,31 @@ TEST_F(CliPrinter, SetStoresEachTypeAsThePlugInReadsIt) {
 
   // Values stored by others show with their type, malformed ones as bytes.
   ASSERT_TRUE(store_.SetPrinterValue(W("Office"), W("Odd"), PrinterValue{ValueType::kString, {'A', 0, 'B'}}));
-  ASSERT_TRUE(store_.SetPrinterValue(W("Office"), W("Expand"), PrinterValue{static_cast<ValueType>(2), {'%', 0, 0, 0}}));
-  ASSERT_TRUE(store_.SetPrinterValue(W("Office"), W("Note"), PrinterValue{ValueType::kString, Join({Utf16("a\"b\n"), kNul})}));
+  ASSERT_TRUE(
+      store_.SetPrinterValue(W("Office"), W("Expand"), PrinterValue{static_cast<ValueType>(2), {'%', 0, 0, 0}}));
+  ASSERT_TRUE(
+      store_.SetPrinterValue(W("Office"), W("Note"), PrinterValue{ValueType::kString, Join({Utf16("a\"b\n"), kNul})}));
   CliRun show = Velmora("printer show office");
   ASSERT_EQ(show.status, 0) << show.out;
   // The output goes on with the rest of the generic model.
   const std::string expected =
-            "printer: Office\n"
-            "store: " + storePath_ + "\n"
-            "values:\n"
-            "  Blob (binary): 01 02 ff\n"
-            "  Copies (number): 4294967295 (0xffffffff)\n"
-            "  Empty (multi-text): (no entries)\n"
-            "  Expand (type 2): 25 00 00 00\n"
-            "  ModuleName (multi-text): \"app.exe\"\n"
-            "  Note (text): \"a\\\"b\\n\"\n"
-            "  Odd (text): malformed, 3 bytes: 41 00 42\n"
-            "  OvelayDirectory (text): \"C:\\\\ovl\"\n"
-            "  OvelayFiles (text): \"a.ovl;b.ovl\"\n"
-            "  UserAuthentication (number): 16909060 (0x01020304)\n"
-            "paper model (generic; none stored):\n"
-            "  paper \"A4\" 9 210 297\n";
+      "printer: Office\n"
+      "store: " +
+      storePath_ +
+      "\n"
+      "values:\n"
+      "  Blob (binary): 01 02 ff\n"
+      "  Copies (number): 4294967295 (0xffffffff)\n"
+      "  Empty (multi-text): (no entries)\n"
+      "  Expand (type 2): 25 00 00 00\n"
+      "  ModuleName (multi-text): \"app.exe\"\n"
+      "  Note (text): \"a\\\"b\\n\"\n"
+      "  Odd (text): malformed, 3 bytes: 41 00 42\n"
+      "  OvelayDirectory (text): \"C:\\\\ovl\"\n"
+      "  OvelayFiles (text): \"a.ovl;b.ovl\"\n"
+      "  UserAuthentication (number): 16909060 (0x01020304)\n"
+      "paper model (generic; none stored):\n"
+      "  paper \"A4\" 9 210 297\n";
   EXPECT_EQ(show.out.substr(0, expected.size()), expected);
 }
 
@@ -179,10 +183,12 @@ TEST_F(CliPrinter, BadSetsAreRefusedAndChangeNothing) {
     std::string arguments;
     std::string message;  // the whole error line
   } cases[] = {
-      {"Office Foo=1", "value 'Foo' is not one the plug-in reads; give its type with --type "
-                       "text|multi-text|number|binary; printer 'Office' is unchanged"},
-      {"Office UserAuthentication=2 Foo=1", "value 'Foo' is not one the plug-in reads; give its type with --type "
-                                            "text|multi-text|number|binary; printer 'Office' is unchanged"},
+      {"Office Foo=1",
+       "value 'Foo' is not one the plug-in reads; give its type with --type "
+       "text|multi-text|number|binary; printer 'Office' is unchanged"},
+      {"Office UserAuthentication=2 Foo=1",
+       "value 'Foo' is not one the plug-in reads; give its type with --type "
+       "text|multi-text|number|binary; printer 'Office' is unchanged"},
       {"Office UserAuthentication=1 --type text",
        "value 'UserAuthentication' has type number; --type text does not fit; printer 'Office' is unchanged"},
       {"Office UserAuthentication=-1",
@@ -202,15 +208,18 @@ TEST_F(CliPrinter, BadSetsAreRefusedAndChangeNothing) {
        "value 'ModuleName': the name is longer than 129 characters; printer 'Office' is unchanged"},
       {"Office Blob=0g --type binary",
        "value 'Blob': '0g' is not hexadecimal bytes (e.g. 01ff or \"01 ff\"); printer 'Office' is unchanged"},
-      {"Office Blob=012 --type binary", "value 'Blob': '012' has an odd number of hex digits; printer 'Office' is unchanged"},
-      {"Office PaperModel=x", "value 'PaperModel' holds the paper model; set it with --model FILE; printer 'Office' is "
-                              "unchanged"},
+      {"Office Blob=012 --type binary",
+       "value 'Blob': '012' has an odd number of hex digits; printer 'Office' is unchanged"},
+      {"Office PaperModel=x",
+       "value 'PaperModel' holds the paper model; set it with --model FILE; printer 'Office' is "
+       "unchanged"},
       {"Office =1", "'=1' is not of the form VALUE=DATA; printer 'Office' is unchanged"},
       {"Office Foo", "'Foo' is not of the form VALUE=DATA; printer 'Office' is unchanged"},
       {"Office", "nothing to set: give VALUE=DATA or --model FILE; printer 'Office' is unchanged"},
       {"Office OvelayDirectory=x --model " + bad,
-       "paper model '" + bad + "': line 3: margin 'x' is not a length in millimetres from 0 to 10000; printer "
-       "'Office' is unchanged"},
+       "paper model '" + bad +
+           "': line 3: margin 'x' is not a length in millimetres from 0 to 10000; printer "
+           "'Office' is unchanged"},
       {"Office --model " + (dir_ / "missing.model").string(), "No such file"},
       {"Nobody OvelayDirectory=x", "Printer 'Nobody' not found in store '" + storePath_ + "'"},
   };
@@ -299,11 +308,10 @@ TEST_F(CliPrinter, JobsAreListedWithTheirStatusInWords) {
   const std::string a = std::to_string(first), b = std::to_string(second), c = std::to_string(third);
   CliRun all = Velmora("jobs");
   ASSERT_EQ(all.status, 0) << all.out;
-  EXPECT_EQ(all.out,
-            "ID  PRINTER  DOCUMENT   USER   MACHINE  STATUS\n" +
-                a + "   Office   Report Q3  alice  \\\\ws1    complete\n" +
-                b + "   Lab      Tab\\there  bob    \\\\ws2    deleting,deleted\n" +
-                c + "   Office   Draft      carol  \\\\ws1    in progress\n");
+  EXPECT_EQ(all.out, "ID  PRINTER  DOCUMENT   USER   MACHINE  STATUS\n" + a +
+                         "   Office   Report Q3  alice  \\\\ws1    complete\n" + b +
+                         "   Lab      Tab\\there  bob    \\\\ws2    deleting,deleted\n" + c +
+                         "   Office   Draft      carol  \\\\ws1    in progress\n");
   CliRun labOnly = Velmora("jobs --printer lab");
   ASSERT_EQ(labOnly.status, 0) << labOnly.out;
   EXPECT_EQ(labOnly.out, "ID  PRINTER  DOCUMENT   USER  MACHINE  STATUS\n" + b +

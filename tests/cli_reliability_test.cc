@@ -121,8 +121,8 @@ TEST_F(CliReliability, ConcurrentJobsOnOneStoreAreTheJobPrintedAlone) {
   int adminRuns = 0, adminFailures = 0;
   std::string adminErrors;
   for (bool running = true; running;) {
-    for (const std::string& command : {"printer set Office Tray=" + std::to_string(adminRuns % 5) + " --type number",
-                                      std::string("jobs")}) {
+    for (const std::string& command :
+         {"printer set Office Tray=" + std::to_string(adminRuns % 5) + " --type number", std::string("jobs")}) {
       const auto run = Velmora(command);
       ++adminRuns;
       if (run.status != 0) {
@@ -138,7 +138,8 @@ TEST_F(CliReliability, ConcurrentJobsOnOneStoreAreTheJobPrintedAlone) {
   EXPECT_GT(adminRuns, 2);
   int identical = 0;
   for (int p = 0; p < kProcesses; ++p) {
-    for (int j = 0; j < kJobs; ++j) identical += ReadText(P("job-" + std::to_string(p) + "-" + std::to_string(j) + ".pxl")) == expected;
+    for (int j = 0; j < kJobs; ++j)
+      identical += ReadText(P("job-" + std::to_string(p) + "-" + std::to_string(j) + ".pxl")) == expected;
   }
   EXPECT_EQ(identical, kProcesses * kJobs);
   EXPECT_EQ(JobsWithStatus("complete"), kProcesses * kJobs + 1);
@@ -186,9 +187,10 @@ TEST_F(CliReliability, AKilledJobLeavesNoOutputAndTheNextRunCleansUp) {
   // A killed job is never complete; one killed before the store recorded it has no row.
   EXPECT_EQ(JobsWithStatus("complete"), finished + 1) << jobs.out;
   EXPECT_LE(JobsWithStatus("in progress"), kKills - finished) << jobs.out;
-  std::printf("[ figures  ] %d runs killed at random, %d finished first; %d temporary files left, all removed by "
-              "the next run; %d jobs listed unfinished\n",
-              kKills, finished, leftBehind, JobsWithStatus("in progress"));
+  std::printf(
+      "[ figures  ] %d runs killed at random, %d finished first; %d temporary files left, all removed by "
+      "the next run; %d jobs listed unfinished\n",
+      kKills, finished, leftBehind, JobsWithStatus("in progress"));
 }
 
 // An overlay capture killed at random points leaves either no overlay or the whole one,
@@ -249,7 +251,9 @@ class CliFullDisk : public CliReliability {
     while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
     }
     std::fclose(filler);
-    if (spare > 0) fs::resize_file(disk / "filler", fs::file_size(disk / "filler") - std::min(spare, fs::file_size(disk / "filler")));
+    if (spare > 0)
+      fs::resize_file(disk / "filler",
+                      fs::file_size(disk / "filler") - std::min(spare, fs::file_size(disk / "filler")));
   }
   void Free() { fs::remove(disk / "filler"); }
 
@@ -260,21 +264,18 @@ class CliFullDisk : public CliReliability {
 TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
   struct Case {
     const char* what;
-    std::function<void()> prepare;   // earlier data, written while there is room
-    std::string command;             // the write that runs out of space
-    std::string names;               // the file the error must name
-    std::string reason;              // and the system's reason
-    std::function<void()> check;     // earlier data intact, nothing half-written
+    std::function<void()> prepare;  // earlier data, written while there is room
+    std::string command;            // the write that runs out of space
+    std::string names;              // the file the error must name
+    std::string reason;             // and the system's reason
+    std::function<void()> check;    // earlier data intact, nothing half-written
   };
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   const std::string output = (disk / "job.pxl").string();
   const std::string store = (disk / "store.db").string();
   const Case cases[] = {
-      {"output",
-       [&] { WriteText(output, "earlier job"); },
-       "print -o " + output + " --printer Office --pages 30",
-       output,
-       "No space left on device",
+      {"output", [&] { WriteText(output, "earlier job"); }, "print -o " + output + " --printer Office --pages 30",
+       output, "No space left on device",
        [&] {
          EXPECT_EQ(ReadText(output), "earlier job");
          EXPECT_TRUE(NamesStartingWith(disk, ".job.pxl.").empty());
@@ -284,9 +285,7 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
          ::setenv("VELMORA_STORE", store.c_str(), 1);
          ASSERT_EQ(Velmora("printer add Kept").status, 0);
        },
-       "printer set Kept Big=" + std::string(100000, 'v') + " --type text",
-       store,
-       "disk I/O error",
+       "printer set Kept Big=" + std::string(100000, 'v') + " --type text", store, "disk I/O error",
        [&] {
          const auto list = Velmora("printer list");
          EXPECT_NE(list.out.find("Kept"), std::string::npos) << list.out;
@@ -297,9 +296,7 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
          ::setenv("XDG_DATA_HOME", (disk / "data").c_str(), 1);
          ASSERT_EQ(Velmora("watermark set --printer Office 1 text=KEPT").status, 0);
        },
-       "watermark set --printer Office 2 text=" + std::string(60, 'W'),
-       "DrvSettings.GPS",
-       "",
+       "watermark set --printer Office 2 text=" + std::string(60, 'W'), "DrvSettings.GPS", "",
        [&] {
          const auto list = Velmora("watermark list --printer Office");
          EXPECT_NE(list.out.find("KEPT"), std::string::npos) << list.out;
@@ -327,7 +324,9 @@ TEST_F(CliFullDisk, OverlayAndLogFailWithoutLosingTheJob) {
   fs::create_directories(disk / "forms");
   WriteText(disk / "forms" / "old.ovl", "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");
   ASSERT_EQ(Velmora("printer add Office").status, 0);
-  ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + (disk / "forms").string() + " 'OvelayFiles=New;new.ovl'").status, 0);
+  ASSERT_EQ(
+      Velmora("printer set Office OvelayDirectory=" + (disk / "forms").string() + " 'OvelayFiles=New;new.ovl'").status,
+      0);
   Fill();
   ::setenv("VELMORA_ENABLELOGGING", "1", 1);
   Velmora("print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1");

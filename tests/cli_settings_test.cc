@@ -55,8 +55,8 @@ TEST_F(CliSettings, DefaultsSetAndShow) {
   EXPECT_EQ(le::U32(record.data() + 4), kVendorSignature);
 
   CliRun set = Velmora("settings set " + P("rec.bin") +
-                    " dwOutputBin=2 eHoldMode=-1 SpecialPage3.sTrayIndex=4 szMargins=0.1,0.2,0.3,0.4 "
-                    "szFileBoxName=Finance fScale=0.5 dwBodySignature=ABCD");
+                       " dwOutputBin=2 eHoldMode=-1 SpecialPage3.sTrayIndex=4 szMargins=0.1,0.2,0.3,0.4 "
+                       "szFileBoxName=Finance fScale=0.5 dwBodySignature=ABCD");
   ASSERT_EQ(set.status, 0) << set.out;
   CliRun show = Velmora("settings show " + P("rec.bin"));
   ASSERT_EQ(show.status, 0) << show.out;

@@ -36,9 +36,12 @@ CliRun Velmora(const std::string& arguments) {
 // Hex digits of the default record from byte 128 (the face) to its end, written out
 // from the record's layout: "Times New Roman", 72 points, angle 45, darkness 25, scale 100.
 std::string DefaultTailHex() {
-  return "540069006D00650073002000" "4E0065007700200052006F006D0061006E00" + std::string(200, '0') +
-         std::string(4, '0') + "48000000" + std::string(8, '0') + "2D000000" "19000000" + std::string(32, '0') +
-         std::string(1040, '0') + "64000000";
+  return "540069006D00650073002000"
+         "4E0065007700200052006F006D0061006E00" +
+         std::string(200, '0') + std::string(4, '0') + "48000000" + std::string(8, '0') +
+         "2D000000"
+         "19000000" +
+         std::string(32, '0') + std::string(1040, '0') + "64000000";
 }
 
 class CliWatermark : public ::testing::Test {
@@ -111,8 +114,10 @@ TEST_F(CliWatermark, SetCreatesTheSectionFromTheDefaults) {
 TEST_F(CliWatermark, EveryFieldIsSetAndShownAsJson) {
   const std::string image = Write("logo.png", std::string("\x89PNG\r\n\x1A\n", 8) + "rest");
   ASSERT_EQ(Velmora("watermark set -p Office 1 text=Hi").status, 0);
-  CliRun set = Velmora("watermark set -p Office 1 'face=Courier New' size=20 italic=yes outline=1 angle=359 "
-                       "darkness=100 offset-x=1.5 offset-y=-2.25 unit=mm placement=fit image=" + image + " scale=50");
+  CliRun set = Velmora(
+      "watermark set -p Office 1 'face=Courier New' size=20 italic=yes outline=1 angle=359 "
+      "darkness=100 offset-x=1.5 offset-y=-2.25 unit=mm placement=fit image=" +
+      image + " scale=50");
   ASSERT_EQ(set.status, 0) << set.out;
   CliRun show = Velmora("watermark show -p Office 1 --json");
   ASSERT_EQ(show.status, 0) << show.out;
@@ -139,13 +144,16 @@ TEST_F(CliWatermark, ListSummarisesEachSection) {
   }
   CliRun list = Velmora("watermark list -p Office");
   ASSERT_EQ(list.status, 0) << list.out;
-  EXPECT_EQ(list.out, "settings file: " + file_.string() +
-                          "\n"
-                          "WMSet_3: text \"Copy\", Times New Roman 72 pt bold outline, angle 45, darkness 25 %, centre\n"
-                          "WMSet_1: image \"" + image + "\", scale 100 %, centre\n"
-                          "Fonts: (not a watermark section)\n"
-                          "WMSet_7: (unreadable: no intact 816-byte record under \"Value\"; the plug-in uses the "
-                          "defaults)\n");
+  EXPECT_EQ(list.out,
+            "settings file: " + file_.string() +
+                "\n"
+                "WMSet_3: text \"Copy\", Times New Roman 72 pt bold outline, angle 45, darkness 25 %, centre\n"
+                "WMSet_1: image \"" +
+                image +
+                "\", scale 100 %, centre\n"
+                "Fonts: (not a watermark section)\n"
+                "WMSet_7: (unreadable: no intact 816-byte record under \"Value\"; the plug-in uses the "
+                "defaults)\n");
   // A section that cannot be read is not overwritten.
   CliRun set = Velmora("watermark set -p Office 7 text=x");
   EXPECT_EQ(set.status, 1);
@@ -161,8 +169,10 @@ TEST_F(CliWatermark, InvalidValuesLeaveTheFileUnchanged) {
     std::string message;
   };
   const Case cases[] = {
-      {"text=" + std::string(64, 'x'), "text \"" + std::string(64, 'x') + "\" is too long: 64 UTF-16 units, at most 63"},
-      {"face=" + std::string(65, 'f'), "face \"" + std::string(65, 'f') + "\" is too long: 65 UTF-16 units, at most 64"},
+      {"text=" + std::string(64, 'x'),
+       "text \"" + std::string(64, 'x') + "\" is too long: 64 UTF-16 units, at most 63"},
+      {"face=" + std::string(65, 'f'),
+       "face \"" + std::string(65, 'f') + "\" is too long: 65 UTF-16 units, at most 64"},
       {"face=", "face is empty"},
       {"darkness=101", "darkness '101' is not a whole number from 0 to 100"},
       {"angle=360", "angle '360' is not a whole number from 0 to 359"},
@@ -199,7 +209,8 @@ TEST_F(CliWatermark, SectionsAndPrintersAreChecked) {
   const std::string face32(32, 'F');
   CliRun warned = Velmora("watermark set -p Office 3 face=" + face32);
   EXPECT_EQ(warned.status, 0);
-  EXPECT_EQ(warned.out, "velmora: warning: face \"" + face32 + "\" has 32 characters; the font is made from the first 31\n");
+  EXPECT_EQ(warned.out,
+            "velmora: warning: face \"" + face32 + "\" has 32 characters; the font is made from the first 31\n");
   CliRun fit = Velmora("watermark set -p Office 3 placement=fit");
   EXPECT_EQ(fit.status, 0);
   EXPECT_NE(fit.out.find("placement fit applies to images only"), std::string::npos);
@@ -209,12 +220,14 @@ TEST_F(CliWatermark, SectionsAndPrintersAreChecked) {
     std::string out;
   };
   const Case cases[] = {
-      {"show -p Office 0", "velmora: section '0' is never read: section numbers start at 1 (0 or less means no "
-                           "watermark)\n"},
+      {"show -p Office 0",
+       "velmora: section '0' is never read: section numbers start at 1 (0 or less means no "
+       "watermark)\n"},
       {"show -p Office first", "velmora: 'first' is not a section: give its number (3) or name (WMSet_3)\n"},
       {"show -p Office 4", "velmora: no section WMSet_4 in '" + file_.string() + "'\n"},
       {"remove -p Office 4", "velmora: no section WMSet_4 in '" + file_.string() + "'\n"},
-      {"list -p Nobody", "velmora: Printer 'Nobody' not found in printer store '" + (dir_ / "spooler.db").string() + "'\n"},
+      {"list -p Nobody",
+       "velmora: Printer 'Nobody' not found in printer store '" + (dir_ / "spooler.db").string() + "'\n"},
   };
   for (const Case& c : cases) {
     CliRun run = Velmora("watermark " + c.arguments);

@@ -45,7 +45,8 @@ class DeviceCapsTest : public ::testing::Test {
     ASSERT_TRUE(store.AddPrinter(W(name)));
     const WString wide = W(text);
     PrinterValue value{ValueType::kString, {}};
-    for (WCHAR unit : wide) value.bytes.insert(value.bytes.end(), {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
+    for (WCHAR unit : wide)
+      value.bytes.insert(value.bytes.end(), {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
     value.bytes.insert(value.bytes.end(), {0, 0});
     ASSERT_TRUE(store.SetPrinterValue(W(name), kPaperModelValueName, value));
   }
@@ -57,7 +58,8 @@ class DeviceCapsTest : public ::testing::Test {
 
 TEST_F(DeviceCapsTest, FiguresComeFromTheStoredModel) {
   // The office printer takes 300 and 600 dpi only, and its first paper is a label.
-  AddPrinterWithModel("Office", "paper \"Label 100x50\" 0 100 50\npaper A4 9 210 297\nresolutions 300 600\nmargin 4.2\n");
+  AddPrinterWithModel("Office",
+                      "paper \"Label 100x50\" 0 100 50\npaper A4 9 210 297\nresolutions 300 600\nmargin 4.2\n");
   const struct {
     const char* label;
     PageSetup setup;

@@ -89,10 +89,10 @@ std::vector<Event> Operators(const Bytes& job) {
 struct Sheet {
   int texts = 0;
   int images = 0;
-  int contents = 0;     // content blocks placed by the host (PushGS with a page origin)
-  int turns = 0;        // of which turned a quarter
-  int clips = 0;        // clips replaced: the renderer's page clip and text watermarks
-  bool pluginSetup = false;  // the plug-in's page set-up right after BeginPage
+  int contents = 0;            // content blocks placed by the host (PushGS with a page origin)
+  int turns = 0;               // of which turned a quarter
+  int clips = 0;               // clips replaced: the renderer's page clip and text watermarks
+  bool pluginSetup = false;    // the plug-in's page set-up right after BeginPage
   std::vector<int> textGrays;  // the brush each Text operator is drawn with
 };
 
@@ -107,7 +107,8 @@ std::vector<Sheet> Sheets(const std::vector<Event>& ops) {
     }
     if (sheets.empty()) continue;
     Sheet& sheet = sheets.back();
-    if (op.Is(Op::SetBrushSource)) brush = op.Find(Attr::GrayLevel) ? static_cast<int>(op.Find(Attr::GrayLevel)->value.Int()) : -1;
+    if (op.Is(Op::SetBrushSource))
+      brush = op.Find(Attr::GrayLevel) ? static_cast<int>(op.Find(Attr::GrayLevel)->value.Int()) : -1;
     if (op.Is(Op::Text)) {
       ++sheet.texts;
       sheet.textGrays.push_back(brush);
@@ -197,10 +198,11 @@ class DocumentJobs : public testing::JobFolderTest {
     const fs::path interpreter = fs::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "tools" / "gpcl6";
     if (!fs::exists(interpreter)) return std::nullopt;
     const fs::path input = dir / (stem + ".pxl");
-    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(job.data()),
-                                                 static_cast<std::streamsize>(job.size()));
-    const std::string command = interpreter.string() + " -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r100 -sOutputFile=" +
-                                P(stem + "-%d.pgm") + " " + input.string() + " 2>&1";
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
+    const std::string command = interpreter.string() +
+                                " -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r100 -sOutputFile=" + P(stem + "-%d.pgm") + " " +
+                                input.string() + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string said;
     char buffer[4096];
@@ -324,7 +326,7 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
   struct Case {
     std::string settings;
     std::vector<std::pair<int, int>> sheets;  // MediaSize and Orientation of each BeginPage
-    double minScale;  // the first page's scale on its sheet lies in [minScale, maxScale]
+    double minScale;                          // the first page's scale on its sheet lies in [minScale, maxScale]
     double maxScale;
   };
   const Case cases[] = {
@@ -413,9 +415,7 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
     std::size_t sheets;
   };
   const Case cases[] = {
-      {"2-3", 2},
-      {"1,3-", all - 1},
-      {"4-99", all - 3},  // pages past the end are not there to print
+      {"2-3", 2}, {"1,3-", all - 1}, {"4-99", all - 3},  // pages past the end are not there to print
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Sheets(Operators(Print(P("document.pdf"), "--page-ranges " + c.ranges))).size(), c.sheets) << c.ranges;
@@ -430,8 +430,8 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
       {"a", "velmora: --page-ranges 'a': 'a' is not a page number"},
   };
   for (const auto& r : refused) {
-    const testing::CliRun run =
-        testing::Velmora("print --printer P1 --page-ranges " + r.ranges + " -o " + P("bad.pxl") + " " + P("document.pdf"));
+    const testing::CliRun run = testing::Velmora("print --printer P1 --page-ranges " + r.ranges + " -o " +
+                                                 P("bad.pxl") + " " + P("document.pdf"));
     EXPECT_EQ(run.status, 1) << r.ranges;
     EXPECT_EQ(run.out, r.message + "\n");
     EXPECT_FALSE(fs::exists(P("bad.pxl"))) << r.ranges;
@@ -448,8 +448,9 @@ TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {
                   "-dEncryptionR=3 -dKeyLength=128 -sOutputFile=" +
                   P("locked.pdf") + " " + P("document.pdf")),
             0);
-  WriteText("broken.ps", "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (one) show showpage\n"
-                         "nosuchoperator showpage\n");
+  WriteText("broken.ps",
+            "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (one) show showpage\n"
+            "nosuchoperator showpage\n");
   struct Case {
     std::string file;
     std::string cause;  // the start of the cause

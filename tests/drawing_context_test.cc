@@ -139,7 +139,7 @@ class PxlContext : public ::testing::Test {
 
 // The points of the path operators between two indexes, as (x, y) pairs.
 std::vector<std::pair<std::int64_t, std::int64_t>> Points(const std::vector<pxl::Event>& ops, std::size_t from,
-                                                           std::size_t to) {
+                                                          std::size_t to) {
   std::vector<std::pair<std::int64_t, std::int64_t>> points;
   for (std::size_t i = from; i < to; ++i) {
     for (const pxl::Attribute& a : ops[i].attributes) {
@@ -169,10 +169,10 @@ TEST_F(PxlContext, TextBecomesAClippedGreyPathInsideOneGraphicsStateGroup) {
   const std::vector<pxl::Event> ops = Operators();
   const std::vector<std::string> names = Names(ops);
   ASSERT_GE(names.size(), 20u);
-  const std::vector<std::string> opening = {"PushGS",        "SetClipMode",    "NewPath",      "SetCursor",
-                                            "LinePath",      "LinePath",       "LinePath",     "LinePath",
-                                            "SetClipReplace", "SetROP",        "SetFillMode",  "SetBrushSource",
-                                            "SetPenSource",  "NewPath",        "SetCursor"};
+  const std::vector<std::string> opening = {"PushGS",         "SetClipMode", "NewPath",     "SetCursor",
+                                            "LinePath",       "LinePath",    "LinePath",    "LinePath",
+                                            "SetClipReplace", "SetROP",      "SetFillMode", "SetBrushSource",
+                                            "SetPenSource",   "NewPath",     "SetCursor"};
   EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 15), opening);
   EXPECT_EQ(names[names.size() - 2], "PaintPath");
   EXPECT_EQ(names.back(), "PopGS");
@@ -182,7 +182,7 @@ TEST_F(PxlContext, TextBecomesAClippedGreyPathInsideOneGraphicsStateGroup) {
       {100, 100}, {1000, 100}, {1000, 1000}, {100, 1000}, {100, 100}};
   EXPECT_EQ(Points(ops, 3, 8), clip);
   EXPECT_EQ(ops[8].Find(Attr::ClipRegion)->value.Int(), 0);  // eInterior
-  EXPECT_EQ(ops[9].Find(Attr::ROP3)->value.Int(), 0xA0);    // destination AND brush
+  EXPECT_EQ(ops[9].Find(Attr::ROP3)->value.Int(), 0xA0);     // destination AND brush
   EXPECT_EQ(ops[11].Find(Attr::GrayLevel)->value.Int(), 192);
   EXPECT_NE(ops[12].Find(Attr::NullPen), nullptr);
 

@@ -161,9 +161,8 @@ TEST(DriverPackage, CommittedFilesAreTheGeneratorsByteForByte) {
 // as *Cmd strings (a run of them may share one command).
 TEST(DriverPackage, CallbacksSitWhereTheHostCallsThem) {
   const std::map<std::string, JobPoint> sections = {
-      {"JOB_SETUP", JobPoint::kJobStart},   {"DOC_SETUP", JobPoint::kDocStart},
-      {"PAGE_SETUP", JobPoint::kPageStart}, {"PAGE_FINISH", JobPoint::kPageEnd},
-      {"DOC_FINISH", JobPoint::kDocEnd},    {"JOB_FINISH", JobPoint::kJobEnd}};
+      {"JOB_SETUP", JobPoint::kJobStart},  {"DOC_SETUP", JobPoint::kDocStart}, {"PAGE_SETUP", JobPoint::kPageStart},
+      {"PAGE_FINISH", JobPoint::kPageEnd}, {"DOC_FINISH", JobPoint::kDocEnd},  {"JOB_FINISH", JobPoint::kJobEnd}};
   auto what = [](DWORD callbackId) { return callbackId != 0 ? "callback " + std::to_string(callbackId) : "host"; };
   auto collapse = [](std::vector<std::string> sequence) {
     sequence.erase(std::unique(sequence.begin(), sequence.end(),
@@ -212,10 +211,8 @@ TEST(DriverPackage, FeaturesOfferEveryOptionOfTheTable) {
     std::vector<std::string> options;
     std::optional<std::size_t> (*recognised)(std::string_view);
   } features[] = {
-      {"PaperSize", papers, FindPaperSize},
-      {"InputBin", bins, FindInputBin},
-      {"MediaType", mediaTypes, FindMediaType},
-      {"Duplex", {"NONE", "VERTICAL", "HORIZONTAL"}, nullptr},
+      {"PaperSize", papers, FindPaperSize},           {"InputBin", bins, FindInputBin},
+      {"MediaType", mediaTypes, FindMediaType},       {"Duplex", {"NONE", "VERTICAL", "HORIZONTAL"}, nullptr},
       {"Resolution", {"DPI600", "DPI1200"}, nullptr},
   };
   for (const auto& feature : features) {
@@ -267,8 +264,7 @@ TEST(DriverPackage, HostCommandsMakeAValidSession) {
     job += static_cast<char>(pxl::Op::CloseDataSource);
     job += static_cast<char>(pxl::Op::EndSession);
 
-    const pxl::ParseResult parsed =
-        pxl::Parse({reinterpret_cast<const std::uint8_t*>(job.data()), job.size()});
+    const pxl::ParseResult parsed = pxl::Parse({reinterpret_cast<const std::uint8_t*>(job.data()), job.size()});
     ASSERT_TRUE(parsed.ok()) << option << ": " << parsed.error->ToString();
     std::size_t page = 0;
     for (const pxl::Event& event : parsed.events) {

@@ -25,8 +25,7 @@ BOOL HostStartDoc(SURFOBJ*, WCHAR*, DWORD) { return ++hostCalls.startDoc, 1; }
 BOOL HostStartPage(SURFOBJ*) { return ++hostCalls.startPage, 1; }
 BOOL HostSendPage(SURFOBJ*) { return ++hostCalls.sendPage, 1; }
 ULONG HostEscape(SURFOBJ*, ULONG, ULONG, void*, ULONG, void*) { return ++hostCalls.escape, 77; }
-BOOL HostBitBlt(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*, BRUSHOBJ*, POINTL*,
-                ROP4) {
+BOOL HostBitBlt(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*, BRUSHOBJ*, POINTL*, ROP4) {
   return ++hostCalls.bitBlt, 1;
 }
 BOOL HostDitherColor() { return 1; }
@@ -99,8 +98,8 @@ class Frame : public ::testing::Test {
 
   ULONG Escape(ULONG code, const std::vector<std::uint8_t>& in, ULONG outSize = 0, void* out = nullptr) {
     auto escape = reinterpret_cast<PFN_DrvEscape>(hookByIndex.at(INDEX_DrvEscape));
-    return escape(&surface, code, static_cast<ULONG>(in.size()), in.empty() ? nullptr : const_cast<std::uint8_t*>(in.data()),
-                  outSize, out);
+    return escape(&surface, code, static_cast<ULONG>(in.size()),
+                  in.empty() ? nullptr : const_cast<std::uint8_t*>(in.data()), outSize, out);
   }
   std::vector<std::uint8_t> Rect(std::int32_t n) {
     std::vector<std::uint8_t> bytes(16);
@@ -125,8 +124,8 @@ class Frame : public ::testing::Test {
 
 TEST_F(Frame, ImplementedMethodsAndInfo) {
   const std::pair<const char*, HRESULT> methods[] = {
-      {"CommandCallback", S_OK},   {"HalftonePattern", S_OK},  {"WritePrinter", S_OK},
-      {"writeprinter", S_FALSE},   {"ImageProcessing", S_FALSE}, {"TTYGetInfo", S_FALSE},
+      {"CommandCallback", S_OK},      {"HalftonePattern", S_OK},    {"WritePrinter", S_OK},
+      {"writeprinter", S_FALSE},      {"ImageProcessing", S_FALSE}, {"TTYGetInfo", S_FALSE},
       {"GetPDEVAdjustment", S_FALSE},
   };
   for (const auto& [name, result] : methods) EXPECT_EQ(plugin->GetImplementedMethod(name), result) << name;

@@ -32,10 +32,7 @@ TEST(SpoolBuffer, SendsFullBuffersThenTheRest) {
     std::vector<std::size_t> sentByFlush;
   };
   const Case cases[] = {
-      {4, {3, 6, 0, 2}, {4, 4}, {3}},
-      {1, {3}, {1, 1, 1}, {}},
-      {10, {3, 3}, {}, {6}},
-      {5, {5}, {5}, {}},
+      {4, {3, 6, 0, 2}, {4, 4}, {3}}, {1, {3}, {1, 1, 1}, {}}, {10, {3, 3}, {}, {6}}, {5, {5}, {5}, {}},
       {0, {2}, {1, 1}, {}},  // a capacity of 0 is taken as 1
   };
   for (const Case& c : cases) {
@@ -99,8 +96,8 @@ TEST(DriverServices, AnswersOptionsAsTheHostDoes) {
     DWORD needed = 0;
     DWORD options = 0;
     platform::SetLastError(0);
-    const HRESULT result = services->DrvGetDriverSetting(nullptr, c.feature, c.size ? buffer : nullptr, c.size,
-                                                         &needed, &options);
+    const HRESULT result =
+        services->DrvGetDriverSetting(nullptr, c.feature, c.size ? buffer : nullptr, c.size, &needed, &options);
     EXPECT_EQ(result, c.result) << c.feature << " " << c.size;
     EXPECT_EQ(platform::GetLastError(), c.lastError) << c.feature << " " << c.size;
     EXPECT_EQ(needed, c.needed) << c.feature << " " << c.size;
@@ -199,15 +196,20 @@ TEST(PxlEncoder, WritesTheBinaryEncoding) {
   };
   const Case cases[] = {
       {"ubyte", PxlEncoder().UByte(1, Attr::DataOrg).Take(), {0xC0, 0x01, 0xF8, 0x82}},
-      {"uint16_xy", PxlEncoder().UInt16Xy(600, 1200, Attr::UnitsPerMeasure).Take(),
+      {"uint16_xy",
+       PxlEncoder().UInt16Xy(600, 1200, Attr::UnitsPerMeasure).Take(),
        {0xD1, 0x58, 0x02, 0xB0, 0x04, 0xF8, 0x89}},
-      {"sint16_box", PxlEncoder().SInt16Box(-1, 2, 300, 40000, Attr::BoundingBox).Take(),
+      {"sint16_box",
+       PxlEncoder().SInt16Box(-1, 2, 300, 40000, Attr::BoundingBox).Take(),
        {0xE3, 0xFF, 0xFF, 0x02, 0x00, 0x2C, 0x01, 0xFF, 0x7F, 0xF8, 0x42}},
-      {"real32_xy", PxlEncoder().Real32Xy(1.0f, 0.5f, Attr::PageScale).Take(),
+      {"real32_xy",
+       PxlEncoder().Real32Xy(1.0f, 0.5f, Attr::PageScale).Take(),
        {0xD5, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x3F, 0xF8, 0x2B}},
-      {"ubyte_array", PxlEncoder().UByteArray(Bytes{'A', 'b'}, Attr::MediaType).Take(),
+      {"ubyte_array",
+       PxlEncoder().UByteArray(Bytes{'A', 'b'}, Attr::MediaType).Take(),
        {0xC8, 0xC0, 0x02, 'A', 'b', 0xF8, 0x27}},
-      {"data", PxlEncoder().Operator(Op::ReadImage).Data(Bytes{9, 8, 7}).Take(),
+      {"data",
+       PxlEncoder().Operator(Op::ReadImage).Data(Bytes{9, 8, 7}).Take(),
        {0xB1, 0xFA, 0x03, 0x00, 0x00, 0x00, 9, 8, 7}},
   };
   for (const Case& c : cases) EXPECT_EQ(c.bytes, c.expected) << c.what;
@@ -276,19 +278,19 @@ TEST_F(DeviceModeOfModule, DefaultsHoldTheRecordBehindTheHostData) {
   EXPECT_EQ(le::U16(dm + 68), 220);
   EXPECT_EQ(le::U16(dm + 70), 64 + 5240);
   EXPECT_EQ(le::U16(dm + 220 + 8), 64);
-  EXPECT_EQ(le::U32(dm + 284), 5240u);           // the record's dwSize
+  EXPECT_EQ(le::U32(dm + 284), 5240u);             // the record's dwSize
   EXPECT_EQ(le::U32(dm + 288), kVendorSignature);  // and its signature
   EXPECT_EQ(FindVendorDevmode(devmode.publicDM()), devmode.record() + 12);
-  EXPECT_EQ(le::I16(dm + 78), 9);     // A4
-  EXPECT_EQ(le::I16(dm + 76), 1);     // portrait
-  EXPECT_EQ(le::I16(dm + 86), 1);     // copies
-  EXPECT_EQ(le::I16(dm + 88), 7);     // automatic bin
+  EXPECT_EQ(le::I16(dm + 78), 9);  // A4
+  EXPECT_EQ(le::I16(dm + 76), 1);  // portrait
+  EXPECT_EQ(le::I16(dm + 86), 1);  // copies
+  EXPECT_EQ(le::I16(dm + 88), 7);  // automatic bin
   EXPECT_EQ(le::I16(dm + 90), 600);
-  EXPECT_EQ(le::I16(dm + 94), 1);     // simplex
+  EXPECT_EQ(le::I16(dm + 94), 1);  // simplex
   EXPECT_EQ(le::I16(dm + 96), 600);
-  EXPECT_EQ(le::I16(dm + 100), 0);    // not collated
+  EXPECT_EQ(le::I16(dm + 100), 0);  // not collated
   EXPECT_EQ(devmode.FormName(), VTEXT("A4"));
-  EXPECT_EQ(le::U16(dm), 'O');        // the printer's name
+  EXPECT_EQ(le::U16(dm), 'O');  // the printer's name
   const DWORD fields = le::U32(dm + 72);
   for (DWORD bit : {DM_ORIENTATION, DM_PAPERSIZE, DM_COPIES, DM_DEFAULTSOURCE, DM_PRINTQUALITY, DM_DUPLEX,
                     DM_YRESOLUTION, DM_COLLATE, DM_FORMNAME}) {
@@ -318,8 +320,8 @@ TEST_F(DeviceModeOfModule, SettledAndMerged) {
     EXPECT_EQ(app.FormName(), c.form);
     EXPECT_EQ(app.I16(devmode_offset::kYResolution), c.yResolution);
   }
-  for (const char* bad : {"dmOrientation=3", "dmDuplex=0", "dmCopies=0", "dmFormName=Napkin", "dmPaperSize=999",
-                          "dmCollate=2"}) {
+  for (const char* bad :
+       {"dmOrientation=3", "dmDuplex=0", "dmCopies=0", "dmFormName=Napkin", "dmPaperSize=999", "dmCollate=2"}) {
     DeviceMode app = printer;
     ApplySettings(app, {ParseAssignment(bad, "--set")});
     EXPECT_THROW(SettlePublicFields(app, printer), HostError) << bad;

@@ -58,11 +58,10 @@ TEST(ImageBmp, OurBitmapsReadBackInTheirOwnFormat) {
 TEST(ImageBmp, ReadsFilesWrittenByOthersAndRefusesBrokenOnes) {
   // A 2 x 2 bitmap of 16-bit 5-5-5 pixels without alpha, bottom row first: red, green
   // below blue, white. It is read as 24-bit RGB.
-  Bytes file = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
-                40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 16, 0, 0, 0, 0, 0, 8, 0, 0, 0,
-                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                0x00, 0x7C, 0xE0, 0x03,   // bottom: red, green
-                0x1F, 0x00, 0xFF, 0x7F};  // top: blue, white
+  Bytes file = {'B',  'M',  70,   0,   0, 0, 0, 0, 0,  0, 54, 0, 0, 0, 40,   0,    0,    0,    2, 0,
+                0,    0,    2,    0,   0, 0, 1, 0, 16, 0, 0,  0, 0, 0, 8,    0,    0,    0,    0, 0,
+                0,    0,    0,    0,   0, 0, 0, 0, 0,  0, 0,  0, 0, 0, 0x00, 0x7C, 0xE0, 0x03,  // bottom: red, green
+                0x1F, 0x00, 0xFF, 0x7F};                                                        // top: blue, white
   const std::optional<Image> image = posix::DecodeBmp(file);
   ASSERT_TRUE(image.has_value());
   ExpectSame(*image, Make(2, 2, 24, {255, 0, 0, 255, 255, 255, 0, 0, 0, 0, 255, 0, 255, 0, 0, 0}));
@@ -164,11 +163,14 @@ TEST(ImageJpeg, GreyPicturesAreIndexedAndColourPicturesRgb) {
 TEST(ImageGif, FirstPictureIsIndexedOnItsScreen) {
   Bytes file;
   int error = 0;
-  GifFileType* gif = EGifOpen(&file, [](GifFileType* g, const GifByteType* data, int length) {
-    auto* target = static_cast<Bytes*>(g->UserData);
-    target->insert(target->end(), data, data + length);
-    return length;
-  }, &error);
+  GifFileType* gif = EGifOpen(
+      &file,
+      [](GifFileType* g, const GifByteType* data, int length) {
+        auto* target = static_cast<Bytes*>(g->UserData);
+        target->insert(target->end(), data, data + length);
+        return length;
+      },
+      &error);
   ASSERT_NE(gif, nullptr);
   GifColorType colours[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
   ColorMapObject* map = GifMakeMapObject(4, colours);

@@ -45,8 +45,7 @@ class JobHeaderTest : public ::testing::Test {
 
   void SetUserAuthentication(std::uint32_t value) {
     spooler.AddPrinter(kPrinter).data[VTEXT("UserAuthentication")] =
-        platform::PrinterValue{platform::ValueType::kDword,
-                               {static_cast<std::uint8_t>(value), 0, 0, 0}};
+        platform::PrinterValue{platform::ValueType::kDword, {static_cast<std::uint8_t>(value), 0, 0, 0}};
   }
 
   std::string Header() {
@@ -202,7 +201,7 @@ TEST_F(JobHeaderTest, HoldModesAndUserAuthentication) {
   struct Case {
     std::int32_t hold;
     std::optional<std::uint32_t> userAuthentication;  // nullopt: the printer has no value
-    std::string expected;                              // from the HOLD line to ECONOMODE
+    std::string expected;                             // from the HOLD line to ECONOMODE
   };
   const std::string box = "@PJL SET FILEBOXNAME=\"Team\"\r\n@PJL SET FILEBOXPASSWORD=\"pw\"\r\n";
   const std::string dir = "@PJL SET PRINTBOXDIR=\"Dir\"\r\n";
@@ -266,8 +265,9 @@ TEST_F(JobHeaderTest, BoxFieldsAreCutToThirtyTwoBytes) {
   const WString name(33, VTEXT('N'));
   text::WriteWideField(body.data() + 784, 33, name);
   for (int i = 0; i < 33; ++i) le::PutU16(body.data() + 784 + 2 * i, 'N');
-  settings().set_szFileBoxPassword(VTEXT("\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"
-                                         "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"));  // 17 x 2 bytes
+  settings().set_szFileBoxPassword(
+      VTEXT("\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"
+            "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"));  // 17 x 2 bytes
   const std::string header = Header();
   EXPECT_NE(header.find("@PJL SET FILEBOXNAME=\"" + std::string(32, 'N') + "\"\r\n"), std::string::npos);
   std::string sixteen;

@@ -51,7 +51,7 @@ TEST_F(JobProcessor, BindingShiftMovesTheOrigin) {
     std::int16_t x, y;
   };
   const Case cases[] = {
-      {VTEXT("5"), 1, 0, 99 + 118, 99},   // 5 mm at 600 dpi
+      {VTEXT("5"), 1, 0, 99 + 118, 99},  // 5 mm at 600 dpi
       {VTEXT("0.25"), 0, 1, 99, 99 + 150},
       {VTEXT("abc"), 0, 0, 99, 99},
       {VTEXT("-0.1"), 0, 0, 99 - 60, 99},
@@ -65,9 +65,14 @@ TEST_F(JobProcessor, BindingShiftMovesTheOrigin) {
     world.Callback(vendor, GPD_CMD_START_PAGE);
     const Bytes written = world.Take();
     ASSERT_GE(written.size(), 8u);
-    const Bytes origin = {0xD3, static_cast<std::uint8_t>(c.x & 0xFF), static_cast<std::uint8_t>((c.x >> 8) & 0xFF),
-                          static_cast<std::uint8_t>(c.y & 0xFF), static_cast<std::uint8_t>((c.y >> 8) & 0xFF),
-                          0xF8, 0x2A, 0x75};
+    const Bytes origin = {0xD3,
+                          static_cast<std::uint8_t>(c.x & 0xFF),
+                          static_cast<std::uint8_t>((c.x >> 8) & 0xFF),
+                          static_cast<std::uint8_t>(c.y & 0xFF),
+                          static_cast<std::uint8_t>((c.y >> 8) & 0xFF),
+                          0xF8,
+                          0x2A,
+                          0x75};
     EXPECT_EQ(Bytes(written.begin(), written.begin() + 8), origin) << c.x << "," << c.y;
   }
 }
@@ -108,8 +113,10 @@ TEST_F(JobProcessor, OverlayCaptureMarkersAndRasterMode) {
   world.Take();
   world.Callback(vendor, GPD_CMD_START_PAGE);
   const Bytes clip = {0xE3, 0x00, 0x00, 0x00, 0x00, 0x9A, 0x12, 0xA1, 0x1A, 0xF8, 0x42, 0xC0, 0x00, 0xF8, 0x53, 0x68};
-  EXPECT_EQ(world.Take(), testing::Cat({testing::Text("%%OVL_PCLXL_BEGIN"), {0x61, 0x74},
-                                        Bytes(kStartPage.begin(), kStartPage.begin() + 20), clip,
+  EXPECT_EQ(world.Take(), testing::Cat({testing::Text("%%OVL_PCLXL_BEGIN"),
+                                        {0x61, 0x74},
+                                        Bytes(kStartPage.begin(), kStartPage.begin() + 20),
+                                        clip,
                                         Bytes(kStartPage.begin() + 20, kStartPage.end())}));
   world.Callback(vendor, GPD_CMD_END_PAGE);
   EXPECT_TRUE(world.Take().empty());  // a captured page stays open
@@ -240,8 +247,10 @@ TEST_F(JobProcessor, ModuleGateRefusesDriverTestTools) {
     const WCHAR* module;
     bool supported;
   };
-  const Case cases[] = {{VTEXT("DevModeCorrupt.EXE"), false}, {VTEXT("devmodecorrupt"), true},
-                        {VTEXT("printdrvstress.exe"), false}, {VTEXT("PRDeviceCapabilities.exe"), false},
+  const Case cases[] = {{VTEXT("DevModeCorrupt.EXE"), false},
+                        {VTEXT("devmodecorrupt"), true},
+                        {VTEXT("printdrvstress.exe"), false},
+                        {VTEXT("PRDeviceCapabilities.exe"), false},
                         {VTEXT("winword.exe"), true}};
   for (const auto& c : cases) {
     SetModuleName(c.module);
@@ -265,8 +274,8 @@ TEST_F(JobProcessor, WholeJobReadsBackAsAWellFormedStream) {
   world.devmode.dmCopies = 2;
   world.Start(vendor);
   world.Callback(vendor, GPD_CMD_START_JOB);
-  const Bytes session = testing::Cat({testing::Text(") HP-PCL XL;2;1\n"),
-                                      {0xC0, 0x00, 0xF8, 0x86, 0x41, 0xC0, 0x00, 0xF8, 0x88, 0x48}});
+  const Bytes session =
+      testing::Cat({testing::Text(") HP-PCL XL;2;1\n"), {0xC0, 0x00, 0xF8, 0x86, 0x41, 0xC0, 0x00, 0xF8, 0x88, 0x48}});
   world.services.written.insert(world.services.written.end(), session.begin(), session.end());
   world.Callback(vendor, GPD_CMD_START_DOC);
   for (int page = 0; page < 3; ++page) {

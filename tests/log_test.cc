@@ -21,8 +21,9 @@ class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     detail::ResetLogStateForTesting();
-    folder = fs::temp_directory_path() / ("velmora-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder = fs::temp_directory_path() /
+             ("velmora-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder);
     fs::create_directories(folder);
     environment.appDataFolder = platform::Utf8ToUtf16(folder.string());

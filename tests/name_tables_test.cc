@@ -13,10 +13,10 @@ TEST(NameTables, LookupsIgnoreCaseAndTakeTheFirstRow) {
     std::optional<std::size_t> row;
   };
   const Case cases[] = {
-      {FindPaperSize, "A4", 0},         {FindPaperSize, "a4", 0},       {FindPaperSize, "5HALF8HALF", 8},
-      {FindPaperSize, "CUSTOMSIZE", {}}, {FindPaperSize, "ENV_9", 21},   {FindPaperSize, "", {}},
-      {FindMediaType, "standard", 0},   {FindMediaType, "POSTCARD", 12}, {FindMediaType, "GLOSSY", {}},
-      {FindInputBin, "BYPASSTRAY", 1},  {FindInputBin, "tray3", 4},     {FindInputBin, "MANUALFEED", {}},
+      {FindPaperSize, "A4", 0},          {FindPaperSize, "a4", 0},        {FindPaperSize, "5HALF8HALF", 8},
+      {FindPaperSize, "CUSTOMSIZE", {}}, {FindPaperSize, "ENV_9", 21},    {FindPaperSize, "", {}},
+      {FindMediaType, "standard", 0},    {FindMediaType, "POSTCARD", 12}, {FindMediaType, "GLOSSY", {}},
+      {FindInputBin, "BYPASSTRAY", 1},   {FindInputBin, "tray3", 4},      {FindInputBin, "MANUALFEED", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(c.find(c.name), c.row) << c.name;
 }
@@ -26,7 +26,7 @@ TEST(NameTables, MediaTypeRowsMapToPclXlNames) {
     std::string_view option;
     std::string_view pclxl;
   };
-  const Case cases[] = {{"STANDARD", "Standard"}, {"AUTO", "Standard"},        {"PLAIN", "Plain"},
+  const Case cases[] = {{"STANDARD", "Standard"},    {"AUTO", "Standard"},          {"PLAIN", "Plain"},
                         {"VERYTHICK", "Very Thick"}, {"PAPERLABEL", "Paper Label"}, {"CARDSTOCK", "Card Stock"},
                         {"POSTCARD", "Postcard"}};
   for (const auto& c : cases) {

@@ -43,8 +43,8 @@ Bytes ToBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 // Where `needle` first occurs in `haystack` at or after `from`, or npos.
 std::size_t Find(const Bytes& haystack, const Bytes& needle, std::size_t from = 0) {
   if (needle.empty() || from > haystack.size()) return std::string::npos;
-  auto at = std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end(), needle.begin(),
-                        needle.end());
+  auto at =
+      std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end(), needle.begin(), needle.end());
   return at == haystack.end() ? std::string::npos : static_cast<std::size_t>(at - haystack.begin());
 }
 
@@ -273,8 +273,8 @@ TEST_F(OverlayE2E, PlaybackPutsEachFileOnItsPagesUnderOrOver) {
       EXPECT_EQ(first[page.endPageCopies + 4], 0x31);
       EXPECT_EQ(first[page.endPageCopies + 5], 0x44);
       const std::size_t at = c.under[0] == '1' ? page.beginPageTag + 1 : page.endPageCopies - data.size();
-      EXPECT_TRUE(BytesAt(first, at, data)) << "page " << i + 1 << " should carry " << (files[i] == 'o' ? "odd" : "even")
-                                            << ".ovl at " << at;
+      EXPECT_TRUE(BytesAt(first, at, data))
+          << "page " << i + 1 << " should carry " << (files[i] == 'o' ? "odd" : "even") << ".ovl at " << at;
     }
   }
 }
@@ -285,8 +285,7 @@ TEST_F(OverlayE2E, CapturingOverAnExistingOverlayPrintsAnOrdinaryJob) {
   ASSERT_FALSE(before.empty());
 
   FormSource form(3);
-  const PrintResult again =
-      RunPrintJob(Request("again.pxl", {{"--set", "dwOverlayMode", "1"}}), form);
+  const PrintResult again = RunPrintJob(Request("again.pxl", {{"--set", "dwOverlayMode", "1"}}), form);
   EXPECT_FALSE(again.overlayCaptured);
   const Bytes job = ReadBytes(dir / "again.pxl");
   const std::vector<PageBounds> pages = Pages(job);
@@ -301,7 +300,6 @@ TEST_F(OverlayE2E, CapturingOverAnExistingOverlayPrintsAnOrdinaryJob) {
   ASSERT_EQ(jobs.value().size(), 2u);
   EXPECT_NE(jobs.value()[1].info.status & platform::posix::JOB_STATUS_COMPLETE, 0u);
 }
-
 
 // Runs velmora print with logging on into `xdg`; its exit status.
 int VelmoraPrint(const fs::path& xdg, const std::string& arguments) {
@@ -326,7 +324,7 @@ TEST_F(OverlayE2E, UnusableSetUpPrintsWithoutOverlayAndLogsWhy) {
     std::string folder;  // empty: no value
     std::string list;    // empty: no value
     const char* mode;
-    bool unreadable;     // form.ovl without read permission
+    bool unreadable;  // form.ovl without read permission
     const char* logged;
   };
   const Case cases[] = {
@@ -345,7 +343,8 @@ TEST_F(OverlayE2E, UnusableSetUpPrintsWithoutOverlayAndLogsWhy) {
     if (c.unreadable && ::geteuid() == 0) continue;  // root reads a file without permissions
     SetPrinterText("OvelayDirectory", c.folder);
     SetPrinterText("OvelayFiles", c.list);
-    fs::permissions(dir / "forms" / "form.ovl", c.unreadable ? fs::perms::none : fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir / "forms" / "form.ovl",
+                    c.unreadable ? fs::perms::none : fs::perms::owner_read | fs::perms::owner_write);
     const fs::path xdg = dir / ("xdg" + std::to_string(n));
     const fs::path output = dir / ("case" + std::to_string(n++) + ".pxl");
     EXPECT_EQ(VelmoraPrint(xdg, "-o " + output.string() + " --pages 3 --set dwOverlayMode=" + c.mode), 0);

@@ -36,7 +36,8 @@ TEST(OverlaySplit, PiecesBetweenDelimiters) {
       {VTEXT(""), {}},
       {VTEXT(";"), {VTEXT("")}},
   };
-  for (const auto& [text, pieces] : cases) EXPECT_EQ(Utility::split(text, VTEXT(';')), pieces) << platform::Utf16ToUtf8(text);
+  for (const auto& [text, pieces] : cases)
+    EXPECT_EQ(Utility::split(text, VTEXT(';')), pieces) << platform::Utf16ToUtf8(text);
 }
 
 TEST(OverlayFile, HeaderAndDataOffset) {
@@ -142,10 +143,11 @@ TEST_F(Overlays, SetUpByMode) {
   };
   const WString sep(1, platform::PathSeparator());
   const Case cases[] = {
-      {CREATE_OVERLAY, false, VTEXT("Invoice;inv.ovl"), CREATE_OVERLAY, VTEXT("Invoice"), Folder() + sep + VTEXT("inv.ovl"), VTEXT("")},
+      {CREATE_OVERLAY, false, VTEXT("Invoice;inv.ovl"), CREATE_OVERLAY, VTEXT("Invoice"),
+       Folder() + sep + VTEXT("inv.ovl"), VTEXT("")},
       {ONE_OVERLAY, true, VTEXT("a.ovl"), ONE_OVERLAY, VTEXT(""), Folder(true) + VTEXT("a.ovl"), VTEXT("")},
-      {ODD_EVEN_OVERLAY, false, VTEXT("odd.ovl;even.ovl;"), ODD_EVEN_OVERLAY, VTEXT(""), Folder() + sep + VTEXT("odd.ovl"),
-       Folder() + sep + VTEXT("even.ovl")},
+      {ODD_EVEN_OVERLAY, false, VTEXT("odd.ovl;even.ovl;"), ODD_EVEN_OVERLAY, VTEXT(""),
+       Folder() + sep + VTEXT("odd.ovl"), Folder() + sep + VTEXT("even.ovl")},
       {ONE_OVERLAY, false, VTEXT(";b.ovl"), ONE_OVERLAY, VTEXT(""), Folder() + sep, VTEXT("")},
       {ODD_EVEN_OVERLAY, false, VTEXT("odd.ovl"), NO_OVERLAY, VTEXT(""), VTEXT(""), VTEXT("")},  // too short
       {CREATE_OVERLAY, false, VTEXT("OnlyName"), NO_OVERLAY, VTEXT(""), VTEXT(""), VTEXT("")},
@@ -188,8 +190,12 @@ TEST_F(Overlays, ExistingOverlayIsLeftUntouched) {
 // names, the end marker, the trailer.
 Bytes CaptureJob(const std::string& page) {
   return testing::Cat({testing::Text("\x1b%-12345X@PJL ENTER LANGUAGE=PCLXL\r\n) HP-PCL XL;2;1\n"),
-                       testing::Text("%%OVL_PCLXL_BEGIN"), {0x61, 0x74}, testing::Text(page), {0x60},
-                       testing::Text("%%OVL_PCLXL_FONT_END"), {0x49, 0x42},
+                       testing::Text("%%OVL_PCLXL_BEGIN"),
+                       {0x61, 0x74},
+                       testing::Text(page),
+                       {0x60},
+                       testing::Text("%%OVL_PCLXL_FONT_END"),
+                       {0x49, 0x42},
                        testing::Text("\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X")});
 }
 
@@ -201,7 +207,9 @@ TEST_F(Overlays, CaptureIsTheSameForEveryBufferSize) {
   for (std::size_t at = renamed.find("MS PCLXLFont"); at != std::string::npos; at = renamed.find("MS PCLXLFont", at))
     renamed[at] = 'C';
   const Bytes expected = testing::Cat({testing::Text("(PCLXL;Letter;1;600;0;Invoice;)\r\n%%OVL_DATA_START:-"),
-                                       {0x61, 0x74}, testing::Text(renamed), {0x60}});
+                                       {0x61, 0x74},
+                                       testing::Text(renamed),
+                                       {0x60}});
   SetPrinterValues(Folder(), VTEXT("Invoice;inv.ovl"));
   for (std::size_t chunk : {1u, 7u, 17u, 4096u, 1u << 20}) {
     fs::remove(folder / "inv.ovl");
@@ -241,7 +249,8 @@ TEST_F(Overlays, MarkersAndFontNames) {
   vendor.InitializeOverlayParameters(&world.device, world.body(), &world.area);
   // A lower-case begin marker counts; the page keeps "ms PCLXLFont42", renames "MS pclxlfont42".
   Bytes buffer = testing::Text("...%%ovl_pclxl_begin|MS pclxlfont42|ms PCLXLFont42|");
-  vendor.ModifyFinalPrintData(&world.device, world.body(), &world.area, buffer.data(), static_cast<DWORD>(buffer.size()));
+  vendor.ModifyFinalPrintData(&world.device, world.body(), &world.area, buffer.data(),
+                              static_cast<DWORD>(buffer.size()));
   EXPECT_EQ(vendor.captureState(), OVL_DATA_VALID);
   EXPECT_EQ(testing::Text("...%%ovl_pclxl_begin|CS pclxlfont42|ms PCLXLFont42|"), buffer);
   Bytes end = testing::Text("tail%%OVL_PCLXL_FONT_ENDrest");

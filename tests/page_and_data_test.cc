@@ -19,9 +19,9 @@ using testing::JobWorld;
 
 TEST(DecimalText, ReadsTheFirstSixCharacters) {
   const std::pair<const WCHAR*, double> cases[] = {
-      {VTEXT("0.16"), 0.16}, {VTEXT("4.064"), 4.064}, {VTEXT(" 5"), 5.0},      {VTEXT("abc"), 0.0},
-      {VTEXT(""), 0.0},      {VTEXT("-0.25"), -0.25}, {VTEXT("1.5mm"), 1.5},   {VTEXT("1234567"), 123456.0},
-      {VTEXT(".5"), 0.5},    {VTEXT("2e1"), 20.0},    {VTEXT("."), 0.0},       {VTEXT("+3"), 3.0},
+      {VTEXT("0.16"), 0.16}, {VTEXT("4.064"), 4.064}, {VTEXT(" 5"), 5.0},    {VTEXT("abc"), 0.0},
+      {VTEXT(""), 0.0},      {VTEXT("-0.25"), -0.25}, {VTEXT("1.5mm"), 1.5}, {VTEXT("1234567"), 123456.0},
+      {VTEXT(".5"), 0.5},    {VTEXT("2e1"), 20.0},    {VTEXT("."), 0.0},     {VTEXT("+3"), 3.0},
   };
   for (const auto& [text, value] : cases) EXPECT_DOUBLE_EQ(ReadDecimalText(text), value) << platform::Utf16ToUtf8(text);
 }
@@ -64,7 +64,8 @@ TEST_F(PageAdjustment, CustomMargins) {
     world.settings().set_bMarginUnit(c.unit);
     ASSERT_EQ(Adjust(100, 100, 4900, 6500), S_OK);
     EXPECT_EQ(done, 1);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(Edge(i), c.expected[i]) << platform::Utf16ToUtf8(c.margins[0]) << " edge " << i;
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(Edge(i), c.expected[i]) << platform::Utf16ToUtf8(c.margins[0]) << " edge " << i;
   }
 }
 
@@ -74,8 +75,7 @@ TEST_F(PageAdjustment, RefusalsLeaveTheRectangleAlone) {
   EXPECT_EQ(Edge(0), 1);
   EXPECT_EQ(done, 0);
   world.settings().set_sCustomMargins(1);
-  EXPECT_EQ(vendor.UpdatePDev(world.printer, &world.devmode, world.body(), &world.area, 0, rect, 15, &done),
-            E_NOTIMPL);
+  EXPECT_EQ(vendor.UpdatePDev(world.printer, &world.devmode, world.body(), &world.area, 0, rect, 15, &done), E_NOTIMPL);
   EXPECT_EQ(vendor.UpdatePDev(world.printer, &world.devmode, world.body(), &world.area, 0, nullptr, 16, &done),
             E_NOTIMPL);
   EXPECT_EQ(vendor.UpdatePDev(world.printer, &world.devmode, nullptr, &world.area, 0, rect, 16, &done), S_OK);
@@ -93,9 +93,9 @@ TEST_F(PageAdjustment, TextInBlackSetsTheForegroundColour) {
   world.settings().set_bTextInBlack(1);
   EXPECT_EQ(vendor.OEMTextOut(&surface, nullptr, nullptr, nullptr, nullptr, nullptr, &red, nullptr, nullptr, 0), 1);
   EXPECT_EQ(red.iSolidColor, 0u);
-  EXPECT_EQ(vendor.OEMBitBlt(&surface, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &red, nullptr,
-                             0xCCCC),
-            1);
+  EXPECT_EQ(
+      vendor.OEMBitBlt(&surface, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &red, nullptr, 0xCCCC),
+      1);
 }
 
 class FinalData : public ::testing::Test {
@@ -111,10 +111,10 @@ TEST_F(FinalData, SearchFindsTheFirstWholeMatch) {
   };
   const Case cases[] = {
       {std::string("xxMS PCLXLFontxxxxxxxxxxxxxxxx"), "MS PCLXLFont", 2},
-      {std::string("xxms pclxlfontxx"), "MS PCLXLFont", -1},   // the first byte compares exactly
-      {std::string("xxMs pClXlFoNtxx"), "MS PCLXLFont", 2},    // the rest ignores case
-      {std::string("abcdefghijkMS PC"), "MS PCLXLFont", -1},   // does not fit
-      {std::string("MS PCLXLFon"), "MS PCLXLFont", -1},        // 11 bytes
+      {std::string("xxms pclxlfontxx"), "MS PCLXLFont", -1},  // the first byte compares exactly
+      {std::string("xxMs pClXlFoNtxx"), "MS PCLXLFont", 2},   // the rest ignores case
+      {std::string("abcdefghijkMS PC"), "MS PCLXLFont", -1},  // does not fit
+      {std::string("MS PCLXLFon"), "MS PCLXLFont", -1},       // 11 bytes
       {std::string("MS PCLX\0Font MS PCLXLFont", 25), "MS PCLXLFont", 13},
       {std::string("%%%OVL_PCLXL_BEGIN"), "%%OVL_PCLXL_BEGIN", 1},
       {std::string("a MS PCLXLFont b MS PCLXLFont"), "MS PCLXLFont", 2},
@@ -133,9 +133,9 @@ TEST_F(FinalData, SearchFindsTheFirstWholeMatch) {
 TEST_F(FinalData, ReplacementRenamesEveryMatch) {
   std::string buffer = "..MS PCLXLFont..ms PCLXLFont..MS PCLXLFont...MS PC";
   vendor.SetSearchKey("MS PCLXLFont");
-  EXPECT_EQ(vendor.ReplaceFontNameIfFound(reinterpret_cast<std::uint8_t*>(buffer.data()),
-                                          static_cast<DWORD>(buffer.size())),
-            -1);
+  EXPECT_EQ(
+      vendor.ReplaceFontNameIfFound(reinterpret_cast<std::uint8_t*>(buffer.data()), static_cast<DWORD>(buffer.size())),
+      -1);
   EXPECT_EQ(buffer, "..CS PCLXLFont..ms PCLXLFont..CS PCLXLFont...MS PC");
   EXPECT_FALSE(vendor.searchKeyFound());
   std::uint8_t data[] = {1, 2, 3};
@@ -152,9 +152,7 @@ class MergeDevModeTest : public ::testing::Test {
     in.dmCopies = 1;
     out = in;
   }
-  HRESULT Merge(DWORD mode = OEMDM_MERGE) {
-    return MergeDevMode(mode, world.printer, &in, &out, bodyIn, bodyOut);
-  }
+  HRESULT Merge(DWORD mode = OEMDM_MERGE) { return MergeDevMode(mode, world.printer, &in, &out, bodyIn, bodyOut); }
   WString StoredModuleName() { return ReadModuleName(world.printer); }
   JobWorld world;
   DEVMODEW in{}, out{};
@@ -200,8 +198,8 @@ TEST_F(MergeDevModeTest, ResolutionAndCopyRules) {
     std::int16_t expectedCopies;
   };
   const Case cases[] = {
-      {VTEXT("excel.exe"), 600, 0, 1, 600, 1},       {VTEXT("iexplore.exe"), 1200, 0, 1, 600, 1},
-      {VTEXT("winword.exe"), 1200, 0, 1, 1200, 1},   {VTEXT("winword.exe"), 1200, 2, 1, 600, 1},
+      {VTEXT("excel.exe"), 600, 0, 1, 600, 1},        {VTEXT("iexplore.exe"), 1200, 0, 1, 600, 1},
+      {VTEXT("winword.exe"), 1200, 0, 1, 1200, 1},    {VTEXT("winword.exe"), 1200, 2, 1, 600, 1},
       {VTEXT("winword.exe"), 600, 0, 1000, 600, 999}, {VTEXT("winword.exe"), 600, 0, 999, 600, 999},
       {VTEXT("winword.exe"), 600, 0, -5, 600, -5},
   };

@@ -42,8 +42,11 @@ TEST(PaperModelText, ReadsGoodModels) {
        {{"Umschlag Größe", 20, 110, 220}, {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcde", 0, 50, 50}},
        {1200, 600},
        4.2},
-      {"largest values", "paper Banner 32767 10000 9 \nresolutions 32767\nmargin 4.4\n",
-       {{"Banner", 32767, 10000, 9}}, {32767}, 4.4},
+      {"largest values",
+       "paper Banner 32767 10000 9 \nresolutions 32767\nmargin 4.4\n",
+       {{"Banner", 32767, 10000, 9}},
+       {32767},
+       4.4},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -67,8 +70,10 @@ TEST(PaperModelText, RefusesMalformedModels) {
     std::string text;
     const char* error;  // the whole message
   } cases[] = {
-      {"paper A4 9 210\nresolutions 600\n", "line 1: a paper line takes a form name, a paper code, a width and a height"},
-      {"resolutions 600\npaper A4 9 210 297 1\n", "line 2: a paper line takes a form name, a paper code, a width and a height"},
+      {"paper A4 9 210\nresolutions 600\n",
+       "line 1: a paper line takes a form name, a paper code, a width and a height"},
+      {"resolutions 600\npaper A4 9 210 297 1\n",
+       "line 2: a paper line takes a form name, a paper code, a width and a height"},
       {"paper \"A4 9 210 297\n", "line 1: a quote is not closed"},
       {"paper \"A4\"9 210 297\n", "line 1: a closing quote must be followed by a blank"},
       {"paper \"A\\4\" 9 210 297\n", "line 1: a backslash in quotes must be followed by a quote or a backslash"},

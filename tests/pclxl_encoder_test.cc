@@ -30,20 +30,28 @@ TEST_F(PclxlEncoder, FixedSequences) {
   };
   const Case cases[] = {
       {"ubyte", [](auto& c) { c.OutputPCLXLCommandUbyte(7, 0x26); }, {{0xC0, 0x07, 0xF8, 0x26}}},
-      {"ubyte array", [](auto& c) { const std::uint8_t b[] = {'A', 'b'}; c.OutputPCLXLUbyteArrayCommand(b, 0x27, 2); },
+      {"ubyte array",
+       [](auto& c) {
+         const std::uint8_t b[] = {'A', 'b'};
+         c.OutputPCLXLUbyteArrayCommand(b, 0x27, 2);
+       },
        {{0xC8, 0xC0, 0x02}, {'A'}, {'b'}, {0xF8, 0x27}}},
       {"rop", [](auto& c) { c.OutputPCLXLROP(); }, {{0xC0, 0xCC, 0xF8, 0x2C, 0x7B}}},
       {"colour space", [](auto& c) { c.InsertColorSpacePCLXLCommands(); }, {{0xC0, 0x01, 0xF8, 0x03}, {0x6A}}},
-      {"page origin", [](auto& c) { c.OutputPCLXLPageOrigin(-10, 20); },
+      {"page origin",
+       [](auto& c) { c.OutputPCLXLPageOrigin(-10, 20); },
        {{0xD3, 0xF6, 0xFF, 0x14, 0x00, 0xF8, 0x2A}, {0x75}}},
-      {"page scale", [](auto& c) { c.OutputPCLXLPageScale(); },
+      {"page scale",
+       [](auto& c) { c.OutputPCLXLPageScale(); },
        {{0xD5, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x80, 0x3F, 0xF8, 0x2B}, {0x77}}},
-      {"clip rectangle", [](auto& c) { c.OutputPCLXLClipRectangle(0, 0, 4762, 6817); },
+      {"clip rectangle",
+       [](auto& c) { c.OutputPCLXLClipRectangle(0, 0, 4762, 6817); },
        {{0xE3, 0x00, 0x00, 0x00, 0x00, 0x9A, 0x12, 0xA1, 0x1A, 0xF8, 0x42, 0xC0, 0x00, 0xF8, 0x53, 0x68}}},
       {"end page 1", [](auto& c) { c.OutputPCLXLEndPage(1); }, {{0xC1, 0x01, 0x00, 0xF8, 0x31, 0x44}}},
       {"end page 3", [](auto& c) { c.OutputPCLXLEndPage(3); }, {{0xC1, 0x03, 0x00, 0xF8, 0x31, 0x44}}},
       {"end page 300", [](auto& c) { c.OutputPCLXLEndPage(300); }, {{0xC1, 0x2C, 0x01, 0xF8, 0x31, 0x44}}},
-      {"raw string", [](auto& c) { c.OutputRawString("%%OVL_PCLXL_BEGIN"); },
+      {"raw string",
+       [](auto& c) { c.OutputRawString("%%OVL_PCLXL_BEGIN"); },
        {{'%', '%', 'O', 'V', 'L', '_', 'P', 'C', 'L', 'X', 'L', '_', 'B', 'E', 'G', 'I', 'N'}}},
       {"raw byte", [](auto& c) { c.OutputRawByte(0x61); }, {{0x61}}},
   };
@@ -61,11 +69,15 @@ TEST_F(PclxlEncoder, MediaSourceFromTheHostsInputBin) {
     Bytes expected;
   };
   const Case cases[] = {
-      {"FORMSOURCE", 260, {0xC0, 0x01, 0xF8, 0x26}}, {"BYPASSTRAY", 260, {0xC0, 0x02, 0xF8, 0x26}},
-      {"tray1", 260, {0xC0, 0x04, 0xF8, 0x26}},      {"TRAY2", 260, {0xC0, 0x05, 0xF8, 0x26}},
-      {"TRAY3", 260, {0xC0, 0x07, 0xF8, 0x26}},      {"MANUALFEED", 260, {}},
+      {"FORMSOURCE", 260, {0xC0, 0x01, 0xF8, 0x26}},
+      {"BYPASSTRAY", 260, {0xC0, 0x02, 0xF8, 0x26}},
+      {"tray1", 260, {0xC0, 0x04, 0xF8, 0x26}},
+      {"TRAY2", 260, {0xC0, 0x05, 0xF8, 0x26}},
+      {"TRAY3", 260, {0xC0, 0x07, 0xF8, 0x26}},
+      {"MANUALFEED", 260, {}},
       // A standard bin number names the form's source, cut to the host's answer's size.
-      {"BYPASSTRAY", 7, {0xC0, 0x01, 0xF8, 0x26}},   {"TRAY1", 7, {}},
+      {"BYPASSTRAY", 7, {0xC0, 0x01, 0xF8, 0x26}},
+      {"TRAY1", 7, {}},
   };
   for (const auto& c : cases) {
     world.Take();
@@ -81,17 +93,26 @@ TEST_F(PclxlEncoder, MediaSourceFromTheHostsInputBin) {
 
 TEST_F(PclxlEncoder, MediaTypeFromTheHostsOption) {
   const std::pair<const char*, std::string> cases[] = {
-      {"STANDARD", "Standard"}, {"AUTO", "Standard"},        {"PLAIN", "Plain"},           {"RECYCLED", "Recycled"},
-      {"THICK", "Thick"},       {"VERYTHICK", "Very Thick"}, {"THIN", "Thin"},             {"TRANSPARENCY", "Transparency"},
-      {"PAPERLABEL", "Paper Label"}, {"VINYLLABEL", "Vinyl Label"}, {"ENVELOPE", "Envelope"}, {"CARDSTOCK", "Card Stock"},
+      {"STANDARD", "Standard"},
+      {"AUTO", "Standard"},
+      {"PLAIN", "Plain"},
+      {"RECYCLED", "Recycled"},
+      {"THICK", "Thick"},
+      {"VERYTHICK", "Very Thick"},
+      {"THIN", "Thin"},
+      {"TRANSPARENCY", "Transparency"},
+      {"PAPERLABEL", "Paper Label"},
+      {"VINYLLABEL", "Vinyl Label"},
+      {"ENVELOPE", "Envelope"},
+      {"CARDSTOCK", "Card Stock"},
       {"postcard", "Postcard"},
   };
   for (const auto& [option, name] : cases) {
     world.Take();
     world.services.options["MediaType"] = option;
     EXPECT_EQ(Insertor().InsertMediaTypeCommand(&world.area), S_OK);
-    const Bytes expected = testing::Cat({{0xC8, 0xC0, static_cast<std::uint8_t>(name.size())}, testing::Text(name),
-                                         {0xF8, 0x27}});
+    const Bytes expected =
+        testing::Cat({{0xC8, 0xC0, static_cast<std::uint8_t>(name.size())}, testing::Text(name), {0xF8, 0x27}});
     EXPECT_EQ(world.services.written, expected) << option;
     EXPECT_EQ(world.services.writes.size(), name.size() + 2) << option;  // head, each byte, tail
   }
@@ -131,10 +152,10 @@ TEST_F(PclxlEncoder, SpecialPagesTakeTheirBlocksTrayAndMedia) {
     EXPECT_EQ(Insertor().InsertMediaTrayCommand(&world.area), c.result) << c.kind;
     EXPECT_EQ(world.Take(), c.traySequence) << "tray, kind " << c.kind << " index " << c.tray;
     EXPECT_EQ(Insertor().InsertMediaTypeCommand(&world.area), c.result) << c.kind;
-    const Bytes media = c.mediaName.empty()
-                            ? Bytes{}
-                            : testing::Cat({{0xC8, 0xC0, static_cast<std::uint8_t>(c.mediaName.size())},
-                                            testing::Text(c.mediaName), {0xF8, 0x27}});
+    const Bytes media = c.mediaName.empty() ? Bytes{}
+                                            : testing::Cat({{0xC8, 0xC0, static_cast<std::uint8_t>(c.mediaName.size())},
+                                                            testing::Text(c.mediaName),
+                                                            {0xF8, 0x27}});
     EXPECT_EQ(world.Take(), media) << "media, kind " << c.kind << " index " << c.media;
   }
 }

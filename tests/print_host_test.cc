@@ -36,7 +36,6 @@ using pxl::Op;
 
 class PrintHost : public testing::JobFolderTest {
  protected:
-
   PrintRequest Request(const std::string& name) {
     PrintRequest request;
     request.modulePath = VELMORA_MODULE;
@@ -61,7 +60,6 @@ class PrintHost : public testing::JobFolderTest {
     }
     return names;
   }
-
 };
 
 std::vector<Event> Operators(const std::vector<Event>& events) {
@@ -239,8 +237,7 @@ class StoppingSource : public PageSource {
     if (restart_) {
       // The spooler marks a job it restarts; the store's own tool sets the mark here.
       const std::string command = "sqlite3 '" + std::string(std::getenv("VELMORA_STORE")) +
-                                  "' 'UPDATE jobs SET status = status | 2048 WHERE id = " + std::to_string(jobId) +
-                                  "'";
+                                  "' 'UPDATE jobs SET status = status | 2048 WHERE id = " + std::to_string(jobId) + "'";
       ASSERT_EQ(std::system(command.c_str()), 0);
       return;
     }
@@ -267,8 +264,8 @@ TEST_F(PrintHost, StoppedJobStopsAndLeavesNoOutput) {
       RunPrintJob(request, source);
       ADD_FAILURE() << "a stopped job reported success";
     } catch (const HostError& error) {
-      const std::string expected = std::string(restart ? "was restarted" : "was deleted") +
-                                   " through the spooler after 1 page";
+      const std::string expected =
+          std::string(restart ? "was restarted" : "was deleted") + " through the spooler after 1 page";
       EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
     }
     EXPECT_EQ(progress, std::vector<std::size_t>{1});
@@ -404,8 +401,9 @@ TEST_F(PrintHost, RequestedJobIdIsTheJobsId) {
     RunPrintJob(again, *source);
     ADD_FAILURE() << "a second job 77";
   } catch (const HostError& error) {
-    EXPECT_NE(std::string(error.what()).find("Unable to start job 77 on printer 'Velmora Default': the spooler "
-                                             "holds a job of that id already"),
+    EXPECT_NE(std::string(error.what())
+                  .find("Unable to start job 77 on printer 'Velmora Default': the spooler "
+                        "holds a job of that id already"),
               std::string::npos)
         << error.what();
   }

@@ -113,17 +113,18 @@ TEST_F(ProfileFile, WritingCreatesTheFileThenAddsSectionsAndKeys) {
 }
 
 TEST_F(ProfileFile, WritingKeepsEverythingElseByteForByte) {
-  Write("\xEF\xBB\xBF; settings\r\n"
-        "[Fonts]\r\n"
-        "Face = Arial  \r\n"
-        "\r\n"
-        "[WMSet_3]\r\n"
-        "; the third\r\n"
-        "Value=0000\r\n"
-        "Note=x\r\n"
-        "\r\n"
-        "[Tail]\r\n"
-        "Last=1");
+  Write(
+      "\xEF\xBB\xBF; settings\r\n"
+      "[Fonts]\r\n"
+      "Face = Arial  \r\n"
+      "\r\n"
+      "[WMSet_3]\r\n"
+      "; the third\r\n"
+      "Value=0000\r\n"
+      "Note=x\r\n"
+      "\r\n"
+      "[Tail]\r\n"
+      "Last=1");
   ASSERT_TRUE(WriteProfileStruct(Path(), W("WMSet_3"), W("Value"), Bytes{0x41}));
   ASSERT_TRUE(WriteProfileStruct(Path(), W("Fonts"), W("Value"), Bytes{0x0A, 0x0B}));
   ASSERT_TRUE(WriteProfileStruct(Path(), W("Tail"), W("Value"), Bytes{0x00}));
@@ -155,18 +156,19 @@ TEST_F(ProfileFile, WritingKeepsEverythingElseByteForByte) {
 }
 
 TEST_F(ProfileFile, ReadingFindsTheFirstSectionAndKeyOfAName) {
-  Write("Value=0101\n"  // before any section: belongs to none
-        "[WMSet_1]\n"
-        "  value =  0707 \n"
-        "Value=0808\n"
-        "[Other]\n"
-        "Value=0909\n"
-        "[WMSET_1]\n"
-        "Value=0A0A\n"
-        "[Short]\n"
-        "Value=0102\n"
-        "[Broken]\n"
-        "Value=0102\n");
+  Write(
+      "Value=0101\n"  // before any section: belongs to none
+      "[WMSet_1]\n"
+      "  value =  0707 \n"
+      "Value=0808\n"
+      "[Other]\n"
+      "Value=0909\n"
+      "[WMSET_1]\n"
+      "Value=0A0A\n"
+      "[Short]\n"
+      "Value=0102\n"
+      "[Broken]\n"
+      "Value=0102\n");
   struct Case {
     std::string section;
     std::string key;
@@ -174,14 +176,10 @@ TEST_F(ProfileFile, ReadingFindsTheFirstSectionAndKeyOfAName) {
     std::optional<Bytes> bytes;
   };
   const Case cases[] = {
-      {"WMSet_1", "Value", 1, Bytes{0x07}},
-      {" wmset_1 ", "VALUE", 1, Bytes{0x07}},
-      {"Other", "Value", 1, Bytes{0x09}},
-      {"Short", "Value", 2, std::nullopt},  // holds one byte
+      {"WMSet_1", "Value", 1, Bytes{0x07}},  {" wmset_1 ", "VALUE", 1, Bytes{0x07}}, {"Other", "Value", 1, Bytes{0x09}},
+      {"Short", "Value", 2, std::nullopt},   // holds one byte
       {"Broken", "Value", 1, std::nullopt},  // checksum 02 for a byte 01
-      {"Missing", "Value", 1, std::nullopt},
-      {"Other", "Missing", 1, std::nullopt},
-      {"", "Value", 1, std::nullopt},
+      {"Missing", "Value", 1, std::nullopt}, {"Other", "Missing", 1, std::nullopt},  {"", "Value", 1, std::nullopt},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ReadProfileStruct(Path(), W(c.section), W(c.key), c.byteCount), c.bytes) << c.section << "/" << c.key;
@@ -191,15 +189,16 @@ TEST_F(ProfileFile, ReadingFindsTheFirstSectionAndKeyOfAName) {
 }
 
 TEST_F(ProfileFile, SectionsAreListedOnceAndRemovedWithTheirKeys) {
-  Write("; head\n"
-        "[A]\n"
-        "Value=00\n"
-        "[B]\n"
-        "Value=00\n"
-        "; about C\n"
-        "[a]\n"
-        "Other=00\n"
-        "[C]\n");
+  Write(
+      "; head\n"
+      "[A]\n"
+      "Value=00\n"
+      "[B]\n"
+      "Value=00\n"
+      "; about C\n"
+      "[a]\n"
+      "Other=00\n"
+      "[C]\n");
   EXPECT_EQ(ListProfileSections(Path()), (std::vector<WString>{W("A"), W("B"), W("C")}));
 
   ASSERT_TRUE(RemoveProfileSection(Path(), W("a")));

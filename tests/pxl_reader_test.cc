@@ -22,10 +22,10 @@ std::vector<double> Elements(std::initializer_list<double> values) { return valu
 
 TEST(PxlReader, ReadsPjlHeaderAndOperatorsWithTheirAttributes) {
   const Bytes job = Job({
-      kUel,                                   // 0
-      "@PJL JOB NAME=\"t\"\r\n",              // 9
-      "@PJL ENTER LANGUAGE=PCLXL\n",          // 28
-      ") HP-PCL XL;2;1;Comment Velmora\n",    // 54
+      kUel,                                       // 0
+      "@PJL JOB NAME=\"t\"\r\n",                  // 9
+      "@PJL ENTER LANGUAGE=PCLXL\n",              // 28
+      ") HP-PCL XL;2;1;Comment Velmora\n",        // 54
       {0xD1, 0x58, 0x02, 0x58, 0x02, 0xF8, 0x89,  // 86: UnitsPerMeasure (600, 600)
        0xC0, 0x00, 0xF8, 0x86,                    // 93: Measure eInch
        0x41,                                      // 97: BeginSession
@@ -127,13 +127,12 @@ TEST(PxlReader, DecodesEveryDataTypeLittleEndian) {
 
 TEST(PxlReader, BigEndianBindingReadsNumbersHighByteFirst) {
   const Bytes job = Job({
-      "( HP-PCL XL;2;0\n",
-      {0xC1, 0x12, 0x34, 0xF8, 0x01,                          // uint16 0x1234
-       0xD4, 0xFF, 0xFF, 0xFF, 0xFE, 0x00, 0x00, 0x01, 0x00,  // sint32_xy (-2, 256)
-       0xF9, 0x00, 0x8B,                                      // two-byte attribute id 0x008B
-       0xC9, 0xC1, 0x00, 0x01, 0x00, 0x07, 0xF8, 0x02,        // uint16_array {7}
-       0x5C,                                                  // ReadStream
-       0xFA, 0x00, 0x00, 0x00, 0x02, 0xAA, 0xBB},             // 2 bytes of data
+      "( HP-PCL XL;2;0\n", {0xC1, 0x12, 0x34, 0xF8, 0x01,                          // uint16 0x1234
+                            0xD4, 0xFF, 0xFF, 0xFF, 0xFE, 0x00, 0x00, 0x01, 0x00,  // sint32_xy (-2, 256)
+                            0xF9, 0x00, 0x8B,                                      // two-byte attribute id 0x008B
+                            0xC9, 0xC1, 0x00, 0x01, 0x00, 0x07, 0xF8, 0x02,        // uint16_array {7}
+                            0x5C,                                                  // ReadStream
+                            0xFA, 0x00, 0x00, 0x00, 0x02, 0xAA, 0xBB},             // 2 bytes of data
   });
   const ParseResult result = Parse(job);
   ASSERT_TRUE(result.ok()) << result.error->ToString();
@@ -154,13 +153,13 @@ TEST(PxlReader, EmbeddedDataOfBothLengthFormsIsSkippedWhole) {
   // The data holds bytes that would be tags, white space and a UEL start if scanned.
   const Bytes job = Job({
       kHeader,
-      {0xB1,                                            // 16: ReadImage
-       0xFB, 0x03, 0xC0, 0xF8, 0x1B,                    // 17: 3 bytes
-       0x20, 0x0A,                                      // white space between tokens
-       0xB4,                                            // 24: ReadRastPattern
+      {0xB1,                                                  // 16: ReadImage
+       0xFB, 0x03, 0xC0, 0xF8, 0x1B,                          // 17: 3 bytes
+       0x20, 0x0A,                                            // white space between tokens
+       0xB4,                                                  // 24: ReadRastPattern
        0xFA, 0x04, 0x00, 0x00, 0x00, 0x41, 0xFA, 0x00, 0x00,  // 25: 4 bytes
-       0xFB, 0x00,                                      // 34: empty block
-       0xB2},                                           // 36: EndImage
+       0xFB, 0x00,                                            // 34: empty block
+       0xB2},                                                 // 36: EndImage
   });
   const ParseResult result = Parse(job);
   ASSERT_TRUE(result.ok()) << result.error->ToString();
@@ -192,8 +191,7 @@ TEST(PxlReader, StreamDetailsAcceptedAsWritten) {
        {0x41, 0x42}},
       {"an operator code without a name", Job({kHeader, {0x45, 0x8F, 0xBE}}), {0x45, 0x8F, 0xBE}},
       {"a bare stream without PJL", Job({") HP-PCL XL;3;0;\n", {0x41}}), {0x41}},
-      {"ENTER LANGUAGE in lower case with spaces",
-       Job({"@PJL enter language = pclxl\r\n", kHeader, {0x41}}), {0x41}},
+      {"ENTER LANGUAGE in lower case with spaces", Job({"@PJL enter language = pclxl\r\n", kHeader, {0x41}}), {0x41}},
       {"blank lines between PJL commands", Job({kUel, "@PJL\r\n\r\n@PJL JOB\n", kUel}), {}},
       {"a UEL straight after ENTER LANGUAGE", Job({"@PJL ENTER LANGUAGE=PCLXL\n", kUel}), {}},
       {"a UEL without a line end before PJL", Job({kHeader, {0x42}, kUel, "@PJL EOJ\n"}), {0x42}},
@@ -238,8 +236,7 @@ TEST(PxlReader, StopsAtTheFirstMalformedTokenWithItsOffsetAndCause) {
        "ubyte_array length must be a ubyte or uint16 value, found tag 0xC2"},
       // Attribute ids.
       {Job({kHeader, {0xF8, 0x28}}), 16, "attribute id 0xF8 without a value before it"},
-      {Job({kHeader, {0xC0, 0x01, 0xF8, 0x28, 0xF9, 0x28, 0x00}}), 20,
-       "attribute id 0xF9 without a value before it"},
+      {Job({kHeader, {0xC0, 0x01, 0xF8, 0x28, 0xF9, 0x28, 0x00}}), 20, "attribute id 0xF9 without a value before it"},
       {Job({kHeader, {0xC0, 0x01, 0xF8}}), 18, "truncated attribute id"},
       {Job({kHeader, {0xC0, 0x01, 0xF9, 0x03}}), 18, "truncated attribute id"},
       {Job({kHeader, {0xC0, 0x01, 0xC0, 0x02, 0xF8, 0x03}}), 16, "ubyte value not followed by an attribute id"},
@@ -249,8 +246,7 @@ TEST(PxlReader, StopsAtTheFirstMalformedTokenWithItsOffsetAndCause) {
       {Job({kHeader, {0xC0, 0x01}, kUel}), 16, "ubyte value not followed by an attribute id"},
       {Job({kHeader, {0x41, 0xC0, 0x01, 0xF8, 0x03}}), 17,
        "attribute list not followed by an operator at the end of the data"},
-      {Job({kHeader, {0xC0, 0x01, 0xF8, 0x03}, kUel}), 16,
-       "attribute list not followed by an operator before the UEL"},
+      {Job({kHeader, {0xC0, 0x01, 0xF8, 0x03}, kUel}), 16, "attribute list not followed by an operator before the UEL"},
       // Embedded data.
       {Job({kHeader, {0xFA, 0x10, 0x00, 0x00}}), 16, "truncated embedded data length"},
       {Job({kHeader, {0xFB}}), 16, "truncated embedded data length"},
@@ -277,7 +273,10 @@ TEST(PxlReader, StopsAtTheFirstMalformedTokenWithItsOffsetAndCause) {
       {Job({kEnter, ")\n"}), 26, "malformed stream header"},
       {Job({") HP-PCL XL;2\n"}), 0, "stream header without a protocol class"},
       {Job({") HP-PCL XL;2;x\n"}), 0, "stream header without a protocol class"},
-      {Job({"@PJL ENTER LANGUAGE=PCL\n", "\x1b" "E"}), 24, "data in language PCL cannot be read"},
+      {Job({"@PJL ENTER LANGUAGE=PCL\n",
+            "\x1b"
+            "E"}),
+       24, "data in language PCL cannot be read"},
   };
   for (const Case& c : cases) {
     const ParseResult result = Parse(c.job);
@@ -308,7 +307,9 @@ TEST(PxlReader, ValueAccessorsStayDefinedForAnyReal) {
   EXPECT_EQ(value.Int(1), 0);
   EXPECT_EQ(value.Int(2), -3);
   EXPECT_EQ(value.Int(9), 0);
-  EXPECT_EQ(value.Bytes(), std::string("\0\0\xFD" "A", 4));
+  EXPECT_EQ(value.Bytes(), std::string("\0\0\xFD"
+                                       "A",
+                                       4));
 }
 
 }  // namespace

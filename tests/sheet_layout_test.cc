@@ -224,7 +224,6 @@ TEST(SheetLayout, EscapesOfAFivePageFourUpDocument) {
 // Whole jobs through the module, read back sheet by sheet.
 class SheetJobs : public testing::JobFolderTest {
  protected:
-
   struct SheetSeen {
     const Event* begin = nullptr;
     std::size_t endPages = 0;

@@ -310,12 +310,8 @@ TEST_F(StoreTest, MachineSwitchReadsFourByteValuesOnly) {
     std::optional<std::uint32_t> value;
   };
   const Case cases[] = {
-      {{1, 0, 0, 0}, 1u},
-      {{0x78, 0x56, 0x34, 0x12}, 0x12345678u},
-      {{0, 0, 0, 0}, 0u},
-      {{1, 0}, std::nullopt},
-      {{1, 0, 0, 0, 0, 0, 0, 0}, std::nullopt},
-      {{}, std::nullopt},
+      {{1, 0, 0, 0}, 1u},     {{0x78, 0x56, 0x34, 0x12}, 0x12345678u},  {{0, 0, 0, 0}, 0u},
+      {{1, 0}, std::nullopt}, {{1, 0, 0, 0, 0, 0, 0, 0}, std::nullopt}, {{}, std::nullopt},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(admin_.SetMachineValue(name, PrinterValue{ValueType::kDword, c.bytes}));
@@ -354,7 +350,7 @@ TEST_F(StoreTest, StorePathAndClientProcessFollowTheEnvironment) {
     const char* text;
     std::optional<DWORD> pid;
   };
-  const Case cases[] = {{"4242", 4242u}, {"", std::nullopt}, {"12x", std::nullopt},
+  const Case cases[] = {{"4242", 4242u},      {"", std::nullopt},  {"12x", std::nullopt},
                         {"-5", std::nullopt}, {"0", std::nullopt}, {"4294967296", std::nullopt}};
   for (const auto& c : cases) {
     ::setenv("VELMORA_CLIENT_PID", c.text, 1);
@@ -385,7 +381,8 @@ TEST_F(StoreTest, CachedValuesFollowWritesAndTheStore) {
   };
   const Case cases[] = {
       {"another handle", [&](const PrinterValue& v) { return spooler_.WritePrinterData(writer, W("model"), v); }, true},
-      {"the administrator", [&](const PrinterValue& v) { return admin_.SetPrinterValue(W("Office"), W("Model"), v).ok(); }, true},
+      {"the administrator",
+       [&](const PrinterValue& v) { return admin_.SetPrinterValue(W("Office"), W("Model"), v).ok(); }, true},
       {"another process",
        [&](const PrinterValue& v) {
          const pid_t pid = ::fork();
@@ -428,7 +425,8 @@ TEST_F(StoreTest, CachedValuesFollowWritesAndTheStore) {
     std::function<void()> prepare;
     std::uint8_t mark;
   };
-  const Store stores[] = {{"another path", otherPath, [] {}, 0x21}, {"the same path, replaced", storePath_, replace, 0x42}};
+  const Store stores[] = {{"another path", otherPath, [] {}, 0x21},
+                          {"the same path, replaced", storePath_, replace, 0x42}};
   for (const Store& s : stores) {
     s.prepare();
     ::setenv("VELMORA_STORE", s.path.c_str(), 1);
@@ -477,9 +475,12 @@ TEST_F(StoreTest, SeveralProcessesShareOneStore) {
     for (int i = 0; i < kEach; ++i) {
       HANDLE printer = spooler.Open(printerName, PRINTER_ALL_ACCESS);
       const WString value = W("Value " + std::to_string(i));
-      if (printer == nullptr || !spooler.WritePrinterData(printer, value, PrinterValue{ValueType::kDword, {1, 2, 3, 4}})) ++failures;
+      if (printer == nullptr ||
+          !spooler.WritePrinterData(printer, value, PrinterValue{ValueType::kDword, {1, 2, 3, 4}}))
+        ++failures;
       if (spooler.StartDocument(printer, DocInfo{value, {}, {}, {}}) == 0 || !spooler.EndDocument(printer)) ++failures;
-      if (!admin.SetMachineValue(W("Child " + std::to_string(child)), PrinterValue{ValueType::kDword, {1, 0, 0, 0}})) ++failures;
+      if (!admin.SetMachineValue(W("Child " + std::to_string(child)), PrinterValue{ValueType::kDword, {1, 0, 0, 0}}))
+        ++failures;
       spooler.Close(printer);
     }
     ::_exit(failures > 100 ? 100 : failures);

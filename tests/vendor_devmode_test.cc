@@ -20,8 +20,8 @@ struct Range {
   std::size_t from, to;  // [from, to)
 };
 constexpr Range kNotWritten[] = {
-    {66, 68},   {76, 80},     {81, 82},     {604, 608},   {608, 614},   {619, 624},   {774, 776},
-    {777, 780}, {941, 942},   {949, 952},   {1608, 1609}, {1616, 1617}, {1689, 1692}, {1697, 1700},
+    {66, 68},     {76, 80},     {81, 82},     {604, 608},   {608, 614},   {619, 624},   {774, 776},
+    {777, 780},   {941, 942},   {949, 952},   {1608, 1609}, {1616, 1617}, {1689, 1692}, {1697, 1700},
     {1705, 1706}, {1709, 1710}, {1715, 1716}, {1718, 1722}, {1920, 5228},
 };
 
@@ -42,14 +42,47 @@ TEST(VendorDefaults, WriteEveryDefinedByteAndLeaveTheRestAlone) {
   FillVendorDefaults(body.data());
   // Defined bytes with a value other than zero, by body offset.
   const std::pair<std::size_t, std::uint8_t> nonZero[] = {
-      {68, 'Q'}, {69, 'Z'}, {70, 'T'}, {71, 'X'},  // dwBodySignature
-      {80, 1},   {616, 6},  {918, 1},  {920, 1},   {939, 1},  {940, 1}, {942, 1}, {944, 100},
-      {1702, 0x80}, {1703, 0x3F},                   // fScale 1.0f
-      {1706, 0xFF}, {1707, 0xFF}, {1710, 0x58}, {1711, 0x02}, {1716, 0xFF}, {1717, 0xFF},
+      {68, 'Q'},
+      {69, 'Z'},
+      {70, 'T'},
+      {71, 'X'},  // dwBodySignature
+      {80, 1},
+      {616, 6},
+      {918, 1},
+      {920, 1},
+      {939, 1},
+      {940, 1},
+      {942, 1},
+      {944, 100},
+      {1702, 0x80},
+      {1703, 0x3F},  // fScale 1.0f
+      {1706, 0xFF},
+      {1707, 0xFF},
+      {1710, 0x58},
+      {1711, 0x02},
+      {1716, 0xFF},
+      {1717, 0xFF},
       // "0.16" four times, "0.00" once.
-      {1618, '0'}, {1620, '.'}, {1622, '1'}, {1624, '6'}, {1632, '0'}, {1634, '.'}, {1636, '1'},
-      {1638, '6'}, {1646, '0'}, {1648, '.'}, {1650, '1'}, {1652, '6'}, {1660, '0'}, {1662, '.'},
-      {1664, '1'}, {1666, '6'}, {1674, '0'}, {1676, '.'}, {1678, '0'}, {1680, '0'},
+      {1618, '0'},
+      {1620, '.'},
+      {1622, '1'},
+      {1624, '6'},
+      {1632, '0'},
+      {1634, '.'},
+      {1636, '1'},
+      {1638, '6'},
+      {1646, '0'},
+      {1648, '.'},
+      {1650, '1'},
+      {1652, '6'},
+      {1660, '0'},
+      {1662, '.'},
+      {1664, '1'},
+      {1666, '6'},
+      {1674, '0'},
+      {1676, '.'},
+      {1678, '0'},
+      {1680, '0'},
   };
   for (std::size_t offset = 0; offset < kVendorBodySize; ++offset) {
     std::uint8_t expected = NotWritten(offset) ? 0xAA : 0;
@@ -235,8 +268,8 @@ TEST_F(DevModeRequest, SizeAndDefaults) {
   EXPECT_EQ(le::U32(out.data()), 5240u);
   EXPECT_EQ(le::U32(out.data() + 4), kVendorSignature);
   EXPECT_EQ(le::U32(out.data() + 8), 1u);
-  EXPECT_EQ(out[12 + 66], 0xAA);        // not written by the defaults
-  EXPECT_EQ(out[12 + 5227], 0xAA);      // the tail
+  EXPECT_EQ(out[12 + 66], 0xAA);    // not written by the defaults
+  EXPECT_EQ(out[12 + 5227], 0xAA);  // the tail
   EXPECT_EQ(le::I16(out.data() + 12 + 616), 6);
   EXPECT_TRUE(forwarded.empty());
 }

@@ -21,15 +21,17 @@ constexpr std::string_view kBodyHeader = ") HP-PCL XL;3;0;Comment WM.\n";
 
 // The image description before the first block, for a w × h source drawn dw × dh.
 Bytes ImageStart(int w, int h, int dw, int dh) {
-  return Job({{0xC0, 0x01, 0xF8, 0x03, 0x6A, 0xC0, 0x88, 0xF8, 0x2C, 0x7B, 0xC0, 0x00, 0xF8, 0x64, 0xC0, 0x02, 0xF8, 0x62},
-              {0xC1, w & 0xFF, w >> 8, 0xF8, 0x6C, 0xC1, h & 0xFF, h >> 8, 0xF8, 0x6B},
-              {0xD1, dw & 0xFF, dw >> 8, dh & 0xFF, dh >> 8, 0xF8, 0x67, 0xB0}});
+  return Job(
+      {{0xC0, 0x01, 0xF8, 0x03, 0x6A, 0xC0, 0x88, 0xF8, 0x2C, 0x7B, 0xC0, 0x00, 0xF8, 0x64, 0xC0, 0x02, 0xF8, 0x62},
+       {0xC1, w & 0xFF, w >> 8, 0xF8, 0x6C, 0xC1, h & 0xFF, h >> 8, 0xF8, 0x6B},
+       {0xD1, dw & 0xFF, dw >> 8, dh & 0xFF, dh >> 8, 0xF8, 0x67, 0xB0}});
 }
 
 Bytes BlockHeader(int startLine, int rows, std::size_t length) {
-  return Job({{0xC1, startLine & 0xFF, startLine >> 8, 0xF8, 0x6D, 0xC1, rows & 0xFF, rows >> 8, 0xF8, 0x63},
-              {0xC0, 0x01, 0xF8, 0x65, 0xB1, 0xFA, static_cast<int>(length & 0xFF), static_cast<int>(length >> 8 & 0xFF),
-               static_cast<int>(length >> 16 & 0xFF), static_cast<int>(length >> 24)}});
+  return Job(
+      {{0xC1, startLine & 0xFF, startLine >> 8, 0xF8, 0x6D, 0xC1, rows & 0xFF, rows >> 8, 0xF8, 0x63},
+       {0xC0, 0x01, 0xF8, 0x65, 0xB1, 0xFA, static_cast<int>(length & 0xFF), static_cast<int>(length >> 8 & 0xFF),
+        static_cast<int>(length >> 16 & 0xFF), static_cast<int>(length >> 24)}});
 }
 
 platform::Image MakeImage(std::uint32_t width, std::uint32_t height, unsigned bits, std::vector<std::uint8_t> rows,
@@ -70,8 +72,9 @@ TEST(WatermarkBitmapStream, BodiesAreWrittenByteForByte) {
       {"16-bit 2x1", MakeImage(2, 1, 16, {0xFF, 0x7F, 0x1F, 0x00}), centre,
        Job({ImageStart(2, 1, 2, 1), BlockHeader(0, 1, 5), {0x01, 0xF5, 0x17, 0xFF, 0x00}, {0xB2}})},
       // White turns 254 in place and 253 in the row; the padding reads 0.
-      {"24-bit white 5x1", MakeImage(5, 1, 24, {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 0}),
-       centre, Job({ImageStart(5, 1, 5, 1), BlockHeader(0, 1, 4), {0xFC, 0xFD, 0xFE, 0x00}, {0xB2}})},
+      {"24-bit white 5x1",
+       MakeImage(5, 1, 24, {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 0}), centre,
+       Job({ImageStart(5, 1, 5, 1), BlockHeader(0, 1, 4), {0xFC, 0xFD, 0xFE, 0x00}, {0xB2}})},
   };
   for (const BodyCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,8 +96,8 @@ TEST(WatermarkBitmapStream, BlocksCloseAtFifteenThousandBytes) {
   for (int i = 0; i < 39; ++i) row.insert(row.end(), {0x81, 0xFE});
   row.insert(row.end(), {0xF9, 0xFE});
   ASSERT_EQ(row.size(), 80u);
-  const Bytes expected = Job({ImageStart(5000, 4, 5000, 4), BlockHeader(0, 3, 240), row, row, row,
-                              BlockHeader(3, 1, 80), row, {0xB2}});
+  const Bytes expected =
+      Job({ImageStart(5000, 4, 5000, 4), BlockHeader(0, 3, 240), row, row, row, BlockHeader(3, 1, 80), row, {0xB2}});
   const Bytes body = BuildStreamBody(image, {}, {});
   EXPECT_EQ(Bytes(body.begin() + kBodyHeader.size(), body.end()), expected);
 }
@@ -138,7 +141,9 @@ TEST(WatermarkBitmapStream, DefinitionIsSentInThreePiecesThatReadBack) {
   // 28 header bytes, 36 bytes of image description, 20 of block header, 8 of data, EndImage.
   const int length = 28 + 36 + 20 + 8 + 1;
   ASSERT_EQ(pieces[1].size(), static_cast<std::size_t>(length));
-  EXPECT_EQ(pieces[0], Job({{0xC8, 0xC0, 0x05}, "32001", {0xF8, 0x8B, 0x5B, 0xC2, length, 0, 0, 0, 0xF8, 0x8C, 0x5C},
+  EXPECT_EQ(pieces[0], Job({{0xC8, 0xC0, 0x05},
+                            "32001",
+                            {0xF8, 0x8B, 0x5B, 0xC2, length, 0, 0, 0, 0xF8, 0x8C, 0x5C},
                             {0xFA, length, 0, 0, 0}}));
   EXPECT_EQ(pieces[2], Bytes{0x5D});
 
@@ -175,8 +180,7 @@ TEST(WatermarkBitmapRunLength, GroupsFollowTheRunsOfTheRow) {
       {"a run of three then a byte", {5, 5, 5, 6}, {0xFE, 5, 0x00, 6}},
       {"two left over from a long run start a literal", Concat(Repeated(130, 9), {4}), {0x81, 9, 0x01, 9, 9, 0x00, 4}},
       {"two left over from a long run end the row", Repeated(130, 9), {0x81, 9, 0xFF, 9}},
-      {"a literal longer than 128", Counting(129),
-       Concat(Concat({0x7F}, Counting(128)), {0x00, 128})},
+      {"a literal longer than 128", Counting(129), Concat(Concat({0x7F}, Counting(128)), {0x00, 128})},
   };
   for (const RleCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,13 +231,14 @@ TEST(WatermarkBitmapPlacement, CentreIsWrittenByteForByte) {
   context.cell = {100, 200, 1100, 1200};
   context.bitmapWidth = 200;
   context.bitmapHeight = 100;
-  const Bytes expected = Job({{0xE1, 0x64, 0x00, 0xC8, 0x00, 0x4C, 0x04, 0xB0, 0x04, 0xF8, 0x42, 0xC0, 0x00, 0xF8, 0x53, 0x68},
-                              {0xD3, 0, 0, 0, 0, 0xF8, 0x2A, 0x75},
-                              {0xD5, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x80, 0x3F, 0xF8, 0x2B, 0x77},
-                              {0xC0, 0x01, 0xF8, 0x03, 0x6A},
-                              {0xD3, 0xF4, 0x01, 0x8A, 0x02, 0xF8, 0x4C, 0x6B, 0x61, 0xC8, 0xC0, 0x05},
-                              "32000",
-                              {0xF8, 0x8B, 0x5E, 0x60, 0x69}});
+  const Bytes expected =
+      Job({{0xE1, 0x64, 0x00, 0xC8, 0x00, 0x4C, 0x04, 0xB0, 0x04, 0xF8, 0x42, 0xC0, 0x00, 0xF8, 0x53, 0x68},
+           {0xD3, 0, 0, 0, 0, 0xF8, 0x2A, 0x75},
+           {0xD5, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x80, 0x3F, 0xF8, 0x2B, 0x77},
+           {0xC0, 0x01, 0xF8, 0x03, 0x6A},
+           {0xD3, 0xF4, 0x01, 0x8A, 0x02, 0xF8, 0x4C, 0x6B, 0x61, 0xC8, 0xC0, 0x05},
+           "32000",
+           {0xF8, 0x8B, 0x5E, 0x60, 0x69}});
   EXPECT_EQ(BuildPlacement(0, kStream, {}, context), expected);
 
   Bytes written;
@@ -304,12 +309,40 @@ TEST(WatermarkBitmapPlacement, TilesCoverTheCellAndEndWithSetClipToPage) {
   empty.imageScale = 0;
 
   const std::vector<TileCase> cases = {
-      {"upright", tile, {{0, 0, 100, 50}, false, 600, 600, 40, 30},
-       {{0, 0}, {40, 0}, {80, 0}, {120, 0}, {0, 30}, {40, 30}, {80, 30}, {120, 30}, {0, 60}, {40, 60}, {80, 60}, {120, 60}}},
+      {"upright",
+       tile,
+       {{0, 0, 100, 50}, false, 600, 600, 40, 30},
+       {{0, 0},
+        {40, 0},
+        {80, 0},
+        {120, 0},
+        {0, 30},
+        {40, 30},
+        {80, 30},
+        {120, 30},
+        {0, 60},
+        {40, 60},
+        {80, 60},
+        {120, 60}}},
       // Turned: columns run from the bottom edge upwards.
-      {"turned", tile, {{0, 0, 50, 100}, true, 600, 600, 40, 30},
-       {{0, 100}, {0, 70}, {0, 40}, {0, 10}, {0, -20}, {40, 100}, {40, 70}, {40, 40}, {40, 10}, {40, -20},
-        {80, 100}, {80, 70}, {80, 40}, {80, 10}, {80, -20}}},
+      {"turned",
+       tile,
+       {{0, 0, 50, 100}, true, 600, 600, 40, 30},
+       {{0, 100},
+        {0, 70},
+        {0, 40},
+        {0, 10},
+        {0, -20},
+        {40, 100},
+        {40, 70},
+        {40, 40},
+        {40, 10},
+        {40, -20},
+        {80, 100},
+        {80, 70},
+        {80, 40},
+        {80, 10},
+        {80, -20}}},
       // 60 pixels right reduce to 20, so the first column starts 20 left of the cell;
       // 60 pixels up reduce to 0, which starts one tile above it.
       {"shifted", shifted, {{0, 0, 100, 50}, false, 600, 600, 40, 30}, {{-20, -30}, {20, -30}}, true},

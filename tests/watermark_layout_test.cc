@@ -29,9 +29,8 @@ TEST(WatermarkLayout, ColumnsAndRowsByOrientation) {
     int portraitColumns, portraitRows, landscapeColumns, landscapeRows;
   };
   const Case cases[] = {
-      {1, 1, 1, 1, 1}, {2, 1, 2, 2, 1}, {4, 2, 2, 2, 2}, {6, 2, 3, 3, 2},
-      {8, 2, 4, 4, 2}, {9, 3, 3, 3, 3}, {16, 4, 4, 4, 4},
-      {3, 7, 5, 7, 5},  // no layout: the caller's values stay
+      {1, 1, 1, 1, 1}, {2, 1, 2, 2, 1}, {4, 2, 2, 2, 2},  {6, 2, 3, 3, 2},
+      {8, 2, 4, 4, 2}, {9, 3, 3, 3, 3}, {16, 4, 4, 4, 4}, {3, 7, 5, 7, 5},  // no layout: the caller's values stay
   };
   for (const Case& c : cases) {
     int columns = 7;
@@ -240,10 +239,10 @@ TEST(WatermarkLayout, NupParametersForEveryPagesPerSheet) {
   };
   // From a record of 72 points at 45 degrees.
   const Case cases[] = {
-      {1, 1.0F, 72, 45, 1.0F},          {2, 1.0F, 36, 135, 0.75F},       {4, 1.0F, 36, 45, 0.75F},
-      {6, 1.0F, 24, 135, 0.33333334F},  {8, 1.0F, 18, 135, 0.25F},       {9, 1.0F, 24, 45, 0.33333334F},
-      {16, 1.0F, 18, 45, 0.25F},        {1, 0.5F, 36, 45, 0.5F},         {4, 0.5F, 18, 45, 0.375F},
-      {3, 1.0F, 72, 45, 1.0F},          {6, 0.7F, 16, 135, 0.23333333F}, {1, -1.0F, 0, 45, -1.0F},
+      {1, 1.0F, 72, 45, 1.0F},         {2, 1.0F, 36, 135, 0.75F},       {4, 1.0F, 36, 45, 0.75F},
+      {6, 1.0F, 24, 135, 0.33333334F}, {8, 1.0F, 18, 135, 0.25F},       {9, 1.0F, 24, 45, 0.33333334F},
+      {16, 1.0F, 18, 45, 0.25F},       {1, 0.5F, 36, 45, 0.5F},         {4, 0.5F, 18, 45, 0.375F},
+      {3, 1.0F, 72, 45, 1.0F},         {6, 0.7F, 16, 135, 0.23333333F}, {1, -1.0F, 0, 45, -1.0F},
   };
   for (const Case& c : cases) {
     LayoutSettings settings = NupSettings(c.perSheet, 0);

@@ -38,8 +38,8 @@ void Put(Bytes& bytes, std::size_t offset, std::initializer_list<std::uint8_t> v
 Bytes DefaultRecordBytes() {
   Bytes bytes(816, 0);
   // "Times New Roman", UTF-16LE.
-  Put(bytes, 128, {0x54, 0, 0x69, 0, 0x6D, 0, 0x65, 0, 0x73, 0, 0x20, 0, 0x4E, 0, 0x65, 0,
-                   0x77, 0, 0x20, 0, 0x52, 0, 0x6F, 0, 0x6D, 0, 0x61, 0, 0x6E, 0});
+  Put(bytes, 128, {0x54, 0,    0x69, 0,    0x6D, 0,    0x65, 0,    0x73, 0,    0x20, 0,    0x4E, 0,    0x65,
+                   0,    0x77, 0,    0x20, 0,    0x52, 0,    0x6F, 0,    0x6D, 0,    0x61, 0,    0x6E, 0});
   Put(bytes, 260, {72, 0, 0, 0});   // pointSize
   Put(bytes, 268, {45, 0, 0, 0});   // angle
   Put(bytes, 272, {25, 0, 0, 0});   // darkness
@@ -120,8 +120,14 @@ TEST(WatermarkSections, NamesAndNumbers) {
   EXPECT_EQ(WatermarkSectionName(3), W("WMSet_3"));
   EXPECT_EQ(WatermarkSectionName(-1), W("WMSet_-1"));
   const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
-      {"WMSet_3", 3},       {"wmset_12", 12},      {"WMSet_-2", -2},      {"WMSet_03", std::nullopt},
-      {"WMSet_", std::nullopt}, {"WMSet_3x", std::nullopt}, {"WMSet3", std::nullopt}, {"Fonts", std::nullopt},
+      {"WMSet_3", 3},
+      {"wmset_12", 12},
+      {"WMSet_-2", -2},
+      {"WMSet_03", std::nullopt},
+      {"WMSet_", std::nullopt},
+      {"WMSet_3x", std::nullopt},
+      {"WMSet3", std::nullopt},
+      {"Fonts", std::nullopt},
       {"WMSet_99999999999", std::nullopt},
   };
   for (const auto& [name, number] : cases) EXPECT_EQ(WatermarkSectionNumber(W(name)), number) << name;
@@ -148,7 +154,8 @@ TEST_F(WatermarkFiles, TheSettingsFolderIsMadeUnderLocalAppData) {
   EXPECT_TRUE(fs::is_directory(dir_ / "VELMORA IT Co" / "Office 2"));
   // Made again, the folders exist already.
   ASSERT_TRUE(Utility::UtilCreateAppDataFolder(W("VELMORA IT Co"), W("Office 2"), &path));
-  EXPECT_EQ(WatermarkSettingsPath(W("Office 2")), W((dir_ / "VELMORA IT Co" / "Office 2" / "DrvSettings.GPS").string()));
+  EXPECT_EQ(WatermarkSettingsPath(W("Office 2")),
+            W((dir_ / "VELMORA IT Co" / "Office 2" / "DrvSettings.GPS").string()));
 
   // Names that are not one folder name make no folder anywhere.
   path = W("unchanged");
@@ -166,8 +173,11 @@ TEST_F(WatermarkFiles, TheSettingsFolderIsMadeUnderLocalAppData) {
 TEST_F(WatermarkFiles, ARecordIsReadFromItsSection) {
   // Section 3 holds the defaults with the text "Hi"; their byte sum is 0x70C.
   std::string hiRecord = "48006900" + std::string(248, '0') +
-                         "540069006D00650073002000" "4E0065007700200052006F006D0061006E00" + std::string(200, '0') +
-                         std::string(4, '0') + "48000000" + std::string(8, '0') + "2D000000" "19000000" +
+                         "540069006D00650073002000"
+                         "4E0065007700200052006F006D0061006E00" +
+                         std::string(200, '0') + std::string(4, '0') + "48000000" + std::string(8, '0') +
+                         "2D000000"
+                         "19000000" +
                          std::string(32, '0') + std::string(1040, '0') + "64000000" + "0C";
   ASSERT_EQ(hiRecord.size(), 1634u);
   std::string badChecksum = hiRecord;
@@ -208,7 +218,7 @@ TEST(WatermarkSelection, UsageDecidesBetweenFirstAndNextPages) {
       {WM_FIRSTPAGE_OTHERPAGE, 1, 2, 1, 1},  // page 1 seen on a later sheet side
       {WM_EVEN_ODDPAGES, 3, 2, 2, 0},        // several pages per sheet: the page decides
       {WM_EVEN_ODDPAGES, 4, 2, 2, 1},
-      {WM_EVEN_ODDPAGES, 4, 3, 1, 0},        // one page per sheet: the sheet side decides
+      {WM_EVEN_ODDPAGES, 4, 3, 1, 0},  // one page per sheet: the sheet side decides
       {WM_EVEN_ODDPAGES, 3, 2, 1, 1},
       {4, 1, 1, 1, std::nullopt},
       {-1, 1, 1, 1, std::nullopt},
@@ -258,11 +268,29 @@ TEST(WatermarkSelection, CellsOfEachSheet) {
       {"4-up, 5 pages, sheet 2", 4, {1, 2, 3, 4}, 2, false, 5, WM_ALLPAGES, {{5, 0, FP}}},
       {"4-up, first page only, sheet 1", 4, {1, 2, 3, 4}, 1, false, 8, WM_FIRSTPAGEONLY, {{1, 0, FP}}},
       {"4-up, first page only, sheet 2", 4, {1, 2, 3, 4}, 2, false, 8, WM_FIRSTPAGEONLY, {}},
-      {"4-up, first and other", 4, {1, 2, 3, 4}, 1, false, 8, WM_FIRSTPAGE_OTHERPAGE,
+      {"4-up, first and other",
+       4,
+       {1, 2, 3, 4},
+       1,
+       false,
+       8,
+       WM_FIRSTPAGE_OTHERPAGE,
        {{1, 0, FP}, {2, 1, NP}, {3, 2, NP}, {4, 3, NP}}},
-      {"4-up, odd and even", 4, {1, 2, 3, 4}, 2, false, 8, WM_EVEN_ODDPAGES,
+      {"4-up, odd and even",
+       4,
+       {1, 2, 3, 4},
+       2,
+       false,
+       8,
+       WM_EVEN_ODDPAGES,
        {{5, 0, FP}, {6, 1, NP}, {7, 2, FP}, {8, 3, NP}}},
-      {"4-up, reversed order", 4, {4, 2, 3, 1}, 1, false, 4, WM_ALLPAGES,
+      {"4-up, reversed order",
+       4,
+       {4, 2, 3, 1},
+       1,
+       false,
+       4,
+       WM_ALLPAGES,
        {{4, 3, FP}, {2, 1, FP}, {3, 2, FP}, {1, 0, FP}}},
       {"4-up, unknown usage", 4, {1, 2, 3, 4}, 1, false, 2, 9, {{1, 0, std::nullopt}, {2, 1, std::nullopt}}},
       {"4-up, layout order too short", 4, {1, 2}, 1, false, 8, WM_ALLPAGES, {{1, 0, FP}, {2, 1, FP}}},

@@ -278,7 +278,7 @@ TEST(TextWatermark, NothingDrawnButTheClipIsRestored) {
     RecordingDrawingContext dc = Draw(Record(c.placement, 0), where, c.extent);
     EXPECT_TRUE(dc.textOrigins.empty()) << c.name;
     ASSERT_GE(dc.calls.size(), 8u) << c.name;
-    const std::vector<std::string> restore = {"BeginPath",      "MoveTo 10 20", "LineTo 30 20", "LineTo 30 40",
+    const std::vector<std::string> restore = {"BeginPath",    "MoveTo 10 20", "LineTo 30 20", "LineTo 30 40",
                                               "LineTo 10 40", "LineTo 10 20", "EndPath"};
     EXPECT_EQ(std::vector<std::string>(dc.calls.end() - 8, dc.calls.end() - 1), restore) << c.name;
     EXPECT_EQ(dc.calls.back(), "SelectClipPath") << c.name;

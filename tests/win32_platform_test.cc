@@ -397,7 +397,8 @@ TEST_F(Win32Folder, ProfileStructsAgreeWithOurEncoding) {
   {
     std::ofstream out(dir_ / "DrvSettings.GPS", std::ios::binary);
     out << "[WMSet_1]\r\n";
-    for (std::size_t i = 0; i < std::size(cases); ++i) out << "Value" << i << "=" << EncodeProfileStruct(cases[i]) << "\r\n";
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+      out << "Value" << i << "=" << EncodeProfileStruct(cases[i]) << "\r\n";
   }
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const WString key = L"Value" + std::to_wstring(i);
@@ -468,8 +469,8 @@ bool WriteTestImage(const WString& path, const wchar_t* mimeType, gp::PixelForma
   const auto encoder = EncoderFor(mimeType);
   if (!encoder) return false;
   gp::GpBitmap* bitmap = nullptr;
-  if (flat::GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format, nullptr,
-                                      &bitmap) != gp::Ok) {
+  if (flat::GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format, nullptr, &bitmap) !=
+      gp::Ok) {
     return false;
   }
   const unsigned colours = bits <= 8 ? 1u << bits : 256;
@@ -863,7 +864,8 @@ TEST(Win32Recorder, PaintsComeBackInOrderWithTheirStateAndTheMarks) {
   ASSERT_TRUE(text.clip.has_value());
   std::vector<int> clipPoints;
   for (const PathSegment& segment : *text.clip) {
-    if (segment.kind != PathPart::kClose) clipPoints.insert(clipPoints.end(), {segment.points[0].x, segment.points[0].y});
+    if (segment.kind != PathPart::kClose)
+      clipPoints.insert(clipPoints.end(), {segment.points[0].x, segment.points[0].y});
   }
   EXPECT_EQ(clipPoints, (std::vector<int>{100, 200, 2000, 200, 2000, 3000, 100, 3000, 100, 200}));
   // The glyph's outlines: closed figures with curves, inside the text's box, in device

@@ -19,7 +19,7 @@ ULONG HostEscape(SURFOBJ*, ULONG, ULONG, void*, ULONG, void*) { return 1; }
 BOOL HostPage(SURFOBJ*) { return 1; }
 BOOL HostStartDoc(SURFOBJ*, WCHAR*, DWORD) { return 1; }
 
-constexpr ULONG kEscapes[] = {ESCAPE_SPECIAL_PAGE_KIND, ESCAPE_WATERMARK_DC, ESCAPE_SCALE, ESCAPE_PAGE_TOTAL,
+constexpr ULONG kEscapes[] = {ESCAPE_SPECIAL_PAGE_KIND, ESCAPE_WATERMARK_DC,    ESCAPE_SCALE, ESCAPE_PAGE_TOTAL,
                               ESCAPE_CELL_RECT,         ESCAPE_PAGES_PER_SHEET, 4097};
 
 void Entry(const std::uint8_t* data, std::size_t size) {
@@ -113,14 +113,15 @@ void Entry(const std::uint8_t* data, std::size_t size) {
 }
 
 std::vector<Seed> Seeds() {
-  std::vector<std::uint8_t> fourPerSheet = {5, 2, 4, 0, 0};           // pages per sheet 4
-  std::vector<std::uint8_t> kind = {0, 4, 2, 0, 0, 0, 0};             // special page kind 2
-  std::vector<std::uint8_t> scale = {2, 4, 0, 0, 0x40, 0x3F, 0};      // scale 0.75
-  std::vector<std::uint8_t> total = {3, 4, 9, 0, 0, 0, 0};            // 9 pages
+  std::vector<std::uint8_t> fourPerSheet = {5, 2, 4, 0, 0};       // pages per sheet 4
+  std::vector<std::uint8_t> kind = {0, 4, 2, 0, 0, 0, 0};         // special page kind 2
+  std::vector<std::uint8_t> scale = {2, 4, 0, 0, 0x40, 0x3F, 0};  // scale 0.75
+  std::vector<std::uint8_t> total = {3, 4, 9, 0, 0, 0, 0};        // 9 pages
   std::vector<std::uint8_t> cell = {4, 16, 1, 0, 0, 0, 2, 0, 0, 0, 100, 0, 0, 0, 200, 0, 0, 0, 0};
-  std::vector<std::uint8_t> dc = {1, 0, 8};                           // the watermark context's address
+  std::vector<std::uint8_t> dc = {1, 0, 8};  // the watermark context's address
   std::vector<std::uint8_t> all;
-  for (const auto* part : {&fourPerSheet, &kind, &scale, &total, &cell, &dc}) all.insert(all.end(), part->begin(), part->end());
+  for (const auto* part : {&fourPerSheet, &kind, &scale, &total, &cell, &dc})
+    all.insert(all.end(), part->begin(), part->end());
   return {{"pages-per-sheet", fourPerSheet}, {"cell-rect", cell}, {"all", all}};
 }
 

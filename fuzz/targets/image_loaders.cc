@@ -36,7 +36,8 @@ void Entry(const std::uint8_t* data, std::size_t size) {
     case 3: image = posix::DecodeGif(file); break;
     case 4: image = posix::DecodeTiff(file); break;
     case 5: image = posix::DecodeBmp(file); break;
-    default: image = platform::LoadImageFile(platform::Utf8ToUtf16(WriteScratchFile("image", file.data(), file.size())));
+    default:
+      image = platform::LoadImageFile(platform::Utf8ToUtf16(WriteScratchFile("image", file.data(), file.size())));
   }
   if (image) CheckImage(*image);
 }
@@ -95,11 +96,14 @@ Bytes Jpeg(bool colour) {
 Bytes Gif() {
   Bytes file;
   int error = 0;
-  GifFileType* gif = EGifOpen(&file, [](GifFileType* g, const GifByteType* bytes, int length) {
-    auto* target = static_cast<Bytes*>(g->UserData);
-    target->insert(target->end(), bytes, bytes + length);
-    return length;
-  }, &error);
+  GifFileType* gif = EGifOpen(
+      &file,
+      [](GifFileType* g, const GifByteType* bytes, int length) {
+        auto* target = static_cast<Bytes*>(g->UserData);
+        target->insert(target->end(), bytes, bytes + length);
+        return length;
+      },
+      &error);
   GifColorType colours[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
   ColorMapObject* map = GifMakeMapObject(4, colours);
   EGifPutScreenDesc(gif, 3, 2, 2, 0, map);
@@ -142,9 +146,15 @@ std::vector<Seed> Seeds() {
   auto bmp = Image::Blank(4, 2, 8);
   bmp->palette = posix::GreyPalette(256);
   return {
-      {"png", Picked(1, Png())},          {"jpeg-grey", Picked(2, Jpeg(false))}, {"jpeg-colour", Picked(2, Jpeg(true))},
-      {"gif", Picked(3, Gif())},          {"tiff-palette", Picked(4, Tiff(true))}, {"tiff-rgb", Picked(4, Tiff(false))},
-      {"bmp", Picked(5, posix::EncodeBmp(*bmp))}, {"any-png", Picked(0, Png())},   {"file-gif", Picked(6, Gif())},
+      {"png", Picked(1, Png())},
+      {"jpeg-grey", Picked(2, Jpeg(false))},
+      {"jpeg-colour", Picked(2, Jpeg(true))},
+      {"gif", Picked(3, Gif())},
+      {"tiff-palette", Picked(4, Tiff(true))},
+      {"tiff-rgb", Picked(4, Tiff(false))},
+      {"bmp", Picked(5, posix::EncodeBmp(*bmp))},
+      {"any-png", Picked(0, Png())},
+      {"file-gif", Picked(6, Gif())},
   };
 }
 

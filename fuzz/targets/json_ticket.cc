@@ -25,7 +25,8 @@ void Entry(const std::uint8_t* data, std::size_t size) {
 
 std::vector<Seed> Seeds() {
   return {
-      {"readme", Bytes(R"({"dmOrientation": 2, "SpecialPage2": {"dwPageRule": 1}, "szMargins": ["0.2", "0.2", "0.2", "0.2"]})")},
+      {"readme",
+       Bytes(R"({"dmOrientation": 2, "SpecialPage2": {"dwPageRule": 1}, "szMargins": ["0.2", "0.2", "0.2", "0.2"]})")},
       {"mixed", Bytes(R"({"dmCopies": 3, "eHoldMode": 2, "szFileBoxName": "Finance \u00e9", "bTextInBlack": true,
                          "vdmPagesPerSheet": 4, "fScale": 1.5, "dmFormName": "Letter"})")},
       {"bad", Bytes(R"({"dmSize": 1, "unknown": null, "SpecialPage9": {}})")},

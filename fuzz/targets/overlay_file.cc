@@ -24,7 +24,8 @@ void Entry(const std::uint8_t* data, std::size_t size) {
   insertor.InsertOverlayFileData(platform::Utf8ToUtf16(path));
   // What was played is the file after its marker, when the marker is in the first chunk.
   const std::vector<std::uint8_t>& played = world.services.written;
-  if (played.size() > size || (!played.empty() && std::memcmp(played.data(), data + size - played.size(), played.size()) != 0)) {
+  if (played.size() > size ||
+      (!played.empty() && std::memcmp(played.data(), data + size - played.size(), played.size()) != 0)) {
     __builtin_trap();
   }
 }

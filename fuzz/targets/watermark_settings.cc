@@ -65,7 +65,8 @@ std::vector<Seed> Seeds() {
   WatermarkSettings bitmap;
   bitmap.set_imagePath(VTEXT("/srv/logos/logo.png"));
   const std::string file = "; watermarks\r\n[WMSet_1]\r\nValue=" + platform::EncodeProfileStruct(text.bytes()) +
-                           "\r\n[WMSet_2]\r\nValue=" + platform::EncodeProfileStruct(bitmap.bytes()) + "\r\nOther=1\r\n";
+                           "\r\n[WMSet_2]\r\nValue=" + platform::EncodeProfileStruct(bitmap.bytes()) +
+                           "\r\nOther=1\r\n";
   return {{"two-sections", Bytes(file)}, {"odd", Bytes("[ wmset_3 ]\nvalue = 00\n[broken\nkey\n=\n")}};
 }
 

@@ -35,8 +35,8 @@ HANDLE FakeSpooler::Open(const WString& printerName, DWORD) {
 }
 
 bool FakeSpooler::Close(HANDLE printer) {
-  auto it = std::find_if(handles_.begin(), handles_.end(),
-                         [printer](const auto& handle) { return handle.get() == printer; });
+  auto it =
+      std::find_if(handles_.begin(), handles_.end(), [printer](const auto& handle) { return handle.get() == printer; });
   if (it == handles_.end()) return false;
   handles_.erase(it);
   return true;

@@ -25,9 +25,7 @@ bool CreateDirectoryW(const WString& path) {
   return errno == EEXIST && ::stat(narrow.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::FILE* OpenFileW(const WString& path, const char* mode) {
-  return std::fopen(Utf16ToUtf8(path).c_str(), mode);
-}
+std::FILE* OpenFileW(const WString& path, const char* mode) { return std::fopen(Utf16ToUtf8(path).c_str(), mode); }
 
 bool MoveNewFileW(const WString& from, const WString& to) {
   const std::string source = Utf16ToUtf8(from), target = Utf16ToUtf8(to);
@@ -63,8 +61,7 @@ namespace {
 
 // Creates a directory and its missing parents. Returns true when it exists afterwards.
 bool CreateDirectories(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     ::mkdir(path.substr(0, slash).c_str(), 0777);
   }
   return CreateDirectoryW(Utf8ToUtf16(path));

@@ -125,8 +125,8 @@ std::optional<Image> DecodeBmp(std::span<const std::uint8_t> file) {
     }
   }
   // Only 1-5-5-5 with a 1-bit alpha stays 16-bit; every other layout becomes 24-bit RGB.
-  const bool argb1555 = bits == 16 && masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F &&
-                        masks[3] == 0x8000;
+  const bool argb1555 =
+      bits == 16 && masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F && masks[3] == 0x8000;
   const unsigned targetBits = indexed ? bits : (argb1555 ? 16 : 24);
   std::optional<Image> image = Image::Blank(width, height, targetBits);
   if (!image) return std::nullopt;
@@ -208,7 +208,8 @@ std::vector<std::uint8_t> EncodeBmp(const Image& image) {
   // Our rows are top-down and bitmap files store them bottom-up, with the same stride.
   for (std::uint32_t y = 0; y < image.height; ++y) {
     std::span<const std::uint8_t> row = image.Row(y);
-    std::copy(row.begin(), row.end(), out.begin() + static_cast<std::ptrdiff_t>(pixelOffset + (image.height - 1 - y) * image.stride));
+    std::copy(row.begin(), row.end(),
+              out.begin() + static_cast<std::ptrdiff_t>(pixelOffset + (image.height - 1 - y) * image.stride));
   }
   return out;
 }

@@ -16,7 +16,8 @@ struct Source {
 
 int ReadFromMemory(GifFileType* gif, GifByteType* data, int length) {
   auto* source = static_cast<Source*>(gif->UserData);
-  const std::size_t count = std::min(static_cast<std::size_t>(std::max(length, 0)), source->file.size() - source->position);
+  const std::size_t count =
+      std::min(static_cast<std::size_t>(std::max(length, 0)), source->file.size() - source->position);
   std::memcpy(data, source->file.data() + source->position, count);
   source->position += count;
   return static_cast<int>(count);
@@ -47,7 +48,8 @@ std::optional<Image> DecodeGif(std::span<const std::uint8_t> file) {
           const long screenY = long{desc.Top} + y;
           if (screenX < 0 || screenY < 0 || screenX >= long{width} || screenY >= long{height}) continue;
           indexes[static_cast<std::size_t>(screenY) * width + static_cast<std::size_t>(screenX)] =
-              frame.RasterBits[static_cast<std::size_t>(y) * static_cast<std::size_t>(desc.Width) + static_cast<std::size_t>(x)];
+              frame.RasterBits[static_cast<std::size_t>(y) * static_cast<std::size_t>(desc.Width) +
+                               static_cast<std::size_t>(x)];
         }
       }
       image = PackIndexes(width, height, 8, indexes);

@@ -44,7 +44,8 @@ std::optional<std::int64_t> PrinterId(Database& db, const WString& name, bool* f
 std::string InvalidPrinterName(const WString& name) {
   if (name.empty()) return "The printer name is empty";
   for (WCHAR c : name) {
-    if (c == VTEXT('\\') || c == VTEXT(',')) return "The printer name " + Quoted(name) + " holds a backslash or a comma";
+    if (c == VTEXT('\\') || c == VTEXT(','))
+      return "The printer name " + Quoted(name) + " holds a backslash or a comma";
     if (c < 0x20) return "The printer name " + Quoted(name) + " holds a control character";
   }
   return {};
@@ -142,7 +143,8 @@ StoreResult<> PrinterStore::SetPrinterValue(const WString& printer, const WStrin
       .BindBlob(3, value.bytes)
       .Bind(4, Utf16ToUtf8(printer));
   if (!write.Run()) {
-    return StoreResult<>::Fail(db->Describe("Unable to set value " + Quoted(valueName) + " of printer " + Quoted(printer)));
+    return StoreResult<>::Fail(
+        db->Describe("Unable to set value " + Quoted(valueName) + " of printer " + Quoted(printer)));
   }
   if (db->Changes() == 0) return StoreResult<>::Fail(NotFound("Printer", printer, path_));
   store::PrinterDataChanged();
@@ -162,10 +164,12 @@ StoreResult<> PrinterStore::RemovePrinterValue(const WString& printer, const WSt
   Statement remove = db->Prepare("DELETE FROM printer_data WHERE printer = ? AND name = ?");
   remove.Bind(1, *id).Bind(2, Utf16ToUtf8(valueName));
   if (!remove.Run()) {
-    return StoreResult<>::Fail(db->Describe("Unable to remove value " + Quoted(valueName) + " of printer " + Quoted(printer)));
+    return StoreResult<>::Fail(
+        db->Describe("Unable to remove value " + Quoted(valueName) + " of printer " + Quoted(printer)));
   }
   if (db->Changes() == 0) {
-    return StoreResult<>::Fail("Value " + Quoted(valueName) + " of printer " + Quoted(printer) + " not found in store '" + path_ + "'");
+    return StoreResult<>::Fail("Value " + Quoted(valueName) + " of printer " + Quoted(printer) +
+                               " not found in store '" + path_ + "'");
   }
   store::PrinterDataChanged();
   return StoreResult<>::Ok();
@@ -186,8 +190,8 @@ StoreResult<std::vector<StoredJob>> PrinterStore::ListJobs(const std::optional<W
     if (!id) return Result::Fail(NotFound("Printer", *printer, path_));
   }
   Statement list = db->Prepare(std::string("SELECT ") + store::kJobColumns +
-                                   ", j.created, j.output FROM jobs j JOIN printers p ON p.id = j.printer"
-                                   " WHERE ?1 IS NULL OR j.printer = ?1 ORDER BY j.id");
+                               ", j.created, j.output FROM jobs j JOIN printers p ON p.id = j.printer"
+                               " WHERE ?1 IS NULL OR j.printer = ?1 ORDER BY j.id");
   if (id) {
     list.Bind(1, *id);
   } else {

@@ -266,8 +266,8 @@ struct StoreSpooler::Handle {
   // is `valuesGeneration`.
   std::unordered_map<std::string, std::optional<PrinterValue>> values;
   std::uint64_t valuesGeneration = 0;
-  DWORD jobId = 0;        // the document started on this handle; 0: none
-  int outputFd = -1;      // where Write puts the document's bytes
+  DWORD jobId = 0;    // the document started on this handle; 0: none
+  int outputFd = -1;  // where Write puts the document's bytes
   bool ownsOutput = false;
   std::uint64_t written = 0;  // bytes written to the output so far
   std::uint64_t flushed = 0;  // bytes handed to the disk so far
@@ -381,8 +381,9 @@ std::optional<JobInfo> StoreSpooler::Job(HANDLE printer, DWORD jobId) {
   std::lock_guard storeLock(connection.mutex);
   // Never cached: another process may delete the job at any time, and the plug-in
   // asks at every page whether it should go on.
-  static const std::string kFindJob = std::string("SELECT ") + store::kJobColumns +
-                                      " FROM jobs j JOIN printers p ON p.id = j.printer WHERE j.id = ? AND j.printer = ?";
+  static const std::string kFindJob =
+      std::string("SELECT ") + store::kJobColumns +
+      " FROM jobs j JOIN printers p ON p.id = j.printer WHERE j.id = ? AND j.printer = ?";
   Statement find = connection.db.Prepare(kFindJob);
   find.Bind(1, std::int64_t{jobId}).Bind(2, handle->printerId);
   const int rc = find.Step();
@@ -476,8 +477,7 @@ DWORD StoreSpooler::StartDocument(HANDLE printer, const DocInfo& doc) {
 
   const std::string output = Utf16ToUtf8(doc.outputFile);
   const std::optional<std::string> user = doc.userName.empty() ? LoginName() : Utf16ToUtf8(doc.userName);
-  const std::optional<std::string> machine =
-      doc.machineName.empty() ? MachineName() : Utf16ToUtf8(doc.machineName);
+  const std::optional<std::string> machine = doc.machineName.empty() ? MachineName() : Utf16ToUtf8(doc.machineName);
 
   // The job row and the output appear together: the row is committed only once the
   // output is open, so a failed start leaves no job behind.

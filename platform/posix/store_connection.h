@@ -31,7 +31,7 @@ struct Connection {
   bool writable = false;
   dev_t device = 0;  // the file that was opened, to notice a store replaced at its path
   ino_t inode = 0;
-  pid_t owner = 0;   // a connection inherited through fork() is never used or closed
+  pid_t owner = 0;  // a connection inherited through fork() is never used or closed
 };
 
 // The connection for reading and writing the store at `path`, creating the file, its

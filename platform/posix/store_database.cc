@@ -59,8 +59,7 @@ std::string ParentFolder(const std::string& path) {
 }  // namespace
 
 bool CreateFolders(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     ::mkdir(path.substr(0, slash).c_str(), 0777);
   }
   if (::mkdir(path.c_str(), 0777) == 0) return true;
@@ -164,7 +163,8 @@ int Statement::Step() {
   // outside one, the statement is simply tried again.
   constexpr int kPauseMs = 10;
   sqlite3* db = sqlite3_db_handle(stmt_);
-  for (int waited = 0; first && (rc & 0xFF) == SQLITE_BUSY && sqlite3_get_autocommit(db) != 0 && waited < kBusyTimeoutMs;
+  for (int waited = 0;
+       first && (rc & 0xFF) == SQLITE_BUSY && sqlite3_get_autocommit(db) != 0 && waited < kBusyTimeoutMs;
        waited += kPauseMs) {
     sqlite3_reset(stmt_);
     sqlite3_sleep(kPauseMs);
@@ -181,9 +181,7 @@ bool Statement::Run() {
 
 std::int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
 
-bool Statement::IsNull(int column) const {
-  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
-}
+bool Statement::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
 
 std::string Statement::Text(int column) const {
   const auto* text = sqlite3_column_text(stmt_, column);
@@ -204,9 +202,7 @@ std::vector<std::uint8_t> Statement::Blob(int column) const {
 Database::~Database() { Close(); }
 
 Database::Database(Database&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)),
-      path_(std::move(other.path_)),
-      statements_(std::move(other.statements_)) {
+    : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)), statements_(std::move(other.statements_)) {
   other.statements_.clear();
 }
 
@@ -260,9 +256,8 @@ std::optional<Database> Database::OpenForWriting(const std::string& path, std::s
     return std::nullopt;
   }
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   Database db(raw, path);
   if (rc != SQLITE_OK) {
     *error = db.Describe("Unable to open");
@@ -281,8 +276,7 @@ std::optional<Database> Database::OpenForReading(const std::string& path, std::s
     return std::nullopt;
   }
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr);
   Database db(raw, path);
   if (rc == SQLITE_OK && db.ConfigureWithRetry(false)) return db;
   *error = db.Describe("Unable to open");
@@ -304,8 +298,8 @@ std::optional<Database> Database::OpenForReading(const std::string& path, std::s
   }
   uri += "?immutable=1";
   raw = nullptr;
-  const int again = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
-                                    nullptr);
+  const int again =
+      sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX, nullptr);
   Database standing(raw, path);
   if (again != SQLITE_OK || !standing.ConfigureWithRetry(false)) return std::nullopt;
   error->clear();
@@ -371,9 +365,7 @@ int Database::Configure(bool createSchema) {
   return SQLITE_OK;
 }
 
-bool Database::Exec(const char* sql) {
-  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
+bool Database::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 std::string Database::LastError() const { return prepareError_.empty() ? ErrorText(db_) : prepareError_; }
 

@@ -168,8 +168,7 @@ class WriteTransaction {
 bool CreateFolders(const std::string& path);
 
 // The columns every job query selects, in this order, for ReadJob.
-inline constexpr const char* kJobColumns =
-    "j.id, p.name, j.machine, j.user, j.document, j.status";
+inline constexpr const char* kJobColumns = "j.id, p.name, j.machine, j.user, j.document, j.status";
 
 // Reads the kJobColumns of the current row, starting at column 0. A NULL text column
 // is an absent field.

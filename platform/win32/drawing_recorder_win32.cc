@@ -107,13 +107,9 @@ int CALLBACK PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record,
       }
       return 1;
     }
-    case EMR_BEGINPATH:
-      playback.bracketOpen = true;
-      break;
+    case EMR_BEGINPATH: playback.bracketOpen = true; break;
     case EMR_ENDPATH:
-    case EMR_ABORTPATH:
-      playback.bracketOpen = false;
-      break;
+    case EMR_ABORTPATH: playback.bracketOpen = false; break;
     case EMR_FILLPATH:
     case EMR_STROKEPATH:
     case EMR_STROKEANDFILLPATH: {
@@ -135,18 +131,15 @@ int CALLBACK PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record,
       if (select->cbRgnData == 0 && select->iMode == RGN_COPY) playback.clip.reset();
       break;
     }
-    case EMR_SAVEDC:
-      playback.savedClips.push_back(playback.clip);
-      break;
+    case EMR_SAVEDC: playback.savedClips.push_back(playback.clip); break;
     case EMR_RESTOREDC: {
       const LONG relative = reinterpret_cast<const EMRRESTOREDC*>(record)->iRelative;
       const std::size_t depth = playback.savedClips.size();
-      const std::size_t keep = relative < 0 ? (static_cast<std::size_t>(-relative) <= depth
-                                                   ? depth - static_cast<std::size_t>(-relative)
-                                                   : depth)
-                                            : (relative >= 1 && static_cast<std::size_t>(relative) <= depth
-                                                   ? static_cast<std::size_t>(relative) - 1
-                                                   : depth);
+      const std::size_t keep =
+          relative < 0
+              ? (static_cast<std::size_t>(-relative) <= depth ? depth - static_cast<std::size_t>(-relative) : depth)
+              : (relative >= 1 && static_cast<std::size_t>(relative) <= depth ? static_cast<std::size_t>(relative) - 1
+                                                                              : depth);
       if (keep < depth) {
         playback.clip = playback.savedClips[keep];
         playback.savedClips.resize(keep);
@@ -178,8 +171,7 @@ int CALLBACK PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record,
         playback.items.push_back(PaintIn(dc, playback, PaintKind::kStroke, std::move(path)));
       }
       break;
-    default:
-      break;
+    default: break;
   }
   play();
   return 1;
@@ -247,8 +239,8 @@ std::unique_ptr<DrawingRecorder> CreateDrawingRecorder(const RecordingDevice& de
   // host took from it; without one the recording measures against the display.
   HDC reference = nullptr;
   if (!device.printerName.empty()) {
-    reference = ::CreateDCW(L"WINSPOOL", device.printerName.c_str(), nullptr,
-                            static_cast<const ::DEVMODEW*>(device.devmode));
+    reference =
+        ::CreateDCW(L"WINSPOOL", device.printerName.c_str(), nullptr, static_cast<const ::DEVMODEW*>(device.devmode));
   }
   // The frame in hundredths of a millimetre.
   const auto hundredths = [](LONG pixels, int dpi) { return dpi > 0 ? ::MulDiv(pixels, 2540, dpi) : pixels; };

@@ -25,8 +25,8 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::stri
     std::string name = prefix;
     unsigned long long bits = mix;
     for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
-    HANDLE file = ::CreateFileW(Utf8ToUtf16(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileW(Utf8ToUtf16(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       ::CloseHandle(file);
       return name;

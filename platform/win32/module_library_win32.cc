@@ -23,7 +23,6 @@ class Dll final : public ModuleLibrary {
   HMODULE module_;
 };
 
-
 }  // namespace
 
 std::unique_ptr<ModuleLibrary> LoadModuleLibrary(const std::string& path, std::string* error) {

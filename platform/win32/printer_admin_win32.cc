@@ -33,9 +33,8 @@ std::string Quoted(WStringView text) { return "'" + U(text) + "'"; }
 
 wchar_t Lower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 bool EqualsNoCase(WStringView a, WStringView b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-           return Lower(x) == Lower(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return Lower(x) == Lower(y); });
 }
 
 // An open printer, closed with this object.
@@ -139,8 +138,7 @@ class SpoolerAdmin final : public PrinterAdmin {
     if (needed == 0) return StoreResult<std::vector<WString>>::Ok(names);
     std::vector<BYTE> buffer(needed);
     if (!::EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 4, buffer.data(), needed, &needed, &count)) {
-      return StoreResult<std::vector<WString>>::Fail("Unable to list the printers: " +
-                                                     SystemMessage(::GetLastError()));
+      return StoreResult<std::vector<WString>>::Fail("Unable to list the printers: " + SystemMessage(::GetLastError()));
     }
     const auto* info = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
@@ -169,9 +167,9 @@ class SpoolerAdmin final : public PrinterAdmin {
     for (DWORD i = 0; i < count; ++i) {
       const PRINTER_ENUM_VALUESW& entry = entries[i];
       const auto* data = entry.pData;
-      PrinterValue value{static_cast<ValueType>(entry.dwType),
-                         data == nullptr ? std::vector<std::uint8_t>{}
-                                         : std::vector<std::uint8_t>(data, data + entry.cbData)};
+      PrinterValue value{
+          static_cast<ValueType>(entry.dwType),
+          data == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(data, data + entry.cbData)};
       values.emplace_back(WString(entry.pValueName), std::move(value));
     }
     std::sort(values.begin(), values.end(), [](const NamedValue& a, const NamedValue& b) { return a.first < b.first; });
@@ -182,8 +180,9 @@ class SpoolerAdmin final : public PrinterAdmin {
     OpenedPrinter printer(name, PRINTER_ALL_ACCESS);
     if (printer.get() == nullptr) return Fail("Unable to open printer", name, printer.error());
     auto* bytes = const_cast<BYTE*>(value.bytes.empty() ? nullptr : value.bytes.data());
-    const DWORD status = ::SetPrinterDataW(printer.get(), const_cast<LPWSTR>(valueName.c_str()),
-                                           static_cast<DWORD>(value.type), bytes, static_cast<DWORD>(value.bytes.size()));
+    const DWORD status =
+        ::SetPrinterDataW(printer.get(), const_cast<LPWSTR>(valueName.c_str()), static_cast<DWORD>(value.type), bytes,
+                          static_cast<DWORD>(value.bytes.size()));
     if (status != ERROR_SUCCESS) return Fail("Unable to set value " + Quoted(valueName) + " of printer", name, status);
     return StoreResult<>::Ok();
   }
@@ -246,7 +245,8 @@ class SpoolerAdmin final : public PrinterAdmin {
         jobs.push_back(std::move(job));
       }
     }
-    std::sort(jobs.begin(), jobs.end(), [](const StoredJob& a, const StoredJob& b) { return a.info.jobId < b.info.jobId; });
+    std::sort(jobs.begin(), jobs.end(),
+              [](const StoredJob& a, const StoredJob& b) { return a.info.jobId < b.info.jobId; });
     return Result::Ok(jobs);
   }
 
@@ -254,9 +254,9 @@ class SpoolerAdmin final : public PrinterAdmin {
     OpenedKey key(kMachineKey, KEY_SET_VALUE, true);
     LSTATUS status = key.error();
     if (key.get() != nullptr) {
-      status = ::RegSetValueExW(key.get(), name.c_str(), 0, static_cast<DWORD>(value.type),
-                                value.bytes.empty() ? nullptr : value.bytes.data(),
-                                static_cast<DWORD>(value.bytes.size()));
+      status =
+          ::RegSetValueExW(key.get(), name.c_str(), 0, static_cast<DWORD>(value.type),
+                           value.bytes.empty() ? nullptr : value.bytes.data(), static_cast<DWORD>(value.bytes.size()));
     }
     if (status != ERROR_SUCCESS) return MachineFail("Unable to set", name, status);
     return StoreResult<>::Ok();

@@ -67,8 +67,8 @@ HRESULT CCommandInsertor::WriteCommandString(const char* text, std::size_t maxBy
   if (length == 0 || length == maxBytes) return S_OK;
   if (m_pDriverServices == nullptr) return E_FAIL;
   DWORD written = 0;
-  HRESULT result = m_pDriverServices->DrvWriteSpoolBuf(m_pDevObj, const_cast<char*>(text),
-                                                       static_cast<DWORD>(length), &written);
+  HRESULT result =
+      m_pDriverServices->DrvWriteSpoolBuf(m_pDevObj, const_cast<char*>(text), static_cast<DWORD>(length), &written);
   if (written != length) return E_FAIL;
   return result;
 }
@@ -166,8 +166,8 @@ void CCommandInsertor::InsertPJLJobInfo() {
     WritePjlLine("@PJL SET JOBATTR=\"UserName=%s\"\r\n", PjlText(*job->userName).c_str());
   }
   const platform::LocalTime now = platform::Current().clock->Now();
-  WritePjlLine("@PJL SET JOBATTR=\"ReceptionTime=%d:%d:%d %d/%d/%d\"\r\n", now.hour, now.minute, now.second,
-               now.year, now.month, now.day);
+  WritePjlLine("@PJL SET JOBATTR=\"ReceptionTime=%d:%d:%d %d/%d/%d\"\r\n", now.hour, now.minute, now.second, now.year,
+               now.month, now.day);
 }
 
 void CCommandInsertor::InsertPJLPaperSize() {
@@ -227,7 +227,8 @@ void CCommandInsertor::InsertPJLBoxSettings() {
   if (auto value = spooler->ReadPrinterData(m_hPrinter, VTEXT("UserAuthentication"));
       value && value->bytes.size() <= 4) {
     userAuthentication = 0;
-    for (std::size_t i = 0; i < value->bytes.size(); ++i) userAuthentication |= std::uint32_t{value->bytes[i]} << (8 * i);
+    for (std::size_t i = 0; i < value->bytes.size(); ++i)
+      userAuthentication |= std::uint32_t{value->bytes[i]} << (8 * i);
   }
 
   const std::int32_t hold = settings().eHoldMode();

@@ -96,7 +96,8 @@ void CCommandInsertor::OutputPCLXLPageOrigin(std::int16_t x, std::int16_t y) {
 }
 
 void CCommandInsertor::OutputPCLXLPageScale() {
-  const std::uint8_t attribute[] = {kReal32Xy, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x80, 0x3F, kAttrUbyte, kAttrPageScale};
+  const std::uint8_t attribute[] = {kReal32Xy, 0x00, 0x00, 0x80,       0x3F,          0x00,
+                                    0x00,      0x80, 0x3F, kAttrUbyte, kAttrPageScale};
   WriteRaw(attribute, sizeof attribute);
   const std::uint8_t op = kOpSetPageScale;
   WriteRaw(&op, 1);
@@ -104,10 +105,10 @@ void CCommandInsertor::OutputPCLXLPageScale() {
 
 void CCommandInsertor::OutputPCLXLClipRectangle(std::int16_t left, std::int16_t top, std::int16_t right,
                                                 std::int16_t bottom) {
-  const std::uint8_t command[] = {kSint16Box, Low(left),  High(left),      Low(top),       High(top),
-                                  Low(right), High(right), Low(bottom),    High(bottom),   kAttrUbyte,
-                                  kAttrBoundingBox, kUbyte, 0x00,          kAttrUbyte,     kAttrClipRegion,
-                                  kOpSetClipRectangle};
+  const std::uint8_t command[] = {kSint16Box,   Low(left),  High(left),       Low(top),
+                                  High(top),    Low(right), High(right),      Low(bottom),
+                                  High(bottom), kAttrUbyte, kAttrBoundingBox, kUbyte,
+                                  0x00,         kAttrUbyte, kAttrClipRegion,  kOpSetClipRectangle};
   static_assert(sizeof command == 16);
   WriteRaw(command, sizeof command);
 }
@@ -197,15 +198,18 @@ void CCommandInsertor::InsertPCLCommandsforDuplex(VendorData* pVendorData) {
   const DWORD page = pVendorData != nullptr ? pVendorData->dwPageNumber : 0;
   // A booklet's later pages take their sides from the booklet layout.
   if (settings().bBooklet() != 0 && page > 1) return;
-  const WCHAR* side = m_pPublicDM->dmOrientation != 1 ? VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Landscape - Long Edge)\r\n")
-                      : m_pPublicDM->dmDuplex == 3 ? VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Short Edge)\r\n")
-                                                   : VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Long Edge)\r\n");
+  const WCHAR* side =
+      m_pPublicDM->dmOrientation != 1
+          ? VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Landscape - Long Edge)\r\n")
+      : m_pPublicDM->dmDuplex == 3
+          ? VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Short Edge)\r\n")
+          : VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Long Edge)\r\n");
   WriteRaw(simplexFront, sizeof simplexFront);
   LogCommandBytes(side, simplexFront, sizeof simplexFront);
   if (page == 1) {
     WriteRaw(simplexFront, sizeof simplexFront);
-    LogCommandBytes(VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(1 Page)\r\n"),
-                    simplexFront, sizeof simplexFront);
+    LogCommandBytes(VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(1 Page)\r\n"), simplexFront,
+                    sizeof simplexFront);
   }
 }
 

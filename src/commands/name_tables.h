@@ -81,9 +81,9 @@ static_assert(std::size(InputBinTable) == 5 && std::size(MediaSourceTable) == st
 // PCL XL MediaType texts. A special-page block's media index is a row number; a host
 // media option at MediaTypeTable row i maps to row i - 1, except "STANDARD" (row 0).
 inline constexpr MediaName PCLXLMediaNameTable[] = {
-    {"Standard", 8},     {"Plain", 5},        {"Recycled", 8},    {"Thick", 5},
-    {"Very Thick", 10},  {"Thin", 4},         {"Transparency", 12}, {"Paper Label", 11},
-    {"Vinyl Label", 11}, {"Envelope", 8},     {"Card Stock", 10}, {"Postcard", 8},
+    {"Standard", 8},     {"Plain", 5},    {"Recycled", 8},      {"Thick", 5},
+    {"Very Thick", 10},  {"Thin", 4},     {"Transparency", 12}, {"Paper Label", 11},
+    {"Vinyl Label", 11}, {"Envelope", 8}, {"Card Stock", 10},   {"Postcard", 8},
 };
 static_assert(std::size(PCLXLMediaNameTable) == 12);
 

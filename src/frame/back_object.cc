@@ -4,9 +4,9 @@
 namespace velmora {
 
 CUnidrvPrintVendorProtocol* CSGdiPrintBaseBO::EnablePDEV(DEVOBJ* pdevobj, IPrintOemDriverUni* driverServices,
-                                                         HANDLE hPrinter, const WCHAR* printerName,
-                                                         DEVMODEW* pPublicDM, std::uint8_t* pVendorDM,
-                                                         VendorData* pVendorData, void* gdiInfo, void*) {
+                                                         HANDLE hPrinter, const WCHAR* printerName, DEVMODEW* pPublicDM,
+                                                         std::uint8_t* pVendorDM, VendorData* pVendorData,
+                                                         void* gdiInfo, void*) {
   if (m_pVendor == nullptr) return nullptr;
   DWORD result = 0;
   m_pVendor->Initialize(pdevobj, driverServices, hPrinter, printerName, &result, pPublicDM, pVendorDM, pVendorData,
@@ -43,9 +43,8 @@ CSUniDrvBO::~CSUniDrvBO() {
   m_pVendor = nullptr;
 }
 
-HRESULT CSUniDrvBO::CommandCallback(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
-                                    DWORD callbackId, DWORD count, DWORD* parameters, void* output, DWORD outputSize,
-                                    DWORD* written) {
+HRESULT CSUniDrvBO::CommandCallback(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData, DWORD callbackId,
+                                    DWORD count, DWORD* parameters, void* output, DWORD outputSize, DWORD* written) {
   if (m_pVendor == nullptr) return E_FAIL;
   if (output == nullptr && outputSize == 0 && written == nullptr) return E_FAIL;
   return m_pVendor->GPDCallbackCommand(pdevobj, pVendorDM, pVendorData, callbackId, count, parameters, output,
@@ -56,8 +55,8 @@ void CSUniDrvBO::Reserved7() {}
 
 HRESULT CSUniDrvBO::HalftonePattern(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM,
                                     VendorData* pVendorData, std::uint8_t* pattern, DWORD patternWidth,
-                                    DWORD patternHeight, DWORD patternCount, DWORD callbackId,
-                                    std::uint8_t* resource, DWORD resourceSize) {
+                                    DWORD patternHeight, DWORD patternCount, DWORD callbackId, std::uint8_t* resource,
+                                    DWORD resourceSize) {
   if (m_pVendor == nullptr) return E_FAIL;
   return m_pVendor->GetHalftonePattern(hPrinter, pPublicDM, pVendorDM, pVendorData, pattern, patternWidth,
                                        patternHeight, patternCount, callbackId, resource, resourceSize);

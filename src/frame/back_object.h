@@ -16,21 +16,20 @@ class CSGdiPrintBaseBO {
   CSGdiPrintBaseBO& operator=(const CSGdiPrintBaseBO&) = delete;
 
   // Slot 1: the vendor's Initialize; answers the vendor object.
-  virtual CUnidrvPrintVendorProtocol* EnablePDEV(DEVOBJ* pdevobj, IPrintOemDriverUni* driverServices,
-                                                 HANDLE hPrinter, const WCHAR* printerName, DEVMODEW* pPublicDM,
-                                                 std::uint8_t* pVendorDM, VendorData* pVendorData, void* gdiInfo,
-                                                 void* devInfo);
+  virtual CUnidrvPrintVendorProtocol* EnablePDEV(DEVOBJ* pdevobj, IPrintOemDriverUni* driverServices, HANDLE hPrinter,
+                                                 const WCHAR* printerName, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM,
+                                                 VendorData* pVendorData, void* gdiInfo, void* devInfo);
   // Slot 2: the vendor's Release.
   virtual void DisablePDEV(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, VendorData* pVendorData);
   // Slot 3: the vendor's Reset.
   virtual HRESULT ResetPDEV(DEVMODEW* oldPublicDM, std::uint8_t* oldVendorDM, VendorData* oldVendorData,
                             DEVMODEW* newPublicDM, std::uint8_t* newVendorDM, VendorData* newVendorData);
   // Slot 4: the vendor's device-mode merge hook.
-  virtual HRESULT DevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut,
-                          void* pVendorData, std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut);
+  virtual HRESULT DevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut, void* pVendorData,
+                          std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut);
   // Slot 5: the vendor's final-data rewriting.
-  virtual HRESULT WritePrinter(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
-                               std::uint8_t* buffer, DWORD size);
+  virtual HRESULT WritePrinter(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData, std::uint8_t* buffer,
+                               DWORD size);
 
   CUnidrvPrintVendorProtocol* vendor() const { return m_pVendor; }
 
@@ -46,9 +45,8 @@ class CSUniDrvBO : public CSGdiPrintBaseBO {
   ~CSUniDrvBO() override;
 
   // Slot 6: the vendor's command dispatch.
-  virtual HRESULT CommandCallback(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
-                                  DWORD callbackId, DWORD count, DWORD* parameters, void* output, DWORD outputSize,
-                                  DWORD* written);
+  virtual HRESULT CommandCallback(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData, DWORD callbackId,
+                                  DWORD count, DWORD* parameters, void* output, DWORD outputSize, DWORD* written);
   // Slot 7: nothing.
   virtual void Reserved7();
   // Slot 8: the vendor's halftone patterns.

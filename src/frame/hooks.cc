@@ -20,9 +20,7 @@ PFN AsPfn(Function function) {
   return reinterpret_cast<PFN>(function);
 }
 
-DEVOBJ* DeviceOf(SURFOBJ* surface) {
-  return surface != nullptr ? static_cast<DEVOBJ*>(surface->dhpdev) : nullptr;
-}
+DEVOBJ* DeviceOf(SURFOBJ* surface) { return surface != nullptr ? static_cast<DEVOBJ*>(surface->dhpdev) : nullptr; }
 
 // The host's saved function of the surface's device, cast to its signature; null when
 // the device or the function is missing.
@@ -105,8 +103,7 @@ void DispatchJobEvent(DEVOBJ* pdevobj, DWORD event, const WCHAR* documentName, D
     std::uint8_t* stream = nullptr;
     DWORD size = 0;
     pdev->vendor->GetPDLStreamForJobControlEvents(event, &stream, &size, pdevobj, &pdev->vendorData, documentName,
-                                                  jobId, pdevobj->hPrinter, pdevobj->pPublicDM, body, &more,
-                                                  &cookie);
+                                                  jobId, pdevobj->hPrinter, pdevobj->pPublicDM, body, &more, &cookie);
     if (size > 0 && stream != nullptr && pdevobj->pDrvProcs != nullptr &&
         pdevobj->pDrvProcs->DrvWriteSpoolBuf != nullptr) {
       pdevobj->pDrvProcs->DrvWriteSpoolBuf(pdevobj, stream, size);
@@ -131,9 +128,9 @@ BOOL OEMBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, X
                             brushOrigin, rop);
   }
   auto host = Saved<PFN_DrvBitBlt>(target, &SavedHostFunctions::BitBlt);
-  return host != nullptr ? host(target, source, mask, clip, translate, targetRect, sourcePoint, maskPoint, brush,
-                                brushOrigin, rop)
-                         : 0;
+  return host != nullptr
+             ? host(target, source, mask, clip, translate, targetRect, sourcePoint, maskPoint, brush, brushOrigin, rop)
+             : 0;
 }
 
 BOOL OEMCopyBits(SURFOBJ* target, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* translate, RECTL* targetRect,
@@ -146,8 +143,8 @@ BOOL OEMPlgBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, X
                COLORADJUSTMENT* colorAdjustment, POINTL* brushOrigin, void* points, RECTL* sourceRect,
                POINTL* maskPoint, ULONG mode) {
   auto host = Saved<PFN_DrvPlgBlt>(target, &SavedHostFunctions::PlgBlt);
-  return host != nullptr ? host(target, source, mask, clip, translate, colorAdjustment, brushOrigin, points,
-                                sourceRect, maskPoint, mode)
+  return host != nullptr ? host(target, source, mask, clip, translate, colorAdjustment, brushOrigin, points, sourceRect,
+                                maskPoint, mode)
                          : 0;
 }
 
@@ -157,8 +154,8 @@ BOOL OEMStretchBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* cli
   // The vendor object calls the host's own function itself.
   OemPdev* pdev = OemPdevOfSurface(target);
   if (pdev == nullptr || pdev->vendor == nullptr) return 0;
-  return pdev->vendor->OEMStretchBlt(target, source, mask, clip, translate, colorAdjustment, halftoneOrigin,
-                                     targetRect, sourceRect, maskPoint, mode);
+  return pdev->vendor->OEMStretchBlt(target, source, mask, clip, translate, colorAdjustment, halftoneOrigin, targetRect,
+                                     sourceRect, maskPoint, mode);
 }
 
 BOOL OEMStretchBltROP(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
@@ -257,8 +254,7 @@ ULONG OEMEscape(SURFOBJ* surface, ULONG code, ULONG inSize, void* in, ULONG outS
       }
       return HostEscape(surface, code, inSize, in, outSize, out);
     }
-    case ESCAPE_CELL_RECT:
-      return StoreCellRect(surface, inSize, in, outSize, out);
+    case ESCAPE_CELL_RECT: return StoreCellRect(surface, inSize, in, outSize, out);
     case ESCAPE_PAGES_PER_SHEET: {
       std::uint8_t* body = BodyOf(device);
       if (body == nullptr) return 0;
@@ -269,8 +265,7 @@ ULONG OEMEscape(SURFOBJ* surface, ULONG code, ULONG inSize, void* in, ULONG outS
       }
       return HostEscape(surface, code, inSize, in, outSize, out);
     }
-    default:
-      return HostEscape(surface, code, inSize, in, outSize, out);
+    default: return HostEscape(surface, code, inSize, in, outSize, out);
   }
 }
 

@@ -84,8 +84,8 @@ void RecordPrintingModule(std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut, H
   StoreModuleName(VendorSettings(vendorDMIn).szAppName(), hPrinter);
 }
 
-HRESULT MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut,
-                     std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut) {
+HRESULT MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut, std::uint8_t* vendorDMIn,
+                     std::uint8_t* vendorDMOut) {
   if (publicDMIn == nullptr || publicDMOut == nullptr || vendorDMIn == nullptr || vendorDMOut == nullptr) return S_OK;
   if (VendorSettings(vendorDMIn).dwBodySignature() != kVendorSignature || mode != OEMDM_MERGE) return S_OK;
   LogMessage(VTEXT("VELMORA - CUnidrvInterface::MergeDevMode => start\r\n"));

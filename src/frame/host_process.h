@@ -16,8 +16,8 @@ inline constexpr const WCHAR* kModuleNameValue = VTEXT("ModuleName");
 inline constexpr std::size_t kModuleNameBytes = 260;
 
 // The device-mode merge hook: always S_OK.
-HRESULT MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut,
-                     std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut);
+HRESULT MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut, std::uint8_t* vendorDMIn,
+                     std::uint8_t* vendorDMOut);
 
 // Stores the printing application's executable name in both bodies and the printer data.
 void RecordPrintingModule(std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut, HANDLE hPrinter);

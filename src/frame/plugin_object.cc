@@ -83,12 +83,12 @@ HRESULT CSOemUni3::GetInfo(DWORD mode, void* buffer, DWORD size, DWORD* needed) 
 }
 
 HRESULT CSOemUni3::DevMode(DWORD mode, OEMDMPARAM* param) {
-  return HandleDevModeRequest(mode, param, [this](DWORD requestMode, const OEMDMPARAM& block, std::uint8_t* bodyIn,
-                                                  std::uint8_t* bodyOut) {
-    auto* device = static_cast<DEVOBJ*>(block.pdriverobj);
-    m_backObject.DevMode(requestMode, block.hPrinter, block.pPublicDMIn, block.pPublicDMOut, AreaOf(device), bodyIn,
-                         bodyOut);
-  });
+  return HandleDevModeRequest(
+      mode, param, [this](DWORD requestMode, const OEMDMPARAM& block, std::uint8_t* bodyIn, std::uint8_t* bodyOut) {
+        auto* device = static_cast<DEVOBJ*>(block.pdriverobj);
+        m_backObject.DevMode(requestMode, block.hPrinter, block.pPublicDMIn, block.pPublicDMOut, AreaOf(device), bodyIn,
+                             bodyOut);
+      });
 }
 
 HRESULT CSOemUni3::EnableDriver(DWORD, DWORD, DRVENABLEDATA* enableData) {
@@ -200,9 +200,9 @@ HRESULT CSOemUni3::ImageProcessing(DEVOBJ* pdevobj, BYTE* sourceBitmap, BITMAPIN
   if (body == nullptr) return S_OK;
   std::uint8_t* data = nullptr;
   DWORD size = 0;
-  HRESULT outcome = m_backObject.ImageProcessing(&data, &size, pdevobj->hPrinter, pdevobj->pPublicDM, body,
-                                                 AreaOf(pdevobj), sourceBitmap, bitmapHeader, colorTable,
-                                                 callbackId, parameters, result);
+  HRESULT outcome =
+      m_backObject.ImageProcessing(&data, &size, pdevobj->hPrinter, pdevobj->pPublicDM, body, AreaOf(pdevobj),
+                                   sourceBitmap, bitmapHeader, colorTable, callbackId, parameters, result);
   if (SUCCEEDED(outcome)) {
     // The value 1 tells the host the plug-in sent the data itself.
     if (result != nullptr) *result = reinterpret_cast<BYTE*>(std::uintptr_t{1});
@@ -218,8 +218,8 @@ HRESULT CSOemUni3::ImageProcessing(DEVOBJ* pdevobj, BYTE* sourceBitmap, BITMAPIN
 HRESULT CSOemUni3::FilterGraphics(DEVOBJ*, BYTE*, DWORD) { return E_NOTIMPL; }
 HRESULT CSOemUni3::Compression(DEVOBJ*, BYTE*, BYTE*, DWORD, DWORD, int*) { return E_NOTIMPL; }
 
-HRESULT CSOemUni3::HalftonePattern(DEVOBJ* pdevobj, BYTE* pattern, DWORD patternX, DWORD patternY,
-                                   DWORD patternCount, DWORD callbackId, BYTE* resource, DWORD resourceSize) {
+HRESULT CSOemUni3::HalftonePattern(DEVOBJ* pdevobj, BYTE* pattern, DWORD patternX, DWORD patternY, DWORD patternCount,
+                                   DWORD callbackId, BYTE* resource, DWORD resourceSize) {
   if (pdevobj == nullptr) return S_OK;
   std::uint8_t* body = FindVendorDevmode(pdevobj->pPublicDM);
   if (body == nullptr) return S_OK;
@@ -234,8 +234,8 @@ HRESULT CSOemUni3::DownloadCharGlyph(DEVOBJ*, UNIFONTOBJ*, HGLYPH, DWORD*, DWORD
 HRESULT CSOemUni3::TTDownloadMethod(DEVOBJ*, UNIFONTOBJ*, DWORD*) { return E_NOTIMPL; }
 HRESULT CSOemUni3::OutputCharStr(DEVOBJ*, UNIFONTOBJ*, DWORD, DWORD, void*) { return E_NOTIMPL; }
 HRESULT CSOemUni3::SendFontCmd(DEVOBJ*, UNIFONTOBJ*, FINVOCATION*) { return E_NOTIMPL; }
-HRESULT CSOemUni3::TextOutAsBitmap(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*,
-                                   POINTL*, MIX) {
+HRESULT CSOemUni3::TextOutAsBitmap(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*,
+                                   MIX) {
   return E_NOTIMPL;
 }
 
@@ -243,8 +243,7 @@ HRESULT CSOemUni3::WritePrinter(DEVOBJ* pdevobj, void* buffer, DWORD size, DWORD
   if (pdevobj == nullptr) return S_OK;
   std::uint8_t* body = RecordBodyOf(pdevobj);
   VendorData* area = AreaOf(pdevobj);
-  const HRESULT outcome =
-      m_backObject.WritePrinter(pdevobj, body, area, static_cast<std::uint8_t*>(buffer), size);
+  const HRESULT outcome = m_backObject.WritePrinter(pdevobj, body, area, static_cast<std::uint8_t*>(buffer), size);
   const DWORD overlayMode = body != nullptr ? VendorSettings(body).dwOverlayMode() : 0;
   if (overlayMode != CREATE_OVERLAY && SUCCEEDED(outcome)) {
     DWORD accepted = 0;

@@ -127,9 +127,7 @@ HRESULT CUnidrvInterface::GPDCallbackCommand(DEVOBJ* pdevobj, std::uint8_t* pVen
       if (m_cmdInsertor) m_cmdInsertor->InsertMediaTypeCommand(pVendorData);
       break;
 
-    case GPD_CMD_START_PAGE:
-      HandlePCL6StartPageEventforCommandInsertion(pdevobj, pVendorDM, pVendorData);
-      break;
+    case GPD_CMD_START_PAGE: HandlePCL6StartPageEventforCommandInsertion(pdevobj, pVendorDM, pVendorData); break;
 
     case GPD_CMD_END_PAGE: {
       if (settings.bRasterMode() == 0) {
@@ -163,22 +161,20 @@ HRESULT CUnidrvInterface::GPDCallbackCommand(DEVOBJ* pdevobj, std::uint8_t* pVen
       if (m_WMRender) m_WMRender->InsertWatermarkProcedure();
       break;
 
-    case GPD_CMD_END_DOC:
-      break;
+    case GPD_CMD_END_DOC: break;
 
     case GPD_CMD_DUPLEX:
       if (m_cmdInsertor) m_cmdInsertor->InsertPCLCommandsforDuplex(pVendorData);
       break;
 
-    default:
-      break;
+    default: break;
   }
   LogMessage(VTEXT("VELMORA - CUnidrvInterface::GPDCallbackCommand => end\r\n"));
   return S_OK;
 }
 
 void CUnidrvInterface::HandlePCL6StartPageEventforCommandInsertion(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,
-                                                                    VendorData* pVendorData) {
+                                                                   VendorData* pVendorData) {
   if (!m_cmdInsertor || pVendorDM == nullptr) return;
   VendorSettings settings(pVendorDM);
   const bool capture = settings.dwOverlayMode() == CREATE_OVERLAY;
@@ -211,8 +207,7 @@ void CUnidrvInterface::HandlePCL6StartPageEventforCommandInsertion(DEVOBJ* pdevo
   }
   m_cmdInsertor->OutputPCLXLPageScale();
   if (capture) {
-    m_cmdInsertor->OutputPCLXLClipRectangle(0, 0, Cut16(Trunc(caps.dXPrintArea)),
-                                            Cut16(Trunc(caps.dYPrintArea)));
+    m_cmdInsertor->OutputPCLXLClipRectangle(0, 0, Cut16(Trunc(caps.dXPrintArea)), Cut16(Trunc(caps.dYPrintArea)));
   }
   m_cmdInsertor->InsertColorSpacePCLXLCommands();
   m_cmdInsertor->OutputPCLXLROP();

@@ -39,8 +39,8 @@ std::int32_t CUnidrvInterface::GetSearchKeyStringIndex(const std::uint8_t* buffe
   const std::uint8_t* const last = buffer + (size - static_cast<DWORD>(length));
   const std::uint8_t* at = buffer;
   while (at <= last) {
-    at = static_cast<const std::uint8_t*>(std::memchr(at, static_cast<std::uint8_t>(m_szSearchKey[0]),
-                                                      static_cast<std::size_t>(last - at) + 1));
+    at = static_cast<const std::uint8_t*>(
+        std::memchr(at, static_cast<std::uint8_t>(m_szSearchKey[0]), static_cast<std::size_t>(last - at) + 1));
     if (at == nullptr) break;
     if (MatchesAt(at, m_szSearchKey, length)) {
       m_bSearchKeyFound = 1;
@@ -59,8 +59,8 @@ std::int32_t CUnidrvInterface::ReplaceFontNameIfFound(std::uint8_t* buffer, DWOR
   std::uint8_t* const last = buffer + (size - static_cast<DWORD>(length));
   std::uint8_t* at = buffer;
   while (at <= last) {
-    at = static_cast<std::uint8_t*>(std::memchr(at, static_cast<std::uint8_t>(m_szSearchKey[0]),
-                                                static_cast<std::size_t>(last - at) + 1));
+    at = static_cast<std::uint8_t*>(
+        std::memchr(at, static_cast<std::uint8_t>(m_szSearchKey[0]), static_cast<std::size_t>(last - at) + 1));
     if (at == nullptr) break;
     if (MatchesAt(at, m_szSearchKey, length)) {
       *at = 0x43;  // 'C': the captured font gets a name of its own

@@ -62,8 +62,8 @@ HRESULT CUnidrvInterface::UpdatePDev(HANDLE hPrinter, DEVMODEW* pPublicDM, std::
   return S_OK;
 }
 
-BOOL CUnidrvInterface::OEMTextOut(SURFOBJ* surface, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,
-                                  BRUSHOBJ* foreground, BRUSHOBJ*, POINTL*, MIX) {
+BOOL CUnidrvInterface::OEMTextOut(SURFOBJ* surface, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ* foreground,
+                                  BRUSHOBJ*, POINTL*, MIX) {
   OemPdev* pdev = OemPdevOfSurface(surface);
   if (pdev == nullptr || foreground == nullptr) return 1;
   auto* device = static_cast<DEVOBJ*>(surface->dhpdev);
@@ -73,8 +73,8 @@ BOOL CUnidrvInterface::OEMTextOut(SURFOBJ* surface, STROBJ*, FONTOBJ*, CLIPOBJ*,
   return 1;
 }
 
-BOOL CUnidrvInterface::OEMBitBlt(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*,
-                                 BRUSHOBJ*, POINTL*, ROP4) {
+BOOL CUnidrvInterface::OEMBitBlt(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*, BRUSHOBJ*,
+                                 POINTL*, ROP4) {
   // Bitmaps are the host's: nothing to change.
   return 1;
 }
@@ -85,14 +85,14 @@ BOOL CUnidrvInterface::OEMStretchBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* 
   OemPdev* pdev = OemPdevOfSurface(target);
   if (pdev == nullptr || pdev->savedHostFunctions.StretchBlt == nullptr) return 0;
   auto hostStretchBlt = reinterpret_cast<PFN_DrvStretchBlt>(pdev->savedHostFunctions.StretchBlt);
-  return hostStretchBlt(target, source, mask, clip, translate, colorAdjustment, halftoneOrigin, targetRect,
-                        sourceRect, maskPoint, mode);
+  return hostStretchBlt(target, source, mask, clip, translate, colorAdjustment, halftoneOrigin, targetRect, sourceRect,
+                        maskPoint, mode);
 }
 
 BOOL CUnidrvInterface::OEMStretchBltROP(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
-                                        XLATEOBJ* translate, COLORADJUSTMENT* colorAdjustment,
-                                        POINTL* halftoneOrigin, RECTL* targetRect, RECTL* sourceRect,
-                                        POINTL* maskPoint, ULONG mode, BRUSHOBJ* brush, ROP4 rop) {
+                                        XLATEOBJ* translate, COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin,
+                                        RECTL* targetRect, RECTL* sourceRect, POINTL* maskPoint, ULONG mode,
+                                        BRUSHOBJ* brush, ROP4 rop) {
   OemPdev* pdev = OemPdevOfSurface(target);
   if (pdev == nullptr || pdev->savedHostFunctions.StretchBltROP == nullptr) return 0;
   auto hostStretchBltROP = reinterpret_cast<PFN_DrvStretchBltROP>(pdev->savedHostFunctions.StretchBltROP);

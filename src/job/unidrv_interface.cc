@@ -31,7 +31,9 @@ CUnidrvPrintVendorProtocol* CUnidrvPrintVendorProtocol::CreateVendorObject() {
   return new (std::nothrow) CUnidrvInterface();
 }
 
-CUnidrvInterface::CUnidrvInterface() { LogMessage(VTEXT("VELMORA - CUnidrvInterface::CUnidrvInterface => created\r\n")); }
+CUnidrvInterface::CUnidrvInterface() {
+  LogMessage(VTEXT("VELMORA - CUnidrvInterface::CUnidrvInterface => created\r\n"));
+}
 
 CUnidrvInterface::~CUnidrvInterface() {
   // A capture that never saw its end marker leaves nothing behind.
@@ -41,8 +43,8 @@ CUnidrvInterface::~CUnidrvInterface() {
   LogMessage(VTEXT("VELMORA - CUnidrvInterface::~CUnidrvInterface => destroyed\r\n"));
 }
 
-void CUnidrvInterface::Initialize(DEVOBJ*, IPrintOemDriverUni* driverServices, HANDLE, const WCHAR* printerName,
-                                  DWORD*, DEVMODEW* pPublicDM, std::uint8_t*, VendorData* pVendorData, void*) {
+void CUnidrvInterface::Initialize(DEVOBJ*, IPrintOemDriverUni* driverServices, HANDLE, const WCHAR* printerName, DWORD*,
+                                  DEVMODEW* pPublicDM, std::uint8_t*, VendorData* pVendorData, void*) {
   LogMessage(VTEXT("VELMORA - CUnidrvInterface::Initialize => start under pcl\r\n"));
   if (pPublicDM == nullptr || pVendorData == nullptr) return;
   m_pDriverServices = driverServices;
@@ -85,8 +87,8 @@ HRESULT CUnidrvInterface::Reset(DEVMODEW*, std::uint8_t* oldVendorDM, VendorData
 
 HRESULT CUnidrvInterface::GetPDLStreamForJobControlEvents(DWORD event, std::uint8_t**, DWORD*, DEVOBJ* pdevobj,
                                                           VendorData* pVendorData, const WCHAR*, DWORD jobId,
-                                                          HANDLE hPrinter, DEVMODEW* pPublicDM,
-                                                          std::uint8_t* pVendorDM, DWORD*, void**) {
+                                                          HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM,
+                                                          DWORD*, void**) {
   if (pdevobj == nullptr || pVendorData == nullptr || pPublicDM == nullptr || pVendorDM == nullptr) return S_OK;
   if (!IsSupportedPrintingModule(pVendorDM, hPrinter)) return S_FALSE;
   if (!BodySignatureIsValid(pVendorDM)) return S_OK;
@@ -116,8 +118,7 @@ HRESULT CUnidrvInterface::GetPDLStreamForJobControlEvents(DWORD event, std::uint
       pVendorData->pCellRects.reset();
       pVendorData->wCellRectCapacity = 0;
       break;
-    default:
-      break;
+    default: break;
   }
   return S_FALSE;
 }
@@ -154,8 +155,8 @@ bool CUnidrvInterface::IsSupportedPrintingModule(std::uint8_t* pVendorDM, HANDLE
   return true;
 }
 
-HRESULT CUnidrvInterface::MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut,
-                                       void*, std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut) {
+HRESULT CUnidrvInterface::MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut, void*,
+                                       std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut) {
   return velmora::MergeDevMode(mode, hPrinter, publicDMIn, publicDMOut, vendorDMIn, vendorDMOut);
 }
 

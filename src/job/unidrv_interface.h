@@ -48,22 +48,21 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   HRESULT GPDCallbackCommand(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData, DWORD callbackId,
                              DWORD parameterCount, DWORD* parameters, void* output, DWORD outputSize,
                              DWORD* written) override;
-  HRESULT ModifyFinalPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
-                               std::uint8_t* buffer, DWORD size) override;
+  HRESULT ModifyFinalPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData, std::uint8_t* buffer,
+                               DWORD size) override;
   HRESULT GetHalftonePattern(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, VendorData* pVendorData,
                              std::uint8_t* pattern, DWORD patternWidth, DWORD patternHeight, DWORD patternCount,
                              DWORD callbackId, std::uint8_t* resource, DWORD resourceSize) override;
   HRESULT UpdatePDev(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, VendorData* pVendorData,
                      DWORD adjustmentType, void* buffer, DWORD size, BOOL* done) override;
-  BOOL OEMBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
-                 RECTL* targetRect, POINTL* sourcePoint, POINTL* maskPoint, BRUSHOBJ* brush, POINTL* brushOrigin,
-                 ROP4 rop) override;
+  BOOL OEMBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate, RECTL* targetRect,
+                 POINTL* sourcePoint, POINTL* maskPoint, BRUSHOBJ* brush, POINTL* brushOrigin, ROP4 rop) override;
   BOOL OEMStretchBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
                      COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin, RECTL* targetRect, RECTL* sourceRect,
                      POINTL* maskPoint, ULONG mode) override;
   BOOL OEMStretchBltROP(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
-                        COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin, RECTL* targetRect,
-                        RECTL* sourceRect, POINTL* maskPoint, ULONG mode, BRUSHOBJ* brush, ROP4 rop) override;
+                        COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin, RECTL* targetRect, RECTL* sourceRect,
+                        POINTL* maskPoint, ULONG mode, BRUSHOBJ* brush, ROP4 rop) override;
   BOOL OEMTextOut(SURFOBJ* surface, STROBJ* text, FONTOBJ* font, CLIPOBJ* clip, RECTL* extraRect, RECTL* opaqueRect,
                   BRUSHOBJ* foreground, BRUSHOBJ* opaque, POINTL* brushOrigin, MIX mix) override;
 
@@ -90,8 +89,7 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   std::int32_t InitializeOverlayParameters(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
   // Creates the overlay file of a capture job with its header line. 1 when the file exists
   // already (overlays are then off for the job) or cannot be created, else 0.
-  std::int32_t CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,
-                                                   VendorData* pVendorData);
+  std::int32_t CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
   // Plays the overlay of the current page.
   void InsertPCLOverlayData(std::uint8_t* pVendorDM, VendorData* pVendorData);
   // Captures a capture job's data between its markers into the overlay file, with the font

@@ -36,8 +36,8 @@ struct VendorData {
   // The cell list, released by the end-of-document event or with the device, and
   // handed to the new device on a reset.
   std::unique_ptr<CellRect[]> pCellRects;
-  WORD wCellRectCount;      // cells stored so far in this document (counts on past the list)
-  WORD wCellRectCapacity;   // entries the list holds; cells are read and written below it only
+  WORD wCellRectCount;     // cells stored so far in this document (counts on past the list)
+  WORD wCellRectCapacity;  // entries the list holds; cells are read and written below it only
 };
 
 // A zero-filled area, as the frame creates it.

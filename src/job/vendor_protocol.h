@@ -25,10 +25,9 @@ class CUnidrvPrintVendorProtocol {
   virtual HRESULT MergeDevMode(DWORD mode, HANDLE hPrinter, DEVMODEW* publicDMIn, DEVMODEW* publicDMOut,
                                void* pVendorData, std::uint8_t* vendorDMIn, std::uint8_t* vendorDMOut) = 0;
   virtual HRESULT GetPDLStreamForJobControlEvents(DWORD event, std::uint8_t** stream, DWORD* streamSize,
-                                                  DEVOBJ* pdevobj, VendorData* pVendorData,
-                                                  const WCHAR* documentName, DWORD jobId, HANDLE hPrinter,
-                                                  DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, DWORD* moreData,
-                                                  void** cookie) = 0;
+                                                  DEVOBJ* pdevobj, VendorData* pVendorData, const WCHAR* documentName,
+                                                  DWORD jobId, HANDLE hPrinter, DEVMODEW* pPublicDM,
+                                                  std::uint8_t* pVendorDM, DWORD* moreData, void** cookie) = 0;
   virtual HRESULT GetImageData(std::uint8_t** image, DWORD* imageSize, VendorData* pVendorData, void* sourceBitmap,
                                void* bitmapHeader, void* colorTable, HANDLE hPrinter, DEVMODEW* pPublicDM,
                                std::uint8_t* pVendorDM, DWORD callbackId, void* parameters) = 0;
@@ -39,8 +38,8 @@ class CUnidrvPrintVendorProtocol {
                                        std::uint8_t* buffer, DWORD size) = 0;
   virtual HRESULT GetHalftonePattern(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM,
                                      VendorData* pVendorData, std::uint8_t* pattern, DWORD patternWidth,
-                                     DWORD patternHeight, DWORD patternCount, DWORD callbackId,
-                                     std::uint8_t* resource, DWORD resourceSize) = 0;
+                                     DWORD patternHeight, DWORD patternCount, DWORD callbackId, std::uint8_t* resource,
+                                     DWORD resourceSize) = 0;
   virtual HRESULT UpdatePDev(HANDLE hPrinter, DEVMODEW* pPublicDM, std::uint8_t* pVendorDM, VendorData* pVendorData,
                              DWORD adjustmentType, void* buffer, DWORD size, BOOL* done) = 0;
   virtual BOOL OEMBitBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
@@ -49,13 +48,11 @@ class CUnidrvPrintVendorProtocol {
   virtual BOOL OEMStretchBlt(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
                              COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin, RECTL* targetRect,
                              RECTL* sourceRect, POINTL* maskPoint, ULONG mode) = 0;
-  virtual BOOL OEMStretchBltROP(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
-                                XLATEOBJ* translate, COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin,
-                                RECTL* targetRect, RECTL* sourceRect, POINTL* maskPoint, ULONG mode,
-                                BRUSHOBJ* brush, ROP4 rop) = 0;
+  virtual BOOL OEMStretchBltROP(SURFOBJ* target, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip, XLATEOBJ* translate,
+                                COLORADJUSTMENT* colorAdjustment, POINTL* halftoneOrigin, RECTL* targetRect,
+                                RECTL* sourceRect, POINTL* maskPoint, ULONG mode, BRUSHOBJ* brush, ROP4 rop) = 0;
   virtual BOOL OEMTextOut(SURFOBJ* surface, STROBJ* text, FONTOBJ* font, CLIPOBJ* clip, RECTL* extraRect,
-                          RECTL* opaqueRect, BRUSHOBJ* foreground, BRUSHOBJ* opaque, POINTL* brushOrigin,
-                          MIX mix) = 0;
+                          RECTL* opaqueRect, BRUSHOBJ* foreground, BRUSHOBJ* opaque, POINTL* brushOrigin, MIX mix) = 0;
 };
 
 // Job-control event codes.

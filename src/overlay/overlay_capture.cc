@@ -37,7 +37,8 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   VendorSettings settings(pVendorDM);
   // An existing overlay is never overwritten: the job then prints as an ordinary job.
   if (platform::FileExistsW(m_strOverlayFile)) {
-    LogMessage(VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay exists already\r\n"));
+    LogMessage(
+        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay exists already\r\n"));
     settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
   }
@@ -67,12 +68,12 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
     return 1;
   }
   DEVMODEW* publicDM = pdevobj != nullptr ? pdevobj->pPublicDM : nullptr;
-  const WString formName =
-      publicDM != nullptr ? text::ReadWideField(reinterpret_cast<const std::uint8_t*>(publicDM->dmFormName), 32)
-                          : WString();
-  auto header = FormatOverlayHeader(settings.bRasterMode() != 0, formName,
-                                    publicDM != nullptr ? publicDM->dmOrientation : 0,
-                                    publicDM != nullptr ? publicDM->dmYResolution : 0, m_strOverlayName);
+  const WString formName = publicDM != nullptr
+                               ? text::ReadWideField(reinterpret_cast<const std::uint8_t*>(publicDM->dmFormName), 32)
+                               : WString();
+  auto header =
+      FormatOverlayHeader(settings.bRasterMode() != 0, formName, publicDM != nullptr ? publicDM->dmOrientation : 0,
+                          publicDM != nullptr ? publicDM->dmYResolution : 0, m_strOverlayName);
   errno = 0;
   bool written = !header || std::fwrite(header->data(), 1, header->size(), file.get()) == header->size();
   written = file.Close() && written;
@@ -207,8 +208,9 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   }
   if (!written) {
     // Bytes of the overlay are lost: the capture fails as a whole and leaves no overlay.
-    const WString message = VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: ") +
-                            m_strOverlayFile + SystemReason(errno) + VTEXT("\r\n");
+    const WString message =
+        VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: ") +
+        m_strOverlayFile + SystemReason(errno) + VTEXT("\r\n");
     LogMessage(message.c_str());
     m_iSearchKeyCount = stateBefore;
     AbandonCapture();

@@ -60,7 +60,8 @@ std::int32_t CUnidrvInterface::InitializeOverlayParameters(DEVOBJ* pdevobj, std:
   auto printerName = platform::Current().spooler->PrinterName(pdevobj->hPrinter);
   if (!printerName) return turnOff(VTEXT("VELMORA - CUnidrvInterface::InitializeOverlayParameters => no printer\r\n"));
   const WString list = Utility::GetOverlayFileNameFromRegistry(*printerName);
-  if (list.empty()) return turnOff(VTEXT("VELMORA - CUnidrvInterface::InitializeOverlayParameters => no overlay list\r\n"));
+  if (list.empty())
+    return turnOff(VTEXT("VELMORA - CUnidrvInterface::InitializeOverlayParameters => no overlay list\r\n"));
   WString folder = Utility::GetOverlayDirectoryFromRegistry(*printerName);
   if (folder.empty()) {
     return turnOff(VTEXT("VELMORA - CUnidrvInterface::InitializeOverlayParameters => no overlay folder\r\n"));
@@ -70,7 +71,8 @@ std::int32_t CUnidrvInterface::InitializeOverlayParameters(DEVOBJ* pdevobj, std:
   // A list with fewer entries than the mode needs sets up nothing.
   const std::size_t needed = mode == ONE_OVERLAY ? 1 : (mode == CREATE_OVERLAY || mode == ODD_EVEN_OVERLAY) ? 2 : 0;
   if (entries.size() < needed) {
-    return turnOff(VTEXT("VELMORA - CUnidrvInterface::InitializeOverlayParameters => the overlay list is too short\r\n"));
+    return turnOff(
+        VTEXT("VELMORA - CUnidrvInterface::InitializeOverlayParameters => the overlay list is too short\r\n"));
   }
 
   if (folder.back() != platform::PathSeparator()) folder.push_back(platform::PathSeparator());
@@ -87,15 +89,12 @@ std::int32_t CUnidrvInterface::InitializeOverlayParameters(DEVOBJ* pdevobj, std:
       m_strOverlayFile = path(entries[1]);
       CreateOVLFileAndInsertOverlayHeader(pdevobj, pVendorDM, pVendorData);
       break;
-    case ONE_OVERLAY:
-      m_strOverlayFile = path(entries[0]);
-      break;
+    case ONE_OVERLAY: m_strOverlayFile = path(entries[0]); break;
     case ODD_EVEN_OVERLAY:
       m_strOverlayFile = path(entries[0]);
       m_strOverlayFileEven = path(entries[1]);
       break;
-    default:
-      break;
+    default: break;
   }
   return 0;
 }

@@ -45,8 +45,8 @@ void CCommandInsertor::InsertOverlayFileData(WString overlayFile) {
     first = false;
     if (got > from && m_pDriverServices != nullptr && m_pDevObj != nullptr) {
       DWORD written = 0;
-      const HRESULT result = m_pDriverServices->DrvWriteSpoolBuf(m_pDevObj, chunk.data() + from,
-                                                                 static_cast<DWORD>(got - from), &written);
+      const HRESULT result =
+          m_pDriverServices->DrvWriteSpoolBuf(m_pDevObj, chunk.data() + from, static_cast<DWORD>(got - from), &written);
       if (SUCCEEDED(result)) played += got - from;
     }
   }

@@ -14,17 +14,14 @@ HRESULT HandleDevModeRequest(DWORD mode, OEMDMPARAM* param, const VendorDevModeH
   auto* in = static_cast<std::uint8_t*>(param->pOEMDMIn);
   auto* out = static_cast<std::uint8_t*>(param->pOEMDMOut);
   switch (mode) {
-    case OEMDM_SIZE:
-      param->cbBufSize = kVendorRecordSize;
-      return S_OK;
+    case OEMDM_SIZE: param->cbBufSize = kVendorRecordSize; return S_OK;
     case OEMDM_DEFAULT:
       if (out != nullptr) {
         StampVendorHeader(out);
         FillVendorDefaults(out + kVendorHeaderSize);
       }
       return S_OK;
-    default:
-      break;
+    default: break;
   }
 
   bool done = CopyVendorDevmode(in, out);

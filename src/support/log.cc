@@ -27,8 +27,7 @@ constexpr std::size_t kMaxMessageBytes = 259;
 bool LoggingIsOn() {
   if (loggingEnabled.load(std::memory_order_relaxed)) return true;
   if (!registryReadable.load(std::memory_order_relaxed)) return false;
-  const platform::MachineSwitch logSwitch =
-      platform::Current().environment->ReadMachineSwitch(VTEXT("EnableLogging"));
+  const platform::MachineSwitch logSwitch = platform::Current().environment->ReadMachineSwitch(VTEXT("EnableLogging"));
   if (!logSwitch.storeReadable) {
     registryReadable.store(false, std::memory_order_relaxed);
     return false;

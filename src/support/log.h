@@ -14,11 +14,11 @@
 namespace velmora {
 
 void LogMessage(const WCHAR* message);
-void LogMessageChar(const WCHAR* message, std::uint16_t value);   // "%c": the value's low byte
-void LogMessageInt(const WCHAR* message, std::int32_t value);     // "%d\r\n"
-void LogMessageLong(const WCHAR* message, std::int32_t value);    // "%ld\r\n"
-void LogMessageDouble(const WCHAR* message, double value);        // "%f\r\n"
-void LogMessageHex(const WCHAR* message, std::uint16_t value);    // "%02x\r\n"
+void LogMessageChar(const WCHAR* message, std::uint16_t value);  // "%c": the value's low byte
+void LogMessageInt(const WCHAR* message, std::int32_t value);    // "%d\r\n"
+void LogMessageLong(const WCHAR* message, std::int32_t value);   // "%ld\r\n"
+void LogMessageDouble(const WCHAR* message, double value);       // "%f\r\n"
+void LogMessageHex(const WCHAR* message, std::uint16_t value);   // "%02x\r\n"
 
 // The log file's folder name under the local application-data folder.
 inline constexpr const WCHAR* kLogFolderName = VTEXT("VELMORA IT Co");

@@ -41,9 +41,7 @@ Channels5 Split555(std::uint16_t pixel) { return {(pixel >> 10) & 31u, (pixel >>
 // A 5-bit channel scaled to 8 bits: the low byte of trunc(value × 8.2258).
 std::uint8_t Scale5To8(unsigned value) { return static_cast<std::uint8_t>(static_cast<std::int64_t>(value * 8.2258)); }
 
-void Append(std::vector<std::uint8_t>& out, std::initializer_list<std::uint8_t> bytes) {
-  out.insert(out.end(), bytes);
-}
+void Append(std::vector<std::uint8_t>& out, std::initializer_list<std::uint8_t> bytes) { out.insert(out.end(), bytes); }
 void AppendU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
   out.push_back(static_cast<std::uint8_t>(value));
   out.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -108,7 +106,8 @@ void TurnGreyInPlace(platform::Image& image) {
     } else if (image.bitsPerPixel == 16) {
       for (std::size_t x = 0; x < image.width; ++x) {
         const Channels5 c = Split555(le::U16(&row[x * 2]));
-        const unsigned grey = static_cast<unsigned>(static_cast<std::int64_t>(0.2989 * c.red + 0.587 * c.green + 0.114 * c.blue));
+        const unsigned grey =
+            static_cast<unsigned>(static_cast<std::int64_t>(0.2989 * c.red + 0.587 * c.green + 0.114 * c.blue));
         le::PutU16(&row[x * 2], static_cast<std::uint16_t>(grey | grey << 5 | (grey & 255) << 10));
       }
     }
@@ -249,9 +248,8 @@ std::vector<std::uint8_t> BuildStreamBody(const platform::Image& original, const
   return body;
 }
 
-BitmapStream DefineBitmapStream(int indexWatermark, const platform::Image& image,
-                                const BitmapWatermarkParams& params, const CellRect& firstCell,
-                                const SpoolWriter& write) {
+BitmapStream DefineBitmapStream(int indexWatermark, const platform::Image& image, const BitmapWatermarkParams& params,
+                                const CellRect& firstCell, const SpoolWriter& write) {
   const std::vector<std::uint8_t> body = BuildStreamBody(image, params, firstCell);
   if (body.empty()) return {};
   const auto length = static_cast<std::uint32_t>(body.size());

@@ -33,12 +33,12 @@ struct CellRect {
 // The fields of a watermark record that a bitmap watermark uses, with the renderer's
 // N-up scale.
 struct BitmapWatermarkParams {
-  std::uint32_t placement = 0;     // 0 centre, 1 tile, 2 fit to the cell
-  std::uint32_t imageScale = 100;  // percent
-  float offsetX = 0.0f;            // from the cell centre; positive moves right
-  float offsetY = 0.0f;            // positive moves up
+  std::uint32_t placement = 0;           // 0 centre, 1 tile, 2 fit to the cell
+  std::uint32_t imageScale = 100;        // percent
+  float offsetX = 0.0f;                  // from the cell centre; positive moves right
+  float offsetY = 0.0f;                  // positive moves up
   std::uint8_t offsetInMillimetres = 0;  // 1: millimetres, anything else: inches
-  float nupScale = 1.0f;           // the renderer's m_fNupScale
+  float nupScale = 1.0f;                 // the renderer's m_fNupScale
 };
 
 // What a stream definition left behind for the placements of the document.
@@ -51,7 +51,7 @@ struct BitmapStream {
 // Where and how one cell is drawn on the page.
 struct PlacementContext {
   CellRect cell;
-  bool rotatedLayout = false;   // 2, 6 or 8 pages per sheet
+  bool rotatedLayout = false;    // 2, 6 or 8 pages per sheet
   std::int32_t yResolution = 0;  // dmYResolution of the public device mode (tiles)
   std::int32_t logPixelsY = 0;   // LOGPIXELSY of the drawing context (centre)
   // The size of the watermark's bitmap; both 0 when no bitmap handle is held, in which
@@ -97,9 +97,8 @@ std::vector<std::uint8_t> BuildStreamBody(const platform::Image& image, const Bi
 // Defines the stream of watermark `indexWatermark` from `image` and sends it in three
 // pieces (stream name with BeginStream and ReadStream; the body; EndStream). Sends
 // nothing when the body cannot be built.
-BitmapStream DefineBitmapStream(int indexWatermark, const platform::Image& image,
-                                const BitmapWatermarkParams& params, const CellRect& firstCell,
-                                const SpoolWriter& write);
+BitmapStream DefineBitmapStream(int indexWatermark, const platform::Image& image, const BitmapWatermarkParams& params,
+                                const CellRect& firstCell, const SpoolWriter& write);
 
 // The commands that draw a defined stream in one cell; empty when `stream` is not defined.
 std::vector<std::uint8_t> BuildPlacement(int indexWatermark, const BitmapStream& stream,

@@ -60,8 +60,7 @@ constexpr std::uint32_t kTwoUpSecondThenFirst = 1;
 
 // Appends one booklet pair: by the parity of j and the reverse flag, high page first or
 // low page first.
-void AppendPair(std::vector<std::int32_t>& order, std::int64_t j, bool reverse, std::int64_t low,
-                std::int64_t high) {
+void AppendPair(std::vector<std::int32_t>& order, std::int64_t j, bool reverse, std::int64_t low, std::int64_t high) {
   const bool highFirst = (j % 2 == 0) != reverse;
   order.push_back(static_cast<std::int32_t>(highFirst ? high : low));
   order.push_back(static_cast<std::int32_t>(highFirst ? low : high));
@@ -224,8 +223,7 @@ void SetBorderRectsForPage(std::vector<CellRect>& pageRects, const LayoutSetting
   const bool hasGrid = std::any_of(std::begin(kSheetGrids), std::end(kSheetGrids),
                                    [perSheet](const SheetGrid& grid) { return grid.pagesPerSheet == perSheet; });
   if (!hasGrid || cellList == nullptr || pageRects.empty()) return;
-  const std::size_t count =
-      std::min({static_cast<std::size_t>(perSheet), cellCapacity, pageRects.size()});
+  const std::size_t count = std::min({static_cast<std::size_t>(perSheet), cellCapacity, pageRects.size()});
   std::copy(cellList, cellList + count, pageRects.begin());
 }
 

@@ -37,8 +37,7 @@ std::pair<std::int32_t, std::int32_t> BitmapFileSize(const WString& path) {
   FileHandle file(platform::OpenFileW(path, "rb"));
   if (!file) return {0, 0};
   char signature[2] = {};
-  const bool isBitmap =
-      std::fread(signature, 1, 2, file.get()) == 2 && signature[0] == 'B' && signature[1] == 'M';
+  const bool isBitmap = std::fread(signature, 1, 2, file.get()) == 2 && signature[0] == 'B' && signature[1] == 'M';
   file.Close();
   if (!isBitmap) return {0, 0};
   auto image = platform::LoadImageFile(path);
@@ -99,8 +98,8 @@ void CWaterMarkRenderrer::InitInstance(VendorData* pVendorData, DEVMODEW* pPubli
   LogMessageInt(VTEXT("VELMORA - CWaterMarkRenderrer::InitInstance => vdmPagesPerSheet = "), layout.vdmPagesPerSheet);
   const std::size_t cells = std::clamp<std::int32_t>(layout.vdmPagesPerSheet, 1, 16);
   m_WMPageRect.assign(cells, CellRect{});
-  m_LayoutOrder = BuildLayoutOrder(layout, pPublicDM != nullptr ? pPublicDM->dmOrientation : kOrientationPortrait,
-                                   m_nTotalPages);
+  m_LayoutOrder =
+      BuildLayoutOrder(layout, pPublicDM != nullptr ? pPublicDM->dmOrientation : kOrientationPortrait, m_nTotalPages);
 
   if (auto printer = platform::Current().spooler->PrinterName(m_hPrinter)) {
     if (auto path = WatermarkSettingsPath(*printer)) m_szSettingsPath = *path;
@@ -139,7 +138,9 @@ void CWaterMarkRenderrer::SetBorderRectsForPage() {
     resolution.horizontal = dc->DeviceCaps(platform::DeviceCap::kHorzRes);
     resolution.vertical = dc->DeviceCaps(platform::DeviceCap::kVertRes);
   } else {
-    LogMessage(VTEXT("VELMORA - CWaterMarkRenderrer::SetBorderRectsForPage => pVendorData->hWatermarkDC(= m_WatermarkDC) is null\r\n"));
+    LogMessage(
+        VTEXT("VELMORA - CWaterMarkRenderrer::SetBorderRectsForPage => pVendorData->hWatermarkDC(= m_WatermarkDC) is "
+              "null\r\n"));
   }
   ::velmora::SetBorderRectsForPage(m_WMPageRect, LayoutSettingsOf(m_pVendorDevMode), resolution, m_pVendorData);
 }
@@ -226,7 +227,8 @@ void CWaterMarkRenderrer::DrawTextCell(const WatermarkSettings& record, std::int
   if (pageIndex < 0 || static_cast<std::size_t>(pageIndex) >= m_WMPageRect.size()) return;
   auto dc = platform::AttachDrawingContext(m_WatermarkDC);
   if (!dc) {
-    LogMessage(VTEXT("VELMORA - CWaterMarkRenderrer::CreateWatermark => pVendorData->hWatermarkDC(= m_WatermarkDC) is null\r\n"));
+    LogMessage(VTEXT(
+        "VELMORA - CWaterMarkRenderrer::CreateWatermark => pVendorData->hWatermarkDC(= m_WatermarkDC) is null\r\n"));
     return;
   }
   TextWatermark text;

@@ -38,15 +38,12 @@ std::optional<std::int32_t> SelectWatermark(std::int32_t eWMUsage, std::int32_t 
   constexpr std::int32_t kNextPages = 1;
   switch (eWMUsage) {
     case WM_ALLPAGES:
-    case WM_FIRSTPAGEONLY:
-      return kFirstPage;
-    case WM_FIRSTPAGE_OTHERPAGE:
-      return currentPage == 1 && sheetCounter == 1 ? kFirstPage : kNextPages;
+    case WM_FIRSTPAGEONLY: return kFirstPage;
+    case WM_FIRSTPAGE_OTHERPAGE: return currentPage == 1 && sheetCounter == 1 ? kFirstPage : kNextPages;
     case WM_EVEN_ODDPAGES:
       if (pagesPerSheet > 1) return currentPage % 2 != 0 ? kFirstPage : kNextPages;
       return sheetCounter % 2 != 0 ? kFirstPage : kNextPages;
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 

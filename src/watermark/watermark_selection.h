@@ -32,8 +32,8 @@ bool AdvancesSheetCounter(std::uint32_t dwSpecialPageKind, std::uint32_t kind1Pa
 
 // One logical page of a sheet that gets a watermark.
 struct WatermarkCell {
-  std::int32_t currentPage;  // the page number in the job, from 1
-  std::int32_t cellIndex;    // (currentPage - 1) modulo pages per sheet
+  std::int32_t currentPage;                    // the page number in the job, from 1
+  std::int32_t cellIndex;                      // (currentPage - 1) modulo pages per sheet
   std::optional<std::int32_t> watermarkIndex;  // as SelectWatermark answers
 
   bool operator==(const WatermarkCell&) const = default;

@@ -152,8 +152,7 @@ Tiling TilingFor(std::uint32_t angle, std::int32_t cx, std::int32_t cy) {
   return {fcx * c, fcx * s, fcx * c + fcy * s, fcx * s + fcy * c, halfY + halfX * c, halfY + halfX * s};
 }
 
-void MakeTextTiledWatermark(DrawingContext& dc, const TextPlacement& placement, const Rect& cell,
-                            std::uint32_t angle) {
+void MakeTextTiledWatermark(DrawingContext& dc, const TextPlacement& placement, const Rect& cell, std::uint32_t angle) {
   const auto width = static_cast<float>(static_cast<std::int64_t>(cell.right) - cell.left);
   const auto height = static_cast<float>(static_cast<std::int64_t>(cell.bottom) - cell.top);
   Tiling tiling = TilingFor(angle, placement.cx, placement.cy);
@@ -171,8 +170,8 @@ void MakeTextTiledWatermark(DrawingContext& dc, const TextPlacement& placement, 
   std::int64_t dy = placement.offsets.dy;
   if (dy != 0) {
     if (static_cast<float>(std::llabs(dy)) > tiling.stepY && stepY != 0) dy %= stepY;
-    tiling.startY = dy < 1 ? -(tiling.stepY + static_cast<float>(dy) + tiling.startY)
-                           : -(static_cast<float>(dy) + tiling.startY);
+    tiling.startY =
+        dy < 1 ? -(tiling.stepY + static_cast<float>(dy) + tiling.startY) : -(static_cast<float>(dy) + tiling.startY);
   }
 
   const std::int64_t x0 = Truncate(tiling.startX);

@@ -27,10 +27,10 @@ struct TextWatermark {
   WString faceName;  // the font is created from at most 31 units of it
   std::uint32_t pointSize = 72;
   std::uint8_t styleFlags = 0;
-  std::uint32_t angle = 45;     // degrees, counter-clockwise
-  std::uint32_t darkness = 25;  // percent: 100 black, 0 white
-  float offsetX = 0.0f;         // from the cell centre, to the right
-  float offsetY = 0.0f;         // from the cell centre, upwards
+  std::uint32_t angle = 45;              // degrees, counter-clockwise
+  std::uint32_t darkness = 25;           // percent: 100 black, 0 white
+  float offsetX = 0.0f;                  // from the cell centre, to the right
+  float offsetY = 0.0f;                  // from the cell centre, upwards
   std::uint8_t offsetInMillimetres = 0;  // 1: the offsets are millimetres; else inches
   std::uint32_t placement = kPlacementCentre;
 };

@@ -81,9 +81,7 @@ class RecordingDrawingContext : public platform::DrawingContext {
     Record("SelectLogicalFont " + std::to_string(font));
     return std::exchange(font_, font);
   }
-  bool DeleteLogicalFont(platform::FontId font) override {
-    return Record("DeleteLogicalFont " + std::to_string(font));
-  }
+  bool DeleteLogicalFont(platform::FontId font) override { return Record("DeleteLogicalFont " + std::to_string(font)); }
   std::optional<platform::Size> TextExtent(WStringView text) override {
     Record("TextExtent " + Narrow(text));
     return textExtent;

@@ -16,8 +16,7 @@ struct CliRun {
 // Runs velmora with the arguments; standard error goes with standard output unless
 // `mergeStderr` is false (it is then dropped).
 inline CliRun Velmora(const std::string& arguments, bool mergeStderr = true) {
-  const std::string command =
-      std::string(VELMORA_BINARY) + " " + arguments + (mergeStderr ? " 2>&1" : " 2>/dev/null");
+  const std::string command = std::string(VELMORA_BINARY) + " " + arguments + (mergeStderr ? " 2>&1" : " 2>/dev/null");
   FILE* pipe = popen(command.c_str(), "r");
   std::string out;
   char buffer[4096];

@@ -58,6 +58,7 @@ constexpr std::pair<std::string_view, std::string_view> kPwgMedia[] = {
     {"jpn_hagaki_100x148mm", "Postcard"},
 };
 
+// clang-format off
 constexpr Choice kInputSlots[] = {
     {"Auto", "Automatic", "FORMSOURCE"},
     {"Manual", "Bypass Tray", "BYPASSTRAY"},
@@ -65,6 +66,7 @@ constexpr Choice kInputSlots[] = {
     {"Tray2", "Tray 2", "TRAY2"},
     {"Tray3", "Tray 3", "TRAY3"},
 };
+// clang-format on
 
 constexpr Choice kMediaTypes[] = {
     {"Standard", "Printer Default", "STANDARD"},
@@ -97,6 +99,7 @@ static_assert(FollowsDescription(kInputSlots, kInputBins, [](const host::InputBi
 static_assert(FollowsDescription(kMediaTypes, kMediaTypeOptions, [](std::string_view m) { return m; }));
 static_assert(std::size(kPwgMedia) == std::size(kPapers));
 
+// clang-format off
 constexpr Choice kDuplex[] = {
     {"None", "Off", "1"},
     {"DuplexNoTumble", "Long Edge", "2"},
@@ -127,6 +130,7 @@ constexpr Choice kPagesPerSheet[] = {{"1", "1", "1"}, {"2", "2", "2"}, {"4", "4"
                                      {"8", "8", "8"}, {"9", "9", "9"}, {"16", "16", "16"}};
 constexpr Choice kOrientations[] = {{"3", "Portrait", "1"}, {"4", "Landscape", "2"},
                                     {"5", "Reverse Landscape", "2"}, {"6", "Reverse Portrait", "1"}};
+// clang-format on
 
 constexpr std::string_view kGeneral = "General";
 constexpr std::string_view kQuality = "Quality";
@@ -140,29 +144,59 @@ constexpr std::string_view kLayout = "Layout";
 constexpr Option kOptions[] = {
     {"PageSize", "Page Size", kGeneral, Target::kFeature, "PaperSize", OptionKind::kPickOne, kPageSizes, "A4"},
     {"InputSlot", "Paper Source", kGeneral, Target::kFeature, "InputBin", OptionKind::kPickOne, kInputSlots, "Auto"},
-    {"MediaType", "Media Type", kGeneral, Target::kFeature, "MediaType", OptionKind::kPickOne, kMediaTypes,
-     "Standard"},
+    {"MediaType", "Media Type", kGeneral, Target::kFeature, "MediaType", OptionKind::kPickOne, kMediaTypes, "Standard"},
     {"Duplex", "Two-Sided", kGeneral, Target::kSetting, "dmDuplex", OptionKind::kPickOne, kDuplex, "None"},
     {"Collate", "Collate", kGeneral, Target::kSetting, "dmCollate", OptionKind::kPickOne, kOffOn, "False"},
     {"Resolution", "Resolution", kGeneral, Target::kSetting, "sResolution,dmPrintQuality", OptionKind::kPickOne,
      kResolutions, "600dpi"},
-    {"OutputBin", "Output Bin", kGeneral, Target::kSetting, "dwOutputBin", OptionKind::kPickOne, kOutputBins,
-     "Auto"},
+    {"OutputBin", "Output Bin", kGeneral, Target::kSetting, "dwOutputBin", OptionKind::kPickOne, kOutputBins, "Auto"},
     {"Staple", "Staple", kGeneral, Target::kSetting, "bStaple", OptionKind::kPickOne, kStaples, "None"},
     {"EconoMode", "Toner Saving", kQuality, Target::kSetting, "bEconoMode", OptionKind::kPickOne, kOffOn, "False"},
     {"Brightness", "Brightness", kQuality, Target::kSetting, "sBrightness", OptionKind::kNumber, {}, "0", -5, 5},
     {"Contrast", "Contrast", kQuality, Target::kSetting, "sContrast", OptionKind::kNumber, {}, "1", -5, 5},
-    {"TonerDarkness", "Toner Darkness", kQuality, Target::kSetting, "sTonerDarkness", OptionKind::kNumber, {}, "6",
-     1, 10},
-    {"HoldMode", "Job Storage", kJobStorage, Target::kSetting, "eHoldMode", OptionKind::kPickOne, kHoldModes,
-     "Normal"},
+    {"TonerDarkness",
+     "Toner Darkness",
+     kQuality,
+     Target::kSetting,
+     "sTonerDarkness",
+     OptionKind::kNumber,
+     {},
+     "6",
+     1,
+     10},
+    {"HoldMode", "Job Storage", kJobStorage, Target::kSetting, "eHoldMode", OptionKind::kPickOne, kHoldModes, "Normal"},
     {"FileBoxName", "Box Name", kJobStorage, Target::kSetting, "szFileBoxName", OptionKind::kText, {}, "", 0, 0, 32},
-    {"PrintBoxDir", "Print Box Folder", kJobStorage, Target::kSetting, "szPrintBoxDir", OptionKind::kText, {}, "", 0,
-     0, 32},
-    {"WatermarkFirst", "First-Page Watermark", kWatermark, Target::kSetting, "sFP_SectionIndex", OptionKind::kNumber,
-     {}, "0", 0, 16},
-    {"WatermarkNext", "Next-Pages Watermark", kWatermark, Target::kSetting, "sNP_SectionIndex", OptionKind::kNumber,
-     {}, "0", 0, 16},
+    {"PrintBoxDir",
+     "Print Box Folder",
+     kJobStorage,
+     Target::kSetting,
+     "szPrintBoxDir",
+     OptionKind::kText,
+     {},
+     "",
+     0,
+     0,
+     32},
+    {"WatermarkFirst",
+     "First-Page Watermark",
+     kWatermark,
+     Target::kSetting,
+     "sFP_SectionIndex",
+     OptionKind::kNumber,
+     {},
+     "0",
+     0,
+     16},
+    {"WatermarkNext",
+     "Next-Pages Watermark",
+     kWatermark,
+     Target::kSetting,
+     "sNP_SectionIndex",
+     OptionKind::kNumber,
+     {},
+     "0",
+     0,
+     16},
     {"WatermarkUsage", "Watermark Pages", kWatermark, Target::kSetting, "eWMUsage", OptionKind::kPickOne,
      kWatermarkUsage, "AllPages"},
     {"OverlayMode", "Overlay", kOverlay, Target::kSetting, "dwOverlayMode", OptionKind::kPickOne, kOverlayModes,
@@ -171,10 +205,22 @@ constexpr Option kOptions[] = {
      kOverlayPositions, "Over"},
     {"Booklet", "Booklet", kLayout, Target::kSetting, "bBooklet", OptionKind::kPickOne, kOffOn, "False"},
     // IPP job attributes: CUPS offers them itself; they are not PPD options.
-    {"number-up", "Pages per Sheet", {}, Target::kSetting, "vdmPagesPerSheet", OptionKind::kPickOne, kPagesPerSheet,
+    {"number-up",
+     "Pages per Sheet",
+     {},
+     Target::kSetting,
+     "vdmPagesPerSheet",
+     OptionKind::kPickOne,
+     kPagesPerSheet,
      "1"},
-    {"orientation-requested", "Orientation", {}, Target::kSetting, "dmOrientation", OptionKind::kPickOne,
-     kOrientations, "3"},
+    {"orientation-requested",
+     "Orientation",
+     {},
+     Target::kSetting,
+     "dmOrientation",
+     OptionKind::kPickOne,
+     kOrientations,
+     "3"},
     {"job-password", "PIN", {}, Target::kSetting, "szFileBoxPassword", OptionKind::kText, {}, "", 0, 0, 32},
 };
 
@@ -216,28 +262,29 @@ constexpr std::pair<std::string_view, std::string_view> kIppResolutions[] = {{"3
 constexpr std::pair<std::string_view, std::string_view> kIppOutputBins[] = {
     {"auto", "Auto"}, {"top", "Upper"}, {"stacker-1", "Extra"}};
 constexpr std::pair<std::string_view, std::string_view> kIppFinishings[] = {
-    {"3", "None"}, {"none", "None"}, {"4", "TopLeft"}, {"staple", "TopLeft"}, {"20", "TopLeft"},
-    {"staple-top-left", "TopLeft"}};
+    {"3", "None"},         {"none", "None"},  {"4", "TopLeft"},
+    {"staple", "TopLeft"}, {"20", "TopLeft"}, {"staple-top-left", "TopLeft"}};
 constexpr std::pair<std::string_view, std::string_view> kIppCollation[] = {
     {"separate-documents-collated-copies", "True"}, {"separate-documents-uncollated-copies", "False"}};
-constexpr std::pair<std::string_view, std::string_view> kIppStorage[] = {
-    {"print-and-store", "StoredPrint"}, {"store-only", "Stored"}};
+constexpr std::pair<std::string_view, std::string_view> kIppStorage[] = {{"print-and-store", "StoredPrint"},
+                                                                         {"store-only", "Stored"}};
 constexpr Alias kIppAliases[] = {
-    {"media-source", "InputSlot", kIppSources},
-    {"media-type", "MediaType", kIppMediaTypes},
-    {"print-quality", "Resolution", kIppQualities},
-    {"printer-resolution", "Resolution", kIppResolutions},
-    {"output-bin", "OutputBin", kIppOutputBins},
-    {"finishings", "Staple", kIppFinishings},
-    {"job-storage-disposition", "HoldMode", kIppStorage},
-    {"multiple-document-handling", "Collate", kIppCollation},
+    {"media-source", "InputSlot", kIppSources},           {"media-type", "MediaType", kIppMediaTypes},
+    {"print-quality", "Resolution", kIppQualities},       {"printer-resolution", "Resolution", kIppResolutions},
+    {"output-bin", "OutputBin", kIppOutputBins},          {"finishings", "Staple", kIppFinishings},
+    {"job-storage-disposition", "HoldMode", kIppStorage}, {"multiple-document-handling", "Collate", kIppCollation},
 };
 
 // The PPD options a standard IPP attribute carries.
 constexpr std::pair<std::string_view, std::string_view> kIppStandardNames[] = {
-    {"PageSize", "media"},          {"InputSlot", "media-source"}, {"MediaType", "media-type"},
-    {"Duplex", "sides"},            {"Collate", "multiple-document-handling"},
-    {"Resolution", "printer-resolution"}, {"OutputBin", "output-bin"}, {"Staple", "finishings"},
+    {"PageSize", "media"},
+    {"InputSlot", "media-source"},
+    {"MediaType", "media-type"},
+    {"Duplex", "sides"},
+    {"Collate", "multiple-document-handling"},
+    {"Resolution", "printer-resolution"},
+    {"OutputBin", "output-bin"},
+    {"Staple", "finishings"},
 };
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -313,8 +360,7 @@ std::string Describe(const Option& option) {
     }
     case OptionKind::kNumber:
       return "a whole number from " + std::to_string(option.minimum) + " to " + std::to_string(option.maximum);
-    case OptionKind::kText:
-      return "text of at most " + std::to_string(option.maxBytes) + " bytes";
+    case OptionKind::kText: return "text of at most " + std::to_string(option.maxBytes) + " bytes";
   }
   return {};
 }
@@ -392,7 +438,8 @@ class Mapper {
         }
       }
       if (!taken) {
-        job_.warnings.push_back(origin + " '" + part + "' is not a page size, paper source or media type of "
+        job_.warnings.push_back(origin + " '" + part +
+                                "' is not a page size, paper source or media type of "
                                 "this printer; the default is used");
       }
     }
@@ -455,9 +502,9 @@ std::string IppKeyword(std::string_view keyword) {
     const char c = keyword[i];
     // A word starts at a capital after a small letter ("eP"), or at the last capital of
     // a run of them that a small letter follows ("IDPrint": "id-print").
-    const bool startsWord = i > 0 && upper(c) &&
-                            (lower(keyword[i - 1]) || (i + 1 < keyword.size() && lower(keyword[i + 1]) &&
-                                                       upper(keyword[i - 1])));
+    const bool startsWord =
+        i > 0 && upper(c) &&
+        (lower(keyword[i - 1]) || (i + 1 < keyword.size() && lower(keyword[i + 1]) && upper(keyword[i - 1])));
     if (startsWord) ipp += '-';
     ipp += upper(c) ? static_cast<char>(c + 32) : c;
   }
@@ -490,8 +537,8 @@ bool IsIppVendorOption(const Option& option) {
                       [&](const auto& standard) { return standard.first == option.keyword; });
 }
 
-JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults,
-                            const std::vector<NamedOption>& attributes, int copies) {
+JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults, const std::vector<NamedOption>& attributes,
+                            int copies) {
   JobOptions job;
   Mapper mapper(job, kIppAliases);
   for (const auto& [name, value] : printerDefaults) {

@@ -102,8 +102,8 @@ std::vector<std::string_view> IppSupported(std::string_view attribute);
 // job-storage-disposition) and the vendor attributes of IppAttributeName. A
 // `job-password` without a storage choice holds the job until its PIN is given at the
 // printer (HoldMode Locked).
-JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults,
-                            const std::vector<NamedOption>& attributes, int copies);
+JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults, const std::vector<NamedOption>& attributes,
+                            int copies);
 
 // The *DefaultKEYWORD lines of a PPD, for the options above only.
 std::vector<NamedOption> ReadPpdDefaults(std::string_view ppd);

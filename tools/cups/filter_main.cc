@@ -118,7 +118,8 @@ void PrepareJobStore(const std::string& systemStore, const std::string& jobStore
     const platform::MachineSwitch logSwitch = platform::posix::ReadStoreMachineSwitch(VTEXT("EnableLogging"));
     logging = logSwitch.value;
   }
-  if (values.empty()) std::fprintf(stderr, "INFO: Printer '%s' has no values in '%s'\n", queue.c_str(), systemStore.c_str());
+  if (values.empty())
+    std::fprintf(stderr, "INFO: Printer '%s' has no values in '%s'\n", queue.c_str(), systemStore.c_str());
   ::setenv("VELMORA_STORE", jobStore.c_str(), 1);
   PrinterStore job(jobStore);
   const std::string writing = "Unable to prepare the job's store '" + jobStore + "'";

@@ -69,9 +69,9 @@ void WritePageSizes(std::string& ppd, const Option& pageSize) {
     const int height = Points(paper->heightMm);
     const auto pair = [](int x, int y) { return std::to_string(x) + " " + std::to_string(y); };
     ppd += Line("*PaperDimension ", choice.keyword, ": \"" + pair(width, height) + "\"");
-    ppd += Line("*ImageableArea ", choice.keyword,
-                ": \"" + pair(kMarginPoints, kMarginPoints) + " " +
-                    pair(width - kMarginPoints, height - kMarginPoints) + "\"");
+    ppd += Line(
+        "*ImageableArea ", choice.keyword,
+        ": \"" + pair(kMarginPoints, kMarginPoints) + " " + pair(width - kMarginPoints, height - kMarginPoints) + "\"");
   }
 }
 

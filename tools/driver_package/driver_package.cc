@@ -41,34 +41,56 @@ struct OptionName {
 // The standard PaperSize option names of the GPD language: Unidrv knows their sizes and
 // form names. Any other option name is a paper of the printer's own, described in full.
 constexpr std::string_view kStandardPaperNames[] = {
-    "10X11",       "10X14",       "11X17",     "12X11",       "15X11",    "9X11",      "A_PLUS",
-    "A2",          "A3",          "A3_EXTRA",  "A3_ROTATED",  "A4",       "A4_EXTRA",  "A4_PLUS",
-    "A4_ROTATED",  "A4SMALL",     "A5",        "A5_EXTRA",    "A5_ROTATED", "A6",      "A6_ROTATED",
-    "B_PLUS",      "B4",          "B5",        "B5_EXTRA",    "B6_JIS",   "CSHEET",    "DSHEET",
-    "ENV_10",      "ENV_11",      "ENV_12",    "ENV_14",      "ENV_9",    "ENV_B4",    "ENV_B5",
-    "ENV_B6",      "ENV_C3",      "ENV_C4",    "ENV_C5",      "ENV_C6",   "ENV_C65",   "ENV_DL",
-    "ENV_INVITE",  "ENV_ITALY",   "ENV_MONARCH", "ENV_PERSONAL", "ESHEET", "EXECUTIVE", "FOLIO",
-    "ISO_B4",      "JAPANESE_POSTCARD", "LEDGER", "LEGAL",    "LEGAL_EXTRA", "LETTER", "LETTER_EXTRA",
-    "LETTER_PLUS", "LETTER_ROTATED", "LETTERSMALL", "NOTE",   "QUARTO",   "STATEMENT", "TABLOID",
+    "10X11",          "10X14",        "11X17",
+    "12X11",          "15X11",        "9X11",
+    "A_PLUS",         "A2",           "A3",
+    "A3_EXTRA",       "A3_ROTATED",   "A4",
+    "A4_EXTRA",       "A4_PLUS",      "A4_ROTATED",
+    "A4SMALL",        "A5",           "A5_EXTRA",
+    "A5_ROTATED",     "A6",           "A6_ROTATED",
+    "B_PLUS",         "B4",           "B5",
+    "B5_EXTRA",       "B6_JIS",       "CSHEET",
+    "DSHEET",         "ENV_10",       "ENV_11",
+    "ENV_12",         "ENV_14",       "ENV_9",
+    "ENV_B4",         "ENV_B5",       "ENV_B6",
+    "ENV_C3",         "ENV_C4",       "ENV_C5",
+    "ENV_C6",         "ENV_C65",      "ENV_DL",
+    "ENV_INVITE",     "ENV_ITALY",    "ENV_MONARCH",
+    "ENV_PERSONAL",   "ESHEET",       "EXECUTIVE",
+    "FOLIO",          "ISO_B4",       "JAPANESE_POSTCARD",
+    "LEDGER",         "LEGAL",        "LEGAL_EXTRA",
+    "LETTER",         "LETTER_EXTRA", "LETTER_PLUS",
+    "LETTER_ROTATED", "LETTERSMALL",  "NOTE",
+    "QUARTO",         "STATEMENT",    "TABLOID",
     "TABLOID_EXTRA",
 };
 
 constexpr OptionName kBinNames[] = {
-    {"FORMSOURCE", "Automatically Select"}, {"BYPASSTRAY", "Bypass Tray"}, {"TRAY1", "Tray 1"},
-    {"TRAY2", "Tray 2"},                    {"TRAY3", "Tray 3"},
+    {"FORMSOURCE", "Automatically Select"},
+    {"BYPASSTRAY", "Bypass Tray"},
+    {"TRAY1", "Tray 1"},
+    {"TRAY2", "Tray 2"},
+    {"TRAY3", "Tray 3"},
 };
 
 constexpr OptionName kMediaTypeNames[] = {
-    {"STANDARD", "Printer Default"}, {"AUTO", "Auto Select"},   {"PLAIN", "Plain"},
-    {"RECYCLED", "Recycled"},        {"THICK", "Thick"},        {"VERYTHICK", "Extra Thick"},
-    {"THIN", "Thin"},                {"TRANSPARENCY", "Transparency"}, {"PAPERLABEL", "Paper Labels"},
-    {"VINYLLABEL", "Vinyl Labels"},  {"ENVELOPE", "Envelope"},  {"CARDSTOCK", "Card Stock"},
+    {"STANDARD", "Printer Default"},
+    {"AUTO", "Auto Select"},
+    {"PLAIN", "Plain"},
+    {"RECYCLED", "Recycled"},
+    {"THICK", "Thick"},
+    {"VERYTHICK", "Extra Thick"},
+    {"THIN", "Thin"},
+    {"TRANSPARENCY", "Transparency"},
+    {"PAPERLABEL", "Paper Labels"},
+    {"VINYLLABEL", "Vinyl Labels"},
+    {"ENVELOPE", "Envelope"},
+    {"CARDSTOCK", "Card Stock"},
     {"POSTCARD", "Postcard"},
 };
 
 // VERTICAL binds on the long edge of a portrait page, HORIZONTAL on the short edge.
-constexpr OptionName kDuplexNames[] = {
-    {"NONE", "None"}, {"VERTICAL", "Long Edge"}, {"HORIZONTAL", "Short Edge"}};
+constexpr OptionName kDuplexNames[] = {{"NONE", "None"}, {"VERTICAL", "Long Edge"}, {"HORIZONTAL", "Short Edge"}};
 
 constexpr OptionName kOrientationNames[] = {{"PORTRAIT", "Portrait"}, {"LANDSCAPE_CC90", "Landscape"}};
 
@@ -109,16 +131,11 @@ Carrier CarrierOf(const PrinterCommand& command) {
     // The session's units are the resolution, so the resolution opens the session.
     case CommandKind::kStreamHeader:
     case CommandKind::kBeginSession:
-    case CommandKind::kOpenDataSource:
-      return Carrier::kResolution;
-    case CommandKind::kOrientation:
-      return Carrier::kOrientation;
-    case CommandKind::kMediaSize:
-      return Carrier::kPaperSize;
-    case CommandKind::kBeginPage:
-      return Carrier::kPageBegin;
-    case CommandKind::kCallback:
-      break;
+    case CommandKind::kOpenDataSource: return Carrier::kResolution;
+    case CommandKind::kOrientation: return Carrier::kOrientation;
+    case CommandKind::kMediaSize: return Carrier::kPaperSize;
+    case CommandKind::kBeginPage: return Carrier::kPageBegin;
+    case CommandKind::kCallback: break;
   }
   switch (command.callbackId) {
     case host::kCmdStartJob: return Carrier::kCmdStartJob;
@@ -163,8 +180,8 @@ std::string_view Section(JobPoint point) {
 // One command of the GPD: where it is sent (*Order) and what it is.
 struct Slot {
   Carrier carrier;
-  std::string order;                  // "PAGE_SETUP.30"
-  DWORD callbackId = 0;               // a plug-in callback, or 0
+  std::string order;                   // "PAGE_SETUP.30"
+  DWORD callbackId = 0;                // a plug-in callback, or 0
   std::vector<CommandKind> hostKinds;  // the host's own commands it writes, in order
 };
 

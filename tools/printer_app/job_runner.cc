@@ -41,8 +41,7 @@ bool IsVendorAttribute(const cups::Option& option) {
 std::string ValueText(ipp_attribute_t* attribute) {
   switch (ippGetValueTag(attribute)) {
     case IPP_TAG_ENUM:
-    case IPP_TAG_INTEGER:
-      return std::to_string(ippGetInteger(attribute, 0));
+    case IPP_TAG_INTEGER: return std::to_string(ippGetInteger(attribute, 0));
     case IPP_TAG_STRING: {
       int length = 0;
       const void* bytes = ippGetOctetString(attribute, 0, &length);
@@ -111,7 +110,8 @@ std::vector<NamedOption> PrinterDefaults(pappl_printer_t* printer, std::vector<N
 std::vector<NamedOption> JobAttributes(pappl_job_t* job) {
   std::vector<NamedOption> attributes;
   const auto take = [&](const char* name) {
-    if (ipp_attribute_t* attribute = papplJobGetAttribute(job, name)) attributes.emplace_back(name, ValueText(attribute));
+    if (ipp_attribute_t* attribute = papplJobGetAttribute(job, name))
+      attributes.emplace_back(name, ValueText(attribute));
   };
   take("media");
   if (ipp_attribute_t* mediaCol = papplJobGetAttribute(job, "media-col")) {
@@ -148,7 +148,8 @@ int Copies(pappl_job_t* job) {
 bool SendToDevice(pappl_job_t* job, pappl_device_t* device, const std::string& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!file) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the finished job '%s': %s", path.c_str(), std::strerror(errno));
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the finished job '%s': %s", path.c_str(),
+                std::strerror(errno));
     return false;
   }
   char buffer[65536];
@@ -220,7 +221,8 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
     auto pages = host::MakeDocumentPageSource(document, options.pageRanges);
     const host::PrintResult result = host::RunPrintJob(request, *pages);
     if (result.overlayCaptured) {
-      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was captured into the printer's overlay file; nothing was printed.");
+      papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                  "The job was captured into the printer's overlay file; nothing was printed.");
       return true;
     }
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s sheets, %s bytes, through the Velmora plug-in.",
@@ -325,8 +327,7 @@ void SetCapabilities(pappl_pr_driver_data_t* data) {
   data->scaling_default = PAPPL_SCALING_AUTO;
   data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->duplex = PAPPL_DUPLEX_NORMAL;
-  data->sides_supported =
-      PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
   data->finishings = PAPPL_FINISHINGS_STAPLE;
   // Raster clients send pages at one of these; PAPPL picks the first for draft, the
@@ -464,16 +465,16 @@ void EnsureStorePrinter(const std::string& printerName) {
     if (known == name) return;
   }
   if (auto added = store.AddPrinter(name); !added) {
-    throw std::runtime_error("Unable to add printer '" + printerName + "' to " + store.location() + ": " + added.error());
+    throw std::runtime_error("Unable to add printer '" + printerName + "' to " + store.location() + ": " +
+                             added.error());
   }
   // An IPP client's job-password is the user's own PIN: the printer takes box names and
   // PINs without the plug-in's user authentication (the settings page can switch it on).
   const platform::PrinterValue noAuthentication{platform::ValueType::kDword, {0, 0, 0, 0}};
   if (auto set = store.SetPrinterValue(name, VTEXT("UserAuthentication"), noAuthentication); !set) {
-    throw std::runtime_error("Unable to set UserAuthentication of printer '" + printerName + "' in " + store.location() +
-                             ": " + set.error());
+    throw std::runtime_error("Unable to set UserAuthentication of printer '" + printerName + "' in " +
+                             store.location() + ": " + set.error());
   }
 }
-
 
 }  // namespace velmora::printer_app

@@ -62,7 +62,8 @@ void Usage(std::FILE* out) {
       "Usage: velmora-printer-app [OPTIONS]\n"
       "  --listen HOST             listen on this address only (default: every address)\n"
       "  --port N                  the IPP and web port (default: 8631)\n"
-      "  --state-folder DIR        printers, their values and watermarks (default: " VELMORA_APP_STATE_FOLDER ")\n"
+      "  --state-folder DIR        printers, their values and watermarks (default: " VELMORA_APP_STATE_FOLDER
+      ")\n"
       "  --add-printer NAME=URI    add a printer at start-up unless it exists (socket://HOST:9100, file:///PATH)\n"
       "  --log FILE                the log: a file, - for standard error, syslog (default: -)\n"
       "  --log-level LEVEL         debug, info, warn, error (default: info)\n"
@@ -108,11 +109,16 @@ std::optional<int> Parse(int argc, char** argv, Arguments& args) {
       args.log = value();
     } else if (option == "--log-level") {
       const std::string level = value();
-      if (level == "debug") args.logLevel = PAPPL_LOGLEVEL_DEBUG;
-      else if (level == "info") args.logLevel = PAPPL_LOGLEVEL_INFO;
-      else if (level == "warn") args.logLevel = PAPPL_LOGLEVEL_WARN;
-      else if (level == "error") args.logLevel = PAPPL_LOGLEVEL_ERROR;
-      else throw std::runtime_error("--log-level '" + level + "' is not debug, info, warn or error");
+      if (level == "debug")
+        args.logLevel = PAPPL_LOGLEVEL_DEBUG;
+      else if (level == "info")
+        args.logLevel = PAPPL_LOGLEVEL_INFO;
+      else if (level == "warn")
+        args.logLevel = PAPPL_LOGLEVEL_WARN;
+      else if (level == "error")
+        args.logLevel = PAPPL_LOGLEVEL_ERROR;
+      else
+        throw std::runtime_error("--log-level '" + level + "' is not debug, info, warn or error");
     } else if (option == "--name") {
       args.name = value();
     } else if (option == "--no-tls") {
@@ -183,8 +189,8 @@ int Run(const Arguments& args) {
   ::setenv("VELMORA_STORE", store.c_str(), 1);
   ::setenv("XDG_DATA_HOME", app.stateFolder.c_str(), 1);
 
-  pappl_soptions_t options = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-                             PAPPL_SOPTIONS_WEB_SECURITY;
+  pappl_soptions_t options =
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
   if (!args.tls) options |= PAPPL_SOPTIONS_NO_TLS;
   // PAPPL lets only this machine change settings unless remote administration is on.
   if (args.remoteAdmin) options |= PAPPL_SOPTIONS_WEB_REMOTE;
@@ -193,8 +199,9 @@ int Run(const Arguments& args) {
   if (system == nullptr) throw std::runtime_error("Unable to create the printer application");
   if (!papplSystemAddListeners(system, args.listen.empty() ? nullptr : args.listen.c_str())) {
     papplSystemDelete(system);
-    throw std::runtime_error("Unable to listen on " + (args.listen.empty() ? std::string("every address") : args.listen) +
-                             " port " + std::to_string(args.port) + ": " + std::strerror(errno));
+    throw std::runtime_error("Unable to listen on " +
+                             (args.listen.empty() ? std::string("every address") : args.listen) + " port " +
+                             std::to_string(args.port) + ": " + std::strerror(errno));
   }
 
   static pappl_pr_driver_t drivers[] = {{kDriverName, kDriverDescription, nullptr, nullptr}};

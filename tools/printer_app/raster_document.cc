@@ -89,12 +89,11 @@ void RasterDocument::WriteLine(std::span<const std::uint8_t> line) {
       case 24:
         if (3 * x + 2 < line.size()) {
           // The luminance of sRGB, in whole numbers.
-          grey_[x] = static_cast<std::uint8_t>((299u * line[3 * x] + 587u * line[3 * x + 1] + 114u * line[3 * x + 2]) /
-                                               1000u);
+          grey_[x] =
+              static_cast<std::uint8_t>((299u * line[3 * x] + 587u * line[3 * x + 1] + 114u * line[3 * x + 2]) / 1000u);
         }
         break;
-      default:
-        break;
+      default: break;
     }
   }
   EncodeRunLength(grey_, encoded_);
@@ -119,17 +118,17 @@ void RasterDocument::EndPage() {
   Write(encoded_.data(), encoded_.size());
   Write("\nendstream\nendobj\n");
 
-  const std::string content = "q " + Number(page_.widthPoints) + " 0 0 " + Number(page_.heightPoints) +
-                              " 0 0 cm /Im0 Do Q\n";
+  const std::string content =
+      "q " + Number(page_.widthPoints) + " 0 0 " + Number(page_.heightPoints) + " 0 0 cm /Im0 Do Q\n";
   const unsigned contents = image + 1;
   BeginObject(contents);
   Write("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream\nendobj\n");
 
   const unsigned pageObject = contents + 1;
   BeginObject(pageObject);
-  Write("<< /Type /Page /Parent " + std::to_string(kPageTree) + " 0 R /MediaBox [0 0 " +
-        Number(page_.widthPoints) + " " + Number(page_.heightPoints) + "] /Resources << /XObject << /Im0 " +
-        std::to_string(image) + " 0 R >> >> /Contents " + std::to_string(contents) + " 0 R >>\nendobj\n");
+  Write("<< /Type /Page /Parent " + std::to_string(kPageTree) + " 0 R /MediaBox [0 0 " + Number(page_.widthPoints) +
+        " " + Number(page_.heightPoints) + "] /Resources << /XObject << /Im0 " + std::to_string(image) +
+        " 0 R >> >> /Contents " + std::to_string(contents) + " 0 R >>\nendobj\n");
   pageObjects_.push_back(pageObject);
   ++pages_;
   encoded_.clear();

@@ -18,7 +18,7 @@ struct RasterPage {
   unsigned height = 0;        // lines
   unsigned bitsPerPixel = 8;  // 1 (black is 1), 8 (grey, 0 black) or 24 (RGB)
   unsigned bytesPerLine = 0;
-  double widthPoints = 0;     // the page's size in points
+  double widthPoints = 0;  // the page's size in points
   double heightPoints = 0;
 };
 

@@ -260,8 +260,8 @@ std::string Apply(const App& app, const std::string& printer, int count, cups_op
     std::vector<std::string> set{"printer", "set", printer,
                                  "UserAuthentication=" + std::string(field("authentication") == "on" ? "1" : "0")};
     std::vector<std::string> cleared;
-    for (const auto& [value, input] : {std::pair<const char*, const char*>{"OvelayDirectory", "overlay-folder"},
-                                       {"OvelayFiles", "overlay-files"}}) {
+    for (const auto& [value, input] :
+         {std::pair<const char*, const char*>{"OvelayDirectory", "overlay-folder"}, {"OvelayFiles", "overlay-files"}}) {
       const std::string text = field(input);
       if (text.empty()) {
         cleared.push_back(value);
@@ -330,36 +330,51 @@ bool SettingsPage(pappl_client_t* client, void* context) {
   const std::string placement = text("placement", "centre");
 
   Html(client, "<div class=\"row\"><div class=\"col-6\"><h2 class=\"title\">Watermark</h2>\n");
-  Html(client, "<form method=\"GET\" action=\"" + self + "\"><p>Section <select name=\"section\" "
-               "onchange=\"this.form.submit()\">");
+  Html(client, "<form method=\"GET\" action=\"" + self +
+                   "\"><p>Section <select name=\"section\" "
+                   "onchange=\"this.form.submit()\">");
   for (int i = 1; i <= kSections; ++i) {
     Html(client, "<option value=\"" + std::to_string(i) + "\"" + (i == section ? " selected" : "") + ">" +
                      std::to_string(i) + "</option>");
   }
   Html(client, "</select> (a job prints it with watermark-first=" + std::to_string(section) + ")</p></form>\n");
   papplClientHTMLStartForm(client, self.c_str(), true);
-  Html(client, "<input type=\"hidden\" name=\"action\" value=\"watermark\">"
-               "<input type=\"hidden\" name=\"section\" value=\"" + std::to_string(section) + "\">\n"
-               "<table class=\"form\">\n"
-               "<tr><th>Kind:</th><td><label><input type=\"radio\" name=\"kind\" value=\"text\"" +
-                   std::string(image ? "" : " checked") + "> Text</label> <label><input type=\"radio\" name=\"kind\" "
-               "value=\"image\"" + (image ? " checked" : "") + "> Image</label></td></tr>\n"
-               "<tr><th>Text:</th><td><input type=\"text\" name=\"text\" id=\"text\" maxlength=\"63\" value=\"" +
-                   Escape(text("text", "")) + "\"></td></tr>\n"
-               "<tr><th>Image:</th><td><input type=\"file\" name=\"image\" accept=\"image/png,image/jpeg,image/bmp,"
-               "image/gif,image/tiff\"> " + Escape(text("image", "")) + "</td></tr>\n"
-               "<tr><th>Angle:</th><td><input type=\"number\" name=\"angle\" id=\"angle\" min=\"0\" max=\"359\" "
-               "value=\"" + std::to_string(number("angle", 45)) + "\"> degrees</td></tr>\n"
-               "<tr><th>Darkness:</th><td><input type=\"number\" name=\"darkness\" id=\"darkness\" min=\"0\" "
-               "max=\"100\" value=\"" + std::to_string(number("darkness", 25)) + "\"> %</td></tr>\n"
-               "<tr><th>Placement:</th><td><select name=\"placement\" id=\"placement\">");
+  Html(client,
+       "<input type=\"hidden\" name=\"action\" value=\"watermark\">"
+       "<input type=\"hidden\" name=\"section\" value=\"" +
+           std::to_string(section) +
+           "\">\n"
+           "<table class=\"form\">\n"
+           "<tr><th>Kind:</th><td><label><input type=\"radio\" name=\"kind\" value=\"text\"" +
+           std::string(image ? "" : " checked") +
+           "> Text</label> <label><input type=\"radio\" name=\"kind\" "
+           "value=\"image\"" +
+           (image ? " checked" : "") +
+           "> Image</label></td></tr>\n"
+           "<tr><th>Text:</th><td><input type=\"text\" name=\"text\" id=\"text\" maxlength=\"63\" value=\"" +
+           Escape(text("text", "")) +
+           "\"></td></tr>\n"
+           "<tr><th>Image:</th><td><input type=\"file\" name=\"image\" accept=\"image/png,image/jpeg,image/bmp,"
+           "image/gif,image/tiff\"> " +
+           Escape(text("image", "")) +
+           "</td></tr>\n"
+           "<tr><th>Angle:</th><td><input type=\"number\" name=\"angle\" id=\"angle\" min=\"0\" max=\"359\" "
+           "value=\"" +
+           std::to_string(number("angle", 45)) +
+           "\"> degrees</td></tr>\n"
+           "<tr><th>Darkness:</th><td><input type=\"number\" name=\"darkness\" id=\"darkness\" min=\"0\" "
+           "max=\"100\" value=\"" +
+           std::to_string(number("darkness", 25)) +
+           "\"> %</td></tr>\n"
+           "<tr><th>Placement:</th><td><select name=\"placement\" id=\"placement\">");
   for (const char* choice : {"centre", "tile", "fit"}) {
     Html(client, std::string("<option value=\"") + choice + "\"" + (placement == choice ? " selected" : "") + ">" +
                      choice + "</option>");
   }
-  Html(client, "</select></td></tr>\n"
-               "<tr><th></th><td><input type=\"submit\" id=\"save-watermark\" value=\"Save Watermark\"></td></tr>\n"
-               "</table></form>\n");
+  Html(client,
+       "</select></td></tr>\n"
+       "<tr><th></th><td><input type=\"submit\" id=\"save-watermark\" value=\"Save Watermark\"></td></tr>\n"
+       "</table></form>\n");
   Html(client, "<p><img id=\"preview\" src=\"" + self + "/preview.svg?section=" + std::to_string(section) +
                    "\" width=\"210\" height=\"297\" alt=\"Preview of watermark section " + std::to_string(section) +
                    "\" style=\"border: 1px solid #888;\"></p></div>\n");
@@ -371,19 +386,25 @@ bool SettingsPage(pappl_client_t* client, void* context) {
   };
   Html(client, "<div class=\"col-6\"><h2 class=\"title\">Overlays and Authentication</h2>\n");
   papplClientHTMLStartForm(client, self.c_str(), false);
-  Html(client, "<input type=\"hidden\" name=\"action\" value=\"printer\">"
-               "<input type=\"hidden\" name=\"section\" value=\"" + std::to_string(section) + "\">\n"
-               "<table class=\"form\">\n"
-               "<tr><th>Overlay folder:</th><td><input type=\"text\" name=\"overlay-folder\" value=\"" +
-                   Escape(value("OvelayDirectory")) + "\"></td></tr>\n"
-               "<tr><th>Overlays:</th><td><input type=\"text\" name=\"overlay-files\" value=\"" +
-                   Escape(value("OvelayFiles")) + "\"><br>NAME;FILE pairs separated by semicolons</td></tr>\n"
-               "<tr><th>User authentication:</th><td><input type=\"checkbox\" name=\"authentication\"" +
-                   (value("UserAuthentication") == "1" ? " checked" : "") +
-                   "> box names and PINs only for authenticated users</td></tr>\n"
-               "<tr><th></th><td><input type=\"submit\" value=\"Save\"></td></tr></table></form>\n"
-               "<p>Default job options (paper, sides, number-up, watermarks, job storage, ...) are on the "
-               "<a href=\"" + defaults + "\">Printing Defaults</a> page.</p></div></div>\n");
+  Html(client,
+       "<input type=\"hidden\" name=\"action\" value=\"printer\">"
+       "<input type=\"hidden\" name=\"section\" value=\"" +
+           std::to_string(section) +
+           "\">\n"
+           "<table class=\"form\">\n"
+           "<tr><th>Overlay folder:</th><td><input type=\"text\" name=\"overlay-folder\" value=\"" +
+           Escape(value("OvelayDirectory")) +
+           "\"></td></tr>\n"
+           "<tr><th>Overlays:</th><td><input type=\"text\" name=\"overlay-files\" value=\"" +
+           Escape(value("OvelayFiles")) +
+           "\"><br>NAME;FILE pairs separated by semicolons</td></tr>\n"
+           "<tr><th>User authentication:</th><td><input type=\"checkbox\" name=\"authentication\"" +
+           (value("UserAuthentication") == "1" ? " checked" : "") +
+           "> box names and PINs only for authenticated users</td></tr>\n"
+           "<tr><th></th><td><input type=\"submit\" value=\"Save\"></td></tr></table></form>\n"
+           "<p>Default job options (paper, sides, number-up, watermarks, job storage, ...) are on the "
+           "<a href=\"" +
+           defaults + "\">Printing Defaults</a> page.</p></div></div>\n");
   papplClientHTMLPrinterFooter(client);
   return true;
 }
@@ -395,7 +416,7 @@ std::optional<std::string> ImageDataUri(const std::string& path) {
   if (!file) return std::nullopt;
   std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   if (bytes.empty() || bytes.size() > (4u << 20)) return std::nullopt;
-  const char* type = bytes.starts_with("\x89PNG")  ? "image/png"
+  const char* type = bytes.starts_with("\x89PNG")    ? "image/png"
                      : bytes.starts_with("\xFF\xD8") ? "image/jpeg"
                      : bytes.starts_with("GIF8")     ? "image/gif"
                      : bytes.starts_with("BM")       ? "image/bmp"
@@ -490,7 +511,8 @@ bool PreviewPicture(pappl_client_t* client, void* context) {
 
 void AddSettingsPage(pappl_printer_t* printer, void* app) {
   App& owner = *static_cast<App*>(app);
-  auto page = std::make_shared<PageData>(PageData{papplPrinterGetSystem(printer), &owner, papplPrinterGetName(printer)});
+  auto page =
+      std::make_shared<PageData>(PageData{papplPrinterGetSystem(printer), &owner, papplPrinterGetName(printer)});
   PageData* data = page.get();
   {
     std::lock_guard<std::mutex> lock(owner.pagesLock);

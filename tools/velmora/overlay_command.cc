@@ -40,9 +40,9 @@ std::string Describe(const std::string& path, const std::string& name) {
   auto header = ParseOverlayHeader(bytes.data(), bytes.size());
   if (!header) return name + "  (not an overlay file: no header line with the data marker)";
   std::ostringstream line;
-  line << name << "  name=" << header->overlayName << " language=" << header->language
-       << " form=" << header->formName << " orientation=" << header->orientation
-       << " resolution=" << header->resolution << " data=" << (bytes.size() - header->dataOffset) << " bytes";
+  line << name << "  name=" << header->overlayName << " language=" << header->language << " form=" << header->formName
+       << " orientation=" << header->orientation << " resolution=" << header->resolution
+       << " data=" << (bytes.size() - header->dataOffset) << " bytes";
   return line.str();
 }
 
@@ -65,8 +65,8 @@ void RunList(const std::string& printer) {
     if (entry->is_regular_file(ignored)) names.push_back(entry->path().filename().string());
   }
   if (error) {
-    throw CommandError("Unable to read the overlay folder '" + folder + "' of printer '" + printer + "': " +
-                       error.message());
+    throw CommandError("Unable to read the overlay folder '" + folder + "' of printer '" + printer +
+                       "': " + error.message());
   }
   std::sort(names.begin(), names.end());
   const auto listed = Utility::split(platform::Utf8ToUtf16(list), VTEXT(';'));
@@ -108,14 +108,16 @@ void RegisterOverlayCommand(CLI::App& app) {
   overlay->require_subcommand(1);
 
   static std::string printer;
-  CLI::App* list = overlay->add_subcommand("list", "The printer's overlay folder, list and overlay files with their "
-                                                   "header fields and data size");
+  CLI::App* list = overlay->add_subcommand("list",
+                                           "The printer's overlay folder, list and overlay files with their "
+                                           "header fields and data size");
   list->add_option("-p,--printer", printer, "Printer name")->required();
   list->callback([] { RunList(printer); });
 
   static std::string path;
-  CLI::App* show = overlay->add_subcommand("show", "One overlay file: its header fields, then its data as PCL XL "
-                                                   "operators");
+  CLI::App* show = overlay->add_subcommand("show",
+                                           "One overlay file: its header fields, then its data as PCL XL "
+                                           "operators");
   show->add_option("FILE", path, "The overlay file")->required();
   show->callback([] { RunShow(path); });
 }

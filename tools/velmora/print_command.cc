@@ -48,8 +48,7 @@ std::pair<std::size_t, std::uint32_t> ParseSpecialPage(const std::string& text) 
   const std::string sheetText = text.substr(0, equals);
   const std::string kindText = equals == std::string::npos ? std::string() : text.substr(equals + 1);
   const auto digitsOnly = [](const std::string& value) {
-    return !value.empty() && value.size() <= 9 &&
-           value.find_first_not_of("0123456789") == std::string::npos;
+    return !value.empty() && value.size() <= 9 && value.find_first_not_of("0123456789") == std::string::npos;
   };
   if (!digitsOnly(sheetText) || !digitsOnly(kindText)) {
     throw CommandError("--special-page '" + text + "': expected SHEET=KIND, two whole numbers");
@@ -118,8 +117,9 @@ void RunPrint(const PrintArguments& args) {
 void RegisterPrintCommand(CLI::App& app) {
   static PrintArguments args;
   CLI::App* print = app.add_subcommand(
-      "print", "Print a PDF, PostScript or EPS document (rendered by Ghostscript), or the sample document, through "
-               "the plug-in module");
+      "print",
+      "Print a PDF, PostScript or EPS document (rendered by Ghostscript), or the sample document, through "
+      "the plug-in module");
   print->add_option("FILE", args.document,
                     "The document: PDF, PostScript or EPS, - for standard input (default: the sample document)");
   print->add_option("-o,--output", args.output,
@@ -127,7 +127,8 @@ void RegisterPrintCommand(CLI::App& app) {
                     "socket://HOST[:PORT] (port 9100 by default), which gets the job once it is complete");
   print->add_option("--connect-timeout", args.connectTimeout, "Seconds to wait for a socket printer to answer")
       ->check(CLI::Range(1, 600));
-  print->add_option("--printer", args.printer, "A printer of the spooler (default: Velmora Default, added when missing)");
+  print->add_option("--printer", args.printer,
+                    "A printer of the spooler (default: Velmora Default, added when missing)");
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
   print->add_option("--page-ranges", args.pageRanges,
                     "The document's pages to print: pages and ranges separated by commas (1-3,7; 5- to the end)");
@@ -140,19 +141,20 @@ void RegisterPrintCommand(CLI::App& app) {
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  print->add_option("--special-page", args.specialPages,
-                    "SHEET=KIND: printed sheet SHEET (from 1) is a special page of kind 1 to 3 (0: none); "
-                    "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)")
+  print
+      ->add_option("--special-page", args.specialPages,
+                   "SHEET=KIND: printed sheet SHEET (from 1) is a special page of kind 1 to 3 (0: none); "
+                   "repeatable. N-up and booklets come from the settings (vdmPagesPerSheet, bBooklet, ...)")
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   print->add_option("--title", args.title, "The document name");
-  print->add_option("--user", args.user, "The user named in the job (default: the login name; the Windows spooler always names the login)");
+  print->add_option("--user", args.user,
+                    "The user named in the job (default: the login name; the Windows spooler always names the login)");
   print->add_option("--machine", args.machine,
                     "The machine named in the job (default: this machine's name; the Windows spooler always "
                     "names this machine)");
-  print->add_option("--job-id", args.jobId,
-                    "The job's id (the printer store refuses an id it holds already)")
+  print->add_option("--job-id", args.jobId, "The job's id (the printer store refuses an id it holds already)")
       ->check(CLI::Range(1LL, 0xFFFFFFFFLL));
   print->add_option("--buffer-size", args.bufferSize, "Bytes per buffer sent to the spooler")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));
@@ -160,7 +162,8 @@ void RegisterPrintCommand(CLI::App& app) {
   print->callback([print] {
     args.titleGiven = print->count("--title") > 0;
     if (!args.document.empty() && print->count("--pages") > 0) {
-      throw CommandError("--pages is for the sample document; a document prints all its pages (--page-ranges picks some)");
+      throw CommandError(
+          "--pages is for the sample document; a document prints all its pages (--page-ranges picks some)");
     }
     if (!args.pageRanges.empty() && args.document.empty()) {
       throw CommandError("--page-ranges picks pages of a document; name the document");

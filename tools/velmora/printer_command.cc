@@ -21,10 +21,10 @@
 namespace velmora::cli {
 namespace {
 
-using platform::PaperModel;
-using platform::PrinterValue;
 using platform::NamedValue;
+using platform::PaperModel;
 using platform::PrinterAdmin;
+using platform::PrinterValue;
 using platform::StoreResult;
 
 constexpr const char* kLoggingSwitch = "EnableLogging";
@@ -81,8 +81,8 @@ void RunAdd(const Options& options) {
   PrinterAdmin& store = *admin;
   Must(store.AddPrinter(W(options.name)));
   if (!model) return;
-  StoreResult<> stored = store.SetPrinterValue(W(options.name), platform::kPaperModelValueName,
-                                               platform::PaperModelValue(*model));
+  StoreResult<> stored =
+      store.SetPrinterValue(W(options.name), platform::kPaperModelValueName, platform::PaperModelValue(*model));
   if (stored) return;
   // A printer without the model it was added with would print on the wrong paper sizes.
   store.RemovePrinter(W(options.name));
@@ -173,8 +173,8 @@ ValueKind KindFor(const std::string& valueName, const std::optional<ValueKind>& 
   }
   const std::optional<ValueKind> known = KnownValueKind(valueName);
   if (known && typed && *typed != *known) {
-    throw CommandError("value " + Quoted(valueName) + " has type " + KindName(*known) + "; --type " +
-                       KindName(*typed) + " does not fit");
+    throw CommandError("value " + Quoted(valueName) + " has type " + KindName(*known) + "; --type " + KindName(*typed) +
+                       " does not fit");
   }
   if (known) return *known;
   if (typed) return *typed;
@@ -213,10 +213,9 @@ void RunUnset(const Options& options) {
   const std::vector<NamedValue> values = Must(store.ListPrinterData(W(options.name)));
   // Every value must exist before any is removed.
   for (const auto& name : options.arguments) {
-    const bool present = std::any_of(values.begin(), values.end(),
-                                     [&name](const NamedValue& v) {
-                                       return text::EqualsNoCase(platform::Utf16ToUtf8(v.first), name);
-                                     });
+    const bool present = std::any_of(values.begin(), values.end(), [&name](const NamedValue& v) {
+      return text::EqualsNoCase(platform::Utf16ToUtf8(v.first), name);
+    });
     if (!present) {
       throw CommandError("printer " + Quoted(options.name) + " has no value " + Quoted(name) + "; nothing was removed");
     }
@@ -280,28 +279,30 @@ void RegisterPrinterCommand(CLI::App& app) {
   printer->require_subcommand(1);
   printer->add_flag("-v,--verbose", options->verbose, "Name the printer store on standard error");
 
-  CLI::App* add = AddCommand(printer, "add", "Add a printer, optionally with its paper model",
-                             [options] { RunAdd(*options); });
+  CLI::App* add =
+      AddCommand(printer, "add", "Add a printer, optionally with its paper model", [options] { RunAdd(*options); });
   add->add_option("NAME", options->name, "The printer's name")->required();
   add->add_option("--model", options->modelFile, "A paper-model file (see docs/paper-model.md)");
 
   AddCommand(printer, "list", "List the printers, after a line naming the store", [options] { RunList(*options); });
 
-  CLI::App* show = AddCommand(
-      printer, "show", "Show a printer's values with their types, and the paper model its device figures use",
-      [options] { RunShow(*options); });
+  CLI::App* show = AddCommand(printer, "show",
+                              "Show a printer's values with their types, and the paper model its device figures use",
+                              [options] { RunShow(*options); });
   show->add_option("NAME", options->name, "The printer's name")->required();
 
   CLI::App* set = AddCommand(
       printer, "set",
       "Set data values (VALUE=DATA) and/or the paper model (--model FILE). Known values take their own type: "
-      "OvelayDirectory text, OvelayFiles text (entries separated by ';'), UserAuthentication number, ModuleName multi-text (one name, "
+      "OvelayDirectory text, OvelayFiles text (entries separated by ';'), UserAuthentication number, ModuleName "
+      "multi-text (one name, "
       "stored as 260 bytes); any other value needs --type. Multi-text entries are separated by commas (\\, for a "
       "comma inside one) or given by repeating VALUE=DATA. Numbers are decimal or 0x hex; binary is hex bytes",
       [options] { RunSet(*options); });
   set->add_option("NAME", options->name, "The printer's name")->required();
   set->add_option("ASSIGNMENT", options->arguments, "VALUE=DATA");
-  set->add_option("--type", options->type, "The type of every VALUE in this command; needed for values the plug-in does not read")
+  set->add_option("--type", options->type,
+                  "The type of every VALUE in this command; needed for values the plug-in does not read")
       ->check(CLI::IsMember({"text", "multi-text", "number", "binary"}));
   set->add_option("--model", options->modelFile, "A paper-model file, checked before anything is stored");
 

@@ -52,7 +52,6 @@ constexpr std::array<std::pair<DWORD, std::string_view>, 15> kStatusWords{{
     {0x4000, "rendering locally"},
 }};
 
-
 void AppendUtf16Le(std::vector<std::uint8_t>& bytes, std::string_view utf8) {
   for (WCHAR unit : platform::Utf8ToUtf16(utf8)) {
     bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));

@@ -45,7 +45,6 @@ struct Options {
   std::vector<std::string> assignments;
 };
 
-
 // The printer's settings file, its folders created. The printer must be in the store;
 // its name is used as the store spells it, as the spooler reports it to the plug-in.
 std::string SettingsFile(const std::string& printer) {
@@ -67,10 +66,12 @@ std::string SettingsFile(const std::string& printer) {
 // The section named on the command line: a number from 1 ("3") or a name ("WMSet_3").
 std::int32_t SectionNumber(const std::string& given) {
   std::optional<std::int32_t> number = WatermarkSectionNumber(platform::Utf8ToUtf16(given));
-  if (!number) number = WatermarkSectionNumber(WString(kWatermarkSectionPrefix) + VTEXT('_') + platform::Utf8ToUtf16(given));
+  if (!number)
+    number = WatermarkSectionNumber(WString(kWatermarkSectionPrefix) + VTEXT('_') + platform::Utf8ToUtf16(given));
   if (!number) throw CommandError(Quoted(given) + " is not a section: give its number (3) or name (WMSet_3)");
   if (*number < 1) {
-    throw CommandError("section " + Quoted(given) + " is never read: section numbers start at 1 (0 or less "
+    throw CommandError("section " + Quoted(given) +
+                       " is never read: section numbers start at 1 (0 or less "
                        "means no watermark)");
   }
   return *number;
@@ -118,10 +119,10 @@ std::string Summary(const WatermarkSettings& s) {
          << PlacementName(s.placement());
     return line.str();
   }
-  line << "text " << Printable(platform::Utf16ToUtf8(s.text()), true) << ", " << Printable(platform::Utf16ToUtf8(s.faceName()), false) << " "
-       << s.pointSize() << " pt" << (s.bold() ? " bold" : "") << (s.italic() ? " italic" : "")
-       << (s.outline() ? " outline" : "") << ", angle " << s.angle() << ", darkness " << s.darkness() << " %, "
-       << PlacementName(s.placement());
+  line << "text " << Printable(platform::Utf16ToUtf8(s.text()), true) << ", "
+       << Printable(platform::Utf16ToUtf8(s.faceName()), false) << " " << s.pointSize() << " pt"
+       << (s.bold() ? " bold" : "") << (s.italic() ? " italic" : "") << (s.outline() ? " outline" : "") << ", angle "
+       << s.angle() << ", darkness " << s.darkness() << " %, " << PlacementName(s.placement());
   return line.str();
 }
 
@@ -257,8 +258,8 @@ WString ImagePath(const std::string& value) {
     return head.size() >= signature.size() && std::equal(signature.begin(), signature.end(), head.begin());
   };
   const bool known = startsWith({'B', 'M'}) || startsWith({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}) ||
-                     startsWith({0xFF, 0xD8}) || startsWith({'G', 'I', 'F', '8'}) ||
-                     startsWith({'I', 'I', '*', 0}) || startsWith({'M', 'M', 0, '*'});
+                     startsWith({0xFF, 0xD8}) || startsWith({'G', 'I', 'F', '8'}) || startsWith({'I', 'I', '*', 0}) ||
+                     startsWith({'M', 'M', 0, '*'});
   if (!known) throw CommandError("image " + Quoted(value) + " is not a BMP, PNG, JPEG, GIF or TIFF file");
   return FieldText("image", path, WatermarkSettings::kImagePathUnits - 1);
 }
@@ -296,7 +297,8 @@ void Apply(WatermarkSettings& s, const std::string& field, const std::string& va
     if (value == "fit") return s.set_placement(WM_PLACEMENT_FIT);
     throw CommandError("placement " + Quoted(value) + " is none of centre, tile, fit");
   }
-  throw CommandError(Quoted(field) + " is not a watermark field (text, face, size, bold, italic, outline, angle, "
+  throw CommandError(Quoted(field) +
+                     " is not a watermark field (text, face, size, bold, italic, outline, angle, "
                      "darkness, offset-x, offset-y, unit, placement, image, scale)");
 }
 
@@ -308,7 +310,8 @@ void RunSet(const Options& options) {
   if (HasSection(file, number)) {
     std::optional<WatermarkSettings> stored = ReadRecord(file, number);
     if (!stored) {
-      throw CommandError("section " + name + " of '" + file + "' holds no intact record; remove it first (velmora "
+      throw CommandError("section " + name + " of '" + file +
+                         "' holds no intact record; remove it first (velmora "
                          "watermark remove) to start again from the defaults");
     }
     settings = *stored;
@@ -348,8 +351,8 @@ void RunRemove(const Options& options) {
   }
 }
 
-CLI::App* AddCommand(CLI::App* watermark, const std::shared_ptr<Options>& options, const char* name,
-                     const char* help, void (*run)(const Options&), bool section) {
+CLI::App* AddCommand(CLI::App* watermark, const std::shared_ptr<Options>& options, const char* name, const char* help,
+                     void (*run)(const Options&), bool section) {
   CLI::App* command = watermark->add_subcommand(name, help);
   command->add_option("-p,--printer", options->printer, "Printer name")->required();
   if (section) command->add_option("SECTION", options->section, "Section number (3) or name (WMSet_3)")->required();
@@ -361,8 +364,9 @@ CLI::App* AddCommand(CLI::App* watermark, const std::shared_ptr<Options>& option
 
 void RegisterWatermarkCommand(CLI::App& app) {
   CLI::App* watermark = app.add_subcommand(
-      "watermark", "A printer's watermarks: the sections of DrvSettings.GPS in the user's VELMORA IT Co/<printer> "
-                   "folder (see docs/watermarks.md)");
+      "watermark",
+      "A printer's watermarks: the sections of DrvSettings.GPS in the user's VELMORA IT Co/<printer> "
+      "folder (see docs/watermarks.md)");
   watermark->require_subcommand(1);
   // The options live as long as the commands that are parsed into them and read them.
   auto options = std::make_shared<Options>();

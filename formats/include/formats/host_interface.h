@@ -28,9 +28,12 @@ bool IsEqualGUID(const GUID& a, const GUID& b);
 
 // The published interface IDs.
 inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr GUID IID_IPrintOemUni3 = {0x4E4A7747, 0xBC76, 0x4AED, {0xAC, 0xC8, 0xC7, 0x6A, 0xF2, 0x2A, 0xAD, 0x43}};
-inline constexpr GUID IID_IPrintOemDriverUni = {0xD67EBBF1, 0x78BF, 0x11D1, {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
+inline constexpr GUID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID IID_IPrintOemUni3 = {
+    0x4E4A7747, 0xBC76, 0x4AED, {0xAC, 0xC8, 0xC7, 0x6A, 0xF2, 0x2A, 0xAD, 0x43}};
+inline constexpr GUID IID_IPrintOemDriverUni = {
+    0xD67EBBF1, 0x78BF, 0x11D1, {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
 // The class ID under which the host looks for a rendering plug-in.
 inline constexpr GUID CLSID_OEMRENDER = {0x6D6ABF26, 0x9F38, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 
@@ -146,12 +149,12 @@ struct DRVPROCS {
 // The device object the host passes to every plug-in call.
 struct DEVOBJ {
   DWORD dwSize;
-  void* pdevOEM;      // the plug-in's per-device object
+  void* pdevOEM;  // the plug-in's per-device object
   HANDLE hEngine;
   HANDLE hPrinter;
   HANDLE hOEM;
   DEVMODEW* pPublicDM;
-  void* pOEMDM;       // the plug-in's settings record, header first
+  void* pOEMDM;  // the plug-in's settings record, header first
   DRVPROCS* pDrvProcs;
 };
 static_assert(offsetof(DEVOBJ, pdevOEM) == 8);
@@ -300,14 +303,14 @@ inline constexpr ULONG INDEX_DrvAlphaBlend = 71;
 inline constexpr ULONG INDEX_DrvTransparentBlt = 74;
 
 // The host's drawing functions the plug-in calls through its saved table.
-using PFN_DrvBitBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*,
-                               BRUSHOBJ*, POINTL*, ROP4);
-using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*, POINTL*,
-                                   RECTL*, RECTL*, POINTL*, ULONG);
-using PFN_DrvStretchBltROP = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*,
-                                      POINTL*, RECTL*, RECTL*, POINTL*, ULONG, BRUSHOBJ*, ROP4);
-using PFN_DrvTextOut = BOOL (*)(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*,
-                                POINTL*, MIX);
+using PFN_DrvBitBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*, BRUSHOBJ*,
+                               POINTL*, ROP4);
+using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*, POINTL*, RECTL*,
+                                   RECTL*, POINTL*, ULONG);
+using PFN_DrvStretchBltROP = BOOL (*)(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*, POINTL*,
+                                      RECTL*, RECTL*, POINTL*, ULONG, BRUSHOBJ*, ROP4);
+using PFN_DrvTextOut = BOOL (*)(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*,
+                                MIX);
 
 // ---------------------------------------------------------------------------------------
 // The host's driver-services interface, slots in the published order. The system calls
@@ -315,30 +318,21 @@ using PFN_DrvTextOut = BOOL (*)(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, R
 // slot order only.
 class IPrintOemDriverUni : public IUnknown {
  public:
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvGetDriverSetting(void* pdriverobj, const char* feature,
-                                                                void* output, DWORD size,
-                                                                DWORD* needed,
-                                                                DWORD* optionsReturned) = 0;
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvGetDriverSetting(void* pdriverobj, const char* feature, void* output,
+                                                                DWORD size, DWORD* needed, DWORD* optionsReturned) = 0;
   virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvWriteSpoolBuf(DEVOBJ* pdevobj, void* buffer, DWORD size,
                                                              DWORD* written) = 0;
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvXMoveTo(DEVOBJ* pdevobj, int x, DWORD flags,
-                                                       int* result) = 0;
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvYMoveTo(DEVOBJ* pdevobj, int y, DWORD flags,
-                                                       int* result) = 0;
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvGetStandardVariable(DEVOBJ* pdevobj, DWORD index,
-                                                                   void* buffer, DWORD size,
-                                                                   DWORD* needed) = 0;
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvGetGPDData(DEVOBJ* pdevobj, DWORD dataType,
-                                                          void* inputData, void* buffer,
-                                                          DWORD size, DWORD* needed) = 0;
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvUniTextOut(void* surface, void* strobj, void* fontobj,
-                                                          void* clip, void* extra, void* opaque,
-                                                          void* foreground, void* background,
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvXMoveTo(DEVOBJ* pdevobj, int x, DWORD flags, int* result) = 0;
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvYMoveTo(DEVOBJ* pdevobj, int y, DWORD flags, int* result) = 0;
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvGetStandardVariable(DEVOBJ* pdevobj, DWORD index, void* buffer,
+                                                                   DWORD size, DWORD* needed) = 0;
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvGetGPDData(DEVOBJ* pdevobj, DWORD dataType, void* inputData,
+                                                          void* buffer, DWORD size, DWORD* needed) = 0;
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvUniTextOut(void* surface, void* strobj, void* fontobj, void* clip,
+                                                          void* extra, void* opaque, void* foreground, void* background,
                                                           void* origin, DWORD mix) = 0;
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvWriteAbortBuf(DEVOBJ* pdevobj, void* buffer,
-                                                             DWORD size, DWORD wait) = 0;
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DrvWriteAbortBuf(DEVOBJ* pdevobj, void* buffer, DWORD size, DWORD wait) = 0;
 };
-
 
 // ---------------------------------------------------------------------------------------
 // The host's rendering plug-in interface, IPrintOemUni3 with its bases, slots in the
@@ -358,61 +352,61 @@ class IPrintOemUni3 : public IUnknown {
  public:
   // IPrintOemEngine
   virtual HRESULT VELMORA_STDMETHODCALLTYPE GetInfo(DWORD mode, void* buffer, DWORD size, DWORD* needed) = 0;  // 3
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DevMode(DWORD mode, OEMDMPARAM* param) = 0;                       // 4
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DevMode(DWORD mode, OEMDMPARAM* param) = 0;                        // 4
   virtual HRESULT VELMORA_STDMETHODCALLTYPE EnableDriver(DWORD driverVersion, DWORD size,
-                                                         DRVENABLEDATA* enableData) = 0;                      // 5
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DisableDriver() = 0;                                              // 6
+                                                         DRVENABLEDATA* enableData) = 0;  // 5
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DisableDriver() = 0;                          // 6
   virtual HRESULT VELMORA_STDMETHODCALLTYPE EnablePDEV(DEVOBJ* pdevobj, WCHAR* printerName, ULONG patternCount,
                                                        HSURF* patterns, ULONG gdiInfoSize, GDIINFO* gdiInfo,
-                                                       ULONG devInfoSize, DEVINFO* devInfo,
-                                                       DRVENABLEDATA* enableData, void** pdevOEM) = 0;       // 7
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE DisablePDEV(DEVOBJ* pdevobj) = 0;                                 // 8
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE ResetPDEV(DEVOBJ* oldDevice, DEVOBJ* newDevice) = 0;              // 9
+                                                       ULONG devInfoSize, DEVINFO* devInfo, DRVENABLEDATA* enableData,
+                                                       void** pdevOEM) = 0;                       // 7
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE DisablePDEV(DEVOBJ* pdevobj) = 0;                     // 8
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE ResetPDEV(DEVOBJ* oldDevice, DEVOBJ* newDevice) = 0;  // 9
   // IPrintOemUni
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE PublishDriverInterface(IUnknown* driverInterface) = 0;            // 10
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE GetImplementedMethod(const char* methodName) = 0;                 // 11
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE PublishDriverInterface(IUnknown* driverInterface) = 0;  // 10
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE GetImplementedMethod(const char* methodName) = 0;       // 11
   virtual HRESULT VELMORA_STDMETHODCALLTYPE DriverDMS(void* deviceObject, void* buffer, DWORD size,
-                                                      DWORD* needed) = 0;                                     // 12
+                                                      DWORD* needed) = 0;  // 12
   virtual HRESULT VELMORA_STDMETHODCALLTYPE CommandCallback(DEVOBJ* pdevobj, DWORD callbackId, DWORD count,
-                                                            DWORD* parameters, int* result) = 0;              // 13
+                                                            DWORD* parameters, int* result) = 0;  // 13
   virtual HRESULT VELMORA_STDMETHODCALLTYPE ImageProcessing(DEVOBJ* pdevobj, BYTE* sourceBitmap,
                                                             BITMAPINFOHEADER* bitmapHeader, BYTE* colorTable,
                                                             DWORD callbackId, IPPARAMS* parameters,
                                                             BYTE** result) = 0;                               // 14
   virtual HRESULT VELMORA_STDMETHODCALLTYPE FilterGraphics(DEVOBJ* pdevobj, BYTE* buffer, DWORD length) = 0;  // 15
   virtual HRESULT VELMORA_STDMETHODCALLTYPE Compression(DEVOBJ* pdevobj, BYTE* in, BYTE* out, DWORD inLength,
-                                                        DWORD outLength, int* result) = 0;                    // 16
+                                                        DWORD outLength, int* result) = 0;  // 16
   virtual HRESULT VELMORA_STDMETHODCALLTYPE HalftonePattern(DEVOBJ* pdevobj, BYTE* pattern, DWORD patternX,
-                                                            DWORD patternY, DWORD patternCount,
-                                                            DWORD callbackId, BYTE* resource,
-                                                            DWORD resourceSize) = 0;                          // 17
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE MemoryUsage(DEVOBJ* pdevobj, OEMMEMORYUSAGE* usage) = 0;          // 18
+                                                            DWORD patternY, DWORD patternCount, DWORD callbackId,
+                                                            BYTE* resource,
+                                                            DWORD resourceSize) = 0;                  // 17
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE MemoryUsage(DEVOBJ* pdevobj, OEMMEMORYUSAGE* usage) = 0;  // 18
   virtual HRESULT VELMORA_STDMETHODCALLTYPE TTYGetInfo(DEVOBJ* pdevobj, DWORD index, void* output, DWORD size,
-                                                       DWORD* needed) = 0;                                    // 19
+                                                       DWORD* needed) = 0;  // 19
   virtual HRESULT VELMORA_STDMETHODCALLTYPE DownloadFontHeader(DEVOBJ* pdevobj, UNIFONTOBJ* font,
-                                                               DWORD* result) = 0;                            // 20
+                                                               DWORD* result) = 0;  // 20
   virtual HRESULT VELMORA_STDMETHODCALLTYPE DownloadCharGlyph(DEVOBJ* pdevobj, UNIFONTOBJ* font, HGLYPH glyph,
-                                                              DWORD* width, DWORD* result) = 0;               // 21
+                                                              DWORD* width, DWORD* result) = 0;  // 21
   virtual HRESULT VELMORA_STDMETHODCALLTYPE TTDownloadMethod(DEVOBJ* pdevobj, UNIFONTOBJ* font,
-                                                             DWORD* result) = 0;                              // 22
-  virtual HRESULT VELMORA_STDMETHODCALLTYPE OutputCharStr(DEVOBJ* pdevobj, UNIFONTOBJ* font, DWORD type,
-                                                          DWORD count, void* glyphs) = 0;                     // 23
+                                                             DWORD* result) = 0;  // 22
+  virtual HRESULT VELMORA_STDMETHODCALLTYPE OutputCharStr(DEVOBJ* pdevobj, UNIFONTOBJ* font, DWORD type, DWORD count,
+                                                          void* glyphs) = 0;  // 23
   virtual HRESULT VELMORA_STDMETHODCALLTYPE SendFontCmd(DEVOBJ* pdevobj, UNIFONTOBJ* font,
-                                                        FINVOCATION* invocation) = 0;                         // 24
+                                                        FINVOCATION* invocation) = 0;  // 24
   virtual HRESULT VELMORA_STDMETHODCALLTYPE TextOutAsBitmap(SURFOBJ* surface, STROBJ* text, FONTOBJ* font,
                                                             CLIPOBJ* clip, RECTL* extra, RECTL* opaque,
-                                                            BRUSHOBJ* foreground, BRUSHOBJ* background,
-                                                            POINTL* origin, MIX mix) = 0;                     // 25
+                                                            BRUSHOBJ* foreground, BRUSHOBJ* background, POINTL* origin,
+                                                            MIX mix) = 0;  // 25
   // IPrintOemUni2
   virtual HRESULT VELMORA_STDMETHODCALLTYPE WritePrinter(DEVOBJ* pdevobj, void* buffer, DWORD size,
-                                                         DWORD* written) = 0;                                 // 26
+                                                         DWORD* written) = 0;  // 26
   // IPrintOemUni3
   virtual HRESULT VELMORA_STDMETHODCALLTYPE DownloadPattern(DEVOBJ* pdevobj, SURFOBJ* pattern,
-                                                            LONG patternId) = 0;                              // 27
+                                                            LONG patternId) = 0;  // 27
   virtual HRESULT VELMORA_STDMETHODCALLTYPE GetPDEVAdjustment(DEVOBJ* pdevobj, DWORD adjustmentType, void* buffer,
-                                                              DWORD size, BOOL* done) = 0;                    // 28
+                                                              DWORD size, BOOL* done) = 0;  // 28
   virtual HRESULT VELMORA_STDMETHODCALLTYPE SetBandSize(DEVOBJ* pdevobj, DWORD format, DWORD resolution,
-                                                        DWORD* bandSize) = 0;                                 // 29
+                                                        DWORD* bandSize) = 0;  // 29
 };
 
 // IClassFactory, slots 3-4 after IUnknown.

@@ -19,26 +19,26 @@
 namespace velmora {
 
 // Marker tokens, written without a terminator.
-inline constexpr char kOverlayBeginMarker[] = "%%OVL_PCLXL_BEGIN";     // capture starts after it
-inline constexpr char kOverlayEndMarker[] = "%%OVL_PCLXL_FONT_END";    // capture ends before it
-inline constexpr char kOverlayDataMarker[] = "%%OVL_DATA_START:-";     // replay starts after it
-inline constexpr char kOverlayFontKey[] = "MS PCLXLFont";              // renamed in captured data
+inline constexpr char kOverlayBeginMarker[] = "%%OVL_PCLXL_BEGIN";   // capture starts after it
+inline constexpr char kOverlayEndMarker[] = "%%OVL_PCLXL_FONT_END";  // capture ends before it
+inline constexpr char kOverlayDataMarker[] = "%%OVL_DATA_START:-";   // replay starts after it
+inline constexpr char kOverlayFontKey[] = "MS PCLXLFont";            // renamed in captured data
 inline constexpr std::size_t kOverlayMaxKeyLength = sizeof kOverlayEndMarker - 1;
 
 // The whole header, marker included, holds at most this many bytes.
 inline constexpr std::size_t kOverlayHeaderLimit = 259;
 
 // The header for these fields, or nothing when it would not fit.
-std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation,
-                                               int resolution, WStringView overlayName);
+std::optional<std::string> FormatOverlayHeader(bool rasterMode, WStringView formName, int orientation, int resolution,
+                                               WStringView overlayName);
 
 // The fields of an overlay file's header line.
 struct OverlayHeader {
-  std::string language;     // "PCLXL" or "PCLXL-RASTER"
-  std::string formName;     // UTF-8
-  std::string orientation;  // as written: a signed decimal
-  std::string resolution;   // as written: a signed decimal
-  std::string overlayName;  // UTF-8
+  std::string language;        // "PCLXL" or "PCLXL-RASTER"
+  std::string formName;        // UTF-8
+  std::string orientation;     // as written: a signed decimal
+  std::string resolution;      // as written: a signed decimal
+  std::string overlayName;     // UTF-8
   std::size_t dataOffset = 0;  // where the data start, just past the data marker
 };
 

@@ -46,8 +46,7 @@ bool StampVendorHeader(std::uint8_t* record);
 // (header included): as many as both headers' dwSize allow, but never more than a whole
 // record nor more than either buffer really holds (inCapacity, outCapacity). False only
 // when either record is missing. It stays with the record: `velmora settings` copies too.
-bool CopyVendorDevmode(const std::uint8_t* in, std::size_t inCapacity, std::uint8_t* out,
-                       std::size_t outCapacity);
+bool CopyVendorDevmode(const std::uint8_t* in, std::size_t inCapacity, std::uint8_t* out, std::size_t outCapacity);
 
 // The same for records the host allocated with the size this plug-in asked for.
 bool CopyVendorDevmode(const std::uint8_t* in, std::uint8_t* out);

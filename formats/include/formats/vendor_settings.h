@@ -21,6 +21,7 @@ namespace velmora {
 enum class FieldKind { kU8, kI16, kU16, kU32, kI32, kF32, kWideText };
 
 // The named body fields: name, kind, body offset, UTF-16 units (text fields only).
+// clang-format off
 #define VELMORA_VENDOR_FIELDS(X)                 \
   X(szAppName, kWideText, 0, 33)                 \
   X(dwBodySignature, kU32, 68, 0)                \
@@ -56,6 +57,7 @@ enum class FieldKind { kU8, kI16, kU16, kU32, kI32, kF32, kWideText };
   X(fScale, kF32, 1700, 0)                       \
   X(sResolution, kI16, 1710, 0)                  \
   X(szPrintBoxDir, kWideText, 1854, 33)
+// clang-format on
 
 // The four margins (left, top, right, bottom), each WCHAR[7], follow one another.
 inline constexpr std::size_t kMarginsOffset = 1618;
@@ -135,34 +137,69 @@ class SpecialPageBlock {
 namespace detail {
 template <FieldKind K>
 struct FieldType;
-template <> struct FieldType<FieldKind::kU8> { using type = std::uint8_t; };
-template <> struct FieldType<FieldKind::kI16> { using type = std::int16_t; };
-template <> struct FieldType<FieldKind::kU16> { using type = std::uint16_t; };
-template <> struct FieldType<FieldKind::kU32> { using type = std::uint32_t; };
-template <> struct FieldType<FieldKind::kI32> { using type = std::int32_t; };
-template <> struct FieldType<FieldKind::kF32> { using type = float; };
-template <> struct FieldType<FieldKind::kWideText> { using type = WString; };
+template <>
+struct FieldType<FieldKind::kU8> {
+  using type = std::uint8_t;
+};
+template <>
+struct FieldType<FieldKind::kI16> {
+  using type = std::int16_t;
+};
+template <>
+struct FieldType<FieldKind::kU16> {
+  using type = std::uint16_t;
+};
+template <>
+struct FieldType<FieldKind::kU32> {
+  using type = std::uint32_t;
+};
+template <>
+struct FieldType<FieldKind::kI32> {
+  using type = std::int32_t;
+};
+template <>
+struct FieldType<FieldKind::kF32> {
+  using type = float;
+};
+template <>
+struct FieldType<FieldKind::kWideText> {
+  using type = WString;
+};
 
 template <FieldKind K>
 typename FieldType<K>::type Read(const std::uint8_t* p, std::size_t units) {
-  if constexpr (K == FieldKind::kU8) return *p;
-  else if constexpr (K == FieldKind::kI16) return le::I16(p);
-  else if constexpr (K == FieldKind::kU16) return le::U16(p);
-  else if constexpr (K == FieldKind::kU32) return le::U32(p);
-  else if constexpr (K == FieldKind::kI32) return le::I32(p);
-  else if constexpr (K == FieldKind::kF32) return le::F32(p);
-  else return text::ReadWideField(p, units);
+  if constexpr (K == FieldKind::kU8)
+    return *p;
+  else if constexpr (K == FieldKind::kI16)
+    return le::I16(p);
+  else if constexpr (K == FieldKind::kU16)
+    return le::U16(p);
+  else if constexpr (K == FieldKind::kU32)
+    return le::U32(p);
+  else if constexpr (K == FieldKind::kI32)
+    return le::I32(p);
+  else if constexpr (K == FieldKind::kF32)
+    return le::F32(p);
+  else
+    return text::ReadWideField(p, units);
 }
 
 template <FieldKind K>
 void Write(std::uint8_t* p, std::size_t units, const typename FieldType<K>::type& value) {
-  if constexpr (K == FieldKind::kU8) *p = value;
-  else if constexpr (K == FieldKind::kI16) le::PutI16(p, value);
-  else if constexpr (K == FieldKind::kU16) le::PutU16(p, value);
-  else if constexpr (K == FieldKind::kU32) le::PutU32(p, value);
-  else if constexpr (K == FieldKind::kI32) le::PutI32(p, value);
-  else if constexpr (K == FieldKind::kF32) le::PutF32(p, value);
-  else text::WriteWideField(p, units, value);
+  if constexpr (K == FieldKind::kU8)
+    *p = value;
+  else if constexpr (K == FieldKind::kI16)
+    le::PutI16(p, value);
+  else if constexpr (K == FieldKind::kU16)
+    le::PutU16(p, value);
+  else if constexpr (K == FieldKind::kU32)
+    le::PutU32(p, value);
+  else if constexpr (K == FieldKind::kI32)
+    le::PutI32(p, value);
+  else if constexpr (K == FieldKind::kF32)
+    le::PutF32(p, value);
+  else
+    text::WriteWideField(p, units, value);
 }
 }  // namespace detail
 
@@ -175,12 +212,12 @@ class VendorSettings {
 
   std::uint8_t* body() const { return body_; }
 
-#define VELMORA_FIELD_ACCESSORS(name, kind, offset, units)                                   \
-  detail::FieldType<FieldKind::kind>::type name() const {                                    \
-    return detail::Read<FieldKind::kind>(body_ + (offset), (units));                         \
-  }                                                                                          \
-  void set_##name(const detail::FieldType<FieldKind::kind>::type& value) {                   \
-    detail::Write<FieldKind::kind>(body_ + (offset), (units), value);                        \
+#define VELMORA_FIELD_ACCESSORS(name, kind, offset, units)                 \
+  detail::FieldType<FieldKind::kind>::type name() const {                  \
+    return detail::Read<FieldKind::kind>(body_ + (offset), (units));       \
+  }                                                                        \
+  void set_##name(const detail::FieldType<FieldKind::kind>::type& value) { \
+    detail::Write<FieldKind::kind>(body_ + (offset), (units), value);      \
   }
   VELMORA_VENDOR_FIELDS(VELMORA_FIELD_ACCESSORS)
 #undef VELMORA_FIELD_ACCESSORS
