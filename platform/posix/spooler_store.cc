@@ -169,48 +169,26 @@ class JobReads {
     return std::nullopt;
   }
 
-  // A value read before in this job; nullopt inside: the printer has no such value.
+  // A value read before in this job, by printer id and folded value name; nullopt
+  // inside: the printer has no such value.
   std::optional<std::optional<PrinterValue>> Value(const std::shared_ptr<Connection>& connection,
                                                    std::int64_t printerId, const std::string& foldedName) {
-    std::lock_guard lock(mutex_);
-    if (!Current(connection) || valuesGeneration_ != store::PrinterDataGeneration()) return std::nullopt;
-    const auto it = values_.find({printerId, foldedName});
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
+    return Find(connection, values_, {printerId, foldedName});
   }
   // `generation` is the printer-data generation before the value was read: a write of
   // this process since then leaves it out.
   void KeepValue(const std::shared_ptr<Connection>& connection, std::int64_t printerId, const std::string& foldedName,
                  const std::optional<PrinterValue>& value, std::uint64_t generation) {
-    std::lock_guard lock(mutex_);
-    if (!Current(connection) || generation != store::PrinterDataGeneration()) return;
-    if (valuesGeneration_ != generation) {
-      values_.clear();
-      namedValues_.clear();
-      valuesGeneration_ = generation;
-    }
-    values_.insert_or_assign({printerId, foldedName}, value);
+    Keep(connection, values_, {printerId, foldedName}, value, generation);
   }
-
-  // A value read by printer name (the device figures), like the values above.
+  // The same for a value read by printer name (the device figures).
   std::optional<std::optional<PrinterValue>> NamedValue(const std::shared_ptr<Connection>& connection,
                                                         const WString& printer, const WString& value) {
-    std::lock_guard lock(mutex_);
-    if (!Current(connection) || valuesGeneration_ != store::PrinterDataGeneration()) return std::nullopt;
-    const auto it = namedValues_.find({printer, value});
-    if (it == namedValues_.end()) return std::nullopt;
-    return it->second;
+    return Find(connection, namedValues_, {printer, value});
   }
   void KeepNamedValue(const std::shared_ptr<Connection>& connection, const WString& printer, const WString& value,
                       const std::optional<PrinterValue>& read, std::uint64_t generation) {
-    std::lock_guard lock(mutex_);
-    if (!Current(connection) || generation != store::PrinterDataGeneration()) return;
-    if (valuesGeneration_ != generation) {
-      values_.clear();
-      namedValues_.clear();
-      valuesGeneration_ = generation;
-    }
-    namedValues_.insert_or_assign({printer, value}, read);
+    Keep(connection, namedValues_, {printer, value}, read, generation);
   }
 
   std::optional<MachineSwitch> Switch(const WString& name) {
@@ -225,6 +203,31 @@ class JobReads {
   }
 
  private:
+  template <typename Key>
+  using ValueMap = std::map<Key, std::optional<PrinterValue>>;
+
+  template <typename Key>
+  std::optional<std::optional<PrinterValue>> Find(const std::shared_ptr<Connection>& connection,
+                                                  const ValueMap<Key>& values, const Key& key) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection) || valuesGeneration_ != store::PrinterDataGeneration()) return std::nullopt;
+    const auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
+  }
+  template <typename Key>
+  void Keep(const std::shared_ptr<Connection>& connection, ValueMap<Key>& values, const Key& key,
+            const std::optional<PrinterValue>& value, std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    if (!Current(connection) || generation != store::PrinterDataGeneration()) return;
+    if (valuesGeneration_ != generation) {
+      values_.clear();
+      namedValues_.clear();
+      valuesGeneration_ = generation;
+    }
+    values.insert_or_assign(key, value);
+  }
+
   // True while a job runs and the entries came through `connection`, which they now do.
   bool Current(const std::shared_ptr<Connection>& connection) {
     if (jobsRunning_ == 0) return false;
@@ -248,9 +251,9 @@ class JobReads {
   int jobsRunning_ = 0;
   std::weak_ptr<Connection> connection_;
   std::unordered_map<WString, MachineSwitch> switches_;
-  std::unordered_map<WString, PrinterRow> printers_;  // by the name they were opened with
-  std::map<std::pair<std::int64_t, std::string>, std::optional<PrinterValue>> values_;
-  std::map<std::pair<WString, WString>, std::optional<PrinterValue>> namedValues_;
+  std::unordered_map<WString, PrinterRow> printers_;       // by the name they were opened with
+  ValueMap<std::pair<std::int64_t, std::string>> values_;  // by printer id and folded name
+  ValueMap<std::pair<WString, WString>> namedValues_;      // by printer name and value name
   std::uint64_t valuesGeneration_ = 0;
 };
 }  // namespace
