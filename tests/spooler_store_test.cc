@@ -443,6 +443,39 @@ TEST_F(StoreTest, CachedValuesFollowWritesAndTheStore) {
   }
 }
 
+// While a job prints, the printer and its values are read from the store once: another
+// process's write waits for the next job, this process's own is read at once.
+TEST_F(StoreTest, ValuesAreReadOncePerJob) {
+  HANDLE printer = AddAndOpen("Office");
+  const auto set = [this](std::uint8_t mark) {
+    return admin_.SetPrinterValue(W("Office"), W("Model"), PrinterValue{ValueType::kDword, {mark, 0, 0, 0}}).ok();
+  };
+  const auto setElsewhere = [&set](std::uint8_t mark) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(set(mark) ? 0 : 1);
+    int status = -1;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  // What a handle opened now reads, as the plug-in opens one at every command.
+  const auto read = [this] {
+    HANDLE fresh = spooler_.Open(W("Office"), PRINTER_ALL_ACCESS);
+    const auto value = spooler_.ReadPrinterData(fresh, W("Model"));
+    spooler_.Close(fresh);
+    return value ? value->bytes.at(0) : 0;
+  };
+  ASSERT_TRUE(set(1));
+  ASSERT_NE(spooler_.StartDocument(printer, Doc("Doc", folder_ + "/job.pxl")), 0u);
+  EXPECT_EQ(read(), 1);
+  ASSERT_TRUE(setElsewhere(2));
+  EXPECT_EQ(read(), 1) << "another process's write waits for the next job";
+  ASSERT_TRUE(spooler_.WritePrinterData(printer, W("Model"), PrinterValue{ValueType::kDword, {3, 0, 0, 0}}));
+  EXPECT_EQ(read(), 3) << "this process's write is read at once";
+  ASSERT_TRUE(spooler_.EndDocument(printer));
+  ASSERT_TRUE(setElsewhere(4));
+  EXPECT_EQ(read(), 4) << "outside a job every handle reads the store";
+  spooler_.Close(printer);
+}
+
 // Four processes create the store, add a printer each and write values and jobs at
 // once; every call succeeds and nothing is lost.
 TEST_F(StoreTest, SeveralProcessesShareOneStore) {
