@@ -9,7 +9,6 @@
 
 #include "platform/files.h"
 #include "tools/velmora/commands.h"
-#include "tools/velmora/file_io.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"velmora: the Velmora PXL print system (PJL + PCL XL print plug-in, host and tools)", "velmora"};
@@ -31,10 +30,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
-  } catch (const velmora::cli::CommandError& error) {
-    std::fprintf(stderr, "velmora: %s\n", error.what());
-    return 1;
   } catch (const std::exception& error) {
+    // A command's own error (CommandError) or anything else that stopped it.
     std::fprintf(stderr, "velmora: %s\n", error.what());
     return 1;
   }

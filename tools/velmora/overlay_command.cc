@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -107,19 +108,27 @@ void RegisterOverlayCommand(CLI::App& app) {
   CLI::App* overlay = app.add_subcommand("overlay", "Form overlays: a printer's overlays, one overlay's contents");
   overlay->require_subcommand(1);
 
-  static std::string printer;
-  CLI::App* list = overlay->add_subcommand("list",
-                                           "The printer's overlay folder, list and overlay files with their "
-                                           "header fields and data size");
-  list->add_option("-p,--printer", printer, "Printer name")->required();
-  list->callback([] { RunList(printer); });
-
-  static std::string path;
-  CLI::App* show = overlay->add_subcommand("show",
-                                           "One overlay file: its header fields, then its data as PCL XL "
-                                           "operators");
-  show->add_option("FILE", path, "The overlay file")->required();
-  show->callback([] { RunShow(path); });
+  // Each subcommand takes one required argument, kept until its callback runs.
+  struct Subcommand {
+    const char* name;
+    const char* help;
+    const char* option;
+    const char* optionHelp;
+    void (*run)(const std::string&);
+  };
+  static const Subcommand kSubcommands[] = {
+      {"list", "The printer's overlay folder, list and overlay files with their header fields and data size",
+       "-p,--printer", "Printer name", RunList},
+      {"show", "One overlay file: its header fields, then its data as PCL XL operators", "FILE", "The overlay file",
+       RunShow},
+  };
+  static std::string arguments[std::size(kSubcommands)];
+  for (std::size_t i = 0; i < std::size(kSubcommands); ++i) {
+    const Subcommand& command = kSubcommands[i];
+    CLI::App* sub = overlay->add_subcommand(command.name, command.help);
+    sub->add_option(command.option, arguments[i], command.optionHelp)->required();
+    sub->callback([&command, &argument = arguments[i]] { command.run(argument); });
+  }
 }
 
 }  // namespace velmora::cli
