@@ -382,7 +382,7 @@ bool PxlPageStore::MarkSeen(std::uint32_t font, std::uint32_t code) {
 void PxlPageStore::AddToPage(std::span<const std::uint8_t> bytes, Event&& event) {
   const std::size_t start = content_.bytes.size();
   Append(content_.bytes, bytes);
-  content_.operators.emplace_back(std::move(event), start, content_.bytes.size());
+  content_.operators.push_back(PageOperator{std::move(event), start, content_.bytes.size()});
 }
 
 // The page just read, kept with its operators, all parsed when the stream's reader read
