@@ -7,6 +7,10 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -123,41 +127,66 @@ TEST(ImagePng, PixelFormatsFollowThePicture) {
   EXPECT_FALSE(posix::DecodeImage(broken).has_value());
 }
 
+// An 8 × 8 JPEG of a flat picture of 200, written with libjpeg.
+Bytes WriteJpeg(bool colour, bool progressive = false) {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr errors{};
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = 8;
+  info.image_height = 8;
+  info.input_components = colour ? 3 : 1;
+  info.in_color_space = colour ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 100, TRUE);
+  if (progressive) jpeg_simple_progression(&info);
+  jpeg_start_compress(&info, TRUE);
+  Bytes row(8 * static_cast<std::size_t>(info.input_components), 200);
+  while (info.next_scanline < 8) {
+    JSAMPROW pointer = row.data();
+    jpeg_write_scanlines(&info, &pointer, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  const Bytes file(buffer, buffer + size);
+  std::free(buffer);
+  return file;
+}
+
 TEST(ImageJpeg, GreyPicturesAreIndexedAndColourPicturesRgb) {
   for (const bool colour : {false, true}) {
     SCOPED_TRACE(colour ? "colour" : "grey");
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = 8;
-    info.image_height = 8;
-    info.input_components = colour ? 3 : 1;
-    info.in_color_space = colour ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
     // A flat picture survives the compression almost exactly.
-    Bytes row(8 * static_cast<std::size_t>(info.input_components), 200);
-    while (info.next_scanline < 8) {
-      JSAMPROW pointer = row.data();
-      jpeg_write_scanlines(&info, &pointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    const Bytes file(buffer, buffer + size);
-    std::free(buffer);
-
-    const std::optional<Image> image = posix::DecodeImage(file);
+    const std::optional<Image> image = posix::DecodeImage(WriteJpeg(colour));
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->width, 8u);
     EXPECT_EQ(image->bitsPerPixel, colour ? 24 : 8);
     EXPECT_EQ(image->palette.size(), colour ? 0u : 256u);
     EXPECT_NEAR(image->pixels[0], 200, 2);
   }
+}
+
+TEST(ImageJpeg, AFrameOverTheLimitIsRefusedBeforeTheDecoderAllocatesForIt) {
+  // A progressive picture whose frame header claims 20000 × 20000 pixels: libjpeg would
+  // keep 2 bytes of coefficients a pixel, 800 MB, for a file of a few hundred bytes.
+  Bytes file = WriteJpeg(false, true);
+  constexpr std::array<std::uint8_t, 2> kSof2 = {0xFF, 0xC2};
+  const auto frame = std::search(file.begin(), file.end(), kSof2.begin(), kSof2.end());
+  ASSERT_NE(frame, file.end());
+  const std::size_t height = static_cast<std::size_t>(frame - file.begin()) + 5;
+  for (std::size_t at : {height, height + 2}) {
+    file[at] = 20000 >> 8;
+    file[at + 1] = 20000 & 0xFF;
+  }
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  EXPECT_FALSE(posix::DecodeJpeg(file).has_value());
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kilobytes more at the peak";
 }
 
 TEST(ImageGif, FirstPictureIsIndexedOnItsScreen) {

@@ -44,6 +44,13 @@ std::optional<Image> DecodeJpeg(std::span<const std::uint8_t> file) {
   jpeg_create_decompress(&info);
   jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(&info, TRUE);
+  // Decompression allocates for the whole frame before the first line is read: a
+  // progressive picture keeps all its coefficients. The frame header is all it takes to
+  // refuse a picture too large.
+  if (std::uint64_t{info.image_width} * info.image_height > kMaxPixels) {
+    jpeg_destroy_decompress(&info);
+    return std::nullopt;
+  }
   const bool grey = info.jpeg_color_space == JCS_GRAYSCALE;
   const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
   info.out_color_space = grey ? JCS_GRAYSCALE : (cmyk ? JCS_CMYK : JCS_RGB);
