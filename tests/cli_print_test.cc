@@ -130,9 +130,10 @@ bool Within(int seconds, const std::function<bool()>& done) {
   return true;
 }
 
-// Ghostscript ends with the job whichever way the job ends (a limit it used up, velmora
-// killed), the job names why, and neither the output nor any temporary file is left,
-// except by a velmora killed outright. Every temporary goes to the test's folder (TMPDIR).
+// Ghostscript ends with the job whichever way the job ends (a limit it used up, a stop
+// request to velmora, velmora killed), the job names why, and neither the output nor any
+// temporary file is left, except by a velmora killed outright. Every temporary goes to
+// the test's folder (TMPDIR).
 TEST_F(CliPrint, GhostscriptEndsWithTheJobAndLeavesNothing) {
   if (std::system("gs --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "Ghostscript (gs) is not installed";
   const fs::path documents = dir / "documents";
@@ -156,6 +157,8 @@ TEST_F(CliPrint, GhostscriptEndsWithTheJobAndLeavesNothing) {
       {"loop.ps", "--time-limit=1", "gs", 0, unable("loop.ps", "Ghostscript exceeded its processor-time limit of 1 s")},
       {"eater.ps", "--memory-limit=300M", "gs", 0,
        unable("eater.ps", "Ghostscript exceeded its memory limit of 300 MiB")},
+      {"loop.ps", "", "gs", SIGTERM,
+       "velmora: Job 3 on printer 'Velmora Default' was stopped by SIGTERM after 0 page(s); no output written\n"},
       {"loop.ps", "", "no-such-gs", 0,
        unable("loop.ps", "Ghostscript could not be run: Unable to run 'no-such-gs': No such file or directory")},
       {"loop.ps", "", "gs", SIGKILL, ""},

@@ -153,6 +153,9 @@ void RunPrint(const PrintArguments& args) {
   platform::ProgramLimits limits;
   if (!args.timeLimit.empty()) limits.cpuSeconds = ParseTimeLimit(args.timeLimit);
   if (!args.memoryLimit.empty()) limits.memoryBytes = ParseMemoryLimit(args.memoryLimit);
+  // A stop request (SIGTERM, Ctrl+C) ends Ghostscript and fails the job, which removes
+  // what it wrote; main then ends as the request would have.
+  platform::CatchStopRequests();
   auto pages = args.document.empty() ? host::MakeSamplePageSource(args.pages)
                                      : host::MakeDocumentPageSource(args.document, args.pageRanges, limits);
   const host::PrintResult result = host::RunPrintJob(request, *pages);
