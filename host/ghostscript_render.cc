@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +84,31 @@ std::string FailureCause(DocumentKind kind, int exitCode, std::string messages, 
   return "Ghostscript failed with exit status " + std::to_string(exitCode);
 }
 
+// Why Ghostscript ended when it used up one of its limits; empty when it did not. A
+// program that runs out of memory under its limit reports a VMerror or "out of memory",
+// or dies of a failed allocation (a signal).
+std::string LimitCause(const platform::ProgramLimits& limits, const platform::ProgramRun& run,
+                       const std::string& messages) {
+  if (limits.cpuSeconds > 0 && run.timeLimitReached) {
+    return "Ghostscript exceeded its processor-time limit of " + std::to_string(limits.cpuSeconds) + " s";
+  }
+  if (limits.memoryBytes == 0) return {};
+  std::string lower = messages;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  const bool outOfMemory =
+      lower.find("vmerror") != std::string::npos || lower.find("out of memory") != std::string::npos || run.signal != 0;
+  if (!outOfMemory) return {};
+  // Whole mebibytes as they were given, else one decimal.
+  constexpr std::uint64_t kMebibyte = 1 << 20;
+  char size[32];
+  if (limits.memoryBytes % kMebibyte == 0) {
+    std::snprintf(size, sizeof size, "%llu", static_cast<unsigned long long>(limits.memoryBytes / kMebibyte));
+  } else {
+    std::snprintf(size, sizeof size, "%.1f", static_cast<double>(limits.memoryBytes) / kMebibyte);
+  }
+  return std::string("Ghostscript exceeded its memory limit of ") + size + " MiB";
+}
+
 }  // namespace
 
 DocumentKind SniffDocument(const std::string& path) {
@@ -100,8 +126,8 @@ DocumentKind SniffDocument(const std::string& path) {
 }
 
 GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name, const PageGeometry& geometry,
-                                     const std::string& pageRanges)
-    : name_(name), pagesPicked_(!pageRanges.empty()) {
+                                     const std::string& pageRanges, const platform::ProgramLimits& limits)
+    : name_(name), pagesPicked_(!pageRanges.empty()), limits_(limits) {
   const auto fail = [&name](const std::string& cause) { throw HostError("Unable to print '" + name + "': " + cause); };
   std::error_code error;
   if (!std::filesystem::is_regular_file(document, error)) fail("no such file");
@@ -132,7 +158,7 @@ GhostscriptRender::GhostscriptRender(const std::string& document, const std::str
   // Joined to -f, a file name is never taken for an option, whatever it starts with.
   arguments.push_back("-f" + document);
   std::string reason;
-  program_ = platform::StartProgram(arguments, reason);
+  program_ = platform::StartProgram(arguments, reason, limits);
   if (program_ == nullptr) fail("Ghostscript could not be run: " + reason);
   messagesReader_ = std::thread([this] { CollectMessages(); });
 }
@@ -198,7 +224,8 @@ void GhostscriptRender::Finish() {
     messages = messages_;
   }
   if (!run.started) throw HostError("Unable to print '" + name_ + "': " + run.error);
-  const std::string cause = FailureCause(kind_, run.exitCode, messages, pagesPicked_);
+  std::string cause = LimitCause(limits_, run, messages);
+  if (cause.empty()) cause = FailureCause(kind_, run.exitCode, messages, pagesPicked_);
   if (!cause.empty()) throw HostError("Unable to print '" + name_ + "': " + cause);
 }
 

@@ -25,12 +25,12 @@ DocumentKind SniffDocument(const std::string& path);
 // the page count it announces and, at the end, the cause of a failure.
 class GhostscriptRender {
  public:
-  // Checks `document` (shown as `name` in messages) and starts Ghostscript on it.
-  // `pageRanges` (checked, empty for all) picks the pages it renders. Throws HostError
-  // "Unable to print 'NAME': CAUSE" when the file is missing or empty, is no PDF or
-  // PostScript document, or Ghostscript cannot be run.
+  // Checks `document` (shown as `name` in messages) and starts Ghostscript on it under
+  // `limits`. `pageRanges` (checked, empty for all) picks the pages it renders. Throws
+  // HostError "Unable to print 'NAME': CAUSE" when the file is missing or empty, is no
+  // PDF or PostScript document, or Ghostscript cannot be run.
   GhostscriptRender(const std::string& document, const std::string& name, const PageGeometry& geometry,
-                    const std::string& pageRanges = {});
+                    const std::string& pageRanges = {}, const platform::ProgramLimits& limits = {});
   // Ends Ghostscript if it is still running.
   ~GhostscriptRender();
   GhostscriptRender(const GhostscriptRender&) = delete;
@@ -45,7 +45,7 @@ class GhostscriptRender {
   std::size_t Read(std::uint8_t* buffer, std::size_t size);
   // Reads what is left of the stream and waits for Ghostscript to end. Throws HostError
   // "Unable to print 'NAME': CAUSE" when the document is damaged or protected by a
-  // password, or when Ghostscript reports an error on any page.
+  // password, when Ghostscript reports an error on any page, or when it used up a limit.
   void Finish();
 
  private:
@@ -54,6 +54,7 @@ class GhostscriptRender {
   std::string name_;
   DocumentKind kind_ = DocumentKind::kUnknown;
   bool pagesPicked_ = false;
+  platform::ProgramLimits limits_;
   std::unique_ptr<platform::RunningProgram> program_;
   std::thread messagesReader_;
   std::mutex mutex_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/host_interface.h"
+#include "platform/process.h"
 
 namespace velmora::host {
 
@@ -152,8 +153,10 @@ std::unique_ptr<PageSource> MakeSamplePageSource(std::size_t pages);
 // file), rendered by Ghostscript for the job's geometry when the job prepares it. Throws
 // HostError when standard input cannot be read.
 // `pageRanges` picks pages ("1-3,7"; empty: all), in Ghostscript's page-list syntax,
-// checked by ParsePageRanges.
-std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges = {});
+// checked by ParsePageRanges. Ghostscript runs under `limits`: a document that uses one
+// up fails the job, naming the limit.
+std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges = {},
+                                                   const platform::ProgramLimits& limits = {});
 
 // Checks a page-range list: comma-separated pages ("7") and ranges ("1-3", "5-" to the
 // end), every page from 1, each range in ascending order. Returns it unchanged; throws

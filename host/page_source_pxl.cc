@@ -75,13 +75,13 @@ struct KeptState {
 
 class DocumentPageSource : public PageSource {
  public:
-  DocumentPageSource(std::string path, std::string name, std::string pageRanges)
-      : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)) {}
+  DocumentPageSource(std::string path, std::string name, std::string pageRanges, const platform::ProgramLimits& limits)
+      : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)), limits_(limits) {}
 
   bool NeedsPreparing() const override { return true; }
   void Start(const PageGeometry& geometry) override {
     try {
-      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_);
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_, limits_);
       renderedFor_ = geometry;
     } catch (const HostError&) {
       // Prepare tries again and reports why, once the job exists.
@@ -96,7 +96,7 @@ class DocumentPageSource : public PageSource {
     };
     if (render_ == nullptr || !renderedAlike(renderedFor_)) {
       render_.reset();
-      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_);
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_, limits_);
     }
     spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
     try {
@@ -521,6 +521,7 @@ class DocumentPageSource : public PageSource {
   std::string path_;
   std::string name_;
   std::string pageRanges_;
+  platform::ProgramLimits limits_;
   PageGeometry renderedFor_;  // the geometry the renderer started with
   PageGeometry geometry_;
   // Ghostscript goes before the page store that reads from it.
@@ -552,7 +553,8 @@ class DocumentPageSource : public PageSource {
 // needs to read a PDF out of order.
 class StandardInputPageSource : public PageSource {
  public:
-  explicit StandardInputPageSource(const std::string& pageRanges) : copy_("velmora-input.") {
+  StandardInputPageSource(const std::string& pageRanges, const platform::ProgramLimits& limits)
+      : copy_("velmora-input.") {
     std::ofstream out(copy_.path(), std::ios::binary);
     platform::SetStandardInputBinary();
     std::vector<char> buffer(65536);
@@ -561,7 +563,7 @@ class StandardInputPageSource : public PageSource {
       out.write(buffer.data(), static_cast<std::streamsize>(got));
     }
     if (std::ferror(stdin) || !out.flush()) throw HostError("Unable to read the document from standard input");
-    document_ = std::make_unique<DocumentPageSource>(copy_.path(), "standard input", pageRanges);
+    document_ = std::make_unique<DocumentPageSource>(copy_.path(), "standard input", pageRanges, limits);
   }
   bool NeedsPreparing() const override { return true; }
   void Start(const PageGeometry& geometry) override { document_->Start(geometry); }
@@ -579,9 +581,10 @@ class StandardInputPageSource : public PageSource {
 
 }  // namespace
 
-std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges) {
-  if (path == "-") return std::make_unique<StandardInputPageSource>(pageRanges);
-  return std::make_unique<DocumentPageSource>(path, path, pageRanges);
+std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges,
+                                                   const platform::ProgramLimits& limits) {
+  if (path == "-") return std::make_unique<StandardInputPageSource>(pageRanges, limits);
+  return std::make_unique<DocumentPageSource>(path, path, pageRanges, limits);
 }
 
 std::string ParsePageRanges(const std::string& ranges) {

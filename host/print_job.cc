@@ -19,6 +19,7 @@
 #include "platform/last_error.h"
 #include "platform/paper_model.h"
 #include "platform/printer_admin.h"
+#include "platform/process.h"
 #include "platform/services.h"
 #include "platform/text_encoding.h"
 
@@ -137,6 +138,8 @@ class JobRun final : public JobEvents {
   JobRun(const PrintRequest& request, PageSource& pages) : request_(request), pages_(pages) {}
 
   PrintResult Run();
+  // The job's failure once this process was asked to stop by `request` ("SIGTERM").
+  std::string StoppedMessage(const char* request) const;
 
   BOOL OnStartDoc(const WCHAR*, DWORD) override {
     WriteAt(JobPoint::kJobStart);
@@ -178,6 +181,7 @@ class JobRun final : public JobEvents {
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
   bool JobStopping();
+  void FailIfStopRequested() const;
 
   const PrintRequest& request_;
   PageSource& pages_;
@@ -426,6 +430,7 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
 void JobRun::PrintPages() {
   const bool followDocument = PagesFollowDocument();
   for (std::size_t index = 0; index < sheetPlan_->sheets().size() && !spool_->failed(); ++index) {
+    FailIfStopRequested();
     if (followDocument && index > 0) FollowPageFormat(index + 1);
     const std::vector<Sheet>& sheets = sheetPlan_->sheets();
     // The first sheet's layout went with the document's start.
@@ -474,6 +479,18 @@ void JobRun::PlanSheets() {
 bool JobRun::JobStopping() {
   auto job = platform::Current().spooler->Job(printer_, jobId_);
   return job && platform::JobIsStopping(job->status);
+}
+
+std::string JobRun::StoppedMessage(const char* request) const {
+  if (jobId_ == 0) return std::string("The job was stopped by ") + request + " before it started; no output written";
+  return "Job " + std::to_string(jobId_) + " on printer '" + platform::Utf16ToUtf8(printerName_) + "' was stopped by " +
+         request + " after " + std::to_string(pagesSent_) + " page(s); no output written";
+}
+
+// A stop request ends the renderer at once, which fails the page being read; a job whose
+// pages are all read already stops at its next sheet, and never commits its output.
+void JobRun::FailIfStopRequested() const {
+  if (const char* request = platform::StopRequested()) throw HostError(StoppedMessage(request));
 }
 
 PrintResult JobRun::Run() {
@@ -600,6 +617,7 @@ PrintResult JobRun::Run() {
     throw HostError("Unable to write job " + std::to_string(jobId_) + " to '" + request_.output + "'" +
                     (writeError_.empty() ? std::string() : ": " + writeError_));
   }
+  FailIfStopRequested();
   endDocument_.Dismiss();
   if (!spooler.EndDocument(printer_)) {
     const std::string reason = platform::LastErrorText();
@@ -614,7 +632,14 @@ PrintResult JobRun::Run() {
 
 PrintResult RunPrintJob(const PrintRequest& request, PageSource& pages) {
   JobRun run(request, pages);
-  return run.Run();
+  try {
+    return run.Run();
+  } catch (const HostError&) {
+    // Whatever failed once this process was asked to stop (the renderer the request
+    // ended, a read it interrupted) failed because of the request.
+    if (const char* stop = platform::StopRequested()) throw HostError(run.StoppedMessage(stop));
+    throw;
+  }
 }
 
 }  // namespace velmora::host

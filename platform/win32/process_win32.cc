@@ -1,8 +1,11 @@
-// Running a helper program on Windows: CreateProcessW with its output read through
-// pipes while it runs.
+// Running a helper program on Windows: CreateProcessW into a job object of its own, which
+// carries its limits, with its output read through pipes while it runs.
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/text_encoding.h"
@@ -41,21 +44,59 @@ std::wstring CommandLine(const std::vector<std::string>& arguments) {
 // A pipe's output can run ahead of its reader by this much, so that a renderer is not
 // held up while a page is being printed.
 constexpr DWORD kOutputPipeSize = 1 << 20;
+// Processor time is counted in ticks of 100 ns.
+constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+
+// The job objects of the programs running now, which a stop request ends.
+std::mutex trackedJobsMutex;
+std::vector<HANDLE> trackedJobs;
+// The console event of the stop request received, plus one; 0: none.
+std::atomic<DWORD> stopEvent{0};
+
+void TrackJob(HANDLE job) {
+  const std::lock_guard lock(trackedJobsMutex);
+  trackedJobs.push_back(job);
+}
+
+void UntrackJob(HANDLE job) {
+  const std::lock_guard lock(trackedJobsMutex);
+  trackedJobs.erase(std::remove(trackedJobs.begin(), trackedJobs.end(), job), trackedJobs.end());
+}
+
+// Runs on a thread of its own that the system starts for the console event.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  DWORD none = 0;
+  // A second request ends the process now, as it would have without the first.
+  if (!stopEvent.compare_exchange_strong(none, event + 1)) return FALSE;
+  const std::lock_guard lock(trackedJobsMutex);
+  for (HANDLE job : trackedJobs) ::TerminateJobObject(job, 1);
+  return TRUE;
+}
+
+ULONGLONG Ticks(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
 
 class Win32RunningProgram final : public RunningProgram {
  public:
-  Win32RunningProgram(HANDLE process, HANDLE output, HANDLE messages)
-      : process_(process), output_(output), messages_(messages) {}
+  Win32RunningProgram(HANDLE job, HANDLE process, HANDLE output, HANDLE messages, std::uint64_t cpuLimit)
+      : job_(job), process_(process), output_(output), messages_(messages), cpuLimit_(cpuLimit) {
+    TrackJob(job_);
+  }
   ~Win32RunningProgram() override {
     Stop();
+    UntrackJob(job_);
     ::CloseHandle(output_);
     ::CloseHandle(messages_);
     ::CloseHandle(process_);
+    ::CloseHandle(job_);
   }
 
   void Stop() override {
     if (waited_) return;
-    ::TerminateProcess(process_, 1);
+    // The whole job: anything the program started ends with it.
+    ::TerminateJobObject(job_, 1);
     ::WaitForSingleObject(process_, INFINITE);
     waited_ = true;
   }
@@ -73,6 +114,12 @@ class Win32RunningProgram final : public RunningProgram {
     waited_ = true;
     run.started = true;
     run.exitCode = static_cast<int>(exitCode);
+    // The job object ends a program at its limit with a failure status; the user time
+    // it had used says that the limit was the cause.
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (cpuLimit_ > 0 && exitCode != 0 && ::GetProcessTimes(process_, &created, &exited, &kernel, &user)) {
+      run.timeLimitReached = Ticks(user) >= cpuLimit_ * kTicksPerSecond;
+    }
     return run;
   }
 
@@ -85,15 +132,45 @@ class Win32RunningProgram final : public RunningProgram {
     return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
   }
 
+  HANDLE job_;
   HANDLE process_;
   HANDLE output_;
   HANDLE messages_;
+  std::uint64_t cpuLimit_;
   bool waited_ = false;
 };
 
+// A job object that ends its programs when its last handle closes (when this process
+// ends, however it ends), with `limits` on each program; null with the reason in `error`.
+HANDLE CreateLimitedJob(const ProgramLimits& limits, std::string& error) {
+  HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) {
+    error = "Unable to create a job object: " + win32::SystemMessage(::GetLastError());
+    return nullptr;
+  }
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+  info.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (limits.cpuSeconds > 0) {
+    info.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_TIME;
+    info.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart = static_cast<LONGLONG>(
+        std::min<std::uint64_t>(limits.cpuSeconds, INT64_MAX / kTicksPerSecond) * kTicksPerSecond);
+  }
+  if (limits.memoryBytes > 0) {
+    info.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    info.ProcessMemoryLimit = static_cast<SIZE_T>(limits.memoryBytes);
+  }
+  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &info, sizeof info)) {
+    error = "Unable to set the limits of a job object: " + win32::SystemMessage(::GetLastError());
+    ::CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
 }  // namespace
 
-std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error) {
+std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error,
+                                             const ProgramLimits& limits) {
   if (arguments.empty()) {
     error = "no program named";
     return nullptr;
@@ -121,6 +198,12 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
     closeAll();
     return nullptr;
   }
+  HANDLE job = CreateLimitedJob(limits, error);
+  if (job == nullptr) {
+    ::CloseHandle(input);
+    closeAll();
+    return nullptr;
+  }
   std::wstring commandLine = CommandLine(arguments);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -129,8 +212,9 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
   startup.hStdOutput = outputWrite;
   startup.hStdError = messagesWrite;
   PROCESS_INFORMATION process{};
-  const BOOL created = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                        nullptr, &startup, &process);
+  // The program starts suspended, so that it runs no instruction outside its job.
+  const BOOL created = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
   const DWORD createError = ::GetLastError();
   ::CloseHandle(input);
   ::CloseHandle(outputWrite);
@@ -138,13 +222,45 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
   outputWrite = messagesWrite = nullptr;
   if (!created) {
     error = "Unable to run '" + arguments[0] + "': " + win32::SystemMessage(createError);
+    ::CloseHandle(job);
     closeAll();
     return nullptr;
   }
+  if (!::AssignProcessToJobObject(job, process.hProcess)) {
+    error = "Unable to limit '" + arguments[0] + "': " + win32::SystemMessage(::GetLastError());
+    ::TerminateProcess(process.hProcess, 1);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(job);
+    closeAll();
+    return nullptr;
+  }
+  auto program =
+      std::make_unique<Win32RunningProgram>(job, process.hProcess, outputRead, messagesRead, limits.cpuSeconds);
+  // A stop request that came before the job was tracked did not see it.
+  if (stopEvent.load() != 0) ::TerminateJobObject(job, 1);
+  ::ResumeThread(process.hThread);
   ::CloseHandle(process.hThread);
-  return std::make_unique<Win32RunningProgram>(process.hProcess, outputRead, messagesRead);
+  return program;
 }
 
 const char* GhostscriptProgramName() { return "gswin64c.exe"; }
+
+void CatchStopRequests() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+const char* StopRequested() {
+  switch (stopEvent.load()) {
+    case CTRL_C_EVENT + 1: return "Ctrl+C";
+    case CTRL_BREAK_EVENT + 1: return "Ctrl+Break";
+    case CTRL_CLOSE_EVENT + 1: return "closing the console";
+    default: return nullptr;
+  }
+}
+
+void EndAsStopRequested() {
+  // The status a console program ended by Ctrl+C has.
+  if (stopEvent.load() != 0) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+}
 
 }  // namespace velmora::platform

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tools/velmora/commands.h"
 
 int main(int argc, char** argv) {
@@ -33,7 +34,10 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     // A command's own error (CommandError) or anything else that stopped it.
     std::fprintf(stderr, "velmora: %s\n", error.what());
+    // A command that caught a stop request (velmora print) has cleaned up by now.
+    velmora::platform::EndAsStopRequested();
     return 1;
   }
+  velmora::platform::EndAsStopRequested();
   return 0;
 }

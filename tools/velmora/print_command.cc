@@ -1,7 +1,10 @@
 // velmora print: runs a job through the plug-in module into a file or standard output.
+#include <cctype>
 #include <cstdio>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "host/plugin_module.h"
 #include "host/print_job.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/text_encoding.h"
 #include "tools/velmora/commands.h"
 #include "tools/velmora/file_io.h"
@@ -40,7 +44,52 @@ struct PrintArguments {
   std::size_t bufferSize = 16384;
   int connectTimeout = 10;
   std::string module;
+  std::string timeLimit;    // empty: none
+  std::string memoryLimit;  // empty: none
 };
+
+// A whole number of at most 9 digits, or nothing.
+std::optional<std::uint64_t> WholeNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoull(text);
+}
+
+// --time-limit SECONDS: whole seconds from 1.
+std::uint64_t ParseTimeLimit(const std::string& text) {
+  const std::optional<std::uint64_t> seconds = WholeNumber(text);
+  if (!seconds || *seconds == 0) {
+    throw CommandError("--time-limit '" + text + "': expected whole seconds from 1 (e.g. 60)");
+  }
+  return *seconds;
+}
+
+// --memory-limit SIZE: bytes from 1, or kibibytes, mebibytes or gibibytes with a K, M or
+// G suffix.
+std::uint64_t ParseMemoryLimit(const std::string& text) {
+  struct Unit {
+    char suffix;
+    std::uint64_t bytes;
+  };
+  static constexpr Unit kUnits[] = {{'K', 1ull << 10}, {'M', 1ull << 20}, {'G', 1ull << 30}};
+  static_assert(std::size(kUnits) == 3);
+  std::string digits = text;
+  std::uint64_t unit = 1;
+  for (const Unit& candidate : kUnits) {
+    if (!digits.empty() && std::toupper(static_cast<unsigned char>(digits.back())) == candidate.suffix) {
+      digits.pop_back();
+      unit = candidate.bytes;
+      break;
+    }
+  }
+  const std::optional<std::uint64_t> count = WholeNumber(digits);
+  if (!count || *count == 0) {
+    throw CommandError("--memory-limit '" + text +
+                       "': expected a size from 1 in bytes or with a K, M or G suffix (e.g. 512M, 2G)");
+  }
+  return *count * unit;
+}
 
 // One --special-page SHEET=KIND: a printed sheet from 1 and a special-page kind 0 to 3.
 std::pair<std::size_t, std::uint32_t> ParseSpecialPage(const std::string& text) {
@@ -101,8 +150,14 @@ void RunPrint(const PrintArguments& args) {
     };
   }
 
+  platform::ProgramLimits limits;
+  if (!args.timeLimit.empty()) limits.cpuSeconds = ParseTimeLimit(args.timeLimit);
+  if (!args.memoryLimit.empty()) limits.memoryBytes = ParseMemoryLimit(args.memoryLimit);
+  // A stop request (SIGTERM, Ctrl+C) ends Ghostscript and fails the job, which removes
+  // what it wrote; main then ends as the request would have.
+  platform::CatchStopRequests();
   auto pages = args.document.empty() ? host::MakeSamplePageSource(args.pages)
-                                     : host::MakeDocumentPageSource(args.document, args.pageRanges);
+                                     : host::MakeDocumentPageSource(args.document, args.pageRanges, limits);
   const host::PrintResult result = host::RunPrintJob(request, *pages);
   if (result.overlayCaptured) {
     std::fprintf(stderr,
@@ -159,6 +214,16 @@ void RegisterPrintCommand(CLI::App& app) {
   print->add_option("--buffer-size", args.bufferSize, "Bytes per buffer sent to the spooler")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));
   print->add_option("--module", args.module, "The plug-in module (default: the one built with velmora)");
+  print
+      ->add_option("--time-limit", args.timeLimit,
+                   "Processor seconds Ghostscript may use to render the document; past them the job fails "
+                   "(default: no limit)")
+      ->type_name("SECONDS");
+  print
+      ->add_option("--memory-limit", args.memoryLimit,
+                   "Memory Ghostscript may use to render the document, in bytes or with a K, M or G suffix "
+                   "(512M, 2G); past it the job fails (default: no limit)")
+      ->type_name("SIZE");
   print->callback([print] {
     args.titleGiven = print->count("--title") > 0;
     if (!args.document.empty() && print->count("--pages") > 0) {
