@@ -5,6 +5,7 @@
 #include <map>
 
 #include "host/printer_description.h"
+#include "platform/text_encoding.h"
 
 namespace velmora::cups {
 namespace {
@@ -341,15 +342,19 @@ std::optional<std::string> ValueOf(const Option& option, std::string_view text) 
         return std::string();
       }
       if (text.size() > static_cast<std::size_t>(option.maxBytes)) return std::nullopt;
-      // Control characters have no place in a box name or a PIN.
+      // Control characters have no place in a box name or a PIN, and the printer takes
+      // them as UTF-8 text.
       if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
         return std::nullopt;
       }
+      if (platform::Utf16ToUtf8(platform::Utf8ToUtf16(text)) != text) return std::nullopt;
       return std::string(text);
     }
   }
   return std::nullopt;
 }
+
+bool IsSecret(const Option& option) { return option.setting == "szFileBoxPassword"; }
 
 std::string Describe(const Option& option) {
   switch (option.kind) {
@@ -379,8 +384,9 @@ class Mapper {
   void Take(const Option& option, std::string_view text, const std::string& origin) {
     std::optional<std::string> value = ValueOf(option, text);
     if (!value) {
-      job_.warnings.push_back(origin + " '" + std::string(text) + "' is not " + Describe(option) +
-                              "; the default is used");
+      // A PIN is never repeated, not even in a warning: warnings go to logs.
+      const std::string shown = IsSecret(option) ? std::string() : " '" + std::string(text) + "'";
+      job_.warnings.push_back(origin + shown + " is not " + Describe(option) + "; the default is used");
       return;
     }
     chosen_[&option] = Chosen{std::move(*value), origin};
