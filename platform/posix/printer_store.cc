@@ -175,6 +175,21 @@ StoreResult<> PrinterStore::RemovePrinterValue(const WString& printer, const WSt
   return StoreResult<>::Ok();
 }
 
+StoreResult<std::size_t> PrinterStore::FailUnfinishedJobs() {
+  using Result = StoreResult<std::size_t>;
+  std::string openError;
+  std::shared_ptr<store::Connection> connection = store::ConnectForWriting(path_, &openError);
+  if (!connection) return Result::Fail(openError);
+  std::lock_guard lock(connection->mutex);
+  Database& db = connection->db;
+  constexpr DWORD kEnded = JOB_STATUS_COMPLETE | JOB_STATUS_DELETING | JOB_STATUS_DELETED;
+  Statement update = db.Prepare("UPDATE jobs SET status = status | ? WHERE (status & ?) = 0");
+  update.Bind(1, std::int64_t{JOB_STATUS_DELETING | JOB_STATUS_DELETED | JOB_STATUS_ERROR})
+      .Bind(2, std::int64_t{kEnded});
+  if (!update.Run()) return Result::Fail(db.Describe("Unable to mark unfinished jobs failed"));
+  return Result::Ok(static_cast<std::size_t>(db.Changes()));
+}
+
 StoreResult<std::vector<StoredJob>> PrinterStore::ListJobs(const std::optional<WString>& printer) {
   using Result = StoreResult<std::vector<StoredJob>>;
   std::string openError;

@@ -120,6 +120,10 @@ class PrinterStore final : public PrinterAdmin {
   StoreResult<> SetPrinterValue(const WString& printer, const WString& valueName, const PrinterValue& value) override;
   StoreResult<> RemovePrinterValue(const WString& printer, const WString& valueName) override;
   StoreResult<std::vector<StoredJob>> ListJobs(const std::optional<WString>& printer = std::nullopt) override;
+  // Marks failed (deleted, with the error bit) every job that neither completed nor was
+  // deleted: jobs whose printing process ended without a word. Only for a store whose
+  // every job runs under one owner that knows none of them is running. Answers their count.
+  StoreResult<std::size_t> FailUnfinishedJobs();
   StoreResult<> SetMachineValue(const WString& name, const PrinterValue& value) override;
   StoreResult<> RemoveMachineValue(const WString& name) override;
   StoreResult<std::optional<PrinterValue>> ReadMachineValue(const WString& name) override;
