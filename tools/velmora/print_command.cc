@@ -49,8 +49,8 @@ struct PrintArguments {
 };
 
 // A whole number of at most 9 digits, or nothing.
-std::optional<std::uint64_t> WholeNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+std::optional<std::uint64_t> WholeNumber(const std::string& text, std::size_t maxDigits = 9) {
+  if (text.empty() || text.size() > maxDigits || text.find_first_not_of("0123456789") != std::string::npos) {
     return std::nullopt;
   }
   return std::stoull(text);
@@ -83,8 +83,10 @@ std::uint64_t ParseMemoryLimit(const std::string& text) {
       break;
     }
   }
-  const std::optional<std::uint64_t> count = WholeNumber(digits);
-  if (!count || *count == 0) {
+  // A byte count as a machine writes it (2147483648) is taken, up to a pebibyte.
+  constexpr std::uint64_t kMaxBytes = 1ull << 50;
+  const std::optional<std::uint64_t> count = WholeNumber(digits, 16);
+  if (!count || *count == 0 || *count > kMaxBytes / unit) {
     throw CommandError("--memory-limit '" + text +
                        "': expected a size from 1 in bytes or with a K, M or G suffix (e.g. 512M, 2G)");
   }
