@@ -46,6 +46,7 @@ mkdir -p "$top/out"
 
 start_app() {
   "$app" --listen 127.0.0.1 --port "$port" --state-folder "$top/state" --no-tls --log "$top/log" --log-level debug \
+    --file-device-folder "$top/out" \
     "$@" >>"$top/stdout" 2>&1 &
   app_pid=$!
   for _ in $(seq 100); do

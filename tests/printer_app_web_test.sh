@@ -39,7 +39,7 @@ port=$(free_port)
 uri=ipp://127.0.0.1:$port/ipp/print/Office
 mkdir -p "$top/out"
 "$app" --listen 127.0.0.1 --port "$port" --state-folder "$top/state" --no-tls --log "$top/app.log" \
-  --add-printer "Office=file://$top/out" >"$top/app.out" 2>&1 &
+  --file-device-folder "$top/out" --add-printer "Office=file://$top/out" >"$top/app.out" 2>&1 &
 app_pid=$!
 for _ in $(seq 100); do
   ipptool -q "$uri" get-printer-attributes.test 2>/dev/null && break

@@ -3,7 +3,9 @@
 // `velmora print` runs it, and the finished job sent to the printer's device.
 #include <pappl/pappl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -12,13 +14,19 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host/page_source.h"
 #include "host/print_job.h"
 #include "platform/posix/spooler_store.h"
 #include "platform/text_encoding.h"
 #include "tools/cups/cups_options.h"
 #include "tools/printer_app/printer_app.h"
+#include "tools/printer_app/devices.h"
+#include "tools/printer_app/image_document.h"
+#include "tools/printer_app/print_process.h"
 #include "tools/printer_app/raster_document.h"
+#include "tools/printer_app/secrets.h"
 
 namespace velmora::printer_app {
 namespace {
@@ -29,28 +37,38 @@ using cups::NamedOption;
 // The application, as the driver callback was given it.
 App* g_app = nullptr;
 
+// The setting that holds a job's PIN.
+constexpr const char* kPinSetting = "szFileBoxPassword";
+
 // The options a printer carries as PAPPL vendor attributes: those of the option table
 // with no standard IPP attribute, and number-up, which PAPPL does not handle itself.
 bool IsVendorAttribute(const cups::Option& option) {
   return cups::IsIppVendorOption(option) || option.keyword == "number-up";
 }
 
-// The text of an attribute's value(s) as the option mapping reads it: enums as their
-// numbers (orientation-requested 3, print-quality 5), a PIN as its characters, other
-// values as IPP writes them ("600dpi", "1-3,7", "true").
+// The text of an attribute's first value as the option mapping reads it: enums as their
+// numbers (orientation-requested 3, print-quality 5), text, names and keywords as the
+// client sent them (ippGetString: no escaping, no joining), a PIN as its bytes, and
+// resolutions and ranges as IPP writes them ("600dpi", "1-3,7": every range of the job).
 std::string ValueText(ipp_attribute_t* attribute) {
   switch (ippGetValueTag(attribute)) {
     case IPP_TAG_ENUM:
     case IPP_TAG_INTEGER: return std::to_string(ippGetInteger(attribute, 0));
+    case IPP_TAG_BOOLEAN: return ippGetBoolean(attribute, 0) ? "true" : "false";
     case IPP_TAG_STRING: {
       int length = 0;
       const void* bytes = ippGetOctetString(attribute, 0, &length);
       return bytes == nullptr ? std::string() : std::string(static_cast<const char*>(bytes), length);
     }
-    default: {
+    case IPP_TAG_RANGE:
+    case IPP_TAG_RESOLUTION: {
       char text[1024];
       ippAttributeString(attribute, text, sizeof(text));
       return text;
+    }
+    default: {
+      const char* text = ippGetString(attribute, 0, nullptr);
+      return text != nullptr ? text : std::string();
     }
   }
 }
@@ -119,8 +137,9 @@ std::vector<NamedOption> JobAttributes(pappl_job_t* job) {
     if (auto source = Member(mediaCol, "media-source")) attributes.emplace_back("media-source", *source);
     if (auto type = Member(mediaCol, "media-type")) attributes.emplace_back("media-type", *type);
   }
+  // The PIN is not among them: the application keeps it out of the job's attributes.
   for (const char* name : {"sides", "print-quality", "printer-resolution", "output-bin", "orientation-requested",
-                           "page-ranges", "multiple-document-handling", "job-password"}) {
+                           "page-ranges", "multiple-document-handling"}) {
     take(name);
   }
   if (ipp_attribute_t* finishings = papplJobGetAttribute(job, "finishings")) {
@@ -178,6 +197,48 @@ std::string SpoolName(pappl_job_t* job, const char* what) {
          std::to_string(papplJobGetID(job)) + what;
 }
 
+// Ends the job with `reason` in its log and its state message, which the client sees.
+bool Fail(pappl_job_t* job, const std::string& reason) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
+  papplJobSetMessage(job, "%s", reason.c_str());
+  return false;
+}
+
+// A PIN or a box name the printer cannot take stops the job: printing it without would
+// leave a held job nobody can release, or another user's box.
+bool IsUnusableSecret(const std::string& warning) {
+  for (const char* attribute : {"attribute job-password ", "attribute file-box-name ", "attribute print-box-dir "}) {
+    if (warning.starts_with(attribute)) return true;
+  }
+  return false;
+}
+
+// The `velmora print` arguments of the job: the printer, the texts of its header, the
+// settings and choices of the option mapping, the limits of its Ghostscript run.
+std::vector<std::string> PrintArguments(pappl_job_t* job, const cups::JobOptions& options, const std::string& output,
+                                        const std::string& ticket, const std::string& document) {
+  std::vector<std::string> args{"print", "--printer=" + std::string(papplPrinterGetName(papplJobGetPrinter(job))),
+                                "--output=" + output, "--module=" + g_app->modulePath};
+  args.push_back("--title=" + std::string(papplJobGetName(job) != nullptr ? papplJobGetName(job) : "Untitled"));
+  args.push_back("--user=" + std::string(papplJobGetUsername(job) != nullptr ? papplJobGetUsername(job) : ""));
+  // PAPPL does not tell a job which host sent it; a client that names itself in
+  // job-originating-host-name is named in the header, others as this machine.
+  if (ipp_attribute_t* host = papplJobGetAttribute(job, "job-originating-host-name")) {
+    args.push_back("--machine=" + ValueText(host));
+  }
+  args.push_back("--time-limit=" + std::to_string(g_app->limits.cpuSeconds));
+  args.push_back("--memory-limit=" + std::to_string(g_app->limits.memoryBytes));
+  if (!options.pageRanges.empty()) args.push_back("--page-ranges=" + options.pageRanges);
+  if (!ticket.empty()) args.push_back("--ticket=" + ticket);
+  for (const host::SettingAssignment& setting : options.settings) {
+    if (setting.name != kPinSetting) args.push_back("--set=" + setting.name + "=" + setting.value);
+  }
+  for (const auto& [feature, choice] : options.choices) args.push_back("--option=" + feature + "=" + choice);
+  args.push_back("--");
+  args.push_back(document);
+  return args;
+}
+
 // Runs `document` through the print host with the job's settings and sends the finished
 // job to the device. A raster job's copies are PAPPL's and the client's (repeated pages),
 // so the printer makes none of its own.
@@ -185,11 +246,19 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const char* printerName = papplPrinterGetName(printer);
 
+  const JobPin pin = PinOf(job);
+  if (pin.lost) return Fail(job, "The job's PIN was lost when the printer application restarted; send the job again.");
   std::vector<NamedOption> vendorDefaults;
   std::vector<NamedOption> attributes = PrinterDefaults(printer, vendorDefaults);
   for (NamedOption& attribute : JobAttributes(job)) attributes.push_back(std::move(attribute));
+  if (pin.pin) attributes.emplace_back("job-password", *pin.pin);
   cups::JobOptions options = cups::MapIppJobOptions(vendorDefaults, attributes, rasterJob ? 1 : Copies(job));
-  for (const std::string& warning : options.warnings) papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", warning.c_str());
+  for (const std::string& warning : options.warnings) {
+    if (IsUnusableSecret(warning)) {
+      return Fail(job, "The job cannot be printed: " + warning.substr(0, warning.find("; the default")) + ".");
+    }
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", warning.c_str());
+  }
   if (!options.pageRanges.empty()) {
     try {
       host::ParsePageRanges(options.pageRanges);
@@ -199,41 +268,60 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
     }
   }
 
-  host::PrintRequest request;
-  request.modulePath = g_app->modulePath;
-  request.printerName = platform::Utf8ToUtf16(printerName);
-  request.title = platform::Utf8ToUtf16(papplJobGetName(job) != nullptr ? papplJobGetName(job) : "Untitled");
-  request.user = platform::Utf8ToUtf16(papplJobGetUsername(job) != nullptr ? papplJobGetUsername(job) : "");
-  // PAPPL does not tell a job which host sent it; a client that names itself in
-  // job-originating-host-name is named in the header, others as this machine.
-  if (ipp_attribute_t* host = papplJobGetAttribute(job, "job-originating-host-name")) {
-    request.machine = platform::Utf8ToUtf16(ValueText(host));
-  }
-  request.settings = std::move(options.settings);
-  request.choices = std::move(options.choices);
-  request.progress = [job](std::size_t, std::size_t) { papplJobSetImpressionsCompleted(job, 1); };
-
-  TemporaryFile output{SpoolName(job, ".pxl")};
-  request.output = output.path;
   try {
-    std::lock_guard<std::mutex> lock(g_app->jobs);
+    std::lock_guard<std::mutex> lock(g_app->store);
     EnsureStorePrinter(printerName);
-    auto pages = host::MakeDocumentPageSource(document, options.pageRanges);
-    const host::PrintResult result = host::RunPrintJob(request, *pages);
-    if (result.overlayCaptured) {
-      papplLogJob(job, PAPPL_LOGLEVEL_INFO,
-                  "The job was captured into the printer's overlay file; nothing was printed.");
-      return true;
-    }
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s sheets, %s bytes, through the Velmora plug-in.",
-                std::to_string(result.pages).c_str(), std::to_string(result.bytes).c_str());
   } catch (const std::exception& error) {
-    // The host's message names the document and the cause.
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.what());
-    papplJobSetMessage(job, "%s", error.what());
+    return Fail(job, error.what());
+  }
+
+  // The PIN goes to the print host in a file only the application can read, never on a
+  // command line that every local user can list.
+  TemporaryFile ticket;
+  const auto secret = std::find_if(options.settings.begin(), options.settings.end(),
+                                   [](const host::SettingAssignment& setting) { return setting.name == kPinSetting; });
+  if (secret != options.settings.end()) {
+    ticket.path = SpoolName(job, ".ticket.json");
+    std::ofstream file(ticket.path, std::ios::binary | std::ios::trunc);
+    file << nlohmann::json{{kPinSetting, secret->value}}.dump();
+    file.close();
+    if (!file) return Fail(job, "Unable to write the job's ticket in '" + g_app->spoolFolder + "'.");
+  }
+  TemporaryFile output{SpoolName(job, ".pxl")};
+  const PrintProcessResult result =
+      RunPrintProcess(g_app->velmoraPath, PrintArguments(job, options, output.path, ticket.path, document),
+                      g_app->limits, [job] { return papplJobIsCanceled(job); });
+  if (result.canceled) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled; the job's print host and Ghostscript were ended.");
     return false;
   }
+  if (!result.succeeded) return Fail(job, result.reason);
+  if (result.messages.find("captured into the printer's overlay file") != std::string::npos) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was captured into the printer's overlay file; nothing was printed.");
+    return true;
+  }
+  std::error_code error;
+  const auto bytes = fs::file_size(output.path, error);
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s bytes through the Velmora plug-in.",
+              error ? "?" : std::to_string(bytes).c_str());
+  papplJobSetImpressionsCompleted(job, 1);
   return SendToDevice(job, device, output.path);
+}
+
+// The page a picture is fitted into: the job's paper, else the printer's default paper.
+ImagePage PictureArea(pappl_job_t* job) {
+  std::optional<std::string> size;
+  if (ipp_attribute_t* mediaCol = papplJobGetAttribute(job, "media-col")) size = MediaSizeName(mediaCol);
+  if (ipp_attribute_t* media = papplJobGetAttribute(job, "media"); !size && media != nullptr) size = ValueText(media);
+  pwg_media_t* paper = size ? pwgMediaForPWG(size->c_str()) : nullptr;
+  if (paper == nullptr) {
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+    paper = pwgMediaForPWG(data.media_default.size_name);
+  }
+  if (paper == nullptr) paper = pwgMediaForPWG("iso_a4_210x297mm");
+  constexpr double kPointsPerHundredthMillimetre = 72.0 / 2540.0;
+  return ImagePage{paper->width * kPointsPerHundredthMillimetre, paper->length * kPointsPerHundredthMillimetre};
 }
 
 // The raster pages of a job, kept until the job ends.
@@ -436,10 +524,15 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t* attributes) {
 
 }  // namespace
 
-bool MakeDriver(pappl_system_t*, const char* driverName, const char*, const char*, pappl_pr_driver_data_t* data,
-                ipp_t** attributes, void* app) {
+bool MakeDriver(pappl_system_t* system, const char* driverName, const char* deviceUri, const char*,
+                pappl_pr_driver_data_t* data, ipp_t** attributes, void* app) {
   if (driverName == nullptr || std::strcmp(driverName, kDriverName) != 0) return false;
   g_app = static_cast<App*>(app);
+  // Every new printer passes here, from the web form, IPP, --add-printer or the saved state.
+  if (const std::string problem = DeviceProblem(deviceUri != nullptr ? deviceUri : ""); !problem.empty()) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer not added: %s", problem.c_str());
+    return false;
+  }
   data->rstartjob_cb = StartRasterJob;
   data->rstartpage_cb = StartRasterPage;
   data->rwriteline_cb = WriteRasterLine;
@@ -454,6 +547,14 @@ bool MakeDriver(pappl_system_t*, const char* driverName, const char*, const char
 bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app) {
   g_app = static_cast<App*>(app);
   return RunJob(job, device, papplJobGetFilename(job), false);
+}
+
+bool PrintPicture(pappl_job_t* job, pappl_device_t* device, void* app) {
+  g_app = static_cast<App*>(app);
+  TemporaryFile document{SpoolName(job, "-picture.pdf")};
+  const std::string problem = ImageToDocument(papplJobGetFilename(job), document.path, PictureArea(job));
+  if (!problem.empty()) return Fail(job, "Unable to print the picture: " + problem + ".");
+  return RunJob(job, device, document.path, false);
 }
 
 void EnsureStorePrinter(const std::string& printerName) {

@@ -3,7 +3,9 @@
 // printer's raw socket (socket://HOST:9100) or a file.
 //
 //   velmora-printer-app [--listen HOST] [--port N] [--state-folder DIR]
-//                       [--add-printer NAME=DEVICE-URI]... [--log FILE] [--log-level LEVEL]
+//                       [--add-printer NAME=DEVICE-URI]... [--file-device-folder DIR]...
+//                       [--remote-admin [--admin-group GROUP]] [--job-time-limit SECONDS]
+//                       [--job-memory-limit SIZE] [--log FILE] [--log-level LEVEL]
 #include <pappl/pappl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -18,7 +20,13 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/spooler_store.h"
+#include "tools/printer_app/access.h"
+#include "tools/printer_app/devices.h"
+#include "tools/printer_app/print_process.h"
 #include "tools/printer_app/printer_app.h"
+#include "tools/printer_app/secrets.h"
+#include "tools/printer_app/state_recovery.h"
 
 #ifndef VELMORA_BUILT_MODULE
 #define VELMORA_BUILT_MODULE ""
@@ -53,7 +61,9 @@ struct Arguments {
   std::string name = "Velmora Printer Application";
   std::vector<std::pair<std::string, std::string>> printers;  // name, device URI
   bool tls = true;
-  bool remoteAdmin = false;
+  AccessPolicy access;
+  std::vector<std::string> fileFolders;
+  JobLimits limits;
   std::string module;
 };
 
@@ -64,12 +74,21 @@ void Usage(std::FILE* out) {
       "  --port N                  the IPP and web port (default: 8631)\n"
       "  --state-folder DIR        printers, their values and watermarks (default: " VELMORA_APP_STATE_FOLDER
       ")\n"
-      "  --add-printer NAME=URI    add a printer at start-up unless it exists (socket://HOST:9100, file:///PATH)\n"
+      "  --add-printer NAME=URI    add a printer at start-up unless it exists (socket://HOST[:PORT], or\n"
+      "                            file:///FOLDER inside a --file-device-folder)\n"
+      "  --file-device-folder DIR  printers may write each job into a new file inside DIR (repeatable;\n"
+      "                            default: no file devices)\n"
+      "  --remote-admin            let administrators on other machines change settings, over TLS, signed in\n"
+      "                            with their password (PAM) as members of the administrators' group\n"
+      "  --admin-group GROUP       the administrators' group for --remote-admin (default: lpadmin)\n"
+      "  --remote-peer ADDRESS     treat this local address as another machine's (for tests; repeatable)\n"
+      "  --job-time-limit SECONDS  processor time a job's Ghostscript may use (default: 600)\n"
+      "  --job-memory-limit SIZE   memory a job's Ghostscript may use, e.g. 2G or 512M (default: 2G)\n"
       "  --log FILE                the log: a file, - for standard error, syslog (default: -)\n"
       "  --log-level LEVEL         debug, info, warn, error (default: info)\n"
       "  --name NAME               the name of the application as clients see it\n"
-      "  --no-tls                  serve plain HTTP only (no certificate is made)\n"
-      "  --remote-admin            let other machines change settings (set an administrator password)\n"
+      "  --no-tls                  serve plain HTTP only (no certificate is made; other machines cannot\n"
+      "                            administer, and PAPPL asks them to use TLS for every request)\n"
       "  --module PATH             the plug-in module (default: the installed one)\n",
       out);
 }
@@ -124,7 +143,30 @@ std::optional<int> Parse(int argc, char** argv, Arguments& args) {
     } else if (option == "--no-tls") {
       args.tls = false;
     } else if (option == "--remote-admin") {
-      args.remoteAdmin = true;
+      args.access.remoteAdmin = true;
+    } else if (option == "--admin-group") {
+      args.access.adminGroup = value();
+      if (args.access.adminGroup.empty()) throw std::runtime_error("--admin-group needs a group name");
+    } else if (option == "--remote-peer") {
+      args.access.remotePeers.push_back(value());
+    } else if (option == "--file-device-folder") {
+      const std::string folder = value();
+      std::error_code error;
+      const fs::path resolved = fs::canonical(folder, error);
+      if (error || !fs::is_directory(resolved, error)) {
+        throw std::runtime_error("--file-device-folder '" + folder + "' is not a folder");
+      }
+      args.fileFolders.push_back(resolved.string());
+    } else if (option == "--job-time-limit") {
+      const std::string text = value();
+      char* end = nullptr;
+      const long seconds = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+        throw std::runtime_error("--job-time-limit '" + text + "' is not a number of seconds from 1 to 86400");
+      }
+      args.limits.cpuSeconds = static_cast<std::uint64_t>(seconds);
+    } else if (option == "--job-memory-limit") {
+      args.limits.memoryBytes = ParseSize("--job-memory-limit", value());
     } else if (option == "--module") {
       args.module = value();
     } else {
@@ -174,40 +216,75 @@ bool SaveState(pappl_system_t* system, void* file) {
   return papplSystemSaveState(system, static_cast<const char*>(file));
 }
 
+// A folder only the application may enter, whatever its mode was.
+void MakePrivateFolder(const std::string& path) {
+  MakeFolder(path);
+  if (::chmod(path.c_str(), 0700) != 0)
+    throw std::runtime_error("Unable to protect '" + path + "': " + std::strerror(errno));
+}
+
+// Jobs that were printing when the application was killed are aborted, their files and
+// the print host's temporary files removed, and the printer store's rows of them failed.
+void Recover(pappl_system_t* system, const std::string& stateFile, const App& app) {
+  const std::size_t aborted = RecoverState(stateFile, app.spoolFolder);
+  if (aborted > 0) papplLog(system, PAPPL_LOGLEVEL_WARN, "Aborted %zu job(s) interrupted by the last stop.", aborted);
+  platform::posix::PrinterStore store;
+  if (auto failed = store.FailUnfinishedJobs(); !failed) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", failed.error().c_str());
+  }
+}
+
 int Run(const Arguments& args) {
+  // Everything the application and its jobs write (job files holding PINs, the state
+  // file, the printer store) is for the application's user only.
+  ::umask(077);
+  RegisterDeviceSchemes(args.fileFolders);
   App app;
   app.stateFolder = fs::absolute(args.stateFolder).string();
   app.spoolFolder = app.stateFolder + "/spool";
   app.modulePath = ModulePath(args);
   app.velmoraPath = VelmoraPath();
-  MakeFolder(app.stateFolder);
-  MakeFolder(app.spoolFolder);
+  app.limits = args.limits;
+  MakePrivateFolder(app.stateFolder);
+  MakePrivateFolder(app.spoolFolder);
   // The printer store and the watermark sections of every printer live in the state
   // folder; the host and the plug-in find them through the environment, set once here
   // before PAPPL starts its threads.
   const std::string store = app.stateFolder + "/spooler.db";
   ::setenv("VELMORA_STORE", store.c_str(), 1);
   ::setenv("XDG_DATA_HOME", app.stateFolder.c_str(), 1);
+  const std::string logName = StartLogFilter(args.log);
 
-  pappl_soptions_t options =
-      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+  // No /security page: PAPPL 1.3's web password is not safe to rely on. Administration is
+  // decided by the authentication callback (access.cc).
+  pappl_soptions_t options = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE;
   if (!args.tls) options |= PAPPL_SOPTIONS_NO_TLS;
-  // PAPPL lets only this machine change settings unless remote administration is on.
-  if (args.remoteAdmin) options |= PAPPL_SOPTIONS_WEB_REMOTE;
   pappl_system_t* system = papplSystemCreate(options, args.name.c_str(), args.port, "_print,_universal",
-                                             app.spoolFolder.c_str(), args.log.c_str(), args.logLevel, nullptr, false);
+                                             app.spoolFolder.c_str(), logName.c_str(), args.logLevel, nullptr, false);
   if (system == nullptr) throw std::runtime_error("Unable to create the printer application");
+  papplSystemSetEventCallback(system, HandleJobEvent, nullptr);
   if (!papplSystemAddListeners(system, args.listen.empty() ? nullptr : args.listen.c_str())) {
     papplSystemDelete(system);
     throw std::runtime_error("Unable to listen on " +
                              (args.listen.empty() ? std::string("every address") : args.listen) + " port " +
                              std::to_string(args.port) + ": " + std::strerror(errno));
   }
+  std::error_code error;
+  if (!fs::exists("/run/avahi-daemon/socket", error)) {
+    papplLog(system, PAPPL_LOGLEVEL_WARN,
+             "avahi-daemon is not running: the printers are not announced by DNS-SD; clients name them as "
+             "ipp://HOST:%d/ipp/print/NAME.",
+             args.port);
+  }
 
   static pappl_pr_driver_t drivers[] = {{kDriverName, kDriverDescription, nullptr, nullptr}};
   papplSystemSetPrinterDrivers(system, 1, drivers, nullptr, AddSettingsPage, MakeDriver, &app);
-  // PDF and PostScript go to the print host as they are; raster formats (PWG and Apple
-  // raster, and the JPEG and PNG images PAPPL decodes) reach the driver's raster callbacks.
+  // PDF and PostScript go to the print host as they are; PNG and JPEG pictures become PDF
+  // documents through the application's own image readers (registered for the driver's
+  // format, PAPPL finds them before its own PNG and JPEG filters); raster formats (PWG and
+  // Apple raster) reach the driver's raster callbacks.
+  papplSystemAddMIMEFilter(system, "image/png", "application/octet-stream", PrintPicture, &app);
+  papplSystemAddMIMEFilter(system, "image/jpeg", "application/octet-stream", PrintPicture, &app);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PrintDocument, &app);
   papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", PrintDocument, &app);
   papplSystemAddMIMEFilter(system, "application/octet-stream", "image/pwg-raster", PrintDocument, &app);
@@ -215,15 +292,39 @@ int Run(const Arguments& args) {
 
   static std::string stateFile;
   stateFile = app.stateFolder + "/pappl.state";
+  Recover(system, stateFile, app);
   if (!papplSystemLoadState(system, stateFile.c_str())) {
     papplLog(system, PAPPL_LOGLEVEL_INFO, "No saved state in '%s': starting without printers.", stateFile.c_str());
   }
+  InstallAccessControl(system, args.access);
   papplSystemSetSaveCallback(system, SaveState, stateFile.data());
+  // PAPPL 1.3 looks for pending jobs only when a job comes or ends: the jobs that waited
+  // through a stop start once the system runs, on printers not paused by an administrator.
+  papplSystemAddTimerCallback(
+      system, 0, 0,
+      [](pappl_system_t* running, void*) {
+        papplSystemIteratePrinters(
+            running,
+            [](pappl_printer_t* printer, void*) {
+              if (papplPrinterGetState(printer) != IPP_PSTATE_STOPPED) papplPrinterResume(printer);
+            },
+            nullptr);
+        return false;
+      },
+      nullptr);
+  // PAPPL saves its state when its main loop wakes, which without a client may be 30 s
+  // later: a job taken or finished then would be lost or printed again after a kill.
+  papplSystemAddTimerCallback(
+      system, 0, 1, [](pappl_system_t*, void*) { return true; }, nullptr);
 
   for (const auto& [name, uri] : args.printers) {
     FindByName find{name.c_str()};
     papplSystemIteratePrinters(system, MatchName, &find);
     if (find.found != nullptr) continue;
+    if (const std::string problem = DeviceProblem(uri); !problem.empty()) {
+      papplSystemDelete(system);
+      throw std::runtime_error("Unable to add printer '" + name + "': " + problem);
+    }
     if (papplPrinterCreate(system, 0, name.c_str(), kDriverName, "MFG:Velmora;MDL:PCL XL Printer;CMD:PJL,PCLXL;",
                            uri.c_str()) == nullptr) {
       papplSystemDelete(system);
@@ -243,9 +344,12 @@ int main(int argc, char** argv) {
   try {
     velmora::printer_app::Arguments args;
     if (auto status = velmora::printer_app::Parse(argc, argv, args)) return *status;
-    return velmora::printer_app::Run(args);
+    const int status = velmora::printer_app::Run(args);
+    velmora::printer_app::StopLogFilter();
+    return status;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "velmora-printer-app: %s\n", error.what());
   }
+  velmora::printer_app::StopLogFilter();
   return 1;
 }

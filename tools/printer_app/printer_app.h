@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/printer_app/print_process.h"
+
 namespace velmora::printer_app {
 
 // The one driver of the application: a PJL + PCL XL printer behind the plug-in.
@@ -21,9 +23,11 @@ struct App {
   std::string modulePath;   // the plug-in module
   std::string spoolFolder;  // temporary files of jobs
   std::string velmoraPath;  // the velmora program, which writes printer values and watermarks
-  // The host runs one job at a time: the printer store and the plug-in's machine-wide
-  // state are shared by every printer of the application.
-  std::mutex jobs;
+  // Each job runs in a process of its own within these limits; printers print at once,
+  // each its own jobs in turn.
+  JobLimits limits;
+  // Held while the printer store gets a printer or the settings page changes its values.
+  std::mutex store;
   // What the settings pages of the printers need, one for each printer.
   std::mutex pagesLock;
   std::vector<std::shared_ptr<void>> pages;
@@ -36,6 +40,10 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
 
 // The filter of PDF and PostScript documents (application/pdf, application/postscript).
 bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app);
+
+// The filter of PNG and JPEG pictures: checked against the pixel budget before they are
+// decoded, each becomes a one-page PDF document that prints as a PDF does.
+bool PrintPicture(pappl_job_t* job, pappl_device_t* device, void* app);
 
 // Adds the printer to the printer store when it is not there yet. Throws
 // std::runtime_error naming the store and the cause.

@@ -299,7 +299,7 @@ bool SettingsPage(pappl_client_t* client, void* context) {
       message = "Invalid form submission.";
     } else {
       try {
-        std::lock_guard<std::mutex> lock(data.app->jobs);
+        std::lock_guard<std::mutex> lock(data.app->store);
         EnsureStorePrinter(name);
         message = Apply(*data.app, name, count, form);
       } catch (const std::exception& error) {

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# velmora-printer-app as an attacker on the network meets it, over loopback: 127.0.0.2 is
+# told to be another machine (--remote-peer). Each block is one attack that must fail:
+# administration from elsewhere, a device outside the allowed folder, PINs in responses,
+# logs or readable files, a job name that rewrites the state file, a document that runs
+# for ever or eats memory, a huge picture, overlay capture and cancels by strangers, a kill
+# in mid-job, and no avahi-daemon. The applications are stopped by their process ids.
+# Usage: printer_app_security_test.sh APP VELMORA TESTS_FOLDER
+set -uo pipefail
+app=$1 velmora=$2 tests=$3
+
+for program in ipptool gs ps2pdf python3 curl; do
+  if ! command -v "$program" >/dev/null; then
+    echo "SKIP: $program is not installed (scripts/install-deps installs cups-ipp-utils, ghostscript, curl)"
+    exit 77
+  fi
+done
+if ! python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.2", 0))' 2>/dev/null; then
+  echo "SKIP: the loopback address 127.0.0.2 cannot be used here"
+  exit 77
+fi
+
+top=$(mktemp -d /tmp/velmora-app-sec-XXXXXX)
+app_pid=
+test_user=
+stop_app() {
+  [[ -n $app_pid ]] || return 0
+  local status=0
+  kill "$app_pid" 2>/dev/null
+  wait "$app_pid" 2>/dev/null || status=$?
+  app_pid=
+  return $status
+}
+cleanup() {
+  stop_app
+  pkill -KILL -f "sDEVICE=pxlmono.*$top/" 2>/dev/null
+  if [[ -n $test_user ]]; then
+    userdel "$test_user" 2>/dev/null
+    groupdel velmora-test-admins 2>/dev/null
+  fi
+  [[ -n ${KEEP:-} ]] || rm -rf "$top"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- application log (last lines)"
+  grep -v '^D ' "$top/log" 2>/dev/null | tail -n 30
+  exit 1
+}
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+port=$(free_port)
+base=http://127.0.0.1:$port
+uri=ipp://127.0.0.1:$port/ipp/print/Office
+backup=ipp://127.0.0.1:$port/ipp/print/Backup
+mkdir -p "$top/out" "$top/out2" "$top/elsewhere"
+
+start_app() {
+  "$app" --listen 127.0.0.1 --port "$port" --state-folder "$top/state" --log "$top/log" --log-level debug \
+    --remote-peer 127.0.0.2 --file-device-folder "$top/out" --file-device-folder "$top/out2" \
+    --job-time-limit 4 --job-memory-limit 400M "$@" >>"$top/stdout" 2>&1 &
+  app_pid=$!
+  for _ in $(seq 100); do
+    ipptool -q "$uri" get-printer-attributes.test 2>/dev/null && return 0
+    kill -0 "$app_pid" 2>/dev/null || fail "the application ended: $(tail -n 5 "$top/stdout")"
+    sleep 0.1
+  done
+  fail "the application did not answer on port $port"
+}
+http_code() { curl -s -o /dev/null -w '%{http_code}' "$@"; }
+ipp_from() { python3 "$tests/ipp_request.py" --source "$@"; }
+# Prints FILE as FORMAT under TITLE as USER on printer URI, without waiting; answers the job id.
+submit() {
+  ipptool -t -d format="$2" -d title="$3" -d user="$4" -f "$5" "$1" "$tests/submit.test" 2>&1 |
+    sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' | head -n 1
+}
+job_state() { ipptool -t -d job="$2" "$1" "$tests/job-state.test" 2>/dev/null | sed -n 's/^ *job-state (enum) = \([a-z-]*\).*/\1/p' | head -n 1; }
+job_message() { ipptool -t -d job="$2" "$1" "$tests/job-state.test" 2>/dev/null | sed -n 's/^ *job-state-message ([a-zA-Z]*) = //p'; }
+# Waits up to SECONDS for job JOB of URI to reach STATE.
+wait_state() {
+  for _ in $(seq $(($3 * 10))); do
+    [[ $(job_state "$1" "$2") == "$4" ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+gs_of() { pgrep -f "sDEVICE=pxlmono.*$top/state/spool/$1" >/dev/null; }
+
+printf '%%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Page) show showpage\n' >"$top/doc.ps"
+ps2pdf "$top/doc.ps" "$top/doc.pdf" || fail "ps2pdf"
+printf '%%!PS\n{} loop\n' >"$top/loop.ps"
+printf '%%!PS\n[ { 1000000 string } loop ]\n' >"$top/eater.ps"
+
+# A device outside the allowed folders is refused wherever it comes from.
+"$app" --port "$port" --state-folder "$top/refused" --file-device-folder "$top/out" \
+  --add-printer "Evil=file://$top/elsewhere" >"$top/refused.txt" 2>&1 && fail "--add-printer took a file outside the folders"
+grep -q "not inside a folder named by --file-device-folder" "$top/refused.txt" || fail "no reason: $(cat "$top/refused.txt")"
+
+start_app --add-printer "Office=file://$top/out" --add-printer "Backup=file://$top/out2"
+grep -q "avahi-daemon is not running" "$top/log" || pgrep -x avahi-daemon >/dev/null || fail "no word on DNS-SD"
+
+# Administration: refused to another machine, open to this one; the web form adds no
+# printer on a file outside the allowed folders.
+[[ $(http_code --interface 127.0.0.2 "$base/addprinter") == 403 ]] || fail "/addprinter open to another machine"
+[[ $(http_code --interface 127.0.0.2 "$base/Office/velmora") == 403 ]] || fail "the settings page open to another machine"
+[[ $(http_code "$base/security") == 404 ]] || fail "the /security password page is offered"
+session=$(curl -s "$base/addprinter" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
+[[ -n $session ]] || fail "/addprinter is not open to this machine"
+curl -s -o /dev/null --data-urlencode "session=$session" --data "printer_name=Evil&driver_name=velmora_pxl" \
+  --data-urlencode "device_uri=file://$top/elsewhere" "$base/addprinter"
+ipptool -q "ipp://127.0.0.1:$port/ipp/print/Evil" get-printer-attributes.test 2>/dev/null &&
+  fail "the web form added a printer writing outside the allowed folders"
+
+# PINs: a held job's PIN reaches its header and nothing else.
+ipptool -t -d pin=4711 -f "$top/doc.pdf" "$uri" "$tests/print-job.test" >"$top/ipp.txt" || fail "Print-Job: $(cat "$top/ipp.txt")"
+grep -aq '@PJL SET FILEBOXPASSWORD="4711"' "$top/out/Quarterly.prn" || fail "the PIN did not reach the job"
+ipptool -t -d user=mallory "$uri" "$tests/no-job-password.test" >"$top/ipp.txt" || fail "job-password shown: $(cat "$top/ipp.txt")"
+grep -q 4711 "$top/log" && fail "the log holds a PIN: $(grep 4711 "$top/log" | head -n 2)"
+unreadable=$(find "$top/state" \( -type f ! -perm 600 \) -o \( -type d ! -perm 700 \))
+[[ -z $unreadable ]] || fail "files others may read: $unreadable"
+pin=$(ipptool -t -d user=alice -d pin=123456789012345678901234567890123 -f "$top/doc.pdf" "$uri" "$tests/submit-pin.test" 2>&1 |
+  sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' | head -n 1)
+wait_state "$uri" "$pin" 20 aborted || fail "a 33-byte PIN did not abort its job"
+job_message "$uri" "$pin" | grep -q "job-password" || fail "no reason for the refused PIN: $(job_message "$uri" "$pin")"
+
+# Overlay capture and other users' jobs: an administrator's.
+[[ $(ipp_from 127.0.0.2 "$base/ipp/print/Office" Print-Job requesting-user-name=name:mallory \
+  overlay-mode=keyword:create --file "$top/doc.pdf") == "HTTP 403"* ]] || fail "overlay-mode=create taken from another machine"
+victim=$(submit "$backup" application/postscript Victim alice "$top/loop.ps")
+[[ -n $victim ]] || fail "no job id for the victim's job"
+[[ $(ipp_from 127.0.0.2 "$base/ipp/print/Backup" Cancel-Job requesting-user-name=name:mallory job-id=integer:"$victim") \
+  == "HTTP 403"* ]] || fail "another machine's user canceled alice's job"
+
+# A job that runs for ever ends on its processor-time limit, while the other printer prints.
+wait_state "$backup" "$victim" 10 processing || fail "the endless job did not start"
+other=$(submit "$uri" application/pdf Meanwhile bob "$top/doc.pdf")
+wait_state "$uri" "$other" 20 completed || fail "Office waited for Backup's job"
+wait_state "$backup" "$victim" 30 aborted || fail "the endless job did not end on its time limit"
+job_message "$backup" "$victim" | grep -q "processor-time limit" || fail "no time-limit reason: $(job_message "$backup" "$victim")"
+
+# Cancel-Job ends the job's Ghostscript at once.
+looping=$(submit "$backup" application/postscript Looping alice "$top/loop.ps")
+for _ in $(seq 50); do gs_of "p" && break; sleep 0.1; done
+gs_of "p" || fail "no Ghostscript for the endless job"
+ipptool -t -d job="$looping" -d user=alice "$backup" "$tests/cancel-job.test" >"$top/ipp.txt" || fail "Cancel-Job: $(cat "$top/ipp.txt")"
+for _ in $(seq 20); do gs_of "p" || break; sleep 0.1; done
+gs_of "p" && fail "Ghostscript still runs two seconds after Cancel-Job"
+
+# The memory eater ends on its memory limit; a huge picture is refused before decoding.
+eater=$(submit "$backup" application/postscript Eater alice "$top/eater.ps")
+wait_state "$backup" "$eater" 60 aborted || fail "the memory eater did not end"
+job_message "$backup" "$eater" | grep -q "memory limit" || fail "no memory-limit reason: $(job_message "$backup" "$eater")"
+python3 - "$top/huge.png" <<'EOF'
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+header = struct.pack(">IIBBBBB", 30000, 30000, 8, 0, 0, 0, 0)
+open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(b"\0" * 30001 * 4)) + chunk(b"IEND", b""))
+EOF
+huge=$(submit "$uri" image/png Huge alice "$top/huge.png")
+wait_state "$uri" "$huge" 10 aborted || fail "the 900-megapixel PNG was not refused"
+job_message "$uri" "$huge" | grep -q "megapixels" || fail "no reason for the huge PNG: $(job_message "$uri" "$huge")"
+
+# A job name with line breaks changes nothing the application loads after a restart.
+injected='x"\n<Printer id="9" name="Injected" did="" uri="file:///tmp" driver="velmora_pxl">\n</Printer>\nJob id="1" name="'
+ipp_from 127.0.0.1 "$base/ipp/print/Office" Print-Job requesting-user-name=name:alice "job-name=name:$injected" \
+  --file "$top/doc.pdf" >/dev/null
+
+# A kill in mid-job: no Ghostscript outlives the application, the next start aborts the
+# interrupted job, removes its files, and prints the job that was waiting.
+interrupted=$(submit "$backup" application/postscript Interrupted alice "$top/loop.ps")
+wait_state "$backup" "$interrupted" 10 processing || fail "the job to interrupt did not start"
+waiting=$(submit "$backup" application/pdf Waiting alice "$top/doc.pdf")
+for _ in $(seq 50); do grep -q 'name="Waiting"' "$top/state/pappl.state" 2>/dev/null && break; sleep 0.1; done
+kill -KILL "$app_pid"
+wait "$app_pid" 2>/dev/null
+app_pid=
+for _ in $(seq 30); do gs_of "p" || break; sleep 0.1; done
+gs_of "p" && fail "Ghostscript outlived the killed application"
+start_app
+ipptool -q "ipp://127.0.0.1:$port/ipp/print/Injected" get-printer-attributes.test 2>/dev/null &&
+  fail "a job name added a printer through the state file"
+wait_state "$backup" "$interrupted" 5 aborted || fail "the interrupted job is $(job_state "$backup" "$interrupted") after the restart"
+wait_state "$backup" "$waiting" 30 completed || fail "the waiting job did not print after the restart"
+ls -A "$top/state/spool" | grep -q velmora- && fail "the host's files of the killed job are left: $(ls -A "$top/state/spool")"
+stop_app || fail "the application did not shut down cleanly"
+
+# Remote administration: TLS, then a password PAM accepts for a member of the group.
+start_app --remote-admin --admin-group velmora-test-admins
+# Plain HTTP is sent to TLS: PAPPL redirects a page (301), a request is asked to upgrade (426).
+code=$(http_code --interface 127.0.0.2 "$base/addprinter")
+[[ $code == 301 || $code == 426 ]] || fail "remote administration without TLS ($code)"
+https=https://127.0.0.1:$port
+[[ $(http_code -k --interface 127.0.0.2 -u root:wrong "$https/addprinter") == 401 ]] || fail "a wrong password was taken"
+if [[ $(id -u) -eq 0 ]] && command -v useradd >/dev/null && command -v chpasswd >/dev/null; then
+  test_user=velmora-sec-test
+  groupadd velmora-test-admins && useradd -M -N -G velmora-test-admins "$test_user" &&
+    echo "$test_user:Right-Password-1" | chpasswd || fail "cannot make the test administrator"
+  [[ $(http_code -k --interface 127.0.0.2 -u "$test_user:Right-Password-1" "$https/addprinter") == 200 ]] ||
+    fail "the administrator's right password was refused"
+  gpasswd -d "$test_user" velmora-test-admins >/dev/null
+  [[ $(http_code -k --interface 127.0.0.2 -u "$test_user:Right-Password-1" "$https/addprinter") == 401 ]] ||
+    fail "a user outside the administrators' group was let in"
+fi
+stop_app || fail "the application did not shut down cleanly"
+
+echo "PASS: administration, devices, PINs, names, limits, cancel, images, overlays, kill and restart"

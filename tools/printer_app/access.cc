@@ -1,0 +1,212 @@
+// The printer application's authentication callback. PAPPL 1.3 asks it for every
+// administration check (with the administrators' group) and every printing check (with
+// the printer's print group, none by default); a request's texts are tidied here too,
+// because it is the one place that sees a Print-Job or Create-Job before PAPPL keeps it.
+#include "tools/printer_app/access.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <security/pam_appl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/text_encoding.h"
+#include "tools/cups/cups_options.h"
+
+namespace velmora::printer_app {
+namespace {
+
+// A failed sign-in waits this long, which makes guessing passwords slow.
+constexpr auto kFailureDelay = std::chrono::seconds(1);
+
+// The user name and password of an HTTP Basic Authorization header.
+struct Credentials {
+  std::string user;
+  std::string password;
+  ~Credentials() { std::fill(password.begin(), password.end(), '\0'); }
+};
+
+bool ReadBasic(pappl_client_t* client, Credentials& credentials) {
+  const char* header = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION);
+  if (header == nullptr || std::strncmp(header, "Basic ", 6) != 0) return false;
+  header += 6;
+  while (*header == ' ') ++header;
+  std::vector<char> decoded(std::strlen(header) + 4, '\0');
+  int length = static_cast<int>(decoded.size());
+  httpDecode64_2(decoded.data(), &length, header);
+  const std::string text(decoded.data(), static_cast<std::size_t>(std::max(length, 0)));
+  std::fill(decoded.begin(), decoded.end(), '\0');
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  credentials.user = text.substr(0, colon);
+  credentials.password = text.substr(colon + 1);
+  return true;
+}
+
+// PAM's conversation: the password for a hidden prompt, nothing for anything else.
+int Converse(int count, const pam_message** messages, pam_response** responses, void* data) {
+  if (count <= 0) return PAM_CONV_ERR;
+  auto* answers = static_cast<pam_response*>(std::calloc(static_cast<std::size_t>(count), sizeof(pam_response)));
+  if (answers == nullptr) return PAM_BUF_ERR;
+  for (int i = 0; i < count; ++i) {
+    if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF) {
+      answers[i].resp = ::strdup(static_cast<const Credentials*>(data)->password.c_str());
+    }
+  }
+  *responses = answers;
+  return PAM_SUCCESS;
+}
+
+// True when PAM takes the user's password and lets the account in.
+bool PamAccepts(const std::string& service, const Credentials& credentials) {
+  pam_conv conversation{Converse, const_cast<Credentials*>(&credentials)};
+  pam_handle_t* handle = nullptr;
+  if (pam_start(service.c_str(), credentials.user.c_str(), &conversation, &handle) != PAM_SUCCESS) return false;
+  int status = pam_authenticate(handle, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
+  if (status == PAM_SUCCESS) status = pam_acct_mgmt(handle, PAM_SILENT);
+  pam_end(handle, status);
+  return status == PAM_SUCCESS;
+}
+
+bool InGroup(const std::string& user, const std::string& group) {
+  std::vector<char> buffer(16384);
+  passwd account{};
+  passwd* found = nullptr;
+  if (getpwnam_r(user.c_str(), &account, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return false;
+  const gid_t primary = account.pw_gid;
+  std::vector<char> groupBuffer(16384);
+  ::group entry{};
+  ::group* groupFound = nullptr;
+  if (getgrnam_r(group.c_str(), &entry, groupBuffer.data(), groupBuffer.size(), &groupFound) != 0 ||
+      groupFound == nullptr) {
+    return false;
+  }
+  std::vector<gid_t> groups(64);
+  int count = static_cast<int>(groups.size());
+  if (getgrouplist(user.c_str(), primary, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (getgrouplist(user.c_str(), primary, groups.data(), &count) < 0) return false;
+  }
+  groups.resize(static_cast<std::size_t>(count));
+  return std::find(groups.begin(), groups.end(), entry.gr_gid) != groups.end();
+}
+
+class Access {
+ public:
+  explicit Access(AccessPolicy policy) : policy_(std::move(policy)) {}
+
+  http_status_t Authorize(pappl_client_t* client, const char* group) {
+    // PAPPL asks with its administrators' group for administration and with the
+    // printer's print group (none) for printing. Without an administrators' group the two
+    // cannot be told apart, and everything is an administrator's.
+    char adminGroup[256] = "";
+    papplSystemGetAdminGroup(papplClientGetSystem(client), adminGroup, sizeof adminGroup);
+    const bool adminCheck = adminGroup[0] == '\0' || (group != nullptr && std::strcmp(group, adminGroup) == 0);
+    if (adminCheck) return AdminStatus(client);
+    ipp_t* request = papplClientGetRequest(client);
+    if (request == nullptr) return HTTP_STATUS_CONTINUE;
+    TidyRequest(client, request);
+    if (AsksForOverlayCapture(request)) {
+      const http_status_t admin = AdminStatus(client);
+      if (admin != HTTP_STATUS_CONTINUE) {
+        papplLogClient(client, PAPPL_LOGLEVEL_WARN,
+                       "Refused overlay-mode=create from a client that is no administrator.");
+        return admin == HTTP_STATUS_UNAUTHORIZED ? admin : HTTP_STATUS_FORBIDDEN;
+      }
+    }
+    return HTTP_STATUS_CONTINUE;
+  }
+
+ private:
+  // Whether the client is an administrator: CONTINUE, or the status that refuses it.
+  http_status_t AdminStatus(pappl_client_t* client) {
+    http_t* http = papplClientGetHTTP(client);
+    http_addr_t* address = httpGetAddress(http);
+    if (address == nullptr) return HTTP_STATUS_FORBIDDEN;
+    if (httpAddrFamily(address) == AF_LOCAL) return HTTP_STATUS_CONTINUE;
+    char text[256] = "";
+    httpAddrString(address, text, sizeof(text));
+    const bool treatedAsRemote =
+        std::find(policy_.remotePeers.begin(), policy_.remotePeers.end(), text) != policy_.remotePeers.end();
+    if (httpAddrLocalhost(address) && !treatedAsRemote) return HTTP_STATUS_CONTINUE;
+    if (!policy_.remoteAdmin) return HTTP_STATUS_FORBIDDEN;
+    if (!papplClientIsEncrypted(client)) return HTTP_STATUS_UPGRADE_REQUIRED;
+    Credentials credentials;
+    if (!ReadBasic(client, credentials)) return HTTP_STATUS_UNAUTHORIZED;
+    if (!PamAccepts(policy_.pamService, credentials) || !InGroup(credentials.user, policy_.adminGroup)) {
+      papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Administrator sign-in refused for '%s' from %s.",
+                     credentials.user.c_str(), text);
+      std::this_thread::sleep_for(kFailureDelay);
+      return HTTP_STATUS_UNAUTHORIZED;
+    }
+    papplClientSetUsername(client, credentials.user.c_str());
+    return HTTP_STATUS_CONTINUE;
+  }
+
+  // Job and user names go into the state file, the log and the job header: control bytes
+  // are made spaces before PAPPL keeps them. The requesting user names the job's owner,
+  // so that only the owner (or an administrator) may cancel, hold or release it.
+  static void TidyRequest(pappl_client_t* client, ipp_t* request) {
+    for (const char* name : {"job-name", "requesting-user-name", "document-name", "job-originating-host-name"}) {
+      ipp_attribute_t* attribute = ippFindAttribute(request, name, IPP_TAG_ZERO);
+      if (attribute == nullptr) continue;
+      const char* value = ippGetString(attribute, 0, nullptr);
+      if (value == nullptr) continue;
+      const std::string clean = CleanText(value);
+      if (clean != value) ippSetString(request, &attribute, 0, clean.c_str());
+    }
+    // job-password is an operation attribute, but PAPPL keeps only a request's job
+    // attributes with the job: moved there, a client's PIN reaches it wherever it sent it.
+    if (ipp_attribute_t* pin = ippFindAttribute(request, "job-password", IPP_TAG_ZERO)) {
+      ippSetGroupTag(request, &pin, IPP_TAG_JOB);
+    }
+    const char* user = ippGetString(ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME), 0, nullptr);
+    if (user != nullptr && papplClientGetUsername(client) == nullptr) papplClientSetUsername(client, user);
+  }
+
+  // True when the request's overlay-mode captures the job as the printer's overlay.
+  static bool AsksForOverlayCapture(ipp_t* request) {
+    ipp_attribute_t* mode = ippFindAttribute(request, "overlay-mode", IPP_TAG_ZERO);
+    const char* value = mode == nullptr ? nullptr : ippGetString(mode, 0, nullptr);
+    if (value == nullptr) return false;
+    const cups::JobOptions mapped = cups::MapIppJobOptions({}, {{"overlay-mode", value}}, 0);
+    return std::any_of(mapped.settings.begin(), mapped.settings.end(),
+                       [](const auto& setting) { return setting.name == "dwOverlayMode" && setting.value == "1"; });
+  }
+
+  AccessPolicy policy_;
+};
+
+http_status_t AuthorizeCallback(pappl_client_t* client, const char* group, gid_t, void* data) {
+  return static_cast<Access*>(data)->Authorize(client, group);
+}
+
+}  // namespace
+
+void InstallAccessControl(pappl_system_t* system, const AccessPolicy& policy) {
+  // PAPPL keeps the pointer as long as the system lives, which is the program's life.
+  static Access* access = nullptr;
+  delete access;
+  access = new Access(policy);
+  papplSystemSetAdminGroup(system, policy.adminGroup.c_str());
+  papplSystemSetAuthCallback(system, "Basic", AuthorizeCallback, access);
+}
+
+std::string CleanText(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  // A byte that is not UTF-8 becomes U+FFFD on the way through UTF-16.
+  return platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
+}
+
+}  // namespace velmora::printer_app

@@ -1,0 +1,31 @@
+// Who may do what in the printer application. Printing is open to every client; changing
+// settings (the web pages, printer administration, overlay capture, other users' jobs)
+// is for administrators: a client on this machine, or, with remote administration on, a
+// member of the administrators' group who signs in over TLS with the password PAM checks.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+#include <vector>
+
+namespace velmora::printer_app {
+
+struct AccessPolicy {
+  bool remoteAdmin = false;            // other machines may administer (TLS + HTTP Basic + PAM)
+  std::string adminGroup = "lpadmin";  // the group an administrator from elsewhere belongs to
+  std::string pamService = "velmora-printer-app";
+  std::vector<std::string> remotePeers;  // loopback addresses treated as other machines
+};
+
+// Installs the policy as PAPPL's authentication callback; PAPPL's own administration
+// pages, its IPP administration operations and the settings page all ask it. Call it
+// after loading the saved state, which holds an administrators' group of its own.
+void InstallAccessControl(pappl_system_t* system, const AccessPolicy& policy);
+
+// Replaces control bytes (line breaks, escapes) in `text` with spaces and bytes that are
+// not UTF-8 with U+FFFD, so that a name a client sends cannot change a file or a log it is
+// written into.
+std::string CleanText(std::string text);
+
+}  // namespace velmora::printer_app
