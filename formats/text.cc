@@ -51,6 +51,14 @@ std::string SanitizeForPjl(std::string text) {
   return text;
 }
 
+std::string_view CutUtf8(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t end = maxBytes;
+  // A continuation byte at the cut means the character before it would lose its tail.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 WString ReadWideField(const std::uint8_t* field, std::size_t units) {
   WString value;
   for (std::size_t i = 0; i < units; ++i) {

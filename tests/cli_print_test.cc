@@ -69,6 +69,40 @@ TEST_F(CliPrint, PrintsToAFileAndToStandardOutput) {
   EXPECT_EQ(toStdout.out, job);
 }
 
+TEST_F(CliPrint, LongTitleAndUserKeepEveryPjlLineWhole) {
+  const std::string title(10000, 'X'), user(10000, 'U');
+  const CliResult print = Velmora("print -o " + P("long.pxl") + " --pages 1 --title " + title + " --user " + user);
+  ASSERT_EQ(print.status, 0) << print.out.substr(0, 200);
+  const std::string job = ReadText(P("long.pxl"));
+  const std::size_t end = job.find("@PJL ENTER LANGUAGE=PCLXL\r\n");
+  ASSERT_TRUE(job.starts_with("\x1B%-12345X@PJL ") && end != std::string::npos);
+  // Every header line is a whole PJL line of at most 1023 bytes; the four that quote the
+  // title or the user keep their closing quote.
+  int quoting = 0;
+  for (std::size_t from = 9, eol; from < end; from = eol + 2) {
+    eol = job.find("\r\n", from);
+    const std::string line = job.substr(from, eol + 2 - from);
+    EXPECT_TRUE(line.starts_with("@PJL ") && line.size() <= 1023) << line.substr(0, 40);
+    if (line.find("XXXX") == std::string::npos && line.find("UUUU") == std::string::npos) continue;
+    ++quoting;
+    EXPECT_TRUE(line.ends_with("\"\r\n")) << line.substr(0, 40);
+  }
+  EXPECT_EQ(quoting, 4);
+
+  const CliResult dump = Velmora("dump " + P("long.pxl"));
+  ASSERT_EQ(dump.status, 0) << dump.out.substr(0, 200);
+  EXPECT_NE(dump.out.find("EndPage PageCopies=1"), std::string::npos);
+  const fs::path interpreter = fs::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "tools" / "gpcl6";
+  if (!fs::exists(interpreter)) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the rendering was skipped";
+  FILE* pipe =
+      popen((interpreter.string() + " -dNOPAUSE -dBATCH -sDEVICE=nullpage " + P("long.pxl") + " 2>&1").c_str(), "r");
+  std::string said;
+  char buffer[4096];
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, got);
+  pclose(pipe);
+  EXPECT_EQ(said.find("PCL XL error"), std::string::npos) << said;
+}
+
 TEST_F(CliPrint, BadInputsGiveOneMessageAndNoOutput) {
   std::ofstream(P("malformed.json")) << "{\"dmCopies\": 2,";
   std::ofstream(P("unknown.json")) << "{\"dmCopies\": 2, \"dwWhatever\": 1}";

@@ -85,10 +85,23 @@ run warned "$top/doc.pdf" -o Staple=Sideways || fail "the warned job: $(cat "$to
 has warned.txt "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used"
 has warned.pxl '@PJL SET STAPLE=OFF'
 
+# The title is the user's text: its line breaks start no message of its own for cupsd, the
+# message stays short whatever its length, and the job's header lines stay whole.
+tail=$(printf 'X%.0s' {1..3000})
+run titled "$top/doc.pdf" -t "Memo"$'\n'"ATTR: job-impressions=999"$'\r'"STATE: +injected $tail" ||
+  fail "the titled job: $(cat "$top/titled.txt")"
+has titled.txt "INFO: Printing 'Memo ATTR: job-impressions=999 STATE: +injected XXX"
+# The filter's own lines: cupsfilter echoes the arguments before it starts the filter.
+awk '/velmora-pxl \(PID [0-9]+\) started/ { on = 1 } on' "$top/titled.txt" >"$top/titled-filter.txt"
+! grep -aqE '^(ATTR: job-impressions=999|STATE: \+injected)' "$top/titled-filter.txt" || fail "the title wrote its own lines"
+[[ $(awk 'length > 300' "$top/titled-filter.txt") == "" ]] || fail "a message quotes the whole title"
+grep -aqE '^@PJL JOB NAME="Memo ATTR: job-impressions=999 STATE: \+injected X+"'$'\r''$' "$top/titled.pxl" ||
+  fail "the job's NAME line is not whole"
+
 # A document that cannot be printed: one ERROR line with the cause, a failure, no job.
 if run broken "$top/notes.pdf"; then fail "the broken document printed"; fi
 has broken.txt "ERROR: Unable to print"
 has broken.txt "not a PDF or PostScript document"
 lacks broken.pxl '@PJL'
 
-echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, warnings and errors"
+echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, a hostile title, warnings and errors"

@@ -275,6 +275,50 @@ TEST_F(JobHeaderTest, BoxFieldsAreCutToThirtyTwoBytes) {
   EXPECT_NE(header.find("@PJL SET FILEBOXPASSWORD=\"" + sixteen + "\"\r\n"), std::string::npos);
 }
 
+std::string Repeat(const std::string& piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+TEST_F(JobHeaderTest, LongTextsAreCutSoThatEveryLineStaysWhole) {
+  // A line holds at most 1023 bytes. The value gives way, whole characters at a time; the
+  // closing quote and the line end stay.
+  const std::string e = "\xc3\xa9", euro = "\xe2\x82\xac", clef = "\xf0\x9d\x84\x9e";
+  enum Field { kDocument, kUser, kMachine, kPrinter };
+  struct Case {
+    Field field;
+    std::string value;  // UTF-8
+    std::string line;
+  };
+  const Case cases[] = {
+      {kDocument, std::string(10000, 'X'), "@PJL JOB DISPLAY=\"" + std::string(1002, 'X') + "\"\r\n"},
+      {kDocument, std::string(10000, 'X'), "@PJL SET JOBATTR=\"DocumentName=" + std::string(989, 'X') + "\"\r\n"},
+      {kDocument, std::string(10000, '"'), "@PJL JOB NAME=\"" + std::string(1005, '\'') + "\"\r\n"},
+      {kDocument, "a" + Repeat(e, 5000), "@PJL JOB DISPLAY=\"a" + Repeat(e, 500) + "\"\r\n"},
+      {kUser, "ab" + Repeat(euro, 4000), "@PJL SET JOBATTR=\"UserName=ab" + Repeat(euro, 330) + "\"\r\n"},
+      {kMachine, "\\\\" + Repeat(clef, 3000), "@PJL SET JOBATTR=\"ComputerName=" + Repeat(clef, 247) + "\"\r\n"},
+      {kPrinter, std::string(10000, 'P'), "@PJL COMMENT " + std::string(983, 'P') + " 2.23.2.321              \r\n"},
+  };
+  const platform::JobInfo ordinary = *spooler.FindJob(jobId);
+  for (const auto& c : cases) {
+    services.written.clear();
+    platform::JobInfo& job = *spooler.FindJob(jobId) = ordinary;
+    const WString value = text::Utf8ToUtf16(c.value);
+    if (c.field == kDocument) job.document = value;
+    if (c.field == kUser) job.userName = value;
+    if (c.field == kMachine) job.machineName = value;
+    if (c.field == kPrinter) job.printerName = value;
+    const std::string header = Header();
+    EXPECT_NE(header.find(c.line), std::string::npos) << c.line.substr(0, 40);
+    ASSERT_TRUE(header.starts_with("\x1b%-12345X@PJL ") && header.ends_with("\r\n"));
+    for (std::size_t from = 9, end; from < header.size(); from = end + 2) {
+      end = header.find("\r\n", from);
+      EXPECT_TRUE(header.compare(from, 5, "@PJL ") == 0 && end - from + 2 <= 1023) << header.substr(from, 40);
+    }
+  }
+}
+
 TEST_F(JobHeaderTest, IncompleteGeneratorWritesNothing) {
   struct Case {
     bool settings, devmode, device;

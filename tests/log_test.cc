@@ -75,6 +75,31 @@ TEST_F(LogTest, OverlongMessageLosesItsTextButKeepsItsValue) {
   EXPECT_EQ(LogText(), "5\r\n" + std::string(259, 'y'));
 }
 
+TEST_F(LogTest, PathInAnOverlongMessageGivesWayFromItsStart) {
+  // 83 bytes before the path and 28 after it leave 148 for the path, or 145 after "...".
+  const WString before = VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: ");
+  const WString after = VTEXT(" (No space left on device)\r\n");
+  auto u = [](const std::string& text) { return platform::Utf8ToUtf16(text); };
+  struct Case {
+    std::string path;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {"/srv/forms/inv.ovl.capture", "/srv/forms/inv.ovl.capture"},
+      {"/d/" + std::string(145, 'p'), "/d/" + std::string(145, 'p')},
+      {"/d/" + std::string(146, 'p'), "..." + std::string(145, 'p')},
+      {"/srv/" + std::string(200, 'f') + "/forms/inv.ovl.capture", ".../forms/inv.ovl.capture"},
+      {"C:\\" + std::string(200, 'f') + "\\forms\\inv.ovl.capture", "...\\forms\\inv.ovl.capture"},
+      {"/srv/forms/" + std::string(300, 'n') + ".ovl", "..." + std::string(141, 'n') + ".ovl"},
+  };
+  std::string expected;
+  for (const auto& c : cases) {
+    LogMessagePath(before, u(c.path), after);
+    expected += platform::Utf16ToUtf8(before) + c.logged + platform::Utf16ToUtf8(after);
+  }
+  EXPECT_EQ(LogText(), expected);
+}
+
 TEST_F(LogTest, SwitchOtherThanOneKeepsLoggingOffUntilItBecomesOne) {
   environment.switches[VTEXT("EnableLogging")] = platform::MachineSwitch{true, 2u};
   LogMessage(VTEXT("dropped\r\n"));

@@ -1,13 +1,16 @@
 // Overlays: the set-up from the printer's values, capture into a file, playback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "formats/overlay_file.h"
 #include "platform/text_encoding.h"
 #include "src/overlay/overlay_parameters.h"
+#include "src/support/log.h"
 #include "tests/fakes/job_world.h"
 
 namespace velmora {
@@ -266,6 +269,51 @@ TEST_F(Overlays, MarkersAndFontNames) {
   Bytes other = testing::Text("MS PCLXLFont");
   vendor.ModifyFinalPrintData(&world.device, world.body(), &world.area, other.data(), 12);
   EXPECT_EQ(other, testing::Text("MS PCLXLFont"));
+}
+
+TEST_F(Overlays, CaptureFailuresAreLoggedNamingTheFileThatFailed) {
+  // An overlay folder of 120 characters: a length overlay folders may have.
+  const fs::path forms = folder / std::string(std::max<std::size_t>(10, 119 - folder.string().size()), 'f');
+  fs::create_directories(forms);
+  world.environment.appDataFolder = platform::Utf8ToUtf16(folder.string());
+  world.environment.switches[VTEXT("EnableLogging")] = platform::MachineSwitch{true, 1u};
+  const fs::path log = folder / "VELMORA IT Co" / "DriverLog.txt";
+  struct Case {
+    const char* what;
+    fs::path overlayFolder;
+    std::function<void()> meanwhile;  // between the job's set-up and its data
+    std::string failed;               // the file the line names
+  };
+  const Case cases[] = {
+      {"no such folder", forms / "absent", [] {}, "inv.ovl.capture"},
+      {"the capture file vanished", forms, [&] { fs::remove(forms / "inv.ovl.capture"); }, "inv.ovl.capture"},
+      {"another job made the overlay", forms, [&] { WriteFile(forms / "inv.ovl", testing::Text("other")); }, "inv.ovl"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    detail::ResetLogStateForTesting();
+    fs::remove(log);
+    fs::remove(forms / "inv.ovl");
+    SetPrinterValues(platform::Utf8ToUtf16(c.overlayFolder.string()), VTEXT("Invoice;inv.ovl"));
+    world.settings().set_dwOverlayMode(CREATE_OVERLAY);
+    CUnidrvInterface vendor;
+    vendor.InitializeOverlayParameters(&world.device, world.body(), &world.area);
+    c.meanwhile();
+    Send(vendor, CaptureJob("page"), 4096);
+
+    const Bytes bytes = ReadFile(log);
+    const std::string text(bytes.begin(), bytes.end());
+    const std::size_t at = text.find("the overlay cannot be");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::size_t begin = text.rfind("\r\n", at) + 2, end = text.find("\r\n", at) + 2;
+    const std::string line = text.substr(begin, end - begin);
+    EXPECT_LE(line.size(), 259u) << line;
+    // The path runs from the colon to the reason in brackets, or to the line end.
+    const std::size_t from = line.find(": ") + 2;
+    const std::string path = line.substr(from, std::min(line.find(" (", from), line.size() - 2) - from);
+    EXPECT_TRUE(path.ends_with(std::string(1, static_cast<char>(platform::PathSeparator())) + c.failed)) << line;
+  }
+  detail::ResetLogStateForTesting();
 }
 
 TEST_F(Overlays, RasterCaptureHoldsTheHeaderOnly) {

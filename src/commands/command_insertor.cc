@@ -29,15 +29,6 @@ constexpr std::size_t kBoxFieldBytes = 32;
 // the line, the quoted value or the PJL session replaced.
 std::string PjlText(WStringView value) { return text::SanitizeForPjl(text::Utf16ToUtf8(value)); }
 
-// UTF-8 text cut to at most maxBytes bytes, never inside a character.
-std::string CutUtf8(std::string value, std::size_t maxBytes) {
-  if (value.size() <= maxBytes) return value;
-  std::size_t end = maxBytes;
-  while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
-  value.resize(end);
-  return value;
-}
-
 }  // namespace
 
 CCommandInsertor::CCommandInsertor(std::uint8_t* settings, DEVMODEW* publicDevmode, DEVOBJ* deviceObject,
@@ -80,6 +71,19 @@ void CCommandInsertor::WritePjlLine(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
+  WriteCommandString(line, kPjlLineSize);
+}
+
+void CCommandInsertor::WritePjlTextLine(std::string_view before, std::string_view value, std::string_view after) {
+  // The text of a line fills at most the buffer less its NUL. A longer value is cut rather
+  // than the line, so that the closing quote and the line end are always written.
+  char line[kPjlLineSize];
+  std::memset(line, 0, sizeof line);
+  const std::size_t room = sizeof line - 1 - before.size() - after.size();
+  const std::string_view kept = text::CutUtf8(value, room);
+  std::memcpy(line, before.data(), before.size());
+  std::memcpy(line + before.size(), kept.data(), kept.size());
+  std::memcpy(line + before.size() + kept.size(), after.data(), after.size());
   WriteCommandString(line, kPjlLineSize);
 }
 
@@ -148,22 +152,23 @@ void CCommandInsertor::InsertPJLJobInfo() {
     return;
   }
   if (job->printerName) {
-    WritePjlLine("@PJL COMMENT %s %s\r\n", PjlText(*job->printerName).c_str(), kPjlVersionText);
+    const std::string version = std::string(" ") + kPjlVersionText + "\r\n";
+    WritePjlTextLine("@PJL COMMENT ", PjlText(*job->printerName), version);
   }
   if (job->document) {
     const std::string document = PjlText(*job->document);
-    WritePjlLine("@PJL JOB DISPLAY=\"%s\"\r\n", document.c_str());
-    WritePjlLine("@PJL JOB NAME=\"%s\"\r\n", document.c_str());
-    WritePjlLine("@PJL SET JOBATTR=\"DocumentName=%s\"\r\n", document.c_str());
+    WritePjlTextLine("@PJL JOB DISPLAY=\"", document, "\"\r\n");
+    WritePjlTextLine("@PJL JOB NAME=\"", document, "\"\r\n");
+    WritePjlTextLine("@PJL SET JOBATTR=\"DocumentName=", document, "\"\r\n");
   }
   if (job->machineName) {
     // The spooler names the machine as two backslashes and the host name.
     const std::string machine = PjlText(*job->machineName);
     const std::size_t skip = machine.size() < 2 ? machine.size() : 2;
-    WritePjlLine("@PJL SET JOBATTR=\"ComputerName=%s\"\r\n", machine.c_str() + skip);
+    WritePjlTextLine("@PJL SET JOBATTR=\"ComputerName=", std::string_view(machine).substr(skip), "\"\r\n");
   }
   if (job->userName) {
-    WritePjlLine("@PJL SET JOBATTR=\"UserName=%s\"\r\n", PjlText(*job->userName).c_str());
+    WritePjlTextLine("@PJL SET JOBATTR=\"UserName=", PjlText(*job->userName), "\"\r\n");
   }
   const platform::LocalTime now = platform::Current().clock->Now();
   WritePjlLine("@PJL SET JOBATTR=\"ReceptionTime=%d:%d:%d %d/%d/%d\"\r\n", now.hour, now.minute, now.second, now.year,
@@ -234,18 +239,18 @@ void CCommandInsertor::InsertPJLBoxSettings() {
   const std::int32_t hold = settings().eHoldMode();
   auto boxField = [](const WString& value) { return PjlText(WStringView(value)); };
   auto writePrintBoxDir = [&] {
-    const std::string dir = CutUtf8(boxField(settings().szPrintBoxDir()), kBoxFieldBytes);
-    WritePjlLine("@PJL SET PRINTBOXDIR=\"%s\"\r\n", dir.c_str());
+    const std::string dir = boxField(settings().szPrintBoxDir());
+    WritePjlTextLine("@PJL SET PRINTBOXDIR=\"", text::CutUtf8(dir, kBoxFieldBytes), "\"\r\n");
   };
   if (hold > 0 && userAuthentication == 0) {
     if (hold == 7) {
       writePrintBoxDir();
       return;
     }
-    const std::string name = CutUtf8(boxField(settings().szFileBoxName()), kBoxFieldBytes);
-    const std::string password = CutUtf8(boxField(settings().szFileBoxPassword()), kBoxFieldBytes);
-    WritePjlLine("@PJL SET FILEBOXNAME=\"%s\"\r\n", name.c_str());
-    WritePjlLine("@PJL SET FILEBOXPASSWORD=\"%s\"\r\n", password.c_str());
+    const std::string name = boxField(settings().szFileBoxName());
+    const std::string password = boxField(settings().szFileBoxPassword());
+    WritePjlTextLine("@PJL SET FILEBOXNAME=\"", text::CutUtf8(name, kBoxFieldBytes), "\"\r\n");
+    WritePjlTextLine("@PJL SET FILEBOXPASSWORD=\"", text::CutUtf8(password, kBoxFieldBytes), "\"\r\n");
     return;
   }
   if (hold == 7) writePrintBoxDir();

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "formats/host_interface.h"
 #include "formats/vendor_settings.h"
@@ -121,9 +122,14 @@ class CCommandInsertor {
   void InsertPJLCopies();
   void InsertPJLEnterLanguage();
 
-  // Formats one PJL line in a zero-filled 1024-byte buffer (cut at 1023 bytes) and
-  // writes it.
+  // Formats one PJL line of fixed texts and numbers in a zero-filled 1024-byte buffer
+  // and writes it.
   void WritePjlLine(const char* format, ...);
+
+  // Writes the PJL line `before` + value + `after`, where the value is spooler or user
+  // text of any length. The value is cut, never inside a UTF-8 character, so that the
+  // line keeps within 1023 bytes and always ends with `after`.
+  void WritePjlTextLine(std::string_view before, std::string_view value, std::string_view after);
 
   // Writes raw bytes with DrvWriteSpoolBuf; the written count is ignored.
   void WriteRaw(const void* bytes, DWORD count);

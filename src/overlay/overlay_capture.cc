@@ -60,10 +60,9 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   if (!file) {
     // Without its file the capture would swallow the job and keep nothing: the job prints
     // as an ordinary job instead, as it does when the overlay exists already.
-    const WString message =
-        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created: ") +
-        capture + SystemReason(errno) + VTEXT("\r\n");
-    LogMessage(message.c_str());
+    LogMessagePath(
+        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created: "),
+        capture, SystemReason(errno) + VTEXT("\r\n"));
     settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
   }
@@ -88,10 +87,9 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   }
   if (!written) {
     platform::RemoveFileW(capture);
-    const WString message =
-        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be written: ") +
-        capture + SystemReason(writeError) + VTEXT("\r\n");
-    LogMessage(message.c_str());
+    LogMessagePath(
+        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be written: "),
+        capture, SystemReason(writeError) + VTEXT("\r\n"));
     settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
   }
@@ -203,15 +201,18 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   }
   // The end marker puts the finished overlay under its name, unless another job made an
   // overlay of that name meanwhile.
+  bool moveFailed = false;
   if (written && m_iSearchKeyCount == OVL_DATA_ENDS && m_strOverlayCapture != m_strOverlayFile) {
     written = platform::MoveNewFileW(m_strOverlayCapture, m_strOverlayFile);
+    moveFailed = !written;
   }
   if (!written) {
     // Bytes of the overlay are lost: the capture fails as a whole and leaves no overlay.
-    const WString message =
-        VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: ") +
-        m_strOverlayFile + SystemReason(errno) + VTEXT("\r\n");
-    LogMessage(message.c_str());
+    // The line names the file that failed: the capture file, or the overlay it could not
+    // become.
+    const WString& failed = moveFailed || m_strOverlayCapture.empty() ? m_strOverlayFile : m_strOverlayCapture;
+    LogMessagePath(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: "), failed,
+                   SystemReason(errno) + VTEXT("\r\n"));
     m_iSearchKeyCount = stateBefore;
     AbandonCapture();
     m_iSearchKeyCount = OVL_DATA_DONE;

@@ -70,7 +70,46 @@ void Append(const WCHAR* message, const char* value) {
   std::fclose(file);
 }
 
+// The bytes one character of UTF-16 text (a surrogate pair counts as one) takes in the log.
+std::size_t LogBytes(WStringView character) { return platform::WideToAnsi(character).size(); }
+
+// The end of a path that fits in `room` log bytes, from a folder separator where the end
+// holds one so that it shows whole names; the whole path when it fits.
+WStringView PathEnd(WStringView path, std::size_t room) {
+  std::size_t start = path.size();
+  std::size_t used = 0;
+  while (start > 0) {
+    std::size_t previous = start - 1;
+    const bool lowSurrogate = path[previous] >= 0xDC00 && path[previous] <= 0xDFFF;
+    if (lowSurrogate && previous > 0 && path[previous - 1] >= 0xD800 && path[previous - 1] <= 0xDBFF) --previous;
+    const std::size_t bytes = LogBytes(path.substr(previous, start - previous));
+    if (used + bytes > room) break;
+    used += bytes;
+    start = previous;
+  }
+  WStringView end = path.substr(start);
+  if (start == 0) return end;
+  const std::size_t separator = end.find_first_of(VTEXT("/\\"));
+  return separator == WStringView::npos ? end : end.substr(separator);
+}
+
 }  // namespace
+
+void LogMessagePath(WStringView before, WStringView path, WStringView after) {
+  WString message(before);
+  message += path;
+  message += after;
+  if (platform::WideToAnsi(message).size() > kMaxMessageBytes) {
+    const WStringView ellipsis = VTEXT("...");
+    const std::size_t fixed =
+        platform::WideToAnsi(before).size() + ellipsis.size() + platform::WideToAnsi(after).size();
+    message = WString(before);
+    message += ellipsis;
+    message += PathEnd(path, fixed < kMaxMessageBytes ? kMaxMessageBytes - fixed : 0);
+    message += after;
+  }
+  Append(message.c_str(), nullptr);
+}
 
 void LogMessage(const WCHAR* message) {
   if (message == nullptr) return;

@@ -20,6 +20,11 @@ void LogMessageLong(const WCHAR* message, std::int32_t value);   // "%ld\r\n"
 void LogMessageDouble(const WCHAR* message, double value);       // "%f\r\n"
 void LogMessageHex(const WCHAR* message, std::uint16_t value);   // "%02x\r\n"
 
+// Logs `before`, a file path and `after` as one message. A message that would pass the
+// log's line limit keeps its own text and shortens the path instead: "..." and as much
+// of the path's end (its file name and the folders nearest it) as fits.
+void LogMessagePath(WStringView before, WStringView path, WStringView after);
+
 // The log file's folder name under the local application-data folder.
 inline constexpr const WCHAR* kLogFolderName = VTEXT("VELMORA IT Co");
 inline constexpr const WCHAR* kLogFileName = VTEXT("DriverLog.txt");

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/text.h"
 #include "host/host_error.h"
 #include "host/page_source.h"
 #include "host/plugin_module.h"
@@ -132,6 +133,18 @@ void PrepareJobStore(const std::string& systemStore, const std::string& jobStore
   }
 }
 
+// The job's title as the filter's messages quote it. The title is the user's text, and
+// cupsd reads each line of ours as a message of its own: the title loses its control
+// bytes, as the job's PJL header cleans it, so that a line break in it cannot start an
+// ATTR: or STATE: line; and it is cut well within cupsd's line buffer, whose overflow
+// cupsd would read as a further line.
+std::string QuotedTitle(const char* title) {
+  constexpr std::size_t kMaxTitleBytes = 200;
+  const std::string clean = text::SanitizeForPjl(title);
+  if (clean.size() <= kMaxTitleBytes) return clean;
+  return std::string(text::CutUtf8(clean, kMaxTitleBytes)) + "...";
+}
+
 std::vector<NamedOption> QueueDefaults() {
   const char* ppdPath = std::getenv("PPD");
   if (ppdPath == nullptr || ppdPath[0] == '\0') return {};
@@ -200,7 +213,7 @@ int RunFilter(int argc, char** argv) {
   };
 
   const std::string document = argc == 7 ? argv[6] : "-";
-  std::fprintf(stderr, "INFO: Printing '%s' through the Velmora plug-in\n", argv[3]);
+  std::fprintf(stderr, "INFO: Printing '%s' through the Velmora plug-in\n", QuotedTitle(argv[3]).c_str());
   auto pages = host::MakeDocumentPageSource(document, job.pageRanges);
   const host::PrintResult result = host::RunPrintJob(request, *pages);
   if (result.overlayCaptured) {

@@ -30,6 +30,10 @@ bool EqualsNoCase(WStringView a, WStringView b);
 // text, so multi-byte characters are untouched.
 std::string SanitizeForPjl(std::string text);
 
+// The longest start of UTF-8 text that fits in `maxBytes` bytes without cutting a
+// character in two.
+std::string_view CutUtf8(std::string_view text, std::size_t maxBytes);
+
 // Reads UTF-16 text from a little-endian byte field of `units` code units, up to its
 // first NUL (the whole field when it has none).
 WString ReadWideField(const std::uint8_t* field, std::size_t units);
