@@ -68,6 +68,15 @@ pid_t StartVelmora(const std::string& arguments) {
   ::_exit(127);
 }
 
+// Waits up to ten seconds for `path` to exist; false if it never did.
+bool WaitForFile(const fs::path& path) {
+  for (int i = 0; i < 10000; ++i) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 // The jobs listed by `velmora jobs` whose status is exactly `status`.
 int JobsWithStatus(const std::string& status) {
   const auto jobs = Velmora("jobs", false);
@@ -223,6 +232,41 @@ TEST_F(CliReliability, AKilledCaptureNeverLeavesATruncatedOverlay) {
   EXPECT_EQ(ReadText(dir / "forms" / "form.ovl"), expected);
   EXPECT_EQ(NamesStartingWith(dir / "forms", "form.ovl."), std::vector<std::string>{});
   std::printf("[ figures  ] 12 captures, %d killed before they finished\n", killedMidway);
+}
+
+// Two velmora processes capture one overlay, the second started while the first captures:
+// the overlay is the first job's, and the second job prints as an ordinary job.
+TEST_F(CliReliability, TwoCapturesOfOneOverlayKeepTheFirst) {
+  fs::create_directories(dir / "forms");
+  const fs::path overlay = dir / "forms" / "form.ovl";
+  ASSERT_EQ(Velmora("printer add Office").status, 0);
+  ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + P("forms") + " 'OvelayFiles=Form;form.ovl'").status, 0);
+  // A long capture, so that the second job runs inside it.
+  const std::string first = "print -o " + P("a.pxl") + " --printer Office --pages 1000 --set dwOverlayMode=1";
+  ASSERT_EQ(Velmora(first).status, 0);
+  const std::string expected = ReadText(overlay);
+  ASSERT_FALSE(expected.empty());
+  fs::remove(overlay);
+
+  const pid_t pid = StartVelmora(first);
+  ASSERT_TRUE(WaitForFile(dir / "forms" / "form.ovl.capture"));
+  const auto second =
+      Velmora("print -o " + P("b.pxl") + " --printer Office --pages 3 --set dwOverlayMode=1 --set dmOrientation=2");
+  const bool firstRunning = ::waitpid(pid, nullptr, WNOHANG) == 0;
+  const bool overlayInPlace = fs::exists(overlay);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(firstRunning) << "the second job must end while the first one captures";
+  EXPECT_FALSE(overlayInPlace) << "the second job made an overlay, or the first had finished its capture";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadText(overlay), expected);
+  EXPECT_FALSE(fs::exists(P("a.pxl")));
+  EXPECT_EQ(second.status, 0) << second.out;
+  const std::string job = ReadText(P("b.pxl"));
+  EXPECT_TRUE(job.starts_with("\x1B%-12345X") && job.ends_with("\x1B%-12345X")) << job.size() << " bytes";
+  EXPECT_EQ(job.find("%%OVL"), std::string::npos);
+  EXPECT_EQ(NamesStartingWith(dir / "forms", "form.ovl."), std::vector<std::string>{});
+  EXPECT_EQ(JobsWithStatus("complete"), 1) << "the second job; the captures were deleted";
 }
 
 // A small tmpfs the test mounts (as root), filled up before each write: every file the
