@@ -202,36 +202,47 @@ TEST_F(CliReliability, AKilledJobLeavesNoOutputAndTheNextRunCleansUp) {
       kKills, finished, leftBehind, JobsWithStatus("in progress"));
 }
 
-// An overlay capture killed at random points leaves either no overlay or the whole one,
-// never a truncated overlay that later jobs would play; the next capture succeeds.
+// An overlay capture killed while it captures, at a random moment after its work file
+// appeared, leaves no overlay, never a truncated one that later jobs would play; the next
+// capture takes over the work file the killed one left and succeeds.
 TEST_F(CliReliability, AKilledCaptureNeverLeavesATruncatedOverlay) {
   fs::create_directories(dir / "forms");
+  const fs::path overlay = dir / "forms" / "form.ovl", work = dir / "forms" / "form.ovl.capture";
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + P("forms") + " 'OvelayFiles=Form;form.ovl'").status, 0);
-  const std::string capture = "print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1";
+  // A long capture: every kill lands well inside it.
+  const std::string capture = "print -o " + P("capture.pxl") + " --printer Office --pages 1000 --set dwOverlayMode=1";
   const auto whole = Velmora(capture);
   ASSERT_EQ(whole.status, 0) << whole.out;
-  const std::string expected = ReadText(dir / "forms" / "form.ovl");
+  const std::string expected = ReadText(overlay);
   ASSERT_FALSE(expected.empty());
   std::mt19937 random(std::random_device{}());
-  int killedMidway = 0;
-  for (int i = 0; i < 12; ++i) {
-    fs::remove(dir / "forms" / "form.ovl");
+  constexpr int kKills = 8;
+  for (int i = 0; i < kKills; ++i) {
+    fs::remove(overlay);
+    // A work file left by the last kill is there already: the new capture takes it over.
+    const auto before = fs::exists(work) ? fs::last_write_time(work) : fs::file_time_type::min();
     const pid_t pid = StartVelmora(capture);
-    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+    while (!fs::exists(work) || fs::last_write_time(work) == before) {
+      if (::waitpid(pid, nullptr, WNOHANG) == pid) FAIL() << "capture " << i << " ended before it started";
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 100));
     ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    killedMidway += !WIFEXITED(status);
-    if (fs::exists(dir / "forms" / "form.ovl")) {
-      EXPECT_EQ(ReadText(dir / "forms" / "form.ovl"), expected) << i;
-    }
+    // The kill landed inside the capture: the program died of it before an overlay was in
+    // place. A whole overlay would mean that it came too late; a truncated one must never be.
+    ASSERT_TRUE(WIFSIGNALED(status)) << "kill " << i << " came after the job ended";
+    ASSERT_FALSE(fs::exists(overlay)) << "kill " << i
+                                      << (ReadText(overlay) == expected ? " came after the capture ended"
+                                                                        : " left a truncated overlay");
+    EXPECT_TRUE(fs::exists(work)) << "kill " << i << ": the work file stays for the next capture to take over";
   }
-  fs::remove(dir / "forms" / "form.ovl");
-  ASSERT_EQ(Velmora(capture).status, 0);
-  EXPECT_EQ(ReadText(dir / "forms" / "form.ovl"), expected);
+  const auto next = Velmora(capture);
+  ASSERT_EQ(next.status, 0) << next.out;
+  EXPECT_EQ(ReadText(overlay), expected);
   EXPECT_EQ(NamesStartingWith(dir / "forms", "form.ovl."), std::vector<std::string>{});
-  std::printf("[ figures  ] 12 captures, %d killed before they finished\n", killedMidway);
 }
 
 // Two velmora processes capture one overlay, the second started while the first captures:
