@@ -373,26 +373,62 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
   }
 }
 
-// The plug-in's own files on a full disk: a capture leaves no truncated overlay and the
-// earlier overlay plays on; the diagnostic log loses lines, not the job.
+// The plug-in's own files on a full disk. A capture without room for its header does not
+// start: the job prints as an ordinary one. A capture that runs out of room part-way fails
+// its job, which names the file and the reason and prints nothing. Neither leaves a file
+// under the overlay's name, and the overlay beside it plays on. The diagnostic log loses
+// lines, not the job.
 TEST_F(CliFullDisk, OverlayAndLogFailWithoutLosingTheJob) {
+  const std::string kept = "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept";
   fs::create_directories(disk / "forms");
-  WriteText(disk / "forms" / "old.ovl", "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");
+  WriteText(disk / "forms" / "old.ovl", kept);
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   ASSERT_EQ(
       Velmora("printer set Office OvelayDirectory=" + (disk / "forms").string() + " 'OvelayFiles=New;new.ovl'").status,
       0);
-  Fill();
-  ::setenv("VELMORA_ENABLELOGGING", "1", 1);
-  Velmora("print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1");
-  ::unsetenv("VELMORA_ENABLELOGGING");
-  // The log says which file could not be written, and why.
-  const std::string captureLog = ReadText(P("data") + "/VELMORA IT Co/DriverLog.txt");
-  EXPECT_NE(captureLog.find((disk / "forms" / "new.ovl").string()), std::string::npos) << captureLog;
-  EXPECT_NE(captureLog.find("(No space left on device)"), std::string::npos) << captureLog;
-  EXPECT_FALSE(fs::exists(disk / "forms" / "new.ovl")) << "no truncated overlay under the overlay's name";
-  EXPECT_TRUE(NamesStartingWith(disk / "forms", "new.ovl.").empty());
-  EXPECT_EQ(ReadText(disk / "forms" / "old.ovl"), "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");
+  const std::string work = (disk / "forms" / "new.ovl.capture").string();
+  struct Case {
+    const char* what;
+    std::size_t spare;  // bytes left free on the disk
+    int pages;
+    bool prints;  // an ordinary job, or a failed one
+  };
+  const Case cases[] = {
+      {"no room for the header", 0, 1, true},
+      {"no room for the pages", 16 * 1024, 300, false},
+  };
+  const fs::path captureLog = dir / "data" / "VELMORA IT Co" / "DriverLog.txt";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(captureLog);
+    Free();
+    Fill(c.spare);
+    ::setenv("VELMORA_ENABLELOGGING", "1", 1);
+    const auto capture = Velmora("print -o " + P("capture.pxl") + " --printer Office --pages " +
+                                 std::to_string(c.pages) + " --set dwOverlayMode=1");
+    ::unsetenv("VELMORA_ENABLELOGGING");
+    if (c.prints) {
+      EXPECT_EQ(capture.status, 0) << capture.out;
+      EXPECT_TRUE(ReadText(P("capture.pxl")).ends_with("\x1B%-12345X"));
+    } else {
+      EXPECT_NE(capture.status, 0) << capture.out;
+      EXPECT_NE(capture.out.find(work), std::string::npos) << "the error names the file: " << capture.out;
+      EXPECT_NE(capture.out.find("No space left on device"), std::string::npos) << capture.out;
+      EXPECT_EQ(std::count(capture.out.begin(), capture.out.end(), '\n'), 1) << "one message: " << capture.out;
+      EXPECT_FALSE(fs::exists(P("capture.pxl")));
+    }
+    fs::remove(P("capture.pxl"));
+    // The log says which file could not be written, and why.
+    const std::string log = ReadText(captureLog);
+    EXPECT_NE(log.find(work), std::string::npos) << log;
+    EXPECT_NE(log.find("(No space left on device)"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(disk / "forms" / "new.ovl")) << "no truncated overlay under the overlay's name";
+    EXPECT_TRUE(NamesStartingWith(disk / "forms", "new.ovl.").empty());
+    EXPECT_EQ(ReadText(disk / "forms" / "old.ovl"), kept);
+  }
+  // The printed job is complete; the failed one is listed failed, never complete.
+  EXPECT_EQ(JobsWithStatus("complete"), 1);
+  EXPECT_EQ(JobsWithStatus("error,deleting,deleted"), 1);
 
   // The log on the full disk: the job still completes, and the lines written before stay.
   Free();

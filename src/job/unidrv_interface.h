@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,7 +99,8 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   // Captures a capture job's data between its markers into the overlay file, with the font
   // names changed. The data go to the claimed work file beside the overlay, which takes the
   // overlay's name when the end marker arrives. 1 when the work file cannot be written or
-  // put in place (the capture then fails and leaves no overlay), else 0.
+  // put in place (the capture then fails and leaves no overlay) and for every later buffer
+  // of that capture job, else 0.
   std::int32_t ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
                                     std::uint8_t* buffer, DWORD size);
 
@@ -119,15 +121,22 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   void PrepareWatermarkRenderer(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
   // True when the job is being deleted, deleted or restarted.
   bool JobIsStopping(HANDLE hPrinter, DWORD jobId);
-  // Ends a capture that cannot complete: logs why, removes its work file and captures
-  // nothing more, so that no overlay appears.
-  void FailCapture(const WString& logText);
+  // Ends a capture that cannot complete: logs why, removes its work file, captures nothing
+  // more, and fails the job's buffers from here on with the error code and text.
+  void FailCapture(const WString& logText, std::string errorText, DWORD errorCode);
 
   WString m_strOverlayFile;
   WString m_strOverlayFileEven;
   WString m_strOverlayName;
   // The work file of the capture in progress, claimed until the overlay is in place.
   platform::ClaimedFile m_captureFile;
+  // Why the capture of this vendor object's current capture job failed, as the thread's
+  // last error tells it to the host; empty while it has not.
+  struct CaptureFailure {
+    DWORD code;
+    std::string text;
+  };
+  std::optional<CaptureFailure> m_captureFailure;
   std::int32_t m_iSearchKeyCount = OVL_DATA_BEGINS;
   std::uint8_t m_bSearchKeyFound = 0;
   std::int32_t m_iSearchKeyLength = 0;

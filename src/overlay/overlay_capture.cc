@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/overlay_file.h"
@@ -17,6 +18,8 @@
 namespace velmora {
 namespace {
 
+constexpr DWORD kErrorWriteFault = 29;  // ERROR_WRITE_FAULT
+
 // The system's reason for a failed file call, as " (No space left on device)"; nothing
 // when the call left none.
 WString SystemReason(const std::string& reason) {
@@ -29,8 +32,9 @@ WString SystemReason(const std::string& reason) {
 std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,
                                                                    VendorData* pVendorData) {
   // A new capture starts: what an earlier capture on this vendor object left unfinished
-  // goes.
+  // goes, and so does its failure.
   m_captureFile.Remove();
+  m_captureFailure.reset();
   m_iSearchKeyCount = OVL_DATA_BEGINS;
   m_captureCarry.clear();
   if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 0;
@@ -93,9 +97,10 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   return 0;
 }
 
-void CUnidrvInterface::FailCapture(const WString& logText) {
+void CUnidrvInterface::FailCapture(const WString& logText, std::string errorText, DWORD errorCode) {
   const WString message = VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => ") + logText + VTEXT("\r\n");
   LogMessage(message.c_str());
+  m_captureFailure = CaptureFailure{errorCode, std::move(errorText)};
   m_captureFile.Remove();
   m_iSearchKeyCount = OVL_DATA_DONE;
   m_captureCarry.clear();
@@ -112,6 +117,8 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   if (!IsSupportedPrintingModule(pVendorDM, pdevobj != nullptr ? pdevobj->hPrinter : nullptr)) return 0;
   SetSearchKey(kOverlayFontKey);
   ReplaceFontNameIfFound(buffer, size);
+  // A capture that failed keeps failing the rest of its job's data.
+  if (m_captureFailure) return 1;
   if (m_iSearchKeyCount != OVL_DATA_BEGINS && m_iSearchKeyCount != OVL_DATA_VALID) return 0;
 
   // The capture reads the job data as one stream: the bytes carried over from earlier
@@ -177,7 +184,9 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
 
   // Appends stream bytes [copyFrom, copyTo): the carried part, then the buffer's part.
   if (!m_captureFile.held()) {
-    FailCapture(VTEXT("the overlay has no capture file: ") + m_strOverlayFile);
+    FailCapture(VTEXT("the overlay has no capture file: ") + m_strOverlayFile,
+                "No capture file was created for the overlay '" + platform::Utf16ToUtf8(m_strOverlayFile) + "'",
+                kErrorWriteFault);
     return 1;
   }
   bool written = true;
@@ -188,15 +197,20 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   if (written && copyTo > from) written = m_captureFile.Write(buffer + (from - carried), copyTo - from);
   if (!written) {
     // Bytes of the overlay are lost: the capture fails as a whole and leaves no overlay.
-    FailCapture(VTEXT("the overlay cannot be written: ") + m_captureFile.workPath() +
-                SystemReason(m_captureFile.reason()));
+    const WString& work = m_captureFile.workPath();
+    FailCapture(VTEXT("the overlay cannot be written: ") + work + SystemReason(m_captureFile.reason()),
+                "Unable to write '" + platform::Utf16ToUtf8(work) + "': " + m_captureFile.reason(),
+                m_captureFile.errorCode());
     return 1;
   }
   // The end marker puts the finished overlay under its name, unless another job made an
   // overlay of that name meanwhile.
   if (m_iSearchKeyCount == OVL_DATA_ENDS && !m_captureFile.MoveIntoPlace()) {
-    FailCapture(VTEXT("the overlay cannot be put in place: ") + m_strOverlayFile +
-                SystemReason(m_captureFile.reason()));
+    const WString& work = m_captureFile.workPath();
+    FailCapture(VTEXT("the overlay cannot be put in place: ") + m_strOverlayFile + SystemReason(m_captureFile.reason()),
+                "Unable to rename '" + platform::Utf16ToUtf8(work) + "' to '" +
+                    platform::Utf16ToUtf8(m_strOverlayFile) + "': " + m_captureFile.reason(),
+                m_captureFile.errorCode());
     return 1;
   }
   if (m_iSearchKeyCount == OVL_DATA_ENDS) {
