@@ -609,6 +609,14 @@ PrintResult JobRun::Run() {
                     (restarted ? "restarted" : "deleted") + " through the spooler after " + std::to_string(pagesSent_) +
                     " page(s); no output written");
   }
+  if (failed && captureJob &&
+      VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY) {
+    // The plug-in refused the job's data while it still captured: the capture failed, and
+    // what it swallowed is lost.
+    throw HostError("Unable to capture the overlay of job " + std::to_string(jobId_) + " on printer '" +
+                    platform::Utf16ToUtf8(printerName_) + "'; nothing was printed" +
+                    (writeError_.empty() ? std::string() : ": " + writeError_));
+  }
   if (!started || stoppedByPlugin_) {
     throw HostError("The plug-in stopped job " + std::to_string(jobId_) + " after " + std::to_string(pagesSent_) +
                     " page(s); no output written");

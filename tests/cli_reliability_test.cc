@@ -68,6 +68,15 @@ pid_t StartVelmora(const std::string& arguments) {
   ::_exit(127);
 }
 
+// Waits up to ten seconds for `path` to exist; false if it never did.
+bool WaitForFile(const fs::path& path) {
+  for (int i = 0; i < 10000; ++i) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 // The jobs listed by `velmora jobs` whose status is exactly `status`.
 int JobsWithStatus(const std::string& status) {
   const auto jobs = Velmora("jobs", false);
@@ -193,36 +202,82 @@ TEST_F(CliReliability, AKilledJobLeavesNoOutputAndTheNextRunCleansUp) {
       kKills, finished, leftBehind, JobsWithStatus("in progress"));
 }
 
-// An overlay capture killed at random points leaves either no overlay or the whole one,
-// never a truncated overlay that later jobs would play; the next capture succeeds.
+// An overlay capture killed while it captures, at a random moment after its work file
+// appeared, leaves no overlay, never a truncated one that later jobs would play; the next
+// capture takes over the work file the killed one left and succeeds.
 TEST_F(CliReliability, AKilledCaptureNeverLeavesATruncatedOverlay) {
   fs::create_directories(dir / "forms");
+  const fs::path overlay = dir / "forms" / "form.ovl", work = dir / "forms" / "form.ovl.capture";
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + P("forms") + " 'OvelayFiles=Form;form.ovl'").status, 0);
-  const std::string capture = "print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1";
+  // A long capture: every kill lands well inside it.
+  const std::string capture = "print -o " + P("capture.pxl") + " --printer Office --pages 1000 --set dwOverlayMode=1";
   const auto whole = Velmora(capture);
   ASSERT_EQ(whole.status, 0) << whole.out;
-  const std::string expected = ReadText(dir / "forms" / "form.ovl");
+  const std::string expected = ReadText(overlay);
   ASSERT_FALSE(expected.empty());
   std::mt19937 random(std::random_device{}());
-  int killedMidway = 0;
-  for (int i = 0; i < 12; ++i) {
-    fs::remove(dir / "forms" / "form.ovl");
+  constexpr int kKills = 8;
+  for (int i = 0; i < kKills; ++i) {
+    fs::remove(overlay);
+    // A work file left by the last kill is there already: the new capture takes it over.
+    const auto before = fs::exists(work) ? fs::last_write_time(work) : fs::file_time_type::min();
     const pid_t pid = StartVelmora(capture);
-    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+    while (!fs::exists(work) || fs::last_write_time(work) == before) {
+      if (::waitpid(pid, nullptr, WNOHANG) == pid) FAIL() << "capture " << i << " ended before it started";
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 100));
     ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    killedMidway += !WIFEXITED(status);
-    if (fs::exists(dir / "forms" / "form.ovl")) {
-      EXPECT_EQ(ReadText(dir / "forms" / "form.ovl"), expected) << i;
-    }
+    // The kill landed inside the capture: the program died of it before an overlay was in
+    // place. A whole overlay would mean that it came too late; a truncated one must never be.
+    ASSERT_TRUE(WIFSIGNALED(status)) << "kill " << i << " came after the job ended";
+    ASSERT_FALSE(fs::exists(overlay)) << "kill " << i
+                                      << (ReadText(overlay) == expected ? " came after the capture ended"
+                                                                        : " left a truncated overlay");
+    EXPECT_TRUE(fs::exists(work)) << "kill " << i << ": the work file stays for the next capture to take over";
   }
-  fs::remove(dir / "forms" / "form.ovl");
-  ASSERT_EQ(Velmora(capture).status, 0);
-  EXPECT_EQ(ReadText(dir / "forms" / "form.ovl"), expected);
+  const auto next = Velmora(capture);
+  ASSERT_EQ(next.status, 0) << next.out;
+  EXPECT_EQ(ReadText(overlay), expected);
   EXPECT_EQ(NamesStartingWith(dir / "forms", "form.ovl."), std::vector<std::string>{});
-  std::printf("[ figures  ] 12 captures, %d killed before they finished\n", killedMidway);
+}
+
+// Two velmora processes capture one overlay, the second started while the first captures:
+// the overlay is the first job's, and the second job prints as an ordinary job.
+TEST_F(CliReliability, TwoCapturesOfOneOverlayKeepTheFirst) {
+  fs::create_directories(dir / "forms");
+  const fs::path overlay = dir / "forms" / "form.ovl";
+  ASSERT_EQ(Velmora("printer add Office").status, 0);
+  ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + P("forms") + " 'OvelayFiles=Form;form.ovl'").status, 0);
+  // A long capture, so that the second job runs inside it.
+  const std::string first = "print -o " + P("a.pxl") + " --printer Office --pages 1000 --set dwOverlayMode=1";
+  ASSERT_EQ(Velmora(first).status, 0);
+  const std::string expected = ReadText(overlay);
+  ASSERT_FALSE(expected.empty());
+  fs::remove(overlay);
+
+  const pid_t pid = StartVelmora(first);
+  ASSERT_TRUE(WaitForFile(dir / "forms" / "form.ovl.capture"));
+  const auto second =
+      Velmora("print -o " + P("b.pxl") + " --printer Office --pages 3 --set dwOverlayMode=1 --set dmOrientation=2");
+  const bool firstRunning = ::waitpid(pid, nullptr, WNOHANG) == 0;
+  const bool overlayInPlace = fs::exists(overlay);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(firstRunning) << "the second job must end while the first one captures";
+  EXPECT_FALSE(overlayInPlace) << "the second job made an overlay, or the first had finished its capture";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadText(overlay), expected);
+  EXPECT_FALSE(fs::exists(P("a.pxl")));
+  EXPECT_EQ(second.status, 0) << second.out;
+  const std::string job = ReadText(P("b.pxl"));
+  EXPECT_TRUE(job.starts_with("\x1B%-12345X") && job.ends_with("\x1B%-12345X")) << job.size() << " bytes";
+  EXPECT_EQ(job.find("%%OVL"), std::string::npos);
+  EXPECT_EQ(NamesStartingWith(dir / "forms", "form.ovl."), std::vector<std::string>{});
+  EXPECT_EQ(JobsWithStatus("complete"), 1) << "the second job; the captures were deleted";
 }
 
 // A small tmpfs the test mounts (as root), filled up before each write: every file the
@@ -318,26 +373,62 @@ TEST_F(CliFullDisk, EveryFileFailsCleanlyAndKeepsEarlierData) {
   }
 }
 
-// The plug-in's own files on a full disk: a capture leaves no truncated overlay and the
-// earlier overlay plays on; the diagnostic log loses lines, not the job.
+// The plug-in's own files on a full disk. A capture without room for its header does not
+// start: the job prints as an ordinary one. A capture that runs out of room part-way fails
+// its job, which names the file and the reason and prints nothing. Neither leaves a file
+// under the overlay's name, and the overlay beside it plays on. The diagnostic log loses
+// lines, not the job.
 TEST_F(CliFullDisk, OverlayAndLogFailWithoutLosingTheJob) {
+  const std::string kept = "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept";
   fs::create_directories(disk / "forms");
-  WriteText(disk / "forms" / "old.ovl", "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");
+  WriteText(disk / "forms" / "old.ovl", kept);
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   ASSERT_EQ(
       Velmora("printer set Office OvelayDirectory=" + (disk / "forms").string() + " 'OvelayFiles=New;new.ovl'").status,
       0);
-  Fill();
-  ::setenv("VELMORA_ENABLELOGGING", "1", 1);
-  Velmora("print -o " + P("capture.pxl") + " --printer Office --pages 1 --set dwOverlayMode=1");
-  ::unsetenv("VELMORA_ENABLELOGGING");
-  // The log says which file could not be written, and why.
-  const std::string captureLog = ReadText(P("data") + "/VELMORA IT Co/DriverLog.txt");
-  EXPECT_NE(captureLog.find((disk / "forms" / "new.ovl").string()), std::string::npos) << captureLog;
-  EXPECT_NE(captureLog.find("(No space left on device)"), std::string::npos) << captureLog;
-  EXPECT_FALSE(fs::exists(disk / "forms" / "new.ovl")) << "no truncated overlay under the overlay's name";
-  EXPECT_TRUE(NamesStartingWith(disk / "forms", "new.ovl.").empty());
-  EXPECT_EQ(ReadText(disk / "forms" / "old.ovl"), "(PCLXL;A4;1;600;0;Old;)\r\n%%OVL_DATA_START:-kept");
+  const std::string work = (disk / "forms" / "new.ovl.capture").string();
+  struct Case {
+    const char* what;
+    std::size_t spare;  // bytes left free on the disk
+    int pages;
+    bool prints;  // an ordinary job, or a failed one
+  };
+  const Case cases[] = {
+      {"no room for the header", 0, 1, true},
+      {"no room for the pages", 16 * 1024, 300, false},
+  };
+  const fs::path captureLog = dir / "data" / "VELMORA IT Co" / "DriverLog.txt";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(captureLog);
+    Free();
+    Fill(c.spare);
+    ::setenv("VELMORA_ENABLELOGGING", "1", 1);
+    const auto capture = Velmora("print -o " + P("capture.pxl") + " --printer Office --pages " +
+                                 std::to_string(c.pages) + " --set dwOverlayMode=1");
+    ::unsetenv("VELMORA_ENABLELOGGING");
+    if (c.prints) {
+      EXPECT_EQ(capture.status, 0) << capture.out;
+      EXPECT_TRUE(ReadText(P("capture.pxl")).ends_with("\x1B%-12345X"));
+    } else {
+      EXPECT_NE(capture.status, 0) << capture.out;
+      EXPECT_NE(capture.out.find(work), std::string::npos) << "the error names the file: " << capture.out;
+      EXPECT_NE(capture.out.find("No space left on device"), std::string::npos) << capture.out;
+      EXPECT_EQ(std::count(capture.out.begin(), capture.out.end(), '\n'), 1) << "one message: " << capture.out;
+      EXPECT_FALSE(fs::exists(P("capture.pxl")));
+    }
+    fs::remove(P("capture.pxl"));
+    // The log says which file could not be written, and why.
+    const std::string log = ReadText(captureLog);
+    EXPECT_NE(log.find(work), std::string::npos) << log;
+    EXPECT_NE(log.find("(No space left on device)"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(disk / "forms" / "new.ovl")) << "no truncated overlay under the overlay's name";
+    EXPECT_TRUE(NamesStartingWith(disk / "forms", "new.ovl.").empty());
+    EXPECT_EQ(ReadText(disk / "forms" / "old.ovl"), kept);
+  }
+  // The printed job is complete; the failed one is listed failed, never complete.
+  EXPECT_EQ(JobsWithStatus("complete"), 1);
+  EXPECT_EQ(JobsWithStatus("error,deleting,deleted"), 1);
 
   // The log on the full disk: the job still completes, and the lines written before stay.
   Free();

@@ -33,8 +33,11 @@ export VELMORA_STORE=$top/system/spooler.db XDG_DATA_HOME=$top/system
 unset VELMORA_STORE XDG_DATA_HOME
 # cupsfilter gives its filters an environment of its own: the test's settings reach the
 # filter through a wrapper in the server folder.
+# A file "fsize" limits the size of every file the filter writes, in KiB: writes beyond it
+# fail (EFBIG) instead of ending the filter.
 printf '%s\n' '#!/bin/sh' "export VELMORA_SYSTEM_FOLDER='$top/system' VELMORA_MODULE='$VELMORA_MODULE'" \
   "export LSAN_OPTIONS='${LSAN_OPTIONS:-}'" \
+  "if [ -f '$top/fsize' ]; then trap '' XFSZ; ulimit -f \"\$(cat '$top/fsize')\"; fi" \
   "exec '$filter' \"\$@\"" >"$top/serverbin/filter/velmora-pxl"
 chmod 755 "$top/serverbin/filter/velmora-pxl"
 echo "ServerBin $top/serverbin" >"$top/cups-files.conf"
@@ -43,6 +46,10 @@ printf '%s\n' '%!PS' '/Helvetica findfont 24 scalefont setfont' \
   '1 1 5 { /n exch def 72 700 moveto (Page ) show n 3 string cvs show showpage } for' >"$top/doc.ps"
 ps2pdf "$top/doc.ps" "$top/doc.pdf" || fail "ps2pdf"
 printf 'neither PDF nor PostScript\n' >"$top/notes.pdf"
+# One page of 60,000 small squares: an overlay of about 700 KB.
+printf '%s\n' '%!PS' '0 1 299 { /y exch def 0 1 199 { 3 mul 20 add y 2.5 mul 20 add 2 2 rectfill } for } for showpage' \
+  >"$top/dense.ps"
+ps2pdf "$top/dense.ps" "$top/dense.pdf" || fail "ps2pdf dense"
 
 # Runs the filter on a document with cupsfilter's arguments; the job goes to NAME.pxl,
 # the messages to NAME.txt. Answers the exit status.
@@ -104,4 +111,17 @@ has broken.txt "ERROR: Unable to print"
 has broken.txt "not a PDF or PostScript document"
 lacks broken.pxl '@PJL'
 
-echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, a hostile title, warnings and errors"
+# An overlay capture that fails part-way, here at the file-size limit: one ERROR line with
+# the file and the cause, a failure, no job and no overlay.
+mkdir "$top/forms"
+VELMORA_STORE=$top/system/spooler.db "$velmora" printer set cupsfilter "OvelayDirectory=$top/forms" \
+  'OvelayFiles=Form;form.ovl' >/dev/null || fail "velmora printer set overlays"
+echo 400 >"$top/fsize"
+if run capture "$top/dense.pdf" -o OverlayMode=Create; then fail "the failed capture printed"; fi
+rm "$top/fsize"
+has capture.txt "ERROR: Unable to capture the overlay"
+has capture.txt "$top/forms/form.ovl.capture"
+lacks capture.pxl '@PJL'
+[[ -z $(ls -A "$top/forms") ]] || fail "the failed capture left $(ls -A "$top/forms")"
+
+echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, a hostile title, warnings and errors, a failed capture"

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_error.h"
 #include "host/print_job.h"
 #include "platform/posix/spooler_store.h"
 #include "platform/services.h"
@@ -73,6 +74,20 @@ class FormSource : public PageSource {
 
  private:
   int variant_;
+};
+
+// A form whose drawing puts a file under the overlay's name, as another program could
+// while the capture runs.
+class FormWithRival : public FormSource {
+ public:
+  explicit FormWithRival(fs::path rival) : FormSource(0), rival_(std::move(rival)) {}
+  void DrawPage(std::size_t page, Canvas& canvas) override {
+    FormSource::DrawPage(page, canvas);
+    std::ofstream(rival_, std::ios::binary) << "another overlay";
+  }
+
+ private:
+  fs::path rival_;
 };
 
 // Pages with one small box each: the playing jobs stay short, so that even one-byte
@@ -299,6 +314,32 @@ TEST_F(OverlayE2E, CapturingOverAnExistingOverlayPrintsAnOrdinaryJob) {
   ASSERT_TRUE(jobs.ok());
   ASSERT_EQ(jobs.value().size(), 2u);
   EXPECT_NE(jobs.value()[1].info.status & platform::posix::JOB_STATUS_COMPLETE, 0u);
+}
+
+// A capture that cannot finish fails its job: the host says why, writes no output and the
+// store lists the job failed; the file that took the overlay's name meanwhile stays.
+TEST_F(OverlayE2E, ACaptureThatCannotFinishFailsTheJob) {
+  SetPrinterText("OvelayDirectory", (dir / "forms").string());
+  SetPrinterText("OvelayFiles", "Form1;form.ovl");
+  FormWithRival form(dir / "forms" / "form.ovl");
+  std::string message;
+  try {
+    RunPrintJob(Request("capture.pxl", {{"--set", "dwOverlayMode", "1"}}), form);
+  } catch (const HostError& error) {
+    message = error.what();
+  }
+  EXPECT_NE(message.find("capture"), std::string::npos) << message;
+  EXPECT_NE(message.find((dir / "forms" / "form.ovl").string()), std::string::npos) << message;
+  EXPECT_NE(message.find("File exists"), std::string::npos) << message;
+  EXPECT_FALSE(fs::exists(dir / "capture.pxl"));
+  EXPECT_EQ(ReadBytes(dir / "forms" / "form.ovl"), ToBytes("another overlay"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "forms"), fs::directory_iterator()), 1);
+
+  platform::posix::PrinterStore store;
+  auto jobs = store.ListJobs();
+  ASSERT_TRUE(jobs.ok());
+  ASSERT_EQ(jobs.value().size(), 1u);
+  EXPECT_NE(jobs.value()[0].info.status & platform::JOB_STATUS_ERROR, 0u);
 }
 
 // Runs velmora print with logging on into `xdg`; its exit status.

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "formats/overlay_file.h"
 #include "platform/text_encoding.h"
@@ -245,6 +248,49 @@ TEST_F(Overlays, SecondCaptureOnOneVendorObject) {
   EXPECT_EQ(std::string(two.end() - 11, two.end()), std::string("\x61\x74page two\x60"));
 }
 
+// Two jobs capture one overlay at once, each through its own vendor object: the first keeps
+// its overlay, and the second, which finds that capture in progress, prints as an ordinary
+// job. A work file left behind by a capture that never finished is no claim.
+TEST_F(Overlays, ACaptureInProgressCountsAsAnExistingOverlay) {
+  WriteFile(folder / "inv.ovl.capture", testing::Text("left by a killed job"));
+  SetPrinterValues(Folder(), VTEXT("Invoice;inv.ovl"));
+  world.settings().set_dwOverlayMode(CREATE_OVERLAY);
+  std::array<std::uint8_t, kVendorRecordSize> secondRecord = world.record;
+  std::uint8_t* secondBody = secondRecord.data() + kVendorHeaderSize;
+  VendorData secondArea{};
+  ClearVendorData(secondArea);
+  CUnidrvInterface first, second;
+  first.InitializeOverlayParameters(&world.device, world.body(), &world.area);
+  second.InitializeOverlayParameters(&world.device, secondBody, &secondArea);
+  EXPECT_EQ(world.settings().dwOverlayMode(), CREATE_OVERLAY);
+  EXPECT_EQ(VendorSettings(secondBody).dwOverlayMode(), NO_OVERLAY);
+
+  // The hosts send the two jobs' buffers in turn.
+  const Bytes firstJob = CaptureJob("first MS PCLXLFont"), secondJob = CaptureJob("second MS PCLXLFont");
+  Bytes secondSent;
+  for (std::size_t at = 0; at < std::max(firstJob.size(), secondJob.size()); at += 16) {
+    if (at < firstJob.size())
+      Send(first, Bytes(firstJob.begin() + at, firstJob.begin() + std::min(at + 16, firstJob.size())), 16);
+    if (at >= secondJob.size()) continue;
+    Bytes buffer(secondJob.begin() + at, secondJob.begin() + std::min(at + 16, secondJob.size()));
+    EXPECT_EQ(second.ModifyFinalPrintData(&world.device, secondBody, &secondArea, buffer.data(),
+                                          static_cast<DWORD>(buffer.size())),
+              S_OK);
+    secondSent.insert(secondSent.end(), buffer.begin(), buffer.end());
+  }
+  EXPECT_EQ(world.area.dwOverlayCaptured, 1u);
+  EXPECT_EQ(secondArea.dwOverlayCaptured, 0u);
+  EXPECT_EQ(secondSent, secondJob) << "the ordinary job passes unchanged";
+  EXPECT_EQ(ReadFile(folder / "inv.ovl"),
+            testing::Cat({testing::Text("(PCLXL;Letter;1;600;0;Invoice;)\r\n%%OVL_DATA_START:-"),
+                          {0x61, 0x74},
+                          testing::Text("first CS PCLXLFont"),
+                          {0x60}}));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"inv.ovl"});
+}
+
 TEST_F(Overlays, MarkersAndFontNames) {
   SetPrinterValues(Folder(), VTEXT("X;x.ovl"));
   world.settings().set_dwOverlayMode(CREATE_OVERLAY);
@@ -286,7 +332,8 @@ TEST_F(Overlays, CaptureFailuresAreLoggedNamingTheFileThatFailed) {
   };
   const Case cases[] = {
       {"no such folder", forms / "absent", [] {}, "inv.ovl.capture"},
-      {"the capture file vanished", forms, [&] { fs::remove(forms / "inv.ovl.capture"); }, "inv.ovl.capture"},
+      // The capture writes through its open file; the overlay it cannot become is named.
+      {"the capture file vanished", forms, [&] { fs::remove(forms / "inv.ovl.capture"); }, "inv.ovl"},
       {"another job made the overlay", forms, [&] { WriteFile(forms / "inv.ovl", testing::Text("other")); }, "inv.ovl"},
   };
   for (const auto& c : cases) {
@@ -316,15 +363,27 @@ TEST_F(Overlays, CaptureFailuresAreLoggedNamingTheFileThatFailed) {
   detail::ResetLogStateForTesting();
 }
 
-TEST_F(Overlays, RasterCaptureHoldsTheHeaderOnly) {
-  SetPrinterValues(Folder(), VTEXT("R;r.ovl"));
-  world.settings().set_dwOverlayMode(CREATE_OVERLAY);
-  world.settings().set_bRasterMode(1);
-  CUnidrvInterface vendor;
-  vendor.InitializeOverlayParameters(&world.device, world.body(), &world.area);
-  Send(vendor, testing::Text("raster data without markers"), 5);
-  EXPECT_EQ(ReadFile(folder / "r.ovl"), testing::Text("(PCLXL-RASTER;Letter;1;600;0;R;)\r\n%%OVL_DATA_START:-"));
-  EXPECT_EQ(world.area.dwOverlayCaptured, 0u);
+// A raster capture's overlay holds its header only and is finished at once: a later job of
+// the same vendor object, capturing another overlay, and the vendor object's end leave it.
+TEST_F(Overlays, RasterCaptureHoldsTheHeaderOnlyAndKeepsIt) {
+  const Bytes header = testing::Text("(PCLXL-RASTER;Letter;1;600;0;R;)\r\n%%OVL_DATA_START:-");
+  {
+    SetPrinterValues(Folder(), VTEXT("R;r.ovl"));
+    world.settings().set_dwOverlayMode(CREATE_OVERLAY);
+    world.settings().set_bRasterMode(1);
+    CUnidrvInterface vendor;
+    vendor.InitializeOverlayParameters(&world.device, world.body(), &world.area);
+    Send(vendor, testing::Text("raster data without markers"), 5);
+    EXPECT_EQ(ReadFile(folder / "r.ovl"), header);
+    EXPECT_EQ(world.area.dwOverlayCaptured, 0u);
+
+    SetPrinterValues(Folder(), VTEXT("S;s.ovl"));
+    world.settings().set_dwOverlayMode(CREATE_OVERLAY);
+    world.settings().set_bRasterMode(0);
+    vendor.InitializeOverlayParameters(&world.device, world.body(), &world.area);
+    EXPECT_EQ(ReadFile(folder / "r.ovl"), header);
+  }
+  EXPECT_EQ(ReadFile(folder / "r.ovl"), header);
 }
 
 TEST_F(Overlays, PlaybackStreamsTheDataInChunks) {

@@ -15,6 +15,7 @@
 
 // The project's headers come first: they include <windows.h> the project's way, and
 // <winspool.h> turns names of platform/spooler.h into macros of the same values.
+#include "platform/claimed_file.h"
 #include "platform/drawing_context.h"
 #include "platform/drawing_recorder.h"
 #include "platform/files.h"
@@ -920,6 +921,40 @@ TEST_F(Win32Folder, OutputFilesAreCreatedUniqueAndMovedIntoPlace) {
   ASSERT_TRUE(program.has_value());
   EXPECT_TRUE(program->ends_with(".exe")) << *program;
   EXPECT_FALSE(SpoolerWritesStandardOutput());
+}
+
+// A work file is held by its open handle: another claim finds it taken, one left without a
+// holder is taken over, and it moves into place, never over a file. An overlay path at the
+// path limit gets a short work name in its own folder, the same for every spelling.
+TEST_F(Win32Folder, ClaimedWorkFilesAreExclusiveAndFitThePathLimit) {
+  using Claim = ClaimedFile::Claim;
+  const WString overlay = Path("form.ovl");
+  ClaimedFile first, second;
+  ASSERT_EQ(first.Create(overlay), Claim::kClaimed) << first.reason();
+  EXPECT_EQ(first.workPath(), overlay + L".capture");
+  EXPECT_EQ(second.Create(overlay), Claim::kTaken);
+  ASSERT_TRUE(first.Write("data", 4)) << first.reason();
+  ASSERT_TRUE(first.MoveIntoPlace()) << first.reason();
+  EXPECT_EQ(ReadWholeFile(dir_ / "form.ovl"), (Bytes{'d', 'a', 't', 'a'}));
+
+  std::ofstream(dir_ / "form.ovl.capture") << "left by a job that ended";
+  ASSERT_EQ(second.Create(overlay), Claim::kClaimed) << second.reason();
+  EXPECT_FALSE(second.MoveIntoPlace());
+  second.Remove();
+  EXPECT_FALSE(fs::exists(dir_ / "form.ovl.capture"));
+  EXPECT_EQ(ReadWholeFile(dir_ / "form.ovl"), (Bytes{'d', 'a', 't', 'a'}));
+
+  const WString folder = dir_.wstring() + L"\\";
+  const WString name = WString(MAX_PATH - 1 - folder.size() - 4, L'f') + L".ovl";
+  ClaimedFile atLimit;
+  ASSERT_EQ(atLimit.Create(folder + name), Claim::kClaimed) << atLimit.reason();
+  EXPECT_LE(atLimit.workPath().size(), std::size_t{MAX_PATH - 1});
+  EXPECT_EQ(atLimit.workPath().substr(0, folder.size()), folder);
+  WString upper = name;
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](wchar_t c) { return c == L'f' ? L'F' : c; });
+  EXPECT_EQ(ClaimedFile::WorkPath(folder + upper), atLimit.workPath());
+  ASSERT_TRUE(atLimit.MoveIntoPlace()) << atLimit.reason();
+  EXPECT_TRUE(fs::exists(folder + name));
 }
 
 TEST(Win32Module, LoadsByPathAndFindsExports) {

@@ -37,7 +37,11 @@ bool MoveNewFileW(const WString& from, const WString& to) {
   }
   if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
   struct stat info {};
-  if (::lstat(target.c_str(), &info) == 0 || errno != ENOENT) return false;
+  if (::lstat(target.c_str(), &info) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  if (errno != ENOENT) return false;
   return std::rename(source.c_str(), target.c_str()) == 0;
 }
 

@@ -1,6 +1,7 @@
 // The final job data: every buffer the host sends to the spooler passes here first.
 #include <cstring>
 
+#include "platform/last_error.h"
 #include "src/job/unidrv_interface.h"
 #include "src/support/log.h"
 
@@ -76,7 +77,14 @@ std::int32_t CUnidrvInterface::ReplaceFontNameIfFound(std::uint8_t* buffer, DWOR
 
 HRESULT CUnidrvInterface::ModifyFinalPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
                                                std::uint8_t* buffer, DWORD size) {
-  ModifyPCLXLPrintData(pdevobj, pVendorDM, pVendorData, buffer, size);
+  // A capture that failed lost bytes of its job, which nothing can print any more: every
+  // buffer of the capture job from then on fails, with the reason as the thread's last
+  // error, so that the host ends the job as failed rather than as done.
+  if (ModifyPCLXLPrintData(pdevobj, pVendorDM, pVendorData, buffer, size) != 0 && m_captureFailure) {
+    platform::SetLastError(m_captureFailure->code);
+    platform::SetLastErrorText(m_captureFailure->text);
+    return E_FAIL;
+  }
   return S_OK;
 }
 

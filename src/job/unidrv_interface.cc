@@ -37,7 +37,7 @@ CUnidrvInterface::CUnidrvInterface() {
 
 CUnidrvInterface::~CUnidrvInterface() {
   // A capture that never saw its end marker leaves nothing behind.
-  AbandonCapture();
+  m_captureFile.Remove();
   m_cmdInsertor.reset();
   m_WMRender.reset();
   LogMessage(VTEXT("VELMORA - CUnidrvInterface::~CUnidrvInterface => destroyed\r\n"));

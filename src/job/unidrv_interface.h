@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/claimed_file.h"
 #include "src/commands/command_insertor.h"
 #include "src/job/vendor_protocol.h"
 #include "src/watermark/watermark_renderer.h"
@@ -87,22 +89,23 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   // overlay paths; a capture job also gets its overlay file. Turns overlays off for the job
   // when they cannot be set up. Always 0.
   std::int32_t InitializeOverlayParameters(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
-  // Creates the overlay file of a capture job with its header line. 1 when the file exists
-  // already (overlays are then off for the job) or cannot be created, else 0.
+  // Starts the capture of a capture job: claims the overlay's work file and writes the
+  // header line into it (a raster job's header-only overlay is put in place at once). 1,
+  // with overlays off for the job, when the overlay exists already, another job is
+  // capturing it, or its file cannot be created; else 0.
   std::int32_t CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
   // Plays the overlay of the current page.
   void InsertPCLOverlayData(std::uint8_t* pVendorDM, VendorData* pVendorData);
   // Captures a capture job's data between its markers into the overlay file, with the font
-  // names changed. The data go to a temporary file beside the overlay, which takes the
-  // overlay's name when the end marker arrives. 1 when the capture file cannot be written
-  // (the capture then fails and leaves no overlay), else 0.
+  // names changed. The data go to the claimed work file beside the overlay, which takes the
+  // overlay's name when the end marker arrives. 1 when the work file cannot be written or
+  // put in place (the capture then fails and leaves no overlay) and for every later buffer
+  // of that capture job, else 0.
   std::int32_t ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
                                     std::uint8_t* buffer, DWORD size);
 
   std::int32_t captureState() const { return m_iSearchKeyCount; }
   const WString& overlayFile() const { return m_strOverlayFile; }
-  // The file a capture in progress writes to: the overlay's name with ".capture" added.
-  const WString& overlayCaptureFile() const { return m_strOverlayCapture; }
   const WString& overlayFileEven() const { return m_strOverlayFileEven; }
   const WString& overlayName() const { return m_strOverlayName; }
 
@@ -118,14 +121,24 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   void PrepareWatermarkRenderer(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData);
   // True when the job is being deleted, deleted or restarted.
   bool JobIsStopping(HANDLE hPrinter, DWORD jobId);
-  // Ends a capture that cannot complete: its temporary file goes and nothing more is
-  // captured, so no overlay appears.
-  void AbandonCapture();
+  // Ends a capture that cannot complete: logs what failed on which path and why, removes
+  // its work file, captures nothing more, and fails the job's buffers from here on with
+  // the error code and text.
+  void FailCapture(const WString& what, const WString& path, const WString& reason, std::string errorText,
+                   DWORD errorCode);
 
   WString m_strOverlayFile;
   WString m_strOverlayFileEven;
   WString m_strOverlayName;
-  WString m_strOverlayCapture;  // the temporary file of a capture in progress, else empty
+  // The work file of the capture in progress, claimed until the overlay is in place.
+  platform::ClaimedFile m_captureFile;
+  // Why the capture of this vendor object's current capture job failed, as the thread's
+  // last error tells it to the host; empty while it has not.
+  struct CaptureFailure {
+    DWORD code;
+    std::string text;
+  };
+  std::optional<CaptureFailure> m_captureFailure;
   std::int32_t m_iSearchKeyCount = OVL_DATA_BEGINS;
   std::uint8_t m_bSearchKeyFound = 0;
   std::int32_t m_iSearchKeyLength = 0;

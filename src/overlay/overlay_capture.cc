@@ -1,71 +1,76 @@
 // Overlay capture: a job printed in "create" mode is copied, between its markers, into a
 // new overlay file instead of being printed.
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/overlay_file.h"
 #include "formats/text.h"
 #include "formats/vendor_settings.h"
 #include "platform/environment.h"
-#include "platform/files.h"
-#include "platform/image.h"
-#include "platform/services.h"
 #include "platform/text_encoding.h"
 #include "src/job/unidrv_interface.h"
-#include "src/support/file_handle.h"
 #include "src/support/log.h"
 
 namespace velmora {
 namespace {
 
+constexpr DWORD kErrorWriteFault = 29;  // ERROR_WRITE_FAULT
+
 // The system's reason for a failed file call, as " (No space left on device)"; nothing
 // when the call left none.
-WString SystemReason(int error) {
-  if (error == 0) return WString();
-  return VTEXT(" (") + platform::Utf8ToUtf16(platform::ErrnoText(error)) + VTEXT(")");
+WString SystemReason(const std::string& reason) {
+  if (reason.empty()) return WString();
+  return VTEXT(" (") + platform::Utf8ToUtf16(reason) + VTEXT(")");
 }
 
 }  // namespace
 
 std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevobj, std::uint8_t* pVendorDM,
                                                                    VendorData* pVendorData) {
-  if (m_strOverlayName.empty() || m_strOverlayFile.empty()) return 0;
-  VendorSettings settings(pVendorDM);
-  // An existing overlay is never overwritten: the job then prints as an ordinary job.
-  if (platform::FileExistsW(m_strOverlayFile)) {
-    LogMessage(
-        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay exists already\r\n"));
-    settings.set_dwOverlayMode(NO_OVERLAY);
-    return 1;
-  }
-  // A new capture starts: whatever an earlier capture on this vendor object left behind is
-  // forgotten.
-  AbandonCapture();
+  // A new capture starts: what an earlier capture on this vendor object left unfinished
+  // goes, and so does its failure.
+  m_captureFile.Remove();
+  m_captureFailure.reset();
   m_iSearchKeyCount = OVL_DATA_BEGINS;
   m_captureCarry.clear();
   if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 0;
-
-  // The capture is written under a temporary name beside the overlay and takes the
-  // overlay's name only when its end marker arrives, so that a capture that fails or is
-  // cut short never leaves a truncated overlay that later jobs would play. A temporary
-  // file left by a capture that was killed is replaced here.
-  const WString capture = m_strOverlayFile + VTEXT(".capture");
-  platform::RemoveFileW(capture);
-  errno = 0;
-  FileHandle file(platform::CreateNewFileW(capture));
-  if (!file) {
-    // Without its file the capture would swallow the job and keep nothing: the job prints
-    // as an ordinary job instead, as it does when the overlay exists already.
-    LogMessagePath(
-        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be created: "),
-        capture, SystemReason(errno) + VTEXT("\r\n"));
+  if (m_strOverlayName.empty() || m_strOverlayFile.empty()) return 0;
+  VendorSettings settings(pVendorDM);
+  // The job prints as an ordinary job instead, for the reason logged.
+  // A line that quotes a path keeps its words and shortens the path to fit the log's line.
+  auto printOrdinary = [&settings](const WString& why, const WString& path = {}, const WString& reason = {}) {
+    LogMessagePath(VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => ") + why, path,
+                   reason + VTEXT("\r\n"));
     settings.set_dwOverlayMode(NO_OVERLAY);
     return 1;
+  };
+  // An existing overlay is never overwritten.
+  if (platform::FileExistsW(m_strOverlayFile)) return printOrdinary(VTEXT("the overlay exists already"));
+
+  // The capture is written under a work name beside the overlay and takes the overlay's
+  // name only when its end marker arrives, so that a capture that fails or is cut short
+  // never leaves a truncated overlay that later jobs would play. The work file stays
+  // claimed while the capture runs: another job capturing the same overlay meanwhile, in
+  // this process or in another, finds it as it would find the overlay. A work file left
+  // by a capture that was killed is no claim, and is replaced.
+  switch (m_captureFile.Create(m_strOverlayFile)) {
+    case platform::ClaimedFile::Claim::kClaimed: break;
+    case platform::ClaimedFile::Claim::kTaken: return printOrdinary(VTEXT("another job is capturing the overlay"));
+    case platform::ClaimedFile::Claim::kFailed:
+      // Without its file the capture would swallow the job and keep nothing.
+      return printOrdinary(VTEXT("the overlay cannot be created: "), m_captureFile.workPath(),
+                           SystemReason(m_captureFile.reason()));
   }
+  // Another job may have put its capture of this overlay in place since the check above.
+  if (platform::FileExistsW(m_strOverlayFile)) {
+    m_captureFile.Remove();
+    return printOrdinary(VTEXT("the overlay exists already"));
+  }
+
   DEVMODEW* publicDM = pdevobj != nullptr ? pdevobj->pPublicDM : nullptr;
   const WString formName = publicDM != nullptr
                                ? text::ReadWideField(reinterpret_cast<const std::uint8_t*>(publicDM->dmFormName), 32)
@@ -73,36 +78,32 @@ std::int32_t CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader(DEVOBJ* pdevo
   auto header =
       FormatOverlayHeader(settings.bRasterMode() != 0, formName, publicDM != nullptr ? publicDM->dmOrientation : 0,
                           publicDM != nullptr ? publicDM->dmYResolution : 0, m_strOverlayName);
-  errno = 0;
-  bool written = !header || std::fwrite(header->data(), 1, header->size(), file.get()) == header->size();
-  written = file.Close() && written;
-  const int writeError = errno;
-  // A raster job's overlay holds its header only: it is complete as it is.
+  bool written = !header || m_captureFile.Write(header->data(), header->size());
+  // A raster job's overlay holds its header only: it is complete as it is, and nothing of
+  // the job is captured after it.
   if (written && settings.bRasterMode() != 0) {
-    written = platform::MoveNewFileW(capture, m_strOverlayFile);
+    written = m_captureFile.MoveIntoPlace();
     if (written) {
-      m_strOverlayCapture = m_strOverlayFile;
+      m_iSearchKeyCount = OVL_DATA_DONE;
       return 0;
     }
   }
   if (!written) {
-    platform::RemoveFileW(capture);
-    LogMessagePath(
-        VTEXT("VELMORA - CUnidrvInterface::CreateOVLFileAndInsertOverlayHeader => the overlay cannot be written: "),
-        capture, SystemReason(writeError) + VTEXT("\r\n"));
-    settings.set_dwOverlayMode(NO_OVERLAY);
-    return 1;
+    const WString path = m_captureFile.workPath();
+    const WString reason = SystemReason(m_captureFile.reason());
+    m_captureFile.Remove();
+    return printOrdinary(VTEXT("the overlay cannot be written: "), path, reason);
   }
-  m_strOverlayCapture = capture;
   return 0;
 }
 
-void CUnidrvInterface::AbandonCapture() {
-  const bool inProgress = m_iSearchKeyCount == OVL_DATA_BEGINS || m_iSearchKeyCount == OVL_DATA_VALID;
-  if (inProgress && !m_strOverlayCapture.empty() && m_strOverlayCapture != m_strOverlayFile) {
-    platform::RemoveFileW(m_strOverlayCapture);
-  }
-  m_strOverlayCapture.clear();
+void CUnidrvInterface::FailCapture(const WString& what, const WString& path, const WString& reason,
+                                   std::string errorText, DWORD errorCode) {
+  LogMessagePath(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => ") + what, path, reason + VTEXT("\r\n"));
+  m_captureFailure = CaptureFailure{errorCode, std::move(errorText)};
+  m_captureFile.Remove();
+  m_iSearchKeyCount = OVL_DATA_DONE;
+  m_captureCarry.clear();
 }
 
 std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_t* pVendorDM, VendorData* pVendorData,
@@ -116,6 +117,8 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   if (!IsSupportedPrintingModule(pVendorDM, pdevobj != nullptr ? pdevobj->hPrinter : nullptr)) return 0;
   SetSearchKey(kOverlayFontKey);
   ReplaceFontNameIfFound(buffer, size);
+  // A capture that failed keeps failing the rest of its job's data.
+  if (m_captureFailure) return 1;
   if (m_iSearchKeyCount != OVL_DATA_BEGINS && m_iSearchKeyCount != OVL_DATA_VALID) return 0;
 
   // The capture reads the job data as one stream: the bytes carried over from earlier
@@ -158,7 +161,6 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
     carry.assign(kept, kept + count);
   };
 
-  const std::int32_t stateBefore = m_iSearchKeyCount;
   std::size_t copyFrom = 0;
   if (m_iSearchKeyCount == OVL_DATA_BEGINS) {
     const auto begin = find(kOverlayBeginMarker, 0);
@@ -181,47 +183,38 @@ std::int32_t CUnidrvInterface::ModifyPCLXLPrintData(DEVOBJ* pdevobj, std::uint8_
   }
 
   // Appends stream bytes [copyFrom, copyTo): the carried part, then the buffer's part.
-  // The capture file is opened without creating it: one that vanished fails the capture
-  // rather than starting a file without its header.
-  bool written = !m_strOverlayCapture.empty();
-  errno = 0;
-  if (written) {
-    FileHandle file(platform::OpenFileW(m_strOverlayCapture, "r+b"));
-    written = file && std::fseek(file.get(), 0, SEEK_END) == 0;
-    if (written && copyFrom < std::min(copyTo, carried)) {
-      const std::size_t n = std::min(copyTo, carried) - copyFrom;
-      written = std::fwrite(carry.data() + copyFrom, 1, n, file.get()) == n;
-    }
-    const std::size_t from = std::max(copyFrom, carried);
-    if (written && copyTo > from) {
-      const std::size_t n = copyTo - from;
-      written = std::fwrite(buffer + (from - carried), 1, n, file.get()) == n;
-    }
-    if (file) written = file.Close() && written;
+  if (!m_captureFile.held()) {
+    FailCapture(VTEXT("the overlay has no capture file: "), m_strOverlayFile, {},
+                "No capture file was created for the overlay '" + platform::Utf16ToUtf8(m_strOverlayFile) + "'",
+                kErrorWriteFault);
+    return 1;
+  }
+  bool written = true;
+  if (copyFrom < std::min(copyTo, carried)) {
+    written = m_captureFile.Write(carry.data() + copyFrom, std::min(copyTo, carried) - copyFrom);
+  }
+  const std::size_t from = std::max(copyFrom, carried);
+  if (written && copyTo > from) written = m_captureFile.Write(buffer + (from - carried), copyTo - from);
+  if (!written) {
+    // Bytes of the overlay are lost: the capture fails as a whole and leaves no overlay.
+    const WString& work = m_captureFile.workPath();
+    FailCapture(VTEXT("the overlay cannot be written: "), work, SystemReason(m_captureFile.reason()),
+                "Unable to write '" + platform::Utf16ToUtf8(work) + "': " + m_captureFile.reason(),
+                m_captureFile.errorCode());
+    return 1;
   }
   // The end marker puts the finished overlay under its name, unless another job made an
   // overlay of that name meanwhile.
-  bool moveFailed = false;
-  if (written && m_iSearchKeyCount == OVL_DATA_ENDS && m_strOverlayCapture != m_strOverlayFile) {
-    written = platform::MoveNewFileW(m_strOverlayCapture, m_strOverlayFile);
-    moveFailed = !written;
-  }
-  if (!written) {
-    // Bytes of the overlay are lost: the capture fails as a whole and leaves no overlay.
-    // The line names the file that failed: the capture file, or the overlay it could not
-    // become.
-    const WString& failed = moveFailed || m_strOverlayCapture.empty() ? m_strOverlayFile : m_strOverlayCapture;
-    LogMessagePath(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => the overlay cannot be written: "), failed,
-                   SystemReason(errno) + VTEXT("\r\n"));
-    m_iSearchKeyCount = stateBefore;
-    AbandonCapture();
-    m_iSearchKeyCount = OVL_DATA_DONE;
-    carry.clear();
+  if (m_iSearchKeyCount == OVL_DATA_ENDS && !m_captureFile.MoveIntoPlace()) {
+    const WString& work = m_captureFile.workPath();
+    FailCapture(VTEXT("the overlay cannot be put in place: "), m_strOverlayFile, SystemReason(m_captureFile.reason()),
+                "Unable to rename '" + platform::Utf16ToUtf8(work) + "' to '" +
+                    platform::Utf16ToUtf8(m_strOverlayFile) + "': " + m_captureFile.reason(),
+                m_captureFile.errorCode());
     return 1;
   }
   if (m_iSearchKeyCount == OVL_DATA_ENDS) {
     m_iSearchKeyCount = OVL_DATA_DONE;
-    m_strOverlayCapture.clear();
     carry.clear();
     if (pVendorData != nullptr) pVendorData->dwOverlayCaptured = 1;
     LogMessage(VTEXT("VELMORA - CUnidrvInterface::ModifyPCLXLPrintData => overlay captured\r\n"));
