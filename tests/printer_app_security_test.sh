@@ -111,9 +111,11 @@ curl -s -o /dev/null --data-urlencode "session=$session" --data "printer_name=Ev
 ipptool -q "ipp://127.0.0.1:$port/ipp/print/Evil" get-printer-attributes.test 2>/dev/null &&
   fail "the web form added a printer writing outside the allowed folders"
 
-# PINs: a held job's PIN reaches its header and nothing else.
+# PINs: a held job's PIN reaches its header and nothing else, also when sent twice.
 ipptool -t -d pin=4711 -f "$top/doc.pdf" "$uri" "$tests/print-job.test" >"$top/ipp.txt" || fail "Print-Job: $(cat "$top/ipp.txt")"
 grep -aq '@PJL SET FILEBOXPASSWORD="4711"' "$top/out/Quarterly.prn" || fail "the PIN did not reach the job"
+ipp_from 127.0.0.1 "$base/ipp/print/Office" Print-Job requesting-user-name=name:alice job-name=name:Twice \
+  job-password=octet:4711 job-password=octet:4711 --file "$top/doc.pdf" >/dev/null
 ipptool -t -d user=mallory "$uri" "$tests/no-job-password.test" >"$top/ipp.txt" || fail "job-password shown: $(cat "$top/ipp.txt")"
 grep -q 4711 "$top/log" && fail "the log holds a PIN: $(grep 4711 "$top/log" | head -n 2)"
 unreadable=$(find "$top/state" \( -type f ! -perm 600 \) -o \( -type d ! -perm 700 \))
@@ -130,6 +132,10 @@ victim=$(submit "$backup" application/postscript Victim alice "$top/loop.ps")
 [[ -n $victim ]] || fail "no job id for the victim's job"
 [[ $(ipp_from 127.0.0.2 "$base/ipp/print/Backup" Cancel-Job requesting-user-name=name:mallory job-id=integer:"$victim") \
   == "HTTP 403"* ]] || fail "another machine's user canceled alice's job"
+for operation in Cancel-Current-Job Disable-Printer Enable-Printer; do
+  [[ $(ipp_from 127.0.0.2 "$base/ipp/print/Backup" "$operation" requesting-user-name=name:mallory) == "HTTP 403"* ]] ||
+    fail "$operation taken from another machine's user"
+done
 
 # A job that runs for ever ends on its processor-time limit, while the other printer prints.
 wait_state "$backup" "$victim" 10 processing || fail "the endless job did not start"
@@ -162,9 +168,13 @@ wait_state "$uri" "$huge" 10 aborted || fail "the 900-megapixel PNG was not refu
 job_message "$uri" "$huge" | grep -q "megapixels" || fail "no reason for the huge PNG: $(job_message "$uri" "$huge")"
 
 # A job name with line breaks changes nothing the application loads after a restart.
-injected='x"\n<Printer id="9" name="Injected" did="" uri="file:///tmp" driver="velmora_pxl">\n</Printer>\nJob id="1" name="'
+# The lines close Office's block, open one of the attacker's, and open Office's again.
+injected='x\n</Printer>\n<Printer id=9 name=Injected did= uri=socket://127.0.0.1:9 driver=velmora_pxl>\n</Printer>\n'
+injected+='<Printer id=1 name=Office did= uri=file://'"$top"'/out driver=velmora_pxl>\nJob id=77 name=x username=y'
 ipp_from 127.0.0.1 "$base/ipp/print/Office" Print-Job requesting-user-name=name:alice "job-name=name:$injected" \
   --file "$top/doc.pdf" >/dev/null
+ipp_from 127.0.0.2 "$base/ipp/print/Office" Print-Job requesting-user-name=text:mallory \
+  "requesting-user-name=name:${injected/id=9 name=Injected/id=8 name=Injected2}" --file "$top/doc.pdf" >/dev/null
 
 # A kill in mid-job: no Ghostscript outlives the application, the next start aborts the
 # interrupted job, removes its files, and prints the job that was waiting.
@@ -178,8 +188,10 @@ app_pid=
 for _ in $(seq 30); do gs_of "p" || break; sleep 0.1; done
 gs_of "p" && fail "Ghostscript outlived the killed application"
 start_app
-ipptool -q "ipp://127.0.0.1:$port/ipp/print/Injected" get-printer-attributes.test 2>/dev/null &&
-  fail "a job name added a printer through the state file"
+for injected_printer in Injected Injected2; do
+  ipptool -q "ipp://127.0.0.1:$port/ipp/print/$injected_printer" get-printer-attributes.test 2>/dev/null &&
+    fail "a name added the printer $injected_printer through the state file"
+done
 wait_state "$backup" "$interrupted" 5 aborted || fail "the interrupted job is $(job_state "$backup" "$interrupted") after the restart"
 wait_state "$backup" "$waiting" 30 completed || fail "the waiting job did not print after the restart"
 ls -A "$top/state/spool" | grep -q velmora- && fail "the host's files of the killed job are left: $(ls -A "$top/state/spool")"

@@ -4,7 +4,8 @@
 
   ipp_request.py [--source ADDR] URL OPERATION [NAME=TAG:VALUE]... [--file DOC]
 
-TAG is name, text, keyword, uri, integer or octet; VALUE may hold \\n escapes. Prints
+TAG is name, text, keyword, uri, integer or octet; VALUE may hold \\n escapes; a name given
+twice makes two attributes. Prints
 "HTTP <status> IPP <status-code hex>" and exits 0 whatever the status.
 """
 import http.client
@@ -12,7 +13,8 @@ import struct
 import sys
 import urllib.parse
 
-OPERATIONS = {"Print-Job": 0x0002, "Cancel-Job": 0x0008, "Get-Jobs": 0x000A}
+OPERATIONS = {"Print-Job": 0x0002, "Cancel-Job": 0x0008, "Get-Jobs": 0x000A, "Disable-Printer": 0x0022,
+              "Enable-Printer": 0x0023, "Cancel-Current-Job": 0x002D}
 TAGS = {"integer": 0x21, "octet": 0x30, "text": 0x41, "name": 0x42, "keyword": 0x44, "uri": 0x45,
         "charset": 0x47, "language": 0x48, "mime": 0x49}
 

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 
 #include "platform/text_encoding.h"
 #include "tools/cups/cups_options.h"
+#include "tools/printer_app/secrets.h"
 
 namespace velmora::printer_app {
 namespace {
@@ -114,6 +116,14 @@ class Access {
     if (adminCheck) return AdminStatus(client);
     ipp_t* request = papplClientGetRequest(client);
     if (request == nullptr) return HTTP_STATUS_CONTINUE;
+    // PAPPL 1.3 lets anyone who may print disable and enable a printer, and cancel the job
+    // it is printing, whoever's it is: those are an administrator's.
+    switch (ippGetOperation(request)) {
+      case IPP_OP_DISABLE_PRINTER:
+      case IPP_OP_ENABLE_PRINTER:
+      case IPP_OP_CANCEL_CURRENT_JOB: return AdminStatus(client);
+      default: break;
+    }
     TidyRequest(client, request);
     if (AsksForOverlayCapture(request)) {
       const http_status_t admin = AdminStatus(client);
@@ -153,22 +163,28 @@ class Access {
   }
 
   // Job and user names go into the state file, the log and the job header: control bytes
-  // are made spaces before PAPPL keeps them. The requesting user names the job's owner,
-  // so that only the owner (or an administrator) may cancel, hold or release it.
+  // are made spaces before PAPPL keeps them. A PIN is swapped for a token before PAPPL
+  // keeps it. The requesting user names the job's owner, so that only the owner (or an
+  // administrator) may cancel, hold or release it.
   static void TidyRequest(pappl_client_t* client, ipp_t* request) {
-    for (const char* name : {"job-name", "requesting-user-name", "document-name", "job-originating-host-name"}) {
-      ipp_attribute_t* attribute = ippFindAttribute(request, name, IPP_TAG_ZERO);
-      if (attribute == nullptr) continue;
-      const char* value = ippGetString(attribute, 0, nullptr);
-      if (value == nullptr) continue;
-      const std::string clean = CleanText(value);
-      if (clean != value) ippSetString(request, &attribute, 0, clean.c_str());
+    static constexpr const char* kNames[] = {"job-name", "requesting-user-name", "document-name",
+                                             "job-originating-host-name"};
+    for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+         attribute = ippNextAttribute(request)) {
+      const char* name = ippGetName(attribute);
+      if (name == nullptr || std::none_of(std::begin(kNames), std::end(kNames),
+                                          [name](const char* text) { return std::strcmp(name, text) == 0; })) {
+        continue;
+      }
+      // Every attribute of these names, every value: PAPPL may read any of them.
+      for (int i = 0; i < ippGetCount(attribute); ++i) {
+        const char* value = ippGetString(attribute, i, nullptr);
+        if (value == nullptr) continue;
+        const std::string clean = CleanText(value);
+        if (clean != value) ippSetString(request, &attribute, i, clean.c_str());
+      }
     }
-    // job-password is an operation attribute, but PAPPL keeps only a request's job
-    // attributes with the job: moved there, a client's PIN reaches it wherever it sent it.
-    if (ipp_attribute_t* pin = ippFindAttribute(request, "job-password", IPP_TAG_ZERO)) {
-      ippSetGroupTag(request, &pin, IPP_TAG_JOB);
-    }
+    TakePinFromRequest(request);
     const char* user = ippGetString(ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME), 0, nullptr);
     if (user != nullptr && papplClientGetUsername(client) == nullptr) papplClientSetUsername(client, user);
   }

@@ -468,10 +468,11 @@ void SetCapabilities(pappl_pr_driver_data_t* data) {
 // carries, with their -supported and -default values, so that clients can offer them.
 void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t* attributes) {
   // The driver data keeps pointers to the names, so they live as long as the program.
-  static const std::vector<std::string> names = [] {
-    std::vector<std::string> list;
+  // Never destroyed: a job thread may read the driver data while the program ends.
+  static const std::vector<std::string>& names = *[] {
+    auto* list = new std::vector<std::string>;
     for (const cups::Option& option : cups::Options()) {
-      if (IsVendorAttribute(option)) list.push_back(cups::IppAttributeName(option));
+      if (IsVendorAttribute(option)) list->push_back(cups::IppAttributeName(option));
     }
     return list;
   }();

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -332,8 +333,10 @@ int Run(const Arguments& args) {
     }
   }
 
+  // PAPPL has saved its state when papplSystemRun returns, but a job thread may still be
+  // finishing with the printer it ran on: the system is not deleted under it, the program
+  // ends without freeing it (main).
   papplSystemRun(system);
-  papplSystemDelete(system);
   return 0;
 }
 
@@ -346,7 +349,9 @@ int main(int argc, char** argv) {
     if (auto status = velmora::printer_app::Parse(argc, argv, args)) return *status;
     const int status = velmora::printer_app::Run(args);
     velmora::printer_app::StopLogFilter();
-    return status;
+    // Threads of PAPPL's may still run: the program ends without destroying what they use.
+    std::fflush(nullptr);
+    std::_Exit(status);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "velmora-printer-app: %s\n", error.what());
   }

@@ -1,19 +1,25 @@
 // A job's PIN lives in this process only. PAPPL copies job-password into the job's
 // attributes, which it hands to any client that asks for them and writes into the job's
-// attribute file; once PAPPL has created the job, the value is taken out and the attribute
-// is moved out of the job group, which PAPPL copies into responses. PAPPL also logs every
-// request attribute at the debug level, so the process's standard error, where PAPPL
-// logs, goes through a filter that hides the value.
+// attribute file, and it makes the job visible before it tells the application about it.
+// So the PIN is swapped for a random token in the request, before PAPPL makes a job of
+// it; the token is bound to the job when PAPPL creates it, and moved out of the job group,
+// which PAPPL copies into responses. PAPPL also logs every request attribute at the debug
+// level, so the process's standard error, where PAPPL logs, goes through a filter that
+// hides the value.
 #include "tools/printer_app/secrets.h"
 
 #include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,10 +30,21 @@ namespace {
 
 constexpr const char* kPinAttribute = "job-password";
 
+// PINs by the token that stands for them in a request, until PAPPL creates its job, and
+// then by the job's printer id and job id, until the job ends.
 struct Vault {
+  struct Waiting {
+    std::string pin;
+    std::chrono::steady_clock::time_point since;
+  };
   std::mutex mutex;
-  std::map<std::pair<int, int>, std::string> pins;  // by printer id and job id
+  std::map<std::string, Waiting> byToken;
+  std::map<std::pair<int, int>, std::string> byJob;
 };
+
+// A token no job took within this time belongs to a request that made no job (refused, or
+// Validate-Job).
+constexpr auto kTokenLife = std::chrono::minutes(10);
 
 // Never destroyed: PAPPL's threads may still report events while the program ends.
 Vault& TheVault() {
@@ -37,38 +54,59 @@ Vault& TheVault() {
 
 std::pair<int, int> KeyOf(pappl_job_t* job) { return {papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)}; }
 
-// Takes the new job's PIN and leaves its attribute empty and outside the job group.
-void TakePin(pappl_job_t* job) {
-  ipp_attribute_t* attribute = papplJobGetAttribute(job, kPinAttribute);
-  if (attribute == nullptr) return;
-  std::string pin;
-  // CUPS changes an attribute only through a message, of which it checks no more than
-  // that there is one; the attribute belongs to the job's own message.
-  ipp_t* holder = ippNew();
+void Scrub(std::string& text) { std::fill(text.begin(), text.end(), '\0'); }
+
+// The bytes of an attribute's first value: an octetString's, or a text's.
+std::string FirstValue(ipp_attribute_t* attribute) {
   if (ippGetValueTag(attribute) == IPP_TAG_STRING) {
     int length = 0;
-    void* bytes = const_cast<void*>(ippGetOctetString(attribute, 0, &length));
-    if (bytes != nullptr && length > 0) {
-      pin.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(length));
-      std::memset(bytes, 0, static_cast<std::size_t>(length));
-    }
-    ippSetOctetString(holder, &attribute, 0, nullptr, 0);
-  } else if (const char* text = ippGetString(attribute, 0, nullptr)) {
-    pin = text;
-    ippSetString(holder, &attribute, 0, "");
+    const void* bytes = ippGetOctetString(attribute, 0, &length);
+    return bytes != nullptr && length > 0
+               ? std::string(static_cast<const char*>(bytes), static_cast<std::size_t>(length))
+               : std::string();
   }
+  const char* text = ippGetString(attribute, 0, nullptr);
+  return text != nullptr ? text : std::string();
+}
+
+std::string NewToken() {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::random_device random;
+  std::string token = "velmora-pin-";
+  for (int i = 0; i < 32; ++i) token += kDigits[random() & 15];
+  return token;
+}
+
+// Binds the new job to the PIN its token stands for and moves the attribute out of the job
+// group. PAPPL holds no lock of the job then, but other threads may read the job: only the
+// group tag changes, no value is freed.
+void BindPin(pappl_job_t* job) {
+  ipp_attribute_t* attribute = papplJobGetAttribute(job, kPinAttribute);
+  if (attribute == nullptr) return;
+  std::string token = FirstValue(attribute);
+  {
+    Vault& vault = TheVault();
+    std::lock_guard lock(vault.mutex);
+    auto found = vault.byToken.find(token);
+    if (found != vault.byToken.end()) {
+      vault.byJob[KeyOf(job)] = std::move(found->second.pin);
+      vault.byToken.erase(found);
+    }
+  }
+  // CUPS changes an attribute only through a message, of which it checks no more than that
+  // there is one; the attribute belongs to the job's own message.
+  ipp_t* holder = ippNew();
   ippSetGroupTag(holder, &attribute, IPP_TAG_OPERATION);
   ippDelete(holder);
-  std::lock_guard lock(TheVault().mutex);
-  TheVault().pins[KeyOf(job)] = std::move(pin);
 }
 
 void ForgetPin(pappl_job_t* job) {
-  std::lock_guard lock(TheVault().mutex);
-  auto found = TheVault().pins.find(KeyOf(job));
-  if (found == TheVault().pins.end()) return;
-  std::fill(found->second.begin(), found->second.end(), '\0');
-  TheVault().pins.erase(found);
+  Vault& vault = TheVault();
+  std::lock_guard lock(vault.mutex);
+  auto found = vault.byJob.find(KeyOf(job));
+  if (found == vault.byJob.end()) return;
+  Scrub(found->second);
+  vault.byJob.erase(found);
 }
 
 // ---- The log filter ------------------------------------------------------------------
@@ -131,12 +169,45 @@ void ReadLines(int input) {
 
 }  // namespace
 
+void TakePinFromRequest(ipp_t* request) {
+  std::optional<std::string> pin;
+  for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;) {
+    const char* name = ippGetName(attribute);
+    if (name == nullptr || std::strcmp(name, kPinAttribute) != 0) {
+      attribute = ippNextAttribute(request);
+      continue;
+    }
+    if (!pin) pin = FirstValue(attribute);
+    ippDeleteAttribute(request, attribute);
+    attribute = ippFirstAttribute(request);  // the walk starts again after a deletion
+  }
+  if (!pin) return;
+  const std::string token = NewToken();
+  {
+    Vault& vault = TheVault();
+    std::lock_guard lock(vault.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = vault.byToken.begin(); it != vault.byToken.end();) {
+      if (now - it->second.since < kTokenLife) {
+        ++it;
+        continue;
+      }
+      Scrub(it->second.pin);
+      it = vault.byToken.erase(it);
+    }
+    vault.byToken[token] = Vault::Waiting{std::move(*pin), now};
+  }
+  // PAPPL keeps only a request's job attributes with the job.
+  ippAddOctetString(request, IPP_TAG_JOB, kPinAttribute, token.data(), static_cast<int>(token.size()));
+}
+
 JobPin PinOf(pappl_job_t* job) {
   JobPin result;
   {
-    std::lock_guard lock(TheVault().mutex);
-    auto found = TheVault().pins.find(KeyOf(job));
-    if (found != TheVault().pins.end()) result.pin = found->second;
+    Vault& vault = TheVault();
+    std::lock_guard lock(vault.mutex);
+    auto found = vault.byJob.find(KeyOf(job));
+    if (found != vault.byJob.end()) result.pin = found->second;
   }
   result.lost = !result.pin && papplJobGetAttribute(job, kPinAttribute) != nullptr;
   return result;
@@ -146,7 +217,7 @@ void HandleJobEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_e
   if (job == nullptr) return;
   // PAPPL sends JOB_CREATED holding no lock of the job, but may send the others while it
   // holds one: they must not call an accessor that locks the job.
-  if (event == PAPPL_EVENT_JOB_CREATED) TakePin(job);
+  if (event == PAPPL_EVENT_JOB_CREATED) BindPin(job);
   if (event == PAPPL_EVENT_JOB_COMPLETED ||
       (event == PAPPL_EVENT_JOB_STATE_CHANGED && papplJobGetState(job) >= IPP_JSTATE_CANCELED)) {
     ForgetPin(job);

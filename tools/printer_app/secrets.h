@@ -18,8 +18,13 @@ struct JobPin {
 };
 JobPin PinOf(pappl_job_t* job);
 
-// PAPPL's event callback: takes each new job's PIN into the application's keeping (the
-// attribute stays, empty and out of every response) and forgets it when the job ends.
+// Takes the PIN out of a Print-Job, Create-Job or Validate-Job request before PAPPL makes
+// a job of it: the request keeps one job-password, in the job group, holding a random
+// token that stands for the PIN; repeated attributes and values go.
+void TakePinFromRequest(ipp_t* request);
+
+// PAPPL's event callback: binds each new job to the PIN its token stands for (the token
+// stays in the job, out of every response) and forgets the PIN when the job ends.
 void HandleJobEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
                     void* data);
 
