@@ -141,11 +141,18 @@ class JobRun final : public JobEvents {
   // The job's failure once this process was asked to stop by `request` ("SIGTERM").
   std::string StoppedMessage(const char* request) const;
 
-  BOOL OnStartDoc(const WCHAR*, DWORD) override {
-    WriteAt(JobPoint::kJobStart);
-    // The plug-in's document start has cleared its cells; the layout reaches it before
-    // the start-of-document command, so that the document's watermarks know their cells.
-    layoutEscapes_->SendDocumentStart(Escape());
+  BOOL OnStartDoc(const WCHAR*, DWORD jobId) override {
+    if (jobId != 0) {
+      WriteAt(JobPoint::kJobStart);
+      // The plug-in's document start has cleared its cells; the layout reaches it before
+      // the start-of-document command, so that the document's watermarks know their cells.
+      layoutEscapes_->SendDocumentStart(Escape());
+    } else {
+      // The document goes on after a device reset: the job's own commands and the
+      // document's layout went before, and the new device took the cells over. Only the
+      // drawing context for watermarks is found again on the new device.
+      layoutEscapes_->FindWatermarkDcField(Escape());
+    }
     PublishWatermarkContext();
     WriteAt(JobPoint::kDocStart);
     return spool_->failed() ? kFalse : kTrue;
@@ -176,7 +183,7 @@ class JobRun final : public JobEvents {
   void PlanSheets();
   PageGeometry Geometry() const;
   DrawingPage WatermarkPage() const;
-  void AdjustPrintableArea();
+  void AdjustPrintableArea(DEVOBJ* device);
   bool PagesFollowDocument() const;
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
@@ -293,7 +300,8 @@ void JobRun::EnablePlugin() {
   }
   devobj->pdevOEM = pdevOEM;
   disableDevice_.Arm([this] { plugin_->DisablePDEV(device_->devobj()); });
-  AdjustPrintableArea();
+  AdjustPrintableArea(devobj);
+  device_->SetPageSize({static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)});
   watermarkContext_ = MakeWatermarkContext(WatermarkPage(), [this](std::span<const std::uint8_t> bytes) {
     return device_->Write(bytes.data(), bytes.size());
   });
@@ -329,17 +337,16 @@ DrawingPage JobRun::WatermarkPage() const {
   return page;
 }
 
-// The host asks the plug-in to adjust the device's imageable area once the device is
-// enabled, and takes the edges it moves (custom margins) as the printable area. An
-// area the plug-in leaves empty or moves off the sheet is not taken.
-void JobRun::AdjustPrintableArea() {
+// The host asks the plug-in to adjust the imageable area of `device` while it enables
+// it, and takes the edges it moves (custom margins) as the printable area in `figures_`.
+// An area the plug-in leaves empty or moves off the sheet is not taken.
+void JobRun::AdjustPrintableArea(DEVOBJ* device) {
   RECTL area{static_cast<LONG>(figures_.xOffset), static_cast<LONG>(figures_.yOffset),
              static_cast<LONG>(figures_.xOffset + figures_.xPrintArea),
              static_cast<LONG>(figures_.yOffset + figures_.yPrintArea)};
   const RECTL before = area;
   BOOL done = kFalse;
-  const HRESULT result =
-      plugin_->GetPDEVAdjustment(device_->devobj(), kAdjustImageableOriginArea, &area, sizeof area, &done);
+  const HRESULT result = plugin_->GetPDEVAdjustment(device, kAdjustImageableOriginArea, &area, sizeof area, &done);
   marginsAdjusted_ = false;
   marginsShift_ = {0, 0};
   const bool moved =
@@ -354,7 +361,6 @@ void JobRun::AdjustPrintableArea() {
   figures_.xPrintArea = area.right - area.left;
   figures_.yPrintArea = area.bottom - area.top;
   marginsAdjusted_ = true;
-  device_->SetPageSize({area.right - area.left, area.bottom - area.top});
 }
 
 // A document printed one page per sheet takes each page's paper and orientation, unless
@@ -391,8 +397,14 @@ void JobRun::FollowPageFormat(std::size_t page) {
   ResetDevice(std::move(next), page);
 }
 
-// The device moves to the device mode `next` between pages: the plug-in enables a
-// device for it, takes the old device's state over (ResetPDEV) and disables the old one.
+// The device moves to the device mode `next` between pages, in the order Windows runs
+// a ResetDC in the middle of a document (see "DrvResetPDEV function (winddi.h)" and
+// "DrvStartDoc function (winddi.h)"): the new device is enabled, and its imageable area
+// adjusted while it is; it takes the old device's state over (DrvResetPDEV); the old
+// surface and device are disabled, the new surface enabled; and the document starts
+// again on the new device, with no document name and job id 0. That start sends the
+// document's set-up commands again but not the job's ("Command Execution Order": the
+// DOC_SETUP section is also sent after a ResetDC, JOB_SETUP once per job).
 void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
   DEVOBJ* old = device_->devobj();
   DEVOBJ* spare = device_->Spare();
@@ -406,14 +418,14 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
                     std::to_string(page) + "'s paper");
   }
   spare->pdevOEM = pdevOEM;
+  figures_ = FiguresFor(printerName_, *next);
+  AdjustPrintableArea(spare);
   plugin_->ResetPDEV(old, spare);
   plugin_->DisablePDEV(old);
   device_->UseSpare();
   devmode_ = std::move(next);
-
-  figures_ = FiguresFor(printerName_, *devmode_);
   device_->SetPageSize({static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)});
-  AdjustPrintableArea();
+
   services_->SetOptions(JobFeatureOptions(*devmode_, request_.choices));
   watermarkContext_ = MakeWatermarkContext(WatermarkPage(), [this](std::span<const std::uint8_t> bytes) {
     return device_->Write(bytes.data(), bytes.size());
@@ -423,8 +435,9 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   *sheetPlan_ = SheetPlan(layout, pages_.PageCount(), area);
   sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
-  layoutEscapes_->FindWatermarkDcField(Escape());
   pages_.SetGeometry(Geometry());
+  // A document start the plug-in refuses stops the job as a refused page would.
+  if (!device_->StartDoc(nullptr, 0)) stoppedByPlugin_ = !spool_->failed();
 }
 
 void JobRun::PrintPages() {
@@ -432,6 +445,7 @@ void JobRun::PrintPages() {
   for (std::size_t index = 0; index < sheetPlan_->sheets().size() && !spool_->failed(); ++index) {
     FailIfStopRequested();
     if (followDocument && index > 0) FollowPageFormat(index + 1);
+    if (stoppedByPlugin_ || spool_->failed()) return;
     const std::vector<Sheet>& sheets = sheetPlan_->sheets();
     // The first sheet's layout went with the document's start.
     if (index > 0) layoutEscapes_->SendSheet(Escape(), index);

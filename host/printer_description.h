@@ -30,7 +30,7 @@ inline constexpr DWORD kCmdDuplex = 5008;
 // The points of a job at which the host writes commands, in job order.
 enum class JobPoint : std::uint8_t {
   kJobStart,   // in the host's StartDoc, once per job
-  kDocStart,   // in the host's StartDoc, after the job's start
+  kDocStart,   // in the host's StartDoc, after the job's start, and again after a device reset
   kPageStart,  // in the host's StartPage
   kPageEnd,    // after the page's drawing, before SendPage
   kDocEnd,     // after the last page, before EndDoc

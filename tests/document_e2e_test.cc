@@ -362,6 +362,41 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
   }
 }
 
+// A page of another paper moves the job to a new device in the order Windows runs a
+// ResetDC in a document, as the plug-in's log shows it: enable the new device (I), adjust
+// its imageable area (A), hand the old device's state over (R), release the old device
+// (X), and start the document again on the new one (D) before its page (P). The job's
+// own start (J) comes once.
+TEST_F(DocumentJobs, PaperChangeResetsTheDeviceInTheWindowsOrder) {
+  WriteText("sizes.ps",
+            "%!PS\n<< /PageSize [595 842] >> setpagedevice 72 700 moveto 300 700 lineto stroke showpage\n"
+            "<< /PageSize [420 595] >> setpagedevice 72 500 moveto 300 500 lineto stroke showpage\n");
+  ASSERT_EQ(Shell("ps2pdf " + P("sizes.ps") + " " + P("sizes.pdf")), 0);
+  ::setenv("VELMORA_ENABLELOGGING", "1", 1);
+  Print(P("sizes.pdf"), "");
+  ::unsetenv("VELMORA_ENABLELOGGING");
+  std::ifstream log(dir / "data" / "VELMORA IT Co" / "DriverLog.txt");
+  const std::pair<const char*, char> marks[] = {
+      {"CUnidrvInterface::Initialize => start", 'I'},
+      {"CUnidrvInterface::UpdatePDev =>", 'A'},
+      {"CUnidrvInterface::Reset => start", 'R'},
+      {"CUnidrvInterface::Release =>", 'X'},
+      {"=> GPD_CMD_START_JOB", 'J'},
+      {"=> GPD_CMD_START_DOC", 'D'},
+      {"=> GPD_CMD_START_PAGE", 'P'},
+  };
+  std::string order;
+  for (std::string line; std::getline(log, line);) {
+    for (const auto& [text, mark] : marks) {
+      if (line.find(text) != std::string::npos) order += mark;
+    }
+  }
+  EXPECT_EQ(order,
+            "IAJDP"
+            "IARXDP"
+            "X");
+}
+
 TEST_F(DocumentJobs, LetterheadOverlayPlaysOnEveryPage) {
   fs::create_directory(dir / "forms");
   Run("printer set P1 OvelayDirectory=" + P("forms"));

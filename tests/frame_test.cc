@@ -301,6 +301,53 @@ TEST_F(Frame, CellRectangles) {
   EXPECT_EQ(Escape(ESCAPE_PAGES_PER_SHEET, {2, 0}), 0u);
 }
 
+// A paper change in the middle of a document, in the order Windows runs a ResetDC: the
+// new device is enabled, takes the old one's state over, the old one is disabled and the
+// document starts again on the new device with job id 0. The new device holds the
+// document's cells, page number and job, and the document goes on there.
+TEST_F(Frame, ResetHandsTheDocumentToTheNewDevice) {
+  Enable();
+  auto startDoc = reinterpret_cast<PFN_DrvStartDoc>(hookByIndex.at(INDEX_DrvStartDoc));
+  auto startPage = reinterpret_cast<PFN_DrvStartPage>(hookByIndex.at(INDEX_DrvStartPage));
+  settings().set_vdmPagesPerSheet(4);
+  WCHAR name[] = VTEXT("doc");
+  ASSERT_EQ(startDoc(&surface, name, jobId), 1);
+  for (int n = 1; n <= 3; ++n) {
+    startPage(&surface);
+    Escape(ESCAPE_CELL_RECT, Rect(n));
+  }
+  const CellRect* cells = pdev()->vendorData.pCellRects.get();
+  ASSERT_NE(cells, nullptr);
+
+  std::vector<std::uint8_t> nextBytes = devmodeBytes;
+  DEVOBJ next = device;
+  next.pPublicDM = reinterpret_cast<DEVMODEW*>(nextBytes.data());
+  next.pOEMDM = nextBytes.data() + (record - devmodeBytes.data());
+  next.pdevOEM = nullptr;
+  DRVENABLEDATA host{0x20000, static_cast<ULONG>(hostFunctions.size()), hostFunctions.data()};
+  WCHAR printerName[] = VTEXT("P1");
+  ASSERT_EQ(plugin->EnablePDEV(&next, printerName, 0, nullptr, 0, nullptr, 0, nullptr, &host, &next.pdevOEM), S_OK);
+  ASSERT_EQ(plugin->ResetPDEV(&device, &next), S_OK);
+  ASSERT_EQ(plugin->DisablePDEV(&device), S_OK);
+  device.pdevOEM = nullptr;
+  surface.dhpdev = &next;
+  ASSERT_EQ(startDoc(&surface, nullptr, 0), 1);
+
+  VendorData& area = static_cast<OemPdev*>(next.pdevOEM)->vendorData;
+  EXPECT_EQ(area.pCellRects.get(), cells);
+  EXPECT_EQ(area.wCellRectCount, 3);
+  EXPECT_EQ(area.pCellRects[2].left, 30);
+  EXPECT_EQ(area.dwPageNumber, 3u);
+  EXPECT_EQ(area.dwJobId, jobId);
+  startPage(&surface);
+  Escape(ESCAPE_CELL_RECT, Rect(4));
+  EXPECT_EQ(area.dwPageNumber, 4u);
+  EXPECT_EQ(area.wCellRectCount, 4);
+  EXPECT_EQ(area.pCellRects[0].left, 10);
+  EXPECT_EQ(area.pCellRects[3].left, 40);
+  plugin->DisablePDEV(&next);
+}
+
 TEST_F(Frame, BitBltHookCallsTheHost) {
   Enable();
   auto bitBlt = reinterpret_cast<PFN_DrvBitBlt>(hookByIndex.at(INDEX_DrvBitBlt));

@@ -156,7 +156,11 @@ TEST_F(JobProcessor, StartOfDocumentCreatesTheRendererOnlyForWatermarks) {
   world.Callback(vendor, GPD_CMD_END_PAGE);
   world.Callback(vendor, GPD_CMD_END_PAGE);
   EXPECT_EQ(vendor.watermarkRenderer()->sheetCounter(), 2);
+  // The same document started again on a new device after a reset (no event) goes on.
+  world.Callback(vendor, GPD_CMD_START_DOC);
+  EXPECT_EQ(vendor.watermarkRenderer()->sheetCounter(), 2);
   // The next document begins afresh.
+  world.Event(vendor, 35);
   world.Callback(vendor, GPD_CMD_START_DOC);
   EXPECT_EQ(vendor.watermarkRenderer()->sheetCounter(), 0);
 }

@@ -105,6 +105,17 @@ class BoxPages : public PageSource {
   std::size_t pages_;
 };
 
+// Box pages, the first two on A4 and the rest on A5: before its third sheet the job
+// moves to a device for A5, as an application does with a ResetDC between pages.
+class MixedPaperPages : public BoxPages {
+ public:
+  using BoxPages::BoxPages;
+  std::optional<PageFormat> FormatOf(std::size_t page) override {
+    if (page <= 2) return PageFormat{8.27, 11.69, false, 2};
+    return PageFormat{5.83, 8.27, false, 16};
+  }
+};
+
 // Where each page of a job starts and ends, from the PCL XL reader.
 struct PageBounds {
   std::size_t beginPageTag;   // the BeginPage operator's byte
@@ -340,6 +351,76 @@ TEST_F(OverlayE2E, ACaptureThatCannotFinishFailsTheJob) {
   ASSERT_TRUE(jobs.ok());
   ASSERT_EQ(jobs.value().size(), 1u);
   EXPECT_NE(jobs.value()[0].info.status & platform::JOB_STATUS_ERROR, 0u);
+}
+
+// A paper change in the middle of a duplex job with odd and even overlays and a
+// first-page watermark. After the reset the document goes on as Windows runs it: the
+// page count goes on, so only the job's first page repeats its duplex mode, the overlays
+// keep alternating and the first-page watermark stays on the first page; each bitmap
+// stream is defined once in the job.
+TEST_F(OverlayE2E, MidDocumentResetKeepsTheDocumentsPages) {
+  ASSERT_TRUE(Capture("Odd", "odd.ovl", 1).overlayCaptured);
+  ASSERT_TRUE(Capture("Even", "even.ovl", 2).overlayCaptured);
+  const Bytes odd = OverlayData(ReadBytes(dir / "forms" / "odd.ovl"));
+  const Bytes even = OverlayData(ReadBytes(dir / "forms" / "even.ovl"));
+  SetPrinterText("OvelayFiles", "odd.ovl;even.ovl");
+  // A 2 x 2 24-bit BMP for both watermarks.
+  const Bytes bmp = {'B', 'M', 70, 0, 0,  0, 0, 0, 0, 0,   54,  0,   0, 0, 40,  0,   0,   0,  2,  0,  0, 0, 2, 0,
+                     0,   0,   1,  0, 24, 0, 0, 0, 0, 0,   16,  0,   0, 0, 0,   0,   0,   0,  0,  0,  0, 0, 0, 0,
+                     0,   0,   0,  0, 0,  0, 0, 0, 0, 255, 255, 255, 0, 0, 128, 128, 128, 64, 64, 64, 0, 0};
+  std::ofstream(dir / "logo.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), bmp.size());
+  ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  for (const char* number : {"3", "4"}) {
+    const std::string command = std::string(VELMORA_BINARY) + " watermark set -p 'Velmora Default' " + number +
+                                " image=" + (dir / "logo.bmp").string() + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  PrintRequest request = Request("reset.pxl", {{"--set", "dmDuplex", "2"},
+                                               {"--set", "dwOverlayMode", "3"},
+                                               {"--set", "bOverlayUnder", "0"},
+                                               {"--set", "sFP_SectionIndex", "3"},
+                                               {"--set", "sNP_SectionIndex", "4"},
+                                               {"--set", "eWMUsage", "2"}});
+  MixedPaperPages source(5);
+  RunPrintJob(request, source);
+  ::unsetenv("XDG_DATA_HOME");
+  const Bytes job = ReadBytes(request.output);
+  const pxl::ParseResult parsed = pxl::Parse(job);
+  ASSERT_TRUE(parsed.ok()) << parsed.error->ToString();
+
+  struct SheetSeen {
+    int mediaSize = -1;
+    int duplexModes = 0;  // SimplexPageMode attributes of the BeginPage
+    std::string streams;  // the names of the streams executed
+  };
+  std::vector<SheetSeen> sheets;
+  std::vector<std::string> defined;
+  for (const Event& e : parsed.events) {
+    if (e.Is(Op::BeginPage)) {
+      sheets.emplace_back();
+      sheets.back().mediaSize = static_cast<int>(e.Find(Attr::MediaSize)->value.Int());
+      for (const pxl::Attribute& a : e.attributes) {
+        if (a.id == static_cast<std::uint16_t>(Attr::SimplexPageMode)) ++sheets.back().duplexModes;
+      }
+    }
+    if (e.Is(Op::BeginStream)) defined.push_back(e.Find(Attr::StreamName)->value.Bytes());
+    if (e.Is(Op::ExecStream) && !sheets.empty()) sheets.back().streams += e.Find(Attr::StreamName)->value.Bytes();
+  }
+  const SheetSeen expected[] = {{2, 2, "32000"}, {2, 1, "32001"}, {16, 1, "32001"}, {16, 1, "32001"}, {16, 1, "32001"}};
+  const std::string overlays = "oeoeo";
+  const std::vector<PageBounds> pages = Pages(job);
+  ASSERT_EQ(sheets.size(), std::size(expected));
+  ASSERT_EQ(pages.size(), std::size(expected));
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    SCOPED_TRACE("sheet " + std::to_string(i + 1));
+    EXPECT_EQ(sheets[i].mediaSize, expected[i].mediaSize);
+    EXPECT_EQ(sheets[i].duplexModes, expected[i].duplexModes);
+    EXPECT_EQ(sheets[i].streams, expected[i].streams);
+    const Bytes& data = overlays[i] == 'o' ? odd : even;
+    EXPECT_TRUE(BytesAt(job, pages[i].endPageCopies - data.size(), data)) << "overlay " << overlays[i];
+  }
+  EXPECT_EQ(defined, (std::vector<std::string>{"32000", "32001"}));
 }
 
 // Runs velmora print with logging on into `xdg`; its exit status.

@@ -155,8 +155,14 @@ HRESULT CUnidrvInterface::GPDCallbackCommand(DEVOBJ* pdevobj, std::uint8_t* pVen
     }
 
     case GPD_CMD_START_DOC:
-      m_bDocumentStarted = true;
       if (settings.sFP_SectionIndex() < 1 && settings.sNP_SectionIndex() < 1) break;
+      // The same document on a new device (after a reset) keeps its sheet count, so that
+      // a first-page watermark stays on the first page, and its bitmap streams, which the
+      // printer holds already and must not receive twice.
+      if (m_WMRender && !m_bDocumentStarted) {
+        PrepareWatermarkRenderer(pdevobj, pVendorDM, pVendorData);
+        break;
+      }
       PrepareWatermarkRenderer(pdevobj, pVendorDM, pVendorData);
       if (m_WMRender) m_WMRender->InsertWatermarkProcedure();
       break;

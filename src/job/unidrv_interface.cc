@@ -103,6 +103,7 @@ HRESULT CUnidrvInterface::GetPDLStreamForJobControlEvents(DWORD event, std::uint
       pVendorData->wCellRectCapacity = 0;
       pVendorData->dwJobId = jobId;
       pVendorData->dwPageNumber = 0;
+      m_bDocumentStarted = true;
       break;
     case CS_JOBEVENT_STARTPAGE:
       ++pVendorData->dwPageNumber;

@@ -150,8 +150,9 @@ class CUnidrvInterface : public CUnidrvPrintVendorProtocol {
   std::vector<std::uint8_t> m_captureCarry;
   std::unique_ptr<CCommandInsertor> m_cmdInsertor;
   std::unique_ptr<CWaterMarkRenderrer> m_WMRender;
-  // Set at every start of document, so that the renderer begins each document with fresh
-  // state.
+  // Set by the start-of-document event, so that the renderer begins each document with
+  // fresh state at the document's start command. The document start that follows a
+  // device reset carries no job id and so no event: the document goes on.
   bool m_bDocumentStarted = false;
 };
 
