@@ -67,13 +67,23 @@ ClaimedFile::Claim ClaimedFile::Create(const WString& finalPath) {
     const int fd = ::open(work.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       if (LockFile(fd)) {
-        handle_ = fd;
-        return Claim::kClaimed;
+        // Another job may have taken the new file for one left behind in the moment
+        // between its creation and the lock, and removed it: the claim holds only while
+        // the name still means this file.
+        if (IsFileAt(fd, work)) {
+          handle_ = fd;
+          return Claim::kClaimed;
+        }
+        ::close(fd);
+        continue;
       }
-      // Another job took the new file for one left behind in the moment between its
-      // creation and the lock; it is that job's now.
+      // Another job holds the new file, taken for one left behind; it is that job's now.
+      // Without locks the file stays nobody's: it goes again.
       const bool busy = Busy(errno);
-      if (!busy) Fail();
+      if (!busy) {
+        Fail();
+        if (IsFileAt(fd, work)) ::unlink(work.c_str());
+      }
       ::close(fd);
       return busy ? Claim::kTaken : Claim::kFailed;
     }
