@@ -87,10 +87,14 @@ run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked
 [[ $(($(count marked SetClipReplace) - $(count nup SetClipReplace))) -eq 5 ]] || fail "not a watermark in every cell"
 has nup.txt 'PAGE: 2 1'
 
-# A value an option does not take: a warning, and the default.
-run warned "$top/doc.pdf" -o Staple=Sideways || fail "the warned job: $(cat "$top/warned.txt")"
+# A value an option does not take: a warning, and the default; a line break in the value
+# starts no message of its own for cupsd.
+run warned "$top/doc.pdf" -o Staple=Sideways -o "FileBoxName='x"$'\n'"ATTR: job-hacked=1'" ||
+  fail "the warned job: $(cat "$top/warned.txt")"
 has warned.txt "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used"
 has warned.pxl '@PJL SET STAPLE=OFF'
+awk '/velmora-pxl \(PID [0-9]+\) started/ { on = 1 } on' "$top/warned.txt" | grep -aq '^ATTR: job-hacked' &&
+  fail "an option value wrote its own line"
 
 # The title is the user's text: its line breaks start no message of its own for cupsd, the
 # message stays short whatever its length, and the job's header lines stay whole.

@@ -138,12 +138,18 @@ void PrepareJobStore(const std::string& systemStore, const std::string& jobStore
 // bytes, as the job's PJL header cleans it, so that a line break in it cannot start an
 // ATTR: or STATE: line; and it is cut well within cupsd's line buffer, whose overflow
 // cupsd would read as a further line.
-std::string QuotedTitle(const char* title) {
-  constexpr std::size_t kMaxTitleBytes = 200;
-  const std::string clean = text::SanitizeForPjl(title);
-  if (clean.size() <= kMaxTitleBytes) return clean;
-  return std::string(text::CutUtf8(clean, kMaxTitleBytes)) + "...";
+// Outside text (titles, option values, file names, causes) in a status line for cupsd:
+// control bytes become spaces and the text is cut to `maxBytes`, well within cupsd's line
+// buffer, which splits a longer line and reads the rest as a line of its own (ATTR:,
+// STATE:).
+std::string OneLine(const std::string& text, std::size_t maxBytes = 900) {
+  const std::string clean = text::SanitizeForPjl(text);
+  if (clean.size() <= maxBytes) return clean;
+  return std::string(text::CutUtf8(clean, maxBytes)) + "...";
 }
+
+// The job's title in the INFO line.
+std::string QuotedTitle(const char* title) { return OneLine(title, 200); }
 
 std::vector<NamedOption> QueueDefaults() {
   const char* ppdPath = std::getenv("PPD");
@@ -167,7 +173,7 @@ int RunFilter(int argc, char** argv) {
   char* end = nullptr;
   const unsigned long jobId = std::strtoul(argv[1], &end, 10);
   if (*argv[1] == '\0' || *end != '\0' || jobId == 0 || jobId > 0xFFFFFFFFul) {
-    std::fprintf(stderr, "ERROR: The job id '%s' is not a whole number above 0\n", argv[1]);
+    std::fprintf(stderr, "ERROR: The job id '%s' is not a whole number above 0\n", OneLine(argv[1]).c_str());
     return 1;
   }
   const int copies = std::atoi(argv[4]);
@@ -184,7 +190,7 @@ int RunFilter(int argc, char** argv) {
       job.pageRanges.clear();
     }
   }
-  for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", warning.c_str());
+  for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", OneLine(warning).c_str());
 
   const std::string system = SystemFolder();
   JobFolder folder;
@@ -235,7 +241,7 @@ int main(int argc, char** argv) {
   try {
     return velmora::cups::RunFilter(argc, argv);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "ERROR: %s\n", error.what());
+    std::fprintf(stderr, "ERROR: %s\n", velmora::cups::OneLine(error.what()).c_str());
   }
   return 1;
 }
