@@ -1,6 +1,7 @@
 // velmora print, run as a user runs it: a job file out, or one clear error and no file.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -207,6 +208,8 @@ TEST_F(CliPrint, GhostscriptEndsWithTheJobAndLeavesNothing) {
     const pid_t velmora = ::fork();
     ASSERT_GE(velmora, 0);
     if (velmora == 0) {
+      // A test that dies (a time-out of the test runner) takes its velmora with it.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       ::setenv("TMPDIR", output.c_str(), 1);
       ::setenv("VELMORA_GS", c.ghostscript.c_str(), 1);
       std::freopen("/dev/null", "w", stdout);
