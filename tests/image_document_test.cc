@@ -2,6 +2,7 @@
 // ratio, and a picture too large, cut short or of another kind is refused from its header,
 // leaving no document behind.
 #include "tools/printer_app/image_document.h"
+#include "tests/fakes/image_writers.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -22,24 +23,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // An RGB PNG of `width` × `height` mid-grey pixels.
 Bytes Png(std::uint32_t width, std::uint32_t height) {
-  Bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, png_size_t length) {
-        auto* target = static_cast<Bytes*>(png_get_io_ptr(p));
-        target->insert(target->end(), data, data + length);
-      },
-      nullptr);
-  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  Bytes row(std::size_t{width} * 3, 128);
-  for (std::uint32_t y = 0; y < height; ++y) png_write_row(png, row.data());
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  return testing::WritePng(width, height, 8, PNG_COLOR_TYPE_RGB, Bytes(std::size_t{width} * 3 * height, 128));
 }
 
 // A grey JPEG of `width` × `height` pixels, as libjpeg writes it: SOI, APP0, DQT, SOF0, ...
@@ -100,8 +84,8 @@ TEST(ImageDocument, PicturesBecomeOnePageAndOthersAreRefusedFromTheirHeader) {
       {"PNG cut in its pixels", Cut(png, png.size() - 20), "the PNG image cannot be decoded"},
       {"text", {'%', '!', 'P', 'S', '\n', 's', 'h', 'o', 'w', 'p', 'a', 'g', 'e', '\n'}, "not a PNG or JPEG image"},
   };
-  const std::string image = testing::TempDir() + "image_document_test.image";
-  const std::string pdf = testing::TempDir() + "image_document_test.pdf";
+  const std::string image = ::testing::TempDir() + "image_document_test.image";
+  const std::string pdf = ::testing::TempDir() + "image_document_test.pdf";
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     std::filesystem::remove(pdf);

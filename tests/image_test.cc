@@ -20,6 +20,7 @@
 
 #include "platform/posix/image_codecs.h"
 #include "platform/text_encoding.h"
+#include "tests/fakes/image_writers.h"
 
 namespace velmora::platform {
 namespace {
@@ -78,29 +79,7 @@ TEST(ImageBmp, ReadsFilesWrittenByOthersAndRefusesBrokenOnes) {
   EXPECT_FALSE(posix::DecodeBmp(Bytes{'B', 'M', 0}).has_value());
 }
 
-// A PNG of `width` × `height` samples written with libpng.
-Bytes WritePng(std::uint32_t width, std::uint32_t height, int depth, int colourType, const Bytes& rows,
-               const std::vector<png_color>& palette = {}) {
-  Bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, png_size_t length) {
-        auto* target = static_cast<Bytes*>(png_get_io_ptr(p));
-        target->insert(target->end(), data, data + length);
-      },
-      nullptr);
-  png_set_IHDR(png, info, width, height, depth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-  png_write_info(png, info);
-  const std::size_t rowBytes = rows.size() / height;
-  for (std::uint32_t y = 0; y < height; ++y) png_write_row(png, rows.data() + y * rowBytes);
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
-}
+using testing::WritePng;
 
 TEST(ImagePng, PixelFormatsFollowThePicture) {
   // Grey stays indexed with a grey palette.
@@ -226,7 +205,7 @@ Bytes ReadFileBytes(const std::string& path) {
 }
 
 TEST(ImageTiff, PaletteImagesStayIndexedAndOthersBecomeRgb) {
-  const std::string path = testing::TempDir() + "image_test_palette.tif";
+  const std::string path = ::testing::TempDir() + "image_test_palette.tif";
   TIFF* tiff = TIFFOpen(path.c_str(), "w");
   ASSERT_NE(tiff, nullptr);
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 2);
