@@ -62,8 +62,12 @@ TEST(WatermarkBitmapStream, BodiesAreWrittenByteForByte) {
       {"1-bit 4x2", MakeImage(4, 2, 1, {0xA0, 0, 0, 0, 0xF0, 0, 0, 0}, {kBlack, kWhite}), centre,
        Job({ImageStart(4, 2, 4, 2), BlockHeader(0, 2, 8), {0x02, 0xFE, 0x00, 0xFE, 0x00, 0x00, 0xFD, 0xFE}, {0xB2}})},
       // Red is grey 76 and blue 29; the fourth pixel of the padded row is index 0.
-      {"4-bit 3x1 at half size", MakeImage(3, 1, 4, {0x12, 0x10, 0, 0}, {kBlack, {255, 0, 0}, {0, 0, 255}}), half,
-       Job({ImageStart(3, 1, 1, 0), BlockHeader(0, 1, 6), {0x02, 0x4C, 0x1D, 0x4C, 0x00, 0x00}, {0xB2}})},
+      {"4-bit 3x2 at half size",
+       MakeImage(3, 2, 4, {0x12, 0x10, 0, 0, 0x12, 0x10, 0, 0}, {kBlack, {255, 0, 0}, {0, 0, 255}}), half,
+       Job({ImageStart(3, 2, 1, 1),
+            BlockHeader(0, 2, 12),
+            {0x02, 0x4C, 0x1D, 0x4C, 0x00, 0x00, 0x02, 0x4C, 0x1D, 0x4C, 0x00, 0x00},
+            {0xB2}})},
       // Width 10 carries 12 grey bytes; index 5 lies beyond the palette and reads black.
       {"8-bit width 10", MakeImage(10, 1, 8, {1, 1, 1, 1, 1, 1, 1, 1, 1, 5, 0, 0}, {kBlack, kWhite}), centre,
        Job({ImageStart(10, 1, 10, 1), BlockHeader(0, 1, 4), {0xF8, 0xFE, 0xFE, 0x00}, {0xB2}})},
@@ -112,19 +116,34 @@ TEST(WatermarkBitmapStream, FitTakesItsSizeFromTheFirstCell) {
 }
 
 TEST(WatermarkBitmapStream, ImagesTheFormatCannotCarryAreNotDefined) {
-  std::vector<std::pair<const char*, platform::Image>> cases = {
-      {"no rows", *platform::Image::Blank(4, 0, 8)},
-      {"more than 65535 rows", *platform::Image::Blank(1, 65536, 8)},
-      {"32 bits per pixel", *platform::Image::Blank(2, 2, 32)},
+  // An image with no area on the page would be drawn at DestinationSize (0, 0), which a
+  // printer rejects, losing the rest of the job.
+  BitmapWatermarkParams fit;
+  fit.placement = 2;
+  BitmapWatermarkParams tiny;
+  tiny.imageScale = 1;
+  struct Case {
+    const char* name;
+    platform::Image image;
+    BitmapWatermarkParams params;
+    CellRect firstCell;
   };
-  for (const auto& [name, image] : cases) {
-    SCOPED_TRACE(name);
+  const std::vector<Case> cases = {
+      {"no rows", *platform::Image::Blank(4, 0, 8), {}, {}},
+      {"more than 65535 rows", *platform::Image::Blank(1, 65536, 8), {}, {}},
+      {"32 bits per pixel", *platform::Image::Blank(2, 2, 32), {}, {}},
+      {"fit into a cell with no area", *platform::Image::Blank(8, 8, 8), fit, {100, 100, 100, 100}},
+      {"fit into an inverted cell", *platform::Image::Blank(8, 8, 8), fit, {100, 100, 50, 50}},
+      {"scaled below one dot", *platform::Image::Blank(8, 8, 8), tiny, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     int writes = 0;
     const BitmapStream stream =
-        DefineBitmapStream(0, image, {}, {}, [&](const std::uint8_t*, std::size_t) { ++writes; });
+        DefineBitmapStream(0, c.image, c.params, c.firstCell, [&](const std::uint8_t*, std::size_t) { ++writes; });
     EXPECT_FALSE(stream.defined);
     EXPECT_EQ(writes, 0);
-    EXPECT_TRUE(BuildPlacement(0, stream, {}, {}).empty());
+    EXPECT_TRUE(BuildPlacement(0, stream, c.params, {c.firstCell}).empty());
   }
 }
 

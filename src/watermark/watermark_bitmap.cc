@@ -77,6 +77,7 @@ void DestinationSize(const platform::Image& image, const BitmapWatermarkParams& 
   if (params.placement == 2) {
     const double scale = std::min(static_cast<double>(firstCell.right - firstCell.left) / image.width,
                                   static_cast<double>(firstCell.bottom - firstCell.top) / image.height);
+    if (!(scale > 0)) return;  // a cell with no area: nothing to fit
     width = static_cast<std::uint16_t>(static_cast<std::int64_t>(image.width * scale));
     height = static_cast<std::uint16_t>(static_cast<std::int64_t>(image.height * scale));
   }
@@ -203,6 +204,9 @@ std::vector<std::uint8_t> BuildStreamBody(const platform::Image& original, const
   std::uint16_t destinationWidth = 0;
   std::uint16_t destinationHeight = 0;
   DestinationSize(image, params, firstCell, destinationWidth, destinationHeight);
+  // A printer rejects an image drawn at no size and drops the rest of the job with it:
+  // a watermark with no area on the page is left out.
+  if (destinationWidth == 0 || destinationHeight == 0) return {};
 
   std::vector<std::uint8_t> body(kStreamHeader.begin(), kStreamHeader.end());
   Append(body, {0xC0, 0x01, 0xF8, 0x03, 0x6A, 0xC0, 0x88, 0xF8, 0x2C, 0x7B, 0xC0, 0x00, 0xF8, 0x64, 0xC0, 0x02, 0xF8,
