@@ -192,28 +192,40 @@ class DocumentJobs : public testing::JobFolderTest {
               0);
     return ReadBytes(out);
   }
-  // The pages of a job rendered at 100 dots per inch by the independent interpreter;
-  // nothing when it is missing. Fails the test when it reports an error in the job.
-  std::optional<std::vector<Gray>> Render(const Bytes& job, const std::string& stem) {
+  // Runs the independent interpreter on a job with the arguments before the job's file;
+  // false when it is missing. Fails the test when it reports an error in the job.
+  bool Interpret(const Bytes& job, const std::string& stem, const std::string& arguments) {
     const fs::path interpreter = fs::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "tools" / "gpcl6";
-    if (!fs::exists(interpreter)) return std::nullopt;
+    if (!fs::exists(interpreter)) return false;
     const fs::path input = dir / (stem + ".pxl");
     std::ofstream(input, std::ios::binary)
         .write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
-    const std::string command = interpreter.string() +
-                                " -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r100 -sOutputFile=" + P(stem + "-%d.pgm") + " " +
-                                input.string() + " 2>&1";
+    const std::string command =
+        interpreter.string() + " -dNOPAUSE -dBATCH " + arguments + " " + input.string() + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string said;
     char buffer[4096];
     while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, got);
     pclose(pipe);
     EXPECT_EQ(said.find("PCL XL error"), std::string::npos) << stem << ": " << said;
+    return true;
+  }
+  // The pages of a job rendered at 100 dots per inch by the independent interpreter;
+  // nothing when it is missing.
+  std::optional<std::vector<Gray>> Render(const Bytes& job, const std::string& stem) {
+    if (!Interpret(job, stem, "-sDEVICE=pgmraw -r100 -sOutputFile=" + P(stem + "-%d.pgm"))) return std::nullopt;
     std::vector<Gray> pages;
     for (int page = 1; fs::exists(P(stem + "-" + std::to_string(page) + ".pgm")); ++page) {
       if (auto image = ReadPgm(P(stem + "-" + std::to_string(page) + ".pgm"))) pages.push_back(*image);
     }
     return pages;
+  }
+  // The job as the independent interpreter encodes it again with Ghostscript's PCL XL
+  // writer, which writes the page mode the interpreter ended up in; nothing when it is
+  // missing.
+  std::optional<Bytes> ReEncoded(const Bytes& job) {
+    if (!Interpret(job, "duplex", "-sDEVICE=pxlmono -sOutputFile=" + P("back.pxl"))) return std::nullopt;
+    return ReadBytes(P("back.pxl"));
   }
 };
 
@@ -263,6 +275,59 @@ TEST_F(DocumentJobs, DocumentsPrintAsGhostscriptRendersThem) {
     }
   }
   if (!rendered) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the pixel comparison was skipped";
+}
+
+// The page mode of each sheet: 'S' simplex, 'V' or 'H' the duplex binding along the
+// page's vertical (left) or horizontal (top) edge, '?' anything else; and the side of
+// the sheet each page goes on, 'F' or 'B'.
+std::pair<std::string, std::string> PageModes(const std::vector<Event>& ops) {
+  std::string modes;
+  std::string sides;
+  for (const Event& op : ops) {
+    if (!op.Is(Op::BeginPage)) continue;
+    const pxl::Attribute* duplex = op.Find(Attr::DuplexPageMode);
+    const pxl::Attribute* simplex = op.Find(Attr::SimplexPageMode);
+    if (simplex != nullptr && duplex == nullptr && simplex->value.Int() == 0) {
+      modes += 'S';
+    } else if (duplex != nullptr && simplex == nullptr) {
+      modes += duplex->value.Int() == 1 ? 'V' : duplex->value.Int() == 0 ? 'H' : '?';
+    } else {
+      modes += '?';
+    }
+    if (const pxl::Attribute* side = op.Find(Attr::DuplexPageSide)) sides += side->value.Int() == 0 ? 'F' : 'B';
+  }
+  return {modes, sides};
+}
+
+// A duplex job binds each sheet along the edge the job names (dmDuplex 2 the sheet's long
+// edge, 3 its short edge), said of the page as it stands on the sheet, and puts its pages
+// on the front and back of each sheet in turn; a booklet always turns about the short
+// edge; a simplex job stays simplex. The independent interpreter ends up in the same
+// page mode, so a printer prints the job on both sides as asked.
+TEST_F(DocumentJobs, DuplexJobsPrintOnBothSidesAlongTheJobsEdge) {
+  struct Case {
+    std::string settings;
+    std::string modes;  // page 4 is the landscape page
+    std::string sides;
+  };
+  const Case cases[] = {
+      {"", "SSSSS", ""},
+      {"--set dmDuplex=2", "VVVHV", "FBFBF"},
+      {"--set dmDuplex=3", "HHHVH", "FBFBF"},
+      {"--set dmDuplex=2 --set bBooklet=1", "HHHH", "FBFB"},
+      {"--set dmDuplex=3 --set vdmPagesPerSheet=2 --set dmOrientation=2", "VVV", "FBF"},
+  };
+  bool reEncoded = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    const Bytes job = Print(P("document.pdf"), c.settings);
+    EXPECT_EQ(PageModes(Operators(job)), std::make_pair(c.modes, c.sides));
+    const std::optional<Bytes> back = ReEncoded(job);
+    if (!back) continue;
+    reEncoded = true;
+    EXPECT_EQ(PageModes(Operators(*back)).first, c.modes);
+  }
+  if (!reEncoded) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the re-encoded page modes were not checked";
 }
 
 TEST_F(DocumentJobs, TextRunsPassTheTextOutHook) {

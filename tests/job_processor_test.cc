@@ -305,7 +305,8 @@ TEST_F(JobProcessor, WholeJobReadsBackAsAWellFormedStream) {
       ++beginPages;
       EXPECT_NE(event.Find(pxl::Attr::MediaSource), nullptr);
       EXPECT_NE(event.Find(pxl::Attr::MediaType), nullptr);
-      EXPECT_NE(event.Find(pxl::Attr::SimplexPageMode), nullptr);
+      EXPECT_NE(event.Find(pxl::Attr::DuplexPageMode), nullptr);
+      EXPECT_EQ(event.Find(pxl::Attr::SimplexPageMode), nullptr);
     }
     if (event.Is(pxl::Op::EndPage)) {
       ++endPages;

@@ -355,9 +355,9 @@ TEST_F(OverlayE2E, ACaptureThatCannotFinishFailsTheJob) {
 
 // A paper change in the middle of a duplex job with odd and even overlays and a
 // first-page watermark. After the reset the document goes on as Windows runs it: the
-// page count goes on, so only the job's first page repeats its duplex mode, the overlays
-// keep alternating and the first-page watermark stays on the first page; each bitmap
-// stream is defined once in the job.
+// page count goes on, so the pages keep alternating between the front and the back of
+// the sheets, the overlays keep alternating and the first-page watermark stays on the
+// first page; each bitmap stream is defined once in the job.
 TEST_F(OverlayE2E, MidDocumentResetKeepsTheDocumentsPages) {
   ASSERT_TRUE(Capture("Odd", "odd.ovl", 1).overlayCaptured);
   ASSERT_TRUE(Capture("Even", "even.ovl", 2).overlayCaptured);
@@ -391,7 +391,7 @@ TEST_F(OverlayE2E, MidDocumentResetKeepsTheDocumentsPages) {
 
   struct SheetSeen {
     int mediaSize = -1;
-    int duplexModes = 0;  // SimplexPageMode attributes of the BeginPage
+    int side = -1;        // the BeginPage's DuplexPageSide
     std::string streams;  // the names of the streams executed
   };
   std::vector<SheetSeen> sheets;
@@ -400,14 +400,13 @@ TEST_F(OverlayE2E, MidDocumentResetKeepsTheDocumentsPages) {
     if (e.Is(Op::BeginPage)) {
       sheets.emplace_back();
       sheets.back().mediaSize = static_cast<int>(e.Find(Attr::MediaSize)->value.Int());
-      for (const pxl::Attribute& a : e.attributes) {
-        if (a.id == static_cast<std::uint16_t>(Attr::SimplexPageMode)) ++sheets.back().duplexModes;
-      }
+      if (const pxl::Attribute* side = e.Find(Attr::DuplexPageSide))
+        sheets.back().side = static_cast<int>(side->value.Int());
     }
     if (e.Is(Op::BeginStream)) defined.push_back(e.Find(Attr::StreamName)->value.Bytes());
     if (e.Is(Op::ExecStream) && !sheets.empty()) sheets.back().streams += e.Find(Attr::StreamName)->value.Bytes();
   }
-  const SheetSeen expected[] = {{2, 2, "32000"}, {2, 1, "32001"}, {16, 1, "32001"}, {16, 1, "32001"}, {16, 1, "32001"}};
+  const SheetSeen expected[] = {{2, 0, "32000"}, {2, 1, "32001"}, {16, 0, "32001"}, {16, 1, "32001"}, {16, 0, "32001"}};
   const std::string overlays = "oeoeo";
   const std::vector<PageBounds> pages = Pages(job);
   ASSERT_EQ(sheets.size(), std::size(expected));
@@ -415,7 +414,7 @@ TEST_F(OverlayE2E, MidDocumentResetKeepsTheDocumentsPages) {
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     SCOPED_TRACE("sheet " + std::to_string(i + 1));
     EXPECT_EQ(sheets[i].mediaSize, expected[i].mediaSize);
-    EXPECT_EQ(sheets[i].duplexModes, expected[i].duplexModes);
+    EXPECT_EQ(sheets[i].side, expected[i].side);
     EXPECT_EQ(sheets[i].streams, expected[i].streams);
     const Bytes& data = overlays[i] == 'o' ? odd : even;
     EXPECT_TRUE(BytesAt(job, pages[i].endPageCopies - data.size(), data)) << "overlay " << overlays[i];

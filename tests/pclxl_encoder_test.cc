@@ -1,6 +1,8 @@
 // The PCL XL commands the generator inserts, byte for byte.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "tests/fakes/job_world.h"
 
 namespace velmora {
@@ -160,19 +162,26 @@ TEST_F(PclxlEncoder, SpecialPagesTakeTheirBlocksTrayAndMedia) {
   }
 }
 
-TEST_F(PclxlEncoder, DuplexPageMode) {
-  const Bytes once = {0xC0, 0x00, 0xF8, 0x34};
-  const Bytes twice = testing::Cat({once, once});
+// Simplex jobs: SimplexPageMode. Duplex jobs: DuplexPageMode, the binding edge of the page
+// as it stands on the sheet (0 its top, 1 its left), and DuplexPageSide (0 front, 1 back).
+TEST_F(PclxlEncoder, PageModeAttributes) {
+  const Bytes simplex = {0xC0, 0x00, 0xF8, 0x34};
+  const auto duplex = [](std::uint8_t binding, std::optional<std::uint8_t> side) {
+    Bytes bytes = {0xC0, binding, 0xF8, 0x35};
+    if (side) bytes.insert(bytes.end(), {0xC0, *side, 0xF8, 0x36});
+    return bytes;
+  };
   struct Case {
-    std::int16_t duplex;
+    std::int16_t duplex;  // 1 simplex, 2 long edge, 3 short edge
     std::int16_t orientation;
     std::uint8_t booklet;
     DWORD page;
     Bytes expected;
   };
   const Case cases[] = {
-      {1, 1, 0, 1, once}, {1, 1, 1, 2, once},  {2, 1, 0, 1, twice}, {2, 1, 0, 2, once}, {3, 1, 0, 1, twice},
-      {3, 2, 0, 5, once}, {2, 1, 1, 1, twice}, {2, 1, 1, 2, {}},    {3, 2, 1, 3, {}},
+      {1, 1, 0, 1, simplex},      {1, 2, 1, 2, simplex},       {2, 1, 0, 1, duplex(1, 0)},  {2, 1, 0, 2, duplex(1, 1)},
+      {3, 1, 0, 3, duplex(0, 0)}, {2, 2, 0, 4, duplex(0, 1)},  {3, 2, 0, 5, duplex(1, 0)},  {2, 1, 1, 2, duplex(0, 1)},
+      {3, 2, 1, 3, duplex(1, 0)}, {2, 1, 0, 0, duplex(1, {})}, {3, 1, 0, 0, duplex(0, {})},
   };
   for (const auto& c : cases) {
     world.devmode.dmDuplex = c.duplex;
@@ -181,7 +190,8 @@ TEST_F(PclxlEncoder, DuplexPageMode) {
     world.area.dwPageNumber = c.page;
     world.Take();
     Insertor().InsertPCLCommandsforDuplex(&world.area);
-    EXPECT_EQ(world.Take(), c.expected) << "duplex " << c.duplex << " booklet " << int(c.booklet) << " page " << c.page;
+    EXPECT_EQ(world.Take(), c.expected) << "duplex " << c.duplex << " orientation " << c.orientation << " booklet "
+                                        << int(c.booklet) << " page " << c.page;
   }
 }
 

@@ -93,7 +93,9 @@ class CCommandInsertor {
   HRESULT InsertMediaTrayCommand(VendorData* pVendorData);
   // The page's MediaType attribute, chosen the same way.
   HRESULT InsertMediaTypeCommand(VendorData* pVendorData);
-  // The page's SimplexPageMode attribute for simplex and duplex jobs.
+  // The page's page-mode attributes: SimplexPageMode for a simplex job; for a duplex job
+  // DuplexPageMode (the binding edge, the sheet's short edge for a booklet) and
+  // DuplexPageSide (front for odd pages, back for even ones).
   void InsertPCLCommandsforDuplex(VendorData* pVendorData);
 
  protected:

@@ -26,6 +26,8 @@ constexpr std::uint8_t kAttrPageScale = 0x2B;
 constexpr std::uint8_t kAttrRop3 = 0x2C;
 constexpr std::uint8_t kAttrPageCopies = 0x31;
 constexpr std::uint8_t kAttrSimplexPageMode = 0x34;
+constexpr std::uint8_t kAttrDuplexPageMode = 0x35;
+constexpr std::uint8_t kAttrDuplexPageSide = 0x36;
 constexpr std::uint8_t kAttrBoundingBox = 0x42;
 constexpr std::uint8_t kAttrClipRegion = 0x53;
 
@@ -35,6 +37,18 @@ constexpr std::uint8_t kOpSetColorSpace = 0x6A;
 constexpr std::uint8_t kOpSetPageOrigin = 0x75;
 constexpr std::uint8_t kOpSetPageScale = 0x77;
 constexpr std::uint8_t kOpSetRop = 0x7B;
+
+// PCL XL enumerations of the page-mode attributes.
+constexpr std::uint8_t kSimplexFrontSide = 0;
+constexpr std::uint8_t kDuplexHorizontalBinding = 0;  // bound along the page's top edge
+constexpr std::uint8_t kDuplexVerticalBinding = 1;    // bound along the page's left edge
+constexpr std::uint8_t kFrontMediaSide = 0;
+constexpr std::uint8_t kBackMediaSide = 1;
+
+// Public device mode values (DMDUP_SIMPLEX, DMDUP_HORIZONTAL, DMORIENT_PORTRAIT).
+constexpr std::int16_t kDmDuplexSimplex = 1;
+constexpr std::int16_t kDmDuplexShortEdge = 3;
+constexpr std::int16_t kDmOrientPortrait = 1;
 
 constexpr std::uint8_t Low(std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
 constexpr std::uint8_t High(std::int32_t v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
@@ -188,29 +202,37 @@ void CCommandInsertor::InsertMediaTypeCommandforSpecialPages(std::int64_t kind) 
 
 void CCommandInsertor::InsertPCLCommandsforDuplex(VendorData* pVendorData) {
   if (m_pPublicDM == nullptr || m_pVendorDM == nullptr) return;
-  const std::uint8_t simplexFront[] = {kUbyte, 0x00, kAttrUbyte, kAttrSimplexPageMode};
-  if (m_pPublicDM->dmDuplex == 1) {
-    WriteRaw(simplexFront, sizeof simplexFront);
-    LogCommandBytes(VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => SIMPLEX\r\n"), simplexFront,
-                    sizeof simplexFront);
+  if (m_pPublicDM->dmDuplex == kDmDuplexSimplex) {
+    const std::uint8_t simplex[] = {kUbyte, kSimplexFrontSide, kAttrUbyte, kAttrSimplexPageMode};
+    WriteRaw(simplex, sizeof simplex);
+    LogCommandBytes(VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => SIMPLEX\r\n"), simplex,
+                    sizeof simplex);
     return;
   }
+  // A booklet is folded across the sheet, so its leaves turn about the sheet's short edge
+  // whichever edge the job names.
+  const bool shortEdge = m_pPublicDM->dmDuplex == kDmDuplexShortEdge || settings().bBooklet() != 0;
+  const bool landscape = m_pPublicDM->dmOrientation != kDmOrientPortrait;
+  // The job names an edge of the sheet; DuplexPageMode names one of the page as it stands
+  // on the sheet (vertical: its left edge). The sheet's long edge is a portrait page's
+  // left edge and a landscape page's top edge.
+  const std::uint8_t binding = shortEdge != landscape ? kDuplexHorizontalBinding : kDuplexVerticalBinding;
+  const WCHAR* const names[2][2] = {
+      {VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Long Edge)\r\n"),
+       VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Short Edge)\r\n")},
+      {VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Landscape - Long Edge)\r\n"),
+       VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Landscape - Short Edge)\r\n")},
+  };
+  // Each page the plug-in sees is one side of a sheet (N-up and booklet sheets are
+  // composed before it), so odd pages go on the front and even pages on the back. Before
+  // the first page starts the side is unknown and left to the printer, which alternates.
   const DWORD page = pVendorData != nullptr ? pVendorData->dwPageNumber : 0;
-  // A booklet's later pages take their sides from the booklet layout.
-  if (settings().bBooklet() != 0 && page > 1) return;
-  const WCHAR* side =
-      m_pPublicDM->dmOrientation != 1
-          ? VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Landscape - Long Edge)\r\n")
-      : m_pPublicDM->dmDuplex == 3
-          ? VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Short Edge)\r\n")
-          : VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Long Edge)\r\n");
-  WriteRaw(simplexFront, sizeof simplexFront);
-  LogCommandBytes(side, simplexFront, sizeof simplexFront);
-  if (page == 1) {
-    WriteRaw(simplexFront, sizeof simplexFront);
-    LogCommandBytes(VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(1 Page)\r\n"), simplexFront,
-                    sizeof simplexFront);
-  }
+  const std::uint8_t side = page % 2 == 1 ? kFrontMediaSide : kBackMediaSide;
+  const std::uint8_t duplex[] = {kUbyte, binding, kAttrUbyte, kAttrDuplexPageMode,
+                                 kUbyte, side,    kAttrUbyte, kAttrDuplexPageSide};
+  const std::size_t count = page == 0 ? 4 : sizeof duplex;
+  WriteRaw(duplex, static_cast<DWORD>(count));
+  LogCommandBytes(names[landscape][shortEdge], duplex, count);
 }
 
 }  // namespace velmora
