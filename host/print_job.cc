@@ -70,6 +70,11 @@ HANDLE OpenPrinter(const WString& name, bool isDefault) {
   }
   if (!isDefault)
     throw HostError("Printer '" + platform::Utf16ToUtf8(name) + "' not found in the " + admin->location());
+  if (!admin->addsDefaultPrinter()) {
+    throw HostError("No printer named, and the " + admin->location() + " has no printer '" +
+                    platform::Utf16ToUtf8(name) + "': name a printer, or have an administrator add '" +
+                    platform::Utf16ToUtf8(name) + "'");
+  }
   auto added = admin->AddPrinter(name);
   HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS);
   if (printer == nullptr) {

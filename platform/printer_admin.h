@@ -58,6 +58,10 @@ class PrinterAdmin {
   virtual std::string location() const = 0;
   // The same, bare: "/path/spooler.db", "Windows spooler".
   virtual std::string path() const = 0;
+  // True when a job that names no printer may add the default printer it goes to: the
+  // printer store is the user's own. The Windows spooler is not: adding a printer there
+  // needs an administrator and changes the machine, so the default printer must exist.
+  virtual bool addsDefaultPrinter() const { return true; }
 
   // Adds a printer; fails when a printer of that name (in any ASCII case) exists.
   virtual StoreResult<> AddPrinter(const WString& name) = 0;

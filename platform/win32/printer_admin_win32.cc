@@ -97,6 +97,7 @@ class SpoolerAdmin final : public PrinterAdmin {
  public:
   std::string location() const override { return "Windows spooler"; }
   std::string path() const override { return location(); }
+  bool addsDefaultPrinter() const override { return false; }
 
   StoreResult<> AddPrinter(const WString& name) override {
     auto names = ListPrinters();

@@ -184,8 +184,13 @@ void RegisterPrintCommand(CLI::App& app) {
                     "socket://HOST[:PORT] (port 9100 by default), which gets the job once it is complete");
   print->add_option("--connect-timeout", args.connectTimeout, "Seconds to wait for a socket printer to answer")
       ->check(CLI::Range(1, 600));
+#ifdef _WIN32
   print->add_option("--printer", args.printer,
-                    "A printer of the spooler (default: Velmora Default, added when missing)");
+                    "A printer of the Windows spooler (default: Velmora Default, which must exist)");
+#else
+  print->add_option("--printer", args.printer,
+                    "A printer of the printer store (default: Velmora Default, added when missing)");
+#endif
   print->add_option("--pages", args.pages, "Pages of the sample document")->check(CLI::Range(1, 9999));
   print->add_option("--page-ranges", args.pageRanges,
                     "The document's pages to print: pages and ranges separated by commas (1-3,7; 5- to the end)");
