@@ -148,9 +148,9 @@ TEST_F(CliWatermark, ListSummarisesEachSection) {
             "settings file: " + file_.string() +
                 "\n"
                 "WMSet_3: text \"Copy\", Times New Roman 72 pt bold outline, angle 45, darkness 25 %, centre\n"
-                "WMSet_1: image \"" +
+                "WMSet_1: image " +
                 image +
-                "\", scale 100 %, centre\n"
+                ", scale 100 %, centre\n"
                 "Fonts: (not a watermark section)\n"
                 "WMSet_7: (unreadable: no intact 816-byte record under \"Value\"; the plug-in uses the "
                 "defaults)\n");

@@ -115,7 +115,8 @@ std::string FloatText(float value) {
 std::string Summary(const WatermarkSettings& s) {
   std::ostringstream line;
   if (s.IsBitmap()) {
-    line << "image " << Printable(platform::Utf16ToUtf8(s.imagePath()), true) << ", scale " << s.imageScale() << " %, "
+    // The path as `set` takes it: a Windows path keeps its single backslashes.
+    line << "image " << Printable(platform::Utf16ToUtf8(s.imagePath()), false) << ", scale " << s.imageScale() << " %, "
          << PlacementName(s.placement());
     return line.str();
   }
