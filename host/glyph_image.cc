@@ -9,18 +9,14 @@ namespace {
 using pxl::Attr;
 using pxl::Op;
 
-// A glyph bitmap of up to this many bytes is downloaded into the renderer's bitmap font;
-// only a larger one becomes an image.
-constexpr std::int64_t kLargestFontGlyph = 5000;
-
 constexpr std::int64_t kColorDepth1Bit = 0;
 constexpr std::int64_t kIndexedPixel = 1;
 constexpr std::int64_t kGrayColorSpace = 1;
 constexpr std::int64_t kTransparent = 1;
 
-// The raster operations a glyph image is painted with: black through S and D, white
-// through not S or D and S, any other grey through the brush with the source's clear
-// bits transparent (the page's T or S).
+// The raster operations a glyph image is painted with: black as S and D, white as not S
+// or D and S, any other grey as T or S (the brush through the set bits, the page's
+// default) with the source's clear bits transparent.
 constexpr std::int64_t kBlackMaskRop = 0x88;
 constexpr std::int64_t kWhiteMaskRop = 0xBB;
 constexpr std::int64_t kBrushMaskRop = 0xFC;
@@ -33,8 +29,7 @@ std::optional<std::int64_t> IntOf(const pxl::Event& op, Attr id, std::size_t ind
   return attribute->value.Int(index);
 }
 
-// A one-bit indexed image drawn at its own size in one block, too large for the
-// renderer's bitmap font.
+// A one-bit indexed image drawn at its own size in one block, as a glyph bitmap is.
 bool GlyphShaped(const pxl::Event& beginImage, const pxl::Event& block) {
   const std::optional<std::int64_t> width = IntOf(beginImage, Attr::SourceWidth);
   const std::optional<std::int64_t> height = IntOf(beginImage, Attr::SourceHeight);
@@ -45,8 +40,7 @@ bool GlyphShaped(const pxl::Event& beginImage, const pxl::Event& block) {
       (IntOf(beginImage, Attr::DestinationSize, 0) != width || IntOf(beginImage, Attr::DestinationSize, 1) != height)) {
     return false;
   }
-  if (IntOf(block, Attr::StartLine) != 0 || IntOf(block, Attr::BlockHeight) != height) return false;
-  return (*width + 7) / 8 * *height > kLargestFontGlyph;
+  return IntOf(block, Attr::StartLine) == 0 && IntOf(block, Attr::BlockHeight) == height;
 }
 
 }  // namespace

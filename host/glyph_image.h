@@ -1,8 +1,9 @@
 // Glyphs a renderer draws as images. Ghostscript's PCL XL devices download a glyph into
 // their bitmap font only while its bitmap holds at most 5,000 bytes (about 24 points at
-// 600 dots per inch); a larger glyph is painted as a one-bit image whose set bits take
-// the text's colour. Such an image is text all the same, so the page source hands it to
-// TextOut, and the host's TextOut paints it in the colour the text ends up with.
+// 600 dots per inch) and its font cache knows it; any other glyph it draws from a bitmap
+// is painted as a one-bit image whose set bits take the text's colour. Such an image is
+// text all the same, so the page source hands it to TextOut, and the host's TextOut
+// paints it in the colour the text ends up with.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,7 @@ class GlyphImages {
   // The mask state was written since the last cursor, or between the two cursors before.
   bool stateSinceCursor_ = false;
   bool stateBeforeCursor_ = false;
-  // The previous one-bit image was drawn as a glyph is.
+  // The previous image was written in the order of a glyph.
   bool lastWasGlyph_ = false;
 };
 
