@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "host/glyph_image.h"
 #include "host/host_device.h"
 
 namespace velmora::host {
@@ -206,7 +207,7 @@ BOOL HostLineTo(SURFOBJ* target, CLIPOBJ*, BRUSHOBJ* brush, LONG x1, LONG y1, LO
 // The opaque rectangle behind the text is painted, then the run's glyphs in the
 // foreground brush: its grey level when it is solid, else the brush the stream has set.
 // The glyphs come encoded in the host's own text object; their font is downloaded
-// already.
+// already. A glyph drawn as an image paints the foreground's grey through its mask.
 BOOL HostTextOut(SURFOBJ* target, STROBJ* text, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL* opaqueRect, BRUSHOBJ* foreground,
                  BRUSHOBJ* opaqueBrush, POINTL*, MIX) {
   HostDevice* device = HostDevice::FromSurface(target);
@@ -218,6 +219,17 @@ BOOL HostTextOut(SURFOBJ* target, STROBJ* text, FONTOBJ*, CLIPOBJ*, RECTL*, RECT
   if (text == nullptr) return kTrue;
   const auto* run = reinterpret_cast<const HostTextRun*>(text);
   if (run->operators.empty()) return kTrue;
+  if (run->imageGray) {
+    // A glyph drawn as an image goes as the stream has it while its colour stands.
+    const bool recolour = foreground != nullptr && foreground->iSolidColor != kNotSolid &&
+                          GrayOf(foreground->iSolidColor) != *run->imageGray;
+    if (recolour) {
+      device->Write(GlyphImageIn(run->operators, GrayOf(foreground->iSolidColor)));
+    } else {
+      device->Write(run->operators.data(), run->operators.size());
+    }
+    return kTrue;
+  }
   if (foreground != nullptr && foreground->iSolidColor != kNotSolid) {
     PxlEncoder out;
     out.UByte(GrayOf(foreground->iSolidColor), Attr::GrayLevel).Operator(Op::SetBrushSource);

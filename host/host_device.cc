@@ -149,6 +149,7 @@ Color HostDevice::DrawContentText(const ContentText& text) {
   HostTextRun run;
   run.object.cGlyphs = static_cast<ULONG>(text.glyphCount);
   run.operators = text.operators;
+  if (text.glyphImage) run.imageGray = GrayOf(text.color);
   FONTOBJ font{};
   font.sizLogResPpi = {resolution_, resolution_};
   BRUSHOBJ foreground{};

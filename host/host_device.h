@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -43,10 +44,12 @@ struct FONTOBJ {
 namespace velmora::host {
 
 // A text object of the host: the engine's part first, then the run's encoded glyphs,
-// which only the host's own TextOut reads.
+// which only the host's own TextOut reads. A glyph drawn as a one-bit image carries the
+// grey it paints as the stream has it.
 struct HostTextRun {
   STROBJ object{};
   std::span<const std::uint8_t> operators;
+  std::optional<std::uint8_t> imageGray;
 };
 
 // The graphics engine's boolean answers.

@@ -41,12 +41,15 @@ struct ContentPlacement {
 
 // A run of text as the page stream holds it: glyph positions and character codes of the
 // current font (SetCursor, SetCursorRel and Text operators), drawn with a solid colour or,
-// when `solid` is false, with the stream's own brush.
+// when `solid` is false, with the stream's own brush. With `glyphImage` the run is one
+// glyph the renderer drew as a one-bit image (an optional SetCursor, BeginImage, its
+// ReadImage and EndImage) that paints `color` through its set bits.
 struct ContentText {
   std::span<const std::uint8_t> operators;
   std::size_t glyphCount = 0;
   Color color = 0;
   bool solid = true;
+  bool glyphImage = false;
 };
 
 // An image as the page stream holds it: SetCursor, BeginImage, its ReadImage blocks and

@@ -14,6 +14,7 @@
 
 #include "host/drawing_functions.h"
 #include "host/ghostscript_render.h"
+#include "host/glyph_image.h"
 #include "host/host_error.h"
 #include "host/page_source.h"
 #include "host/pxl_encoder.h"
@@ -246,11 +247,13 @@ class DocumentPageSource : public PageSource {
     penWidth_ = 1;
     currentFont_.clear();
     pending_.clear();
+    glyphImages_ = {};
   }
 
   // Draws what starts at operator `index`; answers the index of the next one to draw.
   std::size_t DrawFrom(std::size_t index) {
     const PageOperator& op = operators_[index];
+    glyphImages_.Note(op.event);
     switch (op.op()) {
       case Op::NewPath:
         if (const std::size_t next = DrawLine(index); next != index) return next;
@@ -363,6 +366,17 @@ class DocumentPageSource : public PageSource {
     }
     image.dest = {at.x, at.y, at.x + destWidth, at.y + destHeight};
     FlushPending();
+    const pxl::Event* block = end == begin + 2 ? &operators_[begin + 1].event : nullptr;
+    if (const std::optional<std::uint8_t> gray = glyphImages_.GlyphGray(header, block, brush_.gray, rop_.number)) {
+      // A glyph too large for the renderer's font is text all the same.
+      ContentText glyph;
+      glyph.operators = image.operators;
+      glyph.glyphCount = 1;
+      glyph.color = Rgb(*gray, *gray, *gray);
+      glyph.glyphImage = true;
+      canvas_->DrawContentText(glyph);
+      return end + 1;
+    }
     canvas_->DrawContentImage(image);
     return end + 1;
   }
@@ -547,6 +561,7 @@ class DocumentPageSource : public PageSource {
   KeptState rop_;
   int penWidth_ = 1;
   std::string currentFont_;
+  GlyphImages glyphImages_;
 };
 
 // A document read from standard input, kept in a temporary file for the renderer, which

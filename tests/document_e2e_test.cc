@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,18 @@ constexpr char kFigure[] = R"(%!PS-Adobe-3.0 EPSF-3.0
 /Helvetica findfont 20 scalefont setfont 10 40 moveto (EPS figure) show
 1 setlinewidth 5 5 moveto 195 5 lineto stroke
 %%EOF
+)";
+
+// A heading too large for Ghostscript's bitmap font, whose glyphs it draws as one-bit
+// images, and two stencils of the same grey at the printer's resolution, one painting its
+// clear bits and one its set bits: pictures, not text.
+constexpr char kHeading[] = R"(%!PS
+<< /PageSize [595 842] >> setpagedevice
+0.5 setgray /Helvetica-Bold findfont 40 scalefont setfont 72 700 moveto (Heading) show
+/row 75 string def 0 1 74 { row exch 16#F0 put } for
+gsave 72 500 translate 72 72 scale 600 600 false [600 0 0 -600 0 600] { row } imagemask grestore
+gsave 300 500 translate 72 72 scale 600 600 true [600 0 0 -600 0 600] { row } imagemask grestore
+showpage
 )";
 
 // The sheet Ghostscript renders for the job: A4 at 600 dots per inch, as the default
@@ -121,6 +134,25 @@ std::vector<Sheet> Sheets(const std::vector<Event>& ops) {
     }
   }
   return sheets;
+}
+
+// The grey level of the brush each one-bit image of a job paints with.
+std::vector<int> MaskBrushes(const std::vector<Event>& ops) {
+  std::vector<int> brushes;
+  std::vector<int> saved;
+  int brush = -1;
+  for (const Event& op : ops) {
+    if (op.Is(Op::SetBrushSource))
+      brush = op.Find(Attr::GrayLevel) ? static_cast<int>(op.Find(Attr::GrayLevel)->value.Int()) : -1;
+    if (op.Is(Op::PushGS)) saved.push_back(brush);
+    if (op.Is(Op::PopGS) && !saved.empty()) {
+      brush = saved.back();
+      saved.pop_back();
+    }
+    const pxl::Attribute* depth = op.Is(Op::BeginImage) ? op.Find(Attr::ColorDepth) : nullptr;
+    if (depth != nullptr && depth->value.Int() == 0) brushes.push_back(brush);
+  }
+  return brushes;
 }
 
 // An 8-bit grey image read from a binary PGM file.
@@ -346,6 +378,57 @@ TEST_F(DocumentJobs, TextRunsPassTheTextOutHook) {
     EXPECT_EQ(std::all_of(grays.begin(), grays.end(), [](int gray) { return gray == 0; }), c.allBlack);
     EXPECT_NE(std::find(grays.begin(), grays.end(), 153) != grays.end(), c.allBlack);
   }
+}
+
+TEST_F(DocumentJobs, LargeTextPassesTheTextOutHook) {
+  WriteText("heading.ps", kHeading);
+  ASSERT_EQ(Shell("ps2pdf " + P("heading.ps") + " " + P("heading.pdf")), 0);
+  // Where the heading and the stencils lie on the page at 100 dots per inch.
+  struct Area {
+    int left, top, right, bottom;
+  };
+  const Area heading{100, 150, 400, 200};
+  const Area stencils[] = {{100, 375, 200, 475}, {417, 375, 517, 475}};
+  constexpr int kGray = 127;  // the document's grey
+  // Ghostscript caches the heading's glyphs for a PDF and draws those too large for its
+  // font as images; for PostScript it caches none of them and draws each as an image.
+  struct Case {
+    std::string document;
+    std::string settings;
+    int headingGray;
+  };
+  const Case cases[] = {
+      {"heading.pdf", "", kGray},
+      {"heading.pdf", "--set bTextInBlack=1", 0},
+      {"heading.ps", "--set bTextInBlack=1", 0},
+  };
+  bool rendered = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document + " " + c.settings);
+    const Bytes job = Print(P(c.document), c.settings);
+    // The heading's glyph images first, then the two stencils.
+    const std::vector<int> brushes = MaskBrushes(Operators(job));
+    ASSERT_GE(brushes.size(), 3u);
+    EXPECT_EQ(std::vector<int>(brushes.begin(), brushes.end() - 2),
+              std::vector<int>(brushes.size() - 2, c.headingGray));
+    EXPECT_EQ(std::vector<int>(brushes.end() - 2, brushes.end()), std::vector<int>(2, kGray));
+    const auto pages = Render(job, "heading");
+    if (!pages) continue;
+    rendered = true;
+    ASSERT_EQ(pages->size(), 1u);
+    // The grey levels painted in an area, white left out.
+    const auto inks = [&page = pages->front()](const Area& area) {
+      std::set<int> grays;
+      for (int y = area.top; y < area.bottom; ++y) {
+        for (int x = area.left; x < area.right; ++x) grays.insert(page.pixels[y * page.width + x]);
+      }
+      grays.erase(255);
+      return grays;
+    };
+    EXPECT_EQ(inks(heading), std::set<int>{c.headingGray});
+    for (const Area& stencil : stencils) EXPECT_EQ(inks(stencil), std::set<int>{kGray});
+  }
+  if (!rendered) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the pixel check was skipped";
 }
 
 TEST_F(DocumentJobs, LayoutsAndWatermarksTakeEveryPage) {
