@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "formats/vendor_devmode.h"
 #include "host/host_error.h"
 #include "host/printer_description.h"
+#include "platform/files.h"
 
 namespace velmora::host {
 namespace {
@@ -68,7 +70,11 @@ std::vector<SettingAssignment> ParseTicket(std::string_view json, const std::str
 
 std::vector<SettingAssignment> ReadTicket(const std::string& path) {
   const std::string origin = "Ticket '" + path + "'";
-  std::ifstream file(path, std::ios::binary);
+  std::error_code error;
+  if (std::filesystem::is_directory(platform::PathFromUtf8(path), error)) {
+    throw HostError("Unable to read ticket '" + path + "': it is a folder");
+  }
+  std::ifstream file(platform::PathFromUtf8(path), std::ios::binary);
   if (!file) throw HostError("Unable to read ticket '" + path + "': " + std::strerror(errno));
   std::ostringstream text;
   text << file.rdbuf();

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::platform {
@@ -50,6 +52,16 @@ void SetStandardInputBinary();
 // The program's command-line arguments after its name, in UTF-8 (on Windows from the
 // wide command line, so that any file name survives; elsewhere argv as it is).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// A path named by UTF-8 text, and a path's UTF-8 text. On Windows std::filesystem reads
+// narrow text in a code page that cannot name every file; UTF-8 names any.
+inline std::filesystem::path PathFromUtf8(std::string_view text) {
+  return std::filesystem::path(std::u8string_view(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+inline std::string PathToUtf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 // The system's text for an errno value.
 std::string ErrnoText(int error);

@@ -114,6 +114,7 @@ TEST_F(CliPrint, BadInputsGiveOneMessageAndNoOutput) {
   const Case cases[] = {
       {"--ticket " + P("missing.json"), "velmora: Unable to read ticket '" + P("missing.json") + "'"},
       {"--ticket " + P("malformed.json"), "velmora: Ticket '" + P("malformed.json") + "' is not well-formed JSON"},
+      {"--ticket " + P(""), "velmora: Unable to read ticket '" + P("") + "': it is a folder"},
       {"--ticket " + P("unknown.json"), "velmora: Ticket '" + P("unknown.json") + "': unknown field 'dwWhatever'"},
       {"--set dmOrientation=5", "velmora: dmOrientation 5 is not one the printer takes"},
       {"--printer Elsewhere", "velmora: Printer 'Elsewhere' not found in the printer store"},
