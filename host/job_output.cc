@@ -16,7 +16,7 @@ constexpr std::string_view kSocketScheme = "socket://";
 // Reads the temporary file and hands it to `send` in chunks; the reason in *error.
 template <typename Send>
 bool StreamFile(const std::string& path, Send send, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) {
     *error = platform::ErrnoText(errno);
     return false;
@@ -43,7 +43,7 @@ void RemoveAbandonedTemporaries(const std::filesystem::path& folder, const std::
   const std::string prefix = "." + name + ".";
   std::error_code error;
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::string entry = it->path().filename().string();
+    const std::string entry = platform::PathToUtf8(it->path().filename());
     if (!entry.starts_with(prefix)) continue;
     const std::string rest = entry.substr(prefix.size());
     const std::size_t dot = rest.find('.');
@@ -109,12 +109,14 @@ JobOutput::JobOutput(const std::string& output, int connectTimeoutSeconds) : out
     // copied out when complete.
     std::error_code error;
     const fs::path folder = fs::temp_directory_path(error);
-    auto temporary = platform::CreateUniqueFile((folder / "velmora-job.").string(), &reason);
-    if (!temporary) throw HostError("Unable to create a temporary file in '" + folder.string() + "': " + reason);
+    auto temporary = platform::CreateUniqueFile(platform::PathToUtf8(folder / "velmora-job."), &reason);
+    if (!temporary) {
+      throw HostError("Unable to create a temporary file in '" + platform::PathToUtf8(folder) + "': " + reason);
+    }
     temporary_ = *temporary;
     return;
   }
-  const fs::path path(output);
+  const fs::path path = platform::PathFromUtf8(output);
   // The spooler may write from another process with another working folder: it gets
   // the temporary file's whole path.
   std::error_code error;
@@ -122,10 +124,11 @@ JobOutput::JobOutput(const std::string& output, int connectTimeoutSeconds) : out
   if (error) throw HostError("Unable to create output '" + output + "': " + error.message());
   // The temporary name carries this process's id, so that a later run removes it when
   // this one is killed before it could.
-  const std::string name = path.filename().string();
+  const std::string name = platform::PathToUtf8(path.filename());
   RemoveAbandonedTemporaries(folder, name);
-  auto temporary =
-      platform::CreateUniqueFile((folder / ("." + name + "." + platform::CurrentProcessTag() + ".")).string(), &reason);
+  auto temporary = platform::CreateUniqueFile(
+      platform::PathToUtf8(folder / platform::PathFromUtf8("." + name + "." + platform::CurrentProcessTag() + ".")),
+      &reason);
   if (!temporary) throw HostError("Unable to create output '" + output + "': " + reason);
   temporary_ = *temporary;
 }
@@ -134,7 +137,7 @@ JobOutput::~JobOutput() {
   const bool renamed = committed_ && !toStandardOutput_ && !socket_;
   if (temporary_.empty() || renamed) return;
   std::error_code ignored;
-  std::filesystem::remove(temporary_, ignored);
+  std::filesystem::remove(platform::PathFromUtf8(temporary_), ignored);
 }
 
 void JobOutput::Commit() {

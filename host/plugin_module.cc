@@ -57,14 +57,14 @@ bool PluginModule::CanUnloadNow() const { return canUnloadNow_ != nullptr && can
 std::string FindDefaultModule(const std::string& builtPath) {
   namespace fs = std::filesystem;
   std::error_code error;
-  if (!builtPath.empty() && fs::is_regular_file(builtPath, error)) return builtPath;
+  if (!builtPath.empty() && fs::is_regular_file(platform::PathFromUtf8(builtPath), error)) return builtPath;
   const std::optional<std::string> program = platform::ProgramPath();
   if (!program) return {};
-  const fs::path folder = fs::path(*program).parent_path();
+  const fs::path folder = platform::PathFromUtf8(*program).parent_path();
   const char* name = platform::PluginModuleFileName();
   for (const fs::path& candidate :
        {folder / name, folder.parent_path() / "lib" / name, folder.parent_path() / "lib" / "velmora" / name}) {
-    if (fs::is_regular_file(candidate, error)) return candidate.string();
+    if (fs::is_regular_file(candidate, error)) return platform::PathToUtf8(candidate);
   }
   return {};
 }

@@ -7,7 +7,7 @@
 namespace velmora::platform {
 
 bool CopyToStandardOutput(const std::string& path, std::string* error) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = OpenFile(path, "rb");
   if (in == nullptr) {
     if (error != nullptr) *error = std::strerror(errno);
     return false;

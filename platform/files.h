@@ -53,6 +53,10 @@ void SetStandardInputBinary();
 // wide command line, so that any file name survives; elsewhere argv as it is).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// Opens the file named by UTF-8 text with std::fopen's `mode` ("rb", "wb"); on Windows
+// through the wide name, so that any file name opens.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
 // A path named by UTF-8 text, and a path's UTF-8 text. On Windows std::filesystem reads
 // narrow text in a code page that cannot name every file; UTF-8 names any.
 inline std::filesystem::path PathFromUtf8(std::string_view text) {

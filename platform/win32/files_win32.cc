@@ -71,6 +71,12 @@ bool IsTerminal(std::FILE* stream) {
   return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != FALSE;
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  // The mode is ASCII ("rb", "wb"), so widening each byte is exact.
+  const std::wstring wideMode(mode, mode + std::strlen(mode));
+  return ::_wfopen(Utf8ToUtf16(path).c_str(), wideMode.c_str());
+}
+
 std::optional<std::string> ProgramPath() {
   std::wstring path(MAX_PATH, L'\0');
   while (true) {

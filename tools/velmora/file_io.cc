@@ -24,11 +24,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   std::error_code error;
-  const auto status = std::filesystem::status(path, error);
+  const auto status = std::filesystem::status(platform::PathFromUtf8(path), error);
   if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     throw CommandError("Unable to read '" + path + "': not a regular file");
   }
-  File file(std::fopen(path.c_str(), "rb"));
+  File file(platform::OpenFile(path, "rb"));
   if (!file) throw CommandError("Unable to open '" + path + "': " + Reason());
   std::vector<std::uint8_t> bytes;
   std::uint8_t buffer[65536];
@@ -58,7 +58,7 @@ std::vector<std::uint8_t> ReadStandardInput() {
 
 bool FileExists(const std::string& path) {
   std::error_code error;
-  return std::filesystem::exists(path, error);
+  return std::filesystem::exists(platform::PathFromUtf8(path), error);
 }
 
 void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -67,10 +67,10 @@ void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
   if (!temporary) throw CommandError("Unable to create '" + path + "': " + reason);
   const auto fail = [&](const std::string& why) {
     std::error_code ignored;
-    std::filesystem::remove(*temporary, ignored);
+    std::filesystem::remove(platform::PathFromUtf8(*temporary), ignored);
     throw CommandError("Unable to write '" + path + "': " + why);
   };
-  File file(std::fopen(temporary->c_str(), "wb"));
+  File file(platform::OpenFile(*temporary, "wb"));
   if (!file) fail(Reason());
   if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || !platform::FlushToDisk(file.get())) {
     const std::string why = Reason();

@@ -9,6 +9,7 @@
 
 #include "formats/overlay_file.h"
 #include "formats/text.h"
+#include "platform/files.h"
 #include "platform/printer_admin.h"
 #include "platform/text_encoding.h"
 #include "pxl/dump.h"
@@ -61,9 +62,10 @@ void RunList(const std::string& printer) {
   namespace fs = std::filesystem;
   std::vector<std::string> names;
   std::error_code error;
-  for (fs::directory_iterator entry(fs::path(folder), error), end; !error && entry != end; entry.increment(error)) {
+  for (fs::directory_iterator entry(platform::PathFromUtf8(folder), error), end; !error && entry != end;
+       entry.increment(error)) {
     std::error_code ignored;
-    if (entry->is_regular_file(ignored)) names.push_back(entry->path().filename().string());
+    if (entry->is_regular_file(ignored)) names.push_back(platform::PathToUtf8(entry->path().filename()));
   }
   if (error) {
     throw CommandError("Unable to read the overlay folder '" + folder + "' of printer '" + printer +

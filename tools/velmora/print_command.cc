@@ -118,8 +118,9 @@ void RunPrint(const PrintArguments& args) {
   request.title = platform::Utf8ToUtf16(args.title);
   if (!args.document.empty() && !args.titleGiven) {
     // A document is named after its file, as an application names the job.
-    const std::string name =
-        args.document == "-" ? std::string("standard input") : std::filesystem::path(args.document).filename().string();
+    const std::string name = args.document == "-"
+                                 ? std::string("standard input")
+                                 : platform::PathToUtf8(platform::PathFromUtf8(args.document).filename());
     request.title = platform::Utf8ToUtf16(name);
   }
   request.user = platform::Utf8ToUtf16(args.user);

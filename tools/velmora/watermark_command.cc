@@ -20,6 +20,7 @@
 
 #include "formats/text.h"
 #include "formats/watermark_settings.h"
+#include "platform/files.h"
 #include "platform/printer_admin.h"
 #include "platform/private_profile.h"
 #include "platform/text_encoding.h"
@@ -244,10 +245,10 @@ WString ImagePath(const std::string& value) {
   if (value.empty()) return WString();
   namespace fs = std::filesystem;
   std::error_code error;
-  const std::string path = fs::absolute(fs::path(value), error).lexically_normal().string();
+  const std::string path = platform::PathToUtf8(fs::absolute(platform::PathFromUtf8(value), error).lexically_normal());
   std::vector<std::uint8_t> head;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr || !fs::is_regular_file(path, error)) {
+  std::FILE* file = platform::OpenFile(path, "rb");
+  if (file == nullptr || !fs::is_regular_file(platform::PathFromUtf8(path), error)) {
     if (file != nullptr) std::fclose(file);
     throw CommandError("image " + Quoted(value) + " cannot be read: " +
                        (file == nullptr ? std::string(std::strerror(errno)) : "not a regular file"));
