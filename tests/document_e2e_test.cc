@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pxl/reader.h"
+#include "tests/fakes/gpcl6_pages.h"
 #include "tests/fakes/job_folder.h"
 #include "tests/fakes/run_velmora.h"
 
@@ -25,6 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 using pxl::Attr;
 using pxl::Event;
 using pxl::Op;
+using testing::Gray;
 
 // Five pages: grey and black text, vector drawing, an image, a landscape page, text.
 constexpr char kDocument[] = R"(%!PS
@@ -123,33 +125,6 @@ std::vector<Sheet> Sheets(const std::vector<Event>& ops) {
   return sheets;
 }
 
-// An 8-bit grey image read from a binary PGM file.
-struct Gray {
-  int width = 0;
-  int height = 0;
-  Bytes pixels;
-};
-
-std::optional<Gray> ReadPgm(const fs::path& path) {
-  const Bytes bytes = ReadBytes(path);
-  std::size_t at = 2;
-  int numbers[3] = {};
-  for (int& number : numbers) {
-    while (at < bytes.size() && (std::isspace(bytes[at]) || bytes[at] == '#')) {
-      if (bytes[at] == '#') {
-        while (at < bytes.size() && bytes[at] != '\n') ++at;
-      }
-      ++at;
-    }
-    while (at < bytes.size() && std::isdigit(bytes[at])) number = number * 10 + (bytes[at++] - '0');
-  }
-  ++at;
-  Gray image{numbers[0], numbers[1], {}};
-  if (bytes.size() < at + static_cast<std::size_t>(image.width) * image.height) return std::nullopt;
-  image.pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
-  return image;
-}
-
 class DocumentJobs : public testing::JobFolderTest {
  protected:
   void SetUp() override {
@@ -195,25 +170,13 @@ class DocumentJobs : public testing::JobFolderTest {
   // The pages of a job rendered at 100 dots per inch by the independent interpreter;
   // nothing when it is missing. Fails the test when it reports an error in the job.
   std::optional<std::vector<Gray>> Render(const Bytes& job, const std::string& stem) {
-    const fs::path interpreter = fs::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "tools" / "gpcl6";
-    if (!fs::exists(interpreter)) return std::nullopt;
     const fs::path input = dir / (stem + ".pxl");
     std::ofstream(input, std::ios::binary)
         .write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
-    const std::string command = interpreter.string() +
-                                " -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r100 -sOutputFile=" + P(stem + "-%d.pgm") + " " +
-                                input.string() + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string said;
-    char buffer[4096];
-    while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, got);
-    pclose(pipe);
-    EXPECT_EQ(said.find("PCL XL error"), std::string::npos) << stem << ": " << said;
-    std::vector<Gray> pages;
-    for (int page = 1; fs::exists(P(stem + "-" + std::to_string(page) + ".pgm")); ++page) {
-      if (auto image = ReadPgm(P(stem + "-" + std::to_string(page) + ".pgm"))) pages.push_back(*image);
-    }
-    return pages;
+    auto rendered = testing::RenderSheets(input, dir, stem, 100);
+    if (!rendered) return std::nullopt;
+    EXPECT_EQ(rendered->said.find("PCL XL error"), std::string::npos) << stem << ": " << rendered->said;
+    return std::move(rendered->sheets);
   }
 };
 
