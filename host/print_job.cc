@@ -184,6 +184,7 @@ class JobRun final : public JobEvents {
   PageGeometry Geometry() const;
   DrawingPage WatermarkPage() const;
   void AdjustPrintableArea(DEVOBJ* device);
+  SheetLayoutSettings Layout();
   bool PagesFollowDocument() const;
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
@@ -363,6 +364,21 @@ void JobRun::AdjustPrintableArea(DEVOBJ* device) {
   marginsAdjusted_ = true;
 }
 
+// The job's layout settings. An N-up or booklet job also looks at how the document's
+// first page lies on the sheet.
+SheetLayoutSettings JobRun::Layout() {
+  SheetLayoutSettings layout =
+      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
+  if (layout.pagesPerSheet <= 1 && !layout.booklet) return layout;
+  if (const std::optional<PageFormat> first = pages_.FormatOf(1)) {
+    const double sheetWidth = static_cast<double>(figures_.xPhysicalArea);
+    const double sheetHeight = static_cast<double>(figures_.yPhysicalArea);
+    layout.pagesAcross = (first->widthInches > first->heightInches && sheetHeight > sheetWidth) ||
+                         (first->heightInches > first->widthInches && sheetWidth > sheetHeight);
+  }
+  return layout;
+}
+
 // A document printed one page per sheet takes each page's paper and orientation, unless
 // the job names them or captures an overlay.
 bool JobRun::PagesFollowDocument() const {
@@ -430,10 +446,8 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
   watermarkContext_ = MakeWatermarkContext(WatermarkPage(), [this](std::span<const std::uint8_t> bytes) {
     return device_->Write(bytes.data(), bytes.size());
   });
-  const SheetLayoutSettings layout =
-      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
-  *sheetPlan_ = SheetPlan(layout, pages_.PageCount(), area);
+  *sheetPlan_ = SheetPlan(Layout(), pages_.PageCount(), area);
   sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
   pages_.SetGeometry(Geometry());
   // A document start the plug-in refuses stops the job as a refused page would.
@@ -475,10 +489,8 @@ void JobRun::PrintPages() {
 }
 
 void JobRun::PlanSheets() {
-  const SheetLayoutSettings layout =
-      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
-  sheetPlan_ = std::make_unique<SheetPlan>(layout, pages_.PageCount(), area);
+  sheetPlan_ = std::make_unique<SheetPlan>(Layout(), pages_.PageCount(), area);
   sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
   for (const auto& entry : request_.specialPages) {
     const std::size_t sheet = entry.first;

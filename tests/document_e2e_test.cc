@@ -248,8 +248,9 @@ TEST_F(DocumentJobs, TextRunsPassTheTextOutHook) {
 
 TEST_F(DocumentJobs, LayoutsAndWatermarksTakeEveryPage) {
   Run("watermark set --printer P1 1 text=CONFIDENTIAL");
-  // Page 4 is the landscape page: turned to fit a cell that stands like the sheet, and
-  // upright in a cell that turns its pages (which would otherwise print it upside down).
+  // Page 4 is the landscape page: turned to fit a cell that stands like the sheet, upright
+  // in a cell that turns its pages (which would otherwise print it upside down), and
+  // turned with the other pages of a booklet, upright on its booklet page.
   struct Case {
     std::string settings;
     std::vector<int> contentsPerSheet;
@@ -257,7 +258,7 @@ TEST_F(DocumentJobs, LayoutsAndWatermarksTakeEveryPage) {
   };
   const Case cases[] = {
       {"--set vdmPagesPerSheet=4", {4, 1}, {1, 0}},
-      {"--set bBooklet=1", {1, 1, 1, 2}, {1, 1, 1, 1}},  // 5 pages padded to 8: sides 8|1, 2|7, 6|3, 4|5
+      {"--set bBooklet=1", {1, 1, 1, 2}, {1, 1, 1, 2}},  // 5 pages padded to 8: sides 8|1, 2|7, 6|3, 4|5
       {"--set vdmPagesPerSheet=2", {2, 2, 1}, {2, 1, 1}},
   };
   for (const Case& c : cases) {
