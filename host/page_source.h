@@ -87,6 +87,11 @@ class Canvas {
   // Quarter turns counter-clockwise the canvas itself is drawn with on the sheet (an
   // N-up cell or a booklet side that turns its pages).
   virtual int QuarterTurns() const { return 0; }
+  // Whether a page that lies across the canvas (landscape on a portrait canvas, or the
+  // reverse) is turned a quarter to fit it, as a printer turns a landscape page. A
+  // booklet's page is not: the booklet is read as it is bound, so such a page stands
+  // upright on its booklet page, smaller.
+  virtual bool TurnsPagesAcross() const { return true; }
 
   // Content drawn in coordinates of its own: Begin saves the printer's graphics state and
   // sets up the placement, End restores the state. Between them only the Content calls

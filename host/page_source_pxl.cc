@@ -147,7 +147,8 @@ class DocumentPageSource : public PageSource {
   void DrawPage(std::size_t page, Canvas& canvas) override {
     if (store_ == nullptr || page < 1 || page > pageCount_) return;
     ReadTo(page);
-    const ContentPlacement placement = Fit(store_->FormatOf(page - 1), canvas.QuarterTurns());
+    const ContentPlacement placement =
+        Fit(store_->FormatOf(page - 1), canvas.QuarterTurns(), canvas.TurnsPagesAcross());
     KeptPage kept = store_->TakePage(page - 1);
     canvas_ = &canvas;
     ResetPageState();
@@ -187,10 +188,10 @@ class DocumentPageSource : public PageSource {
   // sheet's size and orientation, else scaled to fit and centred, turned a quarter when
   // its orientation is not the sheet's. A turned page's top goes to the sheet's left
   // edge, as a printer turns a landscape page; on a canvas that is turned itself (an
-  // N-up cell, a booklet side) the page turns the other way, so that it stands upright
-  // on the sheet. The renderer's coordinates start at the sheet's corner, the canvas's
-  // at the printable area's.
-  ContentPlacement Fit(const std::optional<PageFormat>& format, int canvasTurns) const {
+  // N-up cell) the page turns the other way, so that it stands upright on the sheet. A
+  // canvas that keeps pages upright (a booklet page) never turns them. The renderer's
+  // coordinates start at the sheet's corner, the canvas's at the printable area's.
+  ContentPlacement Fit(const std::optional<PageFormat>& format, int canvasTurns, bool turnsAcross) const {
     // Within this many dots, a page has the sheet's size.
     constexpr double kSameSize = 2.0;
     ContentPlacement placement{-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY), 1.0,
@@ -203,8 +204,8 @@ class DocumentPageSource : public PageSource {
     const double sheetHeight = margins ? geometry_.printableHeight : geometry_.physicalHeight;
     const double pageWidth = format->widthInches * geometry_.xResolution;
     const double pageHeight = format->heightInches * geometry_.yResolution;
-    const bool turn =
-        (pageWidth > pageHeight && sheetHeight > sheetWidth) || (pageHeight > pageWidth && sheetWidth > sheetHeight);
+    const bool turn = turnsAcross && ((pageWidth > pageHeight && sheetHeight > sheetWidth) ||
+                                      (pageHeight > pageWidth && sheetWidth > sheetHeight));
     // The page's extent on the sheet before scaling.
     const double width = turn ? pageHeight : pageWidth;
     const double height = turn ? pageWidth : pageHeight;

@@ -1,6 +1,7 @@
 // One print job through the plug-in, in the host's calling order, from device mode to release.
 #include "host/print_job.h"
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -189,6 +190,8 @@ class JobRun final : public JobEvents {
   PageGeometry Geometry() const;
   DrawingPage WatermarkPage() const;
   void AdjustPrintableArea(DEVOBJ* device);
+  SheetLayoutSettings Layout();
+  bool PaperFromDocument() const;
   bool PagesFollowDocument() const;
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
@@ -215,6 +218,8 @@ class JobRun final : public JobEvents {
   std::unique_ptr<SheetPlan> sheetPlan_;
   std::unique_ptr<LayoutEscapes> layoutEscapes_;
   bool captureJob_ = false;
+  // The user was told that a page's size has no paper of its own.
+  bool toldOfUnknownSize_ = false;
   // Why the spooler refused the job's bytes, as it said at the first refusal.
   std::string writeError_;
   // The plug-in moved the printable area's edges (custom margins); the drawing origin
@@ -368,22 +373,54 @@ void JobRun::AdjustPrintableArea(DEVOBJ* device) {
   marginsAdjusted_ = true;
 }
 
-// A document printed one page per sheet takes each page's paper and orientation, unless
-// the job names them or captures an overlay.
+// The job's layout settings. An N-up or booklet job also looks at how the document's
+// first page lies on the sheet.
+SheetLayoutSettings JobRun::Layout() {
+  SheetLayoutSettings layout =
+      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
+  if (layout.pagesPerSheet <= 1 && !layout.booklet) return layout;
+  if (const std::optional<PageFormat> first = pages_.FormatOf(1)) {
+    const double sheetWidth = static_cast<double>(figures_.xPhysicalArea);
+    const double sheetHeight = static_cast<double>(figures_.yPhysicalArea);
+    layout.pagesAcross = (first->widthInches > first->heightInches && sheetHeight > sheetWidth) ||
+                         (first->heightInches > first->widthInches && sheetWidth > sheetHeight);
+  }
+  return layout;
+}
+
+// A job takes its paper and orientation from the document, unless the job names them or
+// captures an overlay: N-up and booklet sheets the first page's, and a document printed
+// one page per sheet each page's.
+bool JobRun::PaperFromDocument() const { return !captureJob_ && !JobFixesPaper(request_); }
+
 bool JobRun::PagesFollowDocument() const {
   const SheetLayoutSettings layout =
       SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
-  return layout.pagesPerSheet <= 1 && !layout.booklet && !captureJob_ && !JobFixesPaper(request_);
+  return layout.pagesPerSheet <= 1 && !layout.booklet && PaperFromDocument();
 }
 
 // Before the sheet of `page`: a page of another paper or orientation than the job's
 // current device mode moves the job to a device mode like the page's, as an application
 // does with a ResetDC between pages. Before the device exists the job simply starts
-// with it.
+// with it. A page of a size no paper has stays on the current paper, fitted onto it.
 void JobRun::FollowPageFormat(std::size_t page) {
   const std::optional<PageFormat> format = pages_.FormatOf(page);
-  const Paper* paper = format ? PaperOfMediaSize(format->mediaSize) : nullptr;
-  if (paper == nullptr) return;
+  if (!format) return;
+  const Paper* paper = PaperOfMediaSize(format->mediaSize);
+  if (paper == nullptr) {
+    if (toldOfUnknownSize_ || !request_.notice) return;
+    toldOfUnknownSize_ = true;
+    constexpr double kPointsPerInch = 72.0;
+    constexpr double kMillimetresPerInch = 25.4;
+    char size[96];
+    std::snprintf(size, sizeof size, "%.0f x %.0f pt (%.0f x %.0f mm)", format->widthInches * kPointsPerInch,
+                  format->heightInches * kPointsPerInch, format->widthInches * kMillimetresPerInch,
+                  format->heightInches * kMillimetresPerInch);
+    request_.notice("Page " + std::to_string(page) + " of the job is " + size +
+                    ", a size the printer has no paper for: it is fitted onto " +
+                    platform::Utf16ToUtf8(devmode_->FormName()) + ", as is any other page of such a size");
+    return;
+  }
   const std::int16_t orientation = format->landscape ? kDmOrientLandscape : kDmOrientPortrait;
   if (devmode_->I16(devmode_offset::kPaperSize) == paper->paperCode &&
       devmode_->I16(devmode_offset::kOrientation) == orientation) {
@@ -435,10 +472,8 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
   watermarkContext_ = MakeWatermarkContext(WatermarkPage(), [this](std::span<const std::uint8_t> bytes) {
     return device_->Write(bytes.data(), bytes.size());
   });
-  const SheetLayoutSettings layout =
-      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
-  *sheetPlan_ = SheetPlan(layout, pages_.PageCount(), area);
+  *sheetPlan_ = SheetPlan(Layout(), pages_.PageCount(), area);
   sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
   pages_.SetGeometry(Geometry());
   // A document start the plug-in refuses stops the job as a refused page would.
@@ -480,10 +515,8 @@ void JobRun::PrintPages() {
 }
 
 void JobRun::PlanSheets() {
-  const SheetLayoutSettings layout =
-      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
-  sheetPlan_ = std::make_unique<SheetPlan>(layout, pages_.PageCount(), area);
+  sheetPlan_ = std::make_unique<SheetPlan>(Layout(), pages_.PageCount(), area);
   sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
   for (const auto& entry : request_.specialPages) {
     const std::size_t sheet = entry.first;
@@ -569,7 +602,7 @@ PrintResult JobRun::Run() {
     // fails the job, which the store then lists as failed.
     pages_.Prepare(Geometry());
     // The job starts with its first page's paper and orientation.
-    if (PagesFollowDocument()) FollowPageFormat(1);
+    if (PaperFromDocument()) FollowPageFormat(1);
     PlanSheets();
   }
 

@@ -36,7 +36,8 @@ const Grid* GridOf(int pagesPerSheet) {
 
 bool TurnedLayout(int pagesPerSheet) { return pagesPerSheet == 2 || pagesPerSheet == 6 || pagesPerSheet == 8; }
 
-// The column and row of the q-th page (0-based) of an N-up sheet.
+// The column and row of the q-th page (0-based) of an N-up sheet, in the grid as the
+// reader sees it.
 std::pair<int, int> NupPosition(int q, int columns, int rows, std::uint32_t order) {
   if (order >= kNupOrderCount) order = 0;
   const bool columnByColumn = order < 4;
@@ -100,6 +101,8 @@ SheetPlan::SheetPlan(const SheetLayoutSettings& settings, std::size_t pageCount,
   if (grid == nullptr) grid = GridOf(1);
   pagesPerSheet_ = grid->pagesPerSheet;
   turned_ = TurnedLayout(pagesPerSheet_);
+  booklet_ = settings.booklet;
+  readTurned_ = booklet_ || turned_ != settings.pagesAcross;
   const int columns = settings.portrait ? grid->portraitColumns : grid->portraitRows;
   const int rows = settings.portrait ? grid->portraitRows : grid->portraitColumns;
   if (settings.booklet) {
@@ -109,7 +112,11 @@ SheetPlan::SheetPlan(const SheetLayoutSettings& settings, std::size_t pageCount,
   AddNupSheets(settings, columns, rows);
 }
 
-SheetCell SheetPlan::CellAt(std::size_t page, int column, int row, int columns, int rows) const {
+SheetCell SheetPlan::CellAt(std::size_t page, int across, int down, int columns, int rows) const {
+  // A reader who turns the sheet a quarter clockwise has its left column on top and its
+  // bottom row on the left.
+  const int column = readTurned_ ? down : across;
+  const int row = readTurned_ ? rows - 1 - across : down;
   SheetCell cell;
   cell.page = page;
   const LONG width = sheetSize_.cx;
@@ -130,12 +137,16 @@ SheetCell SheetPlan::CellAt(std::size_t page, int column, int row, int columns, 
   transform.pageWidth = width;
   transform.offsetX = cell.cell.left + (cellWidth - pageWidth * transform.scale) / 2;
   transform.offsetY = cell.cell.top + (cellHeight - pageHeight * transform.scale) / 2;
+  transform.keepsPagesUpright = booklet_;
   return cell;
 }
 
 void SheetPlan::AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows) {
   const auto perSheet = static_cast<std::size_t>(pagesPerSheet_);
   const std::size_t sheetCount = (pageCount_ + perSheet - 1) / perSheet;
+  // The grid as the reader sees it.
+  const int across = readTurned_ ? rows : columns;
+  const int down = readTurned_ ? columns : rows;
   for (std::size_t s = 0; s < sheetCount; ++s) {
     Sheet sheet;
     for (std::size_t slot = 0; slot < perSheet; ++slot) {
@@ -144,9 +155,9 @@ void SheetPlan::AddNupSheets(const SheetLayoutSettings& settings, int columns, i
       std::pair<int, int> position;
       if (pagesPerSheet_ == 2) {
         const int along = settings.twoUpOrder == kTwoUpReversed ? 1 - q : q;
-        position = columns == 1 ? std::pair<int, int>{0, along} : std::pair<int, int>{along, 0};
+        position = across == 1 ? std::pair<int, int>{0, along} : std::pair<int, int>{along, 0};
       } else {
-        position = NupPosition(q, columns, rows, settings.nupOrder);
+        position = NupPosition(q, across, down, settings.nupOrder);
       }
       sheet.cells.push_back(CellAt(page <= pageCount_ ? page : 0, position.first, position.second, columns, rows));
     }
@@ -165,7 +176,10 @@ void SheetPlan::AddBookletSheets(const SheetLayoutSettings& settings, int column
                     " pages is not a whole number of sheets (a multiple of 4 pages)");
   }
   // Each subset (the whole booklet when there is none) is folded on its own: side j of
-  // it holds its (j + 1)-th page from the front and from the back.
+  // it holds its (j + 1)-th page from the front and from the back. Read unfolded, the
+  // outside of a sheet shows the later page first (8|1), its inside the earlier (2|7);
+  // a reversed booklet, bound on the other edge, the other way round.
+  const int across = readTurned_ ? rows : columns;
   for (std::size_t first = 0; first < padded;) {
     const std::size_t size = subset == 0 ? padded : std::min(subset, padded - first);
     for (std::size_t j = 0; j < size / 2; ++j) {
@@ -177,9 +191,10 @@ void SheetPlan::AddBookletSheets(const SheetLayoutSettings& settings, int column
       Sheet sheet;
       sheet.cells.resize(2);
       for (const auto& [page, along] : {std::pair{leading, 0}, std::pair{trailing, 1}}) {
-        const int column = columns == 1 ? 0 : along;
-        const int row = columns == 1 ? along : 0;
-        sheet.cells[(page - 1) % 2] = CellAt(page <= pageCount_ ? page : 0, column, row, columns, rows);
+        const std::pair<int, int> position =
+            across == 1 ? std::pair<int, int>{0, along} : std::pair<int, int>{along, 0};
+        sheet.cells[(page - 1) % 2] =
+            CellAt(page <= pageCount_ ? page : 0, position.first, position.second, columns, rows);
       }
       sheets_.push_back(std::move(sheet));
     }

@@ -3,13 +3,19 @@
 // sheet, and the private escapes that tell the plug-in about the layout, as the
 // companion software of a real host sends them.
 //
-// The cells of a sheet form a grid of columns and rows. The N-up orders fill it:
+// The cells of a sheet form a grid of columns and rows. The N-up orders fill it as a
+// reader sees the sheet, held so that its pages stand upright:
 //   0 down then right   1 down then left   2 up then right   3 up then left
 //   4 right then down   5 left then down   6 right then up   7 left then up
 // (an order the host does not know fills as 0). Two pages per sheet follow the 2-up
-// order instead: 0 first cell first, 1 second cell first. The layouts of 2, 6 and 8 pages
-// per sheet and booklets turn every page a quarter turn counter-clockwise, so that a page
-// keeps its shape in the cells, which have the sheet's other orientation.
+// order instead: 0 first page first (on the left, or on top), 1 second page first. A
+// booklet side holds its leading page first. The layouts of 2, 6 and 8 pages per sheet
+// and booklets turn every page a quarter turn counter-clockwise, so that a page keeps its
+// shape in the cells, which have the sheet's other orientation: its top goes to the
+// sheet's left edge, and a reader turns the sheet a quarter clockwise to read it, so that
+// the sheet's bottom edge is on the reader's left. A page that lies across its sheet
+// (landscape on portrait) turns the other way round: turned a quarter to fit a cell that
+// stands like the sheet, upright in a cell that turns its pages.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +40,11 @@ struct SheetLayoutSettings {
   std::uint32_t nupOrder = 0;
   bool portrait = true;
   float scale = 1.0F;  // the settings' fScale: the pages' zoom inside their cells
+  // The document's first page, taken for all its pages, lies across the sheet (landscape
+  // on a portrait sheet, or the reverse): its pages are turned the other way round, and
+  // the reader holds the sheet the other way round too. Booklet pages stand upright on
+  // their booklet pages whatever their shape, so a booklet does not look at it.
+  bool pagesAcross = false;
 };
 
 // The layout settings of a settings record body and the public orientation.
@@ -47,6 +58,9 @@ struct PageTransform {
   double offsetY = 0;
   bool quarterTurn = false;
   LONG pageWidth = 0;  // the logical page's width, about which the turn happens
+  // A page that lies across the logical page is fitted upright rather than turned to fit:
+  // a booklet's page, which is read as the booklet is bound.
+  bool keepsPagesUpright = false;
 
   POINTL Apply(POINTL point) const;
   // The rectangle through the transform, with its corners ordered.
@@ -85,12 +99,17 @@ class SheetPlan {
  private:
   void AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows);
   void AddBookletSheets(const SheetLayoutSettings& settings, int columns, int rows);
-  SheetCell CellAt(std::size_t page, int column, int row, int columns, int rows) const;
+  // The cell of `page` at a position of the grid as the reader sees it (`across`
+  // columns, `down` rows from the reader's top left corner).
+  SheetCell CellAt(std::size_t page, int across, int down, int columns, int rows) const;
 
   SIZEL sheetSize_;
   std::size_t pageCount_;
   int pagesPerSheet_ = 1;
   bool turned_ = false;
+  bool booklet_ = false;
+  // The reader turns the sheet a quarter clockwise to read its pages.
+  bool readTurned_ = false;
   float zoom_ = 1.0F;
   std::vector<Sheet> sheets_;
 };
@@ -104,6 +123,7 @@ class TransformedCanvas : public Canvas {
   SIZEL PageSize() const override { return sheet_.PageSize(); }
   int Resolution() const override { return sheet_.Resolution(); }
   int QuarterTurns() const override { return (sheet_.QuarterTurns() + (transform_.quarterTurn ? 1 : 0)) % 4; }
+  bool TurnsPagesAcross() const override { return !transform_.keepsPagesUpright && sheet_.TurnsPagesAcross(); }
   void FillRect(const RECTL& rect, Color color) override;
   void DrawImage(const GrayImage& image, const RECTL& dest) override;
   void DrawLine(POINTL from, POINTL to, Color color) override;

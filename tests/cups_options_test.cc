@@ -44,7 +44,12 @@ TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
        1,
        {"sFP_SectionIndex=1", "sNP_SectionIndex=2", "eWMUsage=2"}},
       {{{"OverlayMode", "OddEven"}, {"OverlayPosition", "Under"}}, 1, {"dwOverlayMode=3", "bOverlayUnder=1"}},
-      {{{"number-up", "4"}, {"booklet", "off"}}, 1, {"bBooklet=0", "vdmPagesPerSheet=4"}},
+      {{{"number-up", "4"}, {"booklet", "off"}},
+       1,
+       {"bBooklet=0", "vdmPagesPerSheet=4", "dwNupOrder=4", "dwTwoUpOrder=0"}},
+      {{{"number-up", "2"}, {"number-up-layout", "rltb"}}, 1, {"vdmPagesPerSheet=2", "dwNupOrder=5", "dwTwoUpOrder=1"}},
+      {{{"number-up-layout", "tblr"}}, 1, {"dwNupOrder=0", "dwTwoUpOrder=0"}},
+      {{{"number-up-layout", "BTRL"}}, 1, {"dwNupOrder=3", "dwTwoUpOrder=1"}},
       {{{"landscape", ""}}, 1, {"dmOrientation=2"}},
       {{{"orientation-requested", "3"}}, 1, {"dmOrientation=1"}},
       {{{"media", "na_letter_8.5x11in,Tray2,thick"}}, 1, {"InputBin:TRAY2", "MediaType:THICK", "PaperSize:LETTER"}},
@@ -52,6 +57,10 @@ TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
       {{{"copies", "5"}, {"finishings", "3"}, {"job-uuid", "urn:uuid:1"}}, 1, {}},  // not ours: ignored
       {{{"Staple", "Sideways"}}, 1, {}, "option Staple 'Sideways' is not one of None, TopLeft"},
       {{{"number-up", "3"}}, 1, {}, "option number-up '3' is not one of 1, 2, 4, 6, 8, 9, 16"},
+      {{{"number-up", "6"}, {"number-up-layout", "zigzag"}},
+       1,
+       {"vdmPagesPerSheet=6", "dwNupOrder=4", "dwTwoUpOrder=0"},
+       "option number-up-layout 'zigzag' is not one of lrtb, lrbt, rltb, rlbt, tblr, tbrl, btlr, btrl"},
       {{{"TonerDarkness", "11"}}, 1, {}, "is not a whole number from 1 to 10"},
       {{{"job-password", std::string(33, '7')}}, 1, {}, "is not text of at most 32 bytes"},
       {{{"FileBoxName", "a\nb"}}, 1, {}, "option FileBoxName"},
@@ -93,6 +102,7 @@ TEST(CupsOptions, IppAttributesMapOntoTheSettings) {
        {"sFP_SectionIndex=2", "eWMUsage=1", "bBooklet=1"}},
       {{{"hold-mode", "id-print-stored"}, {"file-box-name", "Finance"}, {"toner-darkness", "3"}},
        {"sTonerDarkness=3", "eHoldMode=6", "szFileBoxName=Finance"}},
+      {{{"number-up", "6"}, {"number-up-layout", "lrbt"}}, {"vdmPagesPerSheet=6", "dwNupOrder=6", "dwTwoUpOrder=0"}},
       {{{"output-bin", "face-up"}}, {}, "attribute output-bin 'face-up' is not one of Auto, Upper, Extra"},
   };
   for (const Case& c : cases) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "pxl/reader.h"
+#include "tests/fakes/gpcl6_pages.h"
 #include "tests/fakes/job_folder.h"
 #include "tests/fakes/run_velmora.h"
 
@@ -26,6 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 using pxl::Attr;
 using pxl::Event;
 using pxl::Op;
+using testing::Gray;
 
 // Five pages: grey and black text, vector drawing, an image, a landscape page, text.
 constexpr char kDocument[] = R"(%!PS
@@ -155,33 +157,6 @@ std::vector<int> MaskBrushes(const std::vector<Event>& ops) {
   return brushes;
 }
 
-// An 8-bit grey image read from a binary PGM file.
-struct Gray {
-  int width = 0;
-  int height = 0;
-  Bytes pixels;
-};
-
-std::optional<Gray> ReadPgm(const fs::path& path) {
-  const Bytes bytes = ReadBytes(path);
-  std::size_t at = 2;
-  int numbers[3] = {};
-  for (int& number : numbers) {
-    while (at < bytes.size() && (std::isspace(bytes[at]) || bytes[at] == '#')) {
-      if (bytes[at] == '#') {
-        while (at < bytes.size() && bytes[at] != '\n') ++at;
-      }
-      ++at;
-    }
-    while (at < bytes.size() && std::isdigit(bytes[at])) number = number * 10 + (bytes[at++] - '0');
-  }
-  ++at;
-  Gray image{numbers[0], numbers[1], {}};
-  if (bytes.size() < at + static_cast<std::size_t>(image.width) * image.height) return std::nullopt;
-  image.pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
-  return image;
-}
-
 class DocumentJobs : public testing::JobFolderTest {
  protected:
   void SetUp() override {
@@ -227,8 +202,8 @@ class DocumentJobs : public testing::JobFolderTest {
   // Runs the independent interpreter on a job with the arguments before the job's file;
   // false when it is missing. Fails the test when it reports an error in the job.
   bool Interpret(const Bytes& job, const std::string& stem, const std::string& arguments) {
-    const fs::path interpreter = fs::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "tools" / "gpcl6";
-    if (!fs::exists(interpreter)) return false;
+    const fs::path interpreter = testing::Gpcl6();
+    if (interpreter.empty()) return false;
     const fs::path input = dir / (stem + ".pxl");
     std::ofstream(input, std::ios::binary)
         .write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
@@ -243,14 +218,15 @@ class DocumentJobs : public testing::JobFolderTest {
     return true;
   }
   // The pages of a job rendered at 100 dots per inch by the independent interpreter;
-  // nothing when it is missing.
+  // nothing when it is missing. Fails the test when it reports an error in the job.
   std::optional<std::vector<Gray>> Render(const Bytes& job, const std::string& stem) {
-    if (!Interpret(job, stem, "-sDEVICE=pgmraw -r100 -sOutputFile=" + P(stem + "-%d.pgm"))) return std::nullopt;
-    std::vector<Gray> pages;
-    for (int page = 1; fs::exists(P(stem + "-" + std::to_string(page) + ".pgm")); ++page) {
-      if (auto image = ReadPgm(P(stem + "-" + std::to_string(page) + ".pgm"))) pages.push_back(*image);
-    }
-    return pages;
+    const fs::path input = dir / (stem + ".pxl");
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
+    auto rendered = testing::RenderSheets(input, dir, stem, 100);
+    if (!rendered) return std::nullopt;
+    EXPECT_EQ(rendered->said.find("PCL XL error"), std::string::npos) << stem << ": " << rendered->said;
+    return std::move(rendered->sheets);
   }
   // The job as the independent interpreter encodes it again with Ghostscript's PCL XL
   // writer, which writes the page mode the interpreter ended up in; nothing when it is
@@ -433,8 +409,9 @@ TEST_F(DocumentJobs, LargeTextPassesTheTextOutHook) {
 
 TEST_F(DocumentJobs, LayoutsAndWatermarksTakeEveryPage) {
   Run("watermark set --printer P1 1 text=CONFIDENTIAL");
-  // Page 4 is the landscape page: turned to fit a cell that stands like the sheet, and
-  // upright in a cell that turns its pages (which would otherwise print it upside down).
+  // Page 4 is the landscape page: turned to fit a cell that stands like the sheet, upright
+  // in a cell that turns its pages (which would otherwise print it upside down), and
+  // turned with the other pages of a booklet, upright on its booklet page.
   struct Case {
     std::string settings;
     std::vector<int> contentsPerSheet;
@@ -442,7 +419,7 @@ TEST_F(DocumentJobs, LayoutsAndWatermarksTakeEveryPage) {
   };
   const Case cases[] = {
       {"--set vdmPagesPerSheet=4", {4, 1}, {1, 0}},
-      {"--set bBooklet=1", {1, 1, 1, 2}, {1, 1, 1, 1}},  // 5 pages padded to 8: sides 8|1, 2|7, 6|3, 4|5
+      {"--set bBooklet=1", {1, 1, 1, 2}, {1, 1, 1, 2}},  // 5 pages padded to 8: sides 8|1, 2|7, 6|3, 4|5
       {"--set vdmPagesPerSheet=2", {2, 2, 1}, {2, 1, 1}},
   };
   for (const Case& c : cases) {

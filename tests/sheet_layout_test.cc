@@ -4,6 +4,8 @@
 
 #include "tests/fakes/job_folder.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +19,6 @@
 #include "host/print_job.h"
 #include "host/sheet_layout.h"
 #include "pxl/reader.h"
-#include "src/watermark/watermark_layout.h"
 
 namespace velmora::host {
 namespace {
@@ -63,28 +64,72 @@ TEST(SheetLayout, FourUpCellsGoDownThenRight) {
   EXPECT_TRUE(SameRect(second[3].cell, expected[3]));
 }
 
-// The host's grid and the plug-in's layout order agree: the plug-in's order lists, cell
-// by cell down each column, the page the host draws in that cell.
-TEST(SheetLayout, CellsAgreeWithThePluginsLayoutOrder) {
+// Every order means what it says as a reader sees the sheet, held so that its pages
+// stand upright (a layout that turns its pages is read with the sheet turned a quarter
+// clockwise), and slot i of every sheet holds the page p with (p - 1) mod n = i, which is
+// the cell the plug-in puts that page's watermark in.
+TEST(SheetLayout, OrdersReadAsTheyNameFromTheReadersSide) {
+  // How each order sorts the pages: by the first key, then the second, each running
+  // across (left to right) or down (top to bottom) the sheet as read, or against it.
+  enum Key { kAcross, kBack, kDown, kUp };
+  const std::pair<Key, Key> kOrders[] = {
+      {kAcross, kDown},  // 0 down then right
+      {kBack, kDown},    // 1 down then left
+      {kAcross, kUp},    // 2 up then right
+      {kBack, kUp},      // 3 up then left
+      {kDown, kAcross},  // 4 right then down
+      {kDown, kBack},    // 5 left then down
+      {kUp, kAcross},    // 6 right then up
+      {kUp, kBack},      // 7 left then up
+  };
   for (int perSheet : {2, 4, 6, 8, 9, 16}) {
     for (bool portrait : {true, false}) {
       for (std::uint32_t order = 0; order < 8; ++order) {
-        const SheetLayoutSettings host = Nup(perSheet, order, portrait, order % 2);
-        const SheetPlan plan(host, static_cast<std::size_t>(perSheet), SIZEL{4800, 4800});
-        LayoutSettings plugin;
-        plugin.vdmPagesPerSheet = static_cast<std::int16_t>(perSheet);
-        plugin.dwNupOrder = order;
-        plugin.dwTwoUpOrder = order % 2;
-        const std::vector<std::int32_t> list = BuildLayoutOrder(plugin, portrait ? 1 : 2, 0);
-        int columns = 1;
-        int rows = 1;
-        Utility::GetLayoutInfo(columns, rows, plugin, portrait ? 1 : 2);
-        ASSERT_EQ(list.size(), static_cast<std::size_t>(perSheet));
-        for (const SheetCell& cell : plan.sheets()[0].cells) {
-          const int column = static_cast<int>(cell.cell.left * columns / 4800);
-          const int row = static_cast<int>(cell.cell.top * rows / 4800);
-          EXPECT_EQ(list[static_cast<std::size_t>(column * rows + row)], static_cast<std::int32_t>(cell.page))
-              << perSheet << "-up, " << (portrait ? "portrait" : "landscape") << ", order " << order;
+        SCOPED_TRACE(std::to_string(perSheet) + "-up, " + (portrait ? "portrait" : "landscape") + ", order " +
+                     std::to_string(order));
+        const SIZEL sheetSize = portrait ? SIZEL{4800, 6600} : SIZEL{6600, 4800};
+        const auto pages = static_cast<std::size_t>(2 * perSheet);
+        const SheetPlan plan(Nup(perSheet, order, portrait, order % 2), pages, sheetSize);
+        ASSERT_EQ(plan.sheets().size(), 2u);
+        // The two-up order is 0 or 1: the first page first, or the second.
+        const std::pair<Key, Key> keys = perSheet == 2 ? kOrders[order % 2 == 0 ? 0 : 3] : kOrders[order];
+        for (std::size_t s = 0; s < 2; ++s) {
+          const std::vector<SheetCell>& cells = plan.sheets()[s].cells;
+          ASSERT_EQ(cells.size(), static_cast<std::size_t>(perSheet));
+          struct Seen {
+            std::size_t page;
+            double across, down;
+          };
+          std::vector<Seen> seen;
+          for (std::size_t slot = 0; slot < cells.size(); ++slot) {
+            const SheetCell& cell = cells[slot];
+            EXPECT_EQ(cell.page, s * perSheet + slot + 1);
+            // Where the page's top points: from its centre to the middle of its top edge.
+            const PageTransform& t = cell.transform;
+            const POINTL centre = t.Apply(POINTL{sheetSize.cx / 2, sheetSize.cy / 2});
+            const POINTL top = t.Apply(POINTL{sheetSize.cx / 2, 0});
+            const double upX = top.x - centre.x;
+            const double upY = top.y - centre.y;
+            const double length = std::hypot(upX, upY);
+            // The reader's right is up turned a quarter clockwise.
+            seen.push_back(
+                {cell.page, (-upY * centre.x + upX * centre.y) / length, -(upX * centre.x + upY * centre.y) / length});
+          }
+          const auto value = [](Key key, const Seen& p) {
+            switch (key) {
+              case kAcross: return p.across;
+              case kBack: return -p.across;
+              case kDown: return p.down;
+              case kUp: return -p.down;
+            }
+            return 0.0;
+          };
+          std::sort(seen.begin(), seen.end(), [&](const Seen& a, const Seen& b) {
+            const double first = value(keys.first, a) - value(keys.first, b);
+            if (std::abs(first) > 1) return first < 0;
+            return value(keys.second, a) < value(keys.second, b);
+          });
+          for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].page, s * perSheet + i + 1);
         }
       }
     }
@@ -103,16 +148,17 @@ TEST(SheetLayout, TransformsFitTurnAndCentreThePage) {
   zoomed.scale = 0.5F;
   SheetLayoutSettings tooLarge = Nup(1, 0);
   tooLarge.scale = 2.0F;
-  // Sheet 4800 x 6600. 2-up: cells 4800 x 3300 one above the other; the turned page is
+  // Sheet 4800 x 6600. 2-up: cells 4800 x 3300 one above the other, page 1 in the lower
+  // one (on the left of a reader who turns the sheet to read it); the turned page is
   // 6600 x 4800 and fits at 0.6875 (3300 / 4800), 4537.5 wide, centred 131.25 from the left.
   const Case cases[] = {
       {"1-up", Nup(1, 0), 0, {100, 200}, {100, 200}},
       {"1-up zoomed", zoomed, 0, {0, 0}, {1200, 1650}},
       {"1-up zoom over 1", tooLarge, 0, {100, 200}, {100, 200}},
-      {"2-up top left", Nup(2, 0), 0, {0, 0}, {131, 3300}},
-      {"2-up top right", Nup(2, 0), 0, {4800, 0}, {131, 0}},
-      {"2-up bottom left", Nup(2, 0), 0, {0, 6600}, {4669, 3300}},
-      {"2-up second cell", Nup(2, 0), 1, {4800, 0}, {131, 3300}},
+      {"2-up top left", Nup(2, 0), 0, {0, 0}, {131, 6600}},
+      {"2-up top right", Nup(2, 0), 0, {4800, 0}, {131, 3300}},
+      {"2-up bottom left", Nup(2, 0), 0, {0, 6600}, {4669, 6600}},
+      {"2-up second page", Nup(2, 0), 1, {4800, 0}, {131, 0}},
       {"4-up", Nup(4, 0), 2, {4800, 6600}, {4800, 3300}},
   };
   for (const Case& c : cases) {
@@ -150,9 +196,10 @@ TEST(SheetLayout, BookletSidesAndSlots) {
     EXPECT_EQ(plan.sheets()[side].cells[0].page, slots[side][0]) << side;
     EXPECT_EQ(plan.sheets()[side].cells[1].page, slots[side][1]) << side;
   }
-  // The leading page of a side is in the upper cell of a portrait sheet: page 1 (trailing
-  // on side 1) lies below.
-  EXPECT_EQ(plan.sheets()[0].cells[0].cell.top, 3300);
+  // Read with the sheet turned a quarter clockwise, the leading page of a side is on the
+  // left, in the lower cell of a portrait sheet: page 1, trailing on side 1, lies above.
+  EXPECT_EQ(plan.sheets()[0].cells[0].cell.top, 0);
+  EXPECT_EQ(plan.sheets()[0].cells[1].cell.top, 3300);
 
   settings.bookletSubset = 6;
   EXPECT_THROW(SheetPlan(settings, 12, SIZEL{4800, 6600}), HostError);

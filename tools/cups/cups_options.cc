@@ -129,6 +129,15 @@ constexpr Choice kOverlayModes[] = {
 constexpr Choice kOverlayPositions[] = {{"Over", "Over the Page", "0"}, {"Under", "Under the Page", "1"}};
 constexpr Choice kPagesPerSheet[] = {{"1", "1", "1"}, {"2", "2", "2"}, {"4", "4", "4"}, {"6", "6", "6"},
                                      {"8", "8", "8"}, {"9", "9", "9"}, {"16", "16", "16"}};
+// IPP's number-up-layout: the order a reader sees the pages of a sheet in, as the N-up
+// order and the 2-up order. The 2-up order follows the layout's horizontal direction,
+// since two pages side by side are the common 2-up sheet.
+constexpr Choice kNupLayouts[] = {
+    {"lrtb", "Left to Right, Top to Bottom", "4,0"}, {"lrbt", "Left to Right, Bottom to Top", "6,0"},
+    {"rltb", "Right to Left, Top to Bottom", "5,1"}, {"rlbt", "Right to Left, Bottom to Top", "7,1"},
+    {"tblr", "Top to Bottom, Left to Right", "0,0"}, {"tbrl", "Top to Bottom, Right to Left", "1,1"},
+    {"btlr", "Bottom to Top, Left to Right", "2,0"}, {"btrl", "Bottom to Top, Right to Left", "3,1"},
+};
 constexpr Choice kOrientations[] = {{"3", "Portrait", "1"}, {"4", "Landscape", "2"},
                                     {"5", "Reverse Landscape", "2"}, {"6", "Reverse Portrait", "1"}};
 // clang-format on
@@ -141,7 +150,8 @@ constexpr std::string_view kOverlay = "Overlay";
 constexpr std::string_view kLayout = "Layout";
 
 // A setting may name several fields, separated by commas: the resolution is both the
-// plug-in's choice and the device mode's.
+// plug-in's choice and the device mode's. A choice gives each of them the same value, or
+// one value per field, also separated by commas (the page order of N-up sheets).
 constexpr Option kOptions[] = {
     {"PageSize", "Page Size", kGeneral, Target::kFeature, "PaperSize", OptionKind::kPickOne, kPageSizes, "A4"},
     {"InputSlot", "Paper Source", kGeneral, Target::kFeature, "InputBin", OptionKind::kPickOne, kInputSlots, "Auto"},
@@ -214,6 +224,16 @@ constexpr Option kOptions[] = {
      OptionKind::kPickOne,
      kPagesPerSheet,
      "1"},
+    // IPP's default, left to right then top to bottom; the settings record's own order
+    // (0) fills down then across. A job that chooses number-up and no layout takes it.
+    {"number-up-layout",
+     "Page Order",
+     {},
+     Target::kSetting,
+     "dwNupOrder,dwTwoUpOrder",
+     OptionKind::kPickOne,
+     kNupLayouts,
+     "lrtb"},
     {"orientation-requested",
      "Orientation",
      {},
@@ -452,6 +472,10 @@ class Mapper {
   }
 
   void Finish(int copies) {
+    const Option* layout = FindOption("number-up-layout");
+    if (chosen_.count(FindOption("number-up")) != 0 && chosen_.count(layout) == 0) {
+      chosen_[layout] = Chosen{*ValueOf(*layout, layout->defaultChoice), "default number-up-layout"};
+    }
     for (const Option& option : Options()) {
       auto it = chosen_.find(&option);
       if (it == chosen_.end()) continue;
@@ -460,11 +484,17 @@ class Mapper {
         job_.choices[std::string(option.setting)] = value;
         continue;
       }
+      // Text is never split: a box name may hold a comma.
+      const bool perField = option.kind == OptionKind::kPickOne && value.find(',') != std::string::npos;
       std::string_view fields = option.setting;
+      std::string_view values = value;
       while (!fields.empty()) {
         const std::size_t comma = std::min(fields.find(','), fields.size());
-        job_.settings.push_back({origin, std::string(fields.substr(0, comma)), value});
+        const std::size_t valueEnd = perField ? std::min(values.find(','), values.size()) : values.size();
+        job_.settings.push_back(
+            {origin, std::string(fields.substr(0, comma)), std::string(values.substr(0, valueEnd))});
         fields.remove_prefix(std::min(comma + 1, fields.size()));
+        if (perField) values.remove_prefix(std::min(valueEnd + 1, values.size()));
       }
     }
     // The printer makes the copies: the count goes into the job header.

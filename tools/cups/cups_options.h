@@ -43,7 +43,9 @@ struct Option {
   std::string_view setting;  // field name or feature name
   OptionKind kind;
   std::span<const Choice> choices;
-  std::string_view defaultChoice;  // the settings record's default, as a keyword (or text)
+  // The settings record's default, as a keyword (or text); for number-up-layout the
+  // queue's own, which the record does not share.
+  std::string_view defaultChoice;
   int minimum = 0;
   int maximum = 0;
   int maxBytes = 0;
@@ -72,7 +74,8 @@ struct JobOptions {
 // names (sides, media, number-up, orientation-requested, job-password, ...) go to the
 // option they mean. A value an option does not take gets a warning and leaves the
 // option at its default (the queue's, else the settings record's); options of other
-// programs are ignored. `copies` is the filter's copies argument (0: not given).
+// programs are ignored. A job that chooses number-up and no number-up-layout is laid out
+// lrtb, IPP's default. `copies` is the filter's copies argument (0: not given).
 JobOptions MapJobOptions(const std::vector<NamedOption>& queueDefaults, const std::vector<NamedOption>& options,
                          int copies);
 

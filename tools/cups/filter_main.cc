@@ -218,6 +218,8 @@ int RunFilter(int argc, char** argv) {
     if (sheet == sheets) std::fprintf(stderr, "ATTR: job-impressions=%zu\n", sheets);
   };
 
+  request.notice = [](const std::string& line) { std::fprintf(stderr, "INFO: %s\n", OneLine(line).c_str()); };
+
   const std::string document = argc == 7 ? argv[6] : "-";
   std::fprintf(stderr, "INFO: Printing '%s' through the Velmora plug-in\n", QuotedTitle(argv[3]).c_str());
   auto pages = host::MakeDocumentPageSource(document, job.pageRanges);

@@ -41,9 +41,10 @@ App* g_app = nullptr;
 constexpr const char* kPinSetting = "szFileBoxPassword";
 
 // The options a printer carries as PAPPL vendor attributes: those of the option table
-// with no standard IPP attribute, and number-up, which PAPPL does not handle itself.
+// with no standard IPP attribute, and number-up and number-up-layout, which PAPPL does
+// not handle itself.
 bool IsVendorAttribute(const cups::Option& option) {
-  return cups::IsIppVendorOption(option) || option.keyword == "number-up";
+  return cups::IsIppVendorOption(option) || option.keyword == "number-up" || option.keyword == "number-up-layout";
 }
 
 // The text of an attribute's first value as the option mapping reads it: enums as their
@@ -464,8 +465,9 @@ void SetCapabilities(pappl_pr_driver_data_t* data) {
   }
 }
 
-// The vendor attributes: number-up and the plug-in's options no standard attribute
-// carries, with their -supported and -default values, so that clients can offer them.
+// The vendor attributes: number-up, number-up-layout and the plug-in's options no
+// standard attribute carries, with their -supported and -default values, so that
+// clients can offer them.
 void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t* attributes) {
   // The driver data keeps pointers to the names, so they live as long as the program.
   // Never destroyed: a job thread may read the driver data while the program ends.

@@ -153,6 +153,8 @@ void RunPrint(const PrintArguments& args) {
     };
   }
 
+  request.notice = [](const std::string& line) { std::fprintf(stderr, "velmora: %s\n", line.c_str()); };
+
   platform::ProgramLimits limits;
   if (!args.timeLimit.empty()) limits.cpuSeconds = ParseTimeLimit(args.timeLimit);
   if (!args.memoryLimit.empty()) limits.memoryBytes = ParseMemoryLimit(args.memoryLimit);
