@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "formats/vendor_devmode.h"
+#include "formats/watermark_settings.h"
 #include "host/device_mode.h"
 #include "host/host_device.h"
 #include "host/host_error.h"
@@ -20,6 +21,7 @@
 #include "platform/last_error.h"
 #include "platform/paper_model.h"
 #include "platform/printer_admin.h"
+#include "platform/private_profile.h"
 #include "platform/process.h"
 #include "platform/services.h"
 #include "platform/text_encoding.h"
@@ -52,6 +54,32 @@ const Paper* PaperOfMediaSize(int mediaSize) {
     if (paper.mediaSize == mediaSize) return &paper;
   }
   return nullptr;
+}
+
+// Tells the job's user of each watermark section the job asks for that the printer's
+// watermark settings file does not hold intact: the plug-in then draws nothing for it,
+// and the job would otherwise print without its watermark and without a word.
+void TellOfMissingWatermarks(const VendorSettings& settings, const WString& printer,
+                             const std::function<void(const std::string&)>& notice) {
+  if (!notice) return;
+  std::vector<std::int32_t> sections;
+  if (settings.sFP_SectionIndex() > 0) sections.push_back(settings.sFP_SectionIndex());
+  // The next-pages section is used only by the usages that tell first and next pages apart.
+  const std::int32_t usage = settings.eWMUsage();
+  const bool nextPagesUsed = usage == WM_FIRSTPAGE_OTHERPAGE || usage == WM_EVEN_ODDPAGES;
+  if (nextPagesUsed && settings.sNP_SectionIndex() > 0 && settings.sNP_SectionIndex() != settings.sFP_SectionIndex()) {
+    sections.push_back(settings.sNP_SectionIndex());
+  }
+  if (sections.empty()) return;
+  const std::optional<WString> path = WatermarkSettingsPath(printer);
+  for (const std::int32_t section : sections) {
+    const bool intact = path && platform::ReadProfileStruct(*path, WatermarkSectionName(section), kWatermarkKey,
+                                                            WatermarkSettings::kSize);
+    if (intact) continue;
+    notice("Watermark section " + std::to_string(section) + " is not in the watermark settings" +
+           (path ? " '" + platform::Utf16ToUtf8(*path) + "'" : std::string()) + " of printer '" +
+           platform::Utf16ToUtf8(printer) + "': the job prints without it");
+  }
 }
 
 constexpr DWORD kErrorAlreadyExists = 183;        // ERROR_ALREADY_EXISTS
@@ -562,6 +590,7 @@ PrintResult JobRun::Run() {
   devmode_ = std::make_unique<DeviceMode>(MergeDeviceMode(*plugin_, printer_, app, std::move(printerDevmode)));
   figures_ = FiguresFor(printerName_, *devmode_);
   captureJob_ = VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
+  TellOfMissingWatermarks(VendorSettings(devmode_->record() + kVendorHeaderSize), printerName_, request_.notice);
   const bool captureJob = captureJob_;
   // Pages known before the job starts are planned before it, so that a layout the sheets
   // cannot hold leaves no job behind.

@@ -205,6 +205,32 @@ TEST_F(CliWatermark, InvalidValuesLeaveTheFileUnchanged) {
   EXPECT_EQ(std::distance(fs::directory_iterator(file_.parent_path()), fs::directory_iterator()), 1);
 }
 
+TEST_F(CliWatermark, PrintTellsOfSectionsTheFileLacks) {
+  ASSERT_EQ(Velmora("watermark set -p Office 2 text=Two").status, 0);
+  const std::string told = "velmora: Watermark section ";
+  struct Case {
+    std::string settings;
+    std::string out;  // what the job says; the job prints in every case
+  };
+  const Case cases[] = {
+      {"--set sFP_SectionIndex=2", ""},
+      {"--set sFP_SectionIndex=5", told + "5 is not in the watermark settings '" + file_.string() +
+                                       "' of printer 'Office': the job prints "
+                                       "without it\n"},
+      {"--set sFP_SectionIndex=2 --set sNP_SectionIndex=6 --set eWMUsage=2",
+       told + "6 is not in the watermark settings '" + file_.string() +
+           "' of printer 'Office': the job prints "
+           "without it\n"},
+      // The first-page-only usage never reads the next-pages section.
+      {"--set sFP_SectionIndex=2 --set sNP_SectionIndex=6 --set eWMUsage=1", ""},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Velmora("print --printer Office --pages 1 -o " + (dir_ / "job.pxl").string() + " " + c.settings);
+    EXPECT_EQ(run.status, 0) << c.settings;
+    EXPECT_EQ(run.out, c.out) << c.settings;
+  }
+}
+
 TEST_F(CliWatermark, SectionsAndPrintersAreChecked) {
   const std::string face32(32, 'F');
   CliRun warned = Velmora("watermark set -p Office 3 face=" + face32);
