@@ -8,7 +8,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "host/printer_description.h"
 #include "pxl/reader.h"
 #include "src/commands/name_tables.h"
+#include "tests/gpd_syntax.h"
 #include "tools/driver_package/driver_package.h"
 
 namespace velmora {
@@ -33,76 +33,41 @@ struct GpdCommand {
   DWORD callbackId = 0;
 };
 
-// The GPD as the tests need it: root entries, the options of each feature in order, the
-// entries of each option, and every command. The generator writes one entry a line and
-// braces on lines of their own, which is all this reader understands.
+// The GPD as the tests need it: the options of each feature in order, the entries of
+// each option, and every command, read with the tests' own GPD reader.
 struct Gpd {
-  std::vector<std::pair<std::string, std::string>> root;
   std::map<std::string, std::vector<std::string>> options;
   std::map<std::string, std::map<std::string, std::string>> optionEntries;  // "Feature/Option" -> entries
   std::vector<GpdCommand> commands;
 };
 
+void CollectCommands(const gpd::Entry& entry, const std::string& feature, const std::string& option, Gpd& gpd) {
+  if (entry.keyword != "Command") {
+    for (const gpd::Entry& child : entry.children) CollectCommands(child, feature, option, gpd);
+    return;
+  }
+  GpdCommand command{feature, option, entry.value, {}, {}, 0};
+  if (const gpd::Entry* order = entry.Find("Order")) command.order = order->value;
+  if (const gpd::Entry* cmd = entry.Find("Cmd")) command.cmd = cmd->value;
+  if (const gpd::Entry* callback = entry.Find("CallbackID")) {
+    command.callbackId = static_cast<DWORD>(std::stoul(callback->value));
+  }
+  gpd.commands.push_back(command);
+}
+
 Gpd ReadGpd(const std::string& text) {
-  struct Frame {
-    std::string kind;  // Feature, Option, Command
-    std::string value;
-    GpdCommand command;
-  };
   Gpd gpd;
-  std::vector<Frame> stack;
-  std::pair<std::string, std::string> pending;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t start = line.find_first_not_of(' ');
-    if (start == std::string::npos) continue;
-    line.erase(0, start);
-    auto feature = [&stack]() -> std::string {
-      for (const Frame& frame : stack) {
-        if (frame.kind == "Feature") return frame.value;
+  for (const gpd::Entry& entry : gpd::Parse(text)) {
+    if (entry.keyword != "Feature") {
+      CollectCommands(entry, {}, {}, gpd);
+      continue;
+    }
+    for (const gpd::Entry* option : entry.All("Option")) {
+      gpd.options[entry.value].push_back(option->value);
+      for (const gpd::Entry& attribute : option->children) {
+        gpd.optionEntries[entry.value + "/" + option->value][attribute.keyword] = attribute.value;
+        CollectCommands(attribute, entry.value, option->value, gpd);
       }
-      return {};
-    };
-    auto option = [&stack]() -> std::string {
-      for (const Frame& frame : stack) {
-        if (frame.kind == "Option") return frame.value;
-      }
-      return {};
-    };
-    if (line == "{") {
-      GpdCommand command;
-      command.feature = feature();
-      command.option = option();
-      command.name = pending.second;
-      stack.push_back({pending.first, pending.second, command});
-      if (pending.first == "Option") gpd.options[feature()].push_back(pending.second);
-      continue;
-    }
-    if (line == "}") {
-      if (stack.back().kind == "Command") gpd.commands.push_back(stack.back().command);
-      stack.pop_back();
-      continue;
-    }
-    if (line.rfind("*%", 0) == 0) continue;
-    const std::size_t colon = line.find(": ");
-    if (colon == std::string::npos) throw std::runtime_error("not a GPD entry: " + line);
-    const std::string key = line.substr(1, colon - 1);
-    const std::string value = line.substr(colon + 2);
-    if (key == "Feature" || key == "Option" || key == "Command") {
-      pending = {key, value};
-      continue;
-    }
-    if (stack.empty()) {
-      gpd.root.emplace_back(key, value);
-    } else if (stack.back().kind == "Command") {
-      GpdCommand& command = stack.back().command;
-      if (key == "Order") command.order = value;
-      if (key == "Cmd") command.cmd = value;
-      if (key == "CallbackID") command.callbackId = static_cast<DWORD>(std::stoul(value));
-    } else if (stack.back().kind == "Option") {
-      gpd.optionEntries[feature() + "/" + option()][key] = value;
     }
   }
   return gpd;
