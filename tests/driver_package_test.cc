@@ -1,5 +1,5 @@
-// The Windows driver package: the committed files are the generator's, the GPD calls the
-// plug-in back where the host does, and it offers every option of the host's table.
+// The Windows driver package: the committed files are the generator's, the GPD passes the
+// GPD checker, calls the plug-in back where the host does, and agrees with the host's tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/printer_description.h"
+#include "platform/paper_model.h"
 #include "pxl/reader.h"
 #include "src/commands/name_tables.h"
 #include "tests/gpd_syntax.h"
@@ -140,6 +141,7 @@ TEST(DriverPackage, CallbacksSitWhereTheHostCallsThem) {
   // must always mean the same command.
   std::map<JobPoint, std::map<int, std::set<std::string>>> sent;
   for (const GpdCommand& command : GeneratedGpd().commands) {
+    if (command.callbackId == 0 && command.cmd == "\"\"") continue;  // sends nothing
     const std::size_t dot = command.order.find('.');
     ASSERT_NE(dot, std::string::npos) << command.feature << "/" << command.option << " " << command.name;
     ASSERT_TRUE(sections.contains(command.order.substr(0, dot))) << command.order;
@@ -193,24 +195,208 @@ TEST(DriverPackage, FeaturesOfferEveryOptionOfTheTable) {
   EXPECT_EQ(gpd.optionEntries.at("Resolution/DPI1200").at("DPI"), "PAIR(1200, 1200)");
 }
 
-// The universal driver numbers the bins that are not standard GPD options from 256 in
-// the order of their declaration; the host's table gives each tray that number.
-TEST(DriverPackage, TraysAreNumberedFrom256InDeclarationOrder) {
-  const std::set<std::string> standardBins = {"AUTO",          "CASSETTE", "ENVFEED", "ENVMANUAL", "FORMSOURCE",
-                                              "LARGECAPACITY", "LARGEFMT", "LOWER",   "MANUAL",    "MIDDLE",
-                                              "SMALLFMT",      "TRACTOR",  "UPPER"};
-  const Gpd gpd = GeneratedGpd();
-  std::int16_t next = 256;
-  for (const std::string& bin : gpd.options.at("InputBin")) {
-    const std::optional<std::int16_t> source = host::SourceForInputBin(bin);
-    ASSERT_TRUE(source.has_value()) << bin;
-    if (standardBins.contains(bin)) {
-      EXPECT_LT(*source, 256) << bin;
-      continue;
-    }
-    EXPECT_EQ(*source, next++) << bin;
+const gpd::Entry& FeatureOf(const std::vector<gpd::Entry>& root, std::string_view name) {
+  for (const gpd::Entry& entry : root) {
+    if (entry.keyword == "Feature" && entry.value == name) return entry;
   }
-  EXPECT_EQ(host::SourceForInputBin("FORMSOURCE"), 15);  // DMBIN_FORMSOURCE
+  throw std::runtime_error("no feature " + std::string(name));
+}
+
+const gpd::Entry& OptionOf(const gpd::Entry& feature, std::string_view name) {
+  for (const gpd::Entry* option : feature.All("Option")) {
+    if (option->value == name) return *option;
+  }
+  throw std::runtime_error("no option " + std::string(name) + " in " + feature.value);
+}
+
+// A paper or a tray is the same on Windows as in the host: a standard paper has the
+// system's form name and DMPAPER number, a standard bin its DMBIN number, and the
+// printer's own papers and trays the *Name and *OptionID the GPD gives them. The generic
+// paper model knows every paper by the same name and number, with the same size.
+TEST(DriverPackage, PapersAndTraysAgreeWithTheHost) {
+  const std::vector<gpd::Entry> root = gpd::Parse(package::PrinterDescriptionGpd());
+  const gpd::Entry& papers = FeatureOf(root, "PaperSize");
+  const platform::PaperModel& model = platform::GenericPaperModel();
+  for (const host::Paper& paper : host::kPapers) {
+    const gpd::Entry& option = OptionOf(papers, paper.option);
+    const std::optional<gpd::StandardPaper> standard = gpd::FindStandardPaper(paper.option);
+    const bool own = option.Find("PageDimensions") != nullptr;
+    const gpd::Entry* name = option.Find("Name");
+    const gpd::Entry* id = option.Find("OptionID");
+    ASSERT_TRUE(own ? name != nullptr && id != nullptr : standard.has_value()) << paper.option;
+    const std::string form = own ? gpd::Unquoted(name->value) : std::string(standard->formName);
+    const int code = own ? std::stoi(id->value) : standard->paperCode;
+    EXPECT_EQ(paper.formName, form) << paper.option;
+    EXPECT_EQ(paper.paperCode, code) << paper.option;
+    const auto known = std::find_if(model.papers.begin(), model.papers.end(),
+                                    [&](const platform::PaperSize& size) { return size.formName == form; });
+    ASSERT_NE(known, model.papers.end()) << form;
+    EXPECT_EQ(known->paperCode, code) << form;
+    EXPECT_EQ(known->widthMm, paper.widthMm) << form;
+    EXPECT_EQ(known->heightMm, paper.heightMm) << form;
+  }
+  const gpd::Entry& bins = FeatureOf(root, "InputBin");
+  for (const host::InputBin& bin : host::kInputBins) {
+    const gpd::Entry& option = OptionOf(bins, bin.option);
+    const std::optional<int> standard = gpd::StandardBinNumber(bin.option);
+    const gpd::Entry* id = option.Find("OptionID");
+    ASSERT_TRUE(standard.has_value() || id != nullptr) << bin.option << " has no *OptionID";
+    const int number = standard.has_value() ? *standard : std::stoi(id->value);
+    EXPECT_EQ(bin.defaultSource, number) << bin.option;
+  }
+}
+
+// A small printer description that follows every rule of the checker: the fixture of the
+// checker's own test, each of whose rows puts one fault in.
+constexpr std::string_view kFixture = R"(*GPDSpecVersion: "1.0"
+*GPDFileName: "fixture.gpd"
+*Include: "StdNames.gpd"
+*ModelName: "Fixture"
+*MasterUnits: PAIR(1200, 1200)
+*PrinterType: PAGE
+*Personality: =PERSONALITY_PCLXL
+*MaxCopies: 999
+*% The plug-in's callbacks write the bytes: the cursor commands send nothing.
+*Command: CmdCR { *Cmd: "" }
+*Command: CmdLF { *Cmd: "" }
+*Command: CmdFF { *Cmd: "" }
+*Feature: Resolution
+{
+    *Name: "Resolution"
+    *Option: DPI600
+    {
+        *Name: "600 dpi"
+        *Command: CmdSendBlockData { *Cmd: "" }
+        *Command: CmdSelect
+        {
+            *Order: JOB_SETUP.20
+            *Cmd: "<41>"
+        }
+    }
+}
+*Feature: Collate
+{
+    *Name: "Collate"
+    *DefaultOption: OFF
+    *Option: OFF
+    {
+        *Name: "Uncollated"
+        *Command: CmdSelect
+        {
+            *Order: JOB_SETUP.5
+            *Cmd: ""
+        }
+    }
+    *Option: ON
+    {
+        *Name: "Collated"
+        *Command: CmdSelect
+        {
+            *Order: JOB_SETUP.5
+            *Cmd: ""
+        }
+    }
+}
+*Feature: PaperSize
+{
+    *Name: "Paper Size"
+    *DefaultOption: A4
+    *Option: A4
+    {
+        *rcNameID: =RCID_DMPAPER_SYSTEM_NAME
+        *PrintableArea: PAIR(9520, 13616)
+        *PrintableOrigin: PAIR(200, 200)
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.30
+            *Cmd: "<C0 02 F8 25>"
+        }
+    }
+    *Option: QUATRO
+    {
+        *Name: "Quarto 215 x 275 mm"
+        *OptionID: 514
+        *PageDimensions: PAIR(10157, 12992)
+        *PrintableArea: PAIR(9744, 12576)
+        *PrintableOrigin: PAIR(200, 200)
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.30
+            *Cmd: "<D5 00 00 0C 43>"
+        }
+    }
+}
+*Feature: InputBin
+{
+    *Name: "Paper Source"
+    *Option: FORMSOURCE
+    {
+        *Name: "Automatically Select"
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.20
+            *CallbackID: 5002
+        }
+    }
+    *Option: TRAY1
+    {
+        *Name: "Tray 1"
+        *OptionID: 514
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.20
+            *CallbackID: 5002
+        }
+    }
+}
+)";
+
+// The checker passes the package and the fixture, and fails on each fault put back into
+// the fixture: the faults the package once had (no cursor or block commands, one copy
+// only, a form name of Windows' own, trays and papers numbered by Unidrv) and faults of
+// form.
+TEST(GpdChecker, PassesThePackageAndFailsOnEachFault) {
+  EXPECT_EQ(gpd::Check(package::PrinterDescriptionGpd()), std::vector<std::string>{});
+  EXPECT_EQ(gpd::Check(kFixture), std::vector<std::string>{});
+  const struct {
+    const char* fault;
+    std::string_view from;  // replaced by `to`; appended to the file when empty
+    std::string_view to;
+  } cases[] = {
+      {"no *Command: CmdCR", "*Command: CmdCR { *Cmd: \"\" }\n", ""},
+      {"Resolution DPI600 has no *Command: CmdSendBlockData", "*Command: CmdSendBlockData { *Cmd: \"\" }", ""},
+      {"no *MaxCopies: 999", "*MaxCopies: 999\n", ""},
+      {"no *Feature: Collate with *Option: ON", "*Feature: Collate", "*Feature: Stapling"},
+      {"\"Quarto\" is Windows' own form of QUARTO", "\"Quarto 215 x 275 mm\"", "\"Quarto\""},
+      {"PaperSize/QUATRO: a paper of the printer's own without *OptionID", "*OptionID: 514\n        *PageDimensions",
+       "*PageDimensions"},
+      {"InputBin/TRAY1: a bin of the printer's own without *OptionID", "\"Tray 1\"\n        *OptionID: 514",
+       "\"Tray 1\""},
+      {"InputBin/TRAY1: *OptionID 300 is not above 512", "\"Tray 1\"\n        *OptionID: 514",
+       "\"Tray 1\"\n        *OptionID: 300"},
+      {"*GPDSpecVersion is not the file's first entry", "*GPDSpecVersion", "*% First\n*GPDSpecVersion"},
+      {"a closing brace without an opening one", "", "}\n"},
+      {"the brace is never closed", "", "*Feature: Duplex\n{\n"},
+      {"*DefaultOption LETTER is no option of it", "*DefaultOption: A4", "*DefaultOption: LETTER"},
+      {"the name \"Uncollated\" is given twice in Collate", "\"Collated\"", "\"Uncollated\""},
+      {"*Case inside *Option", "*rcNameID: =RCID_DMPAPER_SYSTEM_NAME", "*Case: A4 { *Cmd: \"\" }"},
+      {"*Order JOB_SETUP.20 is both *Feature: Resolution's and *Feature: Collate's", "JOB_SETUP.5", "JOB_SETUP.20"},
+  };
+  for (const auto& c : cases) {
+    std::string text(kFixture);
+    if (c.from.empty()) {
+      text += c.to;
+    } else {
+      const std::size_t at = text.find(c.from);
+      ASSERT_NE(at, std::string::npos) << c.fault;
+      text.replace(at, c.from.size(), c.to);
+    }
+    const std::vector<std::string> faults = gpd::Check(text);
+    EXPECT_TRUE(std::any_of(faults.begin(), faults.end(),
+                            [&](const std::string& fault) { return fault.find(c.fault) != std::string::npos; }))
+        << c.fault << "\n"
+        << ::testing::PrintToString(faults);
+  }
 }
 
 // The host's own commands in the GPD make a PCL XL session the reader accepts, with the
