@@ -91,7 +91,11 @@ std::span<const PrinterCommand> CommandsAt(JobPoint point);
 inline constexpr std::string_view kStreamHeader = ") HP-PCL XL;2;1;Comment Velmora PXL\n";
 
 // A paper the printer takes. `mediaSize` is the PCL XL MediaSize enumeration, or -1
-// when the printer takes the paper as a custom size.
+// when the printer takes the paper as a custom size. A standard paper has Windows' own
+// form name and DMPAPER code; a paper of the printer's own has a form name that no
+// Windows form has (form names are unique in the forms database) and the number the
+// printer description gives it with *OptionID, above 512, which Windows stores in
+// dmPaperSize.
 struct Paper {
   std::string_view formName;  // dmFormName
   std::int16_t paperCode;     // dmPaperSize
@@ -111,15 +115,15 @@ inline constexpr Paper kPapers[] = {
     {"A6", 70, "A6", 17, 105, 148},
     {"Statement", 6, "STATEMENT", -1, 139.7, 215.9},
     {"Executive", 7, "EXECUTIVE", 3, 184.15, 266.7},
-    {"8.5x13", 14, "8_5X13", -1, 215.9, 330.2},
+    {"8.5x13", 513, "8_5X13", -1, 215.9, 330.2},
     {"Envelope #10", 20, "ENV_10", 6, 104.775, 241.3},
     {"Envelope Monarch", 37, "ENV_MONARCH", 7, 98.425, 190.5},
     {"Envelope C5", 28, "ENV_C5", 8, 162, 229},
     {"Envelope C6", 31, "ENV_C6", -1, 114, 162},
     {"Envelope DL", 27, "ENV_DL", 9, 110, 220},
     {"Envelope #9", 19, "ENV_9", -1, 98.425, 225.425},
-    {"Quarto", 15, "QUATRO", -1, 215, 275},
-    {"Japanese Postcard", 43, "POSTCARD_100", 14, 100, 148},
+    {"Quarto 215 x 275 mm", 514, "QUATRO", -1, 215, 275},
+    {"Postcard 100 x 148 mm", 515, "POSTCARD_100", 14, 100, 148},
 };
 static_assert(std::size(kPapers) == 18);
 
@@ -141,17 +145,18 @@ static_assert(std::size(kMediaTypeOptions) == 13);
 
 // An input bin option and the device mode's default source that selects it. The form's
 // own source is the standard DMBIN_FORMSOURCE (15); the printer's trays are bins of its
-// own, so they take driver-defined numbers (DMBIN_USER, 256, and up, in the order the
-// printer description declares them). Only for those does the plug-in ask the host for
-// the option's name; for a standard number it answers "FORMSOURCE" itself. A source the
-// table does not name (DMBIN_AUTO 7, DMBIN_ENVELOPE 5, ...) takes the first row.
+// own, with driver-defined numbers: the printer description gives each one with
+// *OptionID, above 512 (without one Unidrv would pick a number above 256 of its own).
+// Only for driver-defined numbers (256 and up) does the plug-in ask the host for the
+// option's name; for a standard number it answers "FORMSOURCE" itself. A source the table
+// does not name (DMBIN_AUTO 7, DMBIN_ENVELOPE 5, ...) takes the first row.
 struct InputBin {
   std::string_view option;
   std::int16_t defaultSource;
 };
 inline constexpr InputBin kInputBins[] = {
     {"FORMSOURCE", 15},  // DMBIN_FORMSOURCE
-    {"BYPASSTRAY", 256}, {"TRAY1", 257}, {"TRAY2", 258}, {"TRAY3", 259},
+    {"BYPASSTRAY", 513}, {"TRAY1", 514}, {"TRAY2", 515}, {"TRAY3", 516},
 };
 static_assert(std::size(kInputBins) == 5);
 

@@ -1,5 +1,5 @@
-// The Windows driver package: the committed files are the generator's, the GPD calls the
-// plug-in back where the host does, and it offers every option of the host's table.
+// The Windows driver package: the committed files are the generator's, the GPD passes the
+// GPD checker, calls the plug-in back where the host does, and agrees with the host's tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,14 +8,15 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/printer_description.h"
+#include "platform/paper_model.h"
 #include "pxl/reader.h"
 #include "src/commands/name_tables.h"
+#include "tests/gpd_syntax.h"
 #include "tools/driver_package/driver_package.h"
 
 namespace velmora {
@@ -33,76 +34,41 @@ struct GpdCommand {
   DWORD callbackId = 0;
 };
 
-// The GPD as the tests need it: root entries, the options of each feature in order, the
-// entries of each option, and every command. The generator writes one entry a line and
-// braces on lines of their own, which is all this reader understands.
+// The GPD as the tests need it: the options of each feature in order, the entries of
+// each option, and every command, read with the tests' own GPD reader.
 struct Gpd {
-  std::vector<std::pair<std::string, std::string>> root;
   std::map<std::string, std::vector<std::string>> options;
   std::map<std::string, std::map<std::string, std::string>> optionEntries;  // "Feature/Option" -> entries
   std::vector<GpdCommand> commands;
 };
 
+void CollectCommands(const gpd::Entry& entry, const std::string& feature, const std::string& option, Gpd& gpd) {
+  if (entry.keyword != "Command") {
+    for (const gpd::Entry& child : entry.children) CollectCommands(child, feature, option, gpd);
+    return;
+  }
+  GpdCommand command{feature, option, entry.value, {}, {}, 0};
+  if (const gpd::Entry* order = entry.Find("Order")) command.order = order->value;
+  if (const gpd::Entry* cmd = entry.Find("Cmd")) command.cmd = cmd->value;
+  if (const gpd::Entry* callback = entry.Find("CallbackID")) {
+    command.callbackId = static_cast<DWORD>(std::stoul(callback->value));
+  }
+  gpd.commands.push_back(command);
+}
+
 Gpd ReadGpd(const std::string& text) {
-  struct Frame {
-    std::string kind;  // Feature, Option, Command
-    std::string value;
-    GpdCommand command;
-  };
   Gpd gpd;
-  std::vector<Frame> stack;
-  std::pair<std::string, std::string> pending;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t start = line.find_first_not_of(' ');
-    if (start == std::string::npos) continue;
-    line.erase(0, start);
-    auto feature = [&stack]() -> std::string {
-      for (const Frame& frame : stack) {
-        if (frame.kind == "Feature") return frame.value;
+  for (const gpd::Entry& entry : gpd::Parse(text)) {
+    if (entry.keyword != "Feature") {
+      CollectCommands(entry, {}, {}, gpd);
+      continue;
+    }
+    for (const gpd::Entry* option : entry.All("Option")) {
+      gpd.options[entry.value].push_back(option->value);
+      for (const gpd::Entry& attribute : option->children) {
+        gpd.optionEntries[entry.value + "/" + option->value][attribute.keyword] = attribute.value;
+        CollectCommands(attribute, entry.value, option->value, gpd);
       }
-      return {};
-    };
-    auto option = [&stack]() -> std::string {
-      for (const Frame& frame : stack) {
-        if (frame.kind == "Option") return frame.value;
-      }
-      return {};
-    };
-    if (line == "{") {
-      GpdCommand command;
-      command.feature = feature();
-      command.option = option();
-      command.name = pending.second;
-      stack.push_back({pending.first, pending.second, command});
-      if (pending.first == "Option") gpd.options[feature()].push_back(pending.second);
-      continue;
-    }
-    if (line == "}") {
-      if (stack.back().kind == "Command") gpd.commands.push_back(stack.back().command);
-      stack.pop_back();
-      continue;
-    }
-    if (line.rfind("*%", 0) == 0) continue;
-    const std::size_t colon = line.find(": ");
-    if (colon == std::string::npos) throw std::runtime_error("not a GPD entry: " + line);
-    const std::string key = line.substr(1, colon - 1);
-    const std::string value = line.substr(colon + 2);
-    if (key == "Feature" || key == "Option" || key == "Command") {
-      pending = {key, value};
-      continue;
-    }
-    if (stack.empty()) {
-      gpd.root.emplace_back(key, value);
-    } else if (stack.back().kind == "Command") {
-      GpdCommand& command = stack.back().command;
-      if (key == "Order") command.order = value;
-      if (key == "Cmd") command.cmd = value;
-      if (key == "CallbackID") command.callbackId = static_cast<DWORD>(std::stoul(value));
-    } else if (stack.back().kind == "Option") {
-      gpd.optionEntries[feature() + "/" + option()][key] = value;
     }
   }
   return gpd;
@@ -175,6 +141,7 @@ TEST(DriverPackage, CallbacksSitWhereTheHostCallsThem) {
   // must always mean the same command.
   std::map<JobPoint, std::map<int, std::set<std::string>>> sent;
   for (const GpdCommand& command : GeneratedGpd().commands) {
+    if (command.callbackId == 0 && command.cmd == "\"\"") continue;  // sends nothing
     const std::size_t dot = command.order.find('.');
     ASSERT_NE(dot, std::string::npos) << command.feature << "/" << command.option << " " << command.name;
     ASSERT_TRUE(sections.contains(command.order.substr(0, dot))) << command.order;
@@ -228,24 +195,208 @@ TEST(DriverPackage, FeaturesOfferEveryOptionOfTheTable) {
   EXPECT_EQ(gpd.optionEntries.at("Resolution/DPI1200").at("DPI"), "PAIR(1200, 1200)");
 }
 
-// The universal driver numbers the bins that are not standard GPD options from 256 in
-// the order of their declaration; the host's table gives each tray that number.
-TEST(DriverPackage, TraysAreNumberedFrom256InDeclarationOrder) {
-  const std::set<std::string> standardBins = {"AUTO",          "CASSETTE", "ENVFEED", "ENVMANUAL", "FORMSOURCE",
-                                              "LARGECAPACITY", "LARGEFMT", "LOWER",   "MANUAL",    "MIDDLE",
-                                              "SMALLFMT",      "TRACTOR",  "UPPER"};
-  const Gpd gpd = GeneratedGpd();
-  std::int16_t next = 256;
-  for (const std::string& bin : gpd.options.at("InputBin")) {
-    const std::optional<std::int16_t> source = host::SourceForInputBin(bin);
-    ASSERT_TRUE(source.has_value()) << bin;
-    if (standardBins.contains(bin)) {
-      EXPECT_LT(*source, 256) << bin;
-      continue;
-    }
-    EXPECT_EQ(*source, next++) << bin;
+const gpd::Entry& FeatureOf(const std::vector<gpd::Entry>& root, std::string_view name) {
+  for (const gpd::Entry& entry : root) {
+    if (entry.keyword == "Feature" && entry.value == name) return entry;
   }
-  EXPECT_EQ(host::SourceForInputBin("FORMSOURCE"), 15);  // DMBIN_FORMSOURCE
+  throw std::runtime_error("no feature " + std::string(name));
+}
+
+const gpd::Entry& OptionOf(const gpd::Entry& feature, std::string_view name) {
+  for (const gpd::Entry* option : feature.All("Option")) {
+    if (option->value == name) return *option;
+  }
+  throw std::runtime_error("no option " + std::string(name) + " in " + feature.value);
+}
+
+// A paper or a tray is the same on Windows as in the host: a standard paper has the
+// system's form name and DMPAPER number, a standard bin its DMBIN number, and the
+// printer's own papers and trays the *Name and *OptionID the GPD gives them. The generic
+// paper model knows every paper by the same name and number, with the same size.
+TEST(DriverPackage, PapersAndTraysAgreeWithTheHost) {
+  const std::vector<gpd::Entry> root = gpd::Parse(package::PrinterDescriptionGpd());
+  const gpd::Entry& papers = FeatureOf(root, "PaperSize");
+  const platform::PaperModel& model = platform::GenericPaperModel();
+  for (const host::Paper& paper : host::kPapers) {
+    const gpd::Entry& option = OptionOf(papers, paper.option);
+    const std::optional<gpd::StandardPaper> standard = gpd::FindStandardPaper(paper.option);
+    const bool own = option.Find("PageDimensions") != nullptr;
+    const gpd::Entry* name = option.Find("Name");
+    const gpd::Entry* id = option.Find("OptionID");
+    ASSERT_TRUE(own ? name != nullptr && id != nullptr : standard.has_value()) << paper.option;
+    const std::string form = own ? gpd::Unquoted(name->value) : std::string(standard->formName);
+    const int code = own ? std::stoi(id->value) : standard->paperCode;
+    EXPECT_EQ(paper.formName, form) << paper.option;
+    EXPECT_EQ(paper.paperCode, code) << paper.option;
+    const auto known = std::find_if(model.papers.begin(), model.papers.end(),
+                                    [&](const platform::PaperSize& size) { return size.formName == form; });
+    ASSERT_NE(known, model.papers.end()) << form;
+    EXPECT_EQ(known->paperCode, code) << form;
+    EXPECT_EQ(known->widthMm, paper.widthMm) << form;
+    EXPECT_EQ(known->heightMm, paper.heightMm) << form;
+  }
+  const gpd::Entry& bins = FeatureOf(root, "InputBin");
+  for (const host::InputBin& bin : host::kInputBins) {
+    const gpd::Entry& option = OptionOf(bins, bin.option);
+    const std::optional<int> standard = gpd::StandardBinNumber(bin.option);
+    const gpd::Entry* id = option.Find("OptionID");
+    ASSERT_TRUE(standard.has_value() || id != nullptr) << bin.option << " has no *OptionID";
+    const int number = standard.has_value() ? *standard : std::stoi(id->value);
+    EXPECT_EQ(bin.defaultSource, number) << bin.option;
+  }
+}
+
+// A small printer description that follows every rule of the checker: the fixture of the
+// checker's own test, each of whose rows puts one fault in.
+constexpr std::string_view kFixture = R"(*GPDSpecVersion: "1.0"
+*GPDFileName: "fixture.gpd"
+*Include: "StdNames.gpd"
+*ModelName: "Fixture"
+*MasterUnits: PAIR(1200, 1200)
+*PrinterType: PAGE
+*Personality: =PERSONALITY_PCLXL
+*MaxCopies: 999
+*% The plug-in's callbacks write the bytes: the cursor commands send nothing.
+*Command: CmdCR { *Cmd: "" }
+*Command: CmdLF { *Cmd: "" }
+*Command: CmdFF { *Cmd: "" }
+*Feature: Resolution
+{
+    *Name: "Resolution"
+    *Option: DPI600
+    {
+        *Name: "600 dpi"
+        *Command: CmdSendBlockData { *Cmd: "" }
+        *Command: CmdSelect
+        {
+            *Order: JOB_SETUP.20
+            *Cmd: "<41>"
+        }
+    }
+}
+*Feature: Collate
+{
+    *Name: "Collate"
+    *DefaultOption: OFF
+    *Option: OFF
+    {
+        *Name: "Uncollated"
+        *Command: CmdSelect
+        {
+            *Order: JOB_SETUP.5
+            *Cmd: ""
+        }
+    }
+    *Option: ON
+    {
+        *Name: "Collated"
+        *Command: CmdSelect
+        {
+            *Order: JOB_SETUP.5
+            *Cmd: ""
+        }
+    }
+}
+*Feature: PaperSize
+{
+    *Name: "Paper Size"
+    *DefaultOption: A4
+    *Option: A4
+    {
+        *rcNameID: =RCID_DMPAPER_SYSTEM_NAME
+        *PrintableArea: PAIR(9520, 13616)
+        *PrintableOrigin: PAIR(200, 200)
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.30
+            *Cmd: "<C0 02 F8 25>"
+        }
+    }
+    *Option: QUATRO
+    {
+        *Name: "Quarto 215 x 275 mm"
+        *OptionID: 514
+        *PageDimensions: PAIR(10157, 12992)
+        *PrintableArea: PAIR(9744, 12576)
+        *PrintableOrigin: PAIR(200, 200)
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.30
+            *Cmd: "<D5 00 00 0C 43>"
+        }
+    }
+}
+*Feature: InputBin
+{
+    *Name: "Paper Source"
+    *Option: FORMSOURCE
+    {
+        *Name: "Automatically Select"
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.20
+            *CallbackID: 5002
+        }
+    }
+    *Option: TRAY1
+    {
+        *Name: "Tray 1"
+        *OptionID: 514
+        *Command: CmdSelect
+        {
+            *Order: PAGE_SETUP.20
+            *CallbackID: 5002
+        }
+    }
+}
+)";
+
+// The checker passes the package and the fixture, and fails on each fault put back into
+// the fixture: the faults the package once had (no cursor or block commands, one copy
+// only, a form name of Windows' own, trays and papers numbered by Unidrv) and faults of
+// form.
+TEST(GpdChecker, PassesThePackageAndFailsOnEachFault) {
+  EXPECT_EQ(gpd::Check(package::PrinterDescriptionGpd()), std::vector<std::string>{});
+  EXPECT_EQ(gpd::Check(kFixture), std::vector<std::string>{});
+  const struct {
+    const char* fault;
+    std::string_view from;  // replaced by `to`; appended to the file when empty
+    std::string_view to;
+  } cases[] = {
+      {"no *Command: CmdCR", "*Command: CmdCR { *Cmd: \"\" }\n", ""},
+      {"Resolution DPI600 has no *Command: CmdSendBlockData", "*Command: CmdSendBlockData { *Cmd: \"\" }", ""},
+      {"no *MaxCopies: 999", "*MaxCopies: 999\n", ""},
+      {"no *Feature: Collate with *Option: ON", "*Feature: Collate", "*Feature: Stapling"},
+      {"\"Quarto\" is Windows' own form of QUARTO", "\"Quarto 215 x 275 mm\"", "\"Quarto\""},
+      {"PaperSize/QUATRO: a paper of the printer's own without *OptionID", "*OptionID: 514\n        *PageDimensions",
+       "*PageDimensions"},
+      {"InputBin/TRAY1: a bin of the printer's own without *OptionID", "\"Tray 1\"\n        *OptionID: 514",
+       "\"Tray 1\""},
+      {"InputBin/TRAY1: *OptionID 300 is not above 512", "\"Tray 1\"\n        *OptionID: 514",
+       "\"Tray 1\"\n        *OptionID: 300"},
+      {"*GPDSpecVersion is not the file's first entry", "*GPDSpecVersion", "*% First\n*GPDSpecVersion"},
+      {"a closing brace without an opening one", "", "}\n"},
+      {"the brace is never closed", "", "*Feature: Duplex\n{\n"},
+      {"*DefaultOption LETTER is no option of it", "*DefaultOption: A4", "*DefaultOption: LETTER"},
+      {"the name \"Uncollated\" is given twice in Collate", "\"Collated\"", "\"Uncollated\""},
+      {"*Case inside *Option", "*rcNameID: =RCID_DMPAPER_SYSTEM_NAME", "*Case: A4 { *Cmd: \"\" }"},
+      {"*Order JOB_SETUP.20 is both *Feature: Resolution's and *Feature: Collate's", "JOB_SETUP.5", "JOB_SETUP.20"},
+  };
+  for (const auto& c : cases) {
+    std::string text(kFixture);
+    if (c.from.empty()) {
+      text += c.to;
+    } else {
+      const std::size_t at = text.find(c.from);
+      ASSERT_NE(at, std::string::npos) << c.fault;
+      text.replace(at, c.from.size(), c.to);
+    }
+    const std::vector<std::string> faults = gpd::Check(text);
+    EXPECT_TRUE(std::any_of(faults.begin(), faults.end(),
+                            [&](const std::string& fault) { return fault.find(c.fault) != std::string::npos; }))
+        << c.fault << "\n"
+        << ::testing::PrintToString(faults);
+  }
 }
 
 // The host's own commands in the GPD make a PCL XL session the reader accepts, with the

@@ -151,10 +151,10 @@ TEST(JobOptions, DefaultsFollowTheDeviceMode) {
   };
   const Case cases[] = {
       {"A4", 9, 7, {}, "A4", "STANDARD", "FORMSOURCE"},
-      {"Letter", 1, 256, {}, "LETTER", "STANDARD", "BYPASSTRAY"},
-      {"Legal", 5, 257, {}, "LEGAL", "STANDARD", "TRAY1"},
-      {"", 5, 258, {}, "LEGAL", "STANDARD", "TRAY2"},  // no form name: the paper code
-      {"Envelope DL", 27, 259, {}, "ENV_DL", "STANDARD", "TRAY3"},
+      {"Letter", 1, 513, {}, "LETTER", "STANDARD", "BYPASSTRAY"},
+      {"Legal", 5, 514, {}, "LEGAL", "STANDARD", "TRAY1"},
+      {"", 5, 515, {}, "LEGAL", "STANDARD", "TRAY2"},  // no form name: the paper code
+      {"Envelope DL", 27, 516, {}, "ENV_DL", "STANDARD", "TRAY3"},
       {"A5", 11, 15, {}, "A5", "STANDARD", "FORMSOURCE"},
       {"A5", 11, 2, {}, "A5", "STANDARD", "FORMSOURCE"},  // a standard bin the printer lacks
       {"A4", 9, 7, {{"MediaType", "THICK"}}, "A4", "THICK", "FORMSOURCE"},
@@ -183,7 +183,7 @@ TEST(JobOptions, ChoicesAreChecked) {
   ApplyOptionChoices(app, ok);
   EXPECT_EQ(app.I16(devmode_offset::kPaperSize), 1);
   EXPECT_EQ(app.FormName(), VTEXT("Letter"));
-  EXPECT_EQ(app.I16(devmode_offset::kDefaultSource), 258);
+  EXPECT_EQ(app.I16(devmode_offset::kDefaultSource), 515);
 }
 
 TEST(PxlEncoder, WritesTheBinaryEncoding) {

@@ -21,6 +21,10 @@ using host::PrinterCommand;
 constexpr std::string_view kDriverVer = "12/09/2026,0.1.0.0";
 constexpr std::string_view kHardwareId = "Velmora_PXL";
 constexpr std::string_view kCatalogFileName = "velmora.cat";
+// The GUIDs of Windows' core drivers Unidrv and PCL XL:
+// https://learn.microsoft.com/windows-hardware/drivers/print/package-aware-print-drivers-that-share-files
+constexpr std::string_view kUnidrvCoreGuid = "{D20EA372-DD35-4950-9ED8-A6335AFE79F0}";
+constexpr std::string_view kPclXlCoreGuid = "{D20EA372-DD35-4950-9ED8-A6335AFE79F2}";
 
 // The GPD's master units, and the unprintable margin (1/6 inch) of every paper.
 constexpr int kMasterUnits = 1200;
@@ -38,8 +42,14 @@ struct OptionName {
   std::string_view display;
 };
 
-// The standard PaperSize option names of the GPD language: Unidrv knows their sizes and
-// form names. Any other option name is a paper of the printer's own, described in full.
+// Each entry below names the page of Microsoft's GPD and INF reference that decides it.
+
+// https://learn.microsoft.com/windows-hardware/drivers/print/standard-options
+// https://learn.microsoft.com/windows-hardware/drivers/print/option-attributes-for-all-features
+// https://learn.microsoft.com/windows-hardware/drivers/print/option-attributes-for-the-papersize-feature
+// The standard PaperSize option names of the GPD language: Unidrv knows their sizes and,
+// with *rcNameID: =RCID_DMPAPER_SYSTEM_NAME, Windows' own form names. Any other option
+// name is a paper of the printer's own, described in full with *PageDimensions.
 constexpr std::string_view kStandardPaperNames[] = {
     "10X11",          "10X14",        "11X17",
     "12X11",          "15X11",        "9X11",
@@ -63,6 +73,15 @@ constexpr std::string_view kStandardPaperNames[] = {
     "LETTER_ROTATED", "LETTERSMALL",  "NOTE",
     "QUARTO",         "STATEMENT",    "TABLOID",
     "TABLOID_EXTRA",
+};
+
+// https://learn.microsoft.com/windows-hardware/drivers/print/standard-options
+// The standard InputBin option names, which Unidrv numbers with the system's DMBIN
+// values. The other bins are the printer's own, with names of at most 24 characters
+// (https://learn.microsoft.com/windows-hardware/drivers/print/standard-features).
+constexpr std::string_view kStandardBinNames[] = {
+    "AUTO",  "CASSETTE", "ENVFEED", "ENVMANUAL", "FORMSOURCE", "LARGECAPACITY", "LARGEFMT",
+    "LOWER", "MANUAL",   "MIDDLE",  "SMALLFMT",  "TRACTOR",    "UPPER",
 };
 
 constexpr OptionName kBinNames[] = {
@@ -89,6 +108,12 @@ constexpr OptionName kMediaTypeNames[] = {
     {"POSTCARD", "Postcard"},
 };
 
+// https://learn.microsoft.com/windows-hardware/drivers/print/standard-features
+// https://learn.microsoft.com/windows-hardware/drivers/print/standard-options
+// Collate takes only OFF and ON. With the feature Windows leaves collated copies to the
+// printer, which the plug-in asks for with PJL QTY.
+constexpr OptionName kCollateNames[] = {{"OFF", "Uncollated"}, {"ON", "Collated"}};
+
 // VERTICAL binds on the long edge of a portrait page, HORIZONTAL on the short edge.
 constexpr OptionName kDuplexNames[] = {{"NONE", "None"}, {"VERTICAL", "Long Edge"}, {"HORIZONTAL", "Short Edge"}};
 
@@ -101,11 +126,25 @@ std::string_view DisplayName(std::span<const OptionName> names, std::string_view
   return option;
 }
 
-bool IsStandardPaper(std::string_view option) {
-  for (std::string_view name : kStandardPaperNames) {
+template <typename Names>
+bool IsOneOf(const Names& names, std::string_view option) {
+  for (std::string_view name : names) {
     if (name == option) return true;
   }
   return false;
+}
+
+// https://learn.microsoft.com/windows-hardware/drivers/print/option-attributes-for-all-features
+// *OptionID is the number Windows stores in the device mode (dmPaperSize, dmDefaultSource)
+// for an option of the printer's own; without it Unidrv picks one above 256 itself, and a
+// given one must be above 512. The host's table holds the number, so Windows and the host
+// agree on it.
+std::string OptionId(std::string_view option, int number) {
+  constexpr int kLowestOptionId = 513;
+  if (number < kLowestOptionId) {
+    throw std::logic_error(std::string(option) + ": the number of an option of the printer's own must be above 512");
+  }
+  return std::to_string(number);
 }
 
 // What in the GPD carries a command of the host's table: a configuration command, or the
@@ -341,6 +380,67 @@ void WriteOptionHead(GpdWriter& gpd, std::string_view option, std::string_view d
   gpd.Quoted("Name", display);
 }
 
+// The root entries after *GPDSpecVersion, which must come first, before any comment. The
+// page that decides them, unless another is named:
+// https://learn.microsoft.com/windows-hardware/drivers/print/root-level-only-attributes
+struct RootEntry {
+  std::string_view key;
+  std::string_view value;
+  bool quoted;
+};
+static_assert(kMasterUnits == 1200, "the root entries give the master units as text");
+constexpr RootEntry kRootEntries[] = {
+    {"GPDFileVersion", "1.0", true},  // shown in Unidrv's About box
+    {"GPDFileName", kGpdFileName, true},
+    // https://learn.microsoft.com/windows-hardware/drivers/print/preprocessor-directives
+    // https://learn.microsoft.com/windows-hardware/drivers/print/using-multiple-gpd-files-in-a-minidriver
+    // *Include with the GPD preprocessor's default prefix "*" ("#" is GDL's prefix); the
+    // root-level attribute of that name is what became this directive. StdNames.gpd
+    // defines PERSONALITY_PCLXL and RCID_DMPAPER_SYSTEM_NAME; TTFSUB.GPD is the other
+    // standard include of the next page.
+    {"Include", "StdNames.gpd", true},
+    {"Include", "TTFSUB.GPD", true},
+    // https://learn.microsoft.com/windows-hardware/drivers/print/writing-a-pcl-xl-gpd-file
+    // https://learn.microsoft.com/windows-hardware/drivers/print/installing-a-pcl-xl-minidriver
+    // The PCL XL support files, which the PCLXL core driver installs. They define macros
+    // only (PCL XL operators, resource strings, fonts, PJL commands); this description
+    // uses none of them, so they add no command to the job.
+    {"Include", "pclxl.gpd", true},
+    {"Include", "p6disp.gpd", true},
+    {"Include", "p6font.gpd", true},
+    {"Include", "pjl.gpd", true},
+    {"ModelName", kModelName, true},  // the INF's model name
+    {"MasterUnits", "PAIR(1200, 1200)", false},
+    {"PrinterType", "PAGE", false},
+    // https://learn.microsoft.com/windows-hardware/drivers/print/writing-a-pcl-xl-gpd-file
+    // The one switch of Unidrv's PCL XL support.
+    {"Personality", "=PERSONALITY_PCLXL", false},
+    // Without it Windows caps copies at 1; the plug-in writes the copies (PJL COPIES or
+    // QTY, PageCopies) and limits them to 999.
+    {"MaxCopies", "999", false},
+    // https://learn.microsoft.com/windows-hardware/drivers/print/writing-a-pcl-xl-gpd-file
+    // https://learn.microsoft.com/windows-hardware/drivers/print/attributes-for-downloaded-fonts
+    // https://learn.microsoft.com/windows-hardware/drivers/print/using-default-pcl-xl-fonts
+    // The application's TrueType fonts go with the job as PCL XL outline fonts ("MS
+    // PCLXLFont ..."), the names the plug-in's overlay capture renames. No *ResourceDLL:
+    // "pclxl.dll" and no *DeviceFonts: the printer's resident fonts stay out, so that
+    // text, overlays and watermarks print alike on every printer.
+    {"FontFormat", "HPPCL_OUTLINE", false},
+};
+
+// https://learn.microsoft.com/windows-hardware/drivers/print/cursor-commands
+// CmdCR, CmdFF and CmdLF are required. They send nothing: a PCL XL page has no text
+// cursor, and the end-of-page callback writes the page's end.
+constexpr std::string_view kEmptyCursorCommands[] = {"CmdCR", "CmdLF", "CmdFF"};
+
+void EmptyCommand(GpdWriter& gpd, std::string_view name, std::string_view order = {}) {
+  gpd.Entry("Command", name);
+  gpd.Open();
+  if (!order.empty()) gpd.Entry("Order", order);
+  gpd.Entry("Cmd", "\"\"");
+  gpd.Close();
+}
+
 }  // namespace
 
 std::string PrinterDescriptionGpd() {
@@ -351,14 +451,14 @@ std::string PrinterDescriptionGpd() {
   gpd.Line("*% Velmora PXL: the printer description of the universal printer driver with the");
   gpd.Line("*% Velmora PXL rendering plug-in. Generated by velmora-driver-package from the print");
   gpd.Line("*% host's printer description; regenerate it instead of editing it.");
-  gpd.Quoted("GPDFileVersion", "1.0");
-  gpd.Quoted("GPDFileName", kGpdFileName);
-  gpd.Quoted("Include", "StdNames.gpd");
-  gpd.Quoted("Include", "TTFSUB.GPD");
-  gpd.Quoted("ModelName", kModelName);
-  gpd.Entry("MasterUnits", Pair(kMasterUnits, kMasterUnits));
-  gpd.Entry("PrinterType", "PAGE");
-  gpd.Entry("Personality", "=PERSONALITY_PCLXL");
+  for (const RootEntry& entry : kRootEntries) {
+    if (entry.quoted) {
+      gpd.Quoted(entry.key, entry.value);
+    } else {
+      gpd.Entry(entry.key, entry.value);
+    }
+  }
+  for (std::string_view command : kEmptyCursorCommands) EmptyCommand(gpd, command);
 
   gpd.Blank();
   gpd.Line("*% The job, document and page commands call the plug-in back; the host's own");
@@ -377,6 +477,10 @@ std::string PrinterDescriptionGpd() {
     gpd.Entry("DPI", Pair(dpi, dpi));
     gpd.Entry("TextDPI", Pair(dpi, dpi));
     gpd.Entry("SpotDiameter", "100");
+    // https://learn.microsoft.com/windows-hardware/drivers/print/raster-data-emission-commands
+    // CmdSendBlockData is required. It sends nothing:
+    // Unidrv's PCL XL support writes images as PCL XL image operators.
+    EmptyCommand(gpd, "CmdSendBlockData");
     gpd.Select(resolution, {.dpi = dpi});
     gpd.Close();
   }
@@ -398,10 +502,14 @@ std::string PrinterDescriptionGpd() {
     const int height = MasterUnits(paper.heightMm);
     gpd.Entry("Option", paper.option);
     gpd.Open();
-    if (IsStandardPaper(paper.option)) {
+    if (IsOneOf(kStandardPaperNames, paper.option)) {
       gpd.Entry("rcNameID", "=RCID_DMPAPER_SYSTEM_NAME");
     } else {
+      // https://learn.microsoft.com/windows-hardware/drivers/print/adding-forms-to-the-forms-database
+      // The name becomes the form's, unique in the
+      // forms database, so never one of Windows' own forms.
       gpd.Quoted("Name", paper.formName);
+      gpd.Entry("OptionID", OptionId(paper.option, paper.paperCode));
       gpd.Entry("PageDimensions", Pair(width, height));
     }
     gpd.Entry("PrintableArea", Pair(PrintableLength(width), PrintableLength(height)));
@@ -411,12 +519,12 @@ std::string PrinterDescriptionGpd() {
   }
   gpd.Close();
 
-  // The trays are bins of the printer's own: Unidrv numbers them DMBIN_USER (256) and up
-  // in the order they are declared here, which is the order of the host's table.
+  // The trays are bins of the printer's own, with the numbers of the host's table.
   const Slot& inputBin = Required(slots, Carrier::kInputBin);
   WriteFeatureHead(gpd, host::kFeatureInputBin, "Paper Source", host::kInputBins[0].option);
   for (const host::InputBin& bin : host::kInputBins) {
     WriteOptionHead(gpd, bin.option, DisplayName(kBinNames, bin.option));
+    if (!IsOneOf(kStandardBinNames, bin.option)) gpd.Entry("OptionID", OptionId(bin.option, bin.defaultSource));
     gpd.Select(inputBin, {});
     gpd.Close();
   }
@@ -436,6 +544,17 @@ std::string PrinterDescriptionGpd() {
   for (const OptionName& option : kDuplexNames) {
     WriteOptionHead(gpd, option.option, option.display);
     gpd.Select(duplex, {});
+    gpd.Close();
+  }
+  gpd.Close();
+
+  // https://learn.microsoft.com/windows-hardware/drivers/print/option-selection-command
+  // Every option needs a selection command with an order. The
+  // Collate options send nothing: the plug-in's job header asks for collated copies.
+  WriteFeatureHead(gpd, "Collate", "Collate", kCollateNames[0].option);
+  for (const OptionName& option : kCollateNames) {
+    WriteOptionHead(gpd, option.option, option.display);
+    EmptyCommand(gpd, "CmdSelect", "JOB_SETUP.5");
     gpd.Close();
   }
   gpd.Close();
@@ -466,6 +585,9 @@ std::string DriverInf() {
   line("; driver (Unidrv) of 64-bit Windows. Generated by velmora-driver-package from the print");
   line("; host's printer description; regenerate it instead of editing it.");
   line("");
+  // https://learn.microsoft.com/windows-hardware/drivers/print/package-aware-print-drivers-that-do-not-share-files
+  // The [Version] of a printer driver package, its [DestinationDirs] (66000: the printer driver folder) and source
+  // disks.
   line("[Version]");
   line("Signature=\"$Windows NT$\"");
   line("Class=Printer");
@@ -476,19 +598,32 @@ std::string DriverInf() {
   line("PnpLockdown=1");
   line("");
   line("[Manufacturer]");
-  line("%Manufacturer%=Velmora,NTamd64");
+  // https://learn.microsoft.com/windows-hardware/drivers/print/using-core-drivers
+  // The models of a package-aware driver are for Windows Vista and later (.6.0).
+  line("%Manufacturer%=Velmora,NTamd64.6.0");
   line("");
-  line("[Velmora.NTamd64]");
+  line("[Velmora.NTamd64.6.0]");
   line("\"" + std::string(kModelName) + "\"=VELMORA_PXL," + std::string(kHardwareId));
   line("");
-  line("; The universal driver and its PCL XL support come from ntprint.inf; the package");
-  line("; adds the printer description, the plug-in and the file that names the plug-in.");
+  line("; The universal driver (Unidrv) and its PCL XL support are core drivers of Windows;");
+  line("; the package adds the printer description, the plug-in and the file that names it.");
   line("[VELMORA_PXL]");
   line("CopyFiles=VELMORA_PXL_FILES");
-  line("DataSection=UNIDRV_DATA");
   line("DataFile=" + gpd);
-  line("Include=NTPRINT.INF");
-  line("Needs=UNIDRV.OEM,TTFSUB.OEM,PCLXL.OEM");
+  // https://learn.microsoft.com/windows-hardware/drivers/print/package-aware-print-drivers-that-share-files
+  // A package-aware driver names Unidrv's sections through its core driver's GUID instead
+  // of DataSection, Include and Needs; UNIDRV_DATA gives the driver, configuration and help
+  // files. PCLXL.OEM installs the PCL XL support files the GPD includes
+  // (https://learn.microsoft.com/windows-hardware/drivers/print/installing-a-pcl-xl-minidriver).
+  line("CoreDriverSections=\"" + std::string(kUnidrvCoreGuid) + ",UNIDRV.OEM,UNIDRV_DATA,TTFSUB.OEM\",\"" +
+       std::string(kPclXlCoreGuid) + ",PCLXL.OEM\"");
+  line("");
+  // https://learn.microsoft.com/windows-hardware/drivers/print/using-core-drivers
+  // The package installation section makes the driver package-aware (Point and Print installs it from
+  // its package) and names every core driver it depends on.
+  line("[PrinterPackageInstallation.amd64]");
+  line("PackageAware=TRUE");
+  line("CoreDriverDependencies=" + std::string(kUnidrvCoreGuid) + "," + std::string(kPclXlCoreGuid));
   line("");
   line("[VELMORA_PXL_FILES]");
   line(gpd);
@@ -512,6 +647,8 @@ std::string DriverInf() {
   return text;
 }
 
+// https://learn.microsoft.com/windows-hardware/drivers/print/installing-customized-driver-components
+// [OEMFiles] names the rendering plug-in; lines starting with '#' are comments.
 std::string PluginIni() {
   std::string text;
   text += "# velmora_pxl.ini: names the rendering plug-in of the Velmora PXL printer driver.\r\n";
