@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "host/drawing_functions.h"
 
@@ -20,6 +21,37 @@ int HostWriteSpoolBuf(DEVOBJ* devobj, void* buffer, DWORD size) {
 
 constexpr std::uint8_t kRopPatternCopy = 0xF0;  // the brush replaces the destination
 constexpr ULONG kStretchHalftone = 4;           // HALFTONE
+constexpr std::uint8_t kInterior = 0;           // ClipRegion
+
+// A content coordinate in the stream's sint16 range.
+std::int16_t ContentCoordinate(double value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<std::int16_t>(std::clamp(value, -32768.0, 32767.0));
+}
+
+// The operators that intersect the clip with `rect` of the canvas, written where content
+// is drawn at `origin` + `scale` * p turned `turns` quarter turns counter-clockwise: the
+// rectangle in the content's coordinates, widened to whole dots so that none of it is lost.
+std::vector<std::uint8_t> ContentClip(const RECTL& rect, POINTL origin, int turns, double scale) {
+  // A quarter turn takes the content's (x, y) to (y, -x) on the canvas; back from the
+  // canvas, each turn takes (x, y) to (-y, x).
+  const auto toContent = [&](double x, double y) {
+    x = (x - origin.x) / scale;
+    y = (y - origin.y) / scale;
+    for (int turn = 0; turn < turns; ++turn) x = std::exchange(y, x) * -1;
+    return std::pair{x, y};
+  };
+  const auto [x1, y1] = toContent(rect.left, rect.top);
+  const auto [x2, y2] = toContent(rect.right, rect.bottom);
+  PxlEncoder out;
+  out.Operator(pxl::Op::NewPath);
+  out.SInt16Box(ContentCoordinate(std::floor(std::min(x1, x2))), ContentCoordinate(std::floor(std::min(y1, y2))),
+                ContentCoordinate(std::ceil(std::max(x1, x2))), ContentCoordinate(std::ceil(std::max(y1, y2))),
+                pxl::Attr::BoundingBox)
+      .Operator(pxl::Op::RectanglePath);
+  out.UByte(kInterior, pxl::Attr::ClipRegion).Operator(pxl::Op::SetClipIntersect);
+  return out.Take();
+}
 
 }  // namespace
 
@@ -120,10 +152,10 @@ void HostDevice::DrawLine(POINTL from, POINTL to, Color color) { DrawContentLine
 void HostDevice::BeginContent(const ContentPlacement& placement) {
   PxlEncoder out;
   out.Operator(pxl::Op::PushGS);
-  out.SInt16Xy(ClampCoordinate(std::llround(placement.x)), ClampCoordinate(std::llround(placement.y)),
-               pxl::Attr::PageOrigin)
-      .Operator(pxl::Op::SetPageOrigin);
-  if (const int turns = ((placement.quarterTurns % 4) + 4) % 4; turns != 0) {
+  const POINTL origin{ClampCoordinate(std::llround(placement.x)), ClampCoordinate(std::llround(placement.y))};
+  out.SInt16Xy(origin.x, origin.y, pxl::Attr::PageOrigin).Operator(pxl::Op::SetPageOrigin);
+  const int turns = ((placement.quarterTurns % 4) + 4) % 4;
+  if (turns != 0) {
     // A page angle of 90 turns the content's x axis up the sheet: a quarter turn
     // counter-clockwise as the sheet is seen.
     pxl::Value angle;
@@ -131,17 +163,30 @@ void HostDevice::BeginContent(const ContentPlacement& placement) {
     angle.elements = {90.0 * turns};
     out.Value(angle, pxl::Attr::PageAngle).Operator(pxl::Op::SetPageRotation);
   }
-  if (placement.scale != 1.0) {
-    const auto scale = static_cast<float>(placement.scale);
-    out.Real32Xy(scale, scale, pxl::Attr::PageScale).Operator(pxl::Op::SetPageScale);
-  }
+  const auto scale = static_cast<float>(placement.scale);
+  if (placement.scale != 1.0) out.Real32Xy(scale, scale, pxl::Attr::PageScale).Operator(pxl::Op::SetPageScale);
+  contentOrigin_ = origin;
+  contentTurns_ = turns;
+  contentScale_ = scale;
+  contentClip_.clear();
   Write(out.bytes());
 }
 
+void HostDevice::ClipContent(const RECTL& rect) {
+  const std::vector<std::uint8_t> clip = ContentClip(rect, contentOrigin_, contentTurns_, contentScale_);
+  Write(clip);
+  contentClip_.insert(contentClip_.end(), clip.begin(), clip.end());
+}
+
 void HostDevice::EndContent() {
+  contentClip_.clear();
   PxlEncoder out;
   out.Operator(pxl::Op::PopGS);
   Write(out.bytes());
+}
+
+void HostDevice::ContentClipReplaced() {
+  if (!contentClip_.empty()) Write(contentClip_);
 }
 
 Color HostDevice::DrawContentText(const ContentText& text) {

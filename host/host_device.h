@@ -115,7 +115,11 @@ class HostDevice : public Canvas {
   void DrawLine(POINTL from, POINTL to, Color color) override;
   void BeginContent(const ContentPlacement& placement) override;
   void EndContent() override;
+  // The clip is intersected with the rectangle, in the content's own coordinates, and
+  // again after each clip the content replaces.
+  void ClipContent(const RECTL& rect) override;
   void WriteContent(std::span<const std::uint8_t> operators) override { Write(operators.data(), operators.size()); }
+  void ContentClipReplaced() override;
   Color DrawContentText(const ContentText& text) override;
   void DrawContentImage(const ContentImage& image) override;
   void DrawContentLine(POINTL from, POINTL to, Color color, int width) override;
@@ -147,6 +151,12 @@ class HostDevice : public Canvas {
   std::array<PFN, 128> calls_{};
   std::size_t hookCount_ = 0;
   int penWidth_ = 1;
+  // The content being drawn: where the printer places it, and the operators that confine
+  // it to the rectangles of ClipContent (none: the printer's own clip).
+  POINTL contentOrigin_{0, 0};
+  int contentTurns_ = 0;
+  float contentScale_ = 1.0F;
+  std::vector<std::uint8_t> contentClip_;
 };
 
 }  // namespace velmora::host

@@ -98,8 +98,15 @@ class Canvas {
   // below are used, in content coordinates.
   virtual void BeginContent(const ContentPlacement& placement) = 0;
   virtual void EndContent() = 0;
+  // From here to EndContent nothing of the content shows outside `rect` of the canvas,
+  // whatever clip the content sets.
+  virtual void ClipContent(const RECTL& rect) = 0;
   // Paths, clips and graphics state, written by the host's own path functions.
   virtual void WriteContent(std::span<const std::uint8_t> operators) = 0;
+  // The content has just replaced its clip (SetClipReplace, SetClipToPage or
+  // SetClipRectangle, written through WriteContent), which may reach past the rectangles
+  // of ClipContent: the canvas confines it to them again.
+  virtual void ContentClipReplaced() = 0;
   // Text through the graphics engine's TextOut; answers the colour the text was drawn in
   // (the plug-in may change it).
   virtual Color DrawContentText(const ContentText& text) = 0;

@@ -273,6 +273,16 @@ class DocumentPageSource : public PageSource {
         if (op.op() == Op::SetFont) currentFont_ = FontNameOf(op.event);
         if (op.op() == Op::RemoveFont) ForgetFont(FontNameOf(op.event));
         return index + 1;
+      case Op::SetClipReplace:
+      case Op::SetClipToPage:
+      case Op::SetClipRectangle: {
+        // The page's clip may reach past the area the canvas keeps it in.
+        const auto bytes = BytesOf(op);
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        FlushPending();
+        canvas_->ContentClipReplaced();
+        return index + 1;
+      }
       case Op::SetBrushSource: Keep(brush_, op); break;
       case Op::SetPenSource: Keep(pen_, op); break;
       case Op::SetROP: Keep(rop_, op); break;

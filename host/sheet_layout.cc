@@ -138,6 +138,7 @@ SheetCell SheetPlan::CellAt(std::size_t page, int across, int down, int columns,
   transform.offsetX = cell.cell.left + (cellWidth - pageWidth * transform.scale) / 2;
   transform.offsetY = cell.cell.top + (cellHeight - pageHeight * transform.scale) / 2;
   transform.keepsPagesUpright = booklet_;
+  transform.clipsToPage = pagesPerSheet_ > 1;
   return cell;
 }
 
@@ -257,15 +258,17 @@ void TransformedCanvas::BeginContent(const ContentPlacement& placement) {
   if (!transform_.quarterTurn) {
     onSheet.x = transform_.offsetX + placement.x * transform_.scale;
     onSheet.y = transform_.offsetY + placement.y * transform_.scale;
-    sheet_.BeginContent(onSheet);
-    return;
+  } else {
+    // The cell turns the page: the content's origin goes where the turn takes it, and the
+    // content turns once more.
+    onSheet.x = transform_.offsetX + placement.y * transform_.scale;
+    onSheet.y = transform_.offsetY + (static_cast<double>(transform_.pageWidth) - placement.x) * transform_.scale;
+    onSheet.quarterTurns = (placement.quarterTurns + 1) % 4;
   }
-  // The cell turns the page: the content's origin goes where the turn takes it, and the
-  // content turns once more.
-  onSheet.x = transform_.offsetX + placement.y * transform_.scale;
-  onSheet.y = transform_.offsetY + (static_cast<double>(transform_.pageWidth) - placement.x) * transform_.scale;
-  onSheet.quarterTurns = (placement.quarterTurns + 1) % 4;
   sheet_.BeginContent(onSheet);
+  if (!transform_.clipsToPage) return;
+  const SIZEL page = PageSize();
+  sheet_.ClipContent(transform_.Apply(RECTL{0, 0, page.cx, page.cy}));
 }
 
 void LayoutEscapes::SendDocumentStart(const EscapeFunction& escape) {

@@ -61,6 +61,9 @@ struct PageTransform {
   // A page that lies across the logical page is fitted upright rather than turned to fit:
   // a booklet's page, which is read as the booklet is bound.
   bool keepsPagesUpright = false;
+  // Content drawn through the transform shows only inside the logical page's rectangle on
+  // the sheet, so that nothing of it lands in another cell: an N-up or booklet cell.
+  bool clipsToPage = false;
 
   POINTL Apply(POINTL point) const;
   // The rectangle through the transform, with its corners ordered.
@@ -128,10 +131,13 @@ class TransformedCanvas : public Canvas {
   void DrawImage(const GrayImage& image, const RECTL& dest) override;
   void DrawLine(POINTL from, POINTL to, Color color) override;
   // Content is placed through the cell's transform; its own coordinates pass unchanged.
-  // A placement that turns already is not turned again.
+  // A placement that turns already is not turned again. A cell that clips to its page
+  // confines the content to the logical page's rectangle in the cell.
   void BeginContent(const ContentPlacement& placement) override;
   void EndContent() override { sheet_.EndContent(); }
+  void ClipContent(const RECTL& rect) override { sheet_.ClipContent(transform_.Apply(rect)); }
   void WriteContent(std::span<const std::uint8_t> operators) override { sheet_.WriteContent(operators); }
+  void ContentClipReplaced() override { sheet_.ContentClipReplaced(); }
   Color DrawContentText(const ContentText& text) override { return sheet_.DrawContentText(text); }
   void DrawContentImage(const ContentImage& image) override { sheet_.DrawContentImage(image); }
   void DrawContentLine(POINTL from, POINTL to, Color color, int width) override {

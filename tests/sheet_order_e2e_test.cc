@@ -1,7 +1,7 @@
 // N-up and booklet sheets as a reader holds them: a document whose pages show their own
 // numbers is printed by velmora, its sheets are imaged by the independent PCL XL
-// interpreter, and the marks found on each sheet say where every page landed and which
-// way up it stands.
+// interpreter, and the marks found on each sheet say where every page landed, which way
+// up it stands, and whether anything of it landed outside its own area.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,9 +25,12 @@ using testing::Gray;
 
 // `n w h page` makes a page of w x h points that shows its number n: a frame well inside
 // the printable area holds the page's marks together, a bar across the top says which way is
-// up, and n squares below it, four to a row, give the number.
+// up, and n squares below it, four to a row, give the number. `n w h bleeding` makes the
+// same page with a tab across the middle of each edge, reaching from 6 pt inside the page,
+// within the margin a printer leaves unprinted, to past the page's edge: nothing of it may
+// show on a sheet.
 constexpr char kMarkedPage[] = R"(%!PS
-/page {
+/marks {
   /h exch def /w exch def /n exch def
   << /PageSize [w h] >> setpagedevice
   /u w h lt { w } { h } ifelse 10 div def
@@ -45,18 +48,27 @@ constexpr char kMarkedPage[] = R"(%!PS
     h u 3.85 mul sub k 4 idiv u 1.5 mul mul sub
     u u rectfill
   } for
+} def
+/page { marks showpage } def
+/bleeding {
+  marks
+  w 0.4 mul -20 w 0.2 mul 26 rectfill
+  w 0.4 mul h 6 sub w 0.2 mul 26 rectfill
+  -20 h 0.4 mul 26 h 0.2 mul rectfill
+  w 6 sub h 0.4 mul 26 h 0.2 mul rectfill
   showpage
 } def
 )";
 
 // The test document, on Letter: pages 1-16 are portrait pages 1 to 16; pages 17-24 a
 // booklet's pages 1 to 8, of which the third is landscape; pages 25-30 landscape pages 1
-// to 6.
+// to 6; pages 31-34 bleeding portrait pages 1 to 4.
 std::string NumberedDocument() {
   std::string document = kMarkedPage;
   for (int n = 1; n <= 16; ++n) document += std::to_string(n) + " 612 792 page\n";
   for (int n = 1; n <= 8; ++n) document += std::to_string(n) + (n == 3 ? " 792 612 page\n" : " 612 792 page\n");
   for (int n = 1; n <= 6; ++n) document += std::to_string(n) + " 792 612 page\n";
+  for (int n = 1; n <= 4; ++n) document += std::to_string(n) + " 612 792 bleeding\n";
   return document;
 }
 
@@ -120,8 +132,7 @@ struct PageSeen {
   int size = 0;  // the frame's shorter side
 };
 
-std::vector<PageSeen> PagesOn(const Gray& sheet) {
-  const std::vector<Blob> blobs = Blobs(sheet);
+std::vector<PageSeen> PagesOn(const std::vector<Blob>& blobs) {
   std::vector<PageSeen> pages;
   for (const Blob& frame : blobs) {
     if (std::none_of(blobs.begin(), blobs.end(), [&](const Blob& b) { return frame.Holds(b); })) continue;
@@ -150,6 +161,19 @@ std::vector<PageSeen> PagesOn(const Gray& sheet) {
     pages.push_back(page);
   }
   return pages;
+}
+
+// Marks on a sheet that are neither a page's frame nor inside one: what a page drew outside
+// its own area, landed beside it.
+std::size_t StrayMarks(const std::vector<Blob>& blobs) {
+  const auto holds = [&blobs](const Blob& blob) {
+    return std::any_of(blobs.begin(), blobs.end(), [&](const Blob& b) { return blob.Holds(b); });
+  };
+  const auto held = [&blobs](const Blob& blob) {
+    return std::any_of(blobs.begin(), blobs.end(), [&](const Blob& b) { return b.Holds(blob); });
+  };
+  return static_cast<std::size_t>(
+      std::count_if(blobs.begin(), blobs.end(), [&](const Blob& blob) { return !holds(blob) && !held(blob); }));
 }
 
 // The pages of a sheet as a reader holds it to read its first page upright: numbers left
@@ -205,8 +229,9 @@ class SheetOrder : public testing::JobFolderTest {
 
 // Held to be read, page n of a sheet comes before page n + 1 in the order the settings
 // name, left to right (or top to bottom), whichever way the layout turns the pages; a
-// folded booklet reads 1, 2, 3, ... with every page upright on its booklet page; and the
-// sheets take the document's paper.
+// folded booklet reads 1, 2, 3, ... with every page upright on its booklet page; each page
+// stays inside its own area, whatever it draws past its edges; and the sheets take the
+// document's paper.
 TEST_F(SheetOrder, ReadersSeePagesInOrder) {
   if (testing::Gpcl6().empty()) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the sheets cannot be imaged";
   MakePdf("numbered.pdf", NumberedDocument());
@@ -232,6 +257,9 @@ TEST_F(SheetOrder, ReadersSeePagesInOrder) {
       {"25-30", "--set vdmPagesPerSheet=6", {"1 4 / 2 5 / 3 6"}},
       {"25-26", "--set vdmPagesPerSheet=2 --set dmPaperSize=1", {"1 / 2"}},
       {"25-28", "--set vdmPagesPerSheet=4 --set dmPaperSize=1", {"1 3 / 2 4"}},
+      // Pages that draw past their edges, beside each other and on turned booklet pages.
+      {"31-34", "--set vdmPagesPerSheet=4", {"1 3 / 2 4"}},
+      {"31-34", "--set bBooklet=1", {"4 1", "2 3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings + " --page-ranges " + c.pages);
@@ -250,7 +278,9 @@ TEST_F(SheetOrder, ReadersSeePagesInOrder) {
       // Letter at 50 dots per inch, whichever way the sheet is imaged.
       EXPECT_EQ(std::min(sheet.width, sheet.height), 425);
       EXPECT_EQ(std::max(sheet.width, sheet.height), 550);
-      seen.push_back(ReaderView(PagesOn(sheet)));
+      const std::vector<Blob> blobs = Blobs(sheet);
+      seen.push_back(ReaderView(PagesOn(blobs)));
+      EXPECT_EQ(StrayMarks(blobs), 0U) << "sheet " << seen.size();
     }
     EXPECT_EQ(seen, c.sheets);
     for (const auto& entry : fs::directory_iterator(dir)) {
