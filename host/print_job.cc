@@ -11,6 +11,7 @@
 #include "host/device_mode.h"
 #include "host/host_device.h"
 #include "host/host_error.h"
+#include "host/job_notices.h"
 #include "host/job_output.h"
 #include "host/plugin_module.h"
 #include "host/printer_commands.h"
@@ -720,6 +721,8 @@ PrintResult JobRun::Run() {
 }  // namespace
 
 PrintResult RunPrintJob(const PrintRequest& request, PageSource& pages) {
+  // What the renderer has to tell of the document reaches the job's user as a notice.
+  const JobNoticeScope notices(request.notice);
   JobRun run(request, pages);
   try {
     return run.Run();
