@@ -461,6 +461,13 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
       {"--set dmPaperSize=9", {{2, 0}, {2, 0}, {2, 0}}, 0.97, 0.98},
       // Custom margins of an inch shrink the printable area the page is fitted into.
       {"--set sCustomMargins=1 --set szMargins=1,1,1,1", {{0, 0}, {16, 0}, {2, 1}}, 0.6, 0.8},
+      // So does a job that fits its pages to the printable area, each on its own paper.
+      {"--option PageScaling=FIT", {{0, 0}, {16, 0}, {2, 1}}, 0.95, 0.97},
+      // A job's orientation fixes the paper; a reverse orientation turns every sheet
+      // (PCL XL's eReverseLandscapeOrientation, 3).
+      {"--option Orientation=REVERSE_LANDSCAPE", {{2, 3}, {2, 3}, {2, 3}}, 0.97, 0.98},
+      // Sheets last first, each on its page's paper.
+      {"--option OutputOrder=REVERSE", {{2, 1}, {16, 0}, {0, 0}}, 1.0, 1.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings);
