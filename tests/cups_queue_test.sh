@@ -37,10 +37,12 @@ export CUPS_SERVER=127.0.0.1:$port
 
 mkdir -p "$top"/{conf,serverbin/filter,serverbin/daemon,spool/tmp,state,cache,log,out,system,forms}
 # CUPS runs only filters that are real files owned by root (or by the user running it);
-# text reaches the queue through CUPS's own texttopdf.
+# text and images reach the queue through CUPS's own texttopdf and imagetopdf.
 cp "$filter" "$top/serverbin/filter/velmora-pxl"
-cp "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/filter/texttopdf" "$top/serverbin/filter/" ||
-  fail "no texttopdf filter (cups-filters)"
+for other in texttopdf imagetopdf; do
+  cp "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/filter/$other" "$top/serverbin/filter/" ||
+    fail "no $other filter (cups-filters)"
+done
 # cupsd starts every filter through its helper in the server folder.
 cp "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/daemon/cups-exec" "$top/serverbin/daemon/" ||
   fail "no cups-exec helper"
@@ -119,6 +121,7 @@ printf '%s\n' '%!PS' "$squares" '1 1 5 { squares } for' >"$top/blocks.ps"
 printf '%s\n' '%!PS' "$squares" '1 squares' >"$top/portrait.ps"
 printf '%s\n' '%!PS' '<< /PageSize [842 595] >> setpagedevice' "$squares" '1 squares' >"$top/landscape.ps"
 for name in blocks portrait landscape; do ps2pdf "$top/$name.ps" "$top/$name.pdf" || fail "ps2pdf $name"; done
+gs -q -dSAFER -sDEVICE=pnggray -r30 -o "$top/portrait.png" "$top/portrait.ps" || fail "gs png"
 seq 1 200 | sed 's/^/A line of plain text, number /' >"$top/notes.txt"
 # A PDF whose cross-reference offset is wrong (Ghostscript repairs it and renders every
 # page), and one whose last page cannot be decoded (Ghostscript cannot render it).
@@ -228,6 +231,8 @@ has after '@PJL JOB NAME="After"'
 keep text
 has text '@PJL JOB NAME="Notes"'
 [[ $(count text BeginPage) -ge 2 ]] || fail "the text job lacks its pages"
+# An image comes through CUPS's imagetopdf straight to the filter.
+[[ $(print "$top/portrait.png") == completed ]] || fail "the image job did not complete"
 [[ $(print "$top/repairable.pdf") == completed ]] || fail "the repairable PDF did not complete"
 keep repaired
 [[ $(count repaired BeginPage) -eq 5 ]] || fail "the repaired PDF lacks pages"
@@ -272,13 +277,14 @@ else
   if [[ ! -f $stock ]] || ! command -v cupsfilter >/dev/null; then
     echo "SKIP (in part): no $stock or cupsfilter; orientation is not compared with CUPS's own filters"
   else
-    for document in portrait landscape; do
+    # An image is turned by imagetopdf, which the filter does not turn again.
+    for document in portrait.pdf landscape.pdf portrait.png; do
       for orientation in 3 4 5 6; do
-        [[ $(print -o media=A4 -o orientation-requested=$orientation "$top/$document.pdf") == completed ]] ||
+        [[ $(print -o media=A4 -o orientation-requested=$orientation "$top/$document") == completed ]] ||
           fail "the $document job with orientation $orientation did not complete"
         keep turned
-        cupsfilter -e -p "$stock" -m printer/foo -i application/pdf -o media=A4 \
-          -o orientation-requested=$orientation "$top/$document.pdf" >"$top/out/stock.pxl" 2>/dev/null ||
+        cupsfilter -e -p "$stock" -m printer/foo -o media=A4 -o orientation-requested=$orientation \
+          "$top/$document" >"$top/out/stock.pxl" 2>/dev/null ||
           fail "cupsfilter with $stock"
         ours=$(sheets "$top/out/turned.pxl" | awk '{ print $1, $2 }')
         theirs=$(sheets "$top/out/stock.pxl" | awk '{ print $1, $2 }')

@@ -198,11 +198,24 @@ std::vector<NamedOption> QueueDefaults() {
   return ReadPpdDefaults(text.str());
 }
 
+// The options CUPS's imagetopdf applies itself when it makes an image into the PDF the
+// filter gets: the page it makes is already turned and scaled for the sheet.
+constexpr std::string_view kImageLayoutOptions[] = {"orientation-requested", "landscape", "print-scaling",
+                                                    "fit-to-page"};
+
+// The job's options; those an earlier filter of CUPS applied already are left out (the
+// job's document is an image, CONTENT_TYPE).
 std::vector<NamedOption> JobOptionsOf(const char* text) {
+  const char* contentType = std::getenv("CONTENT_TYPE");
+  const bool image = contentType != nullptr && std::string_view(contentType).starts_with("image/");
   cups_option_t* parsed = nullptr;
   const int count = cupsParseOptions(text, 0, &parsed);
   std::vector<NamedOption> options;
-  for (int i = 0; i < count; ++i) options.emplace_back(parsed[i].name, parsed[i].value);
+  for (int i = 0; i < count; ++i) {
+    const bool applied = image && std::find(std::begin(kImageLayoutOptions), std::end(kImageLayoutOptions),
+                                            parsed[i].name) != std::end(kImageLayoutOptions);
+    if (!applied) options.emplace_back(parsed[i].name, parsed[i].value);
+  }
   cupsFreeOptions(count, parsed);
   return options;
 }

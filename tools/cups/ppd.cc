@@ -122,9 +122,12 @@ std::string VelmoraPpd() {
   ppd += "*VariablePaperSize: False\n";
   // The filter takes PDF and PostScript itself, so that CUPS does not impose pages (its
   // N-up would hide the cells from the plug-in's watermarks); the printer makes the copies.
+  // Images reach it as the PDF CUPS's imagetopdf makes of them (CUPS's printer-ready PDF),
+  // rather than rasterised by gstoraster and made a PDF again.
   const std::string filter(kFilterName);
   ppd += "*cupsVersion: 2.4\n";
   ppd += "*cupsFilter2: \"application/pdf application/vnd.cups-pdl 0 " + filter + "\"\n";
+  ppd += "*cupsFilter2: \"application/vnd.cups-pdf application/vnd.cups-pdl 0 " + filter + "\"\n";
   ppd += "*cupsFilter2: \"application/postscript application/vnd.cups-pdl 0 " + filter + "\"\n";
   ppd += "*cupsManualCopies: False\n";
   // CUPS asks for a PIN of up to 32 digits and passes it as job-password.
