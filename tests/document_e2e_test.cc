@@ -605,6 +605,30 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
   }
 }
 
+// A whole PDF whose cross-reference offset is wrong: Ghostscript repairs it and renders
+// every page, so it prints, and its user is told.
+TEST_F(DocumentJobs, RepairedDocumentPrintsWithANotice) {
+  const Bytes pdf = ReadBytes(P("document.pdf"));
+  std::string text(pdf.begin(), pdf.end());
+  const std::size_t offset = text.rfind("startxref") + std::string("startxref").size();
+  const std::size_t end = text.find("%%EOF", offset);
+  ASSERT_NE(end, std::string::npos);
+  text.replace(offset, end - offset, "\n12345\n");
+  WriteText("repairable.pdf", text);
+  const testing::CliRun run =
+      testing::Velmora("print --printer P1 -o " + P("repaired.pxl") + " " + P("repairable.pdf"));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(
+      run.out,
+      "velmora: The PDF has errors that Ghostscript repaired (startxref offset invalid); it prints as Ghostscript "
+      "rendered it\n");
+  const auto pages = [](const Bytes& job) {
+    const std::vector<Event> ops = Operators(job);
+    return std::count_if(ops.begin(), ops.end(), [](const Event& e) { return e.Is(Op::BeginPage); });
+  };
+  EXPECT_EQ(pages(ReadBytes(P("repaired.pxl"))), pages(Print(P("document.pdf"), "")));
+}
+
 TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {
   const Bytes pdf = ReadBytes(P("document.pdf"));
   std::ofstream(P("empty.pdf")).close();
