@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/host_error.h"
+#include "host/job_notices.h"
 #include "platform/process.h"
 
 namespace velmora::host {
@@ -55,7 +56,7 @@ std::string FirstListedError(const std::string& messages) {
 }
 
 // Why Ghostscript did not render the whole document, from its exit status and messages;
-// empty when it did.
+// empty when it did. A PDF it repaired and rendered whole is told to the job's user.
 std::string FailureCause(DocumentKind kind, int exitCode, std::string messages, bool pagesPicked) {
   if (pagesPicked) {
     // Picked pages past the document's end are not there to print, as in every print
@@ -67,14 +68,22 @@ std::string FailureCause(DocumentKind kind, int exitCode, std::string messages, 
   }
   if (messages.find("requires a password") != std::string::npos) return "the PDF is protected by a password";
   if (kind == DocumentKind::kPdf) {
-    // A PDF Ghostscript had to repair may have lost pages or content: printing what is
-    // left would pass a half document off as the whole one.
-    const bool repaired = messages.find("repaired or ignored") != std::string::npos;
-    const bool broken = messages.find("**** Error") != std::string::npos;
-    if (repaired || broken || exitCode != 0) {
-      std::string reason = FirstListedError(messages);
+    // Ghostscript says "**** Error" of a page or a file it could not render ("Page
+    // drawing error occurred", "Couldn't initialise file"), and a file without its end
+    // ("no startxref token found") is cut short: whatever Ghostscript rebuilds of it
+    // lacks what was cut off, and printing what is left would pass a half document off
+    // as the whole one. Errors it only lists as repaired or ignored in a whole file (a
+    // wrong cross-reference offset, the circular reference of CUPS's texttopdf) left
+    // every page rendered: the document prints, and its user is told.
+    std::string reason = FirstListedError(messages);
+    const bool truncated = messages.find("no startxref token found") != std::string::npos;
+    if (messages.find("**** Error") != std::string::npos || truncated || exitCode != 0) {
       if (reason.empty()) reason = LineWith(messages, "Error");
       return "the PDF is damaged or truncated" + (reason.empty() ? std::string() : " (Ghostscript: " + reason + ")");
+    }
+    if (messages.find("repaired or ignored") != std::string::npos) {
+      TellJobUser("The PDF has errors that Ghostscript repaired" +
+                  (reason.empty() ? std::string() : " (" + reason + ")") + "; it prints as Ghostscript rendered it");
     }
     return {};
   }

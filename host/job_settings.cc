@@ -123,17 +123,12 @@ FeatureOptions ParseOptionChoices(const std::vector<std::string>& texts) {
     const std::string feature = text.substr(0, equals);
     const std::string option = text.substr(equals + 1);
     if (!IsKnownFeature(feature)) {
-      throw HostError("--option '" + text + "': unknown feature '" + feature + "' (PaperSize, MediaType, InputBin)");
+      const std::vector<std::string> known(std::begin(kFeatures), std::end(kFeatures));
+      throw HostError("--option '" + text + "': unknown feature '" + feature + "' (" + Join(", ", known) + ")");
     }
     if (!IsKnownOption(feature, option)) {
-      std::vector<std::string> known;
-      if (feature == kFeaturePaperSize) {
-        for (const Paper& paper : kPapers) known.emplace_back(paper.option);
-      } else if (feature == kFeatureInputBin) {
-        for (const InputBin& bin : kInputBins) known.emplace_back(bin.option);
-      } else {
-        for (std::string_view media : kMediaTypeOptions) known.emplace_back(media);
-      }
+      const std::vector<std::string_view> options = OptionsOf(feature);
+      const std::vector<std::string> known(options.begin(), options.end());
       throw HostError("--option '" + text + "': unknown option '" + option + "' of " + feature + " (" +
                       Join(", ", known) + ")");
     }
@@ -151,6 +146,16 @@ void ApplyOptionChoices(DeviceMode& app, const FeatureOptions& choices) {
   if (auto it = choices.find(kFeatureInputBin); it != choices.end()) {
     app.PutI16(devmode_offset::kDefaultSource, *SourceForInputBin(it->second));
   }
+  if (auto it = choices.find(kFeatureOrientation); it != choices.end()) {
+    constexpr std::int16_t kPortrait = 1;
+    constexpr std::int16_t kLandscape = 2;
+    app.PutI16(devmode_offset::kOrientation, it->second.ends_with("LANDSCAPE") ? kLandscape : kPortrait);
+  }
+}
+
+bool ReversesOrientation(const FeatureOptions& choices) {
+  const auto it = choices.find(kFeatureOrientation);
+  return it != choices.end() && it->second.starts_with("REVERSE_");
 }
 
 FeatureOptions JobFeatureOptions(const DeviceMode& job, const FeatureOptions& choices) {

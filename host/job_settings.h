@@ -40,8 +40,11 @@ void ApplySettings(DeviceMode& app, const std::vector<SettingAssignment>& settin
 FeatureOptions ParseOptionChoices(const std::vector<std::string>& texts);
 
 // Writes the choices that have a public field into the application's device mode: the
-// paper (form name and code) and the input bin (default source).
+// paper (form name and code), the input bin (default source) and the orientation.
 void ApplyOptionChoices(DeviceMode& app, const FeatureOptions& choices);
+
+// True when the choices turn every page a half turn (a reverse orientation).
+bool ReversesOrientation(const FeatureOptions& choices);
 
 // The options the host answers for the job: derived from the job's device mode (paper,
 // bin; media type "STANDARD"), then the explicit choices.

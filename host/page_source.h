@@ -169,9 +169,11 @@ std::unique_ptr<PageSource> MakeSamplePageSource(std::size_t pages);
 // HostError when standard input cannot be read.
 // `pageRanges` picks pages ("1-3,7"; empty: all), in Ghostscript's page-list syntax,
 // checked by ParsePageRanges. Ghostscript runs under `limits`: a document that uses one
-// up fails the job, naming the limit.
+// up fails the job, naming the limit. Messages name the document `name`, by default its
+// path ("standard input" for "-"); a spooler names it after the job, whose file is its own.
 std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges = {},
-                                                   const platform::ProgramLimits& limits = {});
+                                                   const platform::ProgramLimits& limits = {},
+                                                   const std::string& name = {});
 
 // Checks a page-range list: comma-separated pages ("7") and ranges ("1-3", "5-" to the
 // end), every page from 1, each range in ascending order. Returns it unchanged; throws

@@ -579,7 +579,7 @@ class DocumentPageSource : public PageSource {
 // needs to read a PDF out of order.
 class StandardInputPageSource : public PageSource {
  public:
-  StandardInputPageSource(const std::string& pageRanges, const platform::ProgramLimits& limits)
+  StandardInputPageSource(const std::string& name, const std::string& pageRanges, const platform::ProgramLimits& limits)
       : copy_("velmora-input.") {
     std::ofstream out(copy_.path(), std::ios::binary);
     platform::SetStandardInputBinary();
@@ -589,7 +589,7 @@ class StandardInputPageSource : public PageSource {
       out.write(buffer.data(), static_cast<std::streamsize>(got));
     }
     if (std::ferror(stdin) || !out.flush()) throw HostError("Unable to read the document from standard input");
-    document_ = std::make_unique<DocumentPageSource>(copy_.path(), "standard input", pageRanges, limits);
+    document_ = std::make_unique<DocumentPageSource>(copy_.path(), name, pageRanges, limits);
   }
   bool NeedsPreparing() const override { return true; }
   void Start(const PageGeometry& geometry) override { document_->Start(geometry); }
@@ -608,9 +608,11 @@ class StandardInputPageSource : public PageSource {
 }  // namespace
 
 std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, const std::string& pageRanges,
-                                                   const platform::ProgramLimits& limits) {
-  if (path == "-") return std::make_unique<StandardInputPageSource>(pageRanges, limits);
-  return std::make_unique<DocumentPageSource>(path, path, pageRanges, limits);
+                                                   const platform::ProgramLimits& limits, const std::string& name) {
+  if (path == "-") {
+    return std::make_unique<StandardInputPageSource>(name.empty() ? "standard input" : name, pageRanges, limits);
+  }
+  return std::make_unique<DocumentPageSource>(path, name.empty() ? path : name, pageRanges, limits);
 }
 
 std::string ParsePageRanges(const std::string& ranges) {

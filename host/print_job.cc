@@ -11,6 +11,7 @@
 #include "host/device_mode.h"
 #include "host/host_device.h"
 #include "host/host_error.h"
+#include "host/job_notices.h"
 #include "host/job_output.h"
 #include "host/plugin_module.h"
 #include "host/printer_commands.h"
@@ -38,7 +39,9 @@ constexpr DWORD kAdjustImageableOriginArea = 8;
 // True when the job names its paper or orientation itself: its pages are then fitted to
 // that sheet rather than printed each on a sheet like its own.
 bool JobFixesPaper(const PrintRequest& request) {
-  if (request.choices.count(std::string(kFeaturePaperSize)) != 0) return true;
+  for (std::string_view feature : {kFeaturePaperSize, kFeatureOrientation}) {
+    if (request.choices.count(feature) != 0) return true;
+  }
   for (const SettingAssignment& setting : request.settings) {
     for (const char* field : {"dmPaperSize", "dmFormName", "dmOrientation", "dmPaperLength", "dmPaperWidth"}) {
       if (setting.name == field) return true;
@@ -215,6 +218,8 @@ class JobRun final : public JobEvents {
   void EnablePlugin();
   void PrintPages();
   void PlanSheets();
+  SheetPlan Plan();
+  bool SheetsReversed() const;
   PageGeometry Geometry() const;
   DrawingPage WatermarkPage() const;
   void AdjustPrintableArea(DEVOBJ* device);
@@ -244,6 +249,8 @@ class JobRun final : public JobEvents {
   // trailer) has nowhere to go when the host's buffering sends it separately.
   bool refusedAfterDeletion_ = false;
   std::unique_ptr<SheetPlan> sheetPlan_;
+  // The sheets go last first (the job's output order).
+  bool reverseSheets_ = false;
   std::unique_ptr<LayoutEscapes> layoutEscapes_;
   bool captureJob_ = false;
   // The user was told that a page's size has no paper of its own.
@@ -306,6 +313,7 @@ void JobRun::WriteCommand(const PrinterCommand& command) {
   setting.xResolution = static_cast<int>(figures_.xResolution);
   setting.yResolution = static_cast<int>(figures_.yResolution);
   setting.landscape = dm->dmOrientation == kDmOrientLandscape;
+  setting.reversed = ReversesOrientation(request_.choices);
   setting.paper = FindPaperByCode(dm->dmPaperSize);
   device_->Write(HostCommandBytes(command.kind, setting));
 }
@@ -355,7 +363,10 @@ PageGeometry JobRun::Geometry() const {
   geometry.offsetY = static_cast<int>(figures_.yOffset);
   geometry.printableWidth = static_cast<int>(figures_.xPrintArea);
   geometry.printableHeight = static_cast<int>(figures_.yPrintArea);
-  geometry.fitToPrintableArea = marginsAdjusted_;
+  // Custom margins leave a printable area the pages go into; so does a job that fits its
+  // pages to the printable area.
+  const auto scaling = request_.choices.find(kFeaturePageScaling);
+  geometry.fitToPrintableArea = marginsAdjusted_ || (scaling != request_.choices.end() && scaling->second == "FIT");
   geometry.selfContainedPages = captureJob_;
   return geometry;
 }
@@ -500,9 +511,7 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
   watermarkContext_ = MakeWatermarkContext(WatermarkPage(), [this](std::span<const std::uint8_t> bytes) {
     return device_->Write(bytes.data(), bytes.size());
   });
-  const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
-  *sheetPlan_ = SheetPlan(Layout(), pages_.PageCount(), area);
-  sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
+  *sheetPlan_ = Plan();
   pages_.SetGeometry(Geometry());
   // A document start the plug-in refuses stops the job as a refused page would.
   if (!device_->StartDoc(nullptr, 0)) stoppedByPlugin_ = !spool_->failed();
@@ -512,7 +521,9 @@ void JobRun::PrintPages() {
   const bool followDocument = PagesFollowDocument();
   for (std::size_t index = 0; index < sheetPlan_->sheets().size() && !spool_->failed(); ++index) {
     FailIfStopRequested();
-    if (followDocument && index > 0) FollowPageFormat(index + 1);
+    // One page per sheet; a blank side (before a reversed two-sided job) keeps the paper.
+    const std::size_t page = sheetPlan_->sheets()[index].cells.front().page;
+    if (followDocument && index > 0 && page != 0) FollowPageFormat(page);
     if (stoppedByPlugin_ || spool_->failed()) return;
     const std::vector<Sheet>& sheets = sheetPlan_->sheets();
     // The first sheet's layout went with the document's start.
@@ -542,10 +553,39 @@ void JobRun::PrintPages() {
   if (!spool_->failed()) pages_.Finish();
 }
 
-void JobRun::PlanSheets() {
+// The sheets of the job's current device: laid out in its printable area, in the order
+// they are sent.
+SheetPlan JobRun::Plan() {
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
-  sheetPlan_ = std::make_unique<SheetPlan>(Layout(), pages_.PageCount(), area);
-  sheetPlan_->Move(marginsShift_.x, marginsShift_.y);
+  SheetPlan plan(Layout(), pages_.PageCount(), area);
+  plan.Move(marginsShift_.x, marginsShift_.y);
+  if (reverseSheets_) plan.Reverse(devmode_->publicDM()->dmDuplex != 1);
+  return plan;
+}
+
+// Whether the job's sheets go last first. The plug-in counts the sheets as they come: its
+// watermarks (first page, odd and even pages, the cells of a last sheet that holds fewer
+// pages), odd and even overlays, a booklet's page modes and an overlay capture would land
+// on other sheets, so such a job keeps the document's order, and its user is told.
+bool JobRun::SheetsReversed() const {
+  const auto order = request_.choices.find(kFeatureOutputOrder);
+  if (order == request_.choices.end() || order->second != "REVERSE") return false;
+  const VendorSettings settings(devmode_->record() + kVendorHeaderSize);
+  std::string counted;
+  if (settings.sFP_SectionIndex() > 0 || settings.sNP_SectionIndex() > 0) counted = "watermarks";
+  if (settings.dwOverlayMode() == ODD_EVEN_OVERLAY) counted = "odd and even overlays";
+  if (settings.dwOverlayMode() == CREATE_OVERLAY) counted = "an overlay capture";
+  if (settings.bBooklet() != 0) counted = "a booklet";
+  if (counted.empty()) return true;
+  if (request_.notice) {
+    request_.notice("The sheets are sent in the document's order, not reversed: the job's " + counted +
+                    " depend on the order the printer takes the sheets in");
+  }
+  return false;
+}
+
+void JobRun::PlanSheets() {
+  sheetPlan_ = std::make_unique<SheetPlan>(Plan());
   for (const auto& entry : request_.specialPages) {
     const std::size_t sheet = entry.first;
     if (sheet < 1 || sheet > sheetPlan_->sheets().size()) {
@@ -591,6 +631,7 @@ PrintResult JobRun::Run() {
   figures_ = FiguresFor(printerName_, *devmode_);
   captureJob_ = VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
   TellOfMissingWatermarks(VendorSettings(devmode_->record() + kVendorHeaderSize), printerName_, request_.notice);
+  reverseSheets_ = SheetsReversed();
   const bool captureJob = captureJob_;
   // Pages known before the job starts are planned before it, so that a layout the sheets
   // cannot hold leaves no job behind.
@@ -630,8 +671,8 @@ PrintResult JobRun::Run() {
     // A document is rendered once the job exists: a document that cannot be printed
     // fails the job, which the store then lists as failed.
     pages_.Prepare(Geometry());
-    // The job starts with its first page's paper and orientation.
-    if (PaperFromDocument()) FollowPageFormat(1);
+    // The job starts with the paper and orientation of the page it sends first.
+    if (PaperFromDocument()) FollowPageFormat(PagesFollowDocument() && reverseSheets_ ? pages_.PageCount() : 1);
     PlanSheets();
   }
 
@@ -720,6 +761,8 @@ PrintResult JobRun::Run() {
 }  // namespace
 
 PrintResult RunPrintJob(const PrintRequest& request, PageSource& pages) {
+  // What the renderer has to tell of the document reaches the job's user as a notice.
+  const JobNoticeScope notices(request.notice);
   JobRun run(request, pages);
   try {
     return run.Run();

@@ -43,8 +43,8 @@ struct PrintRequest {
   // Called after each sheet the printer took, with the sheet number and the sheet count.
   std::function<void(std::size_t page, std::size_t pages)> progress;
   // Called with a line the job's user should read although the job goes on (a page of a
-  // size the printer has no paper for, fitted onto another); at most once per kind of
-  // notice and job.
+  // size the printer has no paper for, fitted onto another; a PDF Ghostscript repaired);
+  // at most once per kind of notice and job.
   std::function<void(const std::string& line)> notice;
 };
 

@@ -15,6 +15,8 @@ constexpr std::uint8_t kSourceTypeDefault = 0;
 constexpr std::uint8_t kDataOrgLowByteFirst = 1;
 constexpr std::uint8_t kPortrait = 0;
 constexpr std::uint8_t kLandscape = 1;
+constexpr std::uint8_t kReversePortrait = 2;
+constexpr std::uint8_t kReverseLandscape = 3;
 constexpr std::uint8_t kCustomUnitsInch = 0;
 constexpr double kMillimetresPerInch = 25.4;
 
@@ -39,7 +41,12 @@ std::vector<std::uint8_t> HostCommandBytes(CommandKind kind, const CommandSettin
           .UByte(kDataOrgLowByteFirst, Attr::DataOrg)
           .Operator(Op::OpenDataSource);
       break;
-    case CommandKind::kOrientation: out.UByte(setting.landscape ? kLandscape : kPortrait, Attr::Orientation); break;
+    case CommandKind::kOrientation: {
+      const std::uint8_t upright = setting.landscape ? kLandscape : kPortrait;
+      const std::uint8_t reversed = setting.landscape ? kReverseLandscape : kReversePortrait;
+      out.UByte(setting.reversed ? reversed : upright, Attr::Orientation);
+      break;
+    }
     case CommandKind::kMediaSize: {
       const Paper* paper = setting.paper;
       if (paper != nullptr && paper->mediaSize >= 0) {

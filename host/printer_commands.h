@@ -16,6 +16,7 @@ struct CommandSetting {
   int yResolution = 600;
   bool landscape = false;
   const Paper* paper = nullptr;  // null: a custom A4
+  bool reversed = false;         // the page turned a half turn: PCL XL's reverse orientations
 };
 
 // The command's bytes; empty for a plug-in callback, which writes its own.

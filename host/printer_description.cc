@@ -61,17 +61,32 @@ std::optional<std::int16_t> SourceForInputBin(std::string_view option) {
   return std::nullopt;
 }
 
+std::vector<std::string_view> OptionsOf(std::string_view feature) {
+  std::vector<std::string_view> options;
+  const auto all = [&options](const auto& names) { options.assign(std::begin(names), std::end(names)); };
+  if (feature == kFeaturePaperSize) {
+    for (const Paper& paper : kPapers) options.push_back(paper.option);
+  } else if (feature == kFeatureInputBin) {
+    for (const InputBin& bin : kInputBins) options.push_back(bin.option);
+  } else if (feature == kFeatureMediaType) {
+    all(kMediaTypeOptions);
+  } else if (feature == kFeatureOrientation) {
+    all(kOrientationOptions);
+  } else if (feature == kFeatureOutputOrder) {
+    all(kOutputOrderOptions);
+  } else if (feature == kFeaturePageScaling) {
+    all(kPageScalingOptions);
+  }
+  return options;
+}
+
 bool IsKnownFeature(std::string_view feature) {
-  return feature == kFeaturePaperSize || feature == kFeatureMediaType || feature == kFeatureInputBin;
+  return std::find(std::begin(kFeatures), std::end(kFeatures), feature) != std::end(kFeatures);
 }
 
 bool IsKnownOption(std::string_view feature, std::string_view option) {
-  if (feature == kFeaturePaperSize) return FindPaperByOption(option) != nullptr;
-  if (feature == kFeatureInputBin) return SourceForInputBin(option).has_value();
-  if (feature == kFeatureMediaType) {
-    return std::find(std::begin(kMediaTypeOptions), std::end(kMediaTypeOptions), option) != std::end(kMediaTypeOptions);
-  }
-  return false;
+  const std::vector<std::string_view> options = OptionsOf(feature);
+  return std::find(options.begin(), options.end(), option) != options.end();
 }
 
 }  // namespace velmora::host

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -163,6 +164,32 @@ static_assert(std::size(kInputBins) == 5);
 // The option of a bin, and the bin of an option (exact names); nothing when unknown.
 std::string_view InputBinForSource(std::int16_t defaultSource);
 std::optional<std::int16_t> SourceForInputBin(std::string_view option);
+
+// The features the host applies itself, which the plug-in never asks about.
+// Orientation: portrait or landscape in the device mode; the reverse orientations turn
+// every page a half turn as well, which the page's PCL XL orientation asks of the
+// printer, so that the plug-in's watermarks and overlays turn with the page.
+inline constexpr std::string_view kFeatureOrientation = "Orientation";
+inline constexpr std::string_view kOrientationOptions[] = {"PORTRAIT", "LANDSCAPE", "REVERSE_LANDSCAPE",
+                                                           "REVERSE_PORTRAIT"};
+static_assert(std::size(kOrientationOptions) == 4);
+// OutputOrder REVERSE sends the sheets last first.
+inline constexpr std::string_view kFeatureOutputOrder = "OutputOrder";
+inline constexpr std::string_view kOutputOrderOptions[] = {"NORMAL", "REVERSE"};
+static_assert(std::size(kOutputOrderOptions) == 2);
+// PageScaling FIT fits every page into the printable area; AUTO prints a page of the
+// sheet's size as it is and fits any other onto the sheet.
+inline constexpr std::string_view kFeaturePageScaling = "PageScaling";
+inline constexpr std::string_view kPageScalingOptions[] = {"AUTO", "FIT"};
+static_assert(std::size(kPageScalingOptions) == 2);
+
+// Every feature a job may choose an option of, in the order messages list them.
+inline constexpr std::string_view kFeatures[] = {kFeaturePaperSize,   kFeatureMediaType,   kFeatureInputBin,
+                                                 kFeatureOrientation, kFeatureOutputOrder, kFeaturePageScaling};
+static_assert(std::size(kFeatures) == 6);
+
+// The option names of a feature.
+std::vector<std::string_view> OptionsOf(std::string_view feature);
 
 // True when the feature has an option of this exact name.
 bool IsKnownFeature(std::string_view feature);

@@ -252,6 +252,15 @@ void SheetPlan::Move(LONG dx, LONG dy) {
   }
 }
 
+void SheetPlan::Reverse(bool twoSided) {
+  if (twoSided && sheets_.size() % 2 == 1) {
+    Sheet blank = sheets_.back();
+    for (SheetCell& cell : blank.cells) cell.page = 0;
+    sheets_.push_back(std::move(blank));
+  }
+  std::reverse(sheets_.begin(), sheets_.end());
+}
+
 void TransformedCanvas::BeginContent(const ContentPlacement& placement) {
   ContentPlacement onSheet = placement;
   onSheet.scale = placement.scale * transform_.scale;

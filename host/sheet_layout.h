@@ -98,6 +98,10 @@ class SheetPlan {
   // Moves every cell by (dx, dy) dots: the sheet's drawing origin is not the corner of the
   // area the cells were laid out in (custom margins moved it).
   void Move(LONG dx, LONG dy);
+  // Puts the sheet sides last first, so that a face-up stack reads from the top. Two-sided
+  // sheets are the whole print-out turned over: an odd count of sides gets a blank side
+  // at its end first, so that every side keeps its sheet.
+  void Reverse(bool twoSided);
 
  private:
   void AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows);

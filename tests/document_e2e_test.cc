@@ -461,6 +461,13 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
       {"--set dmPaperSize=9", {{2, 0}, {2, 0}, {2, 0}}, 0.97, 0.98},
       // Custom margins of an inch shrink the printable area the page is fitted into.
       {"--set sCustomMargins=1 --set szMargins=1,1,1,1", {{0, 0}, {16, 0}, {2, 1}}, 0.6, 0.8},
+      // So does a job that fits its pages to the printable area, each on its own paper.
+      {"--option PageScaling=FIT", {{0, 0}, {16, 0}, {2, 1}}, 0.95, 0.97},
+      // A job's orientation fixes the paper; a reverse orientation turns every sheet
+      // (PCL XL's eReverseLandscapeOrientation, 3).
+      {"--option Orientation=REVERSE_LANDSCAPE", {{2, 3}, {2, 3}, {2, 3}}, 0.97, 0.98},
+      // Sheets last first, each on its page's paper.
+      {"--option OutputOrder=REVERSE", {{2, 1}, {16, 0}, {0, 0}}, 1.0, 1.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings);
@@ -596,6 +603,30 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
     EXPECT_EQ(run.out, r.message + "\n");
     EXPECT_FALSE(fs::exists(P("bad.pxl"))) << r.ranges;
   }
+}
+
+// A whole PDF whose cross-reference offset is wrong: Ghostscript repairs it and renders
+// every page, so it prints, and its user is told.
+TEST_F(DocumentJobs, RepairedDocumentPrintsWithANotice) {
+  const Bytes pdf = ReadBytes(P("document.pdf"));
+  std::string text(pdf.begin(), pdf.end());
+  const std::size_t offset = text.rfind("startxref") + std::string("startxref").size();
+  const std::size_t end = text.find("%%EOF", offset);
+  ASSERT_NE(end, std::string::npos);
+  text.replace(offset, end - offset, "\n12345\n");
+  WriteText("repairable.pdf", text);
+  const testing::CliRun run =
+      testing::Velmora("print --printer P1 -o " + P("repaired.pxl") + " " + P("repairable.pdf"));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(
+      run.out,
+      "velmora: The PDF has errors that Ghostscript repaired (startxref offset invalid); it prints as Ghostscript "
+      "rendered it\n");
+  const auto pages = [](const Bytes& job) {
+    const std::vector<Event> ops = Operators(job);
+    return std::count_if(ops.begin(), ops.end(), [](const Event& e) { return e.Is(Op::BeginPage); });
+  };
+  EXPECT_EQ(pages(ReadBytes(P("repaired.pxl"))), pages(Print(P("document.pdf"), "")));
 }
 
 TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {

@@ -80,26 +80,31 @@ TEST_F(JobProcessor, BindingShiftMovesTheOrigin) {
 TEST_F(JobProcessor, EndOfPageCopiesAndJobStatus) {
   struct Case {
     std::int16_t copies;
+    std::int16_t collate;
     DWORD status;
     Bytes expected;
   };
   const Case cases[] = {
-      {1, 0, {0xC1, 0x01, 0x00, 0xF8, 0x31, 0x44}},
-      {3, 0, {0xC1, 0x03, 0x00, 0xF8, 0x31, 0x44}},
-      {300, 0x10, {0xC1, 0x2C, 0x01, 0xF8, 0x31, 0x44}},  // printing: not a stopping bit
-      {1, 0x4, {}},                                       // deleting
-      {1, 0x100, {}},                                     // deleted
-      {1, 0x800, {}},                                     // restarting
-      {1, 0x104, {}},
+      {1, 0, 0, {0xC1, 0x01, 0x00, 0xF8, 0x31, 0x44}},
+      {3, 0, 0, {0xC1, 0x03, 0x00, 0xF8, 0x31, 0x44}},
+      {300, 0, 0x10, {0xC1, 0x2C, 0x01, 0xF8, 0x31, 0x44}},  // printing: not a stopping bit
+      // Collated copies are the job's (the header's QTY line): one of each page.
+      {3, 1, 0, {0xC1, 0x01, 0x00, 0xF8, 0x31, 0x44}},
+      {1, 0, 0x4, {}},    // deleting
+      {1, 0, 0x100, {}},  // deleted
+      {1, 0, 0x800, {}},  // restarting
+      {1, 0, 0x104, {}},
   };
   world.Start(vendor);
   for (const auto& c : cases) {
     world.devmode.dmCopies = c.copies;
+    world.devmode.dmCollate = c.collate;
     world.spooler.FindJob(world.jobId)->status = c.status;
     world.Take();
     EXPECT_EQ(world.Callback(vendor, GPD_CMD_END_PAGE), S_OK);
-    EXPECT_EQ(world.Take(), c.expected) << "copies " << c.copies << " status " << c.status;
+    EXPECT_EQ(world.Take(), c.expected) << "copies " << c.copies << " collate " << c.collate << " status " << c.status;
   }
+  world.devmode.dmCollate = 0;
   // A job the spooler no longer knows is not being deleted.
   world.spooler.failGetJob = true;
   world.Callback(vendor, GPD_CMD_END_PAGE);

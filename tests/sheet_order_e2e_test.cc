@@ -230,8 +230,9 @@ class SheetOrder : public testing::JobFolderTest {
 // Held to be read, page n of a sheet comes before page n + 1 in the order the settings
 // name, left to right (or top to bottom), whichever way the layout turns the pages; a
 // folded booklet reads 1, 2, 3, ... with every page upright on its booklet page; each page
-// stays inside its own area, whatever it draws past its edges; and the sheets take the
-// document's paper.
+// stays inside its own area, whatever it draws past its edges; the sheets take the
+// document's paper; and a reversed job sends them last first, unless the plug-in counts
+// them (a watermark), which the user is told.
 TEST_F(SheetOrder, ReadersSeePagesInOrder) {
   if (testing::Gpcl6().empty()) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the sheets cannot be imaged";
   MakePdf("numbered.pdf", NumberedDocument());
@@ -239,6 +240,7 @@ TEST_F(SheetOrder, ReadersSeePagesInOrder) {
     std::string pages;  // of the test document
     std::string settings;
     std::vector<std::string> sheets;  // each as ReaderView shows it
+    std::string said = {};            // a part of what velmora said, or nothing said
   };
   const Case cases[] = {
       {"1-4", "--set vdmPagesPerSheet=2", {"1 2", "3 4"}},
@@ -260,6 +262,11 @@ TEST_F(SheetOrder, ReadersSeePagesInOrder) {
       // Pages that draw past their edges, beside each other and on turned booklet pages.
       {"31-34", "--set vdmPagesPerSheet=4", {"1 3 / 2 4"}},
       {"31-34", "--set bBooklet=1", {"4 1", "2 3"}},
+      {"1-3", "--option OutputOrder=REVERSE", {"3", "2", "1"}},
+      // Two-sided, the print-out turned over: a blank side keeps every side on its sheet.
+      {"1-3", "--option OutputOrder=REVERSE --set dmDuplex=2", {"(no pages)", "3", "2", "1"}},
+      {"1-5", "--option OutputOrder=REVERSE --set vdmPagesPerSheet=4 --set dwNupOrder=4", {"5", "1 2 / 3 4"}},
+      {"1-2", "--option OutputOrder=REVERSE --set sFP_SectionIndex=1", {"1", "2"}, "not reversed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings + " --page-ranges " + c.pages);
@@ -267,6 +274,11 @@ TEST_F(SheetOrder, ReadersSeePagesInOrder) {
     const testing::CliRun run = testing::Velmora("print " + c.settings + " --page-ranges " + c.pages + " -o " +
                                                  P("job.pxl") + " " + P("numbered.pdf"));
     ASSERT_EQ(run.status, 0) << run.out;
+    if (c.said.empty()) {
+      EXPECT_EQ(run.out, "");
+    } else {
+      EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+    }
     std::ifstream file(P("job.pxl"), std::ios::binary);
     const std::string job{std::istreambuf_iterator<char>(file), {}};
     EXPECT_NE(job.find("@PJL SET PAPER=LETTER"), std::string::npos);

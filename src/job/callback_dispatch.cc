@@ -40,6 +40,14 @@ bool WatermarkSuppressed(VendorSettings settings) {
   return kind >= 1 && kind <= 3 && block && block->dwPageRule() == 1;
 }
 
+// The copies of each page the end of a page asks for. Collated copies are the job's: the
+// header's QTY line asks the printer for that many copies of the whole job, and a page
+// that asked for copies of its own as well would come out QTY times as often again.
+std::uint16_t PageCopiesOf(const DEVMODEW* publicDM) {
+  if (publicDM == nullptr || publicDM->dmCollate != 0) return 1;
+  return static_cast<std::uint16_t>(publicDM->dmCopies);
+}
+
 // A value cut to 16 bits, as the page commands carry it.
 std::int16_t Cut16(long long value) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(value & 0xFFFF)); }
 
@@ -150,7 +158,7 @@ HRESULT CUnidrvInterface::GPDCallbackCommand(DEVOBJ* pdevobj, std::uint8_t* pVen
         LogMessage(VTEXT("VELMORA - CUnidrvInterface::GPDCallbackCommand => the job is being deleted\r\n"));
         return S_OK;
       }
-      m_cmdInsertor->OutputPCLXLEndPage(static_cast<std::uint16_t>(publicDM != nullptr ? publicDM->dmCopies : 1));
+      m_cmdInsertor->OutputPCLXLEndPage(PageCopiesOf(publicDM));
       break;
     }
 

@@ -138,8 +138,18 @@ constexpr Choice kNupLayouts[] = {
     {"tblr", "Top to Bottom, Left to Right", "0,0"}, {"tbrl", "Top to Bottom, Right to Left", "1,1"},
     {"btlr", "Bottom to Top, Left to Right", "2,0"}, {"btrl", "Bottom to Top, Right to Left", "3,1"},
 };
-constexpr Choice kOrientations[] = {{"3", "Portrait", "1"}, {"4", "Landscape", "2"},
-                                    {"5", "Reverse Landscape", "2"}, {"6", "Reverse Portrait", "1"}};
+// IPP's orientation-requested, as CUPS's pdftopdf prints it: the page is put on the sheet
+// of the orientation (a page of the other shape turned a quarter to fit), and the reverse
+// orientations turn that sheet's content a half turn.
+constexpr Choice kOrientations[] = {{"3", "Portrait", "PORTRAIT"}, {"4", "Landscape", "LANDSCAPE"},
+                                    {"5", "Reverse Landscape", "REVERSE_LANDSCAPE"},
+                                    {"6", "Reverse Portrait", "REVERSE_PORTRAIT"}};
+constexpr Choice kOutputOrders[] = {{"normal", "Normal", "NORMAL"}, {"reverse", "Reverse", "REVERSE"}};
+// IPP's print-scaling: auto and auto-fit print a page of the sheet's size as it is and fit
+// any other onto the sheet; fit fits every page into the printable area. The host does
+// not fill or crop (fill, none).
+constexpr Choice kPrintScalings[] = {{"auto", "Automatic", "AUTO"}, {"auto-fit", "Fit Larger Pages", "AUTO"},
+                                     {"fit", "Fit to Printable Area", "FIT"}};
 // clang-format on
 
 constexpr std::string_view kGeneral = "General";
@@ -237,11 +247,28 @@ constexpr Option kOptions[] = {
     {"orientation-requested",
      "Orientation",
      {},
-     Target::kSetting,
-     "dmOrientation",
+     Target::kFeature,
+     host::kFeatureOrientation,
      OptionKind::kPickOne,
      kOrientations,
      "3"},
+    // CUPS's name (lp -o outputorder=reverse): the sheets last first.
+    {"outputorder",
+     "Output Order",
+     {},
+     Target::kFeature,
+     host::kFeatureOutputOrder,
+     OptionKind::kPickOne,
+     kOutputOrders,
+     "normal"},
+    {"print-scaling",
+     "Scaling",
+     {},
+     Target::kFeature,
+     host::kFeaturePageScaling,
+     OptionKind::kPickOne,
+     kPrintScalings,
+     "auto"},
     {"job-password", "PIN", {}, Target::kSetting, "szFileBoxPassword", OptionKind::kText, {}, "", 0, 0, 32},
 };
 
@@ -255,10 +282,19 @@ constexpr std::pair<std::string_view, std::string_view> kSides[] = {
     {"one-sided", "None"}, {"two-sided-long-edge", "DuplexNoTumble"}, {"two-sided-short-edge", "DuplexTumble"}};
 constexpr std::pair<std::string_view, std::string_view> kBooleans[] = {
     {"true", "True"}, {"on", "True"}, {"yes", "True"}, {"false", "False"}, {"off", "False"}, {"no", "False"}};
+// CUPS's fit-to-page is print-scaling's fit.
+constexpr std::pair<std::string_view, std::string_view> kFitToPage[] = {
+    {"true", "fit"}, {"on", "fit"}, {"yes", "fit"}, {"false", "auto"}, {"off", "auto"}, {"no", "auto"}};
+// pdftopdf's names and values of the output order.
+constexpr std::pair<std::string_view, std::string_view> kOutputOrderValues[] = {{"reverse-order", "reverse"},
+                                                                                {"normal-order", "normal"}};
 constexpr Alias kAliases[] = {
     {"sides", "Duplex", kSides},
     {"collate", "Collate", kBooleans},
     {"booklet", "Booklet", kBooleans},
+    {"fit-to-page", "print-scaling", kFitToPage},
+    {"OutputOrder", "outputorder", kOutputOrderValues},
+    {"output-order", "outputorder", kOutputOrderValues},
 };
 
 // The standard IPP attributes of a Print-Job request, with their keywords (and enum

@@ -32,7 +32,9 @@ enum class OptionKind : unsigned char {
 // Where an option's value goes.
 enum class Target : unsigned char {
   kSetting,  // a field of the settings record or of the public device mode, by name
-  kFeature,  // a feature the plug-in asks the host about (PaperSize, InputBin, MediaType)
+  // a feature the plug-in asks the host about (PaperSize, InputBin, MediaType), or one the
+  // host applies itself (Orientation, OutputOrder, PageScaling)
+  kFeature,
 };
 
 struct Option {
@@ -75,7 +77,9 @@ struct JobOptions {
 // option they mean. A value an option does not take gets a warning and leaves the
 // option at its default (the queue's, else the settings record's); options of other
 // programs are ignored. A job that chooses number-up and no number-up-layout is laid out
-// lrtb, IPP's default. `copies` is the filter's copies argument (0: not given).
+// lrtb, IPP's default. orientation-requested (and landscape), outputorder and
+// print-scaling (and fit-to-page) mean what CUPS's pdftopdf makes of them. `copies` is
+// the filter's copies argument (0: not given).
 JobOptions MapJobOptions(const std::vector<NamedOption>& queueDefaults, const std::vector<NamedOption>& options,
                          int copies);
 

@@ -1,6 +1,7 @@
 // velmora-pxl: the CUPS filter of a Velmora queue. It prints a PDF or PostScript document
 // through the plug-in with the print host, as `velmora print` does, and writes the
-// finished PJL + PCL XL job to standard output.
+// finished PJL + PCL XL job to standard output once it is whole: a job that fails sends
+// the printer nothing.
 //
 //   velmora-pxl job-id user title copies options [file]
 //
@@ -13,6 +14,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -91,6 +93,42 @@ class JobFolder {
   std::string path_;
 };
 
+// What a job asks for that only the queue's system folder holds: a watermark section, the
+// overlay folder and list, the UserAuthentication value that lets a PIN reach the printer.
+// Empty when it asks for none of them.
+std::string NeedsOfSystemFolder(const std::vector<host::SettingAssignment>& settings) {
+  std::vector<std::string> needs;
+  const auto add = [&needs](const char* need) {
+    if (std::find(needs.begin(), needs.end(), need) == needs.end()) needs.emplace_back(need);
+  };
+  for (const host::SettingAssignment& setting : settings) {
+    const bool chosen = !setting.value.empty() && setting.value != "0";
+    if (!chosen) continue;
+    if (setting.name == "sFP_SectionIndex" || setting.name == "sNP_SectionIndex") add("watermark");
+    if (setting.name == "dwOverlayMode") add("overlay");
+    if (setting.name == "szFileBoxPassword") add("PIN");
+  }
+  std::string text;
+  for (std::size_t i = 0; i < needs.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == needs.size() ? " and " : ", ") + needs[i];
+  }
+  return text;
+}
+
+// A job that asks for what the queue's system folder holds fails when the folder exists
+// but cannot be read: printed without it, a watermark or an overlay would be missing and a
+// held job would wait for a PIN that never reached the printer. A queue without the folder
+// has none of them to give, which the job's warnings tell.
+void CheckSystemFolder(const std::string& folder, const std::vector<host::SettingAssignment>& settings) {
+  if (::access(folder.c_str(), R_OK | X_OK) == 0) return;
+  const int error = errno;
+  if (error == ENOENT) return;
+  const std::string needs = NeedsOfSystemFolder(settings);
+  if (needs.empty()) return;
+  throw host::HostError("Unable to apply the job's " + needs + ": the queue's system folder '" + folder +
+                        "' cannot be read: " + std::strerror(error));
+}
+
 void Must(platform::StoreResult<> result, const std::string& what) {
   if (!result) throw host::HostError(what + ": " + result.error());
 }
@@ -160,11 +198,24 @@ std::vector<NamedOption> QueueDefaults() {
   return ReadPpdDefaults(text.str());
 }
 
+// The options CUPS's imagetopdf applies itself when it makes an image into the PDF the
+// filter gets: the page it makes is already turned and scaled for the sheet.
+constexpr std::string_view kImageLayoutOptions[] = {"orientation-requested", "landscape", "print-scaling",
+                                                    "fit-to-page"};
+
+// The job's options; those an earlier filter of CUPS applied already are left out (the
+// job's document is an image, CONTENT_TYPE).
 std::vector<NamedOption> JobOptionsOf(const char* text) {
+  const char* contentType = std::getenv("CONTENT_TYPE");
+  const bool image = contentType != nullptr && std::string_view(contentType).starts_with("image/");
   cups_option_t* parsed = nullptr;
   const int count = cupsParseOptions(text, 0, &parsed);
   std::vector<NamedOption> options;
-  for (int i = 0; i < count; ++i) options.emplace_back(parsed[i].name, parsed[i].value);
+  for (int i = 0; i < count; ++i) {
+    const bool applied = image && std::find(std::begin(kImageLayoutOptions), std::end(kImageLayoutOptions),
+                                            parsed[i].name) != std::end(kImageLayoutOptions);
+    if (!applied) options.emplace_back(parsed[i].name, parsed[i].value);
+  }
   cupsFreeOptions(count, parsed);
   return options;
 }
@@ -193,6 +244,7 @@ int RunFilter(int argc, char** argv) {
   for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", OneLine(warning).c_str());
 
   const std::string system = SystemFolder();
+  CheckSystemFolder(system, job.settings);
   JobFolder folder;
   const std::string jobStore = folder.path() + "/spooler.db";
   PrepareJobStore(system + "/spooler.db", jobStore, queue);
@@ -203,7 +255,9 @@ int RunFilter(int argc, char** argv) {
   host::PrintRequest request;
   request.modulePath = ModulePath();
   request.printerName = platform::Utf8ToUtf16(queue);
-  request.output = "-";
+  // The job is held in the job's folder until it is whole.
+  const std::string held = folder.path() + "/job.pxl";
+  request.output = held;
   request.title = platform::Utf8ToUtf16(argv[3]);
   request.user = platform::Utf8ToUtf16(argv[2]);
   request.jobId = static_cast<DWORD>(jobId);
@@ -212,21 +266,31 @@ int RunFilter(int argc, char** argv) {
   }
   request.settings = std::move(job.settings);
   request.choices = std::move(job.choices);
-  const int pageCopies = copies > 1 ? copies : 1;
-  request.progress = [pageCopies](std::size_t sheet, std::size_t sheets) {
-    std::fprintf(stderr, "PAGE: %zu %d\n", sheet, pageCopies);
-    if (sheet == sheets) std::fprintf(stderr, "ATTR: job-impressions=%zu\n", sheets);
-  };
+  // The sheets are counted for CUPS's page log once the job has reached the printer.
+  std::size_t sheetsPrinted = 0;
+  request.progress = [&sheetsPrinted](std::size_t sheet, std::size_t) { sheetsPrinted = sheet; };
 
-  request.notice = [](const std::string& line) { std::fprintf(stderr, "INFO: %s\n", OneLine(line).c_str()); };
+  // A notice is a job printed otherwise than it asks.
+  request.notice = [](const std::string& line) { std::fprintf(stderr, "WARNING: %s\n", OneLine(line).c_str()); };
 
   const std::string document = argc == 7 ? argv[6] : "-";
   std::fprintf(stderr, "INFO: Printing '%s' through the Velmora plug-in\n", QuotedTitle(argv[3]).c_str());
-  auto pages = host::MakeDocumentPageSource(document, job.pageRanges);
+  // Messages name the document after the job: its file is CUPS's spool file.
+  auto pages = host::MakeDocumentPageSource(document, job.pageRanges, {}, QuotedTitle(argv[3]));
   const host::PrintResult result = host::RunPrintJob(request, *pages);
   if (result.overlayCaptured) {
     std::fprintf(stderr, "INFO: The job was captured into the printer's overlay file; nothing was printed\n");
+    return 0;
   }
+  std::string reason;
+  if (!platform::CopyToStandardOutput(held, &reason)) {
+    throw host::HostError("Unable to write the job to standard output: " + reason);
+  }
+  const int pageCopies = copies > 1 ? copies : 1;
+  for (std::size_t sheet = 1; sheet <= sheetsPrinted; ++sheet) {
+    std::fprintf(stderr, "PAGE: %zu %d\n", sheet, pageCopies);
+  }
+  std::fprintf(stderr, "ATTR: job-impressions=%zu\n", sheetsPrinted);
   return 0;
 }
 

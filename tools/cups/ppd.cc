@@ -3,6 +3,7 @@
 #include "tools/cups/ppd.h"
 
 #include <cmath>
+#include <iterator>
 
 #include "host/printer_description.h"
 #include "tools/cups/cups_options.h"
@@ -14,6 +15,19 @@ namespace {
 constexpr int kMarginPoints = 12;
 
 int Points(double millimetres) { return static_cast<int>(std::lround(millimetres * 72.0 / 25.4)); }
+
+// A page size's standard dimensions in points where the printer description's whole
+// millimetres round to others: the PPD keeps the standard name only with its own size.
+// Quarto's 215 x 275 mm are 609 x 780 points; CUPS's Quarto, the PWG's
+// na_quarto_8.5x10.83in that queues map to it, is 612 x 780 (cupstestppd names a size
+// 2 points off another paper).
+struct StandardSize {
+  std::string_view keyword;
+  int width;
+  int height;
+};
+constexpr StandardSize kStandardSizes[] = {{"Quarto", 612, 780}};
+static_assert(std::size(kStandardSizes) == 1);
 
 std::string Line(std::string_view a, std::string_view b = {}, std::string_view c = {}, std::string_view d = {}) {
   std::string line;
@@ -65,8 +79,13 @@ void WritePageSizes(std::string& ppd, const Option& pageSize) {
   ppd += Line("*DefaultPaperDimension: ", pageSize.defaultChoice);
   for (const Choice& choice : pageSize.choices) {
     const host::Paper* paper = paperOf(choice);
-    const int width = Points(paper->widthMm);
-    const int height = Points(paper->heightMm);
+    int width = Points(paper->widthMm);
+    int height = Points(paper->heightMm);
+    for (const StandardSize& standard : kStandardSizes) {
+      if (standard.keyword != choice.keyword) continue;
+      width = standard.width;
+      height = standard.height;
+    }
     const auto pair = [](int x, int y) { return std::to_string(x) + " " + std::to_string(y); };
     ppd += Line("*PaperDimension ", choice.keyword, ": \"" + pair(width, height) + "\"");
     ppd += Line(
@@ -103,9 +122,12 @@ std::string VelmoraPpd() {
   ppd += "*VariablePaperSize: False\n";
   // The filter takes PDF and PostScript itself, so that CUPS does not impose pages (its
   // N-up would hide the cells from the plug-in's watermarks); the printer makes the copies.
+  // Images reach it as the PDF CUPS's imagetopdf makes of them (CUPS's printer-ready PDF),
+  // rather than rasterised by gstoraster and made a PDF again.
   const std::string filter(kFilterName);
   ppd += "*cupsVersion: 2.4\n";
   ppd += "*cupsFilter2: \"application/pdf application/vnd.cups-pdl 0 " + filter + "\"\n";
+  ppd += "*cupsFilter2: \"application/vnd.cups-pdf application/vnd.cups-pdl 0 " + filter + "\"\n";
   ppd += "*cupsFilter2: \"application/postscript application/vnd.cups-pdl 0 " + filter + "\"\n";
   ppd += "*cupsManualCopies: False\n";
   // CUPS asks for a PIN of up to 32 digits and passes it as job-password.
