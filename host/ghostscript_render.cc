@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/host_error.h"
@@ -125,9 +126,9 @@ DocumentKind SniffDocument(const std::string& path) {
   return DocumentKind::kUnknown;
 }
 
-GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name, const PageGeometry& geometry,
+GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name,
                                      const std::string& pageRanges, const platform::ProgramLimits& limits)
-    : name_(name), pagesPicked_(!pageRanges.empty()), limits_(limits) {
+    : document_(document), name_(name), pagesPicked_(!pageRanges.empty()), limits_(limits) {
   const auto fail = [&name](const std::string& cause) { throw HostError("Unable to print '" + name + "': " + cause); };
   std::error_code error;
   if (!std::filesystem::is_regular_file(document, error)) fail("no such file");
@@ -135,32 +136,42 @@ GhostscriptRender::GhostscriptRender(const std::string& document, const std::str
   if (kind_ == DocumentKind::kEmpty) fail("the file is empty");
   if (kind_ == DocumentKind::kUnknown) fail("not a PDF or PostScript document");
 
-  // Each page keeps its own size and orientation; the job's sheet is the size of a page
-  // whose document names none (PostScript that never sets one). The job fits each page
-  // to its sheet or cell.
-  const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
-  const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
+  // Ghostscript starts with no device and reads the set-up of its output device from
+  // standard input (Render), then renders the document.
   std::vector<std::string> arguments = {
-      GhostscriptProgram(),
-      "-dNOPAUSE",
-      "-dBATCH",
-      "-dSAFER",
-      "-sstdout=%stderr",
-      "-sDEVICE=pxlmono",
-      "-r" + std::to_string(geometry.xResolution) + "x" + std::to_string(geometry.yResolution),
-      "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPoints),
-      "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPoints),
-      // The stream comes through standard output; Ghostscript's messages then go to
-      // standard error.
-      "-sOutputFile=-",
+      GhostscriptProgram(), "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sstdout=%stderr", "-dNODISPLAY",
   };
-  if (!pageRanges.empty()) arguments.push_back("-sPageList=" + pageRanges);
-  // Joined to -f, a file name is never taken for an option, whatever it starts with.
+  // The device takes the page list too, for PostScript.
+  if (!pageRanges.empty()) {
+    arguments.push_back("-sPageList=" + pageRanges);
+    pageSelection_ = " /PageList (" + pageRanges + ")";
+  }
+  // Standard input, then the document. Joined to -f, a file name is never taken for an
+  // option, whatever it starts with.
+  arguments.push_back("-");
   arguments.push_back("-f" + document);
   std::string reason;
-  program_ = platform::StartProgram(arguments, reason, limits);
+  program_ = platform::StartProgram(arguments, reason, limits, platform::ProgramInput::kPipe);
   if (program_ == nullptr) fail("Ghostscript could not be run: " + reason);
   messagesReader_ = std::thread([this] { CollectMessages(); });
+}
+
+void GhostscriptRender::Render(const PageGeometry& geometry) {
+  if (rendering_) return;
+  rendering_ = true;
+  // Each page keeps its own size and orientation; the job's sheet is the size of a page
+  // whose document names none (PostScript that never sets one). The job fits each page
+  // to its sheet or cell. The stream comes through standard output; Ghostscript's
+  // messages go to standard error.
+  const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
+  const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
+  const std::string setup = "<< /OutputDevice /pxlmono /OutputFile (-) /HWResolution [" +
+                            std::to_string(geometry.xResolution) + " " + std::to_string(geometry.yResolution) +
+                            "] /PageSize [" + std::to_string(widthPoints) + " " + std::to_string(heightPoints) + "]" +
+                            pageSelection_ + " >> setpagedevice\n";
+  // A Ghostscript that has ended already has its reason in its messages.
+  program_->WriteInput({reinterpret_cast<const std::uint8_t*>(setup.data()), setup.size()});
+  program_->CloseInput();
 }
 
 GhostscriptRender::~GhostscriptRender() {
@@ -211,6 +222,8 @@ std::size_t GhostscriptRender::Read(std::uint8_t* buffer, std::size_t size) {
 }
 
 void GhostscriptRender::Finish() {
+  // Without a set-up Ghostscript would wait for one.
+  if (!rendering_) program_->Stop();
   // Whatever is left of the stream (the end of the job) is read so that Ghostscript can
   // finish writing it.
   std::uint8_t rest[4096];

@@ -78,18 +78,23 @@ struct KeptState {
 
 class DocumentPageSource : public PageSource {
  public:
+  // Ghostscript starts at once: it loads while the job starts, and renders once the job
+  // knows its resolution and sheet (Start).
   DocumentPageSource(std::string path, std::string name, std::string pageRanges, const platform::ProgramLimits& limits)
-      : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)), limits_(limits) {}
-
-  bool NeedsPreparing() const override { return true; }
-  void Start(const PageGeometry& geometry) override {
+      : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)), limits_(limits) {
     try {
-      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_, limits_);
-      renderedFor_ = geometry;
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, pageRanges_, limits_);
     } catch (const HostError&) {
       // Prepare tries again and reports why, once the job exists.
       render_.reset();
     }
+  }
+
+  bool NeedsPreparing() const override { return true; }
+  void Start(const PageGeometry& geometry) override {
+    if (render_ == nullptr || render_->rendering()) return;
+    render_->Render(geometry);
+    renderedFor_ = geometry;
   }
   void Prepare(const PageGeometry& geometry) override {
     geometry_ = geometry;
@@ -97,10 +102,9 @@ class DocumentPageSource : public PageSource {
       return other.xResolution == geometry.xResolution && other.yResolution == geometry.yResolution &&
              other.physicalWidth == geometry.physicalWidth && other.physicalHeight == geometry.physicalHeight;
     };
-    if (render_ == nullptr || !renderedAlike(renderedFor_)) {
-      render_.reset();
-      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_, limits_);
-    }
+    if (render_ != nullptr && render_->rendering() && !renderedAlike(renderedFor_)) render_.reset();
+    if (render_ == nullptr) render_ = std::make_unique<GhostscriptRender>(path_, name_, pageRanges_, limits_);
+    Start(geometry);
     spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
     try {
       store_ = std::make_unique<PxlPageStore>(
