@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "host/page_source.h"
 #include "platform/process.h"
@@ -45,9 +46,12 @@ class GhostscriptRender {
   void Render(const PageGeometry& geometry);
   bool rendering() const { return rendering_; }
 
-  // The pages Ghostscript says it will render before it renders the first, which it
-  // does for a whole PDF; none when it says nothing (PostScript, picked pages, a
-  // document it cannot open). Waits for the announcement or the end of its messages.
+  // The pages Ghostscript will render, known before it renders the first: the count it
+  // announces for a PDF (whole, or one range of pages), or the count a PostScript
+  // document states by the document structuring conventions when its page comments
+  // agree. None otherwise (a list of ranges, PostScript that states no count, a
+  // document Ghostscript cannot open). Waits for the announcement or the end of its
+  // messages.
   std::optional<std::size_t> AnnouncedPages();
   // Reads the rendered PJL + PCL XL stream: up to `size` bytes, waiting for some; 0 at
   // its end.
@@ -64,7 +68,8 @@ class GhostscriptRender {
   std::string name_;
   DocumentKind kind_ = DocumentKind::kUnknown;
   bool pagesPicked_ = false;
-  std::string pageSelection_;  // the page selection's keys for the device set-up
+  std::string pageSelection_;                                     // the page selection's keys for the device set-up
+  std::optional<std::pair<std::size_t, std::size_t>> pageRange_;  // one range picked, its last page open (0)
   bool rendering_ = false;
   platform::ProgramLimits limits_;
   std::unique_ptr<platform::RunningProgram> program_;

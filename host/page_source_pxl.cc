@@ -115,10 +115,10 @@ class DocumentPageSource : public PageSource {
       render_->Finish();
       throw;
     }
-    // A whole PDF is printed while Ghostscript renders it, once it has said how many
-    // pages it holds. Anything else, and a page that must carry its own fonts (an
-    // overlay capture, which is kept), is rendered whole first, so that a document that
-    // fails on its last page has printed nothing.
+    // A document whose page count is known before Ghostscript renders its first page (a
+    // PDF, or PostScript that states it) is printed while Ghostscript renders it. Any
+    // other, and a page that must carry its own fonts (an overlay capture, which is kept),
+    // is rendered whole first, so that the job knows its pages from its start.
     const std::optional<std::size_t> announced = geometry.selfContainedPages ? std::nullopt : render_->AnnouncedPages();
     if (announced && *announced > 0) {
       pageCount_ = *announced;
