@@ -404,7 +404,7 @@ class DocumentPageSource : public PageSource {
       }
       if (code == kText && noData) {
         const pxl::ScannedOperator text = pxl::OperatorAt(page_, at, tag, store_->byteOrder());
-        if (const auto data = text.Find(Attr::TextData)) glyphs += data->size();
+        text.With(Attr::TextData, [&glyphs](const pxl::AttributeView& data) { glyphs += data.size(); });
         afterText = at = tag + 1;
         continue;
       }

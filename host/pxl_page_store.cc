@@ -291,12 +291,14 @@ void PxlPageStore::Take(const pxl::ScannedOperator& op, std::span<const std::uin
     }
     case Op::SetFont:
       currentFont_ = FontId(FontNameOf(op));
+      currentRow_ = SeenRow(currentFont_);
       if (inPage_) AddToPage(op, bytes);
       break;
     case Op::Text: {
       // Text is most of a text page: the current font's single-byte codes are marked in
       // its row of the table at once.
-      std::uint32_t* row = SeenRow(currentFont_);
+      if (currentRow_ == nullptr) currentRow_ = SeenRow(currentFont_);
+      std::uint32_t* row = currentRow_;
       const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
       ForEachTextCode(op, [&](std::uint32_t charCode) {
         if (row != nullptr && charCode < kSeenTableCodes) {

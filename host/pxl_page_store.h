@@ -132,6 +132,7 @@ class PxlPageStore {
   std::unordered_map<GlyphKey, PagePart> glyphs_;
   std::map<std::string, std::uint32_t> fontIds_;
   std::uint32_t currentFont_ = 0;
+  std::uint32_t* currentRow_ = nullptr;  // the current font's row of seenOnPage_, once asked for
   std::string headerFont_;
   std::vector<std::uint8_t> header_;
   std::vector<std::uint8_t> beginChar_;
@@ -143,7 +144,8 @@ class PxlPageStore {
   KeptPage reading_;
   std::span<const std::uint8_t> unflushed_;
   // The glyphs defined on the page being read or taken from earlier pages: by font
-  // number and character code, the number (from 1) of the last page that had each.
+  // number and character code, the number (from 1) of the last page that had each. Each
+  // font's row is a vector of its own, which keeps its place when the table grows.
   std::vector<std::vector<std::uint32_t>> seenOnPage_;
   std::unordered_map<GlyphKey, std::uint32_t> seenElsewhere_;
   // Marks a glyph as had by the page being read; false when it was already.
@@ -165,9 +167,9 @@ class PxlPageStore {
 // Calls visit(code) for each character code of a Text operator's TextData.
 template <typename Visit>
 void ForEachTextCode(const pxl::ScannedOperator& text, Visit visit) {
-  if (const std::optional<pxl::AttributeView> data = text.Find(pxl::Attr::TextData)) {
-    for (std::size_t i = 0; i < data->size(); ++i) visit(data->Code(i));
-  }
+  text.With(pxl::Attr::TextData, [&visit](const pxl::AttributeView& data) {
+    for (std::size_t i = 0; i < data.size(); ++i) visit(data.Code(i));
+  });
 }
 
 }  // namespace velmora::host

@@ -207,6 +207,17 @@ struct ScannedOperator {
     }
     return std::nullopt;
   }
+  // Calls visit(const AttributeView&) for the attribute with this id, when there is one,
+  // without copying it out (text codes are read for every Text operator of a page).
+  template <typename Visit>
+  void With(Attr id, Visit visit) const {
+    for (std::size_t at = 0; at < attributes.size();) {
+      const AttributeView attribute = AttributeAt(at);
+      if (attribute.id() != static_cast<std::uint16_t>(id)) continue;
+      visit(attribute);
+      return;
+    }
+  }
   std::size_t AttributeCount() const;
   // Calls visit(const AttributeView&) for each attribute in order.
   template <typename Visit>
