@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/host_error.h"
@@ -118,6 +119,100 @@ std::string LimitCause(const platform::ProgramLimits& limits, const platform::Pr
   return std::string("Ghostscript exceeded its memory limit of ") + size + " MiB";
 }
 
+// One range of pages ("5", "5-8", "5-", as ParsePageRanges checked it): its first page
+// and its last, 0 for one open to the end; none for a list of ranges.
+std::optional<std::pair<std::size_t, std::size_t>> SingleRange(const std::string& ranges) {
+  if (ranges.empty() || ranges.find(',') != std::string::npos) return std::nullopt;
+  const std::size_t dash = ranges.find('-');
+  const std::size_t first = std::stoul(ranges.substr(0, dash));
+  if (dash == std::string::npos) return std::pair{first, first};
+  return std::pair{first, dash + 1 == ranges.size() ? std::size_t{0} : std::stoul(ranges.substr(dash + 1))};
+}
+
+// The whole number a comment's value starts with ("12", "12 1"); none for another value.
+std::optional<std::size_t> LeadingNumber(std::string_view value) {
+  const std::size_t start = value.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return std::nullopt;
+  std::size_t end = start;
+  while (end < value.size() && end - start < 9 && value[end] >= '0' && value[end] <= '9') ++end;
+  if (end == start || (end < value.size() && value[end] != ' ' && value[end] != '\t')) return std::nullopt;
+  return static_cast<std::size_t>(std::stoul(std::string(value.substr(start, end - start))));
+}
+
+// The pages a PostScript document states it holds by the document structuring
+// conventions: the count of its %%Pages comment (the header's, or the trailer's when the
+// header defers to it with "(atend)"), when the document marks as many pages of its own
+// with %%Page comments (the pages of a document it embeds do not count). None for a
+// document that does not claim the conventions, states no count or marks other pages.
+std::optional<std::size_t> StatedPageCount(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::optional<std::size_t> header;
+  std::optional<std::size_t> trailer;
+  bool deferred = false;
+  bool inHeader = true;
+  bool inTrailer = false;
+  bool conforming = false;
+  bool firstLine = true;
+  std::size_t marked = 0;
+  int embedded = 0;
+  const auto take = [&](std::string_view line) {
+    if (firstLine) {
+      firstLine = false;
+      conforming = line.starts_with("%!PS-Adobe-");
+      return;
+    }
+    if (!line.starts_with("%%")) return;
+    if (line.starts_with("%%BeginDocument")) ++embedded;
+    if (line.starts_with("%%EndDocument") && embedded > 0) --embedded;
+    if (embedded > 0) return;
+    if (line.starts_with("%%EndComments")) inHeader = false;
+    if (line.starts_with("%%Trailer")) inTrailer = true;
+    if (line.starts_with("%%Pages:")) {
+      const std::string_view value = line.substr(8);
+      if (inHeader && !header && !deferred) {
+        deferred = value.find("(atend)") != std::string_view::npos;
+        if (!deferred) header = LeadingNumber(value);
+      } else if (inTrailer) {
+        trailer = LeadingNumber(value);
+      }
+      return;
+    }
+    if (line.starts_with("%%Page:")) {
+      inHeader = false;
+      ++marked;
+    }
+  };
+  // Lines are taken from pieces of the file; only the start of a long line matters.
+  constexpr std::size_t kLineStart = 256;
+  std::string line;
+  bool lineCut = false;
+  std::vector<char> piece(std::size_t{1} << 16);
+  while (file) {
+    file.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto got = static_cast<std::size_t>(file.gcount());
+    std::size_t at = 0;
+    while (at < got) {
+      const char* end = static_cast<const char*>(std::memchr(piece.data() + at, '\n', got - at));
+      const std::size_t stop = end != nullptr ? static_cast<std::size_t>(end - piece.data()) : got;
+      if (!lineCut) {
+        line.append(piece.data() + at, std::min(stop - at, kLineStart - std::min(line.size(), kLineStart)));
+        lineCut = line.size() >= kLineStart;
+      }
+      if (end == nullptr) break;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      take(line);
+      if (firstLine == false && !conforming) return std::nullopt;
+      line.clear();
+      lineCut = false;
+      at = stop + 1;
+    }
+  }
+  if (!line.empty()) take(line);
+  const std::optional<std::size_t> stated = deferred ? trailer : header;
+  if (!conforming || !stated || *stated != marked) return std::nullopt;
+  return stated;
+}
+
 }  // namespace
 
 DocumentKind SniffDocument(const std::string& path) {
@@ -134,9 +229,9 @@ DocumentKind SniffDocument(const std::string& path) {
   return DocumentKind::kUnknown;
 }
 
-GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name, const PageGeometry& geometry,
+GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name,
                                      const std::string& pageRanges, const platform::ProgramLimits& limits)
-    : name_(name), pagesPicked_(!pageRanges.empty()), limits_(limits) {
+    : document_(document), name_(name), pagesPicked_(!pageRanges.empty()), limits_(limits) {
   const auto fail = [&name](const std::string& cause) { throw HostError("Unable to print '" + name + "': " + cause); };
   std::error_code error;
   if (!std::filesystem::is_regular_file(document, error)) fail("no such file");
@@ -144,32 +239,52 @@ GhostscriptRender::GhostscriptRender(const std::string& document, const std::str
   if (kind_ == DocumentKind::kEmpty) fail("the file is empty");
   if (kind_ == DocumentKind::kUnknown) fail("not a PDF or PostScript document");
 
-  // Each page keeps its own size and orientation; the job's sheet is the size of a page
-  // whose document names none (PostScript that never sets one). The job fits each page
-  // to its sheet or cell.
-  const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
-  const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
+  // Ghostscript starts with no device and reads the set-up of its output device from
+  // standard input (Render), then renders the document.
   std::vector<std::string> arguments = {
-      GhostscriptProgram(),
-      "-dNOPAUSE",
-      "-dBATCH",
-      "-dSAFER",
-      "-sstdout=%stderr",
-      "-sDEVICE=pxlmono",
-      "-r" + std::to_string(geometry.xResolution) + "x" + std::to_string(geometry.yResolution),
-      "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPoints),
-      "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPoints),
-      // The stream comes through standard output; Ghostscript's messages then go to
-      // standard error.
-      "-sOutputFile=-",
+      GhostscriptProgram(), "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sstdout=%stderr", "-dNODISPLAY",
   };
-  if (!pageRanges.empty()) arguments.push_back("-sPageList=" + pageRanges);
-  // Joined to -f, a file name is never taken for an option, whatever it starts with.
+  // One range of pages is picked by its first and last page, for which Ghostscript
+  // announces how many pages of a PDF it renders; a list of ranges by the page list. The
+  // device takes the selection too, for PostScript.
+  pageRange_ = SingleRange(pageRanges);
+  if (pageRange_) {
+    arguments.push_back("-dFirstPage=" + std::to_string(pageRange_->first));
+    pageSelection_ = " /FirstPage " + std::to_string(pageRange_->first);
+    if (pageRange_->second != 0) {
+      arguments.push_back("-dLastPage=" + std::to_string(pageRange_->second));
+      pageSelection_ += " /LastPage " + std::to_string(pageRange_->second);
+    }
+  } else if (!pageRanges.empty()) {
+    arguments.push_back("-sPageList=" + pageRanges);
+    pageSelection_ = " /PageList (" + pageRanges + ")";
+  }
+  // Standard input, then the document. Joined to -f, a file name is never taken for an
+  // option, whatever it starts with.
+  arguments.push_back("-");
   arguments.push_back("-f" + document);
   std::string reason;
-  program_ = platform::StartProgram(arguments, reason, limits);
+  program_ = platform::StartProgram(arguments, reason, limits, platform::ProgramInput::kPipe);
   if (program_ == nullptr) fail("Ghostscript could not be run: " + reason);
   messagesReader_ = std::thread([this] { CollectMessages(); });
+}
+
+void GhostscriptRender::Render(const PageGeometry& geometry) {
+  if (rendering_) return;
+  rendering_ = true;
+  // Each page keeps its own size and orientation; the job's sheet is the size of a page
+  // whose document names none (PostScript that never sets one). The job fits each page
+  // to its sheet or cell. The stream comes through standard output; Ghostscript's
+  // messages go to standard error.
+  const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
+  const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
+  const std::string setup = "<< /OutputDevice /pxlmono /OutputFile (-) /HWResolution [" +
+                            std::to_string(geometry.xResolution) + " " + std::to_string(geometry.yResolution) +
+                            "] /PageSize [" + std::to_string(widthPoints) + " " + std::to_string(heightPoints) + "]" +
+                            pageSelection_ + " >> setpagedevice\n";
+  // A Ghostscript that has ended already has its reason in its messages.
+  program_->WriteInput({reinterpret_cast<const std::uint8_t*>(setup.data()), setup.size()});
+  program_->CloseInput();
 }
 
 GhostscriptRender::~GhostscriptRender() {
@@ -194,19 +309,36 @@ void GhostscriptRender::CollectMessages() {
 }
 
 std::optional<std::size_t> GhostscriptRender::AnnouncedPages() {
-  if (kind_ != DocumentKind::kPdf || pagesPicked_) return std::nullopt;
-  // "Processing pages 1 through 12." comes before the first page is rendered.
-  static constexpr std::string_view kAnnouncement = "Processing pages 1 through ";
+  if (kind_ == DocumentKind::kPostScript) {
+    const std::optional<std::size_t> stated = StatedPageCount(document_);
+    if (!stated || !pagesPicked_) return stated;
+    if (!pageRange_) return std::nullopt;
+    const auto [first, last] = *pageRange_;
+    const std::size_t end = last == 0 ? *stated : std::min(last, *stated);
+    return first > end ? 0 : end - first + 1;
+  }
+  if (kind_ != DocumentKind::kPdf || (pagesPicked_ && !pageRange_)) return std::nullopt;
+  // "Processing pages 1 through 12." (or "5 through 8." for one range) comes before the
+  // first page is rendered.
+  static constexpr std::string_view kAnnouncement = "Processing pages ";
+  static constexpr std::string_view kThrough = " through ";
   std::unique_lock lock(mutex_);
   for (;;) {
     const std::size_t at = messages_.find(kAnnouncement);
     const std::size_t end = at == std::string::npos ? at : messages_.find('\n', at);
     if (end != std::string::npos) {
-      const std::string_view count = std::string_view(messages_).substr(at + kAnnouncement.size());
-      std::size_t digits = 0;
-      while (digits < count.size() && digits < 9 && count[digits] >= '0' && count[digits] <= '9') ++digits;
-      if (digits == 0) return std::nullopt;
-      return static_cast<std::size_t>(std::stoul(std::string(count.substr(0, digits))));
+      const std::string_view line = std::string_view(messages_).substr(at, end - at);
+      const std::size_t through = line.find(kThrough);
+      if (through == std::string_view::npos) return std::nullopt;
+      const std::optional<std::size_t> first =
+          LeadingNumber(line.substr(kAnnouncement.size(), through - kAnnouncement.size()));
+      std::string_view lastText = line.substr(through + kThrough.size());
+      if (!lastText.empty() && lastText.back() == '\r') lastText.remove_suffix(1);
+      if (!lastText.ends_with('.')) return std::nullopt;
+      lastText.remove_suffix(1);
+      const std::optional<std::size_t> last = LeadingNumber(lastText);
+      if (!first || !last || *last < *first) return std::nullopt;
+      return *last - *first + 1;
     }
     if (messagesEnded_) return std::nullopt;
     changed_.wait(lock);
@@ -220,6 +352,8 @@ std::size_t GhostscriptRender::Read(std::uint8_t* buffer, std::size_t size) {
 }
 
 void GhostscriptRender::Finish() {
+  // Without a set-up Ghostscript would wait for one.
+  if (!rendering_) program_->Stop();
   // Whatever is left of the stream (the end of the job) is read so that Ghostscript can
   // finish writing it.
   std::uint8_t rest[4096];

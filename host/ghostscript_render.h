@@ -1,6 +1,8 @@
 // Rendering a PDF, PostScript or EPS document into PCL XL with Ghostscript's pxlmono
 // device, run as a separate program for the job's resolution and sheet, while the job
-// prints the pages it has rendered so far.
+// prints the pages it has rendered so far. Ghostscript starts before the job knows its
+// resolution and sheet, and loads while the job starts; it is told them once they are
+// known.
 #pragma once
 
 #include <condition_variable>
@@ -11,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "host/page_source.h"
 #include "platform/process.h"
@@ -28,17 +31,27 @@ class GhostscriptRender {
   // Checks `document` (shown as `name` in messages) and starts Ghostscript on it under
   // `limits`. `pageRanges` (checked, empty for all) picks the pages it renders. Throws
   // HostError "Unable to print 'NAME': CAUSE" when the file is missing or empty, is no
-  // PDF or PostScript document, or Ghostscript cannot be run.
-  GhostscriptRender(const std::string& document, const std::string& name, const PageGeometry& geometry,
-                    const std::string& pageRanges = {}, const platform::ProgramLimits& limits = {});
+  // PDF or PostScript document, or Ghostscript cannot be run. Ghostscript renders
+  // nothing before Render.
+  GhostscriptRender(const std::string& document, const std::string& name, const std::string& pageRanges = {},
+                    const platform::ProgramLimits& limits = {});
   // Ends Ghostscript if it is still running.
   ~GhostscriptRender();
   GhostscriptRender(const GhostscriptRender&) = delete;
   GhostscriptRender& operator=(const GhostscriptRender&) = delete;
 
-  // The pages Ghostscript says it will render before it renders the first, which it
-  // does for a whole PDF; none when it says nothing (PostScript, picked pages, a
-  // document it cannot open). Waits for the announcement or the end of its messages.
+  // Renders the document for `geometry`: its resolution, and the sheet of a page whose
+  // document names no size. Called once; a Ghostscript that has ended meanwhile reports
+  // why through Read and Finish.
+  void Render(const PageGeometry& geometry);
+  bool rendering() const { return rendering_; }
+
+  // The pages Ghostscript will render, known before it renders the first: the count it
+  // announces for a PDF (whole, or one range of pages), or the count a PostScript
+  // document states by the document structuring conventions when its page comments
+  // agree. None otherwise (a list of ranges, PostScript that states no count, a
+  // document Ghostscript cannot open). Waits for the announcement or the end of its
+  // messages.
   std::optional<std::size_t> AnnouncedPages();
   // Reads the rendered PJL + PCL XL stream: up to `size` bytes, waiting for some; 0 at
   // its end.
@@ -51,9 +64,13 @@ class GhostscriptRender {
  private:
   void CollectMessages();
 
+  std::string document_;
   std::string name_;
   DocumentKind kind_ = DocumentKind::kUnknown;
   bool pagesPicked_ = false;
+  std::string pageSelection_;                                     // the page selection's keys for the device set-up
+  std::optional<std::pair<std::size_t, std::size_t>> pageRange_;  // one range picked, its last page open (0)
+  bool rendering_ = false;
   platform::ProgramLimits limits_;
   std::unique_ptr<platform::RunningProgram> program_;
   std::thread messagesReader_;

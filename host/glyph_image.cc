@@ -23,20 +23,20 @@ constexpr std::int64_t kBrushMaskRop = 0xFC;
 constexpr std::uint8_t kBlack = 0;
 constexpr std::uint8_t kWhite = 255;
 
-std::optional<std::int64_t> IntOf(const pxl::Event& op, Attr id, std::size_t index = 0) {
-  const pxl::Attribute* attribute = op.Find(id);
-  if (attribute == nullptr || attribute->value.elements.size() <= index) return std::nullopt;
-  return attribute->value.Int(index);
+std::optional<std::int64_t> IntOf(const pxl::ScannedOperator& op, Attr id, std::size_t index = 0) {
+  const std::optional<pxl::AttributeView> attribute = op.Find(id);
+  if (!attribute || attribute->size() <= index) return std::nullopt;
+  return attribute->Int(index);
 }
 
 // A one-bit indexed image drawn at its own size in one block, as a glyph bitmap is.
-bool GlyphShaped(const pxl::Event& beginImage, const pxl::Event& block) {
+bool GlyphShaped(const pxl::ScannedOperator& beginImage, const pxl::ScannedOperator& block) {
   const std::optional<std::int64_t> width = IntOf(beginImage, Attr::SourceWidth);
   const std::optional<std::int64_t> height = IntOf(beginImage, Attr::SourceHeight);
   if (!width || !height || *width <= 0 || *height <= 0) return false;
   if (IntOf(beginImage, Attr::ColorDepth) != kColorDepth1Bit) return false;
   if (IntOf(beginImage, Attr::ColorMapping) != kIndexedPixel) return false;
-  if (beginImage.Find(Attr::DestinationSize) != nullptr &&
+  if (beginImage.Find(Attr::DestinationSize) &&
       (IntOf(beginImage, Attr::DestinationSize, 0) != width || IntOf(beginImage, Attr::DestinationSize, 1) != height)) {
     return false;
   }
@@ -45,8 +45,8 @@ bool GlyphShaped(const pxl::Event& beginImage, const pxl::Event& block) {
 
 }  // namespace
 
-void GlyphImages::Note(const pxl::Event& op) {
-  switch (static_cast<Op>(op.op)) {
+void GlyphImages::Note(const pxl::ScannedOperator& op) {
+  switch (op.op()) {
     case Op::SetCursor:
       stateBeforeCursor_ = stateSinceCursor_;
       stateSinceCursor_ = false;
@@ -57,10 +57,9 @@ void GlyphImages::Note(const pxl::Event& op) {
       stateSinceCursor_ = true;
       return;
     case Op::SetColorSpace: {
-      const pxl::Attribute* palette = op.Find(Attr::PaletteData);
-      glyphPalette_ = IntOf(op, Attr::ColorSpace) == kGrayColorSpace && palette != nullptr &&
-                      palette->value.elements.size() == 2 && palette->value.elements[0] == kWhite &&
-                      palette->value.elements[1] == kBlack;
+      const std::optional<pxl::AttributeView> palette = op.Find(Attr::PaletteData);
+      glyphPalette_ = IntOf(op, Attr::ColorSpace) == kGrayColorSpace && palette && palette->size() == 2 &&
+                      (*palette)[0] == kWhite && (*palette)[1] == kBlack;
       stateSinceCursor_ = true;
       return;
     }
@@ -68,7 +67,8 @@ void GlyphImages::Note(const pxl::Event& op) {
   }
 }
 
-std::optional<std::uint8_t> GlyphImages::GlyphGray(const pxl::Event& beginImage, const pxl::Event* block,
+std::optional<std::uint8_t> GlyphImages::GlyphGray(const pxl::ScannedOperator& beginImage,
+                                                   const std::optional<pxl::ScannedOperator>& block,
                                                    std::optional<std::uint8_t> brushGray, std::int64_t rop) {
   // Ghostscript sets the cursor of a glyph before the mask's raster operation,
   // transparency and palette, and the cursor of a picture after them. An image that
@@ -76,7 +76,7 @@ std::optional<std::uint8_t> GlyphImages::GlyphGray(const pxl::Event& beginImage,
   const bool glyphOrder = stateSinceCursor_ || (!stateBeforeCursor_ && lastWasGlyph_);
   lastWasGlyph_ = glyphOrder;
   stateSinceCursor_ = stateBeforeCursor_ = false;
-  if (!glyphOrder || block == nullptr || !brushGray || !glyphPalette_ || !GlyphShaped(beginImage, *block)) {
+  if (!glyphOrder || !block || !brushGray || !glyphPalette_ || !GlyphShaped(beginImage, *block)) {
     return std::nullopt;
   }
   // The raster operation and transparency must be the ones the brush's grey is painted

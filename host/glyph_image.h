@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "pxl/reader.h"
+#include "pxl/scan.h"
 
 namespace velmora::host {
 
@@ -21,14 +21,15 @@ class GlyphImages {
  public:
   // Takes note of an operator of the page, in page order. Only the cursor, the raster
   // operation, the source transparency and the colour space matter; others are ignored.
-  void Note(const pxl::Event& op);
+  void Note(const pxl::ScannedOperator& op);
 
   // The grey level the image of `beginImage` and its only ReadImage `block` paints, when
   // it is a glyph drawn as an image in the current brush; none for anything else. The
   // page source keeps the brush (`brushGray`, none when it is not a solid grey) and the
   // raster operation `rop` itself. Call it once for every whole image of the page (from
-  // BeginImage to EndImage), in order, with `block` null when it has more blocks than one.
-  std::optional<std::uint8_t> GlyphGray(const pxl::Event& beginImage, const pxl::Event* block,
+  // BeginImage to EndImage), in order, with no `block` when it has more blocks than one.
+  std::optional<std::uint8_t> GlyphGray(const pxl::ScannedOperator& beginImage,
+                                        const std::optional<pxl::ScannedOperator>& block,
                                         std::optional<std::uint8_t> brushGray, std::int64_t rop);
 
  private:

@@ -25,8 +25,6 @@ namespace velmora::host {
 namespace {
 
 using pxl::Attr;
-using pxl::Event;
-using pxl::EventKind;
 using pxl::Op;
 
 // Font names the host gives the downloaded fonts of a document, followed by a number.
@@ -38,6 +36,11 @@ constexpr std::uint8_t kSourceCopyRop = 0xCC;
 constexpr Color kNotSolid = 0xFFFFFFFF;
 // The raster operation a page starts with, which the renderer's stream counts on.
 constexpr std::uint8_t kPageDefaultRop = 0xFC;
+// The tags of the operators of a text run.
+constexpr auto kSetCursor = static_cast<std::uint8_t>(Op::SetCursor);
+constexpr auto kSetCursorRel = static_cast<std::uint8_t>(Op::SetCursorRel);
+constexpr auto kText = static_cast<std::uint8_t>(Op::Text);
+constexpr auto kBeginChar = static_cast<std::uint8_t>(Op::BeginChar);
 
 // A temporary file, removed when it goes.
 class TemporaryFile {
@@ -62,9 +65,9 @@ class TemporaryFile {
   std::string path_;
 };
 
-std::string FontNameOf(const Event& event) {
-  const pxl::Attribute* name = event.Find(Attr::FontName);
-  return name != nullptr ? name->value.Bytes() : std::string();
+std::string FontNameOf(const pxl::ScannedOperator& op) {
+  const std::optional<pxl::AttributeView> name = op.Find(Attr::FontName);
+  return name ? name->Bytes() : std::string();
 }
 
 // A state-setting operator as the stream last wrote it, kept to write it again.
@@ -76,18 +79,23 @@ struct KeptState {
 
 class DocumentPageSource : public PageSource {
  public:
+  // Ghostscript starts at once: it loads while the job starts, and renders once the job
+  // knows its resolution and sheet (Start).
   DocumentPageSource(std::string path, std::string name, std::string pageRanges, const platform::ProgramLimits& limits)
-      : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)), limits_(limits) {}
-
-  bool NeedsPreparing() const override { return true; }
-  void Start(const PageGeometry& geometry) override {
+      : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)), limits_(limits) {
     try {
-      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_, limits_);
-      renderedFor_ = geometry;
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, pageRanges_, limits_);
     } catch (const HostError&) {
       // Prepare tries again and reports why, once the job exists.
       render_.reset();
     }
+  }
+
+  bool NeedsPreparing() const override { return true; }
+  void Start(const PageGeometry& geometry) override {
+    if (render_ == nullptr || render_->rendering()) return;
+    render_->Render(geometry);
+    renderedFor_ = geometry;
   }
   void Prepare(const PageGeometry& geometry) override {
     geometry_ = geometry;
@@ -95,10 +103,9 @@ class DocumentPageSource : public PageSource {
       return other.xResolution == geometry.xResolution && other.yResolution == geometry.yResolution &&
              other.physicalWidth == geometry.physicalWidth && other.physicalHeight == geometry.physicalHeight;
     };
-    if (render_ == nullptr || !renderedAlike(renderedFor_)) {
-      render_.reset();
-      render_ = std::make_unique<GhostscriptRender>(path_, name_, geometry, pageRanges_, limits_);
-    }
+    if (render_ != nullptr && render_->rendering() && !renderedAlike(renderedFor_)) render_.reset();
+    if (render_ == nullptr) render_ = std::make_unique<GhostscriptRender>(path_, name_, pageRanges_, limits_);
+    Start(geometry);
     spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
     try {
       store_ = std::make_unique<PxlPageStore>(
@@ -109,10 +116,10 @@ class DocumentPageSource : public PageSource {
       render_->Finish();
       throw;
     }
-    // A whole PDF is printed while Ghostscript renders it, once it has said how many
-    // pages it holds. Anything else, and a page that must carry its own fonts (an
-    // overlay capture, which is kept), is rendered whole first, so that a document that
-    // fails on its last page has printed nothing.
+    // A document whose page count is known before Ghostscript renders its first page (a
+    // PDF, or PostScript that states it) is printed while Ghostscript renders it. Any
+    // other, and a page that must carry its own fonts (an overlay capture, which is kept),
+    // is rendered whole first, so that the job knows its pages from its start.
     const std::optional<std::size_t> announced = geometry.selfContainedPages ? std::nullopt : render_->AnnouncedPages();
     if (announced && *announced > 0) {
       pageCount_ = *announced;
@@ -158,19 +165,19 @@ class DocumentPageSource : public PageSource {
     rop_.bytes = PxlEncoder().UByte(kPageDefaultRop, Attr::ROP3).Operator(Op::SetROP).Take();
     rop_.number = kPageDefaultRop;
     canvas.WriteContent(rop_.bytes);
-    // The glyphs the page takes from earlier pages, then its own operators.
-    for (PagePart* part : {&kept.prelude, &kept.content}) {
+    // The glyphs the page takes from earlier pages, then its own operators, read from the
+    // page's bytes where the store marked their tags.
+    for (const PagePart* part : {&kept.prelude, &kept.content}) {
+      part_ = part;
       page_ = part->bytes;
-      operators_ = std::move(part->operators);
-      for (std::size_t i = 0; i < operators_.size();) i = DrawFrom(i);
-      part->operators = std::move(operators_);
-      operators_.clear();
+      for (std::size_t at = 0; at < page_.size();) at = DrawFrom(At(at));
+      FlushPending();
     }
-    FlushPending();
     if (geometry_.selfContainedPages) RemoveFonts();
     canvas.EndContent();
     canvas_ = nullptr;
     page_ = {};
+    part_ = nullptr;
     store_->GiveBack(std::move(kept));
   }
 
@@ -233,13 +240,14 @@ class DocumentPageSource : public PageSource {
                     " of its " + std::to_string(pageCount_) + " pages");
   }
 
-  std::span<const std::uint8_t> BytesOf(const PageOperator& op) const {
-    return page_.subspan(op.start, op.end - op.start);
+  // The operator at `at` of the page part being drawn, read where the store marked its
+  // tag; past its last operator, one of code 0 that starts and ends at the part's end.
+  pxl::ScannedOperator At(std::size_t at) const { return part_->At(at, store_->byteOrder()); }
+  bool Is(std::size_t at, Op op) const { return At(at).Is(op); }
+  std::span<const std::uint8_t> BytesOf(std::size_t start, std::size_t end) const {
+    return page_.subspan(start, end - start);
   }
-  std::span<const std::uint8_t> BytesOf(std::size_t first, std::size_t last) const {
-    return page_.subspan(operators_[first].start, operators_[last].end - operators_[first].start);
-  }
-  bool Is(std::size_t index, Op op) const { return index < operators_.size() && operators_[index].op() == op; }
+  std::span<const std::uint8_t> BytesOf(const pxl::ScannedOperator& op) const { return BytesOf(op.start, op.end); }
 
   void ResetPageState() {
     brush_ = {};
@@ -247,137 +255,144 @@ class DocumentPageSource : public PageSource {
     rop_ = {};
     penWidth_ = 1;
     currentFont_.clear();
-    pending_.clear();
+    pendingStart_ = pendingEnd_ = 0;
     glyphImages_ = {};
   }
 
-  // Draws what starts at operator `index`; answers the index of the next one to draw.
-  std::size_t DrawFrom(std::size_t index) {
-    const PageOperator& op = operators_[index];
-    glyphImages_.Note(op.event);
+  // Draws what starts at operator `op`; answers where the next one to draw starts.
+  std::size_t DrawFrom(const pxl::ScannedOperator& op) {
+    if (op.code == 0) return op.end;
+    glyphImages_.Note(op);
     switch (op.op()) {
       case Op::NewPath:
-        if (const std::size_t next = DrawLine(index); next != index) return next;
+        if (const std::size_t next = DrawLine(op); next != op.start) return next;
         break;
       case Op::SetCursor:
       case Op::SetCursorRel:
       case Op::Text:
-        if (Is(index, Op::SetCursor) && Is(index + 1, Op::BeginImage)) return DrawImage(index);
-        if (const std::size_t next = DrawText(index); next != index) return next;
+        if (op.Is(Op::SetCursor) && Is(op.end, Op::BeginImage)) return DrawImage(op);
+        if (const std::size_t next = DrawText(op); next != op.start) return next;
         break;
-      case Op::BeginImage: return DrawImage(index);
-      case Op::BeginChar: return Download(index);
+      case Op::BeginImage: return DrawImage(op);
+      case Op::BeginChar: return Download(op);
       case Op::SetFont:
       case Op::RemoveFont:
         WriteRenamed(op);
-        if (op.op() == Op::SetFont) currentFont_ = FontNameOf(op.event);
-        if (op.op() == Op::RemoveFont) ForgetFont(FontNameOf(op.event));
-        return index + 1;
+        if (op.Is(Op::SetFont)) currentFont_ = FontNameOf(op);
+        if (op.Is(Op::RemoveFont)) ForgetFont(FontNameOf(op));
+        return op.end;
       case Op::SetClipReplace:
       case Op::SetClipToPage:
-      case Op::SetClipRectangle: {
+      case Op::SetClipRectangle:
         // The page's clip may reach past the area the canvas keeps it in.
-        const auto bytes = BytesOf(op);
-        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        Pass(op.start, op.end);
         FlushPending();
         canvas_->ContentClipReplaced();
-        return index + 1;
-      }
+        return op.end;
       case Op::SetBrushSource: Keep(brush_, op); break;
       case Op::SetPenSource: Keep(pen_, op); break;
       case Op::SetROP: Keep(rop_, op); break;
       case Op::SetPenWidth:
-        if (const pxl::Attribute* width = op.event.Find(Attr::PenWidth))
-          penWidth_ = static_cast<int>(width->value.Int());
+        if (const auto width = op.Find(Attr::PenWidth)) penWidth_ = static_cast<int>(width->Int());
         break;
       default: break;
     }
-    const auto bytes = BytesOf(op);
-    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    return index + 1;
+    Pass(op.start, op.end);
+    return op.end;
   }
 
-  void Keep(KeptState& state, const PageOperator& op) {
+  void Keep(KeptState& state, const pxl::ScannedOperator& op) {
     const auto bytes = BytesOf(op);
     state.bytes.assign(bytes.begin(), bytes.end());
     state.gray.reset();
     state.number = -1;
-    if (const pxl::Attribute* gray = op.event.Find(Attr::GrayLevel)) {
-      state.gray = static_cast<std::uint8_t>(gray->value.Int());
-    }
-    if (const pxl::Attribute* rop = op.event.Find(Attr::ROP3)) state.number = rop->value.Int();
-    if (op.event.Find(Attr::NullBrush) != nullptr || op.event.Find(Attr::NullPen) != nullptr) state.number = 0;
+    if (const auto gray = op.Find(Attr::GrayLevel)) state.gray = static_cast<std::uint8_t>(gray->Int());
+    if (const auto rop = op.Find(Attr::ROP3)) state.number = rop->Int();
+    if (op.Find(Attr::NullBrush) || op.Find(Attr::NullPen)) state.number = 0;
+  }
+
+  // Operators no hook draws go on to the host's own path functions as they are: the
+  // bytes from `start` to `end` of the page join those collected when they follow them
+  // at once; the collected ones are written when anything else is.
+  void Pass(std::size_t start, std::size_t end) {
+    if (pendingStart_ != pendingEnd_ && start != pendingEnd_) FlushPending();
+    if (pendingStart_ == pendingEnd_) pendingStart_ = start;
+    pendingEnd_ = end;
   }
 
   // Writes the operators collected for the host's own path functions.
   void FlushPending() {
-    if (pending_.empty()) return;
-    canvas_->WriteContent(pending_);
-    pending_.clear();
+    if (pendingStart_ == pendingEnd_) return;
+    canvas_->WriteContent(BytesOf(pendingStart_, pendingEnd_));
+    pendingStart_ = pendingEnd_ = 0;
   }
 
   // A single straight line stroked with a solid pen and no fill: NewPath, SetCursor,
-  // LinePath to one end point, an optional null brush, PaintPath. Answers `index` when the
-  // path is anything else.
-  std::size_t DrawLine(std::size_t index) {
-    std::size_t at = index + 1;
-    if (!Is(at, Op::SetCursor) || !Is(at + 1, Op::LinePath)) return index;
-    const pxl::Attribute* from = operators_[at].event.Find(Attr::Point);
-    const pxl::Attribute* to = operators_[at + 1].event.Find(Attr::EndPoint);
-    if (from == nullptr || to == nullptr || operators_[at + 1].event.attributes.size() != 1) return index;
-    at += 2;
+  // LinePath to one end point, an optional null brush, PaintPath. Answers where `newPath`
+  // starts when the path is anything else.
+  std::size_t DrawLine(const pxl::ScannedOperator& newPath) {
+    const std::size_t notALine = newPath.start;
+    const pxl::ScannedOperator cursor = At(newPath.end);
+    if (!cursor.Is(Op::SetCursor)) return notALine;
+    const pxl::ScannedOperator line = At(cursor.end);
+    if (!line.Is(Op::LinePath)) return notALine;
+    const auto from = cursor.Find(Attr::Point);
+    const auto to = line.Find(Attr::EndPoint);
+    if (!from || !to || line.AttributeCount() != 1) return notALine;
+    pxl::ScannedOperator next = At(line.end);
     bool nullBrush = brush_.number == 0 && !brush_.gray;
-    std::optional<std::size_t> brushOp;
-    if (Is(at, Op::SetBrushSource)) {
-      nullBrush = operators_[at].event.Find(Attr::NullBrush) != nullptr;
-      brushOp = at;
-      ++at;
+    std::optional<pxl::ScannedOperator> brushOp;
+    if (next.Is(Op::SetBrushSource)) {
+      nullBrush = next.Find(Attr::NullBrush).has_value();
+      brushOp = next;
+      next = At(next.end);
     }
-    if (!Is(at, Op::PaintPath) || !nullBrush || !pen_.gray) return index;
-    if (brushOp) Keep(brush_, operators_[*brushOp]);
+    if (!next.Is(Op::PaintPath) || !nullBrush || !pen_.gray) return notALine;
+    if (brushOp) Keep(brush_, *brushOp);
     FlushPending();
     const std::uint8_t gray = *pen_.gray;
-    canvas_->DrawContentLine({static_cast<LONG>(from->value.Int(0)), static_cast<LONG>(from->value.Int(1))},
-                             {static_cast<LONG>(to->value.Int(0)), static_cast<LONG>(to->value.Int(1))},
-                             Rgb(gray, gray, gray), penWidth_);
+    canvas_->DrawContentLine({static_cast<LONG>(from->Int(0)), static_cast<LONG>(from->Int(1))},
+                             {static_cast<LONG>(to->Int(0)), static_cast<LONG>(to->Int(1))}, Rgb(gray, gray, gray),
+                             penWidth_);
     // LineTo leaves a null brush, the line's pen and a source-copy raster operation.
     if (rop_.number != kSourceCopyRop) canvas_->WriteContent(rop_.bytes);
-    return at + 1;
+    return next.end;
   }
 
   // An image: an optional SetCursor, BeginImage, its ReadImage blocks, EndImage.
-  std::size_t DrawImage(std::size_t index) {
-    std::size_t begin = Is(index, Op::SetCursor) ? index + 1 : index;
-    std::size_t end = begin + 1;
-    while (end < operators_.size() && operators_[end].op() == Op::ReadImage) ++end;
-    if (!Is(end, Op::EndImage)) {
+  std::size_t DrawImage(const pxl::ScannedOperator& first) {
+    const pxl::ScannedOperator header = first.Is(Op::SetCursor) ? At(first.end) : first;
+    pxl::ScannedOperator last = At(header.end);
+    while (last.Is(Op::ReadImage)) last = At(last.end);
+    if (!last.Is(Op::EndImage)) {
       // Not an image the host can hand on whole: its operators go as they are.
-      const auto bytes = BytesOf(index, std::min(end, operators_.size() - 1));
-      pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-      return std::min(end, operators_.size() - 1) + 1;
+      Pass(first.start, last.end);
+      return last.end;
     }
-    const Event& header = operators_[begin].event;
     ContentImage image;
-    image.operators = BytesOf(index, end);
-    const pxl::Attribute* width = header.Find(Attr::SourceWidth);
-    const pxl::Attribute* height = header.Find(Attr::SourceHeight);
-    image.sourceWidth = width != nullptr ? static_cast<int>(width->value.Int()) : 0;
-    image.sourceHeight = height != nullptr ? static_cast<int>(height->value.Int()) : 0;
+    image.operators = BytesOf(first.start, last.end);
+    const auto width = header.Find(Attr::SourceWidth);
+    const auto height = header.Find(Attr::SourceHeight);
+    image.sourceWidth = width ? static_cast<int>(width->Int()) : 0;
+    image.sourceHeight = height ? static_cast<int>(height->Int()) : 0;
     POINTL at{0, 0};
-    if (begin != index) {
-      if (const pxl::Attribute* point = operators_[index].event.Find(Attr::Point)) {
-        at = {static_cast<LONG>(point->value.Int(0)), static_cast<LONG>(point->value.Int(1))};
+    if (first.Is(Op::SetCursor)) {
+      if (const auto point = first.Find(Attr::Point)) {
+        at = {static_cast<LONG>(point->Int(0)), static_cast<LONG>(point->Int(1))};
       }
     }
     LONG destWidth = image.sourceWidth;
     LONG destHeight = image.sourceHeight;
-    if (const pxl::Attribute* size = header.Find(Attr::DestinationSize)) {
-      destWidth = static_cast<LONG>(size->value.Int(0));
-      destHeight = static_cast<LONG>(size->value.Int(1));
+    if (const auto size = header.Find(Attr::DestinationSize)) {
+      destWidth = static_cast<LONG>(size->Int(0));
+      destHeight = static_cast<LONG>(size->Int(1));
     }
     image.dest = {at.x, at.y, at.x + destWidth, at.y + destHeight};
     FlushPending();
-    const pxl::Event* block = end == begin + 2 ? &operators_[begin + 1].event : nullptr;
+    // The image's only ReadImage block, when it has one.
+    const pxl::ScannedOperator firstBlock = At(header.end);
+    std::optional<pxl::ScannedOperator> block;
+    if (firstBlock.Is(Op::ReadImage) && firstBlock.end == last.start) block = firstBlock;
     if (const std::optional<std::uint8_t> gray = glyphImages_.GlyphGray(header, block, brush_.gray, rop_.number)) {
       // A glyph too large for the renderer's font is text all the same.
       ContentText glyph;
@@ -386,55 +401,69 @@ class DocumentPageSource : public PageSource {
       glyph.color = Rgb(*gray, *gray, *gray);
       glyph.glyphImage = true;
       canvas_->DrawContentText(glyph);
-      return end + 1;
+      return last.end;
     }
     canvas_->DrawContentImage(image);
-    return end + 1;
+    return last.end;
   }
 
   // A run of text: glyph positions and Text operators of the current font, with the
   // glyph downloads between them sent first. A download that would replace a glyph the
-  // run has used already ends the run. Answers `index` when no Text follows.
-  std::size_t DrawText(std::size_t index) {
-    std::vector<std::uint8_t> run;
-    std::vector<std::uint32_t> used;  // the run's character codes
+  // run has used already ends the run. Answers where `first` starts when no Text follows.
+  std::size_t DrawText(const pxl::ScannedOperator& first) {
+    runCodes_.clear();
+    runDownloads_.clear();
+    std::size_t codesFrom = first.start;  // where the run's codes are not yet in runCodes_
     std::size_t glyphs = 0;
-    std::size_t afterText = index;
-    std::size_t cursorsFrom = index;
-    std::size_t at = index;
-    while (at < operators_.size()) {
-      const Op op = operators_[at].op();
-      if (op == Op::SetCursor || op == Op::SetCursorRel) {
-        ++at;
+    std::size_t afterText = first.start;
+    // The run is read from the tags the store marked alone: its positions and Text
+    // operators carry no data, so each ends right after its tag.
+    for (std::size_t at = first.start;;) {
+      const std::size_t tag = part_->tags.Next(at);
+      if (tag >= page_.size()) break;
+      const std::uint8_t code = page_[tag];
+      const bool noData = tag + 1 == page_.size() ||
+                          (page_[tag + 1] != pxl::tag::kDataLength && page_[tag + 1] != pxl::tag::kDataLengthByte);
+      if ((code == kSetCursor || code == kSetCursorRel) && noData) {
+        at = tag + 1;
         continue;
       }
-      if (op == Op::Text) {
-        ForEachTextCode(operators_[at].event, [&](std::uint32_t code) {
-          used.push_back(code);
-          ++glyphs;
-        });
-        // The positions before this Text, skipping any downloads between them.
-        for (std::size_t i = cursorsFrom; i <= at; ++i) {
-          const Op part = operators_[i].op();
-          if (part != Op::SetCursor && part != Op::SetCursorRel && part != Op::Text) continue;
-          const auto bytes = BytesOf(operators_[i]);
-          run.insert(run.end(), bytes.begin(), bytes.end());
-        }
-        cursorsFrom = at + 1;
-        afterText = at + 1;
-        ++at;
+      if (code == kText && noData) {
+        const pxl::ScannedOperator text = pxl::OperatorAt(page_, at, tag, store_->byteOrder());
+        text.With(Attr::TextData, [&glyphs](const pxl::AttributeView& data) { glyphs += data.size(); });
+        afterText = at = tag + 1;
         continue;
       }
-      if (op == Op::BeginChar && !Replaces(at, used)) {
-        at = Download(at);
-        continue;
+      if (code != kBeginChar) break;
+      const pxl::ScannedOperator begin = pxl::OperatorAt(page_, at, tag, store_->byteOrder());
+      // The codes the run has used, needed only where a download comes inside it.
+      for (pxl::ScannedOperator text = At(codesFrom); text.start < begin.start; text = At(text.end)) {
+        if (text.Is(Op::Text)) ForEachTextCode(text, [this](std::uint32_t used) { runCodes_.push_back(used); });
       }
-      break;
+      if (Replaces(begin, runCodes_)) break;
+      const std::size_t end = Download(begin);
+      runDownloads_.emplace_back(begin.start, end);
+      codesFrom = at = end;
     }
-    if (afterText == index) return index;
+    if (afterText == first.start) return first.start;
     FlushPending();
     ContentText text;
-    text.operators = run;
+    // The run's positions and Text operators lie together in the page unless downloads
+    // came between them: those are left out of a copy.
+    text.operators = BytesOf(first.start, afterText);
+    if (!runDownloads_.empty() && runDownloads_.front().first < afterText) {
+      runBytes_.clear();
+      std::size_t from = first.start;
+      for (const auto& [start, end] : runDownloads_) {
+        if (start >= afterText) break;
+        const auto part = BytesOf(from, start);
+        runBytes_.insert(runBytes_.end(), part.begin(), part.end());
+        from = end;
+      }
+      const auto rest = BytesOf(from, afterText);
+      runBytes_.insert(runBytes_.end(), rest.begin(), rest.end());
+      text.operators = runBytes_;
+    }
     text.glyphCount = glyphs;
     text.solid = brush_.gray.has_value();
     const std::uint8_t gray = brush_.gray.value_or(0);
@@ -446,31 +475,29 @@ class DocumentPageSource : public PageSource {
     return afterText;
   }
 
-  // True when the glyph download at `index` would replace a code of the current font in
+  // True when the glyph download `beginChar` would replace a code of the current font in
   // `used`.
-  bool Replaces(std::size_t index, const std::vector<std::uint32_t>& used) const {
-    if (FontNameOf(operators_[index].event) != currentFont_) return false;
-    for (std::size_t i = index + 1; i < operators_.size() && operators_[i].op() == Op::ReadChar; ++i) {
-      const pxl::Attribute* code = operators_[i].event.Find(Attr::CharCode);
-      if (code != nullptr &&
-          std::find(used.begin(), used.end(), static_cast<std::uint32_t>(code->value.Int())) != used.end()) {
+  bool Replaces(const pxl::ScannedOperator& beginChar, const std::vector<std::uint32_t>& used) const {
+    if (FontNameOf(beginChar) != currentFont_) return false;
+    for (pxl::ScannedOperator op = At(beginChar.end); op.Is(Op::ReadChar); op = At(op.end)) {
+      const auto code = op.Find(Attr::CharCode);
+      if (code && std::find(used.begin(), used.end(), static_cast<std::uint32_t>(code->Int())) != used.end()) {
         return true;
       }
     }
     return false;
   }
 
-  // Downloads the glyphs of BeginChar at `index` that the printer does not hold as they
-  // are; answers the index after its EndChar.
-  std::size_t Download(std::size_t index) {
-    const PageOperator& begin = operators_[index];
-    const std::string font = FontNameOf(begin.event);
-    std::size_t at = index + 1;
-    for (; at < operators_.size() && operators_[at].op() == Op::ReadChar; ++at) {
-      const pxl::Attribute* code = operators_[at].event.Find(Attr::CharCode);
-      if (code == nullptr) continue;
-      const auto glyph = BytesOf(operators_[at]);
-      std::vector<std::uint8_t>& loaded = loadedGlyphs_[{font, static_cast<std::uint32_t>(code->value.Int())}];
+  // Downloads the glyphs of `begin` (a BeginChar) that the printer does not hold as they
+  // are; answers where the operator after its EndChar starts.
+  std::size_t Download(const pxl::ScannedOperator& begin) {
+    const std::string font = FontNameOf(begin);
+    pxl::ScannedOperator op = At(begin.end);
+    for (; op.Is(Op::ReadChar); op = At(op.end)) {
+      const auto code = op.Find(Attr::CharCode);
+      if (!code) continue;
+      const auto glyph = BytesOf(op);
+      std::vector<std::uint8_t>& loaded = loadedGlyphs_[{font, static_cast<std::uint32_t>(code->Int())}];
       if (loaded.size() == glyph.size() && std::equal(glyph.begin(), glyph.end(), loaded.begin())) continue;
       FlushPending();
       LoadFont(font);
@@ -480,7 +507,7 @@ class DocumentPageSource : public PageSource {
       canvas_->WriteContent(kEndChar);
       loaded.assign(glyph.begin(), glyph.end());
     }
-    return Is(at, Op::EndChar) ? at + 1 : at;
+    return op.Is(Op::EndChar) ? op.end : op.start;
   }
 
   // Downloads the header of a font of the stream once.
@@ -488,14 +515,13 @@ class DocumentPageSource : public PageSource {
     if (loadedFonts_.count(font) != 0) return;
     const std::vector<std::uint8_t>* header = store_->FontHeader(font);
     if (header == nullptr) throw HostError("Unable to print '" + name_ + "': a rendered page uses an undefined font");
-    pxl::Reader reader = pxl::Reader::Binary(*header, store_->byteOrder());
+    pxl::OperatorScanner scanner(*header, store_->byteOrder());
     std::size_t from = 0;
-    while (std::optional<Event> event = reader.Next()) {
-      if (event->kind != EventKind::kOperator || !event->Is(Op::BeginFontHeader)) continue;
-      PageOperator op;
-      op.event = std::move(*event);
+    pxl::ScannedOperator op;
+    while (scanner.Next(op)) {
+      if (!op.Is(Op::BeginFontHeader)) continue;
       WriteRenamed(op);
-      from = op.event.offset + 1;
+      from = op.tag + 1;
       break;
     }
     canvas_->WriteContent(std::span<const std::uint8_t>(*header).subspan(from));
@@ -528,16 +554,16 @@ class DocumentPageSource : public PageSource {
   }
 
   // An operator with a font name, written with the host's name for the font.
-  void WriteRenamed(const PageOperator& op) {
+  void WriteRenamed(const pxl::ScannedOperator& op) {
     PxlEncoder out;
-    for (const pxl::Attribute& attribute : op.event.attributes) {
-      if (attribute.id == static_cast<std::uint16_t>(Attr::FontName)) {
-        const std::string name = HostFontName(attribute.value.Bytes());
+    op.ForEachAttribute([&](const pxl::AttributeView& attribute) {
+      if (attribute.id() == static_cast<std::uint16_t>(Attr::FontName)) {
+        const std::string name = HostFontName(attribute.Bytes());
         out.UByteArray({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}, Attr::FontName);
-        continue;
+        return;
       }
-      out.Value(attribute.value, static_cast<Attr>(attribute.id));
-    }
+      out.Value(attribute.ToValue(), static_cast<Attr>(attribute.id()));
+    });
     out.Operator(op.op());
     FlushPending();
     canvas_->WriteContent(out.bytes());
@@ -562,11 +588,18 @@ class DocumentPageSource : public PageSource {
   std::map<std::pair<std::string, std::uint32_t>, std::vector<std::uint8_t>> loadedGlyphs_;
   std::map<std::string, std::string> fontNames_;
 
-  // The page being drawn.
+  // The page part being drawn, and where the operators collected for the host's own
+  // path functions lie in it.
+  const PagePart* part_ = nullptr;
   std::span<const std::uint8_t> page_;
-  std::vector<PageOperator> operators_;
   Canvas* canvas_ = nullptr;
-  std::vector<std::uint8_t> pending_;
+  std::size_t pendingStart_ = 0;
+  std::size_t pendingEnd_ = 0;
+  // A text run's character codes, where glyph downloads lie inside it, and its bytes
+  // without them; kept to be reused.
+  std::vector<std::uint32_t> runCodes_;
+  std::vector<std::pair<std::size_t, std::size_t>> runDownloads_;
+  std::vector<std::uint8_t> runBytes_;
   KeptState brush_;
   KeptState pen_;
   KeptState rop_;

@@ -45,6 +45,13 @@ struct UninitializedAllocator : std::allocator<T> {
   }
 };
 
+// One operator of the stream with its encoded bytes (attribute list, tag, data), which
+// stay valid, as do its attributes, until the stream reads on.
+struct StreamOperator {
+  pxl::ScannedOperator scanned;
+  std::span<const std::uint8_t> bytes;
+};
+
 }  // namespace
 
 // The operators of a binary stream in order, holding only a window of it.
@@ -56,37 +63,30 @@ class OperatorStream {
 
   pxl::ByteOrder order() const { return order_; }
 
+  // Calls `beforeMove` before the window moves on: the bytes of operators handed out so
+  // far are no longer valid after it.
+  void OnWindowMove(std::function<void()> beforeMove) { beforeMove_ = std::move(beforeMove); }
+
   // The next operator; false at the end of the stream.
-  bool Next(Operator& op) {
+  bool Next(StreamOperator& op) {
     for (;;) {
-      if (!reader_) reader_.emplace(pxl::Reader::Binary(Rest(), order_));
-      std::optional<Event> first = reader_->Next();
-      if (!first) {
-        // An error at the window's end may be an operator cut in two by the window.
-        const bool malformed = reader_->error().has_value();
+      if (!scanner_) scanner_.emplace(Rest(), order_);
+      if (!scanner_->Next(op.scanned)) {
+        if (scanner_->atUel()) return false;
+        // A token cut short at the window's end goes on in the rest of the stream.
+        const std::optional<pxl::Error> error = scanner_->error();
+        if (error && !scanner_->cutShort()) Malformed(*error);
         if (Refill()) continue;
-        if (malformed) Malformed(*reader_);
+        if (error) Malformed(*error);
         return false;
       }
-      if (first->kind == EventKind::kUel) return false;
-      if (first->kind != EventKind::kOperator) Malformed(*reader_);
+      // Without the byte after the operator, its data may still be in the rest of the
+      // stream.
       const std::span<const std::uint8_t> rest = Rest();
-      std::size_t end = first->offset + 1;
-      // Only embedded data belongs to the operator before it; without the byte after the
-      // operator, its data may still be in the rest of the file.
+      const std::size_t end = op.scanned.end;
       if (end == rest.size() && Refill()) continue;
-      if (end < rest.size() && (rest[end] == pxl::tag::kDataLength || rest[end] == pxl::tag::kDataLengthByte)) {
-        const std::optional<Event> data = reader_->Next();
-        if (!data) {
-          if (Refill()) continue;
-          Malformed(*reader_);
-        }
-        end = data->data_offset + data->data_length;
-      }
-      op.event = std::move(*first);
       op.bytes = rest.subspan(consumed_, end - consumed_);
       consumed_ = end;
-      if (end == rest.size()) Advance();
       return true;
     }
   }
@@ -109,22 +109,17 @@ class OperatorStream {
     throw HostError("Unable to print '" + name_ + "': the renderer wrote no PCL XL stream");
   }
 
-  // The unread part of the window, from the reader's start.
+  // The unread part of the window, from where the scanner starts.
   std::span<const std::uint8_t> Rest() const { return std::span<const std::uint8_t>(window_).subspan(pos_); }
 
-  // Moves the window's start past the operators read so far; the next read starts a new
-  // reader there.
-  void Advance() {
-    pos_ += consumed_;
-    consumed_ = 0;
-    reader_.reset();
-  }
-
-  // Reads more of the file behind what is left of the window, where the reader starts
+  // Reads more of the file behind what is left of the window, where scanning starts
   // again; false, with nothing changed, when the whole file has been read.
   bool Refill() {
     if (atEnd_) return false;
-    Advance();
+    if (beforeMove_) beforeMove_();
+    pos_ += consumed_;
+    consumed_ = 0;
+    scanner_.reset();
     Fill();
     return true;
   }
@@ -149,26 +144,26 @@ class OperatorStream {
     return got > 0;
   }
 
-  [[noreturn]] void Malformed(const pxl::Reader& reader) {
-    const std::string cause = reader.error() ? reader.error()->cause : "the stream ends inside an operator";
-    throw HostError("Unable to print '" + name_ + "': the renderer's PCL XL stream is malformed (" + cause + ")");
+  [[noreturn]] void Malformed(const pxl::Error& error) {
+    throw HostError("Unable to print '" + name_ + "': the renderer's PCL XL stream is malformed (" + error.cause + ")");
   }
 
   PxlByteSource source_;
   std::string name_;
   std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>> window_;
   std::size_t pos_ = 0;
-  std::size_t consumed_ = 0;  // bytes of the window after pos_ that the reader has handed out
-  std::optional<pxl::Reader> reader_;
+  std::size_t consumed_ = 0;                     // bytes of the window after pos_ handed out as operators
+  std::optional<pxl::OperatorScanner> scanner_;  // over the window from pos_
+  std::function<void()> beforeMove_;
   bool atEnd_ = false;
   pxl::ByteOrder order_ = pxl::ByteOrder::kLittleEndian;
 };
 
 namespace {
 
-std::string FontNameOf(const Event& event) {
-  const pxl::Attribute* name = event.Find(Attr::FontName);
-  return name != nullptr ? name->value.Bytes() : std::string();
+std::string FontNameOf(const pxl::ScannedOperator& op) {
+  const std::optional<pxl::AttributeView> name = op.Find(Attr::FontName);
+  return name ? name->Bytes() : std::string();
 }
 
 void Append(std::vector<std::uint8_t>& to, std::span<const std::uint8_t> bytes) {
@@ -177,31 +172,31 @@ void Append(std::vector<std::uint8_t>& to, std::span<const std::uint8_t> bytes) 
 
 // The size and orientation a BeginPage gives its page: a media size the printer
 // description knows, or a custom size in inches, millimetres or tenths of millimetres.
-std::optional<PageFormat> FormatOfPage(const Event& beginPage) {
+std::optional<PageFormat> FormatOfPage(const pxl::ScannedOperator& beginPage) {
   constexpr double kMillimetresPerInch = 25.4;
   PageFormat format;
-  if (const pxl::Attribute* orientation = beginPage.Find(Attr::Orientation)) {
+  if (const auto orientation = beginPage.Find(Attr::Orientation)) {
     // Landscape and reversed landscape lay the page out across its long edge.
-    format.landscape = orientation->value.Int() % 2 == 1;
+    format.landscape = orientation->Int() % 2 == 1;
   }
-  if (const pxl::Attribute* media = beginPage.Find(Attr::MediaSize);
-      media != nullptr && media->value.shape() == pxl::Shape::kScalar) {
+  const auto media = beginPage.Find(Attr::MediaSize);
+  const auto custom = beginPage.Find(Attr::CustomMediaSize);
+  if (media && media->shape() == pxl::Shape::kScalar) {
     const Paper* paper = nullptr;
     for (const Paper& candidate : kPapers) {
-      if (candidate.mediaSize == media->value.Int()) paper = &candidate;
+      if (candidate.mediaSize == media->Int()) paper = &candidate;
     }
     if (paper == nullptr) return std::nullopt;
     format.mediaSize = paper->mediaSize;
     format.widthInches = paper->widthMm / kMillimetresPerInch;
     format.heightInches = paper->heightMm / kMillimetresPerInch;
-  } else if (const pxl::Attribute* custom = beginPage.Find(Attr::CustomMediaSize);
-             custom != nullptr && custom->value.elements.size() == 2) {
-    const pxl::Attribute* units = beginPage.Find(Attr::CustomMediaSizeUnits);
-    const std::int64_t unit = units != nullptr ? units->value.Int() : 0;
+  } else if (custom && custom->size() == 2) {
+    const auto units = beginPage.Find(Attr::CustomMediaSizeUnits);
+    const std::int64_t unit = units ? units->Int() : 0;
     const double perInch = unit == 0 ? 1.0 : unit == 1 ? kMillimetresPerInch : unit == 2 ? 254.0 : 0.0;
     if (perInch == 0.0) return std::nullopt;
-    format.widthInches = custom->value.elements[0] / perInch;
-    format.heightInches = custom->value.elements[1] / perInch;
+    format.widthInches = (*custom)[0] / perInch;
+    format.heightInches = (*custom)[1] / perInch;
   } else {
     return std::nullopt;
   }
@@ -212,42 +207,12 @@ std::optional<PageFormat> FormatOfPage(const Event& beginPage) {
 
 }  // namespace
 
-std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order, const std::string& name) {
-  std::vector<PageOperator> operators;
-  pxl::Reader reader = pxl::Reader::Binary(page, order);
-  std::size_t end = 0;
-  while (std::optional<Event> event = reader.Next()) {
-    if (event->kind == EventKind::kEmbeddedData && !operators.empty()) {
-      operators.back().end = event->data_offset + event->data_length;
-      end = operators.back().end;
-      continue;
-    }
-    if (event->kind != EventKind::kOperator) break;
-    PageOperator op;
-    op.start = end;
-    op.end = event->offset + 1;
-    op.event = std::move(*event);
-    end = op.end;
-    operators.push_back(std::move(op));
-  }
-  if (reader.error()) {
-    throw HostError("Unable to print '" + name + "': a rendered page is malformed (" + reader.error()->ToString() +
-                    ")");
-  }
-  return operators;
-}
-
-std::vector<std::uint32_t> TextCodes(const Event& text) {
-  std::vector<std::uint32_t> codes;
-  ForEachTextCode(text, [&codes](std::uint32_t code) { codes.push_back(code); });
-  return codes;
-}
-
 PxlPageStore::PxlPageStore(PxlByteSource source, const std::string& spoolPath, const std::string& name)
     : name_(name), spoolPath_(spoolPath) {
   spool_.open(spoolPath, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
   if (!spool_) throw HostError("Unable to create the page spool '" + spoolPath + "'");
   stream_ = std::make_unique<OperatorStream>(std::move(source), name);
+  stream_->OnWindowMove([this] { FlushToPage(); });
   order_ = stream_->order();
 }
 
@@ -257,144 +222,169 @@ std::uint32_t PxlPageStore::FontId(const std::string& fontName) {
 }
 
 std::size_t PxlPageStore::ReadPages(std::size_t count) {
-  Operator op;
+  StreamOperator op;
   while (pages_.size() < count && !complete_) {
     if (!stream_->Next(op)) {
       complete_ = true;
       break;
     }
-    Take(op);
+    Take(op.scanned, op.bytes);
   }
   return pages_.size();
 }
 
-void PxlPageStore::Take(Operator& op) {
-  const auto code = static_cast<Op>(op.event.op);
-  switch (code) {
+void PxlPageStore::Take(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes) {
+  switch (op.op()) {
     case Op::BeginPage:
-      format_ = FormatOfPage(op.event);
+      format_ = FormatOfPage(op);
       inPage_ = true;
-      prelude_.clear();
-      content_.clear();
+      SpoolLast();
+      StartReading();
       break;
     case Op::EndPage: {
       if (!inPage_) break;
       inPage_ = false;
+      FlushToPage();
       SpoolLast();
-      pages_.push_back({0, prelude_.bytes.size() + content_.bytes.size(), format_, false});
+      pages_.push_back({0, reading_.prelude.bytes.size() + reading_.content.bytes.size(), format_, false});
       KeepLast();
       break;
     }
     case Op::BeginFontHeader:
-      headerFont_ = FontNameOf(op.event);
-      header_.assign(op.bytes.begin(), op.bytes.end());
+      headerFont_ = FontNameOf(op);
+      header_.assign(bytes.begin(), bytes.end());
       break;
-    case Op::ReadFontHeader: Append(header_, op.bytes); break;
+    case Op::ReadFontHeader: Append(header_, bytes); break;
     case Op::EndFontHeader:
-      Append(header_, op.bytes);
+      Append(header_, bytes);
       fontHeaders_[headerFont_] = std::move(header_);
       header_.clear();
       break;
     case Op::BeginChar:
-      charFont_ = FontId(FontNameOf(op.event));
-      beginChar_.assign(op.bytes.begin(), op.bytes.end());
-      beginCharEvent_ = op.event;
+      charFont_ = FontId(FontNameOf(op));
+      beginChar_.assign(bytes.begin(), bytes.end());
+      beginCharTag_ = op.tag - op.start;
       break;
     case Op::ReadChar: {
-      // Each glyph is kept as a download of its own.
-      const pxl::Attribute* charCode = op.event.Find(Attr::CharCode);
-      if (charCode == nullptr) break;
+      // Each glyph is kept as a download of its own: BeginChar, ReadChar, EndChar.
+      const std::optional<pxl::AttributeView> charCode = op.Find(Attr::CharCode);
+      if (!charCode) break;
       PagePart glyph;
-      glyph.bytes = beginChar_;
-      glyph.operators.resize(3);
-      glyph.operators[0] = {beginCharEvent_, 0, beginChar_.size()};
-      Append(glyph.bytes, op.bytes);
-      glyph.operators[1] = {std::move(op.event), beginChar_.size(), glyph.bytes.size()};
-      glyph.bytes.push_back(kEndCharTag);
-      glyph.operators[2].event.kind = EventKind::kOperator;
-      glyph.operators[2].event.op = kEndCharTag;
-      glyph.operators[2].start = glyph.bytes.size() - 1;
-      glyph.operators[2].end = glyph.bytes.size();
-      const GlyphKey key = Glyph(charFont_, static_cast<std::uint32_t>(charCode->value.Int()));
+      glyph.Add(beginChar_, beginCharTag_);
+      glyph.Add(bytes, op.tag - op.start);
+      glyph.Add(std::span(&kEndCharTag, 1), 0);
+      const auto code = static_cast<std::uint32_t>(charCode->Int());
       if (inPage_) {
-        for (const PageOperator& part : glyph.operators) {
-          AddToPage(std::span(glyph.bytes).subspan(part.start, part.end - part.start), pxl::Event(part.event));
-        }
-        MarkSeen(charFont_, static_cast<std::uint32_t>(charCode->value.Int()));
+        FlushToPage();
+        reading_.content.Add(glyph);
+        MarkSeen(charFont_, code);
       }
-      glyphs_[key] = std::move(glyph);
+      glyphs_[Glyph(charFont_, code)] = std::move(glyph);
       break;
     }
     case Op::EndChar: break;
     case Op::RemoveFont: {
-      const GlyphKey font = Glyph(FontId(FontNameOf(op.event)), 0);
+      const GlyphKey font = Glyph(FontId(FontNameOf(op)), 0);
       std::erase_if(glyphs_, [font](const auto& entry) { return (entry.first >> 32) == (font >> 32); });
-      if (inPage_) AddToPage(op.bytes, std::move(op.event));
+      if (inPage_) AddToPage(op, bytes);
       break;
     }
     case Op::SetFont:
-      currentFont_ = FontId(FontNameOf(op.event));
-      if (inPage_) AddToPage(op.bytes, std::move(op.event));
+      currentFont_ = FontId(FontNameOf(op));
+      currentRow_ = SeenRow(currentFont_);
+      if (inPage_) AddToPage(op, bytes);
       break;
-    case Op::Text:
-      ForEachTextCode(op.event, [this](std::uint32_t charCode) {
-        const GlyphKey key = Glyph(currentFont_, charCode);
-        if (!MarkSeen(currentFont_, charCode)) return;
-        const auto found = glyphs_.find(key);
-        if (found == glyphs_.end()) return;
-        const std::size_t at = prelude_.bytes.size();
-        Append(prelude_.bytes, found->second.bytes);
-        for (const PageOperator& part : found->second.operators) {
-          prelude_.operators.push_back({part.event, at + part.start, at + part.end});
+    case Op::Text: {
+      // Text is most of a text page: the current font's single-byte codes are marked in
+      // its row of the table at once.
+      if (currentRow_ == nullptr) currentRow_ = SeenRow(currentFont_);
+      std::uint32_t* row = currentRow_;
+      const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
+      ForEachTextCode(op, [&](std::uint32_t charCode) {
+        if (row != nullptr && charCode < kSeenTableCodes) {
+          if (row[charCode] == page) return;
+          row[charCode] = page;
+        } else if (!MarkSeen(currentFont_, charCode)) {
+          return;
         }
+        const auto found = glyphs_.find(Glyph(currentFont_, charCode));
+        if (found != glyphs_.end()) reading_.prelude.Add(found->second);
       });
-      if (inPage_) AddToPage(op.bytes, std::move(op.event));
+      if (inPage_) AddToPage(op, bytes);
       break;
+    }
     case Op::BeginSession:
     case Op::OpenDataSource:
     case Op::CloseDataSource: break;
     case Op::EndSession: complete_ = true; break;
     default:
-      if (inPage_) AddToPage(op.bytes, std::move(op.event));
+      if (inPage_) AddToPage(op, bytes);
       break;
   }
 }
 
-bool PxlPageStore::MarkSeen(std::uint32_t font, std::uint32_t code) {
-  const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
+std::uint32_t* PxlPageStore::SeenRow(std::uint32_t font) {
   // Single-byte codes of the first fonts, which text uses nearly always, are looked up
   // in a table; any other glyph in a map.
-  constexpr std::uint32_t kTableCodes = 256;
   constexpr std::uint32_t kTableFonts = 4096;
-  std::uint32_t* seen = nullptr;
-  if (code < kTableCodes && font < kTableFonts) {
-    if (font >= seenOnPage_.size()) seenOnPage_.resize(font + 1);
-    if (seenOnPage_[font].empty()) seenOnPage_[font].resize(kTableCodes, 0);
-    seen = &seenOnPage_[font][code];
-  } else {
-    seen = &seenElsewhere_[Glyph(font, code)];
-  }
+  if (font >= kTableFonts) return nullptr;
+  if (font >= seenOnPage_.size()) seenOnPage_.resize(font + 1);
+  if (seenOnPage_[font].empty()) seenOnPage_[font].resize(kSeenTableCodes, 0);
+  return seenOnPage_[font].data();
+}
+
+bool PxlPageStore::MarkSeen(std::uint32_t font, std::uint32_t code) {
+  const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
+  std::uint32_t* row = code < kSeenTableCodes ? SeenRow(font) : nullptr;
+  std::uint32_t* seen = row != nullptr ? &row[code] : &seenElsewhere_[Glyph(font, code)];
   if (*seen == page) return false;
   *seen = page;
   return true;
 }
 
-void PxlPageStore::AddToPage(std::span<const std::uint8_t> bytes, Event&& event) {
-  const std::size_t start = content_.bytes.size();
-  Append(content_.bytes, bytes);
-  content_.operators.push_back(PageOperator{std::move(event), start, content_.bytes.size()});
+void PxlPageStore::AddToPage(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes) {
+  // An operator that follows the last one in the window joins it; the page takes them in
+  // one copy.
+  if (unflushed_.data() + unflushed_.size() != bytes.data()) {
+    FlushToPage();
+    unflushed_ = bytes;
+  } else {
+    unflushed_ = {unflushed_.data(), unflushed_.size() + bytes.size()};
+  }
+  const std::size_t at = reading_.content.bytes.size() + static_cast<std::size_t>(bytes.data() - unflushed_.data());
+  reading_.content.tags.Mark(at + (op.tag - op.start));
 }
 
-// The page just read, kept with its operators, all parsed when the stream's reader read
-// them. The page takes the buffers it was read into; the next page is read into those
-// of a page handed back.
+void PxlPageStore::FlushToPage() {
+  reading_.content.bytes.insert(reading_.content.bytes.end(), unflushed_.begin(), unflushed_.end());
+  unflushed_ = {};
+}
+
+void PagePart::Add(const PagePart& other) {
+  const std::size_t base = bytes.size();
+  bytes.insert(bytes.end(), other.bytes.begin(), other.bytes.end());
+  for (std::size_t tag = other.tags.Next(0); tag < other.bytes.size(); tag = other.tags.Next(tag + 1)) {
+    tags.Mark(base + tag);
+  }
+}
+
+// The page to be read takes the buffers of the page spooled last, which no longer needs
+// them, or of a page handed back; the other buffers go, so that one page is held.
+void PxlPageStore::StartReading() {
+  KeptPage& buffers = last_.content.bytes.capacity() >= spare_.content.bytes.capacity() ? last_ : spare_;
+  reading_ = std::move(buffers);
+  last_ = {};
+  spare_ = {};
+  unflushed_ = {};
+  reading_.prelude.Clear();
+  reading_.content.Clear();
+}
+
+// The page just read is kept whole for the job, which takes it next.
 void PxlPageStore::KeepLast() {
   lastIndex_ = pages_.size() - 1;
-  last_ = std::move(spare_);
-  std::swap(last_.prelude, prelude_);
-  std::swap(last_.content, content_);
-  prelude_.clear();
-  content_.clear();
+  last_ = std::move(reading_);
+  reading_ = {};
 }
 
 void PxlPageStore::GiveBack(KeptPage&& page) { spare_ = std::move(page); }
@@ -417,11 +407,10 @@ void PxlPageStore::SpoolLast() {
 KeptPage PxlPageStore::TakePage(std::size_t index) {
   if (index == lastIndex_) {
     lastIndex_ = SIZE_MAX;
-    return std::move(last_);
+    return std::exchange(last_, {});
   }
   KeptPage page;
-  page.content.bytes = ReadPage(index);
-  page.content.operators = ParsePage(page.content.bytes, order_, name_);
+  page.content = ReadPage(index);
   return page;
 }
 
@@ -431,20 +420,28 @@ PxlPageStore::~PxlPageStore() {
   std::filesystem::remove(spoolPath_, ignored);
 }
 
-std::vector<std::uint8_t> PxlPageStore::ReadPage(std::size_t index) {
+PagePart PxlPageStore::ReadPage(std::size_t index) {
   if (index >= pages_.size()) throw HostError("Page " + std::to_string(index + 1) + " of '" + name_ + "' is missing");
   const PageSpan& page = pages_[index];
   // A page the job took as it was read is not kept: each page is drawn once.
   if (!page.spooled) {
     throw HostError("Page " + std::to_string(index + 1) + " of '" + name_ + "' was drawn already");
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(page.length));
+  PagePart part;
+  part.bytes.resize(static_cast<std::size_t>(page.length));
   spool_.clear();
   spool_.flush();
   spool_.seekg(static_cast<std::streamoff>(page.offset));
-  spool_.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  spool_.read(reinterpret_cast<char*>(part.bytes.data()), static_cast<std::streamsize>(part.bytes.size()));
   if (!spool_) throw HostError("Unable to read page " + std::to_string(index + 1) + " of '" + name_ + "' back");
-  return bytes;
+  // The bytes were checked when the stream was read; their tags are found again.
+  pxl::OperatorScanner scanner(part.bytes, order_);
+  pxl::ScannedOperator op;
+  while (scanner.Next(op)) part.tags.Mark(op.tag);
+  if (scanner.error() || scanner.offset() != part.bytes.size()) {
+    throw HostError("Unable to read page " + std::to_string(index + 1) + " of '" + name_ + "' back: it is damaged");
+  }
+  return part;
 }
 
 const std::vector<std::uint8_t>* PxlPageStore::FontHeader(const std::string& fontName) const {

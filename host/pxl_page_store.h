@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "host/page_source.h"
-#include "pxl/reader.h"
+#include "pxl/scan.h"
 
 namespace velmora::host {
 
@@ -31,40 +31,35 @@ using PxlByteSource = std::function<std::size_t(std::uint8_t* buffer, std::size_
 
 class OperatorStream;
 
-// One operator of a stream with its attributes, and its encoded bytes and data, which
-// stay valid until the stream reads on.
-struct Operator {
-  pxl::Event event;
-  std::span<const std::uint8_t> bytes;
-};
-
-// One operator of a page with where its bytes (attributes, tag, data) lie in the page.
-struct PageOperator {
-  pxl::Event event;
-  std::size_t start = 0;
-  std::size_t end = 0;
-  pxl::Op op() const { return static_cast<pxl::Op>(event.op); }
-};
-
-// Bytes of a page with their operators, which lie in them.
+// Operators of a page as their bytes, with the tags of the operators marked (an eighth of
+// their size), so that the job reads them back operator by operator without parsing them
+// again; nothing else is kept per operator.
 struct PagePart {
   std::vector<std::uint8_t> bytes;
-  std::vector<PageOperator> operators;
-  void clear() {
+  pxl::TagMarks tags;
+
+  // Appends the bytes of one operator whose tag is `tag` bytes into them.
+  void Add(std::span<const std::uint8_t> operatorBytes, std::size_t tag) {
+    tags.Mark(bytes.size() + tag);
+    bytes.insert(bytes.end(), operatorBytes.begin(), operatorBytes.end());
+  }
+  // Appends the operators of another part.
+  void Add(const PagePart& other);
+  void Clear() {
     bytes.clear();
-    operators.clear();
+    tags.Clear();
+  }
+  pxl::ScannedOperator At(std::size_t at, pxl::ByteOrder order) const {
+    return pxl::OperatorAt(bytes, tags, at, order);
   }
 };
 
 // A page of the store: the glyph downloads it takes from earlier pages, then its own
-// operators. A page read back from the spool file comes whole as its content.
+// operators, without BeginPage and EndPage.
 struct KeptPage {
   PagePart prelude;
   PagePart content;
 };
-
-// The operators of a page's bytes. Throws HostError naming `name` when they are malformed.
-std::vector<PageOperator> ParsePage(std::span<const std::uint8_t> page, pxl::ByteOrder order, const std::string& name);
 
 class PxlPageStore {
  public:
@@ -89,11 +84,8 @@ class PxlPageStore {
   // its BeginPage names a size the store does not know.
   const std::optional<PageFormat>& FormatOf(std::size_t index) const { return pages_.at(index).format; }
   pxl::ByteOrder byteOrder() const { return order_; }
-  // Page `index` (from 0): the glyph definitions it takes from earlier pages, then its
-  // own operators, without BeginPage and EndPage. Throws HostError when it cannot be read.
-  std::vector<std::uint8_t> ReadPage(std::size_t index);
-  // Page `index` with its operators. The page read last comes as the stream's reader
-  // parsed it; any other is read back and parsed again.
+  // Page `index` (from 0): the page read last as it was read, any other read back from
+  // the spool file whole as its content. Throws HostError when it cannot be read.
   KeptPage TakePage(std::size_t index);
   // Hands back a page the job has drawn: the next page the store reads reuses its
   // buffers rather than allocating its own.
@@ -117,10 +109,13 @@ class PxlPageStore {
   std::uint32_t FontId(const std::string& fontName);
 
   // Takes the next operator of the stream into the page being read or the fonts.
-  void Take(Operator& op);
-  // Adds operator bytes to the page being read, with the operator they hold.
-  void AddToPage(std::span<const std::uint8_t> bytes, pxl::Event&& event);
+  void Take(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes);
+  // Adds an operator to the page being read.
+  void AddToPage(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes);
+  // Copies the operators added to the page that still lie in the stream's window.
+  void FlushToPage();
   void KeepLast();
+  PagePart ReadPage(std::size_t index);
 
   std::string name_;
   std::string spoolPath_;
@@ -133,41 +128,48 @@ class PxlPageStore {
   pxl::ByteOrder order_ = pxl::ByteOrder::kLittleEndian;
 
   // The latest definition of every glyph: BeginChar, ReadChar with its data, EndChar,
-  // with those three operators, which a later page that takes the glyph copies.
+  // which a later page that takes the glyph copies.
   std::unordered_map<GlyphKey, PagePart> glyphs_;
   std::map<std::string, std::uint32_t> fontIds_;
   std::uint32_t currentFont_ = 0;
+  std::uint32_t* currentRow_ = nullptr;  // the current font's row of seenOnPage_, once asked for
   std::string headerFont_;
   std::vector<std::uint8_t> header_;
   std::vector<std::uint8_t> beginChar_;
+  std::size_t beginCharTag_ = 0;
   std::uint32_t charFont_ = 0;
   // The page being read: the glyphs it takes from earlier pages, and its own operators.
   bool inPage_ = false;
   std::optional<PageFormat> format_;
-  PagePart prelude_;
-  PagePart content_;
+  KeptPage reading_;
+  std::span<const std::uint8_t> unflushed_;
   // The glyphs defined on the page being read or taken from earlier pages: by font
-  // number and character code, the number (from 1) of the last page that had each.
+  // number and character code, the number (from 1) of the last page that had each. Each
+  // font's row is a vector of its own, which keeps its place when the table grows.
   std::vector<std::vector<std::uint32_t>> seenOnPage_;
   std::unordered_map<GlyphKey, std::uint32_t> seenElsewhere_;
   // Marks a glyph as had by the page being read; false when it was already.
   bool MarkSeen(std::uint32_t font, std::uint32_t code);
-  pxl::Event beginCharEvent_;
+  // The table row of a font's single-byte codes; null for a font past the table.
+  static constexpr std::uint32_t kSeenTableCodes = 256;
+  std::uint32_t* SeenRow(std::uint32_t font);
   // The page read last, kept whole for the job that draws it next. It goes into the
-  // spool file only when the stream reads on before the job took it.
+  // spool file only when the stream goes on to the next page before the job took it; the
+  // next page is then read into its buffers, so that the store holds one page at a time.
   std::size_t lastIndex_ = SIZE_MAX;
   KeptPage last_;
   KeptPage spare_;  // the buffers of a page handed back
   void SpoolLast();
+  // Starts reading a page into the buffers of a page spooled or handed back.
+  void StartReading();
 };
 
-// The character codes of a Text operator's TextData.
-std::vector<std::uint32_t> TextCodes(const pxl::Event& text);
+// Calls visit(code) for each character code of a Text operator's TextData.
 template <typename Visit>
-void ForEachTextCode(const pxl::Event& text, Visit visit) {
-  if (const pxl::Attribute* data = text.Find(pxl::Attr::TextData)) {
-    for (const double element : data->value.elements) visit(static_cast<std::uint32_t>(element));
-  }
+void ForEachTextCode(const pxl::ScannedOperator& text, Visit visit) {
+  text.With(pxl::Attr::TextData, [&visit](const pxl::AttributeView& data) {
+    for (std::size_t i = 0; i < data.size(); ++i) visit(data.Code(i));
+  });
 }
 
 }  // namespace velmora::host

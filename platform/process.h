@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,10 @@ struct ProgramRun {
   std::string error;  // why it could not be waited for, with the system's reason
 };
 
-// A program running beside its caller, standard input from the null device, standard
-// output and standard error each read through a pipe of its own. Each pipe may be read
-// from a thread of its own. Destroying it ends the program if it is still running.
+// A program running beside its caller, standard input from the null device or from a
+// pipe the caller writes, standard output and standard error each read through a pipe of
+// its own. Each pipe may be read from a thread of its own. Destroying it ends the program
+// if it is still running.
 //
 // The program never outlives its caller: it runs in a process group (a job object on
 // Windows) of its own, which Stop ends whole, and the system kills it when the caller
@@ -44,6 +46,11 @@ class RunningProgram {
   // -1 when the pipe cannot be read.
   virtual std::ptrdiff_t ReadOutput(std::uint8_t* buffer, std::size_t size) = 0;
   virtual std::ptrdiff_t ReadMessages(std::uint8_t* buffer, std::size_t size) = 0;
+  // Writes all of `bytes` to the program's standard input, when it was started with a pipe
+  // there; false when it was not, or when the program no longer reads it.
+  virtual bool WriteInput(std::span<const std::uint8_t> bytes) = 0;
+  // Closes the caller's end of the standard input pipe: the program reads its end.
+  virtual void CloseInput() = 0;
   // Waits for the program to end: started is true, exitCode or signal how it ended.
   virtual ProgramRun Wait() = 0;
   // Ends the program (and anything it started) if it is still running and waits for it;
@@ -51,11 +58,15 @@ class RunningProgram {
   virtual void Stop() = 0;
 };
 
+// Where a program's standard input comes from.
+enum class ProgramInput { kNullDevice, kPipe };
+
 // Starts `arguments[0]` (looked up on the search path) with `arguments` under `limits`;
 // null, with the reason in `error` ("Unable to run 'gs': No such file or directory"),
 // when it cannot be started.
 std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error,
-                                             const ProgramLimits& limits = {});
+                                             const ProgramLimits& limits = {},
+                                             ProgramInput input = ProgramInput::kNullDevice);
 
 // The name Ghostscript's command-line program has on this platform: "gs", or the console
 // program "gswin64c.exe" of Ghostscript for 64-bit Windows.

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include "pxl/scan.h"
+
 namespace velmora::pxl {
 namespace {
 
@@ -275,51 +277,16 @@ bool Reader::ReadValue(std::uint8_t code) {
   if (!CheckNothingPending(nullptr)) return false;
 
   const std::size_t at = pos_;
-  ElementType element = ElementType::kUByte;
-  Shape shape = Shape::kScalar;
-  DecodeDataType(code, element, shape);
-  // The type's name is only needed for a message: it is made when one is written.
-  const auto name = [element, shape] { return DataTypeName(element, shape); };
-  const std::size_t size = ElementSize(element);
-
-  std::size_t cursor = at + 1;
-  std::size_t count = 0;
-  switch (shape) {
-    case Shape::kScalar: count = 1; break;
-    case Shape::kXy: count = 2; break;
-    case Shape::kBox: count = 4; break;
-    case Shape::kArray: {
-      if (cursor >= data_.size()) {
-        Fail(at, name() + " without its length before the end of the data");
-        return false;
-      }
-      const std::uint8_t lengthTag = data_[cursor];
-      const std::size_t lengthSize = lengthTag == tag::kUByte ? 1 : lengthTag == tag::kUByte + 1 ? 2 : 0;
-      if (lengthSize == 0) {
-        Fail(at, name() + " length must be a ubyte or uint16 value, found tag " + Hex(lengthTag));
-        return false;
-      }
-      if (data_.size() - cursor - 1 < lengthSize) {
-        Fail(at, "truncated " + name() + " length");
-        return false;
-      }
-      count = lengthSize == 1 ? data_[cursor + 1] : U16(cursor + 1);
-      cursor += 1 + lengthSize;
-      break;
-    }
-  }
-
-  const std::size_t needed = count * size;
-  const std::size_t left = data_.size() - cursor;
-  if (needed > left) {
-    if (shape == Shape::kArray) {
-      Fail(at, name() + " length runs past the end of the data (needs " + std::to_string(needed) + " bytes, " +
-                   std::to_string(left) + " left)");
-    } else {
-      Fail(at, "truncated " + name());
-    }
+  std::string cause;
+  const std::optional<ValueExtent> extent = MeasureValue(data_, at, order_, cause);
+  if (!extent) {
+    Fail(at, std::move(cause));
     return false;
   }
+  const ElementType element = extent->element;
+  const std::size_t size = ElementSize(element);
+  const std::size_t count = extent->count;
+  const std::size_t cursor = extent->elements;
 
   Attribute pending;
   pending.offset = at;
@@ -343,7 +310,7 @@ bool Reader::ReadValue(std::uint8_t code) {
     }
   }
   pending_value_ = std::move(pending);
-  pos_ = cursor + needed;
+  pos_ = extent->end;
   return true;
 }
 

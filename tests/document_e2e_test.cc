@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pxl/reader.h"
@@ -51,6 +52,22 @@ showpage
 /Courier findfont 14 scalefont setfont 72 720 moveto (The last page: monospaced text.) show
 showpage
 )";
+
+// The document as a program that follows the document structuring conventions writes it:
+// its page count in the header and each page marked, which lets the job print it while
+// Ghostscript renders it.
+std::string Structured(std::string_view document) {
+  std::string structured = "%!PS-Adobe-3.0\n%%Pages: 5\n%%EndComments\n";
+  document.remove_prefix(document.find('\n') + 1);
+  constexpr std::string_view kShowpage = "showpage\n";
+  for (int page = 1; !document.empty(); ++page) {
+    const std::size_t end = document.find(kShowpage) + kShowpage.size();
+    structured += "%%Page: " + std::to_string(page) + " " + std::to_string(page) + "\n";
+    structured += document.substr(0, end);
+    document.remove_prefix(end);
+  }
+  return structured + "%%EOF\n";
+}
 
 // A one-page letterhead: a name and a rule at the top of the page.
 constexpr char kLetterhead[] = R"(%!PS
@@ -166,6 +183,7 @@ class DocumentJobs : public testing::JobFolderTest {
     fs::create_directory(dir / "tmp");
     ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     WriteText("document.ps", kDocument);
+    WriteText("structured.ps", Structured(kDocument));
     WriteText("letterhead.ps", kLetterhead);
     WriteText("figure.eps", kFigure);
     ASSERT_EQ(Shell("ps2pdf " + P("document.ps") + " " + P("document.pdf")), 0);
@@ -253,9 +271,8 @@ TEST_F(DocumentJobs, DocumentsPrintAsGhostscriptRendersThem) {
     std::string file;      // the file Ghostscript renders for the reference
   };
   const Case cases[] = {
-      {P("document.pdf"), P("document.pdf")},
-      {P("document.ps"), P("document.ps")},
-      {P("figure.eps"), P("figure.eps")},
+      {P("document.pdf"), P("document.pdf")},   {P("document.ps"), P("document.ps")},
+      {P("structured.ps"), P("structured.ps")}, {P("figure.eps"), P("figure.eps")},
       {"- < " + P("stdin.ps"), P("stdin.ps")},
   };
   bool rendered = false;

@@ -1,9 +1,17 @@
 // Damaged jobs: a realistic job cut at every byte and with every byte changed must
 // never make the reader read outside the buffer, and whatever it reports before the
-// damage must match what it reports for the intact job.
+// damage must match what it reports for the intact job. The in-place scanner the print
+// host reads pages with must find what the reader reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
 #include "pxl/reader.h"
+#include "pxl/scan.h"
 #include "tests/pxl_test_bytes.h"
 
 namespace velmora::pxl {
@@ -177,6 +185,74 @@ TEST(PxlRobustness, EveryChangedByteStopsCleanlyAndKeepsWhatCameBefore) {
       const std::string what = "byte " + std::to_string(at) + " set to " + std::to_string(replacement);
       ExpectInside(result, damaged.size(), what);
       ExpectSamePrefix(intact, result, at, what);
+    }
+  }
+}
+
+// Over the job's binary stream cut at every byte, the scanner finds the reader's
+// operators with their attributes and the data right after them, stops at the reader's
+// first malformed token with its offset and cause, and says that the cut made it; the
+// tags it finds read each operator back in place.
+TEST(PxlRobustness, TheScannerFindsWhatTheReaderReads) {
+  const Bytes job = RealisticJob();
+  const std::string_view header = "Velmora test\n";
+  const auto start = std::search(job.begin(), job.end(), header.begin(), header.end()) + header.size();
+  const Bytes stream(start, job.end());
+  for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+    const Bytes part(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut));
+    const std::string what = "cut at " + std::to_string(cut);
+    std::vector<Event> ops;
+    std::vector<std::size_t> ends;  // after each operator's data
+    Reader reader = Reader::Binary(part, ByteOrder::kLittleEndian);
+    bool uel = false;
+    while (const std::optional<Event> event = reader.Next()) {
+      if (event->kind == EventKind::kEmbeddedData) {
+        ends.back() = event->data_offset + event->data_length;
+        continue;
+      }
+      uel = event->kind == EventKind::kUel;
+      if (uel) break;
+      ops.push_back(*event);
+      ends.push_back(event->offset + 1);
+    }
+    OperatorScanner scanner(part, ByteOrder::kLittleEndian);
+    std::vector<ScannedOperator> scanned;
+    TagMarks tags;
+    for (ScannedOperator op; scanner.Next(op);) {
+      const std::size_t i = scanned.size();
+      ASSERT_LT(i, ops.size()) << what;
+      EXPECT_EQ(op.code, ops[i].op) << what << ", operator " << i;
+      EXPECT_EQ(op.tag, ops[i].offset) << what << ", operator " << i;
+      EXPECT_EQ(op.end, ends[i]) << what << ", operator " << i;
+      std::vector<std::pair<std::uint16_t, Value>> attributes;
+      op.ForEachAttribute(
+          [&](const AttributeView& attribute) { attributes.emplace_back(attribute.id(), attribute.ToValue()); });
+      ASSERT_EQ(attributes.size(), ops[i].attributes.size()) << what << ", operator " << i;
+      for (std::size_t a = 0; a < attributes.size(); ++a) {
+        EXPECT_EQ(attributes[a].first, ops[i].attributes[a].id) << what << ", operator " << i;
+        EXPECT_TRUE(SameValue(attributes[a].second, ops[i].attributes[a].value)) << what << ", operator " << i;
+      }
+      scanned.push_back(op);
+      tags.Mark(op.tag);
+    }
+    EXPECT_EQ(scanner.atUel(), uel) << what;
+    if (reader.error()) {
+      // The reader may have taken the operator whose data the cut made short.
+      EXPECT_GE(scanned.size() + 1, ops.size()) << what;
+      ASSERT_TRUE(scanner.error().has_value()) << what;
+      EXPECT_EQ(scanner.error()->offset, reader.error()->offset) << what;
+      EXPECT_EQ(scanner.error()->cause, reader.error()->cause) << what;
+      EXPECT_TRUE(scanner.cutShort()) << what;
+    } else {
+      EXPECT_FALSE(scanner.error().has_value()) << what << ": " << scanner.error()->ToString();
+      EXPECT_EQ(scanned.size(), ops.size()) << what;
+    }
+    for (const ScannedOperator& op : scanned) {
+      const ScannedOperator again = OperatorAt(part, tags, op.start, ByteOrder::kLittleEndian);
+      EXPECT_EQ(std::tie(again.code, again.tag, again.end), std::tie(op.code, op.tag, op.end)) << what;
+      EXPECT_TRUE(
+          std::equal(again.attributes.begin(), again.attributes.end(), op.attributes.begin(), op.attributes.end()))
+          << what;
     }
   }
 }

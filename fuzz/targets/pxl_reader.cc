@@ -1,11 +1,15 @@
 // Fuzz target: the PCL XL reader over whole jobs and over binary parts in either byte
-// order, and the dump listing built on it.
+// order, the dump listing built on it, and the in-place scanner the print host reads
+// pages with, reading back the operators it found through their tags.
+#include <span>
 #include <sstream>
+#include <vector>
 
 #include "fuzz/fuzz_target.h"
 #include "host/pxl_encoder.h"
 #include "pxl/dump.h"
 #include "pxl/reader.h"
+#include "pxl/scan.h"
 
 namespace velmora::fuzz {
 namespace {
@@ -19,11 +23,31 @@ void ReadAll(pxl::Reader reader) {
   if (reader.error()) (void)reader.error()->ToString();
 }
 
+void Scan(std::span<const std::uint8_t> part, pxl::ByteOrder order) {
+  pxl::OperatorScanner scanner(part, order);
+  pxl::TagMarks tags;
+  std::vector<std::size_t> starts;
+  const auto visit = [](const pxl::AttributeView& attribute) {
+    (void)attribute.ToValue();
+    (void)attribute.Bytes();
+    (void)attribute.Code(0);
+  };
+  for (pxl::ScannedOperator op; scanner.Next(op);) {
+    op.ForEachAttribute(visit);
+    tags.Mark(op.tag);
+    starts.push_back(op.start);
+  }
+  if (scanner.error()) (void)scanner.error()->ToString();
+  for (const std::size_t start : starts) pxl::OperatorAt(part, tags, start, order).ForEachAttribute(visit);
+}
+
 void Entry(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> job(data, size);
   ReadAll(pxl::Reader(job));
   ReadAll(pxl::Reader::Binary(job, pxl::ByteOrder::kLittleEndian));
   ReadAll(pxl::Reader::Binary(job, pxl::ByteOrder::kBigEndian));
+  Scan(job, pxl::ByteOrder::kLittleEndian);
+  Scan(job, pxl::ByteOrder::kBigEndian);
   std::ostringstream listing;
   pxl::Dump(job, listing);
 }

@@ -3,6 +3,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -123,7 +124,7 @@ struct ChildPlan {
   pid_t parent = 0;
   const char* path = nullptr;
   char* const* argv = nullptr;
-  int input = -1;  // the null device
+  int input = -1;  // the null device, or the read end of the input pipe
   int output = -1;
   int messages = -1;
   int status = -1;  // where a failure is reported
@@ -179,12 +180,52 @@ int AboveStandard(int fd) { return fd > 2 ? fd : ::fcntl(fd, F_DUPFD_CLOEXEC, 3)
 
 class PosixRunningProgram final : public RunningProgram {
  public:
-  PosixRunningProgram(pid_t child, int trackedSlot, int output, int messages, std::uint64_t cpuLimit)
-      : child_(child), trackedSlot_(trackedSlot), output_(output), messages_(messages), cpuLimit_(cpuLimit) {}
+  PosixRunningProgram(pid_t child, int trackedSlot, int input, int output, int messages, std::uint64_t cpuLimit)
+      : child_(child),
+        trackedSlot_(trackedSlot),
+        input_(input),
+        output_(output),
+        messages_(messages),
+        cpuLimit_(cpuLimit) {}
   ~PosixRunningProgram() override {
     Stop();
+    CloseInput();
     ::close(output_);
     ::close(messages_);
+  }
+
+  bool WriteInput(std::span<const std::uint8_t> bytes) override {
+    if (input_ < 0) return false;
+    // A program that has closed its input must not end the caller with SIGPIPE: the
+    // signal is held while writing and a pending one taken back.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t saved;
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &saved);
+    bool written = true;
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t wrote = ::write(input_, bytes.data() + done, bytes.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        written = false;
+        break;
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+    if (!written && !sigismember(&saved, SIGPIPE)) {
+      sigset_t pending;
+      sigpending(&pending);
+      const struct timespec now {};
+      if (sigismember(&pending, SIGPIPE)) ::sigtimedwait(&pipeSignal, nullptr, &now);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    return written;
+  }
+
+  void CloseInput() override {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
   }
 
   void Stop() override {
@@ -249,6 +290,7 @@ class PosixRunningProgram final : public RunningProgram {
 
   pid_t child_;
   int trackedSlot_;
+  int input_;  // the write end of the input pipe; -1 without one
   int output_;
   int messages_;
   std::uint64_t cpuLimit_;  // the soft limit applied; 0: none
@@ -264,7 +306,7 @@ void CloseAll(std::initializer_list<int> fds) {
 }  // namespace
 
 std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error,
-                                             const ProgramLimits& limits) {
+                                             const ProgramLimits& limits, ProgramInput inputKind) {
   if (arguments.empty()) {
     error = "no program named";
     return nullptr;
@@ -286,7 +328,13 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
 #ifdef F_SETPIPE_SZ
   ::fcntl(output[1], F_SETPIPE_SZ, kOutputPipeSize);  // a smaller pipe only costs speed
 #endif
-  const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int inputPipe[2] = {-1, -1};
+  if (inputKind == ProgramInput::kPipe && ::pipe2(inputPipe, O_CLOEXEC) != 0) {
+    error = std::string("Unable to create a pipe: ") + std::strerror(errno);
+    CloseAll({output[0], output[1], messages[0], messages[1], status[0], status[1]});
+    return nullptr;
+  }
+  const int input = inputKind == ProgramInput::kPipe ? inputPipe[0] : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (input < 0) {
     error = std::string("Unable to open /dev/null: ") + std::strerror(errno);
     CloseAll({output[0], output[1], messages[0], messages[1], status[0], status[1]});
@@ -317,7 +365,7 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
   ::pthread_sigmask(SIG_SETMASK, &plan.signalMask, nullptr);
   CloseAll({input, output[1], messages[1], status[1]});
   if (child < 0) {
-    CloseAll({output[0], messages[0], status[0]});
+    CloseAll({output[0], messages[0], status[0], inputPipe[1]});
     error = "Unable to run '" + arguments[0] + "': " + std::strerror(forkError);
     return nullptr;
   }
@@ -333,14 +381,14 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
   }
   ::close(status[0]);
   if (got == static_cast<ssize_t>(sizeof failure)) {
-    auto program = std::make_unique<PosixRunningProgram>(child, trackedSlot, output[0], messages[0], 0);
+    auto program = std::make_unique<PosixRunningProgram>(child, trackedSlot, inputPipe[1], output[0], messages[0], 0);
     program->Stop();
     error = std::string(failure.step == FailedStep::kLimits ? "Unable to limit '" : "Unable to run '") + arguments[0] +
             "': " + std::strerror(failure.error);
     return nullptr;
   }
   const std::uint64_t cpuLimit = plan.cpu ? static_cast<std::uint64_t>(plan.cpu->rlim_cur) : 0;
-  return std::make_unique<PosixRunningProgram>(child, trackedSlot, output[0], messages[0], cpuLimit);
+  return std::make_unique<PosixRunningProgram>(child, trackedSlot, inputPipe[1], output[0], messages[0], cpuLimit);
 }
 
 const char* GhostscriptProgramName() { return "gs"; }

@@ -80,12 +80,13 @@ ULONGLONG Ticks(const FILETIME& time) {
 
 class Win32RunningProgram final : public RunningProgram {
  public:
-  Win32RunningProgram(HANDLE job, HANDLE process, HANDLE output, HANDLE messages, std::uint64_t cpuLimit)
-      : job_(job), process_(process), output_(output), messages_(messages), cpuLimit_(cpuLimit) {
+  Win32RunningProgram(HANDLE job, HANDLE process, HANDLE input, HANDLE output, HANDLE messages, std::uint64_t cpuLimit)
+      : job_(job), process_(process), input_(input), output_(output), messages_(messages), cpuLimit_(cpuLimit) {
     TrackJob(job_);
   }
   ~Win32RunningProgram() override {
     Stop();
+    CloseInput();
     UntrackJob(job_);
     ::CloseHandle(output_);
     ::CloseHandle(messages_);
@@ -99,6 +100,22 @@ class Win32RunningProgram final : public RunningProgram {
     ::TerminateJobObject(job_, 1);
     ::WaitForSingleObject(process_, INFINITE);
     waited_ = true;
+  }
+
+  bool WriteInput(std::span<const std::uint8_t> bytes) override {
+    if (input_ == nullptr) return false;
+    for (std::size_t done = 0; done < bytes.size();) {
+      DWORD wrote = 0;
+      const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+      if (!::WriteFile(input_, bytes.data() + done, wanted, &wrote, nullptr) || wrote == 0) return false;
+      done += wrote;
+    }
+    return true;
+  }
+
+  void CloseInput() override {
+    if (input_ != nullptr) ::CloseHandle(input_);
+    input_ = nullptr;
   }
 
   std::ptrdiff_t ReadOutput(std::uint8_t* buffer, std::size_t size) override { return ReadFrom(output_, buffer, size); }
@@ -134,6 +151,7 @@ class Win32RunningProgram final : public RunningProgram {
 
   HANDLE job_;
   HANDLE process_;
+  HANDLE input_;  // the write end of the input pipe; null without one
   HANDLE output_;
   HANDLE messages_;
   std::uint64_t cpuLimit_;
@@ -170,16 +188,17 @@ HANDLE CreateLimitedJob(const ProgramLimits& limits, std::string& error) {
 }  // namespace
 
 std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error,
-                                             const ProgramLimits& limits) {
+                                             const ProgramLimits& limits, ProgramInput inputKind) {
   if (arguments.empty()) {
     error = "no program named";
     return nullptr;
   }
-  // The program inherits only the write ends and the null device.
+  // The program inherits only its ends of the pipes and the null device.
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE outputRead = nullptr, outputWrite = nullptr, messagesRead = nullptr, messagesWrite = nullptr;
+  HANDLE inputWrite = nullptr;
   const auto closeAll = [&] {
-    for (HANDLE handle : {outputRead, outputWrite, messagesRead, messagesWrite}) {
+    for (HANDLE handle : {outputRead, outputWrite, messagesRead, messagesWrite, inputWrite}) {
       if (handle != nullptr) ::CloseHandle(handle);
     }
   };
@@ -191,12 +210,23 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
     closeAll();
     return nullptr;
   }
-  HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (input == INVALID_HANDLE_VALUE) {
-    error = "Unable to open the null device: " + win32::SystemMessage(::GetLastError());
-    closeAll();
-    return nullptr;
+  HANDLE input = nullptr;
+  if (inputKind == ProgramInput::kPipe) {
+    if (!::CreatePipe(&input, &inputWrite, &inherit, 0) ||
+        !::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0)) {
+      error = "Unable to create a pipe: " + win32::SystemMessage(::GetLastError());
+      if (input != nullptr) ::CloseHandle(input);
+      closeAll();
+      return nullptr;
+    }
+  } else {
+    input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (input == INVALID_HANDLE_VALUE) {
+      error = "Unable to open the null device: " + win32::SystemMessage(::GetLastError());
+      closeAll();
+      return nullptr;
+    }
   }
   HANDLE job = CreateLimitedJob(limits, error);
   if (job == nullptr) {
@@ -236,8 +266,8 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
     closeAll();
     return nullptr;
   }
-  auto program =
-      std::make_unique<Win32RunningProgram>(job, process.hProcess, outputRead, messagesRead, limits.cpuSeconds);
+  auto program = std::make_unique<Win32RunningProgram>(job, process.hProcess, inputWrite, outputRead, messagesRead,
+                                                       limits.cpuSeconds);
   // A stop request that came before the job was tracked did not see it.
   if (stopEvent.load() != 0) ::TerminateJobObject(job, 1);
   ::ResumeThread(process.hThread);
