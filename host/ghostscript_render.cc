@@ -17,6 +17,7 @@
 
 #include "host/host_error.h"
 #include "host/job_notices.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace velmora::host {
@@ -145,7 +146,7 @@ std::optional<std::size_t> LeadingNumber(std::string_view value) {
 // with %%Page comments (the pages of a document it embeds do not count). None for a
 // document that does not claim the conventions, states no count or marks other pages.
 std::optional<std::size_t> StatedPageCount(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(platform::PathFromUtf8(path), std::ios::binary);
   std::optional<std::size_t> header;
   std::optional<std::size_t> trailer;
   bool deferred = false;
@@ -216,7 +217,7 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
 }  // namespace
 
 DocumentKind SniffDocument(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(platform::PathFromUtf8(path), std::ios::binary);
   std::array<char, kPdfHeaderWindow> head{};
   file.read(head.data(), static_cast<std::streamsize>(head.size()));
   const auto count = static_cast<std::size_t>(file.gcount());
@@ -234,7 +235,7 @@ GhostscriptRender::GhostscriptRender(const std::string& document, const std::str
     : document_(document), name_(name), pagesPicked_(!pageRanges.empty()), limits_(limits) {
   const auto fail = [&name](const std::string& cause) { throw HostError("Unable to print '" + name + "': " + cause); };
   std::error_code error;
-  if (!std::filesystem::is_regular_file(document, error)) fail("no such file");
+  if (!std::filesystem::is_regular_file(platform::PathFromUtf8(document), error)) fail("no such file");
   kind_ = SniffDocument(document);
   if (kind_ == DocumentKind::kEmpty) fail("the file is empty");
   if (kind_ == DocumentKind::kUnknown) fail("not a PDF or PostScript document");

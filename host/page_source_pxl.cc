@@ -49,13 +49,15 @@ class TemporaryFile {
     std::error_code error;
     const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
     std::string reason;
-    auto path = platform::CreateUniqueFile((folder / stem).string(), &reason);
-    if (!path) throw HostError("Unable to create a temporary file in '" + folder.string() + "': " + reason);
+    auto path = platform::CreateUniqueFile(platform::PathToUtf8(folder / stem), &reason);
+    if (!path) {
+      throw HostError("Unable to create a temporary file in '" + platform::PathToUtf8(folder) + "': " + reason);
+    }
     path_ = *path;
   }
   ~TemporaryFile() {
     std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
+    std::filesystem::remove(platform::PathFromUtf8(path_), ignored);
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -614,7 +616,7 @@ class StandardInputPageSource : public PageSource {
  public:
   StandardInputPageSource(const std::string& name, const std::string& pageRanges, const platform::ProgramLimits& limits)
       : copy_("velmora-input.") {
-    std::ofstream out(copy_.path(), std::ios::binary);
+    std::ofstream out(platform::PathFromUtf8(copy_.path()), std::ios::binary);
     platform::SetStandardInputBinary();
     std::vector<char> buffer(65536);
     std::size_t got = 0;

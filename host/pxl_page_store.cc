@@ -9,6 +9,7 @@
 
 #include "host/host_error.h"
 #include "host/printer_description.h"
+#include "platform/files.h"
 
 namespace velmora::host {
 namespace {
@@ -209,7 +210,7 @@ std::optional<PageFormat> FormatOfPage(const pxl::ScannedOperator& beginPage) {
 
 PxlPageStore::PxlPageStore(PxlByteSource source, const std::string& spoolPath, const std::string& name)
     : name_(name), spoolPath_(spoolPath) {
-  spool_.open(spoolPath, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+  spool_.open(platform::PathFromUtf8(spoolPath), std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
   if (!spool_) throw HostError("Unable to create the page spool '" + spoolPath + "'");
   stream_ = std::make_unique<OperatorStream>(std::move(source), name);
   stream_->OnWindowMove([this] { FlushToPage(); });
@@ -417,7 +418,7 @@ KeptPage PxlPageStore::TakePage(std::size_t index) {
 PxlPageStore::~PxlPageStore() {
   spool_.close();
   std::error_code ignored;
-  std::filesystem::remove(spoolPath_, ignored);
+  std::filesystem::remove(platform::PathFromUtf8(spoolPath_), ignored);
 }
 
 PagePart PxlPageStore::ReadPage(std::size_t index) {
