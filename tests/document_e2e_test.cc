@@ -325,8 +325,8 @@ std::pair<std::string, std::string> PageModes(const std::vector<Event>& ops) {
 }
 
 // A duplex job binds each sheet along the edge the job names (dmDuplex 2 the sheet's long
-// edge, 3 its short edge), said of the page as it stands on the sheet, and puts its pages
-// on the front and back of each sheet in turn; a booklet always turns about the short
+// edge, 3 its short edge), the same on every page whichever way the page stands, and puts
+// its pages on the front and back of each sheet in turn; a booklet always turns about the short
 // edge; a simplex job stays simplex. The independent interpreter ends up in the same
 // page mode, so a printer prints the job on both sides as asked.
 TEST_F(DocumentJobs, DuplexJobsPrintOnBothSidesAlongTheJobsEdge) {
@@ -337,10 +337,10 @@ TEST_F(DocumentJobs, DuplexJobsPrintOnBothSidesAlongTheJobsEdge) {
   };
   const Case cases[] = {
       {"", "SSSSS", ""},
-      {"--set dmDuplex=2", "VVVHV", "FBFBF"},
-      {"--set dmDuplex=3", "HHHVH", "FBFBF"},
+      {"--set dmDuplex=2", "VVVVV", "FBFBF"},
+      {"--set dmDuplex=3", "HHHHH", "FBFBF"},
       {"--set dmDuplex=2 --set bBooklet=1", "HHHH", "FBFB"},
-      {"--set dmDuplex=3 --set vdmPagesPerSheet=2 --set dmOrientation=2", "VVV", "FBF"},
+      {"--set dmDuplex=3 --set vdmPagesPerSheet=2 --set dmOrientation=2", "HHH", "FBF"},
   };
   bool reEncoded = false;
   for (const Case& c : cases) {
@@ -611,6 +611,12 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
       {"90-99", "velmora: Unable to print '" + P("document.pdf") + "': the document has none of the pages 90-99"},
       {"3-1", "velmora: --page-ranges '3-1': the range '3-1' runs backwards"},
       {"0", "velmora: --page-ranges '0': pages count from 1"},
+      {"2,1",
+       "velmora: --page-ranges '2,1': '1' does not come after page 2: pages print in the document's order, "
+       "each once"},
+      {"1-2,2-3",
+       "velmora: --page-ranges '1-2,2-3': '2-3' does not come after page 2: pages print in the "
+       "document's order, each once"},
       {"a", "velmora: --page-ranges 'a': 'a' is not a page number"},
   };
   for (const auto& r : refused) {

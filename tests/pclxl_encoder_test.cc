@@ -180,8 +180,8 @@ TEST_F(PclxlEncoder, PageModeAttributes) {
   };
   const Case cases[] = {
       {1, 1, 0, 1, simplex},      {1, 2, 1, 2, simplex},       {2, 1, 0, 1, duplex(1, 0)},  {2, 1, 0, 2, duplex(1, 1)},
-      {3, 1, 0, 3, duplex(0, 0)}, {2, 2, 0, 4, duplex(0, 1)},  {3, 2, 0, 5, duplex(1, 0)},  {2, 1, 1, 2, duplex(0, 1)},
-      {3, 2, 1, 3, duplex(1, 0)}, {2, 1, 0, 0, duplex(1, {})}, {3, 1, 0, 0, duplex(0, {})},
+      {3, 1, 0, 3, duplex(0, 0)}, {2, 2, 0, 4, duplex(1, 1)},  {3, 2, 0, 5, duplex(0, 0)},  {2, 1, 1, 2, duplex(0, 1)},
+      {3, 2, 1, 3, duplex(0, 0)}, {2, 1, 0, 0, duplex(1, {})}, {3, 1, 0, 0, duplex(0, {})},
   };
   for (const auto& c : cases) {
     world.devmode.dmDuplex = c.duplex;

@@ -213,10 +213,11 @@ void CCommandInsertor::InsertPCLCommandsforDuplex(VendorData* pVendorData) {
   // whichever edge the job names.
   const bool shortEdge = m_pPublicDM->dmDuplex == kDmDuplexShortEdge || settings().bBooklet() != 0;
   const bool landscape = m_pPublicDM->dmOrientation != kDmOrientPortrait;
-  // The job names an edge of the sheet; DuplexPageMode names one of the page as it stands
-  // on the sheet (vertical: its left edge). The sheet's long edge is a portrait page's
-  // left edge and a landscape page's top edge.
-  const std::uint8_t binding = shortEdge != landscape ? kDuplexHorizontalBinding : kDuplexVerticalBinding;
+  // The job names an edge of the sheet, and so does DuplexPageMode: its edges are those
+  // of the sheet held upright (vertical: the long edge), whichever way the page stands on
+  // it, as a printer and Ghostscript's own writer read it. Both sides of a sheet then
+  // name the same binding, also when a document turns some of its pages.
+  const std::uint8_t binding = shortEdge ? kDuplexHorizontalBinding : kDuplexVerticalBinding;
   const WCHAR* const names[2][2] = {
       {VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Long Edge)\r\n"),
        VTEXT("VELMORA - CCommandInsertor::InsertPCLCommandsforDuplex => DUPLEX(Portrait - Short Edge)\r\n")},
