@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <climits>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -661,18 +662,28 @@ std::string ParsePageRanges(const std::string& ranges) {
     return page;
   };
   if (ranges.empty()) fail("no pages named");
+  // Ghostscript prints the pages of a list in the document's order, once each: a list
+  // that goes back or repeats a page cannot be printed as it reads.
+  constexpr long kToTheEnd = LONG_MAX;
+  long previous = 0;  // the last page of the part before
   std::size_t start = 0;
   while (start <= ranges.size()) {
     const std::size_t comma = std::min(ranges.find(',', start), ranges.size());
     const std::string part = ranges.substr(start, comma - start);
     const std::size_t dash = part.find('-');
-    if (dash == std::string::npos) {
-      number(part);
-    } else {
-      const long first = number(part.substr(0, dash));
-      const std::string last = part.substr(dash + 1);
-      if (!last.empty() && number(last) < first) fail("the range '" + part + "' runs backwards");
+    const long first = number(dash == std::string::npos ? part : part.substr(0, dash));
+    long last = first;
+    if (dash != std::string::npos) {
+      const std::string lastText = part.substr(dash + 1);
+      last = lastText.empty() ? kToTheEnd : number(lastText);
+      if (last < first) fail("the range '" + part + "' runs backwards");
     }
+    if (first <= previous) {
+      fail("'" + part + "' does not come after " +
+           (previous == kToTheEnd ? std::string("the range to the end") : "page " + std::to_string(previous)) +
+           ": pages print in the document's order, each once");
+    }
+    previous = last;
     start = comma + 1;
   }
   return ranges;
