@@ -36,16 +36,24 @@ constexpr std::int16_t kDmOrientLandscape = 2;
 // right and bottom in device dots, which the plug-in moves for custom margins.
 constexpr DWORD kAdjustImageableOriginArea = 8;
 
-// True when the job names its paper or orientation itself: its pages are then fitted to
-// that sheet rather than printed each on a sheet like its own.
+// True when the job names its paper itself: its pages are then fitted to that paper
+// rather than printed each on a paper like its own.
 bool JobFixesPaper(const PrintRequest& request) {
-  for (std::string_view feature : {kFeaturePaperSize, kFeatureOrientation}) {
-    if (request.choices.count(feature) != 0) return true;
-  }
+  if (request.choices.count(kFeaturePaperSize) != 0) return true;
   for (const SettingAssignment& setting : request.settings) {
-    for (const char* field : {"dmPaperSize", "dmFormName", "dmOrientation", "dmPaperLength", "dmPaperWidth"}) {
+    for (const char* field : {"dmPaperSize", "dmFormName", "dmPaperLength", "dmPaperWidth"}) {
       if (setting.name == field) return true;
     }
+  }
+  return false;
+}
+
+// True when the job names its orientation itself: the document's paper is then turned
+// the job's way, whichever way the pages stand.
+bool JobFixesOrientation(const PrintRequest& request) {
+  if (request.choices.count(kFeatureOrientation) != 0) return true;
+  for (const SettingAssignment& setting : request.settings) {
+    if (setting.name == "dmOrientation") return true;
   }
   return false;
 }
@@ -427,9 +435,9 @@ SheetLayoutSettings JobRun::Layout() {
   return layout;
 }
 
-// A job takes its paper and orientation from the document, unless the job names them or
-// captures an overlay: N-up and booklet sheets the first page's, and a document printed
-// one page per sheet each page's.
+// A job takes its paper from the document, unless the job names it or captures an
+// overlay: N-up and booklet sheets the first page's, and a document printed one page per
+// sheet each page's; and the pages' orientation, unless the job names its own.
 bool JobRun::PaperFromDocument() const { return !captureJob_ && !JobFixesPaper(request_); }
 
 bool JobRun::PagesFollowDocument() const {
@@ -460,7 +468,9 @@ void JobRun::FollowPageFormat(std::size_t page) {
                     platform::Utf16ToUtf8(devmode_->FormName()) + ", as is any other page of such a size");
     return;
   }
-  const std::int16_t orientation = format->landscape ? kDmOrientLandscape : kDmOrientPortrait;
+  const std::int16_t orientation = JobFixesOrientation(request_) ? devmode_->I16(devmode_offset::kOrientation)
+                                   : format->landscape           ? kDmOrientLandscape
+                                                                 : kDmOrientPortrait;
   if (devmode_->I16(devmode_offset::kPaperSize) == paper->paperCode &&
       devmode_->I16(devmode_offset::kOrientation) == orientation) {
     return;

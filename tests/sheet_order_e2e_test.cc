@@ -262,6 +262,9 @@ TEST_F(SheetOrder, ReadersSeePagesInOrder) {
       // Pages that draw past their edges, beside each other and on turned booklet pages.
       {"31-34", "--set vdmPagesPerSheet=4", {"1 3 / 2 4"}},
       {"31-34", "--set bBooklet=1", {"4 1", "2 3"}},
+      // An orientation is not a paper: the sheets stay the document's Letter.
+      {"1-2", "--set dmOrientation=2", {"1", "2"}},
+      {"1-4", "--set vdmPagesPerSheet=4 --set dmOrientation=2", {"1 3 / 2 4"}},
       {"1-3", "--option OutputOrder=REVERSE", {"3", "2", "1"}},
       // Two-sided, the print-out turned over: a blank side keeps every side on its sheet.
       {"1-3", "--option OutputOrder=REVERSE --set dmDuplex=2", {"(no pages)", "3", "2", "1"}},
