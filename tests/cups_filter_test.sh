@@ -130,4 +130,17 @@ has capture.txt "$top/forms/form.ovl.capture"
 lacks capture.pxl '@PJL'
 [[ -z $(ls -A "$top/forms") ]] || fail "the failed capture left $(ls -A "$top/forms")"
 
+# A job cancelled while it renders (CUPS sends SIGTERM) writes nothing and leaves nothing
+# in its temporary folder, where the held job carries its PIN.
+mkdir "$top/jobtmp"
+printf '%s\n' '%!PS' '{} loop' >"$top/loop.ps"
+TMPDIR=$top/jobtmp PPD=$ppd VELMORA_SYSTEM_FOLDER=$top/system "$filter" 7 alice Cancelled 1 \
+  'HoldMode=Locked job-password=987654' "$top/loop.ps" >"$top/cancelled.pxl" 2>"$top/cancelled.txt" &
+filter_pid=$!
+for _ in $(seq 100); do [[ -n $(ls -A "$top/jobtmp") ]] && pgrep -f "dNODISPLAY.*-f$top/loop.ps" >/dev/null && break; sleep 0.1; done
+kill -TERM "$filter_pid"
+if wait "$filter_pid"; then fail "the cancelled job ended well"; fi
+[[ ! -s $top/cancelled.pxl ]] || fail "the cancelled job wrote to standard output"
+[[ -z $(ls -A "$top/jobtmp") ]] || fail "the cancelled job left $(ls -A "$top/jobtmp")"
+
 echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, a hostile title, warnings and errors, a failed capture"

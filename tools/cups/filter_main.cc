@@ -30,6 +30,7 @@
 #include "host/page_source.h"
 #include "host/plugin_module.h"
 #include "host/print_job.h"
+#include "platform/process.h"
 #include "platform/files.h"
 #include "platform/paper_model_text.h"
 #include "platform/posix/spooler_store.h"
@@ -245,6 +246,9 @@ int RunFilter(int argc, char** argv) {
 
   const std::string system = SystemFolder();
   CheckSystemFolder(system, job.settings);
+  // CUPS cancels a job with SIGTERM: the request ends Ghostscript and fails the job, so
+  // that the job folder, whose held job may carry a PIN, is removed before the filter ends.
+  platform::CatchStopRequests();
   JobFolder folder;
   const std::string jobStore = folder.path() + "/spooler.db";
   PrepareJobStore(system + "/spooler.db", jobStore, queue);
@@ -304,10 +308,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argc > 0 ? argv[0] : "velmora-pxl");
     return 1;
   }
+  int status = 1;
   try {
-    return velmora::cups::RunFilter(argc, argv);
+    status = velmora::cups::RunFilter(argc, argv);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "ERROR: %s\n", velmora::cups::OneLine(error.what()).c_str());
   }
-  return 1;
+  // A cancelled job ends as the request would have ended it, once it has cleaned up.
+  velmora::platform::EndAsStopRequested();
+  return status;
 }
