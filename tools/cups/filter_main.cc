@@ -30,10 +30,10 @@
 #include "host/page_source.h"
 #include "host/plugin_module.h"
 #include "host/print_job.h"
-#include "platform/process.h"
 #include "platform/files.h"
 #include "platform/paper_model_text.h"
 #include "platform/posix/spooler_store.h"
+#include "platform/process.h"
 #include "platform/text_encoding.h"
 #include "tools/cups/cups_options.h"
 
