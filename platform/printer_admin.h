@@ -90,4 +90,15 @@ class PrinterAdmin {
 // system spooler (Windows).
 std::unique_ptr<PrinterAdmin> OpenPrinterAdmin();
 
+// The system folder of the Linux print queues, which the CUPS filter reads: the printer
+// store (spooler.db) and the watermark sections of its queues. POSIX: $VELMORA_SYSTEM_FOLDER
+// when it is an absolute path, else the folder built in (/var/lib/velmora). Windows has
+// none: its spooler is the system's own.
+std::optional<std::string> SystemFolder();
+
+// Points this process at the system folder: OpenPrinterAdmin() then opens its printer
+// store, and the local application-data folder (watermark sections, the diagnostic log)
+// is the folder itself, as the CUPS filter sees them. False where there is no system folder.
+bool UseSystemFolder();
+
 }  // namespace velmora::platform

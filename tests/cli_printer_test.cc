@@ -346,6 +346,44 @@ TEST_F(CliPrinter, LoggingSwitchIsSetAndShown) {
   EXPECT_EQ(Velmora("printer logging maybe").status, 2);
 }
 
+// --system works on the system folder the CUPS filter reads, whatever $VELMORA_STORE and
+// $XDG_DATA_HOME say; $VELMORA_SYSTEM_FOLDER moves it when absolute, as for the filter, and
+// the help names the folder built in. --version names the project's version.
+TEST_F(CliPrinter, SystemFolderAndVersionAreNamed) {
+  const std::string system = (dir_ / "system").string();
+  const std::string watermarks = system + "/VELMORA IT Co/Office/DrvSettings.GPS";
+  ::setenv("VELMORA_SYSTEM_FOLDER", system.c_str(), 1);
+  ::setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
+  struct Case {
+    std::string arguments;
+    std::string out;  // the whole output, or with a trailing "..." its start
+  };
+  const Case cases[] = {
+      {"--version", "velmora " VELMORA_VERSION "\n"},
+      {"printer add Office --system", ""},
+      {"printer --system list", "Printers in printer store '" + system + "/spooler.db':\nOffice\n"},
+      {"printer list", "Printers in printer store '" + storePath_ + "': none\n"},
+      {"watermark set --system -p Office 1 text=Draft", ""},
+      {"watermark list -p Office --system", "settings file: " + watermarks + "\nWMSet_1: text \"Draft\"..."},
+      {"watermark list -p Office", "velmora: Printer 'Office' not found in printer store '" + storePath_ + "'\n"},
+  };
+  for (const Case& test : cases) {
+    const CliRun run = Velmora(test.arguments);
+    EXPECT_EQ(run.status, test.out.starts_with("velmora: ") ? 1 : 0) << test.arguments << ": " << run.out;
+    if (test.out.ends_with("...")) {
+      EXPECT_TRUE(run.out.starts_with(test.out.substr(0, test.out.size() - 3))) << test.arguments << ": " << run.out;
+    } else {
+      EXPECT_EQ(run.out, test.out) << test.arguments;
+    }
+  }
+  // A relative folder is ignored: the help names the one built in.
+  ::setenv("VELMORA_SYSTEM_FOLDER", "relative", 1);
+  EXPECT_NE(Velmora("printer --help").out.find(std::string("(") + VELMORA_SYSTEM_FOLDER + "/spooler.db)"),
+            std::string::npos);
+  ::unsetenv("VELMORA_SYSTEM_FOLDER");
+  ::unsetenv("XDG_DATA_HOME");
+}
+
 TEST_F(CliPrinter, UnreachableStoreIsReported) {
   WriteText("file", "not a folder");
   const std::string path = (dir_ / "file" / "spooler.db").string();

@@ -1,6 +1,7 @@
 // Administrator operations on the printer store (class PrinterStore).
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/posix/spooler_store.h"
@@ -269,5 +270,17 @@ StoreResult<std::optional<PrinterValue>> PrinterStore::ReadMachineValue(const WS
 namespace velmora::platform {
 
 std::unique_ptr<PrinterAdmin> OpenPrinterAdmin() { return std::make_unique<posix::PrinterStore>(); }
+
+std::optional<std::string> SystemFolder() {
+  // A relative folder would depend on where the program was started: it is ignored.
+  if (const char* folder = std::getenv("VELMORA_SYSTEM_FOLDER"); folder != nullptr && folder[0] == '/') return folder;
+  return VELMORA_SYSTEM_FOLDER;
+}
+
+bool UseSystemFolder() {
+  const std::string folder = *SystemFolder();
+  return ::setenv("VELMORA_STORE", (folder + "/spooler.db").c_str(), 1) == 0 &&
+         ::setenv("XDG_DATA_HOME", folder.c_str(), 1) == 0;
+}
 
 }  // namespace velmora::platform

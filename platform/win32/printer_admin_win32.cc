@@ -340,4 +340,8 @@ class SpoolerAdmin final : public PrinterAdmin {
 
 std::unique_ptr<PrinterAdmin> OpenPrinterAdmin() { return std::make_unique<SpoolerAdmin>(); }
 
+std::optional<std::string> SystemFolder() { return std::nullopt; }
+
+bool UseSystemFolder() { return false; }
+
 }  // namespace velmora::platform

@@ -11,8 +11,13 @@
 #include "platform/process.h"
 #include "tools/velmora/commands.h"
 
+#ifndef VELMORA_VERSION
+#define VELMORA_VERSION "unknown"
+#endif
+
 int main(int argc, char** argv) {
   CLI::App app{"velmora: the Velmora PXL print system (PJL + PCL XL print plug-in, host and tools)", "velmora"};
+  app.set_version_flag("--version", "velmora " VELMORA_VERSION, "Print the version and exit");
   app.require_subcommand(1);
   // Options start with '-' on every platform: a path such as /tmp/job.pdf is an argument.
   app.allow_windows_style_options(false);

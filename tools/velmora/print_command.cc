@@ -22,6 +22,9 @@
 #ifndef VELMORA_BUILT_MODULE
 #define VELMORA_BUILT_MODULE ""
 #endif
+#ifndef VELMORA_BUILD_FOLDER
+#define VELMORA_BUILD_FOLDER ""
+#endif
 
 namespace velmora::cli {
 namespace {
@@ -111,9 +114,18 @@ std::pair<std::size_t, std::uint32_t> ParseSpecialPage(const std::string& text) 
   return {sheet, kind};
 }
 
+// The plug-in built with velmora while velmora runs from its build folder; an installed
+// velmora takes the one installed with it, even on the machine that built it.
+std::string DefaultModule() {
+  const std::string build = VELMORA_BUILD_FOLDER;
+  const std::optional<std::string> program = platform::ProgramPath();
+  const bool fromBuild = !build.empty() && program && program->starts_with(build + "/");
+  return host::FindDefaultModule(fromBuild ? VELMORA_BUILT_MODULE : "");
+}
+
 void RunPrint(const PrintArguments& args) {
   host::PrintRequest request;
-  request.modulePath = args.module.empty() ? host::FindDefaultModule(VELMORA_BUILT_MODULE) : args.module;
+  request.modulePath = args.module.empty() ? DefaultModule() : args.module;
   request.printerName = platform::Utf8ToUtf16(args.printer);
   request.title = platform::Utf8ToUtf16(args.title);
   if (!args.document.empty() && !args.titleGiven) {
@@ -223,7 +235,8 @@ void RegisterPrintCommand(CLI::App& app) {
       ->check(CLI::Range(1LL, 0xFFFFFFFFLL));
   print->add_option("--buffer-size", args.bufferSize, "Bytes per buffer sent to the spooler")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));
-  print->add_option("--module", args.module, "The plug-in module (default: the one built with velmora)");
+  print->add_option("--module", args.module,
+                    "The plug-in module (default: the one installed with velmora, or built with it)");
   print
       ->add_option("--time-limit", args.timeLimit,
                    "Processor seconds Ghostscript may use to render the document; past them the job fails "

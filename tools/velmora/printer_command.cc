@@ -41,6 +41,7 @@ T Must(StoreResult<T> result) {
 // The options every printer subcommand shares.
 struct Options {
   bool verbose = false;
+  bool system = false;
   std::string name;
   std::string modelFile;
   std::string type;
@@ -49,6 +50,7 @@ struct Options {
 };
 
 std::unique_ptr<PrinterAdmin> OpenStore(const Options& options) {
+  if (options.system && !platform::UseSystemFolder()) throw CommandError("Unable to use the system printer store");
   std::unique_ptr<PrinterAdmin> store = platform::OpenPrinterAdmin();
   if (options.verbose) std::cerr << "velmora: " << store->location() << "\n";
   return store;
@@ -278,6 +280,11 @@ void RegisterPrinterCommand(CLI::App& app) {
       "data values and paper models, and the machine-wide logging switch");
   printer->require_subcommand(1);
   printer->add_flag("-v,--verbose", options->verbose, "Name the printer store on standard error");
+  if (const std::optional<std::string> system = platform::SystemFolder()) {
+    printer->add_flag("--system", options->system,
+                      "Administer the system printer store, which the CUPS filter reads (" + *system +
+                          "/spooler.db), instead of $VELMORA_STORE");
+  }
 
   CLI::App* add =
       AddCommand(printer, "add", "Add a printer, optionally with its paper model", [options] { RunAdd(*options); });

@@ -43,6 +43,7 @@ struct Options {
   std::string printer;
   std::string section;
   bool json = false;
+  bool system = false;
   std::vector<std::string> assignments;
 };
 
@@ -358,7 +359,15 @@ CLI::App* AddCommand(CLI::App* watermark, const std::shared_ptr<Options>& option
   CLI::App* command = watermark->add_subcommand(name, help);
   command->add_option("-p,--printer", options->printer, "Printer name")->required();
   if (section) command->add_option("SECTION", options->section, "Section number (3) or name (WMSet_3)")->required();
-  command->callback([options, run] { run(*options); });
+  if (const std::optional<std::string> system = platform::SystemFolder()) {
+    command->add_flag("--system", options->system,
+                      "The sections of a CUPS queue, in the system folder the CUPS filter reads (" + *system +
+                          "), instead of the user's");
+  }
+  command->callback([options, run] {
+    if (options->system && !platform::UseSystemFolder()) throw CommandError("Unable to use the system folder");
+    run(*options);
+  });
   return command;
 }
 
