@@ -480,9 +480,9 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
       {"--set sCustomMargins=1 --set szMargins=1,1,1,1", {{0, 0}, {16, 0}, {2, 1}}, 0.6, 0.8},
       // So does a job that fits its pages to the printable area, each on its own paper.
       {"--option PageScaling=FIT", {{0, 0}, {16, 0}, {2, 1}}, 0.95, 0.97},
-      // A job's orientation fixes the paper; a reverse orientation turns every sheet
-      // (PCL XL's eReverseLandscapeOrientation, 3).
-      {"--option Orientation=REVERSE_LANDSCAPE", {{2, 3}, {2, 3}, {2, 3}}, 0.97, 0.98},
+      // A job's orientation is not a paper: each page keeps its paper, turned the job's
+      // way; a reverse orientation turns every sheet (PCL XL's eReverseLandscapeOrientation, 3).
+      {"--option Orientation=REVERSE_LANDSCAPE", {{0, 3}, {16, 3}, {2, 3}}, 1.0, 1.0},
       // Sheets last first, each on its page's paper.
       {"--option OutputOrder=REVERSE", {{2, 1}, {16, 0}, {0, 0}}, 1.0, 1.0},
   };
