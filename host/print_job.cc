@@ -640,7 +640,10 @@ PrintResult JobRun::Run() {
   devmode_ = std::make_unique<DeviceMode>(MergeDeviceMode(*plugin_, printer_, app, std::move(printerDevmode)));
   figures_ = FiguresFor(printerName_, *devmode_);
   captureJob_ = VendorSettings(devmode_->record() + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
-  TellOfMissingWatermarks(VendorSettings(devmode_->record() + kVendorHeaderSize), printerName_, request_.notice);
+  // The plug-in reads the settings of the printer's name as the spooler stores it, which
+  // the job may have named in another case.
+  TellOfMissingWatermarks(VendorSettings(devmode_->record() + kVendorHeaderSize),
+                          platform::Current().spooler->PrinterName(printer_).value_or(printerName_), request_.notice);
   reverseSheets_ = SheetsReversed();
   const bool captureJob = captureJob_;
   // Pages known before the job starts are planned before it, so that a layout the sheets

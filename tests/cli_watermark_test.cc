@@ -211,6 +211,7 @@ TEST_F(CliWatermark, PrintTellsOfSectionsTheFileLacks) {
   struct Case {
     std::string settings;
     std::string out;  // what the job says; the job prints in every case
+    std::string printer = "Office";
   };
   const Case cases[] = {
       {"--set sFP_SectionIndex=2", ""},
@@ -223,9 +224,12 @@ TEST_F(CliWatermark, PrintTellsOfSectionsTheFileLacks) {
            "without it\n"},
       // The first-page-only usage never reads the next-pages section.
       {"--set sFP_SectionIndex=2 --set sNP_SectionIndex=6 --set eWMUsage=1", ""},
+      // The printer's settings are found under its stored name, whatever the case typed.
+      {"--set sFP_SectionIndex=2", "", "OFFICE"},
   };
   for (const Case& c : cases) {
-    const CliRun run = Velmora("print --printer Office --pages 1 -o " + (dir_ / "job.pxl").string() + " " + c.settings);
+    const CliRun run =
+        Velmora("print --printer " + c.printer + " --pages 1 -o " + (dir_ / "job.pxl").string() + " " + c.settings);
     EXPECT_EQ(run.status, 0) << c.settings;
     EXPECT_EQ(run.out, c.out) << c.settings;
   }
