@@ -73,21 +73,6 @@ SetEnv VELMORA_SYSTEM_FOLDER $top/system
 SetEnv VELMORA_MODULE $module
 ${LSAN_OPTIONS:+SetEnv LSAN_OPTIONS $LSAN_OPTIONS}
 EOF
-cat >"$top/conf/cupsd.conf" <<EOF
-Listen 127.0.0.1:$port
-LogLevel info
-Browsing No
-JobRetryInterval 1
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
 
 # The queue's values in the system store, written as an administrator writes them.
 export VELMORA_STORE=$top/system/spooler.db XDG_DATA_HOME=$top/system
@@ -96,13 +81,8 @@ export VELMORA_STORE=$top/system/spooler.db XDG_DATA_HOME=$top/system
 "$velmora" watermark set --printer Office 1 text=CONFIDENTIAL >/dev/null || fail "velmora watermark set"
 unset VELMORA_STORE XDG_DATA_HOME
 
-cupsd -f -c "$top/conf/cupsd.conf" -s "$top/conf/cups-files.conf" &
-cupsd_pid=$!
-for _ in $(seq 100); do
-  lpstat -r 2>/dev/null | grep -q "is running" && break
-  sleep 0.1
-done
-lpstat -r 2>/dev/null | grep -q "is running" || fail "cupsd did not start"
+source "$(dirname "$0")/private_cupsd.sh"
+start_private_cupsd "$top" "$port" "LogLevel info" "JobRetryInterval 1" || fail "cupsd did not start"
 
 lpadmin -p Office -E -v "file://$top/out/office.pxl" -P "$ppd" -o printer-error-policy=abort-job || fail "lpadmin"
 

@@ -139,26 +139,8 @@ ErrorLog $top/log/error_log
 PageLog $top/log/page_log
 Printcap $top/printcap
 EOF
-cat >"$top/conf/cupsd.conf" <<EOF
-Listen 127.0.0.1:$port
-Browsing No
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-cupsd -f -c "$top/conf/cupsd.conf" -s "$top/conf/cups-files.conf" &
-cupsd_pid=$!
-for _ in $(seq 100); do
-  lpstat -r 2>/dev/null | grep -q "is running" && break
-  sleep 0.1
-done
-if lpstat -r 2>/dev/null | grep -q "is running"; then
+source "$(dirname "$0")/private_cupsd.sh"
+if start_private_cupsd "$top" "$port"; then
   models=$(lpinfo -m 2>&1 | grep -i velmora)
   echo "lpinfo -m: $models"
   grep -q "^velmora/velmora-pxl.ppd " <<<"$models" || fail "lpinfo -m does not list velmora/velmora-pxl.ppd"

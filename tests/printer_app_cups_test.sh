@@ -71,27 +71,8 @@ ErrorLog $top/log/error_log
 PageLog $top/log/page_log
 Printcap $top/printcap
 EOF
-cat >"$top/conf/cupsd.conf" <<EOF
-Listen 127.0.0.1:$cups_port
-LogLevel info
-Browsing No
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-cupsd -f -c "$top/conf/cupsd.conf" -s "$top/conf/cups-files.conf" &
-cupsd_pid=$!
-for _ in $(seq 100); do
-  lpstat -r 2>/dev/null | grep -q "is running" && break
-  sleep 0.1
-done
-lpstat -r 2>/dev/null | grep -q "is running" || fail "cupsd did not start"
+source "$(dirname "$0")/private_cupsd.sh"
+start_private_cupsd "$top" "$cups_port" "LogLevel info" || fail "cupsd did not start"
 
 # The driverless queue: CUPS asks the application for its attributes and makes the PPD.
 lpadmin -p Velmora -E -v "$uri" -m everywhere >"$top/lpadmin.txt" 2>&1 || fail "lpadmin -m everywhere: $(cat "$top/lpadmin.txt")"
