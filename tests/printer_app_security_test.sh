@@ -33,7 +33,7 @@ stop_app() {
 }
 cleanup() {
   stop_app
-  pkill -KILL -f "sDEVICE=pxlmono.*$top/" 2>/dev/null
+  pkill -KILL -f -- "-dSAFER .*-f$top/" 2>/dev/null
   if [[ -n $test_user ]]; then
     userdel "$test_user" 2>/dev/null
     groupdel velmora-test-admins 2>/dev/null
@@ -84,7 +84,7 @@ wait_state() {
   done
   return 1
 }
-gs_of() { pgrep -f "sDEVICE=pxlmono.*$top/state/spool/$1" >/dev/null; }
+gs_of() { pgrep -f -- "-dSAFER .*-f$top/state/spool/$1" >/dev/null; }
 
 printf '%%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Page) show showpage\n' >"$top/doc.ps"
 ps2pdf "$top/doc.ps" "$top/doc.pdf" || fail "ps2pdf"
