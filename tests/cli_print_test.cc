@@ -30,9 +30,15 @@ using CliResult = testing::CliRun;
 
 namespace fs = std::filesystem;
 
+// A file's text; empty when it cannot be read whole (a /proc entry whose process ended
+// while it was read).
 std::string ReadText(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
+  try {
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  } catch (const std::ios_base::failure&) {
+    return {};
+  }
 }
 
 class CliPrint : public testing::JobFolderTest {
