@@ -198,6 +198,10 @@ std::string SpoolName(pappl_job_t* job, const char* what) {
          std::to_string(papplJobGetID(job)) + what;
 }
 
+// PAPPL 1.3 may start a job that was canceled while it waited, after its document was
+// removed.
+constexpr const char* kNoDocument = "The job has no document; it was canceled before it printed.";
+
 // Ends the job with `reason` in its log and its state message, which the client sees.
 bool Fail(pappl_job_t* job, const std::string& reason) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
@@ -549,13 +553,17 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
 
 bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app) {
   g_app = static_cast<App*>(app);
-  return RunJob(job, device, papplJobGetFilename(job), false);
+  const char* document = papplJobGetFilename(job);
+  if (document == nullptr) return Fail(job, kNoDocument);
+  return RunJob(job, device, document, false);
 }
 
 bool PrintPicture(pappl_job_t* job, pappl_device_t* device, void* app) {
   g_app = static_cast<App*>(app);
+  const char* picture = papplJobGetFilename(job);
+  if (picture == nullptr) return Fail(job, kNoDocument);
   TemporaryFile document{SpoolName(job, "-picture.pdf")};
-  const std::string problem = ImageToDocument(papplJobGetFilename(job), document.path, PictureArea(job));
+  const std::string problem = ImageToDocument(picture, document.path, PictureArea(job));
   if (!problem.empty()) return Fail(job, "Unable to print the picture: " + problem + ".");
   return RunJob(job, device, document.path, false);
 }
