@@ -25,6 +25,7 @@
 #include "tools/printer_app/devices.h"
 #include "tools/printer_app/image_document.h"
 #include "tools/printer_app/print_process.h"
+#include "tools/printer_app/printer_status.h"
 #include "tools/printer_app/raster_document.h"
 #include "tools/printer_app/secrets.h"
 
@@ -250,6 +251,7 @@ std::vector<std::string> PrintArguments(pappl_job_t* job, const cups::JobOptions
 bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& document, bool rasterJob) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const char* printerName = papplPrinterGetName(printer);
+  UnmarkQueued(job);
 
   const JobPin pin = PinOf(job);
   if (pin.lost) return Fail(job, "The job's PIN was lost when the printer application restarted; send the job again.");
@@ -423,6 +425,10 @@ void SetCapabilities(pappl_pr_driver_data_t* data) {
   data->sides_supported = PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
   data->finishings = PAPPL_FINISHINGS_STAPLE;
+  // Documents keep their pages' own orientation unless a job asks for one; portrait is
+  // what IPP Everywhere clients are told to assume.
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  SetStatusCallbacks(data);
   // Raster clients send pages at one of these; PAPPL picks the first for draft, the
   // middle one for normal and the last for high quality. The plug-in prints at 600 or
   // 1200 dpi; a 300 dpi job is printed at 600.
@@ -548,6 +554,7 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
   SetCapabilities(data);
   *attributes = ippNew();
   AddVendorAttributes(data, *attributes);
+  AddDescriptionAttributes(*attributes);
   return true;
 }
 

@@ -26,6 +26,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/printer_app/printer_app.h"
+#include "tools/printer_app/printer_status.h"
 
 extern char** environ;
 
@@ -510,6 +511,7 @@ bool PreviewPicture(pappl_client_t* client, void* context) {
 }  // namespace
 
 void AddSettingsPage(pappl_printer_t* printer, void* app) {
+  SetUnknownSupplies(printer);
   App& owner = *static_cast<App*>(app);
   auto page =
       std::make_shared<PageData>(PageData{papplPrinterGetSystem(printer), &owner, papplPrinterGetName(printer)});
