@@ -24,6 +24,7 @@
 #include "tools/printer_app/printer_app.h"
 #include "tools/printer_app/devices.h"
 #include "tools/printer_app/image_document.h"
+#include "tools/printer_app/overlays.h"
 #include "tools/printer_app/print_process.h"
 #include "tools/printer_app/printer_status.h"
 #include "tools/printer_app/raster_document.h"
@@ -258,6 +259,13 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
   std::vector<NamedOption> vendorDefaults;
   std::vector<NamedOption> attributes = PrinterDefaults(printer, vendorDefaults);
   for (NamedOption& attribute : JobAttributes(job)) attributes.push_back(std::move(attribute));
+  // A capture the settings page started is an overlay-mode=create job of the overlay it
+  // names; one whose name a restart lost must not print the document instead.
+  const std::optional<std::string> webCapture = TakeWebCapture(document);
+  if (webCapture) attributes.emplace_back("overlay-mode", "create");
+  if (!webCapture && IsWebCaptureDocument(document, g_app->spoolFolder)) {
+    return Fail(job, "The overlay capture was interrupted by a restart; upload the document again.");
+  }
   if (pin.pin) attributes.emplace_back("job-password", *pin.pin);
   cups::JobOptions options = cups::MapIppJobOptions(vendorDefaults, attributes, rasterJob ? 1 : Copies(job));
   for (const std::string& warning : options.warnings) {
@@ -282,6 +290,12 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
     return Fail(job, error.what());
   }
 
+  OverlayJob overlay;
+  if (const std::string problem = overlay.Prepare(job, options, g_app->stateFolder, g_app->store, webCapture);
+      !problem.empty()) {
+    return Fail(job, problem);
+  }
+
   // The PIN goes to the print host in a file only the application can read, never on a
   // command line that every local user can list.
   TemporaryFile ticket;
@@ -298,12 +312,15 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
   const PrintProcessResult result =
       RunPrintProcess(g_app->velmoraPath, PrintArguments(job, options, output.path, ticket.path, document),
                       g_app->limits, [job] { return papplJobIsCanceled(job); });
+  const bool captured =
+      result.succeeded && result.messages.find("captured into the printer's overlay file") != std::string::npos;
+  overlay.Finish(job, captured, document, g_app->limits);
   if (result.canceled) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled; the job's print host and Ghostscript were ended.");
     return false;
   }
   if (!result.succeeded) return Fail(job, result.reason);
-  if (result.messages.find("captured into the printer's overlay file") != std::string::npos) {
+  if (captured) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was captured into the printer's overlay file; nothing was printed.");
     return true;
   }
@@ -555,6 +572,8 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
   *attributes = ippNew();
   AddVendorAttributes(data, *attributes);
   AddDescriptionAttributes(*attributes);
+  AddOverlayAttributes(data, *attributes);
+  RememberDriverAttributes(*attributes);
   return true;
 }
 
