@@ -101,7 +101,7 @@ cat >"$top/body.ps" <<'EOF'
 1 1 2 { /n exch def 72 690 moveto (Body text of page ) show n 3 string cvs show showpage } for
 EOF
 ps2pdf "$top/body.ps" "$top/body.pdf" || fail "ps2pdf body"
-ipptool -t -d mode=one -d overlay=Letterhead -d position=under -d title=Lettered -f "$top/body.pdf" "$uri" \
+ipptool -t -d mode=one -d overlay=Letterhead -d position=under -d state=9 -d title=Lettered -f "$top/body.pdf" "$uri" \
   "$tests/print-overlay.test" >"$top/ipp.txt" 2>&1 || fail "Print-Job with overlay-name=Letterhead: $(cat "$top/ipp.txt")"
 gpcl6=$(cd "$(dirname "$0")" && pwd)/../../shared/tools/gpcl6
 if [[ ! -x $gpcl6 ]]; then
