@@ -329,7 +329,9 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s bytes through the Velmora plug-in.",
               error ? "?" : std::to_string(bytes).c_str());
   papplJobSetImpressionsCompleted(job, 1);
-  return SendToDevice(job, device, output.path);
+  if (!SendToDevice(job, device, output.path)) return false;
+  UpdateSupplies(printer, device);
+  return true;
 }
 
 // The page a picture is fitted into: the job's paper, else the printer's default paper.

@@ -62,13 +62,6 @@ void Identify(pappl_printer_t* printer, pappl_identify_actions_t actions, const 
   papplPrinterCloseDevice(printer);
 }
 
-bool UpdateStatus(pappl_printer_t* printer) {
-  // The raw-socket and file devices report nothing of the printer's supplies.
-  pappl_supply_t supplies[PAPPL_MAX_SUPPLY];
-  if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, supplies) == 0) SetUnknownSupplies(printer);
-  return true;
-}
-
 // PAPPL sends the job-created event holding a read lock of the job, so the event cannot
 // change the job's reasons itself: a thread of its own does, waiting for the lock. It
 // must have the lock before PAPPL answers the request, which reads the reasons: the event
@@ -151,7 +144,6 @@ void SetStatusCallbacks(pappl_pr_driver_data_t* data) {
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_cb = Identify;
-  data->status_cb = UpdateStatus;
 }
 
 void AddDescriptionAttributes(ipp_t* attributes) {
@@ -162,6 +154,12 @@ void AddDescriptionAttributes(ipp_t* attributes) {
   ippAddBoolean(attributes, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
   static const char* const kOverrides[] = {"document-number", "pages"};
   ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
+}
+
+void UpdateSupplies(pappl_printer_t* printer, pappl_device_t* device) {
+  pappl_supply_t supplies[PAPPL_MAX_SUPPLY];
+  const int count = papplDeviceGetSupplies(device, PAPPL_MAX_SUPPLY, supplies);
+  if (count > 0) papplPrinterSetSupplies(printer, count, supplies);
 }
 
 void SetUnknownSupplies(pappl_printer_t* printer) {

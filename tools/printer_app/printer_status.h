@@ -8,7 +8,7 @@
 
 namespace velmora::printer_app {
 
-// Sets the identify actions and the status and identify callbacks of a printer's driver.
+// Sets the identify actions and the identify callback of a printer's driver.
 void SetStatusCallbacks(pappl_pr_driver_data_t* data);
 
 // Adds the description attributes PAPPL 1.3 does not make itself: the rendering intents,
@@ -17,6 +17,9 @@ void AddDescriptionAttributes(ipp_t* attributes);
 
 // Gives a new printer its supply attributes (levels unknown until the printer answers).
 void SetUnknownSupplies(pappl_printer_t* printer);
+// Takes the supply levels the printer's open device reports (a network printer's SNMP
+// agent), if it reports any.
+void UpdateSupplies(pappl_printer_t* printer, pappl_device_t* device);
 
 // PAPPL 1.3.1 lists no job-state-reasons for a job whose only reason is
 // job-hold-until-specified (its list of reasons ends one before it), which IPP clients
