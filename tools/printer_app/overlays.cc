@@ -167,6 +167,9 @@ void RememberDriverAttributes(ipp_t* attributes) {
 }
 
 void RefreshOverlayAttributes(pappl_printer_t* printer, const std::string& stateFolder) {
+  // A capture ending while the page deletes an overlay: the later listing is the one kept.
+  static std::mutex refreshing;
+  const std::lock_guard<std::mutex> refresh(refreshing);
   const std::vector<OverlayEntry> overlays = OverlayFolder(stateFolder, papplPrinterGetID(printer)).List();
   std::vector<const char*> names{kNoOverlay};
   for (const OverlayEntry& overlay : overlays) names.push_back(overlay.name.c_str());
@@ -252,6 +255,8 @@ std::string OverlayJob::Prepare(pappl_job_t* job, const cups::JobOptions& option
     fs::create_directories(folder.path(), error);
     if (error) return "Unable to create the overlay folder '" + folder.path() + "': " + error.message();
     existedBefore_ = folder.Has(text);
+    // The settings page's document is meant for no paper: it is not printed instead.
+    if (existedBefore_ && captureName) return "An overlay '" + text + "' exists; it was not captured again.";
     if (existedBefore_) {
       papplLogJob(job, PAPPL_LOGLEVEL_WARN, "An overlay '%s' exists: it is kept, and the job prints as any other.",
                   text.c_str());
