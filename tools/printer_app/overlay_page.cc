@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <mutex>
+#include <set>
 
 #include "tools/cups/cups_options.h"
 #include "tools/printer_app/overlays.h"
@@ -49,6 +51,15 @@ std::string SpoolCopy(const App& app, const Upload& upload, const char* type) {
   return {};
 }
 
+// A job title that lives as long as the program: PAPPL 1.3.1 keeps the pointer it is given
+// as the job's name, for as long as it keeps the job. One copy of each title.
+const char* LastingTitle(const std::string& title) {
+  static std::mutex lock;
+  static auto* titles = new std::set<std::string>;
+  const std::lock_guard<std::mutex> guard(lock);
+  return titles->insert(title).first->c_str();
+}
+
 std::string Capture(pappl_client_t* client, const App& app, pappl_printer_t* printer, int count, cups_option_t* form) {
   const std::string name = FormField(count, form, "overlay-name");
   if (const std::string problem = OverlayNameProblem(name); !problem.empty()) return "Not captured: " + problem + ".";
@@ -64,9 +75,8 @@ std::string Capture(pappl_client_t* client, const App& app, pappl_printer_t* pri
   // waits for the printer's jobs before it, and runs under the limits of every job.
   NoteWebCapture(document, name);
   const char* user = papplClientGetUsername(client);
-  const std::string title = "Overlay " + name;
-  pappl_job_t* job = papplJobCreateWithFile(printer, user != nullptr ? user : "administrator", type, title.c_str(), 0,
-                                            nullptr, document.c_str());
+  pappl_job_t* job = papplJobCreateWithFile(printer, user != nullptr ? user : "administrator", type,
+                                            LastingTitle("Overlay " + name), 0, nullptr, document.c_str());
   if (job == nullptr) {
     TakeWebCapture(document);
     std::error_code ignored;
