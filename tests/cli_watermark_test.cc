@@ -154,6 +154,13 @@ TEST_F(CliWatermark, ListSummarisesEachSection) {
                 "Fonts: (not a watermark section)\n"
                 "WMSet_7: (unreadable: no intact 816-byte record under \"Value\"; the plug-in uses the "
                 "defaults)\n");
+  // As JSON, for programs: the readable watermark sections only, each with its number.
+  const auto json = nlohmann::json::parse(Velmora("watermark list -p Office --json").out);
+  ASSERT_EQ(json.size(), 2u) << json.dump();
+  EXPECT_EQ(json[0]["number"], 3);
+  EXPECT_EQ(json[0]["text"], "Copy");
+  EXPECT_EQ(json[1]["section"], "WMSet_1");
+  EXPECT_EQ(json[1]["kind"], "image");
   // A section that cannot be read is not overwritten.
   CliRun set = Velmora("watermark set -p Office 7 text=x");
   EXPECT_EQ(set.status, 1);

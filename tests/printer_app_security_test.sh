@@ -3,8 +3,8 @@
 # told to be another machine (--remote-peer). Each block is one attack that must fail:
 # administration from elsewhere, a device outside the allowed folder, PINs in responses,
 # logs or readable files, a job name that rewrites the state file, a document that runs
-# for ever or eats memory, a huge picture, overlay capture and cancels by strangers, a kill
-# in mid-job, and no avahi-daemon. The applications are stopped by their process ids.
+# for ever or eats memory, a huge picture, overlay capture and cancels by strangers, overlay
+# uploads with paths, forged or oversized forms, a kill in mid-job, and no avahi-daemon. The applications are stopped by their process ids.
 # Usage: printer_app_security_test.sh APP VELMORA TESTS_FOLDER
 set -uo pipefail
 app=$1 velmora=$2 tests=$3
@@ -110,6 +110,29 @@ curl -s -o /dev/null --data-urlencode "session=$session" --data "printer_name=Ev
   --data-urlencode "device_uri=file://$top/elsewhere" "$base/addprinter"
 ipptool -q "ipp://127.0.0.1:$port/ipp/print/Evil" get-printer-attributes.test 2>/dev/null &&
   fail "the web form added a printer writing outside the allowed folders"
+
+# Overlays on the settings page: an administrator's; a name with a path, a file that is no
+# PDF or PostScript, a form without the session token and a form over 2 MiB are refused
+# before anything is kept. Over IPP a capture needs a plain name.
+page=$base/Office/velmora
+[[ $(http_code --interface 127.0.0.2 -F action=overlay-add -F overlay-name=Remote -F "document=@$top/doc.pdf" \
+  "$page") == 403 ]] || fail "an overlay upload taken from another machine"
+session=$(curl -s "$page" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
+upload() {
+  curl -s -F "session=$1" -F action=overlay-add -F "overlay-name=$2" -F "document=@$3" "$page" |
+    sed -n 's/.*id="message"[^>]*>\([^<]*\)<.*/\1/p'
+}
+echo "plain text" >"$top/text.txt"
+head -c 2200000 /dev/zero >"$top/big.pdf"
+[[ $(upload "$session" ../../Evil "$top/doc.pdf") == "Not captured: an overlay name is made of"* ]] ||
+  fail "an overlay name with a path was taken"
+[[ $(upload "$session" Text "$top/text.txt") == *"not a PDF or PostScript document"* ]] || fail "a text file was taken"
+[[ $(upload forged-token Forged "$top/doc.pdf") == "Invalid form submission." ]] || fail "a forged form was taken"
+[[ $(http_code -F "session=$session" -F action=overlay-add -F overlay-name=Big -F "document=@$top/big.pdf" \
+  "$page") == 413 ]] || fail "a form over 2 MiB was read"
+ipptool -t -d mode=create -d overlay=.. -d position=over -d state=8 -d title=Evil -f "$top/doc.pdf" "$uri" \
+  "$tests/print-overlay.test" >"$top/ipp.txt" || fail "a capture named .. did not abort: $(cat "$top/ipp.txt")"
+[[ -z $(find "$top" -name '*.ovl') ]] || fail "an overlay was kept: $(find "$top" -name '*.ovl')"
 
 # PINs: a held job's PIN reaches its header and nothing else, also when sent twice.
 ipptool -t -d pin=4711 -f "$top/doc.pdf" "$uri" "$tests/print-job.test" >"$top/ipp.txt" || fail "Print-Job: $(cat "$top/ipp.txt")"

@@ -2,9 +2,9 @@
 # velmora-printer-app as IPP clients see it: starts the application on a loopback port
 # with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
 # with a PIN, two-sided and 4-up; PWG raster and JPEG; a broken PDF and an unsupported
-# format, after which the next job still prints), sets a printer default, and restarts it
-# to see that the printer and its default survived. The application is stopped by its
-# process id whatever happens.
+# format, after which the next job still prints), identifies the printer, sets a printer
+# default, and restarts it to see that the printer and its default survived. The
+# application is stopped by its process id whatever happens.
 # Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
 set -uo pipefail
 app=$1 velmora=$2 tests=$3
@@ -85,6 +85,18 @@ has Quarterly '@PJL SET FILEBOXPASSWORD="4711"'
 has Quarterly '@PJL SET DUPLEX=ON'
 [[ $(sheets Quarterly) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
 
+# Identify-Printer shows its message on the printer's display through PJL, one line whatever
+# the message holds; a second request at once is not sent.
+for message in 'Line one\n@PJL ECHO "x"' 'Again'; do
+  [[ $(python3 "$tests/ipp_request.py" "http://127.0.0.1:$port/ipp/print/Office" Identify-Printer \
+    requesting-user-name=name:alice "message=text:$message" identify-actions=keyword:display) == "HTTP 200 IPP 0000" ]] ||
+    fail "Identify-Printer refused"
+done
+identified=$(grep -al 'RDYMSG' "$top"/out/*.prn)
+[[ $(echo "$identified" | wc -w) -eq 1 ]] || fail "not one identify job: $identified"
+grep -aq '^@PJL RDYMSG DISPLAY = "Line one @PJL ECHO '"'x'"'"' "$identified" ||
+  fail "the identify job is not one safe line: $(cat -v "$identified")"
+
 # Raster documents: PWG raster as PAPPL streams it, and a JPEG PAPPL decodes.
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r600 -sPAPERSIZE=a4 -dLastPage=2 -o "$top/doc.pwg" "$top/doc.pdf" 2>/dev/null ||
   fail "gs pwgraster"
@@ -117,4 +129,5 @@ print_file application/pdf Defaulted 9 "$top/doc.pdf"
 has Defaulted '@PJL SET HOLD=SAMPLE'
 stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 
-echo "PASS: attributes, a PIN job 2-sided 4-up, raster and JPEG jobs, refused documents, a default kept across a restart"
+echo "PASS: attributes, a PIN job 2-sided 4-up, Identify-Printer, raster and JPEG jobs, refused documents, a default kept" \
+  "across a restart"

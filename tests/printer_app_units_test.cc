@@ -1,6 +1,7 @@
 // The printer application's checks that stand between a client and the machine: the
-// devices a printer may use, the names and log lines it cleans, the sizes it reads, and
-// the recovery of a state file left by a killed application.
+// devices a printer may use, the names and log lines it cleans, the overlay names it takes,
+// the sizes it reads, the SNMP answers it reads, and the recovery of a state file left by
+// a killed application.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,8 +12,10 @@
 
 #include "tools/printer_app/access.h"
 #include "tools/printer_app/devices.h"
+#include "tools/printer_app/overlays.h"
 #include "tools/printer_app/print_process.h"
 #include "tools/printer_app/secrets.h"
+#include "tools/printer_app/snmp_supplies.h"
 #include "tools/printer_app/state_recovery.h"
 
 namespace velmora::printer_app {
@@ -69,6 +72,78 @@ TEST(PrinterAppChecks, NamesAndLogLinesAreCleaned) {
       {"I [t] [Job 2] Printed 100 bytes", "I [t] [Job 2] Printed 100 bytes"},
   };
   for (const auto& c : lines) EXPECT_EQ(RedactLogLine(c.in), c.redacted);
+}
+
+TEST(PrinterAppChecks, OverlayNamesAreFileNamesOfTheirOwn) {
+  const struct {
+    std::string name;
+    bool taken;
+  } cases[] = {
+      {"Letterhead", true},
+      {"form-2_b", true},
+      {std::string(32, 'x'), true},
+      {"", false},
+      {std::string(33, 'x'), false},
+      {"..", false},
+      {"../spooler", false},
+      {"a/b", false},
+      {"a\\b", false},
+      {"a.ovl", false},
+      {"none", false},
+      {"two words", false},
+      {"\xC3\x9C", false},
+      {"x\n", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OverlayNameProblem(c.name).empty(), c.taken) << c.name;
+}
+
+// SNMP packets written out by hand from RFC 1157's message layout in BER.
+TEST(PrinterAppChecks, SnmpRequestsAndAnswersOfTheSuppliesTable) {
+  using Bytes = std::vector<std::uint8_t>;
+  // GetNextRequest id 1 for prtMarkerSuppliesLevel (1.3.6.1.2.1.43.11.1.1.9), community public.
+  const Bytes request = {0x30, 0x28, 0x02, 0x01, 0x00, 0x04, 0x06, 'p',  'u',  'b',  'l',  'i',  'c',  0xA1,
+                         0x1B, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x10, 0x30, 0x0E,
+                         0x06, 0x0A, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x2B, 0x0B, 0x01, 0x01, 0x09, 0x05, 0x00};
+  EXPECT_EQ(snmp::GetNextRequest(1, {1, 3, 6, 1, 2, 1, 43, 11, 1, 1, 9}), request);
+
+  // GetResponse id 1: prtMarkerSuppliesLevel.1.1 = 40, then with other values and faults.
+  const Bytes level = {0x30, 0x2B, 0x02, 0x01, 0x00, 0x04, 0x06, 'p',  'u',  'b',  'l',  'i',  'c',  0xA2, 0x1E,
+                       0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x13, 0x30, 0x11, 0x06, 0x0C,
+                       0x2B, 0x06, 0x01, 0x02, 0x01, 0x2B, 0x0B, 0x01, 0x01, 0x09, 0x01, 0x01, 0x02, 0x01, 0x28};
+  const auto changed = [&level](std::size_t at, std::vector<std::uint8_t> bytes) {
+    Bytes packet = level;
+    std::copy(bytes.begin(), bytes.end(), packet.begin() + static_cast<std::ptrdiff_t>(at));
+    return packet;
+  };
+  const struct {
+    Bytes packet;
+    std::int32_t id;
+    std::optional<long long> value;
+  } cases[] = {
+      {level, 1, 40},
+      {changed(44, {0xFE}), 1, -2},                              // the MIB's "unknown"
+      {level, 2, std::nullopt},                                  // an answer to another request
+      {changed(20, {0x02}), 1, std::nullopt},                    // error status noSuchName
+      {Bytes(level.begin(), level.end() - 1), 1, std::nullopt},  // cut short
+      {changed(13, {0xA1}), 1, std::nullopt},                    // a request, not a response
+  };
+  for (const auto& c : cases) {
+    const std::optional<snmp::Value> value = snmp::ParseResponse(c.packet, c.id);
+    ASSERT_EQ(value.has_value(), c.value.has_value());
+    if (!value) continue;
+    EXPECT_TRUE(value->isInteger);
+    EXPECT_EQ(value->integer, *c.value);
+    EXPECT_EQ(value->oid, (snmp::Oid{1, 3, 6, 1, 2, 1, 43, 11, 1, 1, 9, 1, 1}));
+  }
+  // An octet string: prtMarkerSuppliesDescription "Black".
+  Bytes text = changed(39, {0x06});
+  text.erase(text.end() - 3, text.end());
+  text.insert(text.end(), {0x04, 0x05, 'B', 'l', 'a', 'c', 'k'});
+  text[1] += 4, text[14] += 4, text[25] += 4, text[27] += 4;
+  const std::optional<snmp::Value> description = snmp::ParseResponse(text, 1);
+  ASSERT_TRUE(description.has_value());
+  EXPECT_FALSE(description->isInteger);
+  EXPECT_EQ(description->text, "Black");
 }
 
 TEST(PrinterAppChecks, SizesAreReadOrRefused) {

@@ -11,13 +11,17 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/raw_socket.h"
+#include "tools/printer_app/snmp_supplies.h"
 
 namespace velmora::printer_app {
 namespace {
@@ -142,6 +146,13 @@ ssize_t FileWrite(pappl_device_t* device, const void* buffer, size_t bytes) {
 
 // ---- socket://HOST[:PORT]: a network printer's raw port ----------------------------------
 
+// An open socket device: the connection to the printer's raw port, and the printer's host,
+// whose SNMP agent reports its supplies.
+struct SocketDevice {
+  std::unique_ptr<platform::RawSocket> socket;
+  std::string host;
+};
+
 bool SocketOpen(pappl_device_t* device, const char* uri, const char*) {
   ParsedUri parsed;
   if (!Parse(uri, parsed) || parsed.host.empty()) {
@@ -156,33 +167,58 @@ bool SocketOpen(pappl_device_t* device, const char* uri, const char*) {
     papplDeviceError(device, "Unable to connect to printer %s port %d: %s", parsed.host.c_str(), port, reason.c_str());
     return false;
   }
-  papplDeviceSetData(device, socket.release());
+  papplDeviceSetData(device, new SocketDevice{std::move(socket), parsed.host});
   return true;
 }
 
 void SocketClose(pappl_device_t* device) {
-  std::unique_ptr<platform::RawSocket> socket(static_cast<platform::RawSocket*>(papplDeviceGetData(device)));
+  std::unique_ptr<SocketDevice> open(static_cast<SocketDevice*>(papplDeviceGetData(device)));
   std::string reason;
-  if (socket && !socket->Finish(&reason))
+  if (open && !open->socket->Finish(&reason))
     papplDeviceError(device, "The printer did not take the job: %s", reason.c_str());
 }
 
 ssize_t SocketWrite(pappl_device_t* device, const void* buffer, size_t bytes) {
-  auto* socket = static_cast<platform::RawSocket*>(papplDeviceGetData(device));
+  auto* open = static_cast<SocketDevice*>(papplDeviceGetData(device));
   std::string reason;
-  if (!socket->SendAll(static_cast<const std::uint8_t*>(buffer), bytes, &reason)) {
+  if (!open->socket->SendAll(static_cast<const std::uint8_t*>(buffer), bytes, &reason)) {
     papplDeviceError(device, "Unable to send the job to the printer: %s", reason.c_str());
     return -1;
   }
   return static_cast<ssize_t>(bytes);
 }
 
+// A printer whose SNMP agent did not answer is not asked again for this long: every job
+// would otherwise wait for it.
+constexpr auto kSnmpSilence = std::chrono::minutes(10);
+
+int SocketSupplies(pappl_device_t* device, int maxSupplies, pappl_supply_t* supplies) {
+  const auto* open = static_cast<SocketDevice*>(papplDeviceGetData(device));
+  if (open == nullptr) return 0;
+  static std::mutex lock;
+  static auto* silent = new std::map<std::string, std::chrono::steady_clock::time_point>;
+  const auto now = std::chrono::steady_clock::now();
+  {
+    const std::lock_guard<std::mutex> guard(lock);
+    auto found = silent->find(open->host);
+    if (found != silent->end() && now - found->second < kSnmpSilence) return 0;
+  }
+  const int count = QuerySnmpSupplies(open->host, maxSupplies, supplies);
+  const std::lock_guard<std::mutex> guard(lock);
+  if (count == 0) {
+    (*silent)[open->host] = now;
+  } else {
+    silent->erase(open->host);
+  }
+  return count;
+}
+
 }  // namespace
 
 void RegisterDeviceSchemes(std::vector<std::string> fileFolders) {
   FileFolders() = std::move(fileFolders);
-  papplDeviceAddScheme("socket", PAPPL_DEVTYPE_SOCKET, nullptr, SocketOpen, SocketClose, nullptr, SocketWrite, nullptr,
-                       nullptr);
+  papplDeviceAddScheme2("socket", PAPPL_DEVTYPE_SOCKET, nullptr, SocketOpen, SocketClose, nullptr, SocketWrite, nullptr,
+                        SocketSupplies, nullptr);
   papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, FileOpen, FileClose, nullptr, FileWrite, nullptr, nullptr);
 }
 

@@ -24,7 +24,9 @@
 #include "tools/printer_app/printer_app.h"
 #include "tools/printer_app/devices.h"
 #include "tools/printer_app/image_document.h"
+#include "tools/printer_app/overlays.h"
 #include "tools/printer_app/print_process.h"
+#include "tools/printer_app/printer_status.h"
 #include "tools/printer_app/raster_document.h"
 #include "tools/printer_app/secrets.h"
 
@@ -198,6 +200,10 @@ std::string SpoolName(pappl_job_t* job, const char* what) {
          std::to_string(papplJobGetID(job)) + what;
 }
 
+// PAPPL 1.3 may start a job that was canceled while it waited, after its document was
+// removed.
+constexpr const char* kNoDocument = "The job has no document; it was canceled before it printed.";
+
 // Ends the job with `reason` in its log and its state message, which the client sees.
 bool Fail(pappl_job_t* job, const std::string& reason) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
@@ -246,12 +252,20 @@ std::vector<std::string> PrintArguments(pappl_job_t* job, const cups::JobOptions
 bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& document, bool rasterJob) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const char* printerName = papplPrinterGetName(printer);
+  UnmarkQueued(job);
 
   const JobPin pin = PinOf(job);
   if (pin.lost) return Fail(job, "The job's PIN was lost when the printer application restarted; send the job again.");
   std::vector<NamedOption> vendorDefaults;
   std::vector<NamedOption> attributes = PrinterDefaults(printer, vendorDefaults);
   for (NamedOption& attribute : JobAttributes(job)) attributes.push_back(std::move(attribute));
+  // A capture the settings page started is an overlay-mode=create job of the overlay it
+  // names; one whose name a restart lost must not print the document instead.
+  const std::optional<std::string> webCapture = TakeWebCapture(document);
+  if (webCapture) attributes.emplace_back("overlay-mode", "create");
+  if (!webCapture && IsWebCaptureDocument(document, g_app->spoolFolder)) {
+    return Fail(job, "The overlay capture was interrupted by a restart; upload the document again.");
+  }
   if (pin.pin) attributes.emplace_back("job-password", *pin.pin);
   cups::JobOptions options = cups::MapIppJobOptions(vendorDefaults, attributes, rasterJob ? 1 : Copies(job));
   for (const std::string& warning : options.warnings) {
@@ -276,6 +290,12 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
     return Fail(job, error.what());
   }
 
+  OverlayJob overlay;
+  if (const std::string problem = overlay.Prepare(job, options, g_app->stateFolder, g_app->store, webCapture);
+      !problem.empty()) {
+    return Fail(job, problem);
+  }
+
   // The PIN goes to the print host in a file only the application can read, never on a
   // command line that every local user can list.
   TemporaryFile ticket;
@@ -292,12 +312,15 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
   const PrintProcessResult result =
       RunPrintProcess(g_app->velmoraPath, PrintArguments(job, options, output.path, ticket.path, document),
                       g_app->limits, [job] { return papplJobIsCanceled(job); });
+  const bool captured =
+      result.succeeded && result.messages.find("captured into the printer's overlay file") != std::string::npos;
+  overlay.Finish(job, captured, document, g_app->limits);
   if (result.canceled) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled; the job's print host and Ghostscript were ended.");
     return false;
   }
   if (!result.succeeded) return Fail(job, result.reason);
-  if (result.messages.find("captured into the printer's overlay file") != std::string::npos) {
+  if (captured) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was captured into the printer's overlay file; nothing was printed.");
     return true;
   }
@@ -306,7 +329,9 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s bytes through the Velmora plug-in.",
               error ? "?" : std::to_string(bytes).c_str());
   papplJobSetImpressionsCompleted(job, 1);
-  return SendToDevice(job, device, output.path);
+  if (!SendToDevice(job, device, output.path)) return false;
+  UpdateSupplies(printer, device);
+  return true;
 }
 
 // The page a picture is fitted into: the job's paper, else the printer's default paper.
@@ -419,6 +444,10 @@ void SetCapabilities(pappl_pr_driver_data_t* data) {
   data->sides_supported = PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
   data->finishings = PAPPL_FINISHINGS_STAPLE;
+  // Documents keep their pages' own orientation unless a job asks for one; portrait is
+  // what IPP Everywhere clients are told to assume.
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  SetStatusCallbacks(data);
   // Raster clients send pages at one of these; PAPPL picks the first for draft, the
   // middle one for normal and the last for high quality. The plug-in prints at 600 or
   // 1200 dpi; a 300 dpi job is printed at 600.
@@ -544,18 +573,25 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
   SetCapabilities(data);
   *attributes = ippNew();
   AddVendorAttributes(data, *attributes);
+  AddDescriptionAttributes(*attributes);
+  AddOverlayAttributes(data, *attributes);
+  RememberDriverAttributes(*attributes);
   return true;
 }
 
 bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app) {
   g_app = static_cast<App*>(app);
-  return RunJob(job, device, papplJobGetFilename(job), false);
+  const char* document = papplJobGetFilename(job);
+  if (document == nullptr) return Fail(job, kNoDocument);
+  return RunJob(job, device, document, false);
 }
 
 bool PrintPicture(pappl_job_t* job, pappl_device_t* device, void* app) {
   g_app = static_cast<App*>(app);
+  const char* picture = papplJobGetFilename(job);
+  if (picture == nullptr) return Fail(job, kNoDocument);
   TemporaryFile document{SpoolName(job, "-picture.pdf")};
-  const std::string problem = ImageToDocument(papplJobGetFilename(job), document.path, PictureArea(job));
+  const std::string problem = ImageToDocument(picture, document.path, PictureArea(job));
   if (!problem.empty()) return Fail(job, "Unable to print the picture: " + problem + ".");
   return RunJob(job, device, document.path, false);
 }

@@ -26,6 +26,7 @@
 #include "tools/printer_app/devices.h"
 #include "tools/printer_app/print_process.h"
 #include "tools/printer_app/printer_app.h"
+#include "tools/printer_app/printer_status.h"
 #include "tools/printer_app/secrets.h"
 #include "tools/printer_app/state_recovery.h"
 
@@ -263,7 +264,13 @@ int Run(const Arguments& args) {
   pappl_system_t* system = papplSystemCreate(options, args.name.c_str(), args.port, "_print,_universal",
                                              app.spoolFolder.c_str(), logName.c_str(), args.logLevel, nullptr, false);
   if (system == nullptr) throw std::runtime_error("Unable to create the printer application");
-  papplSystemSetEventCallback(system, HandleJobEvent, nullptr);
+  papplSystemSetEventCallback(
+      system,
+      [](pappl_system_t* events, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event, void* data) {
+        HandleJobEvent(events, printer, job, event, data);
+        if (job != nullptr && event == PAPPL_EVENT_JOB_CREATED) MarkHeldJobQueued(job);
+      },
+      nullptr);
   if (!papplSystemAddListeners(system, args.listen.empty() ? nullptr : args.listen.c_str())) {
     papplSystemDelete(system);
     throw std::runtime_error("Unable to listen on " +

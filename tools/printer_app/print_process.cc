@@ -35,7 +35,7 @@ std::string LastLine(std::string messages) {
 }  // namespace
 
 PrintProcessResult RunPrintProcess(const std::string& program, const std::vector<std::string>& arguments,
-                                   const JobLimits& limits, const std::function<bool()>& canceled) {
+                                   const JobLimits& limits, const std::function<bool()>& canceled, MemoryLimit memory) {
   PrintProcessResult result;
   std::vector<std::string> all{program};
   all.insert(all.end(), arguments.begin(), arguments.end());
@@ -59,6 +59,10 @@ PrintProcessResult RunPrintProcess(const std::string& program, const std::vector
     if (limits.cpuSeconds > 0) {
       const rlimit cpu{limits.cpuSeconds, limits.cpuSeconds + 1};
       ::setrlimit(RLIMIT_CPU, &cpu);
+    }
+    if (memory == MemoryLimit::kOwn && limits.memoryBytes > 0) {
+      const rlimit space{limits.memoryBytes, limits.memoryBytes};
+      ::setrlimit(RLIMIT_AS, &space);
     }
     ::dup2(devNull, 0);
     ::dup2(devNull, 1);

@@ -28,12 +28,17 @@ struct PrintProcessResult {
   std::string messages;  // what the process wrote to standard error
 };
 
+// Whether the process itself gets the memory limit (Ghostscript run directly), or passes
+// it on (the print host gives it to its Ghostscript).
+enum class MemoryLimit : bool { kPassedOn, kOwn };
+
 // Runs `program` with `arguments` (not including the program) under the processor-time
 // limit, standard output to the null device, standard error read for the reason of a
 // failure. `canceled` is asked about ten
 // times a second; once it answers true the process and its group are killed.
 PrintProcessResult RunPrintProcess(const std::string& program, const std::vector<std::string>& arguments,
-                                   const JobLimits& limits, const std::function<bool()>& canceled);
+                                   const JobLimits& limits, const std::function<bool()>& canceled,
+                                   MemoryLimit memory = MemoryLimit::kPassedOn);
 
 // "2G", "512M", "300000K", "1073741824": a size in bytes; throws std::runtime_error naming
 // `option` for anything else (and for 0).

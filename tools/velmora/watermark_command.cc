@@ -129,9 +129,28 @@ std::string Summary(const WatermarkSettings& s) {
   return line.str();
 }
 
+Json Fields(const WatermarkSettings& s);
+
+// Every readable section as a JSON array of the fields `show --json` gives, for programs.
+void ListJson(const std::string& file, const std::vector<WString>& sections) {
+  Json list = Json::array();
+  for (const WString& section : sections) {
+    const std::optional<std::int32_t> number = WatermarkSectionNumber(section);
+    const std::optional<WatermarkSettings> settings = number ? ReadRecord(file, *number) : std::nullopt;
+    if (!settings) continue;
+    Json entry;
+    entry["section"] = platform::Utf16ToUtf8(section);
+    entry["number"] = *number;
+    entry.update(Fields(*settings));
+    list.push_back(std::move(entry));
+  }
+  std::cout << list.dump(2) << "\n";
+}
+
 void RunList(const Options& options) {
   const std::string file = SettingsFile(options.printer);
   const std::vector<WString> sections = platform::ListProfileSections(platform::Utf8ToUtf16(file));
+  if (options.json) return ListJson(file, sections);
   std::cout << "settings file: " << file << (FileExists(file) ? "" : " (none yet)") << "\n";
   if (sections.empty()) std::cout << "no watermark sections\n";
   for (const WString& section : sections) {
@@ -382,7 +401,9 @@ void RegisterWatermarkCommand(CLI::App& app) {
   // The options live as long as the commands that are parsed into them and read them.
   auto options = std::make_shared<Options>();
 
-  AddCommand(watermark, options, "list", "List the sections with a one-line summary each", RunList, false);
+  CLI::App* list =
+      AddCommand(watermark, options, "list", "List the sections with a one-line summary each", RunList, false);
+  list->add_flag("--json", options->json, "List the readable sections as a JSON array of their fields");
 
   CLI::App* show =
       AddCommand(watermark, options, "show", "Show one section's fields as name: value lines", RunShow, true);
