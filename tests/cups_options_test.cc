@@ -58,7 +58,12 @@ TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
       {{{"print-scaling", "auto-fit"}, {"output-order", "normal-order"}},
        1,
        {"OutputOrder:NORMAL", "PageScaling:AUTO"}},
-      {{{"print-scaling", "fill"}}, 1, {}, "option print-scaling 'fill' is not one of auto, auto-fit, fit"},
+      {{{"print-scaling", "fill"}}, 1, {"PageScaling:FILL"}},
+      {{{"print-scaling", "none"}}, 1, {"PageScaling:NONE"}},
+      {{{"print-scaling", "shrink"}},
+       1,
+       {},
+       "option print-scaling 'shrink' is not one of auto, auto-fit, fit, fill, none"},
       {{{"media", "na_letter_8.5x11in,Tray2,thick"}}, 1, {"InputBin:TRAY2", "MediaType:THICK", "PaperSize:LETTER"}},
       {{{"PageSize", "EnvDL"}, {"InputSlot", "Manual"}}, 1, {"InputBin:BYPASSTRAY", "PaperSize:ENV_DL"}},
       {{{"copies", "5"}, {"finishings", "3"}, {"job-uuid", "urn:uuid:1"}}, 1, {}},  // not ours: ignored

@@ -145,11 +145,16 @@ constexpr Choice kOrientations[] = {{"3", "Portrait", "PORTRAIT"}, {"4", "Landsc
                                     {"5", "Reverse Landscape", "REVERSE_LANDSCAPE"},
                                     {"6", "Reverse Portrait", "REVERSE_PORTRAIT"}};
 constexpr Choice kOutputOrders[] = {{"normal", "Normal", "NORMAL"}, {"reverse", "Reverse", "REVERSE"}};
-// IPP's print-scaling: auto and auto-fit print a page of the sheet's size as it is and fit
-// any other onto the sheet; fit fits every page into the printable area. The host does
-// not fill or crop (fill, none).
-constexpr Choice kPrintScalings[] = {{"auto", "Automatic", "AUTO"}, {"auto-fit", "Fit Larger Pages", "AUTO"},
-                                     {"fit", "Fit to Printable Area", "FIT"}};
+// IPP's print-scaling, as the host places pages: auto-fit fits a page larger than the
+// sheet into the printable area and centres a smaller one at its own size; auto does the
+// same, since it fills only a borderless sheet, which this printer has none of. fit fits
+// every page into the printable area, fill covers the sheet with it and cuts off what lies
+// beyond, none keeps every page's size.
+constexpr Choice kPrintScalings[] = {{"auto", "Automatic", "AUTO"},
+                                     {"auto-fit", "Fit Larger Pages", "AUTO"},
+                                     {"fit", "Fit to Printable Area", "FIT"},
+                                     {"fill", "Fill the Sheet", "FILL"},
+                                     {"none", "Actual Size", "NONE"}};
 // clang-format on
 
 constexpr std::string_view kGeneral = "General";
