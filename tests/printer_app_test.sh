@@ -85,6 +85,25 @@ has Quarterly '@PJL SET FILEBOXPASSWORD="4711"'
 has Quarterly '@PJL SET DUPLEX=ON'
 [[ $(sheets Quarterly) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
 
+# print-scaling places a Letter page on the printer's A4: filled it covers the sheet
+# (scaled up, cut at the sides), at its own size it keeps its size, by default it is fitted
+# into the printable area.
+printf '%s\n' '%!PS' '<< /PageSize [612 792] >> setpagedevice 0 0 612 792 rectfill showpage' >"$top/letter.ps"
+ps2pdf "$top/letter.ps" "$top/letter.pdf" || fail "ps2pdf letter"
+scale() { "$velmora" dump "$top/out/$1.prn" | grep -o 'PageScale=([0-9.]*' | tail -n 1 | cut -d'(' -f2; }
+for scaling in fill none auto; do
+  ipp -d scaling=$scaling -d title=Scaled-$scaling -f "$top/letter.pdf" "$uri" "$tests/print-scaled.test" \
+    >"$top/ipp.txt" || fail "print-scaling $scaling: $(cat "$top/ipp.txt")"
+done
+[[ $(scale Scaled-fill) == 1.06* ]] || fail "a filled Letter page is scaled $(scale Scaled-fill), not 1.06"
+[[ $(scale Scaled-none) == 1.0 ]] || fail "a Letter page at its own size is scaled $(scale Scaled-none)"
+[[ $(scale Scaled-auto) == 0.93* ]] || fail "a Letter page fitted into A4 is scaled $(scale Scaled-auto), not 0.93"
+
+# A job whose overrides ask for other attributes on some pages is not printed otherwise.
+ipp -f "$top/doc.pdf" "$uri" "$tests/print-overrides.test" >"$top/ipp.txt" ||
+  fail "a job with overrides: $(cat "$top/ipp.txt")"
+[[ ! -s $top/out/Overridden.prn ]] || fail "the job with overrides was printed"
+
 # Identify-Printer shows its message on the printer's display through PJL, one line whatever
 # the message holds; a second request at once is not sent.
 for message in 'Line one\n@PJL ECHO "x"' 'Again'; do
@@ -129,5 +148,5 @@ print_file application/pdf Defaulted 9 "$top/doc.pdf"
 has Defaulted '@PJL SET HOLD=SAMPLE'
 stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 
-echo "PASS: attributes, a PIN job 2-sided 4-up, Identify-Printer, raster and JPEG jobs, refused documents, a default kept" \
+echo "PASS: attributes, a PIN job 2-sided 4-up, print-scaling, overrides refused, Identify-Printer, raster and JPEG jobs, refused documents, a default kept" \
   "across a restart"

@@ -21,6 +21,7 @@
 #include "platform/posix/spooler_store.h"
 #include "platform/text_encoding.h"
 #include "tools/cups/cups_options.h"
+#include "tools/printer_app/access.h"
 #include "tools/printer_app/printer_app.h"
 #include "tools/printer_app/devices.h"
 #include "tools/printer_app/image_document.h"
@@ -100,6 +101,18 @@ std::optional<std::string> MediaSizeName(ipp_attribute_t* mediaCol) {
   return std::string(media->pwg);
 }
 
+// The print-scaling keyword of PAPPL's value, or null.
+const char* ScalingKeyword(pappl_scaling_t scaling) {
+  switch (scaling) {
+    case PAPPL_SCALING_AUTO: return "auto";
+    case PAPPL_SCALING_AUTO_FIT: return "auto-fit";
+    case PAPPL_SCALING_FILL: return "fill";
+    case PAPPL_SCALING_FIT: return "fit";
+    case PAPPL_SCALING_NONE: return "none";
+    default: return nullptr;
+  }
+}
+
 // The printer's defaults (what PAPPL's printing-defaults page sets) in the option
 // mapping's terms: standard attributes by their IPP names, then the vendor defaults.
 std::vector<NamedOption> PrinterDefaults(pappl_printer_t* printer, std::vector<NamedOption>& vendorDefaults) {
@@ -111,6 +124,7 @@ std::vector<NamedOption> PrinterDefaults(pappl_printer_t* printer, std::vector<N
   if (data.sides_default == PAPPL_SIDES_TWO_SIDED_LONG_EDGE) defaults.emplace_back("sides", "two-sided-long-edge");
   if (data.sides_default == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE) defaults.emplace_back("sides", "two-sided-short-edge");
   defaults.emplace_back("print-quality", std::to_string(static_cast<int>(data.quality_default)));
+  if (const char* scaling = ScalingKeyword(data.scaling_default)) defaults.emplace_back("print-scaling", scaling);
   if (data.bin_default >= 0 && data.bin_default < data.num_bin && data.bin[data.bin_default] != nullptr) {
     defaults.emplace_back("output-bin", data.bin[data.bin_default]);
   }
@@ -142,7 +156,7 @@ std::vector<NamedOption> JobAttributes(pappl_job_t* job) {
   }
   // The PIN is not among them: the application keeps it out of the job's attributes.
   for (const char* name : {"sides", "print-quality", "printer-resolution", "output-bin", "orientation-requested",
-                           "page-ranges", "multiple-document-handling"}) {
+                           "page-ranges", "multiple-document-handling", "print-scaling"}) {
     take(name);
   }
   if (ipp_attribute_t* finishings = papplJobGetAttribute(job, "finishings")) {
@@ -159,6 +173,27 @@ std::vector<NamedOption> JobAttributes(pappl_job_t* job) {
     if (IsVendorAttribute(option)) take(cups::IppAttributeName(option).c_str());
   }
   return attributes;
+}
+
+// The attributes the job's `overrides` give some of its pages or documents (media,
+// sides, ...), comma-separated; empty when it overrides nothing. The members that only
+// choose the pages or documents an override applies to change nothing by themselves.
+std::string OverriddenAttributes(pappl_job_t* job) {
+  ipp_attribute_t* overrides = papplJobGetAttribute(job, "overrides");
+  if (overrides == nullptr) return {};
+  std::vector<std::string> names;
+  for (int i = 0; i < ippGetCount(overrides); ++i) {
+    ipp_t* value = ippGetCollection(overrides, i);
+    for (ipp_attribute_t* member = value == nullptr ? nullptr : ippFirstAttribute(value); member != nullptr;
+         member = ippNextAttribute(value)) {
+      const std::string name = ippGetName(member) != nullptr ? ippGetName(member) : "";
+      if (name == "pages" || name == "document-numbers" || name == "document-copies") continue;
+      if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+  }
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+  return list;
 }
 
 int Copies(pappl_job_t* job) {
@@ -256,6 +291,13 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
 
   const JobPin pin = PinOf(job);
   if (pin.lost) return Fail(job, "The job's PIN was lost when the printer application restarted; send the job again.");
+  // The print host gives every page the job's own attributes: a job that asks for others
+  // on some pages is not printed otherwise than it asks.
+  if (const std::string overridden = OverriddenAttributes(job); !overridden.empty()) {
+    return Fail(job, "The job's overrides (" + CleanText(overridden) +
+                         ") cannot be applied: every page prints with the job's own attributes. "
+                         "Send the job without overrides.");
+  }
   std::vector<NamedOption> vendorDefaults;
   std::vector<NamedOption> attributes = PrinterDefaults(printer, vendorDefaults);
   for (NamedOption& attribute : JobAttributes(job)) attributes.push_back(std::move(attribute));
