@@ -116,6 +116,16 @@ class Canvas {
   virtual void DrawContentLine(POINTL from, POINTL to, Color color, int width) = 0;
 };
 
+// How a page of the document is placed on the job's sheet (the host's PageScaling).
+enum class PageScaling : unsigned char {
+  // A page of the sheet's size as it is; a larger one fitted into the printable area, a
+  // smaller one at its own size, centred.
+  kAuto,
+  kFit,   // every page scaled to fit the printable area (also a job with custom margins)
+  kFill,  // every page scaled to cover the whole sheet, centred; what lies beyond it is cut off
+  kNone,  // every page at its own size, centred on the sheet; what lies beyond it is cut off
+};
+
 // The job's page geometry, which a document is rendered for.
 struct PageGeometry {
   int xResolution = 600;
@@ -124,11 +134,10 @@ struct PageGeometry {
   int physicalHeight = 0;
   int offsetX = 0;  // the printable area's corner on the sheet, in dots
   int offsetY = 0;
-  // The printable area's size in dots; with `fitToPrintableArea` (custom margins) pages
-  // are fitted into it rather than onto the whole sheet.
+  // The printable area's size in dots.
   int printableWidth = 0;
   int printableHeight = 0;
-  bool fitToPrintableArea = false;
+  PageScaling scaling = PageScaling::kAuto;
   // Each page must carry everything it uses (fonts), because it is kept and played again
   // on its own (an overlay capture).
   bool selfContainedPages = false;

@@ -194,24 +194,23 @@ class DocumentPageSource : public PageSource {
     Short();
   }
 
-  // Where a page laid out for `format` goes on the job's sheet: as it is when it has the
-  // sheet's size and orientation, else scaled to fit and centred, turned a quarter when
-  // its orientation is not the sheet's. A turned page's top goes to the sheet's left
-  // edge, as a printer turns a landscape page; on a canvas that is turned itself (an
-  // N-up cell) the page turns the other way, so that it stands upright on the sheet. A
-  // canvas that keeps pages upright (a booklet page) never turns them. The renderer's
-  // coordinates start at the sheet's corner, the canvas's at the printable area's.
+  // Where a page laid out for `format` goes on the job's sheet, as the job's page scaling
+  // says: as it is when it has the sheet's size and orientation; else fitted into the
+  // printable area, scaled to cover the sheet, or at its own size, centred either way and
+  // turned a quarter when its orientation is not the sheet's. A turned page's top goes to
+  // the sheet's left edge, as a printer turns a landscape page; on a canvas that is turned
+  // itself (an N-up cell) the page turns the other way, so that it stands upright on the
+  // sheet. A canvas that keeps pages upright (a booklet page) never turns them. The
+  // renderer's coordinates start at the sheet's corner, the canvas's at the printable
+  // area's.
   ContentPlacement Fit(const std::optional<PageFormat>& format, int canvasTurns, bool turnsAcross) const {
     // Within this many dots, a page has the sheet's size.
     constexpr double kSameSize = 2.0;
     ContentPlacement placement{-static_cast<double>(geometry_.offsetX), -static_cast<double>(geometry_.offsetY), 1.0,
                                0};
     if (!format) return placement;
-    // With custom margins the page goes into the printable area they leave.
-    const bool margins = geometry_.fitToPrintableArea;
-    if (margins) placement.x = placement.y = 0;
-    const double sheetWidth = margins ? geometry_.printableWidth : geometry_.physicalWidth;
-    const double sheetHeight = margins ? geometry_.printableHeight : geometry_.physicalHeight;
+    const double sheetWidth = geometry_.physicalWidth;
+    const double sheetHeight = geometry_.physicalHeight;
     const double pageWidth = format->widthInches * geometry_.xResolution;
     const double pageHeight = format->heightInches * geometry_.yResolution;
     const bool turn = turnsAcross && ((pageWidth > pageHeight && sheetHeight > sheetWidth) ||
@@ -219,12 +218,28 @@ class DocumentPageSource : public PageSource {
     // The page's extent on the sheet before scaling.
     const double width = turn ? pageHeight : pageWidth;
     const double height = turn ? pageWidth : pageHeight;
-    if (!turn && std::abs(width - sheetWidth) <= kSameSize && std::abs(height - sheetHeight) <= kSameSize) {
-      return placement;
+    PageScaling scaling = geometry_.scaling;
+    if (scaling == PageScaling::kAuto) {
+      if (!turn && std::abs(width - sheetWidth) <= kSameSize && std::abs(height - sheetHeight) <= kSameSize) {
+        return placement;
+      }
+      const bool larger = width > sheetWidth + kSameSize || height > sheetHeight + kSameSize;
+      scaling = larger ? PageScaling::kFit : PageScaling::kNone;
     }
-    const double scale = std::min(sheetWidth / width, sheetHeight / height);
-    double x = (sheetWidth - scale * width) / 2;
-    double y = (sheetHeight - scale * height) / 2;
+    // The area the page is placed in: the printable area for a page fitted into it, else
+    // the whole sheet.
+    double areaWidth = sheetWidth;
+    double areaHeight = sheetHeight;
+    if (scaling == PageScaling::kFit) {
+      placement.x = placement.y = 0;
+      areaWidth = geometry_.printableWidth;
+      areaHeight = geometry_.printableHeight;
+    }
+    double scale = 1.0;
+    if (scaling == PageScaling::kFit) scale = std::min(areaWidth / width, areaHeight / height);
+    if (scaling == PageScaling::kFill) scale = std::max(areaWidth / width, areaHeight / height);
+    double x = (areaWidth - scale * width) / 2;
+    double y = (areaHeight - scale * height) / 2;
     if (turn) {
       placement.quarterTurns = canvasTurns % 2 == 1 ? 4 - canvasTurns : 1;
       // One quarter turn takes the content's top left corner to the bottom left, three

@@ -371,10 +371,13 @@ PageGeometry JobRun::Geometry() const {
   geometry.offsetY = static_cast<int>(figures_.yOffset);
   geometry.printableWidth = static_cast<int>(figures_.xPrintArea);
   geometry.printableHeight = static_cast<int>(figures_.yPrintArea);
-  // Custom margins leave a printable area the pages go into; so does a job that fits its
-  // pages to the printable area.
+  // Custom margins leave a printable area the pages go into, unless the job places its
+  // pages otherwise itself.
   const auto scaling = request_.choices.find(kFeaturePageScaling);
-  geometry.fitToPrintableArea = marginsAdjusted_ || (scaling != request_.choices.end() && scaling->second == "FIT");
+  const std::string_view chosen = scaling != request_.choices.end() ? std::string_view(scaling->second) : "AUTO";
+  if (chosen == "FIT" || (chosen == "AUTO" && marginsAdjusted_)) geometry.scaling = PageScaling::kFit;
+  if (chosen == "FILL") geometry.scaling = PageScaling::kFill;
+  if (chosen == "NONE") geometry.scaling = PageScaling::kNone;
   geometry.selfContainedPages = captureJob_;
   return geometry;
 }

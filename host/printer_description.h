@@ -177,11 +177,13 @@ static_assert(std::size(kOrientationOptions) == 4);
 inline constexpr std::string_view kFeatureOutputOrder = "OutputOrder";
 inline constexpr std::string_view kOutputOrderOptions[] = {"NORMAL", "REVERSE"};
 static_assert(std::size(kOutputOrderOptions) == 2);
-// PageScaling FIT fits every page into the printable area; AUTO prints a page of the
-// sheet's size as it is and fits any other onto the sheet.
+// PageScaling: AUTO prints a page of the sheet's size as it is, fits a larger one into
+// the printable area and centres a smaller one at its own size; FIT fits every page into
+// the printable area; FILL scales every page to cover the sheet and cuts off what lies
+// beyond it; NONE prints every page at its own size, centred.
 inline constexpr std::string_view kFeaturePageScaling = "PageScaling";
-inline constexpr std::string_view kPageScalingOptions[] = {"AUTO", "FIT"};
-static_assert(std::size(kPageScalingOptions) == 2);
+inline constexpr std::string_view kPageScalingOptions[] = {"AUTO", "FIT", "FILL", "NONE"};
+static_assert(std::size(kPageScalingOptions) == 4);
 
 // Every feature a job may choose an option of, in the order messages list them.
 inline constexpr std::string_view kFeatures[] = {kFeaturePaperSize,   kFeatureMediaType,   kFeatureInputBin,

@@ -73,6 +73,14 @@ for line in '@PJL JOB NAME="Quarterly"' 'UserName=alice' '@PJL SET HOLD=LOCKED' 
   has held.pxl "$line"
 done
 
+# A PIN alone, as a print dialog sends it when the PPD asks for one: a locked job whose PIN
+# reaches the header and none of the filter's messages (cupsfilter's own DEBUG lines
+# repeat the filter's arguments, as cupsd's debug log does).
+run pin "$top/doc.pdf" -o job-password=4711 || fail "the PIN job: $(cat "$top/pin.txt")"
+has pin.pxl '@PJL SET HOLD=LOCKED'
+has pin.pxl '@PJL SET FILEBOXPASSWORD="4711"'
+! grep -v '^DEBUG: ' "$top/pin.txt" | grep -q 4711 || fail "a message of the filter shows the PIN"
+
 run mapped "$top/doc.pdf" -n 3 -o sides=two-sided-short-edge -o media=Letter -o Collate=True \
   -o Resolution=1200dpi -o EconoMode=True -o OutputBin=Upper -o TonerDarkness=9 -o MediaType=Thick ||
   fail "the mapped job: $(cat "$top/mapped.txt")"

@@ -58,7 +58,12 @@ TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
       {{{"print-scaling", "auto-fit"}, {"output-order", "normal-order"}},
        1,
        {"OutputOrder:NORMAL", "PageScaling:AUTO"}},
-      {{{"print-scaling", "fill"}}, 1, {}, "option print-scaling 'fill' is not one of auto, auto-fit, fit"},
+      {{{"print-scaling", "fill"}}, 1, {"PageScaling:FILL"}},
+      {{{"print-scaling", "none"}}, 1, {"PageScaling:NONE"}},
+      {{{"print-scaling", "shrink"}},
+       1,
+       {},
+       "option print-scaling 'shrink' is not one of auto, auto-fit, fit, fill, none"},
       {{{"media", "na_letter_8.5x11in,Tray2,thick"}}, 1, {"InputBin:TRAY2", "MediaType:THICK", "PaperSize:LETTER"}},
       {{{"PageSize", "EnvDL"}, {"InputSlot", "Manual"}}, 1, {"InputBin:BYPASSTRAY", "PaperSize:ENV_DL"}},
       {{{"copies", "5"}, {"finishings", "3"}, {"job-uuid", "urn:uuid:1"}}, 1, {}},  // not ours: ignored
@@ -158,6 +163,43 @@ TEST(CupsOptions, QueueDefaultsComeFromThePpd) {
   const JobOptions bad = MapJobOptions(defaults, {{"HoldMode", "Later"}}, 1);
   EXPECT_EQ(hold(bad), "4");
   EXPECT_EQ(bad.warnings.size(), 1u);
+}
+
+// A PIN without a hold mode of the job's own makes a locked job, from a CUPS queue (whose
+// PPD always states a default hold mode) and from an IPP client alike; a hold mode the job
+// chooses stays, and a PIN the option table refuses holds nothing.
+TEST(CupsOptions, PinWithoutHoldModeLocksTheJobOnEveryPath) {
+  struct Case {
+    bool ipp;
+    std::vector<NamedOption> defaults;
+    std::vector<NamedOption> options;
+    std::string holdMode;  // eHoldMode, or "none"
+  };
+  const std::vector<NamedOption> normal = {{"HoldMode", "Normal"}};
+  const std::vector<NamedOption> stored = {{"HoldMode", "Stored"}};
+  const Case cases[] = {
+      {false, normal, {{"job-password", "4711"}}, "2"},
+      {false, stored, {{"job-password", "4711"}}, "2"},
+      {false, {}, {{"job-password", "4711"}}, "2"},
+      {false, normal, {{"job-password", "4711"}, {"HoldMode", "StoredPrint"}}, "3"},
+      {false, normal, {{"HoldMode", "Normal"}, {"job-password", "4711"}}, "0"},
+      {false, normal, {{"job-password", ""}}, "0"},
+      {false, normal, {{"job-password", std::string(33, '7')}}, "0"},
+      {true, normal, {{"job-password", "4711"}}, "2"},
+      {true, {}, {{"job-password", "4711"}, {"job-storage-disposition", "store-only"}}, "4"},
+      {true, {}, {{"hold-mode", "sample"}, {"job-password", "4711"}}, "1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.ipp ? "IPP " : "CUPS ") + c.options.back().first + "=" + c.options.back().second);
+    const JobOptions job = c.ipp ? MapIppJobOptions(c.defaults, c.options, 1) : MapJobOptions(c.defaults, c.options, 1);
+    std::string holdMode = "none";
+    for (const auto& setting : job.settings) {
+      if (setting.name == "eHoldMode") holdMode = setting.value;
+    }
+    EXPECT_EQ(holdMode, c.holdMode);
+    // The PIN never appears in a warning.
+    for (const std::string& warning : job.warnings) EXPECT_EQ(warning.find("777"), std::string::npos) << warning;
+  }
 }
 
 }  // namespace

@@ -474,8 +474,12 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
   const Case cases[] = {
       // The sheet follows each page, through a device reset between pages.
       {"", {{0, 0}, {16, 0}, {2, 1}}, 1.0, 1.0},
-      // A job that names its paper fits every page to it: Letter is a little wide for A4.
-      {"--set dmPaperSize=9", {{2, 0}, {2, 0}, {2, 0}}, 0.97, 0.98},
+      // A job that names its paper fits a page larger than it into the printable area:
+      // Letter is a little wide for A4.
+      {"--set dmPaperSize=9", {{2, 0}, {2, 0}, {2, 0}}, 0.93, 0.94},
+      // Filled, Letter covers A4 and is cut at its sides; at its own size it keeps it.
+      {"--set dmPaperSize=9 --option PageScaling=FILL", {{2, 0}, {2, 0}, {2, 0}}, 1.06, 1.07},
+      {"--set dmPaperSize=9 --option PageScaling=NONE", {{2, 0}, {2, 0}, {2, 0}}, 1.0, 1.0},
       // Custom margins of an inch shrink the printable area the page is fitted into.
       {"--set sCustomMargins=1 --set szMargins=1,1,1,1", {{0, 0}, {16, 0}, {2, 1}}, 0.6, 0.8},
       // So does a job that fits its pages to the printable area, each on its own paper.
@@ -509,6 +513,60 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
     EXPECT_GE(firstScale, c.minScale);
     EXPECT_LE(firstScale, c.maxScale);
   }
+}
+
+// Where the page scaling puts a Letter page and an A5 page, each black all over, on an A4
+// sheet, as the independent interpreter renders them at 100 dpi (A4: 827 x 1169 dots).
+TEST_F(DocumentJobs, PageScalingPlacesPagesOnTheSheet) {
+  WriteText("black.ps",
+            "%!PS\n<< /PageSize [612 792] >> setpagedevice 0 0 612 792 rectfill showpage\n"
+            "<< /PageSize [420 595] >> setpagedevice 0 0 420 595 rectfill showpage\n");
+  ASSERT_EQ(Shell("ps2pdf " + P("black.ps") + " " + P("black.pdf")), 0);
+  struct Box {
+    int left, top, right, bottom;  // the black area's edges, right and bottom exclusive
+  };
+  struct Case {
+    std::string scaling;
+    Box letter;
+    Box a5;
+  };
+  // The printable area leaves about 17 dots at every edge.
+  const Case cases[] = {
+      // Letter is wider than A4: fitted into the printable area. A5 keeps its size, centred.
+      {"AUTO", {17, 71, 810, 1098}, {122, 171, 705, 998}},
+      {"FIT", {17, 71, 810, 1098}, {17, 20, 810, 1149}},
+      // Both cover the whole sheet: no white edge on the long side, the rest cut off.
+      {"FILL", {0, 0, 827, 1169}, {0, 0, 827, 1169}},
+      // Each at its own size: Letter, 850 dots wide, is cut at the sides of A4.
+      {"NONE", {0, 34, 827, 1135}, {122, 171, 705, 998}},
+  };
+  bool rendered = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scaling);
+    const Bytes job = Print(P("black.pdf"), "--set dmPaperSize=9 --option PageScaling=" + c.scaling);
+    const auto pages = Render(job, "scaled");
+    if (!pages) continue;
+    rendered = true;
+    ASSERT_EQ(pages->size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      const Gray& page = (*pages)[i];
+      Box ink{page.width, page.height, 0, 0};
+      for (int y = 0; y < page.height; ++y) {
+        for (int x = 0; x < page.width; ++x) {
+          if (page.pixels[static_cast<std::size_t>(y) * page.width + x] >= 128) continue;
+          ink = {std::min(ink.left, x), std::min(ink.top, y), std::max(ink.right, x + 1), std::max(ink.bottom, y + 1)};
+        }
+      }
+      const Box& expected = i == 0 ? c.letter : c.a5;
+      EXPECT_EQ(page.width, 827);
+      EXPECT_EQ(page.height, 1169);
+      EXPECT_NEAR(ink.left, expected.left, 3) << "page " << i + 1;
+      EXPECT_NEAR(ink.top, expected.top, 3) << "page " << i + 1;
+      EXPECT_NEAR(ink.right, expected.right, 3) << "page " << i + 1;
+      EXPECT_NEAR(ink.bottom, expected.bottom, 3) << "page " << i + 1;
+    }
+  }
+  if (!rendered) GTEST_SKIP() << "../shared/tools/gpcl6 is missing: the placement was not rendered";
 }
 
 // A page of another paper moves the job to a new device in the order Windows runs a

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # velmora-printer-app as IPP clients see it: starts the application on a loopback port
 # with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
-# with a PIN, two-sided and 4-up; PWG raster and JPEG; a broken PDF and an unsupported
-# format, after which the next job still prints), identifies the printer, sets a printer
+# with a PIN, two-sided and 4-up; print-scaling, number-up-layout and overrides; PWG raster
+# and JPEG; a broken PDF and an unsupported format, after which the next job still
+# prints), identifies the printer, sets a printer
 # default, and restarts it to see that the printer and its default survived. The
 # application is stopped by its process id whatever happens.
 # Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
@@ -85,6 +86,38 @@ has Quarterly '@PJL SET FILEBOXPASSWORD="4711"'
 has Quarterly '@PJL SET DUPLEX=ON'
 [[ $(sheets Quarterly) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
 
+# print-scaling places a Letter page on the printer's A4: filled it covers the sheet
+# (scaled up, cut at the sides), at its own size it keeps its size, by default it is fitted
+# into the printable area.
+printf '%s\n' '%!PS' '<< /PageSize [612 792] >> setpagedevice 0 0 612 792 rectfill showpage' >"$top/letter.ps"
+ps2pdf "$top/letter.ps" "$top/letter.pdf" || fail "ps2pdf letter"
+scale() { "$velmora" dump "$top/out/$1.prn" | grep -o 'PageScale=([0-9.]*' | tail -n 1 | cut -d'(' -f2; }
+# Prints FILE as TITLE with number-up NUP, number-up-layout LAYOUT and print-scaling SCALING.
+print_with() {
+  ipp -d title="$1" -d nup="$2" -d layout="$3" -d scaling="$4" -f "$5" "$uri" "$tests/print-options.test" \
+    >"$top/ipp.txt" || fail "job $1: $(cat "$top/ipp.txt")"
+}
+for scaling in fill none auto; do print_with Scaled-$scaling 1 lrtb $scaling "$top/letter.pdf"; done
+[[ $(scale Scaled-fill) == 1.06* ]] || fail "a filled Letter page is scaled $(scale Scaled-fill), not 1.06"
+[[ $(scale Scaled-none) == 1.0 ]] || fail "a Letter page at its own size is scaled $(scale Scaled-none)"
+[[ $(scale Scaled-auto) == 0.93* ]] || fail "a Letter page fitted into A4 is scaled $(scale Scaled-auto), not 0.93"
+
+# number-up-layout orders the cells of a sheet: right to left puts the first page where
+# left to right puts the second.
+# The origins of the first sheet's four cells (after the plug-in's own page set-up).
+cells() { "$velmora" dump "$top/out/$1.prn" | grep -o 'PageOrigin=([0-9, -]*' | sed -n 2,5p | tr -d ' ' | tr '\n' ' '; }
+print_with Layout-lrtb 4 lrtb auto "$top/doc.pdf"
+print_with Layout-rltb 4 rltb auto "$top/doc.pdf"
+read -ra lrtb <<<"$(cells Layout-lrtb)"
+read -ra rltb <<<"$(cells Layout-rltb)"
+[[ ${#lrtb[@]} -ge 4 && ${lrtb[0]} == "${rltb[1]}" && ${lrtb[1]} == "${rltb[0]}" ]] ||
+  fail "number-up-layout rltb does not mirror lrtb: ${lrtb[*]} / ${rltb[*]}"
+
+# A job whose overrides ask for other attributes on some pages is not printed otherwise.
+ipp -f "$top/doc.pdf" "$uri" "$tests/print-overrides.test" >"$top/ipp.txt" ||
+  fail "a job with overrides: $(cat "$top/ipp.txt")"
+[[ ! -s $top/out/Overridden.prn ]] || fail "the job with overrides was printed"
+
 # Identify-Printer shows its message on the printer's display through PJL, one line whatever
 # the message holds; a second request at once is not sent.
 for message in 'Line one\n@PJL ECHO "x"' 'Again'; do
@@ -129,5 +162,5 @@ print_file application/pdf Defaulted 9 "$top/doc.pdf"
 has Defaulted '@PJL SET HOLD=SAMPLE'
 stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 
-echo "PASS: attributes, a PIN job 2-sided 4-up, Identify-Printer, raster and JPEG jobs, refused documents, a default kept" \
+echo "PASS: attributes, a PIN job 2-sided 4-up, print-scaling, overrides refused, Identify-Printer, raster and JPEG jobs, refused documents, a default kept" \
   "across a restart"

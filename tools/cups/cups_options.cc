@@ -145,11 +145,16 @@ constexpr Choice kOrientations[] = {{"3", "Portrait", "PORTRAIT"}, {"4", "Landsc
                                     {"5", "Reverse Landscape", "REVERSE_LANDSCAPE"},
                                     {"6", "Reverse Portrait", "REVERSE_PORTRAIT"}};
 constexpr Choice kOutputOrders[] = {{"normal", "Normal", "NORMAL"}, {"reverse", "Reverse", "REVERSE"}};
-// IPP's print-scaling: auto and auto-fit print a page of the sheet's size as it is and fit
-// any other onto the sheet; fit fits every page into the printable area. The host does
-// not fill or crop (fill, none).
-constexpr Choice kPrintScalings[] = {{"auto", "Automatic", "AUTO"}, {"auto-fit", "Fit Larger Pages", "AUTO"},
-                                     {"fit", "Fit to Printable Area", "FIT"}};
+// IPP's print-scaling, as the host places pages: auto-fit fits a page larger than the
+// sheet into the printable area and centres a smaller one at its own size; auto does the
+// same, since it fills only a borderless sheet, which this printer has none of. fit fits
+// every page into the printable area, fill covers the sheet with it and cuts off what lies
+// beyond, none keeps every page's size.
+constexpr Choice kPrintScalings[] = {{"auto", "Automatic", "AUTO"},
+                                     {"auto-fit", "Fit Larger Pages", "AUTO"},
+                                     {"fit", "Fit to Printable Area", "FIT"},
+                                     {"fill", "Fill the Sheet", "FILL"},
+                                     {"none", "Actual Size", "NONE"}};
 // clang-format on
 
 constexpr std::string_view kGeneral = "General";
@@ -426,10 +431,12 @@ std::string Describe(const Option& option) {
   return {};
 }
 
-// The values chosen so far, by option, with where each came from.
+// The values chosen so far, by option, with where each came from and whether the job
+// chose it (rather than the queue's or the printer's defaults).
 struct Chosen {
   std::string value;
   std::string origin;
+  bool byJob = false;
 };
 
 class Mapper {
@@ -445,8 +452,11 @@ class Mapper {
       job_.warnings.push_back(origin + shown + " is not " + Describe(option) + "; the default is used");
       return;
     }
-    chosen_[&option] = Chosen{std::move(*value), origin};
+    chosen_[&option] = Chosen{std::move(*value), origin, jobOptions_};
   }
+
+  // The options taken from here on are the job's own, no longer defaults.
+  void StartJobOptions() { jobOptions_ = true; }
 
   // A CUPS option by name, through the aliases; options of other programs are ignored.
   void TakeNamed(const std::string& name, const std::string& text, const std::string& origin) {
@@ -512,10 +522,12 @@ class Mapper {
     if (chosen_.count(FindOption("number-up")) != 0 && chosen_.count(layout) == 0) {
       chosen_[layout] = Chosen{*ValueOf(*layout, layout->defaultChoice), "default number-up-layout"};
     }
+    LockWithPin();
     for (const Option& option : Options()) {
       auto it = chosen_.find(&option);
       if (it == chosen_.end()) continue;
-      const auto& [value, origin] = it->second;
+      const std::string& value = it->second.value;
+      const std::string& origin = it->second.origin;
       if (option.target == Target::kFeature) {
         job_.choices[std::string(option.setting)] = value;
         continue;
@@ -538,9 +550,22 @@ class Mapper {
   }
 
  private:
+  // A PIN the job gives without choosing how the job is held makes it a locked job, which
+  // waits at the printer until its PIN is entered: a user who types a PIN expects that,
+  // from a CUPS queue and an IPP client alike. The queue's or the printer's default hold
+  // mode does not count as the job's choice.
+  void LockWithPin() {
+    const auto pin = chosen_.find(FindOption("job-password"));
+    if (pin == chosen_.end() || !pin->second.byJob || pin->second.value.empty()) return;
+    const Option* holdMode = FindOption("HoldMode");
+    if (const auto hold = chosen_.find(holdMode); hold != chosen_.end() && hold->second.byJob) return;
+    chosen_[holdMode] = Chosen{*ValueOf(*holdMode, "Locked"), pin->second.origin, true};
+  }
+
   JobOptions& job_;
   std::span<const Alias> ippAliases_;
   std::map<const Option*, Chosen> chosen_;
+  bool jobOptions_ = false;
 };
 
 }  // namespace
@@ -561,6 +586,7 @@ JobOptions MapJobOptions(const std::vector<NamedOption>& queueDefaults, const st
   for (const auto& [name, value] : queueDefaults) {
     if (const Option* option = FindOption(name)) mapper.Take(*option, value, "queue default " + name);
   }
+  mapper.StartJobOptions();
   for (const auto& [name, value] : options) mapper.TakeNamed(name, value, "option " + name);
   mapper.Finish(copies);
   return job;
@@ -616,15 +642,8 @@ JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults, con
   for (const auto& [name, value] : printerDefaults) {
     if (const Option* option = FindOption(name)) mapper.Take(*option, value, "printer default " + name);
   }
-  bool storageChosen = false;
-  bool pinGiven = false;
-  for (const auto& [name, value] : attributes) {
-    mapper.TakeNamed(name, value, "attribute " + name);
-    storageChosen = storageChosen || name == "job-storage-disposition" || name == IppKeyword("HoldMode");
-    pinGiven = pinGiven || (name == "job-password" && !value.empty());
-  }
-  // An IPP client that sends a PIN expects the job to wait for it at the printer.
-  if (pinGiven && !storageChosen) mapper.Take(*FindOption("HoldMode"), "Locked", "attribute job-password");
+  mapper.StartJobOptions();
+  for (const auto& [name, value] : attributes) mapper.TakeNamed(name, value, "attribute " + name);
   mapper.Finish(copies);
   return job;
 }

@@ -78,8 +78,10 @@ struct JobOptions {
 // option at its default (the queue's, else the settings record's); options of other
 // programs are ignored. A job that chooses number-up and no number-up-layout is laid out
 // lrtb, IPP's default. orientation-requested (and landscape), outputorder and
-// print-scaling (and fit-to-page) mean what CUPS's pdftopdf makes of them. `copies` is
-// the filter's copies argument (0: not given).
+// print-scaling (and fit-to-page) mean what CUPS's pdftopdf makes of them. A
+// `job-password` the job gives without a hold mode of its own makes it a locked job
+// (HoldMode Locked), whatever the queue's default hold mode. `copies` is the filter's
+// copies argument (0: not given).
 JobOptions MapJobOptions(const std::vector<NamedOption>& queueDefaults, const std::vector<NamedOption>& options,
                          int copies);
 
@@ -107,8 +109,8 @@ std::vector<std::string_view> IppSupported(std::string_view attribute);
 // takes, the standard IPP attributes count (media-source, media-type, print-quality,
 // printer-resolution, output-bin, finishings, multiple-document-handling,
 // job-storage-disposition) and the vendor attributes of IppAttributeName. A
-// `job-password` without a storage choice holds the job until its PIN is given at the
-// printer (HoldMode Locked).
+// `job-password` without a storage choice (hold-mode, job-storage-disposition) of the
+// job's own makes it a locked job, as MapJobOptions does.
 JobOptions MapIppJobOptions(const std::vector<NamedOption>& printerDefaults, const std::vector<NamedOption>& attributes,
                             int copies);
 

@@ -11,6 +11,10 @@
 
 #include "tools/printer_app/print_process.h"
 
+namespace velmora::cups {
+struct Option;
+}  // namespace velmora::cups
+
 namespace velmora::printer_app {
 
 // The one driver of the application: a PJL + PCL XL printer behind the plug-in.
@@ -37,6 +41,15 @@ struct App {
 // attributes (the plug-in's options that no standard IPP attribute carries).
 bool MakeDriver(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                 pappl_pr_driver_data_t* data, ipp_t** attributes, void* app);
+
+// The options a printer carries as PAPPL vendor attributes: those of the option table
+// with no standard IPP attribute, and number-up and number-up-layout, which PAPPL does
+// not handle itself.
+bool IsVendorAttribute(const cups::Option& option);
+
+// Gives a printer's driver the callbacks of raster jobs (PWG and Apple raster, which PAPPL
+// streams page by page): their pages become a document that prints as a PDF does.
+void SetRasterCallbacks(pappl_pr_driver_data_t* data, App* app);
 
 // The filter of PDF and PostScript documents (application/pdf, application/postscript).
 bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -65,8 +66,16 @@ void Identify(pappl_printer_t* printer, pappl_identify_actions_t actions, const 
 // PAPPL sends the job-created event holding a read lock of the job, so the event cannot
 // change the job's reasons itself: a thread of its own does, waiting for the lock. It
 // must have the lock before PAPPL answers the request, which reads the reasons: the event
-// returns once that thread waits for the lock, which the system's read-write lock hands
-// to the waiting writer when the event's read lock is released, before any later reader.
+// returns once that thread waits for the lock, which glibc's read-write lock hands to the
+// waiting writer when the last read lock is released, before any later reader.
+//
+// Whether the thread waits is read from Linux's /proc/self/task/TID/stat (state S): between
+// taking the job and taking the lock it sleeps nowhere else, and a thread the scheduler
+// merely set aside shows R. Where that cannot be read (no /proc mounted) the event waits a
+// few milliseconds instead, which the thread needs far less than to reach the lock. The
+// wait is bounded either way, so a request is never held up by more than kMaxWait. What
+// remains possible is harmless: when another client holds a read lock of the job at that
+// moment, PAPPL may answer before the mark is set, and the next request sees it.
 class QueuedMarker {
  public:
   QueuedMarker() : thread_([this] { Run(); }) { thread_.detach(); }
@@ -82,11 +91,21 @@ class QueuedMarker {
     lock.unlock();
     // The thread is about to ask for the lock; waiting for it shows as the thread sleeping.
     const auto deadline = std::chrono::steady_clock::now() + kMaxWait;
-    while (!Sleeping(tid_) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    for (;;) {
+      const std::optional<bool> sleeping = Sleeping(tid_);
+      if (!sleeping) {
+        std::this_thread::sleep_for(kBlindWait);
+        return;
+      }
+      if (*sleeping || std::chrono::steady_clock::now() >= deadline) return;
+      std::this_thread::sleep_for(kPoll);
+    }
   }
 
  private:
   static constexpr auto kMaxWait = std::chrono::milliseconds(200);
+  static constexpr auto kPoll = std::chrono::microseconds(50);
+  static constexpr auto kBlindWait = std::chrono::milliseconds(5);
 
   void Run() {
     tid_ = static_cast<pid_t>(::syscall(SYS_gettid));
@@ -102,13 +121,15 @@ class QueuedMarker {
     }
   }
 
-  // True when the thread sleeps (state S in /proc).
-  static bool Sleeping(pid_t tid) {
+  // True when the thread sleeps (state S, the field after the name in parentheses);
+  // nothing when its state cannot be read.
+  static std::optional<bool> Sleeping(pid_t tid) {
     std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
     std::string text;
-    std::getline(stat, text);
+    if (!std::getline(stat, text)) return std::nullopt;
     const std::size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+    if (close == std::string::npos || close + 2 >= text.size()) return std::nullopt;
+    return text[close + 2] == 'S';
   }
 
   std::mutex mutex_;
