@@ -1,8 +1,8 @@
 // PNG files through libpng.
 #include <png.h>
 
-#include <csetjmp>
 #include <algorithm>
+#include <csetjmp>
 #include <cstring>
 #include <memory>
 
