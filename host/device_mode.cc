@@ -129,6 +129,8 @@ void SettlePublicFields(DeviceMode& app, const DeviceMode& printerDefaults) {
   CheckRange(app, devmode_offset::kPrintQuality, "dmPrintQuality", 1, 0x7FFF, "dots per inch, above 0");
   CheckRange(app, devmode_offset::kYResolution, "dmYResolution", 1, 0x7FFF, "dots per inch, above 0");
 
+  app.PutI16(devmode_offset::kDefaultSource, CurrentSource(app.I16(devmode_offset::kDefaultSource)));
+
   if (app.I16(devmode_offset::kPrintQuality) != printerDefaults.I16(devmode_offset::kPrintQuality) &&
       app.I16(devmode_offset::kYResolution) == printerDefaults.I16(devmode_offset::kYResolution)) {
     app.PutI16(devmode_offset::kYResolution, app.I16(devmode_offset::kPrintQuality));

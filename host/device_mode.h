@@ -53,8 +53,8 @@ DeviceMode DefaultDeviceMode(IPrintOemUni3& plugin, HANDLE printer, const WStrin
 // Checks and completes the public fields of an application's device mode against the
 // printer's defaults, as the host does before it merges them: a changed form name sets
 // the paper code and a changed paper code the form name; a changed horizontal
-// resolution alone sets the vertical one. Throws HostError naming a field whose value
-// the printer cannot take.
+// resolution alone sets the vertical one; a former bin number becomes the bin's number.
+// Throws HostError naming a field whose value the printer cannot take.
 void SettlePublicFields(DeviceMode& app, const DeviceMode& printerDefaults);
 
 // Merges the application's device mode into the printer's: the public fields are copied,

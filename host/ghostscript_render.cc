@@ -30,8 +30,7 @@ constexpr std::size_t kPdfHeaderWindow = 1024;
 // The Ghostscript program on the search path; VELMORA_GS names another one (its console
 // program on Windows, an unusual install).
 std::string GhostscriptProgram() {
-  if (const char* program = std::getenv("VELMORA_GS"); program != nullptr && program[0] != '\0') return program;
-  return platform::GhostscriptProgramName();
+  return platform::EnvironmentVariable("VELMORA_GS").value_or(platform::GhostscriptProgramName());
 }
 
 // The line of `text` that holds `needle`, trimmed, or an empty string.

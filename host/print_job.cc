@@ -99,7 +99,8 @@ constexpr DWORD kErrorInvalidPrinterName = 1801;  // ERROR_INVALID_PRINTER_NAME
 // Opens the printer; the default printer is added to the spooler first when missing.
 HANDLE OpenPrinter(const WString& name, bool isDefault) {
   platform::Spooler& spooler = *platform::Current().spooler;
-  if (HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS)) return printer;
+  // Printing needs only the access every user who may print has (platform/spooler.h).
+  if (HANDLE printer = spooler.Open(name, platform::PRINTER_ACCESS_USE)) return printer;
   const DWORD error = platform::GetLastError();
   const std::string reason = platform::LastErrorText();
   const std::unique_ptr<platform::PrinterAdmin> admin = platform::OpenPrinterAdmin();
@@ -116,7 +117,7 @@ HANDLE OpenPrinter(const WString& name, bool isDefault) {
                     platform::Utf16ToUtf8(name) + "'");
   }
   auto added = admin->AddPrinter(name);
-  HANDLE printer = spooler.Open(name, platform::PRINTER_ALL_ACCESS);
+  HANDLE printer = spooler.Open(name, platform::PRINTER_ACCESS_USE);
   if (printer == nullptr) {
     throw HostError("Unable to create the default printer '" + platform::Utf16ToUtf8(name) + "' in the " +
                     admin->location() + (added ? std::string() : ": " + added.error()));

@@ -54,6 +54,13 @@ std::string_view InputBinForSource(std::int16_t defaultSource) {
   return kInputBins[0].option;
 }
 
+std::int16_t CurrentSource(std::int16_t defaultSource) {
+  for (const FormerBinNumber& former : kFormerBinNumbers) {
+    if (former.formerSource == defaultSource) return *SourceForInputBin(former.option);
+  }
+  return defaultSource;
+}
+
 std::optional<std::int16_t> SourceForInputBin(std::string_view option) {
   for (const InputBin& bin : kInputBins) {
     if (bin.option == option) return bin.defaultSource;

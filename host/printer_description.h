@@ -161,6 +161,21 @@ inline constexpr InputBin kInputBins[] = {
 };
 static_assert(std::size(kInputBins) == 5);
 
+// The numbers the printer's own bins had before the printer description gave them their
+// *OptionID: Unidrv numbered them from 256 in the description's order. Device modes and
+// tickets stored then still carry them, and they select the same bins.
+struct FormerBinNumber {
+  std::int16_t formerSource;
+  std::string_view option;
+};
+inline constexpr FormerBinNumber kFormerBinNumbers[] = {
+    {256, "BYPASSTRAY"}, {257, "TRAY1"}, {258, "TRAY2"}, {259, "TRAY3"}};
+static_assert(std::size(kFormerBinNumbers) == std::size(kInputBins) - 1);
+
+// A device mode's default source with a former bin number replaced by the bin's number
+// now; any other source as it is.
+std::int16_t CurrentSource(std::int16_t defaultSource);
+
 // The option of a bin, and the bin of an option (exact names); nothing when unknown.
 std::string_view InputBinForSource(std::int16_t defaultSource);
 std::optional<std::int16_t> SourceForInputBin(std::string_view option);

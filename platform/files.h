@@ -53,6 +53,10 @@ void SetStandardInputBinary();
 // wide command line, so that any file name survives; elsewhere argv as it is).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// The value of an environment variable in UTF-8 (on Windows read wide, so that a path
+// in any script arrives intact); nothing when it is unset or empty.
+std::optional<std::string> EnvironmentVariable(const char* name);
+
 // Opens the file named by UTF-8 text with std::fopen's `mode` ("rb", "wb"); on Windows
 // through the wide name, so that any file name opens.
 std::FILE* OpenFile(const std::string& path, const char* mode);

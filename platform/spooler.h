@@ -29,7 +29,16 @@ inline constexpr bool JobIsStopping(DWORD status) {
   return (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED | JOB_STATUS_RESTART)) != 0;
 }
 
-// Desired access for OpenPrinter: full access.
+// Access rights asked of OpenPrinter (PRINTER_DEFAULTS.DesiredAccess). Printing, reading
+// printer data and handling one's own jobs need PRINTER_ACCESS_USE, which every user who
+// may print gets; changing printer data (SetPrinterData) needs PRINTER_ACCESS_ADMINISTER,
+// which a standard user does not get on a shared or locally installed printer, so every
+// caller asks for the least its calls need. See
+// https://learn.microsoft.com/windows/win32/printdocs/printer-defaults and
+// https://learn.microsoft.com/windows/win32/printdocs/setprinterdata.
+inline constexpr DWORD PRINTER_ACCESS_ADMINISTER = 0x00000004;
+inline constexpr DWORD PRINTER_ACCESS_USE = 0x00000008;
+// Every right of both, and the standard rights (removing a printer needs DELETE).
 inline constexpr DWORD PRINTER_ALL_ACCESS = 0x000F000C;
 
 // Types of printer-data values (the registry value types of the published API).
@@ -74,7 +83,7 @@ class Spooler {
   virtual ~Spooler() = default;
 
   // Opens a printer by name with the given access. Returns null when the printer is
-  // unknown or cannot be opened.
+  // unknown or cannot be opened (ERROR_ACCESS_DENIED: the user lacks the access).
   virtual HANDLE Open(const WString& printerName, DWORD desiredAccess) = 0;
 
   // Closes a handle that OpenPrinter returned. Returns false for an unknown handle.
@@ -91,7 +100,8 @@ class Spooler {
   virtual std::optional<PrinterValue> ReadPrinterData(HANDLE printer, const WString& valueName) = 0;
 
   // Writes a printer-data value; it persists per printer and later reads from any
-  // process see it. Returns false on failure.
+  // process see it. The handle needs PRINTER_ACCESS_ADMINISTER (ERROR_ACCESS_DENIED
+  // otherwise). Returns false on failure.
   virtual bool WritePrinterData(HANDLE printer, const WString& valueName, const PrinterValue& value) = 0;
 
   // Deletes the job (SetJob with JOB_CONTROL_DELETE). Returns false on failure.

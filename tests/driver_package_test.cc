@@ -374,6 +374,12 @@ TEST(GpdChecker, PassesThePackageAndFailsOnEachFault) {
        "\"Tray 1\""},
       {"InputBin/TRAY1: *OptionID 300 is not above 512", "\"Tray 1\"\n        *OptionID: 514",
        "\"Tray 1\"\n        *OptionID: 300"},
+      {"InputBin/TRAY1: *OptionID 0x200 is not above 512", "\"Tray 1\"\n        *OptionID: 514",
+       "\"Tray 1\"\n        *OptionID: 0x200"},
+      {"*Command: CmdSelect has no *Order",
+       "*Command: CmdSelect\n        {\n            *Order: PAGE_SETUP.20\n"
+       "            *CallbackID: 5002\n        }\n    }\n}",
+       "*Command: CmdSelect: \"\"\n    }\n}"},
       {"*GPDSpecVersion is not the file's first entry", "*GPDSpecVersion", "*% First\n*GPDSpecVersion"},
       {"a closing brace without an opening one", "", "}\n"},
       {"the brace is never closed", "", "*Feature: Duplex\n{\n"},
@@ -396,6 +402,37 @@ TEST(GpdChecker, PassesThePackageAndFailsOnEachFault) {
                             [&](const std::string& fault) { return fault.find(c.fault) != std::string::npos; }))
         << c.fault << "\n"
         << ::testing::PrintToString(faults);
+  }
+}
+
+// The checker accepts what the GPD reference allows: the short form of a command,
+// hexadecimal numbers, a feature given in two entries, and every standard paper name.
+TEST(GpdChecker, AcceptsWhatTheReferenceAllows) {
+  const struct {
+    const char* what;
+    std::string_view from;  // replaced by `to`; appended to the file when empty
+    std::string_view to;
+  } cases[] = {
+      {"short command", "*Command: CmdCR { *Cmd: \"\" }", "*Command: CmdCR: \"\""},
+      {"hexadecimal numbers", "*OptionID: 514\n        *Command", "*OptionID: 0x202\n        *Command"},
+      {"hexadecimal copies", "*MaxCopies: 999", "*MaxCopies: 0x3E7"},
+      {"a second entry of a feature", "",
+       "*Feature: InputBin\n{\n    *Option: TRAY2\n    {\n        *Name: \"Tray 2\"\n        *OptionID: 515\n"
+       "        *Command: CmdSelect\n        {\n            *Order: PAGE_SETUP.20\n"
+       "            *CallbackID: 5002\n        }\n    }\n}\n"},
+      {"a standard paper past Japanese Postcard", "*DefaultOption: A4\n    *Option: A4\n",
+       "*DefaultOption: A3_ROTATED\n    *Option: A3_ROTATED\n"},
+  };
+  for (const auto& c : cases) {
+    std::string text(kFixture);
+    if (c.from.empty()) {
+      text += c.to;
+    } else {
+      const std::size_t at = text.find(c.from);
+      ASSERT_NE(at, std::string::npos) << c.what;
+      text.replace(at, c.from.size(), c.to);
+    }
+    EXPECT_EQ(gpd::Check(text), std::vector<std::string>{}) << c.what;
   }
 }
 

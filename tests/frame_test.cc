@@ -187,6 +187,8 @@ TEST_F(Frame, CommandCallbackNeedsParametersAndARecord) {
 }
 
 TEST_F(Frame, WritePrinterSendsOrDeletesTheCaptureJob) {
+  // A user who only prints may delete their own capture job.
+  spooler.grantedAccess = platform::PRINTER_ACCESS_USE;
   Enable();
   std::uint8_t data[] = {1, 2, 3};
   DWORD written = 0;

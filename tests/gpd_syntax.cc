@@ -4,15 +4,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
 namespace velmora::gpd {
 namespace {
 
-// standard-options: the standard PaperSize options with their Windows form names
-// (the forms database's built-in forms) and DMPAPER numbers.
+// standard-options: every standard PaperSize option but CUSTOMSIZE (the DMPAPER names of
+// wingdi.h without their prefix, 1 to 118 less the two reserved numbers), with its Windows
+// form name (the forms database's built-in forms) and DMPAPER number.
 constexpr StandardPaper kStandardPapers[] = {
     {"LETTER", "Letter", 1},
     {"LETTERSMALL", "Letter Small", 2},
@@ -57,9 +60,81 @@ constexpr StandardPaper kStandardPapers[] = {
     {"FANFOLD_LGL_GERMAN", "German Legal Fanfold", 41},
     {"ISO_B4", "B4 (ISO)", 42},
     {"JAPANESE_POSTCARD", "Japanese Postcard", 43},
+    {"9X11", "9x11", 44},
+    {"10X11", "10x11", 45},
+    {"15X11", "15x11", 46},
+    {"ENV_INVITE", "Envelope Invite", 47},
+    {"LETTER_EXTRA", "Letter Extra", 50},
+    {"LEGAL_EXTRA", "Legal Extra", 51},
+    {"TABLOID_EXTRA", "Tabloid Extra", 52},
+    {"A4_EXTRA", "A4 Extra", 53},
+    {"LETTER_TRANSVERSE", "Letter Transverse", 54},
+    {"A4_TRANSVERSE", "A4 Transverse", 55},
+    {"LETTER_EXTRA_TRANSVERSE", "Letter Extra Transverse", 56},
+    {"A_PLUS", "Super A", 57},
+    {"B_PLUS", "Super B", 58},
+    {"LETTER_PLUS", "Letter Plus", 59},
+    {"A4_PLUS", "A4 Plus", 60},
+    {"A5_TRANSVERSE", "A5 Transverse", 61},
+    {"B5_TRANSVERSE", "B5 (JIS) Transverse", 62},
+    {"A3_EXTRA", "A3 Extra", 63},
+    {"A5_EXTRA", "A5 Extra", 64},
+    {"B5_EXTRA", "B5 (ISO) Extra", 65},
+    {"A2", "A2", 66},
+    {"A3_TRANSVERSE", "A3 Transverse", 67},
+    {"A3_EXTRA_TRANSVERSE", "A3 Extra Transverse", 68},
+    {"DBL_JAPANESE_POSTCARD", "Japanese Double Postcard", 69},
     {"A6", "A6", 70},
+    {"JENV_KAKU2", "Japanese Envelope Kaku #2", 71},
+    {"JENV_KAKU3", "Japanese Envelope Kaku #3", 72},
+    {"JENV_CHOU3", "Japanese Envelope Chou #3", 73},
+    {"JENV_CHOU4", "Japanese Envelope Chou #4", 74},
+    {"LETTER_ROTATED", "Letter Rotated", 75},
+    {"A3_ROTATED", "A3 Rotated", 76},
+    {"A4_ROTATED", "A4 Rotated", 77},
+    {"A5_ROTATED", "A5 Rotated", 78},
+    {"B4_JIS_ROTATED", "B4 (JIS) Rotated", 79},
+    {"B5_JIS_ROTATED", "B5 (JIS) Rotated", 80},
+    {"JAPANESE_POSTCARD_ROTATED", "Japanese Postcard Rotated", 81},
+    {"DBL_JAPANESE_POSTCARD_ROTATED", "Double Japan Postcard Rotated", 82},
+    {"A6_ROTATED", "A6 Rotated", 83},
+    {"JENV_KAKU2_ROTATED", "Japan Envelope Kaku #2 Rotated", 84},
+    {"JENV_KAKU3_ROTATED", "Japan Envelope Kaku #3 Rotated", 85},
+    {"JENV_CHOU3_ROTATED", "Japan Envelope Chou #3 Rotated", 86},
+    {"JENV_CHOU4_ROTATED", "Japan Envelope Chou #4 Rotated", 87},
     {"B6_JIS", "B6 (JIS)", 88},
+    {"B6_JIS_ROTATED", "B6 (JIS) Rotated", 89},
+    {"12X11", "12x11", 90},
+    {"JENV_YOU4", "Japan Envelope You #4", 91},
+    {"JENV_YOU4_ROTATED", "Japan Envelope You #4 Rotated", 92},
+    {"P16K", "PRC 16K", 93},
+    {"P32K", "PRC 32K", 94},
+    {"P32KBIG", "PRC 32K(Big)", 95},
+    {"PENV_1", "PRC Envelope #1", 96},
+    {"PENV_2", "PRC Envelope #2", 97},
+    {"PENV_3", "PRC Envelope #3", 98},
+    {"PENV_4", "PRC Envelope #4", 99},
+    {"PENV_5", "PRC Envelope #5", 100},
+    {"PENV_6", "PRC Envelope #6", 101},
+    {"PENV_7", "PRC Envelope #7", 102},
+    {"PENV_8", "PRC Envelope #8", 103},
+    {"PENV_9", "PRC Envelope #9", 104},
+    {"PENV_10", "PRC Envelope #10", 105},
+    {"P16K_ROTATED", "PRC 16K Rotated", 106},
+    {"P32K_ROTATED", "PRC 32K Rotated", 107},
+    {"P32KBIG_ROTATED", "PRC 32K(Big) Rotated", 108},
+    {"PENV_1_ROTATED", "PRC Envelope #1 Rotated", 109},
+    {"PENV_2_ROTATED", "PRC Envelope #2 Rotated", 110},
+    {"PENV_3_ROTATED", "PRC Envelope #3 Rotated", 111},
+    {"PENV_4_ROTATED", "PRC Envelope #4 Rotated", 112},
+    {"PENV_5_ROTATED", "PRC Envelope #5 Rotated", 113},
+    {"PENV_6_ROTATED", "PRC Envelope #6 Rotated", 114},
+    {"PENV_7_ROTATED", "PRC Envelope #7 Rotated", 115},
+    {"PENV_8_ROTATED", "PRC Envelope #8 Rotated", 116},
+    {"PENV_9_ROTATED", "PRC Envelope #9 Rotated", 117},
+    {"PENV_10_ROTATED", "PRC Envelope #10 Rotated", 118},
 };
+static_assert(std::size(kStandardPapers) == 116);
 
 // standard-options: the standard InputBin options and their DMBIN numbers.
 struct StandardBin {
@@ -137,6 +212,33 @@ std::string Trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
+// numeric-values: an integer, decimal (a minus sign makes it negative) unless it starts
+// with 0x, which makes it unsigned hexadecimal. Nothing for any other text.
+std::optional<long long> Number(std::string_view text) {
+  const bool hexadecimal = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const bool negative = !hexadecimal && !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(hexadecimal ? 2 : negative ? 1 : 0);
+  if (digits.empty() || digits.size() > 12) return std::nullopt;
+  long long value = 0;
+  for (const char c : digits) {
+    const auto u = static_cast<unsigned char>(c);
+    if (hexadecimal ? !std::isxdigit(u) : !std::isdigit(u)) return std::nullopt;
+    const int digit = std::isdigit(u) ? c - '0' : std::tolower(u) - 'a' + 10;
+    value = value * (hexadecimal ? 16 : 10) + digit;
+  }
+  return negative ? -value : value;
+}
+
+// The first colon of a value outside quotes; npos when there is none.
+std::size_t ColonOutsideQuotes(std::string_view value) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '"') quoted = !quoted;
+    if (value[i] == ':' && !quoted) return i;
+  }
+  return std::string_view::npos;
+}
+
 // The parser: entries, braces, comments and continuation lines (gpd-file-entry-format).
 class Parser {
  public:
@@ -201,6 +303,18 @@ class Parser {
     if (pos_ < text_.size() && text_[pos_] == ':') {
       ++pos_;
       entry.value = ReadValue();
+    }
+    // command-entry-format: "*Command: CmdCR: \"\"" is the short form of a command that
+    // has only its *Cmd.
+    if (SameText(entry.keyword, "Command")) {
+      if (const std::size_t colon = ColonOutsideQuotes(entry.value); colon != std::string::npos) {
+        Entry cmd;
+        cmd.keyword = "Cmd";
+        cmd.value = Trimmed(std::string_view(entry.value).substr(colon + 1));
+        cmd.line = entry.line;
+        entry.value = Trimmed(std::string_view(entry.value).substr(0, colon));
+        entry.children.push_back(std::move(cmd));
+      }
     }
     return entry;
   }
@@ -329,7 +443,7 @@ class Checker {
       Fault(entry.line, "*" + entry.keyword + " belongs at the root, not inside " + where);
     }
     if (entry.block && kind.empty()) Fault(entry.line, "*" + entry.keyword + " takes no braces");
-    const bool shortCommand = kind == "Command" && entry.value.find(':') != std::string::npos;
+    const bool shortCommand = kind == "Command" && !entry.block && !entry.children.empty();
     if (!entry.block && !kind.empty() && !shortCommand) Fault(entry.line, "*" + entry.keyword + " needs braces");
     for (const Entry& child : entry.children) Nest(child, kind);
   }
@@ -365,10 +479,8 @@ class Checker {
         }
       }
     }
-    std::set<std::string> features;
     std::set<std::string> displayNames;
     for (const Entry* feature : Children(root, "Feature")) {
-      if (!features.insert(feature->value).second) Fault(feature->line, "a second *Feature: " + feature->value);
       const std::string name = DisplayName(*feature, {});
       if (!name.empty() && !displayNames.insert(Lower(name)).second) {
         Fault(feature->line, "the feature name \"" + name + "\" is given twice");
@@ -438,10 +550,7 @@ class Checker {
     if (feature != "PaperSize" && feature != "InputBin" && feature != "MediaType" && feature != "Halftone") {
       Fault(id.line, where + ": *OptionID in " + feature);
     }
-    const bool digits = !id.value.empty() && std::all_of(id.value.begin(), id.value.end(), [](char c) {
-      return std::isdigit(static_cast<unsigned char>(c));
-    });
-    const int value = digits && id.value.size() < 6 ? std::stoi(id.value) : 0;
+    const long long value = Number(id.value).value_or(0);
     if (value <= 512) Fault(id.line, where + ": *OptionID " + id.value + " is not above 512");
     if (value > 512 && !ids.insert(value).second) Fault(id.line, where + ": *OptionID " + id.value + " is given twice");
   }
@@ -480,7 +589,7 @@ class Checker {
     std::map<std::string, std::string> owners;  // "PAGE_SETUP.30" -> the feature or command sending it
     auto visit = [&](auto& self, const Entry& entry, const std::string& feature) -> void {
       const std::string inFeature = SameText(entry.keyword, "Feature") ? entry.value : feature;
-      if (SameText(entry.keyword, "Command") && entry.block) Command(entry, inFeature, owners);
+      if (SameText(entry.keyword, "Command")) Command(entry, inFeature, owners);
       for (const Entry& child : entry.children) self(self, child, inFeature);
     };
     for (const Entry& entry : root) visit(visit, entry, {});
@@ -545,7 +654,7 @@ class Checker {
       Fault(1, "no *Personality: =PERSONALITY_PCLXL");
     }
     const auto copies = Children(root, "MaxCopies");
-    if (copies.empty() || copies.front()->value != "999") Fault(1, "no *MaxCopies: 999");
+    if (copies.empty() || Number(copies.front()->value) != 999) Fault(1, "no *MaxCopies: 999");
     const Entry* collate = FindFeature(root, "Collate");
     for (std::string_view option : {"ON", "OFF"}) {
       const auto options = collate != nullptr ? collate->All("Option") : std::vector<const Entry*>{};
@@ -556,6 +665,38 @@ class Checker {
     }
   }
 };
+
+// feature-entry-format: a feature given in several entries is one feature. What a later
+// entry does not repeat is added; an option, command or attribute it repeats is replaced by
+// its own.
+std::vector<Entry> MergedFeatures(std::vector<Entry> root) {
+  std::vector<Entry> merged;
+  std::map<std::string, std::size_t> features;  // name -> place in `merged`
+  for (Entry& entry : root) {
+    if (!SameText(entry.keyword, "Feature")) {
+      merged.push_back(std::move(entry));
+      continue;
+    }
+    const auto [it, first] = features.emplace(entry.value, merged.size());
+    if (first) {
+      merged.push_back(std::move(entry));
+      continue;
+    }
+    std::vector<Entry>& children = merged[it->second].children;
+    for (Entry& child : entry.children) {
+      const bool named = !Construct(child).empty();
+      const auto same = std::find_if(children.begin(), children.end(), [&](const Entry& earlier) {
+        return SameText(earlier.keyword, child.keyword) && (!named || earlier.value == child.value);
+      });
+      if (same != children.end()) {
+        *same = std::move(child);
+      } else {
+        children.push_back(std::move(child));
+      }
+    }
+  }
+  return merged;
+}
 
 }  // namespace
 
@@ -584,7 +725,7 @@ std::vector<std::string> Check(std::string_view text) {
     return {error.what()};
   }
   Checker checker;
-  checker.Run(text, root);
+  checker.Run(text, MergedFeatures(std::move(root)));
   return checker.faults;
 }
 

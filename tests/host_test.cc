@@ -172,6 +172,22 @@ TEST(JobOptions, DefaultsFollowTheDeviceMode) {
   }
 }
 
+TEST(JobOptions, FormerBinNumbersSelectTheSameBins) {
+  // Device modes and tickets stored before the bins had their own numbers carry 256-259.
+  const std::pair<std::int16_t, std::int16_t> cases[] = {
+      {256, 513}, {257, 514}, {258, 515}, {259, 516}, {513, 513}, {516, 516}, {7, 7}, {260, 260},
+  };
+  DeviceMode defaults(kVendorRecordSize);
+  WritePublicDefaults(defaults, VTEXT("P"));
+  for (const auto& [stored, settled] : cases) {
+    DeviceMode app = defaults;
+    app.PutI16(devmode_offset::kDefaultSource, stored);
+    SettlePublicFields(app, defaults);
+    EXPECT_EQ(app.I16(devmode_offset::kDefaultSource), settled) << stored;
+    EXPECT_EQ(JobFeatureOptions(app, {}).at("InputBin"), InputBinForSource(settled)) << stored;
+  }
+}
+
 TEST(JobOptions, ChoicesAreChecked) {
   const FeatureOptions ok = ParseOptionChoices({"PaperSize=LETTER", "InputBin=TRAY2", "MediaType=THICK"});
   EXPECT_EQ(ok.at("InputBin"), "TRAY2");

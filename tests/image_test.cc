@@ -88,6 +88,13 @@ TEST(ImagePng, PixelFormatsFollowThePicture) {
   EXPECT_EQ(grey->bitsPerPixel, 8);
   EXPECT_EQ(grey->palette.size(), 256u);
   EXPECT_EQ(grey->pixels, (Bytes{0, 128, 255, 0}));
+  // 16-bit grey too, at the high byte of each sample, as GDI+ reads it.
+  std::optional<Image> deepGrey =
+      posix::DecodeImage(WritePng(3, 1, 16, PNG_COLOR_TYPE_GRAY, {0x00, 0xFF, 0x80, 0x7F, 0xFF, 0x00}));
+  ASSERT_TRUE(deepGrey.has_value());
+  EXPECT_EQ(deepGrey->bitsPerPixel, 8);
+  EXPECT_EQ(deepGrey->palette.size(), 256u);
+  EXPECT_EQ(deepGrey->pixels, (Bytes{0, 128, 255, 0}));
 
   // 2-bit palette pictures become 4-bit ones with the same palette.
   const std::vector<png_color> palette = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}};

@@ -5,10 +5,12 @@
 #include <cstring>
 
 #include "formats/le_bytes.h"
+#include "formats/text.h"
 #include "platform/text_encoding.h"
 #include "src/frame/host_process.h"
 #include "src/frame/oem_pdev.h"
 #include "src/job/device_utility.h"
+#include "src/overlay/overlay_parameters.h"
 #include "src/support/decimal_text.h"
 #include "tests/fakes/job_world.h"
 
@@ -224,6 +226,27 @@ TEST_F(MergeDevModeTest, OnlyMergeOfAValidRecordDoesAnything) {
   EXPECT_EQ(Merge(), S_OK);
   EXPECT_EQ(out.dmPrintQuality, 1200);
   EXPECT_EQ(StoredModuleName(), WString());
+}
+
+// A user who only prints is granted the access to print, not to administer the printer:
+// the plug-in reads the printer's values with that access.
+TEST(StandardUser, ReadsThePrintersValues) {
+  JobWorld world;
+  world.spooler.grantedAccess = platform::PRINTER_ACCESS_USE;
+  const std::pair<const WCHAR*, WString> values[] = {
+      {kOverlayDirectoryValue, VTEXT("C:\\Forms")},
+      {kOverlayFilesValue, VTEXT("form.ovl")},
+      {kModuleNameValue, VTEXT("WINWORD.EXE")},
+  };
+  auto& data = world.spooler.AddPrinter(testing::kTestPrinter).data;
+  for (const auto& [name, text] : values) {
+    platform::PrinterValue value{platform::ValueType::kString, std::vector<std::uint8_t>(2 * (text.size() + 1), 0)};
+    text::WriteWideField(value.bytes.data(), text.size() + 1, text);
+    data[name] = value;
+  }
+  EXPECT_EQ(Utility::GetOverlayDirectoryFromRegistry(testing::kTestPrinter), values[0].second);
+  EXPECT_EQ(Utility::GetOverlayFileNameFromRegistry(testing::kTestPrinter), values[1].second);
+  EXPECT_EQ(ReadModuleName(world.printer), values[2].second);
 }
 
 }  // namespace

@@ -105,6 +105,26 @@ TEST_F(StoreTest, PrintersAreAddedListedAndRemoved) {
   EXPECT_TRUE(spooler_.Close(printer));
 }
 
+TEST_F(StoreTest, OnlyAHandleThatAdministersChangesValues) {
+  ASSERT_TRUE(admin_.AddPrinter(W("Office")));
+  const PrinterValue value{ValueType::kDword, {7, 0, 0, 0}};
+  const std::pair<DWORD, bool> cases[] = {
+      {PRINTER_ACCESS_USE, false},
+      {PRINTER_ACCESS_ADMINISTER, true},
+      {PRINTER_ALL_ACCESS, true},
+  };
+  for (const auto& [access, writes] : cases) {
+    SCOPED_TRACE(access);
+    HANDLE printer = spooler_.Open(W("Office"), access);
+    ASSERT_NE(printer, nullptr);
+    EXPECT_EQ(spooler_.WritePrinterData(printer, W("Copies"), value), writes);
+    if (!writes) {
+      EXPECT_EQ(GetLastError(), 5u);  // ERROR_ACCESS_DENIED
+    }
+    EXPECT_TRUE(spooler_.Close(printer));
+  }
+}
+
 TEST_F(StoreTest, PrinterValuesKeepTypeAndBytes) {
   HANDLE office = AddAndOpen("Office");
   HANDLE lab = AddAndOpen("Lab");

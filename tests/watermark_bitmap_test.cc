@@ -330,41 +330,47 @@ TEST(WatermarkBitmapPlacement, TilesCoverTheCellAndEndWithSetClipToPage) {
   const std::vector<TileCase> cases = {
       {"upright",
        tile,
-       {{0, 0, 100, 50}, false, 600, 600, 40, 30},
+       {{0, 0, 200, 100}, false, 600, 600, 80, 60},
        {{0, 0},
-        {40, 0},
         {80, 0},
-        {120, 0},
-        {0, 30},
-        {40, 30},
-        {80, 30},
-        {120, 30},
+        {160, 0},
+        {240, 0},
         {0, 60},
-        {40, 60},
         {80, 60},
-        {120, 60}}},
+        {160, 60},
+        {240, 60},
+        {0, 120},
+        {80, 120},
+        {160, 120},
+        {240, 120}}},
       // Turned: columns run from the bottom edge upwards.
       {"turned",
        tile,
-       {{0, 0, 50, 100}, true, 600, 600, 40, 30},
-       {{0, 100},
-        {0, 70},
-        {0, 40},
-        {0, 10},
-        {0, -20},
-        {40, 100},
-        {40, 70},
-        {40, 40},
-        {40, 10},
-        {40, -20},
-        {80, 100},
-        {80, 70},
-        {80, 40},
-        {80, 10},
-        {80, -20}}},
-      // 60 pixels right reduce to 20, so the first column starts 20 left of the cell;
-      // 60 pixels up reduce to 0, which starts one tile above it.
-      {"shifted", shifted, {{0, 0, 100, 50}, false, 600, 600, 40, 30}, {{-20, -30}, {20, -30}}, true},
+       {{0, 0, 100, 200}, true, 600, 600, 80, 60},
+       {{0, 200},
+        {0, 140},
+        {0, 80},
+        {0, 20},
+        {0, -40},
+        {80, 200},
+        {80, 140},
+        {80, 80},
+        {80, 20},
+        {80, -40},
+        {160, 200},
+        {160, 140},
+        {160, 80},
+        {160, 20},
+        {160, -40}}},
+      // 60 pixels right start the first column 20 left of the cell; 60 pixels up, one
+      // whole tile, start one tile above it.
+      {"shifted", shifted, {{0, 0, 200, 100}, false, 600, 600, 80, 60}, {{-20, -60}, {60, -60}}, true},
+      // A tile smaller than the least tile area is enlarged in proportion: 40 x 30
+      // becomes 74 x 56.
+      {"small",
+       tile,
+       {{0, 0, 100, 50}, false, 600, 600, 40, 30},
+       {{0, 0}, {74, 0}, {148, 0}, {0, 56}, {74, 56}, {148, 56}}},
       // A tile of size 0 never advances: one copy is drawn.
       {"zero-size tile", empty, {{0, 0, 100, 50}, false, 600, 600, 40, 30}, {{0, 0}}},
   };
@@ -381,6 +387,20 @@ TEST(WatermarkBitmapPlacement, TilesCoverTheCellAndEndWithSetClipToPage) {
     EXPECT_EQ(back.execs, static_cast<int>(back.cursors.size()));
     EXPECT_EQ(back.lastOp, 0x69);
   }
+}
+
+TEST(WatermarkBitmapPlacement, TinyTilesKeepThePageSmall) {
+  // A 1 x 1 pixel image tiled over a 2000 x 2000 cell would take 4 million tiles; it is
+  // drawn 64 x 64 pixels instead, and the tiles step by as much.
+  BitmapWatermarkParams tile;
+  tile.placement = 1;
+  const platform::Image image = MakeImage(1, 1, 8, {0, 0, 0, 0}, {kBlack});
+  const Bytes body = BuildStreamBody(image, tile, {});
+  const Bytes start = ImageStart(1, 1, 64, 64);
+  EXPECT_EQ(Bytes(body.begin() + kBodyHeader.size(), body.begin() + kBodyHeader.size() + start.size()), start);
+  const ReadBack back = Read(BuildPlacement(0, kStream, tile, {{0, 0, 2000, 2000}, false, 600, 600, 1, 1}));
+  ASSERT_EQ(back.cursors.size(), 33u * 33u);  // 0, 64, ..., 2048 in each direction
+  EXPECT_EQ(back.cursors[1], std::make_pair(std::int64_t{64}, std::int64_t{0}));
 }
 
 TEST(WatermarkBitmapPlacement, OneTileIsWrittenByteForByte) {

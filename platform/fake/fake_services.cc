@@ -28,9 +28,10 @@ FakeSpooler::Handle* FakeSpooler::Find(HANDLE printer) {
   return nullptr;
 }
 
-HANDLE FakeSpooler::Open(const WString& printerName, DWORD) {
+HANDLE FakeSpooler::Open(const WString& printerName, DWORD desiredAccess) {
   if (printers_.find(printerName) == printers_.end()) return nullptr;
-  handles_.push_back(std::make_unique<Handle>(Handle{printerName}));
+  if ((desiredAccess & ~grantedAccess) != 0) return nullptr;
+  handles_.push_back(std::make_unique<Handle>(Handle{printerName, desiredAccess}));
   return handles_.back().get();
 }
 
@@ -66,7 +67,7 @@ std::optional<PrinterValue> FakeSpooler::ReadPrinterData(HANDLE printer, const W
 
 bool FakeSpooler::WritePrinterData(HANDLE printer, const WString& valueName, const PrinterValue& value) {
   Handle* handle = Find(printer);
-  if (handle == nullptr) return false;
+  if (handle == nullptr || (handle->access & PRINTER_ACCESS_ADMINISTER) == 0) return false;
   printers_[handle->printer].data[valueName] = value;
   return true;
 }

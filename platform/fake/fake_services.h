@@ -34,6 +34,9 @@ class FakeSpooler : public Spooler {
   // When set, Write fails.
   bool failWritePrinter = false;
   std::optional<DWORD> clientProcessId;
+  // The rights this user gets: Open fails when it asks for more, and only a handle with
+  // PRINTER_ACCESS_ADMINISTER writes printer data. A standard user has PRINTER_ACCESS_USE.
+  DWORD grantedAccess = PRINTER_ALL_ACCESS;
 
   HANDLE Open(const WString& printerName, DWORD desiredAccess) override;
   bool Close(HANDLE printer) override;
@@ -53,6 +56,7 @@ class FakeSpooler : public Spooler {
  private:
   struct Handle {
     WString printer;
+    DWORD access = 0;
   };
   Handle* Find(HANDLE printer);
 

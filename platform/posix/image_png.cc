@@ -1,6 +1,7 @@
 // PNG files through libpng.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
@@ -54,10 +55,13 @@ std::optional<Image> DecodePng(std::span<const std::uint8_t> file) {
   const int colourType = png_get_color_type(png, info);
   if (std::uint64_t{width} * height > kMaxPixels) png_error(png, "too large");
 
-  // Palette images and grey images of up to 8 bits stay indexed: one byte per index while
-  // decoding, packed afterwards (2-bit images become 4-bit ones).
-  const bool indexed = colourType == PNG_COLOR_TYPE_PALETTE || (colourType == PNG_COLOR_TYPE_GRAY && depth <= 8);
+  // Palette images and grey images without alpha stay indexed: one byte per index while
+  // decoding, packed afterwards (2-bit images become 4-bit ones); a 16-bit grey image
+  // keeps the high byte of each sample. GDI+ reads grey files so too, and grey with
+  // alpha as colour.
+  const bool indexed = colourType == PNG_COLOR_TYPE_PALETTE || colourType == PNG_COLOR_TYPE_GRAY;
   if (indexed) {
+    png_set_strip_16(png);
     png_set_packing(png);
   } else {
     png_set_strip_16(png);
@@ -82,7 +86,7 @@ std::optional<Image> DecodePng(std::span<const std::uint8_t> file) {
       png_get_PLTE(png, info, &entries, &count);
       for (int i = 0; i < count; ++i) palette.push_back({entries[i].red, entries[i].green, entries[i].blue});
     } else {
-      palette = GreyPalette(1u << depth);
+      palette = GreyPalette(1u << std::min(depth, 8));
     }
     const unsigned bits = depth == 1 ? 1 : (depth <= 4 ? 4 : 8);
     state->image = PackIndexes(width, height, bits, state->rows);

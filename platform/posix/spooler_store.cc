@@ -36,6 +36,7 @@ constexpr DWORD kErrorInvalidPrinterName = 1801;
 constexpr DWORD kErrorFileNotFound = 2;
 constexpr DWORD kErrorCanNotComplete = 1003;
 constexpr DWORD kErrorAlreadyExists = 183;
+constexpr DWORD kErrorAccessDenied = 5;
 
 // The job status bits DeleteJob sets.
 constexpr DWORD kDeletedBits = JOB_STATUS_DELETING | JOB_STATUS_DELETED;
@@ -263,6 +264,7 @@ struct StoreSpooler::Handle {
   std::mutex mutex;  // one call at a time on this handle; taken before the connection's
   WString printerName;
   std::int64_t printerId = 0;
+  DWORD access = 0;                        // the rights asked at Open
   std::shared_ptr<Connection> connection;  // the store that was current at Open
   // The printer's values read through this handle (nullopt: the value is missing),
   // keyed by their folded names; valid while this process's printer-data generation
@@ -321,6 +323,7 @@ HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
   std::shared_ptr<Connection> connection = store::ConnectForWriting(StorePath(), &error);
   if (!connection) return Fail(kErrorOpenFailed, HANDLE{nullptr}, error);
   auto handle = std::make_shared<Handle>();
+  handle->access = desiredAccess;
   // Values read from here on belong to this handle; earlier writes are in the store.
   handle->valuesGeneration = store::PrinterDataGeneration();
   if (std::optional<PrinterRow> row = JobReads::Instance().Printer(connection, printerName)) {
@@ -434,6 +437,8 @@ std::optional<PrinterValue> StoreSpooler::ReadPrinterData(HANDLE printer, const 
 bool StoreSpooler::WritePrinterData(HANDLE printer, const WString& valueName, const PrinterValue& value) {
   auto handle = Find(printer);
   if (!handle) return Fail(kErrorInvalidHandle, false);
+  // As on the Windows spooler, a handle opened to print cannot change the printer.
+  if ((handle->access & PRINTER_ACCESS_ADMINISTER) == 0) return Fail(kErrorAccessDenied, false);
   std::lock_guard lock(handle->mutex);
   Connection& connection = *handle->connection;
   std::lock_guard storeLock(connection.mutex);

@@ -47,6 +47,10 @@ std::string StorePath();
 // is seen by handles opened after it. Job status is never kept: Job and Write ask the
 // store each time, so a job deleted elsewhere stops at the next page.
 //
+// Every right a handle asks for is granted: the store's user administers it. As on the
+// Windows spooler, a handle opened without PRINTER_ACCESS_ADMINISTER cannot write printer
+// data (ERROR_ACCESS_DENIED).
+//
 // Write needs a document with an output: DocInfo::outputFile names a file (created or
 // truncated) or "-" for standard output. A document without an output has nowhere for
 // its bytes, so Write fails rather than dropping them.

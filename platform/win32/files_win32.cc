@@ -106,6 +106,22 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
+std::optional<std::string> EnvironmentVariable(const char* name) {
+  // The name is ASCII, so widening each byte is exact. GetEnvironmentVariableW reads the
+  // process's own block, which SetEnvironmentVariableW changes too.
+  const std::wstring wideName(name, name + std::strlen(name));
+  std::wstring value(64, L'\0');
+  while (true) {
+    const DWORD length = ::GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return std::nullopt;
+    if (length < value.size()) {
+      value.resize(length);
+      return Utf16ToUtf8(WStringView(value.data(), value.size()));
+    }
+    value.resize(length);  // the size needed, with its terminating NUL
+  }
+}
+
 std::string ErrnoText(int error) { return std::strerror(error); }
 
 }  // namespace velmora::platform

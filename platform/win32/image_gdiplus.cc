@@ -14,6 +14,7 @@ using std::min;
 #include <gdiplus.h>
 
 #include <cstring>
+#include <span>
 #include <vector>
 
 namespace velmora::platform {
@@ -74,6 +75,57 @@ Layout LayoutFor(gp::PixelFormat format) {
   }
 }
 
+// True when GDI+ read the image from grey samples but hands it over in a colour format.
+// Wine's GDI+ does so with grey PNG files of every depth, where GDI+ keeps other grey
+// files as indices into a grey palette, as the POSIX loader keeps grey PNG files (grey
+// with alpha both read as colour). Taken as colour, such an image would be turned grey
+// twice on its way into a watermark (as a picture, then row by row) and print a level
+// darker than the same file does elsewhere; it is read as grey indices instead.
+bool GreyReadAsColour(gp::GpImage* image, gp::PixelFormat format) {
+  UINT flags = 0;
+  return LayoutFor(format).bits == 24 && flat::GdipGetImageFlags(image, &flags) == gp::Ok &&
+         (flags & gp::ImageFlagsColorSpaceGRAY) != 0;
+}
+
+// The 8-bit indices into the 256-level grey palette of a 24-bit image whose pixels are grey.
+std::optional<Image> GreyIndexes(const Image& colour) {
+  std::optional<Image> grey = Image::Blank(colour.width, colour.height, 8);
+  if (!grey) return std::nullopt;
+  for (std::uint32_t y = 0; y < colour.height; ++y) {
+    const std::span<const std::uint8_t> from = colour.Row(y);
+    const std::span<std::uint8_t> to = grey->Row(y);
+    for (std::uint32_t x = 0; x < colour.width; ++x) to[x] = from[std::size_t{x} * 3 + 1];
+  }
+  for (unsigned level = 0; level < 256; ++level) {
+    const auto value = static_cast<std::uint8_t>(level);
+    grey->palette.push_back({value, value, value});
+  }
+  return grey;
+}
+
+// A GDI+ copy of an 8-bit indexed image with its palette.
+bool IndexedBitmap(Image& image, ImageHandle& copy) {
+  gp::GpBitmap* view = nullptr;
+  if (flat::GdipCreateBitmapFromScan0(static_cast<INT>(image.width), static_cast<INT>(image.height),
+                                      static_cast<INT>(image.stride), PixelFormat8bppIndexed, image.pixels.data(),
+                                      &view) != gp::Ok) {
+    return false;
+  }
+  ImageHandle viewHandle;
+  *viewHandle.out() = view;
+  std::vector<std::uint8_t> buffer(sizeof(gp::ColorPalette) + image.palette.size() * sizeof(gp::ARGB));
+  auto* palette = reinterpret_cast<gp::ColorPalette*>(buffer.data());
+  palette->Flags = gp::PaletteFlagsGrayScale;
+  palette->Count = static_cast<UINT>(image.palette.size());
+  for (std::size_t i = 0; i < image.palette.size(); ++i) {
+    const Rgb& colour = image.palette[i];
+    palette->Entries[i] =
+        0xFF000000u | std::uint32_t{colour.red} << 16 | std::uint32_t{colour.green} << 8 | colour.blue;
+  }
+  // The copy owns its pixels; the view only borrows the image's.
+  return flat::GdipSetImagePalette(view, palette) == gp::Ok && flat::GdipCloneImage(view, copy.out()) == gp::Ok;
+}
+
 bool FindBitmapEncoder(CLSID& encoder) {
   UINT count = 0;
   UINT size = 0;
@@ -128,6 +180,7 @@ std::optional<Image> LoadImageFile(const WString& path) {
     std::memcpy(image->Row(y).data(), row, rowBytes);
   }
   flat::GdipBitmapUnlockBits(reinterpret_cast<gp::GpBitmap*>(bitmap.get()), &data);
+  if (GreyReadAsColour(bitmap.get(), format)) return GreyIndexes(*image);
 
   if (layout.bits <= 8) {
     INT paletteSize = 0;
@@ -158,8 +211,16 @@ bool SaveTurnedCopy(const WString& source, const WString& target) {
   if (!session.started()) return false;
   ImageHandle original;
   if (flat::GdipLoadImageFromFile(source.c_str(), original.out()) != gp::Ok) return false;
+  gp::PixelFormat format = 0;
+  if (flat::GdipGetImagePixelFormat(original.get(), &format) != gp::Ok) return false;
   ImageHandle clone;
-  if (flat::GdipCloneImage(original.get(), clone.out()) != gp::Ok) return false;
+  if (GreyReadAsColour(original.get(), format)) {
+    // Turned as grey indices, the copy reads back as the original file does.
+    std::optional<Image> grey = LoadImageFile(source);
+    if (!grey || !IndexedBitmap(*grey, clone)) return false;
+  } else if (flat::GdipCloneImage(original.get(), clone.out()) != gp::Ok) {
+    return false;
+  }
   if (flat::GdipImageRotateFlip(clone.get(), gp::Rotate270FlipNone) != gp::Ok) return false;
   CLSID encoder{};
   if (!FindBitmapEncoder(encoder)) return false;

@@ -178,7 +178,8 @@ class SpoolerAdmin final : public PrinterAdmin {
   }
 
   StoreResult<> SetPrinterValue(const WString& name, const WString& valueName, const PrinterValue& value) override {
-    OpenedPrinter printer(name, PRINTER_ALL_ACCESS);
+    // SetPrinterData needs the right to administer the printer, and no more.
+    OpenedPrinter printer(name, PRINTER_ACCESS_ADMINISTER);
     if (printer.get() == nullptr) return Fail("Unable to open printer", name, printer.error());
     auto* bytes = const_cast<BYTE*>(value.bytes.empty() ? nullptr : value.bytes.data());
     const DWORD status =
@@ -189,7 +190,7 @@ class SpoolerAdmin final : public PrinterAdmin {
   }
 
   StoreResult<> RemovePrinterValue(const WString& name, const WString& valueName) override {
-    OpenedPrinter printer(name, PRINTER_ALL_ACCESS);
+    OpenedPrinter printer(name, PRINTER_ACCESS_ADMINISTER);
     if (printer.get() == nullptr) return Fail("Unable to open printer", name, printer.error());
     LSTATUS status;
     if (win32::RunningUnderWine()) {

@@ -15,15 +15,17 @@ namespace {
 // szAppName holds at most this many characters.
 constexpr std::size_t kAppNameChars = 31;
 
-// Opens the printer behind a handle by its name, as the printer-data calls need it.
+// Opens the printer behind a handle by its name with the access the printer-data call
+// needs: reading needs the access to print, writing the access to administer the printer,
+// which a user who only prints does not have (the open then fails, and nothing is written).
 class PrinterByName {
  public:
-  explicit PrinterByName(HANDLE hPrinter) {
+  PrinterByName(HANDLE hPrinter, DWORD access) {
     if (hPrinter == InvalidHandleValue()) return;
     auto* spooler = platform::Current().spooler;
     auto name = spooler->PrinterName(hPrinter);
     if (!name) return;
-    handle_ = spooler->Open(*name, platform::PRINTER_ALL_ACCESS);
+    handle_ = spooler->Open(*name, access);
   }
   ~PrinterByName() {
     if (handle_ != nullptr) platform::Current().spooler->Close(handle_);
@@ -43,7 +45,7 @@ void WriteAppName(std::uint8_t* body, WStringView name) {
 }  // namespace
 
 void StoreModuleName(WStringView name, HANDLE hPrinter) {
-  PrinterByName printer(hPrinter);
+  PrinterByName printer(hPrinter, platform::PRINTER_ACCESS_ADMINISTER);
   if (printer.get() == nullptr) return;
   platform::PrinterValue value{platform::ValueType::kMultiString, std::vector<std::uint8_t>(kModuleNameBytes, 0)};
   text::WriteWideField(value.bytes.data(), 130, name.substr(0, 129));
@@ -51,7 +53,7 @@ void StoreModuleName(WStringView name, HANDLE hPrinter) {
 }
 
 WString ReadModuleName(HANDLE hPrinter) {
-  PrinterByName printer(hPrinter);
+  PrinterByName printer(hPrinter, platform::PRINTER_ACCESS_USE);
   if (printer.get() == nullptr) return WString();
   auto value = platform::Current().spooler->ReadPrinterData(printer.get(), kModuleNameValue);
   if (!value) return WString();

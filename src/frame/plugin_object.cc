@@ -256,7 +256,8 @@ HRESULT CSOemUni3::WritePrinter(DEVOBJ* pdevobj, void* buffer, DWORD size, DWORD
     VendorSettings(body).set_dwOverlayMode(NO_OVERLAY);
     auto* spooler = platform::Current().spooler;
     platform::SetLastError(ERROR_SUCCESS);
-    HANDLE printer = spooler->Open(WString(area->szPrinterName), platform::PRINTER_ALL_ACCESS);
+    // The user who prints may delete their own job: the access to print is enough.
+    HANDLE printer = spooler->Open(WString(area->szPrinterName), platform::PRINTER_ACCESS_USE);
     for (int attempt = 0; attempt < 2; ++attempt) {
       platform::SetLastError(ERROR_SUCCESS);
       spooler->DeleteJob(printer, area->dwJobId);

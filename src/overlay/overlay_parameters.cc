@@ -16,7 +16,7 @@ namespace {
 WString ReadPrinterText(const WString& printerName, const WCHAR* valueName, const WCHAR* openFailed,
                         const WCHAR* readFailed) {
   auto* spooler = platform::Current().spooler;
-  HANDLE printer = spooler->Open(printerName, platform::PRINTER_ALL_ACCESS);
+  HANDLE printer = spooler->Open(printerName, platform::PRINTER_ACCESS_USE);
   if (printer == nullptr) {
     LogMessage(openFailed);
     return WString();

@@ -3,6 +3,7 @@
 #include "src/watermark/watermark_bitmap.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 #include <utility>
 
@@ -68,7 +69,13 @@ void DestinationSize(const platform::Image& image, const BitmapWatermarkParams& 
                      std::uint16_t& width, std::uint16_t& height) {
   width = 0;
   height = 0;
-  if (params.placement == 0 || params.placement == 1) {
+  if (params.placement == 1) {
+    const TileSize tile = ScaledTileSize(image.width, image.height, params);
+    width = static_cast<std::uint16_t>(tile.width);
+    height = static_cast<std::uint16_t>(tile.height);
+    return;
+  }
+  if (params.placement == 0) {
     const float factor = params.nupScale * (static_cast<float>(params.imageScale) / 100.0f);
     width = static_cast<std::uint16_t>(static_cast<std::int64_t>(static_cast<float>(image.width) * factor));
     height = static_cast<std::uint16_t>(static_cast<std::int64_t>(static_cast<float>(image.height) * factor));
@@ -88,6 +95,19 @@ void DestinationSize(const platform::Image& image, const BitmapWatermarkParams& 
 std::array<std::uint8_t, 5> StreamNameOf(int indexWatermark) {
   if (indexWatermark == 1) return {'3', '2', '0', '0', '1'};
   return {'3', '2', '0', '0', '0'};
+}
+
+TileSize ScaledTileSize(std::uint32_t width, std::uint32_t height, const BitmapWatermarkParams& params) {
+  const float factor = params.nupScale * (static_cast<float>(params.imageScale) / 100.0f);
+  TileSize tile{static_cast<std::int32_t>(static_cast<float>(width) * factor),
+                static_cast<std::int32_t>(static_cast<float>(height) * factor)};
+  if (tile.width <= 0 || tile.height <= 0) return tile;
+  const std::int64_t area = std::int64_t{tile.width} * tile.height;
+  if (area >= kLeastTileArea) return tile;
+  const double grow = std::sqrt(static_cast<double>(kLeastTileArea) / static_cast<double>(area));
+  tile.width = static_cast<std::int32_t>(std::ceil(tile.width * grow));
+  tile.height = static_cast<std::int32_t>(std::ceil(tile.height * grow));
+  return tile;
 }
 
 std::uint8_t GreyOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {

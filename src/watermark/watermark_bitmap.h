@@ -79,6 +79,20 @@ std::size_t ConvertRowIndexed(std::span<const std::uint8_t> row, std::size_t cou
 std::size_t ConvertRow16(std::span<const std::uint8_t> row, std::size_t count, std::uint8_t* grey);
 std::size_t ConvertRow24(std::span<const std::uint8_t> row, std::size_t count, std::uint8_t* grey);
 
+// A tile covers at least this many device pixels, so that a cell holds few enough tiles
+// to send: at 64 x 64 pixels an A4 page at 600 dpi takes about 8,500 tiles (350 KB of
+// commands), where 1 x 1 pixel tiles would take 35 million (1.3 GB).
+inline constexpr std::int64_t kLeastTileArea = 64 * 64;
+
+// The size of one tile in device pixels: the image at the watermark's scale, enlarged in
+// proportion to kLeastTileArea when it covers less. The stream of a tiled watermark is
+// drawn at this size and its tiles are placed this far apart. A size of 0 stays 0.
+struct TileSize {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+TileSize ScaledTileSize(std::uint32_t width, std::uint32_t height, const BitmapWatermarkParams& params);
+
 // The largest output of RunLengthEncode for `length` input bytes.
 std::size_t RunLengthBound(std::size_t length);
 

@@ -61,9 +61,10 @@ std::int32_t Trunc(double value) { return static_cast<std::int32_t>(value); }
 void TileCell(Commands& commands, int indexWatermark, const BitmapWatermarkParams& params,
               const PlacementContext& context, std::int32_t bitmapWidth, std::int32_t bitmapHeight) {
   const CellRect& cell = context.cell;
-  const float factor = params.nupScale * (static_cast<float>(params.imageScale) / 100.0f);
-  const std::int32_t tileWidth = Trunc(static_cast<float>(bitmapWidth) * factor);
-  const std::int32_t tileHeight = Trunc(static_cast<float>(bitmapHeight) * factor);
+  const TileSize tileSize =
+      ScaledTileSize(static_cast<std::uint32_t>(bitmapWidth), static_cast<std::uint32_t>(bitmapHeight), params);
+  const std::int32_t tileWidth = tileSize.width;
+  const std::int32_t tileHeight = tileSize.height;
   const std::int32_t width = cell.right - cell.left;
   const std::int32_t height = cell.bottom - cell.top;
 
