@@ -441,8 +441,12 @@ class DocumentPageSource : public PageSource {
         continue;
       }
       if (code == kText && noData) {
-        const pxl::ScannedOperator text = pxl::OperatorAt(page_, at, tag, store_->byteOrder());
-        text.With(Attr::TextData, [&glyphs](const pxl::AttributeView& data) { glyphs += data.size(); });
+        if (const auto codes = pxl::ByteTextCodes(page_.subspan(at, tag - at))) {
+          glyphs += codes->size();
+        } else {
+          const pxl::ScannedOperator text = pxl::OperatorAt(page_, at, tag, store_->byteOrder());
+          text.With(Attr::TextData, [&glyphs](const pxl::AttributeView& data) { glyphs += data.size(); });
+        }
         afterText = at = tag + 1;
         continue;
       }
