@@ -142,8 +142,12 @@ std::optional<std::size_t> LeadingNumber(std::string_view value) {
 // The pages a PostScript document states it holds by the document structuring
 // conventions: the count of its %%Pages comment (the header's, or the trailer's when the
 // header defers to it with "(atend)"), when the document marks as many pages of its own
-// with %%Page comments (the pages of a document it embeds do not count). None for a
-// document that does not claim the conventions, states no count or marks other pages.
+// with %%Page comments (the pages of a document it embeds do not count) and each marked
+// page names showpage once, outside them nowhere. The comments are only comments: a page
+// that shows two pages or none would make Ghostscript render another count than the job
+// was started with, so a document whose pages do not each show themselves visibly is
+// rendered whole first (its procedures may well show them right). None for a document
+// that does not claim the conventions, states no count or marks other pages.
 std::optional<std::size_t> StatedPageCount(const std::string& path) {
   std::ifstream file(platform::PathFromUtf8(path), std::ios::binary);
   std::optional<std::size_t> header;
@@ -155,6 +159,14 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
   bool firstLine = true;
   std::size_t marked = 0;
   int embedded = 0;
+  // The showpage names of the part being read (before the first page, a page, the
+  // trailer); false once a part has a count other than its own (one for a page).
+  std::size_t showpages = 0;
+  bool showsEachPage = true;
+  const auto endPart = [&](bool page) {
+    if (showpages != (page ? 1 : 0)) showsEachPage = false;
+    showpages = 0;
+  };
   const auto take = [&](std::string_view line) {
     if (firstLine) {
       firstLine = false;
@@ -166,7 +178,10 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
     if (line.starts_with("%%EndDocument") && embedded > 0) --embedded;
     if (embedded > 0) return;
     if (line.starts_with("%%EndComments")) inHeader = false;
-    if (line.starts_with("%%Trailer")) inTrailer = true;
+    if (line.starts_with("%%Trailer")) {
+      endPart(marked > 0);
+      inTrailer = true;
+    }
     if (line.starts_with("%%Pages:")) {
       const std::string_view value = line.substr(8);
       if (inHeader && !header && !deferred) {
@@ -178,8 +193,17 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
       return;
     }
     if (line.starts_with("%%Page:")) {
+      endPart(marked > 0);
       inHeader = false;
       ++marked;
+    }
+  };
+  // Counts the showpage names in a piece of a line: a long line is searched whole, not
+  // only its start.
+  static constexpr std::string_view kShowpage = "showpage";
+  const auto countShowpages = [&showpages](std::string_view text) {
+    for (std::size_t at = text.find(kShowpage); at != std::string_view::npos; at = text.find(kShowpage, at + 1)) {
+      ++showpages;
     }
   };
   // Lines are taken from pieces of the file; only the start of a long line matters.
@@ -198,9 +222,15 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
         line.append(piece.data() + at, std::min(stop - at, kLineStart - std::min(line.size(), kLineStart)));
         lineCut = line.size() >= kLineStart;
       }
+      const std::size_t before = showpages;
+      countShowpages(std::string_view(piece.data() + at, stop - at));
       if (end == nullptr) break;
       if (!line.empty() && line.back() == '\r') line.pop_back();
+      // A %%Page comment starts the part its line belongs to.
+      const std::size_t onLine = showpages - before;
+      showpages = before;
       take(line);
+      showpages += onLine;
       if (firstLine == false && !conforming) return std::nullopt;
       line.clear();
       lineCut = false;
@@ -208,8 +238,9 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
     }
   }
   if (!line.empty()) take(line);
+  endPart(marked > 0 && !inTrailer);
   const std::optional<std::size_t> stated = deferred ? trailer : header;
-  if (!conforming || !stated || *stated != marked) return std::nullopt;
+  if (!conforming || !stated || *stated != marked || !showsEachPage) return std::nullopt;
   return stated;
 }
 

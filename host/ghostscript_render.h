@@ -45,6 +45,7 @@ class GhostscriptRender {
   // why through Read and Finish.
   void Render(const PageGeometry& geometry);
   bool rendering() const { return rendering_; }
+  DocumentKind kind() const { return kind_; }
 
   // The pages Ghostscript will render, known before it renders the first: the count it
   // announces for a PDF (whole, or one range of pages), or the count a PostScript

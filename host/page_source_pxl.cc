@@ -254,8 +254,17 @@ class DocumentPageSource : public PageSource {
   }
 
   [[noreturn]] void Short() const {
-    throw HostError("Unable to print '" + name_ + "': Ghostscript rendered " + std::to_string(store_->pageCount()) +
-                    " of its " + std::to_string(pageCount_) + " pages");
+    const std::string rendered = std::to_string(store_->pageCount());
+    const std::string announced = std::to_string(pageCount_);
+    // A PostScript document's page comments gave the count the job was started with; the
+    // job's sheets, and the page total the plug-in was given, follow it, and its first
+    // sheets may have gone out already.
+    if (render_->kind() == DocumentKind::kPostScript) {
+      throw HostError("Unable to print '" + name_ + "': Ghostscript rendered " + rendered + " page(s), not the " +
+                      announced + " its %%Pages and %%Page comments state, which the job was started with");
+    }
+    throw HostError("Unable to print '" + name_ + "': Ghostscript rendered " + rendered + " of its " + announced +
+                    " pages");
   }
 
   // The operator at `at` of the page part being drawn, read where the store marked its
@@ -447,8 +456,12 @@ class DocumentPageSource : public PageSource {
         continue;
       }
       if (code == kText && noData) {
-        const pxl::ScannedOperator text = pxl::OperatorAt(page_, at, tag, store_->byteOrder());
-        text.With(Attr::TextData, [&glyphs](const pxl::AttributeView& data) { glyphs += data.size(); });
+        if (const auto codes = pxl::ByteTextCodes(page_.subspan(at, tag - at))) {
+          glyphs += codes->size();
+        } else {
+          const pxl::ScannedOperator text = pxl::OperatorAt(page_, at, tag, store_->byteOrder());
+          text.With(Attr::TextData, [&glyphs](const pxl::AttributeView& data) { glyphs += data.size(); });
+        }
         afterText = at = tag + 1;
         continue;
       }

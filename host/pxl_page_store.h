@@ -167,6 +167,10 @@ class PxlPageStore {
 // Calls visit(code) for each character code of a Text operator's TextData.
 template <typename Visit>
 void ForEachTextCode(const pxl::ScannedOperator& text, Visit visit) {
+  if (const auto codes = pxl::ByteTextCodes(text.attributes)) {
+    for (const std::uint8_t code : *codes) visit(code);
+    return;
+  }
   text.With(pxl::Attr::TextData, [&visit](const pxl::AttributeView& data) {
     for (std::size_t i = 0; i < data.size(); ++i) visit(data.Code(i));
   });

@@ -8,6 +8,7 @@
 // token as the Reader does and stops at the first malformed one.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -268,6 +269,8 @@ class OperatorScanner {
 
  private:
   bool Fail(std::size_t offset, std::string cause, bool cutShort = false);
+  // The next operator when it is one of a glyph's two common shapes; false otherwise.
+  bool NextGlyphOperator(ScannedOperator& op);
 
   std::span<const std::uint8_t> data_;
   std::size_t pos_ = 0;
@@ -276,6 +279,19 @@ class OperatorScanner {
   bool cutShort_ = false;
   std::optional<Error> error_;
 };
+
+// The codes of a Text operator whose attribute list is one ubyte array TextData and
+// nothing else, as a renderer writes nearly every Text: read in place, without walking
+// the list. Nothing for any other list.
+inline std::optional<std::span<const std::uint8_t>> ByteTextCodes(std::span<const std::uint8_t> attributes) {
+  if (attributes.size() < 5 || attributes[0] != tag::kUByteArray || attributes[1] != tag::kUByte) return std::nullopt;
+  const std::size_t count = attributes[2];
+  if (attributes.size() != 5 + count || attributes[3 + count] != tag::kAttrUByte ||
+      attributes[4 + count] != static_cast<std::uint8_t>(Attr::TextData)) {
+    return std::nullopt;
+  }
+  return attributes.subspan(3, count);
+}
 
 // Where the operators of bytes the scanner has checked have their tags, one bit per byte.
 // Kept beside the bytes (an eighth of their size), it lets them be read again, operator
@@ -286,7 +302,8 @@ class TagMarks {
   // Marks a tag at `offset`.
   void Mark(std::size_t offset) {
     const std::size_t word = offset / 64;
-    if (word >= words_.size()) words_.resize(word + 1, 0);
+    // The marks grow with a page a few bytes at a time: by doubling, not word by word.
+    if (word >= words_.size()) words_.resize(std::max(word + 1, 2 * words_.size()), 0);
     words_[word] |= std::uint64_t{1} << (offset % 64);
   }
   // The first tag at or after `offset`; SIZE_MAX when there is none.

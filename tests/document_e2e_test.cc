@@ -710,6 +710,49 @@ TEST_F(DocumentJobs, RepairedDocumentPrintsWithANotice) {
   EXPECT_EQ(pages(ReadBytes(P("repaired.pxl"))), pages(Print(P("document.pdf"), "")));
 }
 
+// Page comments are only comments: a document whose %%Pages and %%Page comments agree
+// while its text shows another count of pages (a page that shows two, one that shows
+// none) is rendered whole first and prints every page Ghostscript renders. One that hides
+// the miscount (a page shown twice in a loop) is started for the count it states and
+// fails once the count proves wrong, before its job is delivered.
+TEST_F(DocumentJobs, PageCommentsThatMiscountPrintAsRenderedOrFailClearly) {
+  const auto document = [](int stated, const std::vector<std::string>& pages) {
+    std::string text = "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(stated) +
+                       "\n%%EndComments\n/Times-Roman findfont 20 scalefont setfont\n";
+    for (std::size_t page = 1; page <= pages.size(); ++page) {
+      text += "%%Page: " + std::to_string(page) + " " + std::to_string(page) + "\n" + pages[page - 1] + "\n";
+    }
+    return text + "%%EOF\n";
+  };
+  constexpr char kShown[] = "72 700 moveto (a page) show showpage";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::size_t sheets;  // 0: the job fails
+  };
+  const Case cases[] = {
+      {"a page that shows two",
+       document(2, {kShown, "72 700 moveto (two) show showpage 72 700 moveto (three) show showpage"}), 3},
+      {"a page that shows none", document(3, {kShown, "72 650 moveto (half) show", kShown}), 2},
+      {"a page shown twice in a loop", document(2, {kShown, "2 { showpage } repeat"}), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteText("miscount.ps", c.text);
+    if (c.sheets != 0) {
+      EXPECT_EQ(Sheets(Operators(Print(P("miscount.ps"), ""))).size(), c.sheets);
+      continue;
+    }
+    fs::remove(P("job.pxl"));
+    const testing::CliRun run = testing::Velmora("print --printer P1 -o " + P("job.pxl") + " " + P("miscount.ps"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "velmora: Unable to print '" + P("miscount.ps") +
+                           "': Ghostscript rendered 3 page(s), not the 2 its %%Pages and %%Page comments state, "
+                           "which the job was started with\n");
+    EXPECT_FALSE(fs::exists(P("job.pxl")));
+  }
+}
+
 TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {
   const Bytes pdf = ReadBytes(P("document.pdf"));
   std::ofstream(P("empty.pdf")).close();

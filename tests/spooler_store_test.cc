@@ -301,6 +301,23 @@ TEST_F(StoreTest, DashWritesToStandardOutputAndLeavesItOpen) {
   spooler_.Close(printer);
 }
 
+TEST_F(StoreTest, JobSeesAnotherProcessCommitAtTheNextCall) {
+  // Job keeps what it read while nothing is committed to the store; a status another
+  // process sets right after a read is seen by the very next call.
+  HANDLE office = AddAndOpen("Office");
+  const DWORD job = spooler_.StartDocument(office, Doc("Doc", folder_ + "/job.pxl"));
+  ASSERT_NE(job, 0u);
+  for (const DWORD status : {DWORD{2}, DWORD{0x800}, DWORD{0}, JOB_STATUS_DELETING | JOB_STATUS_DELETED}) {
+    ASSERT_TRUE(spooler_.Job(office, job));
+    const std::string command = "sqlite3 '" + storePath_ + "' 'UPDATE jobs SET status = " + std::to_string(status) +
+                                " WHERE id = " + std::to_string(job) + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(spooler_.Job(office, job)->status, status);
+  }
+  EXPECT_TRUE(spooler_.EndDocument(office));
+  spooler_.Close(office);
+}
+
 TEST_F(StoreTest, DeletedJobRefusesWrites) {
   HANDLE host = AddAndOpen("Office");
   HANDLE other = spooler_.Open(W("Office"), PRINTER_ALL_ACCESS);

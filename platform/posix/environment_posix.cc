@@ -110,8 +110,15 @@ WString PosixEnvironment::TempFolder() {
 MachineSwitch PosixEnvironment::ReadMachineSwitch(const WString& name) {
   // VELMORA_ENABLELOGGING=1 overrides the store, so that one run can be logged without
   // touching the machine-wide value.
-  std::string variable = "VELMORA_";
-  for (char c : Utf16ToUtf8(name)) variable.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  // The plug-in reads its logging switch at every message: the variable's name is made
+  // once for the name asked last.
+  thread_local WString lastName;
+  thread_local std::string variable;
+  if (variable.empty() || name != lastName) {
+    variable = "VELMORA_";
+    for (char c : Utf16ToUtf8(name)) variable.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    lastName = name;
+  }
   if (const char* text = std::getenv(variable.c_str()); text != nullptr) {
     char* end = nullptr;
     const unsigned long value = std::strtoul(text, &end, 10);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +41,15 @@ constexpr DWORD kErrorAccessDenied = 5;
 
 // The job status bits DeleteJob sets.
 constexpr DWORD kDeletedBits = JOB_STATUS_DELETING | JOB_STATUS_DELETED;
+
+// Write asks the store for its job's status again after this many bytes: a query costs
+// a read transaction, and a job is written in buffers of a few KiB, hundreds a page. The
+// plug-in and the host ask at every page as well.
+constexpr std::uint64_t kStatusInterval = std::uint64_t{1} << 20;
+
+// Counts this process's changes of job status, so that its own deletion of a job
+// reaches the job's next write at once.
+std::atomic<std::uint64_t> jobStatusGeneration{0};
 
 // Fails a call: sets the thread's last error and returns `result`.
 template <typename T>
@@ -112,6 +122,33 @@ void BindOptional(Statement& statement, int index, const std::optional<std::stri
   } else {
     statement.BindNull(index);
   }
+}
+
+// How the store's files stood: the database and its write-ahead log, each by inode, size
+// and time of its last change. Every commit changes one of them (a commit appends to the
+// log, or rewrites it from its start with a new time; without the log it writes the
+// database), so an equal stamp means that nothing was committed in between.
+struct StoreStamp {
+  struct FileStamp {
+    ino_t inode = 0;
+    off_t size = -1;
+    std::int64_t changed = 0;  // nanoseconds
+    bool operator==(const FileStamp&) const = default;
+  };
+  FileStamp database;
+  FileStamp log;
+  bool operator==(const StoreStamp&) const = default;
+};
+
+StoreStamp::FileStamp StampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return {info.st_ino, info.st_size,
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+StoreStamp StampOfStore(const std::string& databasePath) {
+  return {StampOf(databasePath), StampOf(databasePath + "-wal")};
 }
 
 }  // namespace
@@ -190,6 +227,18 @@ class JobReads {
   void KeepNamedValue(const std::shared_ptr<Connection>& connection, const WString& printer, const WString& value,
                       const std::optional<PrinterValue>& read, std::uint64_t generation) {
     Keep(connection, namedValues_, {printer, value}, read, generation);
+  }
+
+  // The connection of this process's running job when it is the store at `path`: a
+  // printer opened during the job takes it without checking the store's file again.
+  std::shared_ptr<Connection> JobConnection(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    if (jobsRunning_ == 0) return nullptr;
+    std::shared_ptr<Connection> connection = connection_.lock();
+    if (!connection || !connection->writable || connection->owner != ::getpid() || connection->db.path() != path) {
+      return nullptr;
+    }
+    return connection;
   }
 
   std::optional<MachineSwitch> Switch(const WString& name) {
@@ -276,6 +325,15 @@ struct StoreSpooler::Handle {
   bool ownsOutput = false;
   std::uint64_t written = 0;  // bytes written to the output so far
   std::uint64_t flushed = 0;  // bytes handed to the disk so far
+  // Where Write last asked the store for the job's status: after this many bytes of the
+  // output, and at this process's job-status generation.
+  std::optional<std::uint64_t> statusAskedAt;
+  std::uint64_t statusGeneration = 0;
+  // The job Job read last, kept while the store's files stand as they did before the
+  // read and this process changed no job's status.
+  std::optional<JobInfo> lastJob;
+  StoreStamp lastJobStamp;
+  std::uint64_t lastJobGeneration = 0;
 
   // Closes the document's output. False when closing reported a lost write.
   bool CloseOutput() {
@@ -320,7 +378,9 @@ std::shared_ptr<StoreSpooler::Handle> StoreSpooler::Find(HANDLE printer) {
 
 HANDLE StoreSpooler::Open(const WString& printerName, DWORD desiredAccess) {
   std::string error;
-  std::shared_ptr<Connection> connection = store::ConnectForWriting(StorePath(), &error);
+  const std::string path = StorePath();
+  std::shared_ptr<Connection> connection = JobReads::Instance().JobConnection(path);
+  if (!connection) connection = store::ConnectForWriting(path, &error);
   if (!connection) return Fail(kErrorOpenFailed, HANDLE{nullptr}, error);
   auto handle = std::make_shared<Handle>();
   handle->access = desiredAccess;
@@ -385,8 +445,17 @@ std::optional<JobInfo> StoreSpooler::Job(HANDLE printer, DWORD jobId) {
   std::lock_guard lock(handle->mutex);
   Connection& connection = *handle->connection;
   std::lock_guard storeLock(connection.mutex);
-  // Never cached: another process may delete the job at any time, and the plug-in
-  // asks at every page whether it should go on.
+  // Another process may delete the job at any time, and the plug-in asks several times
+  // a page whether it should go on. The job is read again whenever anything was
+  // committed to the store since the last read, which two stat calls tell for a
+  // fraction of the query's cost.
+  const StoreStamp stamp = StampOfStore(connection.db.path());
+  const std::uint64_t generation = jobStatusGeneration.load(std::memory_order_acquire);
+  if (handle->lastJob && handle->lastJob->jobId == jobId && handle->lastJobStamp == stamp &&
+      handle->lastJobGeneration == generation && stamp.database.size >= 0) {
+    return handle->lastJob;
+  }
+  handle->lastJob.reset();
   static const std::string kFindJob =
       std::string("SELECT ") + store::kJobColumns +
       " FROM jobs j JOIN printers p ON p.id = j.printer WHERE j.id = ? AND j.printer = ?";
@@ -395,7 +464,10 @@ std::optional<JobInfo> StoreSpooler::Job(HANDLE printer, DWORD jobId) {
   const int rc = find.Step();
   if (rc == SQLITE_DONE) return Fail(ERROR_INVALID_PARAMETER, std::optional<JobInfo>{});
   if (rc != SQLITE_ROW) return Fail(kErrorCanNotComplete, std::optional<JobInfo>{});
-  return store::ReadJob(find);
+  handle->lastJob = store::ReadJob(find);
+  handle->lastJobStamp = stamp;
+  handle->lastJobGeneration = generation;
+  return handle->lastJob;
 }
 
 std::optional<PrinterValue> StoreSpooler::ReadPrinterData(HANDLE printer, const WString& valueName) {
@@ -474,6 +546,7 @@ bool StoreSpooler::AddJobStatus(HANDLE printer, DWORD jobId, DWORD bits) {
   update.Bind(1, std::int64_t{bits}).Bind(2, std::int64_t{jobId}).Bind(3, handle->printerId);
   if (!update.Run()) return Fail(kErrorCanNotComplete, false);
   if (connection.db.Changes() == 0) return Fail(ERROR_INVALID_PARAMETER, false);
+  jobStatusGeneration.fetch_add(1, std::memory_order_acq_rel);
   return true;
 }
 
@@ -546,6 +619,9 @@ DWORD StoreSpooler::StartDocument(HANDLE printer, const DocInfo& doc) {
   handle->jobId = static_cast<DWORD>(jobId);
   handle->outputFd = fd;
   handle->ownsOutput = owned;
+  handle->written = 0;
+  handle->flushed = 0;
+  handle->statusAskedAt.reset();
   JobStarted();
   return handle->jobId;
 }
@@ -593,8 +669,10 @@ bool StoreSpooler::Write(HANDLE printer, const void* bytes, DWORD count, DWORD* 
   if (handle->jobId == 0 || handle->outputFd < 0) return Fail(kErrorCanNotComplete, false);
   if (bytes == nullptr && count != 0) return Fail(ERROR_INVALID_PARAMETER, false);
 
-  // Another process (or handle) may have deleted the job since the last write.
-  {
+  // Another process (or handle) may have deleted the job since the status was asked.
+  const std::uint64_t generation = jobStatusGeneration.load(std::memory_order_acquire);
+  if (!handle->statusAskedAt || handle->written - *handle->statusAskedAt >= kStatusInterval ||
+      handle->statusGeneration != generation) {
     Connection& connection = *handle->connection;
     std::lock_guard storeLock(connection.mutex);
     Statement status = connection.db.Prepare("SELECT status FROM jobs WHERE id = ?");
@@ -603,6 +681,8 @@ bool StoreSpooler::Write(HANDLE printer, const void* bytes, DWORD count, DWORD* 
     if (rc == SQLITE_DONE) return Fail(kErrorPrintCancelled, false);
     if (rc != SQLITE_ROW) return Fail(kErrorCanNotComplete, false);
     if ((static_cast<DWORD>(status.Int(0)) & kDeletedBits) != 0) return Fail(kErrorPrintCancelled, false);
+    handle->statusAskedAt = handle->written;
+    handle->statusGeneration = generation;
   }
 
   const std::size_t done = WriteAll(handle->outputFd, static_cast<const std::uint8_t*>(bytes), count);
@@ -674,11 +754,14 @@ MachineSwitch ReadMachineSwitchFromStore(const WString& name) {
 
 std::optional<PrinterValue> ReadStorePrinterValue(const WString& printerName, const WString& valueName) {
   // The thread's last error belongs to the caller's spooler calls; this read keeps it.
+  // The device figures read the paper model at every page: while a job runs, through
+  // the job's connection.
+  const std::string path = StorePath();
+  std::shared_ptr<Connection> connection = JobReads::Instance().JobConnection(path);
   bool missing = false;
   std::string error;
-  std::shared_ptr<Connection> connection = store::ConnectForReading(StorePath(), &missing, &error);
+  if (!connection) connection = store::ConnectForReading(path, &missing, &error);
   if (!connection) return std::nullopt;
-  // The device figures read the paper model at every page.
   const std::uint64_t generation = store::PrinterDataGeneration();
   if (auto read = JobReads::Instance().NamedValue(connection, printerName, valueName)) return *read;
   std::optional<PrinterValue> value;

@@ -44,8 +44,10 @@ std::string StorePath();
 // Printer-data values are read from the store once per handle and kept with it: the
 // plug-in reads the same values at every page. A write from this process (through any
 // handle, or PrinterStore) makes every handle read afresh; a write from another process
-// is seen by handles opened after it. Job status is never kept: Job and Write ask the
-// store each time, so a job deleted elsewhere stops at the next page.
+// is seen by handles opened after it. Job reads the job again whenever anything was
+// committed to the store since its last read (the store's files tell), so a job deleted
+// elsewhere stops at the next page; Write asks for the job's status at its first byte,
+// after every MiB and after this process changed a job's status.
 //
 // Every right a handle asks for is granted: the store's user administers it. As on the
 // Windows spooler, a handle opened without PRINTER_ACCESS_ADMINISTER cannot write printer

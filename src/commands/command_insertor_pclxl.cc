@@ -56,6 +56,7 @@ constexpr std::uint8_t High(std::int32_t v) { return static_cast<std::uint8_t>((
 }  // namespace
 
 void CCommandInsertor::LogCommandBytes(const WCHAR* method, const std::uint8_t* bytes, std::size_t count) {
+  if (!LogIsOn()) return;
   LogMessage(VTEXT("\r\n"));
   LogMessage(VTEXT("==================================================\r\n"));
   LogMessage(method);

@@ -95,7 +95,10 @@ WStringView PathEnd(WStringView path, std::size_t room) {
 
 }  // namespace
 
+bool LogIsOn() { return LoggingIsOn(); }
+
 void LogMessagePath(WStringView before, WStringView path, WStringView after) {
+  if (!LoggingIsOn()) return;
   WString message(before);
   message += path;
   message += after;
@@ -123,28 +126,32 @@ void LogMessageChar(const WCHAR* message, std::uint16_t value) {
 }
 
 void LogMessageInt(const WCHAR* message, std::int32_t value) {
-  if (message == nullptr || value == 0) return;
+  // The value is formatted only for a message that is written.
+  if (message == nullptr || value == 0 || !LoggingIsOn()) return;
   char formatted[32];
   std::snprintf(formatted, sizeof formatted, "%d\r\n", value);
   Append(message, formatted);
 }
 
 void LogMessageLong(const WCHAR* message, std::int32_t value) {
-  if (message == nullptr || value == 0) return;
+  // The value is formatted only for a message that is written.
+  if (message == nullptr || value == 0 || !LoggingIsOn()) return;
   char formatted[32];
   std::snprintf(formatted, sizeof formatted, "%ld\r\n", static_cast<long>(value));
   Append(message, formatted);
 }
 
 void LogMessageDouble(const WCHAR* message, double value) {
-  if (message == nullptr || value == 0.0) return;
+  // The value is formatted only for a message that is written.
+  if (message == nullptr || value == 0.0 || !LoggingIsOn()) return;
   char formatted[512];
   std::snprintf(formatted, sizeof formatted, "%f\r\n", value);
   Append(message, formatted);
 }
 
 void LogMessageHex(const WCHAR* message, std::uint16_t value) {
-  if (message == nullptr || value == 0) return;
+  // The value is formatted only for a message that is written.
+  if (message == nullptr || value == 0 || !LoggingIsOn()) return;
   char formatted[16];
   std::snprintf(formatted, sizeof formatted, "%02x\r\n", value);
   Append(message, formatted);

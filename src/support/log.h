@@ -20,6 +20,10 @@ void LogMessageLong(const WCHAR* message, std::int32_t value);   // "%ld\r\n"
 void LogMessageDouble(const WCHAR* message, double value);       // "%f\r\n"
 void LogMessageHex(const WCHAR* message, std::uint16_t value);   // "%02x\r\n"
 
+// Whether messages are written now: callers that build a message of many parts skip the
+// work while logging is off.
+bool LogIsOn();
+
 // Logs `before`, a file path and `after` as one message. A message that would pass the
 // log's line limit keeps its own text and shortens the path instead: "..." and as much
 // of the path's end (its file name and the folders nearest it) as fits.
