@@ -270,6 +270,8 @@ int RunFilter(int argc, char** argv) {
   }
   request.settings = std::move(job.settings);
   request.choices = std::move(job.choices);
+  // CUPS's pdftopdf does not run before the filter; its N-up layout is followed instead.
+  request.pdftopdfLayout = true;
   // The sheets are counted for CUPS's page log once the job has reached the printer.
   std::size_t sheetsPrinted = 0;
   request.progress = [&sheetsPrinted](std::size_t sheet, std::size_t) { sheetsPrinted = sheet; };
