@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +119,29 @@ std::string LimitCause(const platform::ProgramLimits& limits, const platform::Pr
     std::snprintf(size, sizeof size, "%.1f", static_cast<double>(limits.memoryBytes) / kMebibyte);
   }
   return std::string("Ghostscript exceeded its memory limit of ") + size + " MiB";
+}
+
+// Why Ghostscript ended when a signal ended it (the system's out-of-memory killer, an
+// administrator, a crash): its document is not to blame.
+std::string SignalCause(int signal) {
+  struct SignalName {
+    int number;
+    const char* name;
+  };
+  static constexpr SignalName kNames[] = {
+#ifdef SIGKILL
+      {SIGKILL, "SIGKILL"},
+#endif
+#ifdef SIGBUS
+      {SIGBUS, "SIGBUS"},
+#endif
+      {SIGABRT, "SIGABRT"}, {SIGSEGV, "SIGSEGV"}, {SIGTERM, "SIGTERM"},
+      {SIGINT, "SIGINT"},   {SIGILL, "SIGILL"},   {SIGFPE, "SIGFPE"}};
+  std::string cause = "Ghostscript was ended by signal " + std::to_string(signal);
+  for (const SignalName& known : kNames) {
+    if (known.number == signal) return cause + " (" + known.name + ")";
+  }
+  return cause;
 }
 
 // One range of pages ("5", "5-8", "5-", as ParsePageRanges checked it): its first page
@@ -369,6 +393,8 @@ void GhostscriptRender::Finish() {
   }
   if (!run.started) throw HostError("Unable to print '" + name_ + "': " + run.error);
   std::string cause = LimitCause(limits_, run, messages);
+  // A Ghostscript the job stopped itself (before it rendered) has no cause of its own.
+  if (cause.empty() && run.signal != 0 && rendering_) cause = SignalCause(run.signal);
   if (cause.empty()) cause = FailureCause(kind_, run.exitCode, messages, pagesPicked_);
   if (!cause.empty()) throw HostError("Unable to print '" + name_ + "': " + cause);
 }

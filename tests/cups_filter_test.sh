@@ -143,6 +143,17 @@ if wait "$filter_pid"; then fail "the cancelled job ended well"; fi
 [[ ! -s $top/cancelled.pxl ]] || fail "the cancelled job wrote to standard output"
 [[ -z $(ls -A "$top/jobtmp") ]] || fail "the cancelled job left $(ls -A "$top/jobtmp")"
 
+# Ghostscript killed by the system while it renders a sound PDF (the out-of-memory killer):
+# the error says so rather than blaming the document, and nothing is written.
+printf '%s\n' '#!/bin/sh' 'kill -KILL $$' >"$top/killed-gs"
+chmod 755 "$top/killed-gs"
+if VELMORA_GS=$top/killed-gs TMPDIR=$top/jobtmp PPD=$ppd VELMORA_SYSTEM_FOLDER=$top/system "$filter" 8 alice Killed 1 '' \
+  "$top/doc.pdf" >"$top/killed.pxl" 2>"$top/killed.txt"; then
+  fail "the job whose Ghostscript was killed ended well"
+fi
+has killed.txt "ERROR: Unable to print 'Killed': Ghostscript was ended by signal 9 (SIGKILL)"
+[[ ! -s $top/killed.pxl ]] || fail "the job whose Ghostscript was killed wrote to standard output"
+
 # N-up sheets as CUPS's own filters lay them out (pdftopdf, then Ghostscript's pxlmono,
 # through Debian's stock PPD), read back with gpcl6: page n holds n squares in a row at its
 # top left corner, so that each cell tells its page and the corner that page's top left
