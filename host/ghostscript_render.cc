@@ -238,6 +238,39 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
   return stated;
 }
 
+// True when a PDF ends in an update that was cut off: after its last end-of-file marker
+// come objects, a cross-reference table or a trailer, but no marker of their own.
+// Ghostscript finds the cross-reference table through the last startxref it meets, which
+// is then the earlier revision's: it renders that revision whole and says nothing of the
+// update it never read.
+bool EndsInCutUpdate(const std::string& path) {
+  std::ifstream file(platform::PathFromUtf8(path), std::ios::binary | std::ios::ate);
+  if (!file) return false;
+  constexpr std::string_view kEnd = "%%EOF";
+  constexpr std::string_view kRevisionParts[] = {" obj", "\nobj", "xref", "trailer"};
+  constexpr std::size_t kOverlap = 7;  // the longest of the words looked for
+  constexpr std::streamoff kChunk = 1 << 16;
+  // The file is read backwards a chunk at a time, each chunk overlapping the one after it,
+  // until the last marker is found.
+  bool revisionAfter = false;
+  std::string tail;
+  for (std::streamoff end = file.tellg(); end > 0;) {
+    const std::streamoff start = std::max<std::streamoff>(0, end - kChunk);
+    std::string chunk(static_cast<std::size_t>(end - start), '\0');
+    file.seekg(start);
+    if (!file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) return false;
+    tail.insert(0, chunk);
+    const std::size_t marker = tail.rfind(kEnd);
+    const std::string_view after =
+        marker == std::string::npos ? std::string_view(tail) : std::string_view(tail).substr(marker + kEnd.size());
+    for (const std::string_view part : kRevisionParts) revisionAfter |= after.find(part) != std::string_view::npos;
+    if (marker != std::string::npos) return revisionAfter;
+    tail.resize(std::min(tail.size(), kOverlap));
+    end = start;
+  }
+  return false;
+}
+
 }  // namespace
 
 DocumentKind SniffDocument(const std::string& path) {
@@ -397,6 +430,9 @@ void GhostscriptRender::Finish() {
   if (cause.empty() && run.signal != 0 && rendering_) cause = SignalCause(run.signal);
   if (cause.empty()) cause = FailureCause(kind_, run.exitCode, messages, pagesPicked_);
   if (!cause.empty()) throw HostError("Unable to print '" + name_ + "': " + cause);
+  if (kind_ == DocumentKind::kPdf && EndsInCutUpdate(document_)) {
+    TellJobUser("The PDF ends in an update that was cut off; it prints as its earlier revision, without that update");
+  }
 }
 
 }  // namespace velmora::host

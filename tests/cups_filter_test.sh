@@ -154,6 +154,21 @@ fi
 has killed.txt "ERROR: Unable to print 'Killed': Ghostscript was ended by signal 9 (SIGKILL)"
 [[ ! -s $top/killed.pxl ]] || fail "the job whose Ghostscript was killed wrote to standard output"
 
+# A PDF whose last update was cut off (an editor's incremental save that never ended):
+# Ghostscript prints the earlier revision without a word, the filter warns.
+python3 - "$top" <<'EOF' || fail "writing the PDF with a cut update"
+import re, sys
+top = sys.argv[1]
+doc = open(top + "/doc.pdf", "rb").read()
+size = int(re.findall(rb"/Size (\d+)", doc)[-1])
+update = b"%d 0 obj\n<< /Title (Revised) >>\nendobj\nxref\n0 1\n0000000000 65535 f \n%d 1\n%010d 00000 n \ntrai" % (
+    size, size, len(doc))
+open(top + "/cutupdate.pdf", "wb").write(doc + update)
+EOF
+run cutupdate "$top/cutupdate.pdf" || fail "the PDF with a cut update: $(cat "$top/cutupdate.txt")"
+has cutupdate.txt "WARNING: The PDF ends in an update that was cut off"
+[[ $(count cutupdate BeginPage) -eq 5 ]] || fail "the PDF with a cut update lacks pages"
+
 # N-up sheets as CUPS's own filters lay them out (pdftopdf, then Ghostscript's pxlmono,
 # through Debian's stock PPD), read back with gpcl6: page n holds n squares in a row at its
 # top left corner, so that each cell tells its page and the corner that page's top left
