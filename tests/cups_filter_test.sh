@@ -224,27 +224,37 @@ for row in range(rows):
 print(" | ".join(lines))
 EOF
   }
+  # An image comes through CUPS's imagetopdf, which fills the sheet with it whatever the
+  # pages per sheet: its PDF reaches the printer's filter without pdftopdf.
+  gs -q -dSAFER -sDEVICE=pnggray -r50 -dFirstPage=3 -dLastPage=3 -o "$top/tall.png" "$top/tall.pdf" || fail "gs png"
+  cp "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/filter/imagetopdf" "$top/serverbin/filter/" ||
+    fail "no imagetopdf filter (cups-filters)"
   # Each case: document, pages per sheet, options: layouts whose pages lie across the
-  # sheet, and 2- and 6-up sheets of landscape pages.
+  # sheet, 2- and 6-up sheets of landscape pages, an image.
   while read -r document nup options; do
+    type=application/pdf
+    [[ $document == *.png ]] && type=image/png
     # shellcheck disable=SC2086
-    run nupturned "$top/$document.pdf" -o media=A4 -o number-up="$nup" $options ||
+    cupsfilter -e -c "$top/cups-files.conf" -p "$ppd" -m printer/foo -i "$type" -o media=A4 -o number-up="$nup" \
+      $options "$top/$document" >"$top/nupturned.pxl" 2>"$top/nupturned.txt" ||
       fail "the $document $nup-up job with $options: $(cat "$top/nupturned.txt")"
     # shellcheck disable=SC2086
-    cupsfilter -e -p "$stock" -m printer/foo -o media=A4 -o number-up="$nup" $options "$top/$document.pdf" \
+    cupsfilter -e -p "$stock" -m printer/foo -o media=A4 -o number-up="$nup" $options "$top/$document" \
       >"$top/nupstock.pxl" 2>/dev/null || fail "cupsfilter with $stock"
     ours=$(cells "$nup" "$top/nupturned.pxl") || fail "the $document $nup-up job cannot be read back"
     theirs=$(cells "$nup" "$top/nupstock.pxl") || fail "CUPS's $document $nup-up job cannot be read back"
     [[ $ours == "$theirs" ]] || fail "$document $nup-up with $options: the sheet is $ours, CUPS's filters print $theirs"
+    [[ $document != *.png ]] || has nupturned.txt "WARNING: option number-up '$nup' is not applied to an image"
   done <<'CASES'
-tall 4 -o orientation-requested=4
-tall 4 -o orientation-requested=5 -o number-up-layout=btlr
-tall 2 -o landscape
-tall 6 -o orientation-requested=4
-wide 4 -o orientation-requested=3
-wide 2 -o number-up-layout=lrtb
-wide 2 -o orientation-requested=4 -o number-up-layout=btlr
-wide 6 -o orientation-requested=5
+tall.pdf 4 -o orientation-requested=4
+tall.pdf 4 -o orientation-requested=5 -o number-up-layout=btlr
+tall.pdf 2 -o landscape
+tall.pdf 6 -o orientation-requested=4
+wide.pdf 4 -o orientation-requested=3
+wide.pdf 2 -o number-up-layout=lrtb
+wide.pdf 2 -o orientation-requested=4 -o number-up-layout=btlr
+wide.pdf 6 -o orientation-requested=5
+tall.png 4 -o orientation-requested=4
 CASES
 fi
 

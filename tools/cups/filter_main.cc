@@ -286,19 +286,33 @@ std::vector<NamedOption> QueueDefaults() {
 // filter gets: the page it makes is already turned and scaled for the sheet.
 constexpr std::string_view kImageLayoutOptions[] = {"orientation-requested", "landscape", "print-scaling",
                                                     "fit-to-page"};
+// The options CUPS's own chain does not apply to an image: imagetopdf fills the sheet with
+// it and its PDF goes to the printer's filter without pdftopdf, whatever pages per sheet
+// the job asks for. The filter prints the image as that chain does, and says so.
+constexpr std::string_view kImageSheetOptions[] = {"number-up", "number-up-layout"};
 
-// The job's options; those an earlier filter of CUPS applied already are left out (the
-// job's document is an image, CONTENT_TYPE).
+// The job's options; those an earlier filter of CUPS applied already, and those its chain
+// leaves out, are left out (the job's document is an image, CONTENT_TYPE).
 std::vector<NamedOption> JobOptionsOf(const char* text) {
   const char* contentType = std::getenv("CONTENT_TYPE");
   const bool image = contentType != nullptr && std::string_view(contentType).starts_with("image/");
+  const auto listed = [](const auto& list, std::string_view name) {
+    return std::find(std::begin(list), std::end(list), name) != std::end(list);
+  };
   cups_option_t* parsed = nullptr;
   const int count = cupsParseOptions(text, 0, &parsed);
   std::vector<NamedOption> options;
   for (int i = 0; i < count; ++i) {
-    const bool applied = image && std::find(std::begin(kImageLayoutOptions), std::end(kImageLayoutOptions),
-                                            parsed[i].name) != std::end(kImageLayoutOptions);
-    if (!applied) options.emplace_back(parsed[i].name, parsed[i].value);
+    const std::string_view name = parsed[i].name;
+    if (image && listed(kImageLayoutOptions, name)) continue;
+    if (image && listed(kImageSheetOptions, name)) {
+      if (name == "number-up" && std::string_view(parsed[i].value) != "1") {
+        std::fprintf(stderr, "WARNING: option number-up '%s' is not applied to an image: it fills the sheet\n",
+                     OneLine(parsed[i].value).c_str());
+      }
+      continue;
+    }
+    options.emplace_back(parsed[i].name, parsed[i].value);
   }
   cupsFreeOptions(count, parsed);
   return options;
