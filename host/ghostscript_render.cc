@@ -239,20 +239,22 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
 }
 
 // True when a PDF ends in an update that was cut off: after its last end-of-file marker
-// come objects, a cross-reference table or a trailer, but no marker of their own.
+// come objects, a cross-reference table or a trailer, but no startxref of their own.
 // Ghostscript finds the cross-reference table through the last startxref it meets, which
 // is then the earlier revision's: it renders that revision whole and says nothing of the
-// update it never read.
+// update it never read. (An update cut after its startxref is read whole.)
 bool EndsInCutUpdate(const std::string& path) {
   std::ifstream file(platform::PathFromUtf8(path), std::ios::binary | std::ios::ate);
   if (!file) return false;
   constexpr std::string_view kEnd = "%%EOF";
   constexpr std::string_view kRevisionParts[] = {" obj", "\nobj", "xref", "trailer"};
-  constexpr std::size_t kOverlap = 7;  // the longest of the words looked for
+  constexpr std::string_view kPointer = "startxref";
+  constexpr std::size_t kOverlap = kPointer.size();  // the longest of the words looked for
   constexpr std::streamoff kChunk = 1 << 16;
   // The file is read backwards a chunk at a time, each chunk overlapping the one after it,
   // until the last marker is found.
   bool revisionAfter = false;
+  bool pointerAfter = false;
   std::string tail;
   for (std::streamoff end = file.tellg(); end > 0;) {
     const std::streamoff start = std::max<std::streamoff>(0, end - kChunk);
@@ -264,7 +266,8 @@ bool EndsInCutUpdate(const std::string& path) {
     const std::string_view after =
         marker == std::string::npos ? std::string_view(tail) : std::string_view(tail).substr(marker + kEnd.size());
     for (const std::string_view part : kRevisionParts) revisionAfter |= after.find(part) != std::string_view::npos;
-    if (marker != std::string::npos) return revisionAfter;
+    pointerAfter |= after.find(kPointer) != std::string_view::npos;
+    if (marker != std::string::npos) return revisionAfter && !pointerAfter;
     tail.resize(std::min(tail.size(), kOverlap));
     end = start;
   }

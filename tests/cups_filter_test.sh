@@ -155,19 +155,27 @@ has killed.txt "ERROR: Unable to print 'Killed': Ghostscript was ended by signal
 [[ ! -s $top/killed.pxl ]] || fail "the job whose Ghostscript was killed wrote to standard output"
 
 # A PDF whose last update was cut off (an editor's incremental save that never ended):
-# Ghostscript prints the earlier revision without a word, the filter warns.
-python3 - "$top" <<'EOF' || fail "writing the PDF with a cut update"
+# Ghostscript prints the earlier revision without a word, the filter warns. An update cut
+# after its startxref is read whole, and prints without a warning.
+python3 - "$top" <<'EOF' || fail "writing the PDFs with cut updates"
 import re, sys
 top = sys.argv[1]
 doc = open(top + "/doc.pdf", "rb").read()
 size = int(re.findall(rb"/Size (\d+)", doc)[-1])
-update = b"%d 0 obj\n<< /Title (Revised) >>\nendobj\nxref\n0 1\n0000000000 65535 f \n%d 1\n%010d 00000 n \ntrai" % (
-    size, size, len(doc))
-open(top + "/cutupdate.pdf", "wb").write(doc + update)
+root = re.findall(rb"/Root (\d+ \d+ R)", doc)[-1]
+obj = b"%d 0 obj\n<< /Title (Revised) >>\nendobj\n" % size
+update = obj + b"xref\n0 1\n0000000000 65535 f \n%d 1\n%010d 00000 n \n" % (size, len(doc))
+update += b"trailer\n<< /Size %d /Root %s /Info %d 0 R /Prev %d >>\nstartxref\n%d\n%%%%EOF\n" % (
+    size + 1, root, size, int(re.findall(rb"startxref\s+(\d+)", doc)[-1]), len(doc) + len(obj))
+open(top + "/cutupdate.pdf", "wb").write(doc + update[:update.index(b"trailer") + 4])
+open(top + "/endlessupdate.pdf", "wb").write(doc + update[:update.rindex(b"%%EOF")])
 EOF
-run cutupdate "$top/cutupdate.pdf" || fail "the PDF with a cut update: $(cat "$top/cutupdate.txt")"
+for name in cutupdate endlessupdate; do
+  run $name "$top/$name.pdf" || fail "the $name PDF: $(cat "$top/$name.txt")"
+  [[ $(count $name BeginPage) -eq 5 ]] || fail "the $name PDF lacks pages"
+done
 has cutupdate.txt "WARNING: The PDF ends in an update that was cut off"
-[[ $(count cutupdate BeginPage) -eq 5 ]] || fail "the PDF with a cut update lacks pages"
+lacks endlessupdate.txt "WARNING: The PDF ends in an update"
 
 # N-up sheets as CUPS's own filters lay them out (pdftopdf, then Ghostscript's pxlmono,
 # through Debian's stock PPD), read back with gpcl6: page n holds n squares in a row at its
