@@ -198,8 +198,9 @@ void CheckQueueFiles(const std::string& system, const std::string& queue,
       if (!watermark || !watermark->IsBitmap()) continue;
       const std::string image = platform::Utf16ToUtf8(watermark->imagePath());
       if (::access(image.c_str(), R_OK) == 0) continue;
+      const int error = errno;
       throw host::HostError("Unable to apply the job's watermark: the image '" + image + "' of watermark section " +
-                            std::to_string(section) + " cannot be read: " + std::strerror(errno));
+                            std::to_string(section) + " cannot be read: " + std::strerror(error));
     }
   }
   const std::string overlayMode = SettingValue(settings, "dwOverlayMode");
