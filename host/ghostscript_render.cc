@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,29 @@ std::string LimitCause(const platform::ProgramLimits& limits, const platform::Pr
     std::snprintf(size, sizeof size, "%.1f", static_cast<double>(limits.memoryBytes) / kMebibyte);
   }
   return std::string("Ghostscript exceeded its memory limit of ") + size + " MiB";
+}
+
+// Why Ghostscript ended when a signal ended it (the system's out-of-memory killer, an
+// administrator, a crash): its document is not to blame.
+std::string SignalCause(int signal) {
+  struct SignalName {
+    int number;
+    const char* name;
+  };
+  static constexpr SignalName kNames[] = {
+#ifdef SIGKILL
+      {SIGKILL, "SIGKILL"},
+#endif
+#ifdef SIGBUS
+      {SIGBUS, "SIGBUS"},
+#endif
+      {SIGABRT, "SIGABRT"}, {SIGSEGV, "SIGSEGV"}, {SIGTERM, "SIGTERM"},
+      {SIGINT, "SIGINT"},   {SIGILL, "SIGILL"},   {SIGFPE, "SIGFPE"}};
+  std::string cause = "Ghostscript was ended by signal " + std::to_string(signal);
+  for (const SignalName& known : kNames) {
+    if (known.number == signal) return cause + " (" + known.name + ")";
+  }
+  return cause;
 }
 
 // One range of pages ("5", "5-8", "5-", as ParsePageRanges checked it): its first page
@@ -242,6 +266,42 @@ std::optional<std::size_t> StatedPageCount(const std::string& path) {
   const std::optional<std::size_t> stated = deferred ? trailer : header;
   if (!conforming || !stated || *stated != marked || !showsEachPage) return std::nullopt;
   return stated;
+}
+
+// True when a PDF ends in an update that was cut off: after its last end-of-file marker
+// come objects, a cross-reference table or a trailer, but no startxref of their own.
+// Ghostscript finds the cross-reference table through the last startxref it meets, which
+// is then the earlier revision's: it renders that revision whole and says nothing of the
+// update it never read. (An update cut after its startxref is read whole.)
+bool EndsInCutUpdate(const std::string& path) {
+  std::ifstream file(platform::PathFromUtf8(path), std::ios::binary | std::ios::ate);
+  if (!file) return false;
+  constexpr std::string_view kEnd = "%%EOF";
+  constexpr std::string_view kRevisionParts[] = {" obj", "\nobj", "xref", "trailer"};
+  constexpr std::string_view kPointer = "startxref";
+  constexpr std::size_t kOverlap = kPointer.size();  // the longest of the words looked for
+  constexpr std::streamoff kChunk = 1 << 16;
+  // The file is read backwards a chunk at a time, each chunk overlapping the one after it,
+  // until the last marker is found.
+  bool revisionAfter = false;
+  bool pointerAfter = false;
+  std::string tail;
+  for (std::streamoff end = file.tellg(); end > 0;) {
+    const std::streamoff start = std::max<std::streamoff>(0, end - kChunk);
+    std::string chunk(static_cast<std::size_t>(end - start), '\0');
+    file.seekg(start);
+    if (!file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) return false;
+    tail.insert(0, chunk);
+    const std::size_t marker = tail.rfind(kEnd);
+    const std::string_view after =
+        marker == std::string::npos ? std::string_view(tail) : std::string_view(tail).substr(marker + kEnd.size());
+    for (const std::string_view part : kRevisionParts) revisionAfter |= after.find(part) != std::string_view::npos;
+    pointerAfter |= after.find(kPointer) != std::string_view::npos;
+    if (marker != std::string::npos) return revisionAfter && !pointerAfter;
+    tail.resize(std::min(tail.size(), kOverlap));
+    end = start;
+  }
+  return false;
 }
 
 }  // namespace
@@ -399,8 +459,13 @@ void GhostscriptRender::Finish() {
   }
   if (!run.started) throw HostError("Unable to print '" + name_ + "': " + run.error);
   std::string cause = LimitCause(limits_, run, messages);
+  // A Ghostscript the job stopped itself (before it rendered) has no cause of its own.
+  if (cause.empty() && run.signal != 0 && rendering_) cause = SignalCause(run.signal);
   if (cause.empty()) cause = FailureCause(kind_, run.exitCode, messages, pagesPicked_);
   if (!cause.empty()) throw HostError("Unable to print '" + name_ + "': " + cause);
+  if (kind_ == DocumentKind::kPdf && EndsInCutUpdate(document_)) {
+    TellJobUser("The PDF ends in an update that was cut off; it prints as its earlier revision, without that update");
+  }
 }
 
 }  // namespace velmora::host

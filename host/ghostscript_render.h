@@ -59,7 +59,8 @@ class GhostscriptRender {
   std::size_t Read(std::uint8_t* buffer, std::size_t size);
   // Reads what is left of the stream and waits for Ghostscript to end. Throws HostError
   // "Unable to print 'NAME': CAUSE" when the document is damaged or protected by a
-  // password, when Ghostscript reports an error on any page, or when it used up a limit.
+  // password, when Ghostscript reports an error on any page, when it used up a limit, or
+  // when a signal ended it (the system's out-of-memory killer), which is named as such.
   void Finish();
 
  private:

@@ -233,6 +233,7 @@ class JobRun final : public JobEvents {
   DrawingPage WatermarkPage() const;
   void AdjustPrintableArea(DEVOBJ* device);
   SheetLayoutSettings Layout();
+  bool SheetsHalfTurned();
   bool PaperFromDocument() const;
   bool PagesFollowDocument() const;
   void FollowPageFormat(std::size_t page);
@@ -322,7 +323,7 @@ void JobRun::WriteCommand(const PrinterCommand& command) {
   setting.xResolution = static_cast<int>(figures_.xResolution);
   setting.yResolution = static_cast<int>(figures_.yResolution);
   setting.landscape = dm->dmOrientation == kDmOrientLandscape;
-  setting.reversed = ReversesOrientation(request_.choices);
+  setting.reversed = SheetsHalfTurned();
   setting.paper = FindPaperByCode(dm->dmPaperSize);
   device_->Write(HostCommandBytes(command.kind, setting));
 }
@@ -436,7 +437,23 @@ SheetLayoutSettings JobRun::Layout() {
     layout.pagesAcross = (first->widthInches > first->heightInches && sheetHeight > sheetWidth) ||
                          (first->heightInches > first->widthInches && sheetWidth > sheetHeight);
   }
+  layout.orderOnSheet = request_.pdftopdfLayout;
   return layout;
+}
+
+// Whether the sheets are turned a half turn: the reverse orientations turn them, and a
+// job laid out as CUPS's pdftopdf lays sheets out turns a 2-, 6- or 8-up sheet of
+// landscape pages (judged by the first page, as the layout is) once more.
+bool JobRun::SheetsHalfTurned() {
+  const bool reversed = ReversesOrientation(request_.choices);
+  if (!request_.pdftopdfLayout) return reversed;
+  const SheetLayoutSettings layout =
+      SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
+  const int perSheet = layout.pagesPerSheet;
+  if (layout.booklet || (perSheet != 2 && perSheet != 6 && perSheet != 8)) return reversed;
+  const std::optional<PageFormat> first = pages_.FormatOf(1);
+  const bool landscapePages = first && first->widthInches > first->heightInches;
+  return reversed != landscapePages;
 }
 
 // A job takes its paper from the document, unless the job names it or captures an

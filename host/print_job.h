@@ -40,6 +40,11 @@ struct PrintRequest {
   // Special-page kinds by printed sheet (1-based); sheets not named get kind 0. When empty
   // the host sends no kinds and the settings' own kind stays.
   std::map<std::size_t, std::uint32_t> specialPages;
+  // N-up sheets laid out as CUPS's pdftopdf lays them out, so that a CUPS queue prints a
+  // job as CUPS's own filters would: pages that lie across the sheet take the N-up order
+  // on the sheet as it lies (SheetLayoutSettings::orderOnSheet), and the landscape pages
+  // of a 2-, 6- or 8-up sheet are turned a half turn more.
+  bool pdftopdfLayout = false;
   // Called after each sheet the printer took, with the sheet number and the sheet count.
   std::function<void(std::size_t page, std::size_t pages)> progress;
   // Called with a line the job's user should read although the job goes on (a page of a

@@ -51,6 +51,24 @@ std::pair<int, int> NupPosition(int q, int columns, int rows, std::uint32_t orde
   return {column, row};
 }
 
+// The order a reader sees when an order laid out on the sheet is read with the sheet
+// turned a quarter clockwise: each direction turns with it (right becomes down, down
+// left, left up, up right).
+std::uint32_t TurnOrderClockwise(std::uint32_t order) {
+  if (order >= kNupOrderCount) order = 0;
+  // Each order as its first direction and its second, and the orders by those directions.
+  enum Direction { kRight, kDown, kLeft, kUp };
+  constexpr std::pair<Direction, Direction> kDirections[kNupOrderCount] = {
+      {kDown, kRight}, {kDown, kLeft}, {kUp, kRight}, {kUp, kLeft},
+      {kRight, kDown}, {kLeft, kDown}, {kRight, kUp}, {kLeft, kUp}};
+  const auto turn = [](Direction direction) { return static_cast<Direction>((direction + 1) % 4); };
+  const std::pair<Direction, Direction> turned{turn(kDirections[order].first), turn(kDirections[order].second)};
+  for (std::uint32_t candidate = 0; candidate < kNupOrderCount; ++candidate) {
+    if (kDirections[candidate] == turned) return candidate;
+  }
+  return order;
+}
+
 LONG Round(double value) { return static_cast<LONG>(std::lround(value)); }
 
 ULONG Send(const EscapeFunction& escape, ULONG code, std::uint8_t* input, ULONG size) {
@@ -148,6 +166,15 @@ void SheetPlan::AddNupSheets(const SheetLayoutSettings& settings, int columns, i
   // The grid as the reader sees it.
   const int across = readTurned_ ? rows : columns;
   const int down = readTurned_ ? columns : rows;
+  const bool orderTurned = settings.orderOnSheet && settings.pagesAcross;
+  const std::uint32_t order = orderTurned ? TurnOrderClockwise(settings.nupOrder) : settings.nupOrder;
+  // Two pages in a row (a column) come right (bottom) first when the order runs that way;
+  // pdftopdf follows the order along whichever way the two pages lie.
+  bool twoUpReversed = settings.twoUpOrder == kTwoUpReversed;
+  if (settings.orderOnSheet) {
+    const std::pair<int, int> first = NupPosition(0, 2, 2, order);
+    twoUpReversed = across == 1 ? first.second == 1 : first.first == 1;
+  }
   for (std::size_t s = 0; s < sheetCount; ++s) {
     Sheet sheet;
     for (std::size_t slot = 0; slot < perSheet; ++slot) {
@@ -155,10 +182,10 @@ void SheetPlan::AddNupSheets(const SheetLayoutSettings& settings, int columns, i
       const int q = static_cast<int>(slot);
       std::pair<int, int> position;
       if (pagesPerSheet_ == 2) {
-        const int along = settings.twoUpOrder == kTwoUpReversed ? 1 - q : q;
+        const int along = twoUpReversed ? 1 - q : q;
         position = across == 1 ? std::pair<int, int>{0, along} : std::pair<int, int>{along, 0};
       } else {
-        position = NupPosition(q, across, down, settings.nupOrder);
+        position = NupPosition(q, across, down, order);
       }
       sheet.cells.push_back(CellAt(page <= pageCount_ ? page : 0, position.first, position.second, columns, rows));
     }

@@ -45,6 +45,11 @@ struct SheetLayoutSettings {
   // the reader holds the sheet the other way round too. Booklet pages stand upright on
   // their booklet pages whatever their shape, so a booklet does not look at it.
   bool pagesAcross = false;
+  // The N-up order is read on the sheet as it lies in its orientation, also when the
+  // pages lie across it, as CUPS's pdftopdf lays pages out: the reader, who turns the
+  // sheet a quarter clockwise to read such pages, sees the order turned a quarter
+  // clockwise (left to right, top to bottom becomes top to bottom, right to left).
+  bool orderOnSheet = false;
 };
 
 // The layout settings of a settings record body and the public orientation.

@@ -173,9 +173,8 @@ bool Within(int seconds, const std::function<bool()>& done) {
 }
 
 // Ghostscript ends with the job whichever way the job ends (a limit it used up, a stop
-// request to velmora, velmora killed), the job names why, and neither the output nor any
-// temporary file is left, except by a velmora killed outright. Every temporary goes to
-// the test's folder (TMPDIR).
+// request to velmora, velmora killed, Ghostscript killed by the system), the job names why, and neither the output nor
+// any temporary file is left, except by a velmora killed outright. Every temporary goes to the test's folder (TMPDIR).
 TEST_F(CliPrint, GhostscriptEndsWithTheJobAndLeavesNothing) {
   if (std::system("gs --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "Ghostscript (gs) is not installed";
   const fs::path documents = dir / "documents";
@@ -185,6 +184,12 @@ TEST_F(CliPrint, GhostscriptEndsWithTheJobAndLeavesNothing) {
   std::ofstream(documents / "loop.ps") << "%!PS\n{} loop\n";
   // Each string kept, a mebibyte at a time, until Ghostscript can allocate no more.
   std::ofstream(documents / "eater.ps") << "%!PS\n/kept [] def { /kept [ kept 1048576 string ] def } loop\n";
+  // A Ghostscript the system kills (the kernel's out-of-memory killer, an administrator)
+  // while it renders a sound PDF.
+  std::ofstream(documents / "sound.pdf") << "%PDF-1.4\n";
+  const fs::path killed = documents / "killed-gs";
+  std::ofstream(killed) << "#!/bin/sh\nkill -KILL $$\n";
+  fs::permissions(killed, fs::perms::owner_all);
   const auto unable = [&](const char* document, const std::string& cause) {
     return "velmora: Unable to print '" + (documents / document).string() + "': " + cause + "\n";
   };
@@ -203,6 +208,7 @@ TEST_F(CliPrint, GhostscriptEndsWithTheJobAndLeavesNothing) {
        "velmora: Job 3 on printer 'Velmora Default' was stopped by SIGTERM after 0 page(s); no output written\n"},
       {"loop.ps", "", "no-such-gs", 0,
        unable("loop.ps", "Ghostscript could not be run: Unable to run 'no-such-gs': No such file or directory")},
+      {"sound.pdf", "", killed.string(), 0, unable("sound.pdf", "Ghostscript was ended by signal 9 (SIGKILL)")},
       {"loop.ps", "", "gs", SIGKILL, ""},
   };
   for (const Case& c : cases) {

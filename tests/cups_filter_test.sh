@@ -151,4 +151,127 @@ if wait "$filter_pid"; then fail "the cancelled job ended well"; fi
 [[ ! -s $top/cancelled.pxl ]] || fail "the cancelled job wrote to standard output"
 [[ -z $(ls -A "$top/jobtmp") ]] || fail "the cancelled job left $(ls -A "$top/jobtmp")"
 
-echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, a hostile title, warnings and errors, a failed capture"
+# Ghostscript killed by the system while it renders a sound PDF (the out-of-memory killer):
+# the error says so rather than blaming the document, and nothing is written.
+printf '%s\n' '#!/bin/sh' 'kill -KILL $$' >"$top/killed-gs"
+chmod 755 "$top/killed-gs"
+if VELMORA_GS=$top/killed-gs TMPDIR=$top/jobtmp PPD=$ppd VELMORA_SYSTEM_FOLDER=$top/system "$filter" 8 alice Killed 1 '' \
+  "$top/doc.pdf" >"$top/killed.pxl" 2>"$top/killed.txt"; then
+  fail "the job whose Ghostscript was killed ended well"
+fi
+has killed.txt "ERROR: Unable to print 'Killed': Ghostscript was ended by signal 9 (SIGKILL)"
+[[ ! -s $top/killed.pxl ]] || fail "the job whose Ghostscript was killed wrote to standard output"
+
+# A PDF whose last update was cut off (an editor's incremental save that never ended):
+# Ghostscript prints the earlier revision without a word, the filter warns. An update cut
+# after its startxref is read whole, and prints without a warning.
+python3 - "$top" <<'EOF' || fail "writing the PDFs with cut updates"
+import re, sys
+top = sys.argv[1]
+doc = open(top + "/doc.pdf", "rb").read()
+size = int(re.findall(rb"/Size (\d+)", doc)[-1])
+root = re.findall(rb"/Root (\d+ \d+ R)", doc)[-1]
+obj = b"%d 0 obj\n<< /Title (Revised) >>\nendobj\n" % size
+update = obj + b"xref\n0 1\n0000000000 65535 f \n%d 1\n%010d 00000 n \n" % (size, len(doc))
+update += b"trailer\n<< /Size %d /Root %s /Info %d 0 R /Prev %d >>\nstartxref\n%d\n%%%%EOF\n" % (
+    size + 1, root, size, int(re.findall(rb"startxref\s+(\d+)", doc)[-1]), len(doc) + len(obj))
+open(top + "/cutupdate.pdf", "wb").write(doc + update[:update.index(b"trailer") + 4])
+open(top + "/endlessupdate.pdf", "wb").write(doc + update[:update.rindex(b"%%EOF")])
+EOF
+for name in cutupdate endlessupdate; do
+  run $name "$top/$name.pdf" || fail "the $name PDF: $(cat "$top/$name.txt")"
+  [[ $(count $name BeginPage) -eq 5 ]] || fail "the $name PDF lacks pages"
+done
+has cutupdate.txt "WARNING: The PDF ends in an update that was cut off"
+lacks endlessupdate.txt "WARNING: The PDF ends in an update"
+
+# N-up sheets as CUPS's own filters lay them out (pdftopdf, then Ghostscript's pxlmono,
+# through Debian's stock PPD), read back with gpcl6: page n holds n squares in a row at its
+# top left corner, so that each cell tells its page and the corner that page's top left
+# corner lies in.
+gpcl6=$(cd "$(dirname "$0")/../../shared/tools" 2>/dev/null && pwd)/gpcl6
+stock=/usr/share/ppd/cupsfilters/pxlmono.ppd
+if [[ ! -x $gpcl6 || ! -f $stock ]]; then
+  echo "SKIP (in part): no gpcl6 in ../shared/tools or no $stock; N-up is not compared with CUPS's own filters"
+else
+  squares='/squares { /n exch def 0 1 n 1 sub { 50 mul 36 add currentpagedevice /PageSize get 1 get 76 sub 40 40
+    rectfill } for showpage } def'
+  printf '%s\n' '%!PS' "$squares" '1 1 6 { squares } for' >"$top/tall.ps"
+  printf '%s\n' '%!PS' '<< /PageSize [842 595] >> setpagedevice' "$squares" '1 1 6 { squares } for' >"$top/wide.ps"
+  for name in tall wide; do ps2pdf "$top/$name.ps" "$top/$name.pdf" || fail "ps2pdf $name"; done
+  # The first sheet's cells, rows top to bottom: the page in each (its count of squares)
+  # and the cell's corner nearest to its first square.
+  cells() {
+    rm -f "$top"/cell-*.pgm
+    "$gpcl6" -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r60 -dLastPage=1 -sOutputFile="$top/cell-%d.pgm" "$2" >/dev/null 2>&1
+    python3 - "$1" "$top/cell-1.pgm" <<'EOF'
+import sys
+columns, rows = {2: (1, 2), 4: (2, 2), 6: (2, 3)}[int(sys.argv[1])]
+data = open(sys.argv[2], "rb").read()
+header = [line for line in data.split(b"\n")[:4] if not line.startswith(b"#")]
+width, height = map(int, header[1].split())
+pixels = data[len(data) - width * height:]
+seen, squares = bytearray(width * height), []
+for start in range(width * height):
+    if pixels[start] >= 128 or seen[start]:
+        continue
+    stack, xs, ys, count = [start], 0, 0, 0
+    seen[start] = 1
+    while stack:
+        at = stack.pop()
+        x, y = at % width, at // width
+        xs, ys, count = xs + x, ys + y, count + 1
+        for near in ([at - 1] if x > 0 else []) + ([at + 1] if x < width - 1 else []) + [at - width, at + width]:
+            if 0 <= near < width * height and pixels[near] < 128 and not seen[near]:
+                seen[near] = 1
+                stack.append(near)
+    squares.append((xs / count, ys / count))
+lines = []
+for row in range(rows):
+    line = []
+    for column in range(columns):
+        x0, x1 = width * column / columns, width * (column + 1) / columns
+        y0, y1 = height * row / rows, height * (row + 1) / rows
+        inside = [(x, y) for x, y in squares if x0 <= x < x1 and y0 <= y < y1]
+        corners = {"TL": (x0, y0), "TR": (x1, y0), "BL": (x0, y1), "BR": (x1, y1)}
+        distances = [((x - cx) ** 2 + (y - cy) ** 2, name) for x, y in inside for name, (cx, cy) in corners.items()]
+        line.append("%d%s" % (len(inside), min(distances)[1] if inside else ""))
+    lines.append(" ".join(line))
+print(" | ".join(lines))
+EOF
+  }
+  # An image comes through CUPS's imagetopdf, which fills the sheet with it whatever the
+  # pages per sheet: its PDF reaches the printer's filter without pdftopdf.
+  gs -q -dSAFER -sDEVICE=pnggray -r50 -dFirstPage=3 -dLastPage=3 -o "$top/tall.png" "$top/tall.pdf" || fail "gs png"
+  cp "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/filter/imagetopdf" "$top/serverbin/filter/" ||
+    fail "no imagetopdf filter (cups-filters)"
+  # Each case: document, pages per sheet, options: layouts whose pages lie across the
+  # sheet, 2- and 6-up sheets of landscape pages, an image.
+  while read -r document nup options; do
+    type=application/pdf
+    [[ $document == *.png ]] && type=image/png
+    # shellcheck disable=SC2086
+    cupsfilter -e -c "$top/cups-files.conf" -p "$ppd" -m printer/foo -i "$type" -o media=A4 -o number-up="$nup" \
+      $options "$top/$document" >"$top/nupturned.pxl" 2>"$top/nupturned.txt" ||
+      fail "the $document $nup-up job with $options: $(cat "$top/nupturned.txt")"
+    # shellcheck disable=SC2086
+    cupsfilter -e -p "$stock" -m printer/foo -o media=A4 -o number-up="$nup" $options "$top/$document" \
+      >"$top/nupstock.pxl" 2>/dev/null || fail "cupsfilter with $stock"
+    ours=$(cells "$nup" "$top/nupturned.pxl") || fail "the $document $nup-up job cannot be read back"
+    theirs=$(cells "$nup" "$top/nupstock.pxl") || fail "CUPS's $document $nup-up job cannot be read back"
+    [[ $ours == "$theirs" ]] || fail "$document $nup-up with $options: the sheet is $ours, CUPS's filters print $theirs"
+    [[ $document != *.png ]] || has nupturned.txt "WARNING: option number-up '$nup' is not applied to an image"
+  done <<'CASES'
+tall.pdf 4 -o orientation-requested=4
+tall.pdf 4 -o orientation-requested=5 -o number-up-layout=btlr
+tall.pdf 2 -o landscape
+tall.pdf 6 -o orientation-requested=4
+wide.pdf 4 -o orientation-requested=3
+wide.pdf 2 -o number-up-layout=lrtb
+wide.pdf 2 -o orientation-requested=4 -o number-up-layout=btlr
+wide.pdf 6 -o orientation-requested=5
+tall.png 4 -o orientation-requested=4
+CASES
+fi
+
+echo "PASS: cupsfilter jobs: header lines, mapped options, 4-up watermarks, a hostile title, warnings and errors, a failed capture, N-up as CUPS lays it out"

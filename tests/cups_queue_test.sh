@@ -230,13 +230,28 @@ keep collated
 has collated '@PJL SET QTY=3'
 [[ $(count collated 'EndPage PageCopies=1') -eq 5 ]] || fail "the collated job asks for copies of each page too"
 
-# A queue that cannot read its system folder fails a job that asks for a watermark.
-chmod 000 "$top/system"
-state=$(print -o WatermarkFirst=1 "$top/doc.pdf")
-chmod 755 "$top/system"
-[[ $state != completed ]] || fail "a watermark job printed without its watermark"
-grep -q "system folder '$top/system' cannot be read" "$top/log/error_log" ||
-  fail "no error names the unreadable system folder"
+# A queue that cannot read what a job asks for fails the job with the file or folder and
+# the reason, and sends nothing: the system folder, the queue's watermark folder, a
+# bitmap watermark's image, the overlay folder.
+cp "$top/portrait.png" "$top/logo.png"
+export VELMORA_STORE=$top/system/spooler.db XDG_DATA_HOME=$top/system
+"$velmora" watermark set --printer Office 2 "image=$top/logo.png" >/dev/null || fail "velmora watermark set image"
+"$velmora" printer set Office "OvelayDirectory=$top/forms" 'OvelayFiles=form.ovl' >/dev/null ||
+  fail "velmora printer set overlays"
+unset VELMORA_STORE XDG_DATA_HOME
+while IFS='|' read -r locked option reason; do
+  chmod 000 "$top/$locked"
+  state=$(print -o "$option" "$top/doc.pdf")
+  chmod 755 "$top/$locked"
+  [[ $state != completed ]] || fail "the job with $option printed although '$locked' cannot be read"
+  [[ ! -s $top/out/office.pxl ]] || fail "the job with $option sent $(stat -c %s "$top/out/office.pxl") bytes"
+  grep -qF "$top/$reason" "$top/log/error_log" || fail "no error says '$top/$reason'"
+done <<'CASES'
+system|WatermarkFirst=1|system' cannot be read
+system/VELMORA IT Co/Office|WatermarkFirst=1|system/VELMORA IT Co/Office' cannot be read: Permission denied
+logo.png|WatermarkFirst=2|logo.png' of watermark section 2 cannot be read: Permission denied
+forms|OverlayMode=One|forms' cannot be read: Permission denied
+CASES
 
 if [[ ! -x $gpcl6 ]]; then
   echo "SKIP (in part): gpcl6 is not in ../shared/tools; the sheets are not read back"

@@ -47,6 +47,20 @@ std::string Show(const RECTL& r) {
          std::to_string(r.bottom) + "}";
 }
 
+// How each N-up order sorts the pages: by the first key, then the second, each running
+// across (left to right) or down (top to bottom) the sheet as read, or against it.
+enum Key { kAcross, kBack, kDown, kUp };
+constexpr std::pair<Key, Key> kOrders[] = {
+    {kAcross, kDown},  // 0 down then right
+    {kBack, kDown},    // 1 down then left
+    {kAcross, kUp},    // 2 up then right
+    {kBack, kUp},      // 3 up then left
+    {kDown, kAcross},  // 4 right then down
+    {kDown, kBack},    // 5 left then down
+    {kUp, kAcross},    // 6 right then up
+    {kUp, kBack},      // 7 left then up
+};
+
 TEST(SheetLayout, FourUpCellsGoDownThenRight) {
   const SheetPlan plan(Nup(4, 0), 5, SIZEL{2000, 3000});
   ASSERT_EQ(plan.sheets().size(), 2u);
@@ -69,19 +83,6 @@ TEST(SheetLayout, FourUpCellsGoDownThenRight) {
 // clockwise), and slot i of every sheet holds the page p with (p - 1) mod n = i, which is
 // the cell the plug-in puts that page's watermark in.
 TEST(SheetLayout, OrdersReadAsTheyNameFromTheReadersSide) {
-  // How each order sorts the pages: by the first key, then the second, each running
-  // across (left to right) or down (top to bottom) the sheet as read, or against it.
-  enum Key { kAcross, kBack, kDown, kUp };
-  const std::pair<Key, Key> kOrders[] = {
-      {kAcross, kDown},  // 0 down then right
-      {kBack, kDown},    // 1 down then left
-      {kAcross, kUp},    // 2 up then right
-      {kBack, kUp},      // 3 up then left
-      {kDown, kAcross},  // 4 right then down
-      {kDown, kBack},    // 5 left then down
-      {kUp, kAcross},    // 6 right then up
-      {kUp, kBack},      // 7 left then up
-  };
   for (int perSheet : {2, 4, 6, 8, 9, 16}) {
     for (bool portrait : {true, false}) {
       for (std::uint32_t order = 0; order < 8; ++order) {
@@ -131,6 +132,41 @@ TEST(SheetLayout, OrdersReadAsTheyNameFromTheReadersSide) {
           });
           for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].page, s * perSheet + i + 1);
         }
+      }
+    }
+  }
+}
+
+// A job laid out as CUPS's pdftopdf lays pages out reads the order on the sheet as it lies
+// when the pages lie across it, not as the reader who turns the sheet to read them holds
+// it.
+TEST(SheetLayout, OrderOnTheSheetReadsAsTheSheetLies) {
+  for (int perSheet : {4, 9, 16}) {
+    for (bool portrait : {true, false}) {
+      for (std::uint32_t order = 0; order < 8; ++order) {
+        SCOPED_TRACE(std::to_string(perSheet) + "-up, " + (portrait ? "portrait" : "landscape") + ", order " +
+                     std::to_string(order));
+        SheetLayoutSettings settings = Nup(perSheet, order, portrait);
+        settings.pagesAcross = true;
+        settings.orderOnSheet = true;
+        const SheetPlan plan(settings, static_cast<std::size_t>(perSheet),
+                             portrait ? SIZEL{4800, 6600} : SIZEL{6600, 4800});
+        std::vector<SheetCell> cells = plan.sheets().at(0).cells;
+        const auto value = [](Key key, const SheetCell& cell) {
+          switch (key) {
+            case kAcross: return cell.cell.left;
+            case kBack: return -cell.cell.left;
+            case kDown: return cell.cell.top;
+            case kUp: return -cell.cell.top;
+          }
+          return 0;
+        };
+        const std::pair<Key, Key> keys = kOrders[order];
+        std::sort(cells.begin(), cells.end(), [&](const SheetCell& a, const SheetCell& b) {
+          if (value(keys.first, a) != value(keys.first, b)) return value(keys.first, a) < value(keys.first, b);
+          return value(keys.second, a) < value(keys.second, b);
+        });
+        for (std::size_t i = 0; i < cells.size(); ++i) EXPECT_EQ(cells[i].page, i + 1);
       }
     }
   }

@@ -25,7 +25,10 @@
 #include <string>
 #include <vector>
 
+#include "formats/overlay_file.h"
 #include "formats/text.h"
+#include "formats/vendor_settings.h"
+#include "formats/watermark_settings.h"
 #include "host/host_error.h"
 #include "host/page_source.h"
 #include "host/plugin_module.h"
@@ -33,6 +36,7 @@
 #include "platform/files.h"
 #include "platform/paper_model_text.h"
 #include "platform/posix/spooler_store.h"
+#include "platform/private_profile.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
 #include "tools/cups/cups_options.h"
@@ -130,6 +134,86 @@ void CheckSystemFolder(const std::string& folder, const std::vector<host::Settin
                         "' cannot be read: " + std::strerror(error));
 }
 
+// The last value the job's settings give `name`, or an empty text.
+std::string SettingValue(const std::vector<host::SettingAssignment>& settings, std::string_view name) {
+  std::string value;
+  for (const host::SettingAssignment& setting : settings) {
+    if (setting.name == name) value = setting.value;
+  }
+  return value;
+}
+
+// True when `path` can be read by CUPS's user (a folder: listed and entered), false when it
+// does not exist. Throws when it exists but cannot be read: the job's `need` cannot be
+// applied.
+bool CheckReadable(const std::string& path, bool folder, const std::string& need, const std::string& what) {
+  if (::access(path.c_str(), folder ? R_OK | X_OK : R_OK) == 0) return true;
+  const int error = errno;
+  if (error == ENOENT) return false;
+  throw host::HostError("Unable to apply the job's " + need + ": " + what + " '" + path +
+                        "' cannot be read: " + std::strerror(error));
+}
+
+// A printer value of the job's store as text (UTF-16 code units up to the first NUL).
+std::string StoredText(const std::string& queue, const WCHAR* name) {
+  const std::optional<platform::PrinterValue> value =
+      platform::posix::ReadStorePrinterValue(platform::Utf8ToUtf16(queue), name);
+  if (!value) return {};
+  WString text;
+  for (std::size_t i = 0; i + 1 < value->bytes.size(); i += 2) {
+    const auto unit = static_cast<WCHAR>(value->bytes[i] | (value->bytes[i + 1] << 8));
+    if (unit == 0) break;
+    text.push_back(unit);
+  }
+  return platform::Utf16ToUtf8(text);
+}
+
+// The watermark sections and the overlay files the job asks for, below the system folder
+// and elsewhere, must be readable too: the plug-in would skip one it cannot read and print
+// the job without it. A watermark section whose settings file is missing is a queue that
+// does not have it (the job's warning says so); a bitmap section's image must exist. Run
+// once the job's store holds the queue's values.
+void CheckQueueFiles(const std::string& system, const std::string& queue,
+                     const std::vector<host::SettingAssignment>& settings) {
+  std::vector<std::int32_t> sections;
+  if (const int first = std::atoi(SettingValue(settings, "sFP_SectionIndex").c_str()); first > 0) {
+    sections.push_back(first);
+  }
+  // The next-pages section counts only for the usages that tell first and next pages apart.
+  const int usage = std::atoi(SettingValue(settings, "eWMUsage").c_str());
+  const int next = std::atoi(SettingValue(settings, "sNP_SectionIndex").c_str());
+  if (next > 0 && (usage == WM_FIRSTPAGE_OTHERPAGE || usage == WM_EVEN_ODDPAGES)) sections.push_back(next);
+  if (!sections.empty()) {
+    const std::string company = system + "/" + platform::Utf16ToUtf8(kWatermarkCompanyFolder);
+    const std::string printer = company + "/" + queue;
+    const std::string file = printer + "/" + platform::Utf16ToUtf8(kWatermarkSettingsFile);
+    const bool readable = CheckReadable(company, true, "watermark", "the queue's folder") &&
+                          CheckReadable(printer, true, "watermark", "the queue's folder") &&
+                          CheckReadable(file, false, "watermark", "the queue's watermark settings");
+    for (const std::int32_t section : readable ? sections : std::vector<std::int32_t>{}) {
+      const auto bytes = platform::ReadProfileStruct(platform::Utf8ToUtf16(file), WatermarkSectionName(section),
+                                                     kWatermarkKey, WatermarkSettings::kSize);
+      const std::optional<WatermarkSettings> watermark =
+          bytes ? WatermarkSettings::FromBytes(*bytes) : std::optional<WatermarkSettings>();
+      if (!watermark || !watermark->IsBitmap()) continue;
+      const std::string image = platform::Utf16ToUtf8(watermark->imagePath());
+      if (::access(image.c_str(), R_OK) == 0) continue;
+      const int error = errno;
+      throw host::HostError("Unable to apply the job's watermark: the image '" + image + "' of watermark section " +
+                            std::to_string(section) + " cannot be read: " + std::strerror(error));
+    }
+  }
+  const std::string overlayMode = SettingValue(settings, "dwOverlayMode");
+  // Printing with one overlay, or odd and even ones, reads them; a capture writes one.
+  if (overlayMode != "2" && overlayMode != "3") return;
+  const std::string folder = StoredText(queue, kOverlayDirectoryValue);
+  if (folder.empty() || !CheckReadable(folder, true, "overlay", "the queue's overlay folder")) return;
+  for (const WString& entry : Utility::split(platform::Utf8ToUtf16(StoredText(queue, kOverlayFilesValue)), u';')) {
+    if (entry.empty()) continue;
+    CheckReadable(folder + "/" + platform::Utf16ToUtf8(entry), false, "overlay", "the overlay file");
+  }
+}
+
 void Must(platform::StoreResult<> result, const std::string& what) {
   if (!result) throw host::HostError(what + ": " + result.error());
 }
@@ -203,19 +287,33 @@ std::vector<NamedOption> QueueDefaults() {
 // filter gets: the page it makes is already turned and scaled for the sheet.
 constexpr std::string_view kImageLayoutOptions[] = {"orientation-requested", "landscape", "print-scaling",
                                                     "fit-to-page"};
+// The options CUPS's own chain does not apply to an image: imagetopdf fills the sheet with
+// it and its PDF goes to the printer's filter without pdftopdf, whatever pages per sheet
+// the job asks for. The filter prints the image as that chain does, and says so.
+constexpr std::string_view kImageSheetOptions[] = {"number-up", "number-up-layout"};
 
-// The job's options; those an earlier filter of CUPS applied already are left out (the
-// job's document is an image, CONTENT_TYPE).
+// The job's options; those an earlier filter of CUPS applied already, and those its chain
+// leaves out, are left out (the job's document is an image, CONTENT_TYPE).
 std::vector<NamedOption> JobOptionsOf(const char* text) {
   const char* contentType = std::getenv("CONTENT_TYPE");
   const bool image = contentType != nullptr && std::string_view(contentType).starts_with("image/");
+  const auto listed = [](const auto& list, std::string_view name) {
+    return std::find(std::begin(list), std::end(list), name) != std::end(list);
+  };
   cups_option_t* parsed = nullptr;
   const int count = cupsParseOptions(text, 0, &parsed);
   std::vector<NamedOption> options;
   for (int i = 0; i < count; ++i) {
-    const bool applied = image && std::find(std::begin(kImageLayoutOptions), std::end(kImageLayoutOptions),
-                                            parsed[i].name) != std::end(kImageLayoutOptions);
-    if (!applied) options.emplace_back(parsed[i].name, parsed[i].value);
+    const std::string_view name = parsed[i].name;
+    if (image && listed(kImageLayoutOptions, name)) continue;
+    if (image && listed(kImageSheetOptions, name)) {
+      if (name == "number-up" && std::string_view(parsed[i].value) != "1") {
+        std::fprintf(stderr, "WARNING: option number-up '%s' is not applied to an image: it fills the sheet\n",
+                     OneLine(parsed[i].value).c_str());
+      }
+      continue;
+    }
+    options.emplace_back(parsed[i].name, parsed[i].value);
   }
   cupsFreeOptions(count, parsed);
   return options;
@@ -252,6 +350,7 @@ int RunFilter(int argc, char** argv) {
   JobFolder folder;
   const std::string jobStore = folder.path() + "/spooler.db";
   PrepareJobStore(system + "/spooler.db", jobStore, queue);
+  CheckQueueFiles(system, queue, job.settings);
   // The host and the plug-in find the queue's watermark sections (and the diagnostic log)
   // through the environment, as every velmora program does.
   ::setenv("XDG_DATA_HOME", system.c_str(), 1);
@@ -270,6 +369,8 @@ int RunFilter(int argc, char** argv) {
   }
   request.settings = std::move(job.settings);
   request.choices = std::move(job.choices);
+  // CUPS's pdftopdf does not run before the filter; its N-up layout is followed instead.
+  request.pdftopdfLayout = true;
   // The sheets are counted for CUPS's page log once the job has reached the printer.
   std::size_t sheetsPrinted = 0;
   request.progress = [&sheetsPrinted](std::size_t sheet, std::size_t) { sheetsPrinted = sheet; };
