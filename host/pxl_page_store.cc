@@ -281,9 +281,11 @@ void PxlPageStore::Take(const pxl::ScannedOperator& op, std::span<const std::uin
       beginCharTag_ = op.tag - op.start;
       break;
     case Op::ReadChar: {
-      // Each glyph is kept as a download of its own: BeginChar, ReadChar, EndChar.
+      // Each glyph is kept as a download of its own: BeginChar, ReadChar, EndChar. A
+      // ReadChar without a BeginChar before it belongs to no font and is dropped: kept,
+      // its glyph would mark a tag where its BeginChar should have been.
       const std::optional<pxl::AttributeView> charCode = op.Find(Attr::CharCode);
-      if (!charCode) break;
+      if (!charCode || beginChar_.empty()) break;
       PagePart glyph;
       glyph.Add(beginChar_, beginCharTag_);
       glyph.Add(bytes, op.tag - op.start);
