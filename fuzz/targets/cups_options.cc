@@ -203,14 +203,32 @@ void Entry(const std::uint8_t* data, std::size_t size) {
   for (const cups::NamedOption& option : Lines(parts[2])) (void)cups::IppKeyword(option.second);
 }
 
+std::vector<std::uint8_t> MakeSeed(int copies, std::string_view ppd, std::string_view lp, std::string_view ipp) {
+  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(copies + 16),
+                                  static_cast<std::uint8_t>((copies + 16) >> 8)};
+  for (const std::string_view part : {ppd, lp, ipp}) {
+    if (part.data() != ppd.data()) bytes.push_back(0);
+    bytes.insert(bytes.end(), part.begin(), part.end());
+  }
+  return bytes;
+}
+
 std::vector<Seed> Seeds() {
-  // Every option with each of its choices (or its range's ends), under the option's own
-  // keyword for lp and under its IPP name for an IPP job.
+  // The PPD's defaults; then each option with each of its choices (or its range's ends),
+  // under its keyword for lp and under its IPP name for an IPP job, a few options a seed
+  // so that every seed stays within the target's 1 KiB inputs.
   std::string ppd = "*PPD-Adobe: \"4.3\"\n";
+  std::vector<Seed> seeds;
   std::string lp, ipp;
+  const auto flush = [&] {
+    seeds.push_back({"options-" + std::to_string(seeds.size()), MakeSeed(2, {}, lp, ipp)});
+    lp.clear();
+    ipp.clear();
+  };
   for (const cups::Option& option : cups::Options()) {
-    if (!option.group.empty())
+    if (!option.group.empty()) {
       ppd += "*Default" + std::string(option.keyword) + ": " + std::string(option.defaultChoice) + "\n";
+    }
     std::vector<std::string> values;
     for (const cups::Choice& choice : option.choices) values.emplace_back(choice.keyword);
     if (option.kind == cups::OptionKind::kNumber) {
@@ -221,21 +239,15 @@ std::vector<Seed> Seeds() {
       lp += std::string(option.keyword) + "=" + value + "\n";
       ipp += cups::IppAttributeName(option) + "=" + cups::IppKeyword(value) + "\n";
     }
+    if (lp.size() + ipp.size() > 400) flush();
   }
-  const auto seed = [](int copies, const std::string& text) {
-    std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(copies + 16),
-                                    static_cast<std::uint8_t>((copies + 16) >> 8)};
-    bytes.insert(bytes.end(), text.begin(), text.end());
-    return bytes;
-  };
-  const std::string ippNames =
+  if (!lp.empty()) flush();
+  const std::string names =
       "media=iso_a5_148x210mm,tray-2,stationery\nsides=two-sided-short-edge\nfinishings=4\nprint-quality=5\n"
       "job-password=1234\nnumber-up=4\nfit-to-page=true\noutput-bin=stacker-1\nlandscape\npage-ranges=1-3";
-  return {
-      {"ppd-and-lp", seed(3, ppd + std::string(1, '\0') + lp)},
-      {"ipp", seed(1000, std::string(1, '\0') + std::string(1, '\0') + ipp)},
-      {"ipp-names", seed(0, std::string(1, '\0') + ippNames + std::string(1, '\0') + ippNames)},
-  };
+  seeds.push_back({"ppd", MakeSeed(3, ppd, {}, {})});
+  seeds.push_back({"ipp-names", MakeSeed(1000, {}, names, names)});
+  return seeds;
 }
 
 VELMORA_FUZZ_TARGET(cups_options, Entry, Seeds);
