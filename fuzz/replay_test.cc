@@ -1,7 +1,10 @@
-// Replays every fuzz target's seeds, its corpus under fuzz/corpus/ and its regression
-// inputs under fuzz/regressions/ through its entry function, in every build with tests.
+// Replays every fuzz target's seeds, its corpus under fuzz/corpus/ (kept minimized by
+// scripts/fuzz) and its regression inputs under fuzz/regressions/ through its entry
+// function, in every build with tests. The folders are read when the test runs: a corpus
+// that scripts/fuzz merged into replays without a new configuration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,7 +30,7 @@ void Replay(const Target& target, const std::vector<std::uint8_t>& bytes) {
   target.entry(copy.get(), bytes.size());
 }
 
-TEST(FuzzReplay, EveryTargetIsBuiltAndHasASeedCorpus) {
+TEST(FuzzReplay, EveryTargetIsBuiltAndHasACorpus) {
   std::set<std::string> listed;
   std::istringstream names(VELMORA_FUZZ_TARGET_NAMES);
   for (std::string name; std::getline(names, name, ',');) listed.insert(name);
@@ -41,22 +44,37 @@ TEST(FuzzReplay, EveryTargetIsBuiltAndHasASeedCorpus) {
   EXPECT_EQ(registered, listed);
 }
 
-TEST(FuzzReplay, SeedsCorpusAndRegressionsRunCleanly) {
-  for (const Target& target : Targets()) {
-    for (const Seed& seed : target.seeds()) {
-      SCOPED_TRACE(std::string(target.name) + " seed " + seed.name);
-      Replay(target, seed.bytes);
-    }
-    for (const char* kind : {"corpus", "regressions"}) {
-      const fs::path folder = fs::path(VELMORA_FUZZ_DIR) / kind / target.name;
-      if (!fs::is_directory(folder)) continue;
-      for (const auto& entry : fs::directory_iterator(folder)) {
-        SCOPED_TRACE(entry.path().string());
-        Replay(target, ReadAll(entry.path()));
-      }
+// One test per target, so that a failure names its target and ctest runs them in parallel.
+class FuzzReplayTarget : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FuzzReplayTarget, SeedsCorpusAndRegressionsRunCleanly) {
+  const auto found =
+      std::find_if(Targets().begin(), Targets().end(), [](const Target& target) { return target.name == GetParam(); });
+  ASSERT_NE(found, Targets().end()) << GetParam() << " is not registered";
+  const Target& target = *found;
+  for (const Seed& seed : target.seeds()) {
+    SCOPED_TRACE(std::string(target.name) + " seed " + seed.name);
+    Replay(target, seed.bytes);
+  }
+  for (const char* kind : {"corpus", "regressions"}) {
+    const fs::path folder = fs::path(VELMORA_FUZZ_DIR) / kind / target.name;
+    if (!fs::is_directory(folder)) continue;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      SCOPED_TRACE(entry.path().string());
+      Replay(target, ReadAll(entry.path()));
     }
   }
 }
+
+std::vector<std::string> ListedTargets() {
+  std::vector<std::string> names;
+  std::istringstream list(VELMORA_FUZZ_TARGET_NAMES);
+  for (std::string name; std::getline(list, name, ',');) names.push_back(name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplayTarget, ::testing::ValuesIn(ListedTargets()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace
 }  // namespace velmora::fuzz

@@ -1,6 +1,8 @@
 // The page store: a rendered stream read a window at a time and spooled page by page.
 #include "host/pxl_page_store.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -25,25 +27,37 @@ constexpr std::size_t kPiece = std::size_t{1} << 20;
 constexpr std::size_t kLargestOperator = std::size_t{1} << 30;
 constexpr std::uint8_t kEndCharTag = static_cast<std::uint8_t>(Op::EndChar);
 
-// Bytes that a resize leaves as they are: the window grows by a whole piece before each
-// read, which fills only part of it, so zeroing the piece first would be wasted work.
-template <typename T>
-struct UninitializedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitializedAllocator<U>;
-  };
-  UninitializedAllocator() = default;
-  template <typename U>
-  UninitializedAllocator(const UninitializedAllocator<U>&) {}
-  template <typename U>
-  void construct(U* at) noexcept {
-    ::new (static_cast<void*>(at)) U;
+// A byte buffer whose new room is left as it is: the window grows by a whole piece before
+// each read, which fills only part of it, so zeroing the piece first (as std::vector
+// does, a byte at a time in an unoptimised or sanitized build) would be wasted work.
+class ByteWindow {
+ public:
+  std::uint8_t* data() { return bytes_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::span<const std::uint8_t> bytes() const { return {bytes_.get(), size_}; }
+
+  // Sets the size; bytes past the old size are not initialised.
+  void Resize(std::size_t size) {
+    if (size > capacity_) {
+      const std::size_t capacity = std::max(size, capacity_ * 2);
+      std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[capacity]);
+      if (size_ > 0) std::memcpy(grown.get(), bytes_.get(), size_);
+      bytes_ = std::move(grown);
+      capacity_ = capacity;
+    }
+    size_ = size;
   }
-  template <typename U, typename... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  // Drops the first `count` bytes (at most the size).
+  void EraseFront(std::size_t count) {
+    if (count < size_) std::memmove(bytes_.get(), bytes_.get() + count, size_ - count);
+    size_ -= std::min(count, size_);
   }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
 // One operator of the stream with its encoded bytes (attribute list, tag, data), which
@@ -98,7 +112,7 @@ class OperatorStream {
   void FindStreamHeader() {
     constexpr std::size_t kLongestPrelude = 64 * 1024;
     while (Fill() || !window_.empty()) {
-      pxl::Reader reader{std::span<const std::uint8_t>(window_)};
+      pxl::Reader reader{window_.bytes()};
       while (const std::optional<Event> event = reader.Next()) {
         if (event->kind != EventKind::kStreamHeader) continue;
         order_ = event->byte_order;
@@ -111,7 +125,7 @@ class OperatorStream {
   }
 
   // The unread part of the window, from where the scanner starts.
-  std::span<const std::uint8_t> Rest() const { return std::span<const std::uint8_t>(window_).subspan(pos_); }
+  std::span<const std::uint8_t> Rest() const { return window_.bytes().subspan(pos_); }
 
   // Reads more of the file behind what is left of the window, where scanning starts
   // again; false, with nothing changed, when the whole file has been read.
@@ -129,7 +143,7 @@ class OperatorStream {
   bool Fill() {
     if (atEnd_) return false;
     if (pos_ > 0) {
-      window_.erase(window_.begin(), window_.begin() + static_cast<std::ptrdiff_t>(pos_));
+      window_.EraseFront(pos_);
       pos_ = 0;
     }
     if (window_.size() > kLargestOperator) {
@@ -138,9 +152,9 @@ class OperatorStream {
     // A pipe hands over what the renderer has written so far: the window grows by that.
     const std::size_t before = window_.size();
     const std::size_t piece = std::max(kPiece, before);
-    window_.resize(before + piece);
+    window_.Resize(before + piece);
     const std::size_t got = source_(window_.data() + before, piece);
-    window_.resize(before + got);
+    window_.Resize(before + got);
     if (got == 0) atEnd_ = true;
     return got > 0;
   }
@@ -151,7 +165,7 @@ class OperatorStream {
 
   PxlByteSource source_;
   std::string name_;
-  std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>> window_;
+  ByteWindow window_;
   std::size_t pos_ = 0;
   std::size_t consumed_ = 0;                     // bytes of the window after pos_ handed out as operators
   std::optional<pxl::OperatorScanner> scanner_;  // over the window from pos_
@@ -267,9 +281,11 @@ void PxlPageStore::Take(const pxl::ScannedOperator& op, std::span<const std::uin
       beginCharTag_ = op.tag - op.start;
       break;
     case Op::ReadChar: {
-      // Each glyph is kept as a download of its own: BeginChar, ReadChar, EndChar.
+      // Each glyph is kept as a download of its own: BeginChar, ReadChar, EndChar. A
+      // ReadChar without a BeginChar before it belongs to no font and is dropped: kept,
+      // its glyph would mark a tag where its BeginChar should have been.
       const std::optional<pxl::AttributeView> charCode = op.Find(Attr::CharCode);
-      if (!charCode) break;
+      if (!charCode || beginChar_.empty()) break;
       PagePart glyph;
       glyph.Add(beginChar_, beginCharTag_);
       glyph.Add(bytes, op.tag - op.start);

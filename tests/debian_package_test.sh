@@ -40,11 +40,19 @@ for expected in ./usr/bin/velmora ./usr/lib/velmora/libvelmora_pxl.so ./usr/lib/
   ./usr/lib/cups/filter/velmora-pxl ./usr/share/cups/model/velmora/velmora-pxl.ppd \
   ./usr/sbin/velmora-printer-app ./usr/lib/systemd/system/velmora-printer-app.service \
   ./usr/share/man/man1/velmora.1.gz ./usr/share/man/man7/velmora-pxl.7.gz \
-  ./usr/share/man/man8/velmora-printer-app.8.gz; do
+  ./usr/share/man/man8/velmora-printer-app.8.gz ./usr/share/doc/velmora/copyright \
+  ./usr/share/doc/velmora/changelog.Debian.gz; do
   grep -qxF "$expected" <<<"$listing" || fail "the package lacks $expected"
 done
 misplaced=$(grep -E "^\./(usr/local|home)(/|$)|^\.${build}(/|$)" <<<"$listing")
 [[ -z $misplaced ]] || fail "files outside the system's folders:"$'\n'"$misplaced"
+
+# The copyright file is in Debian's machine-readable format.
+copyright=$(dpkg-deb --fsys-tarfile "$package" | tar -xO ./usr/share/doc/velmora/copyright 2>/dev/null)
+head -1 <<<"$copyright" | grep -qxF "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ||
+  fail "the copyright file does not start with the machine-readable format's Format line"
+grep -q "^Files: \*$" <<<"$copyright" && grep -q "^License: " <<<"$copyright" ||
+  fail "the copyright file has no Files: * paragraph with its License"
 
 # --- The control data: what it needs, and maintainer scripts dpkg can run.
 depends=$(dpkg-deb --field "$package" Depends)

@@ -298,6 +298,8 @@ TEST_F(JobHeaderTest, LongTextsAreCutSoThatEveryLineStaysWhole) {
       {kDocument, "a" + Repeat(e, 5000), "@PJL JOB DISPLAY=\"a" + Repeat(e, 500) + "\"\r\n"},
       {kUser, "ab" + Repeat(euro, 4000), "@PJL SET JOBATTR=\"UserName=ab" + Repeat(euro, 330) + "\"\r\n"},
       {kMachine, "\\\\" + Repeat(clef, 3000), "@PJL SET JOBATTR=\"ComputerName=" + Repeat(clef, 247) + "\"\r\n"},
+      // A name without the backslashes loses nothing, and no character is cut in two.
+      {kMachine, euro + "WS", "@PJL SET JOBATTR=\"ComputerName=" + euro + "WS\"\r\n"},
       {kPrinter, std::string(10000, 'P'), "@PJL COMMENT " + std::string(983, 'P') + " 2.23.2.321              \r\n"},
   };
   const platform::JobInfo ordinary = *spooler.FindJob(jobId);

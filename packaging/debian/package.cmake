@@ -36,4 +36,20 @@ set(CPACK_SET_DESTDIR ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+
+# Debian policy asks every package for its copyright file and, compressed with gzip -9n,
+# its Debian changelog in /usr/share/doc/PACKAGE. The changelog's date is the
+# configuration's (SOURCE_DATE_EPOCH when set, for a reproducible package).
+include(GNUInstallDirs)
+string(TIMESTAMP VELMORA_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.Debian.in ${PROJECT_BINARY_DIR}/debian/changelog.Debian @ONLY)
+find_program(VELMORA_GZIP gzip)
+if(VELMORA_GZIP)
+  execute_process(COMMAND ${VELMORA_GZIP} -9nf ${PROJECT_BINARY_DIR}/debian/changelog.Debian
+                  RESULT_VARIABLE gzipped)
+  if(gzipped EQUAL 0)
+    install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
+endif()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 include(CPack)

@@ -162,9 +162,12 @@ void CCommandInsertor::InsertPJLJobInfo() {
     WritePjlTextLine("@PJL SET JOBATTR=\"DocumentName=", document, "\"\r\n");
   }
   if (job->machineName) {
-    // The spooler names the machine as two backslashes and the host name.
+    // The spooler names the machine as two backslashes and the host name; the line takes
+    // the host name. Only backslashes are taken off: a name without them loses nothing,
+    // and no character is cut in two.
     const std::string machine = PjlText(*job->machineName);
-    const std::size_t skip = machine.size() < 2 ? machine.size() : 2;
+    std::size_t skip = 0;
+    while (skip < 2 && skip < machine.size() && machine[skip] == '\\') ++skip;
     WritePjlTextLine("@PJL SET JOBATTR=\"ComputerName=", std::string_view(machine).substr(skip), "\"\r\n");
   }
   if (job->userName) {

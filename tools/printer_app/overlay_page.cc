@@ -21,9 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::array<const char*, 3> kModes = {"none", "one", "odd-even"};
-constexpr std::array<const char*, 2> kPositions = {"over", "under"};
-
 // The document type of an uploaded file by its first bytes: a PDF or PostScript document
 // (what Ghostscript and the capture take), or nothing.
 const char* DocumentType(const fs::path& file) {
@@ -87,13 +84,6 @@ std::string Capture(pappl_client_t* client, const App& app, pappl_printer_t* pri
          ": it is listed here once the job has ended.";
 }
 
-bool OneOf(const std::string& value, const auto& choices) {
-  for (const auto& choice : choices) {
-    if (value == choice) return true;
-  }
-  return false;
-}
-
 std::string SetDefaults(const App& app, pappl_printer_t* printer, int count, cups_option_t* form) {
   const std::vector<OverlayEntry> overlays = OverlayFolder(app.stateFolder, papplPrinterGetID(printer)).List();
   std::vector<std::string> names{kNoOverlay};
@@ -102,12 +92,8 @@ std::string SetDefaults(const App& app, pappl_printer_t* printer, int count, cup
   const std::string position = FormField(count, form, "overlay-position");
   const std::string odd = FormField(count, form, "overlay-odd");
   const std::string even = FormField(count, form, "overlay-even");
-  if (!OneOf(mode, kModes) || !OneOf(position, kPositions) || !OneOf(odd, names) || !OneOf(even, names)) {
-    return "Not saved: choose the overlay mode, position and overlays from the lists.";
-  }
-  if (mode == "one" && odd == kNoOverlay) return "Not saved: one overlay on every page needs that overlay.";
-  if (mode == "odd-even" && (odd == kNoOverlay || even == kNoOverlay)) {
-    return "Not saved: odd and even pages need an overlay each.";
+  if (const std::string problem = OverlayDefaultsProblem(mode, position, odd, even, names); !problem.empty()) {
+    return "Not saved: " + problem;
   }
   cups_option_t* options = nullptr;
   int optionCount = cupsAddOption("overlay-mode", mode.c_str(), 0, &options);
@@ -207,9 +193,9 @@ void ShowOverlays(pappl_client_t* client, const App& app, pappl_printer_t* print
   for (const OverlayEntry& overlay : overlays) names.push_back(overlay.name);
   papplClientHTMLStartForm(client, self.c_str(), false);
   Html(client, "<div class=\"velmora-form\"><input type=\"hidden\" name=\"action\" value=\"overlay-defaults\">\n" +
-                   Select("overlay-mode", "Overlay mode", {kModes.begin(), kModes.end()},
+                   Select("overlay-mode", "Overlay mode", {kOverlayModes.begin(), kOverlayModes.end()},
                           PrinterDefault(printer, "overlay-mode")) +
-                   Select("overlay-position", "Position", {kPositions.begin(), kPositions.end()},
+                   Select("overlay-position", "Position", {kOverlayPositions.begin(), kOverlayPositions.end()},
                           PrinterDefault(printer, "overlay-position")) +
                    Select("overlay-odd", "Overlay on every page (mode one) or on odd pages", names,
                           PrinterDefault(printer, kOverlayNameAttribute)) +

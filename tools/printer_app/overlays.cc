@@ -100,19 +100,6 @@ std::string PrinterDefault(pappl_printer_t* printer, const std::string& attribut
   return text;
 }
 
-std::string OverlayNameProblem(std::string_view name) {
-  if (name.empty()) return "an overlay needs a name";
-  if (name.size() > kMaxOverlayNameBytes) {
-    return "an overlay name has at most " + std::to_string(kMaxOverlayNameBytes) + " characters";
-  }
-  const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-  });
-  if (!plain) return "an overlay name is made of the letters A to Z, digits, '-' and '_'";
-  if (name == kNoOverlay) return "\"none\" names no overlay";
-  return {};
-}
-
 OverlayFolder::OverlayFolder(const std::string& stateFolder, int printerId)
     : path_(stateFolder + "/overlays/" + std::to_string(printerId)) {}
 

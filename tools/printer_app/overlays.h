@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tools/cups/cups_options.h"
+#include "tools/printer_app/form_values.h"
 #include "tools/printer_app/print_process.h"
 
 namespace velmora::printer_app {
@@ -27,14 +28,7 @@ namespace velmora::printer_app {
 inline constexpr const char* kOverlayNameAttribute = "overlay-name";
 // The overlay for even pages (overlay-mode=odd-even).
 inline constexpr const char* kOverlayEvenNameAttribute = "overlay-even-name";
-// The value of both that names no overlay.
-inline constexpr const char* kNoOverlay = "none";
-inline constexpr std::size_t kMaxOverlayNameBytes = 32;
-
-// Why `name` cannot name an overlay, or an empty string when it can: 1 to 32 ASCII
-// letters, digits, '-' and '_' (so that it is a file name of its own and an IPP keyword),
-// and not "none".
-std::string OverlayNameProblem(std::string_view name);
+// The value of both that names no overlay is kNoOverlay (form_values.h).
 
 struct OverlayEntry {
   std::string name;

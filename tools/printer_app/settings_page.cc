@@ -156,10 +156,7 @@ bool SettingsPage(pappl_client_t* client, void* context) {
     }
     cupsFreeOptions(count, form);
   } else if (const char* query = papplClientGetOptions(client); query != nullptr) {
-    const std::string options = query;
-    if (const std::size_t at = options.find("section="); at != std::string::npos) {
-      open = SectionNumber(options.substr(at + 8, options.find('&', at) - at - 8));
-    }
+    open = QuerySection(query);
   }
 
   char path[1024];

@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-constexpr int kSections = 16;  // the sections a job can name (watermark-first 0 to 16)
+constexpr int kSections = kWatermarkSections;
 constexpr const char* kPlacements[] = {"centre", "tile", "fit"};
 
 // Where an uploaded image of a section is kept.
@@ -162,12 +162,6 @@ std::string EditForm(const Json& fields, int section) {
 
 }  // namespace
 
-int SectionNumber(std::string_view text) {
-  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string_view::npos) return 0;
-  const int section = std::stoi(std::string(text));
-  return section >= 1 && section <= kSections ? section : 0;
-}
-
 std::optional<std::string> ApplyWatermarkForm(const App& app, const std::string& printer, const std::string& action,
                                               int count, cups_option_t* form) {
   if (action != "watermark" && action != "watermark-clear") return std::nullopt;
@@ -262,10 +256,7 @@ void ShowWatermarks(pappl_client_t* client, const App& app, const std::string& p
 
 void SendWatermarkPreview(pappl_client_t* client, const App& app, const std::string& printer) {
   const char* query = papplClientGetOptions(client);
-  const std::string options = query != nullptr ? query : "";
-  const std::size_t at = options.find("section=");
-  const int section =
-      at == std::string::npos ? 0 : SectionNumber(options.substr(at + 8, options.find('&', at) - at - 8));
+  const int section = QuerySection(query != nullptr ? query : "");
   const std::string svg = PreviewSvg(section == 0 ? std::nullopt : Section(app, printer, section));
   if (!papplClientRespond(client, HTTP_STATUS_OK, nullptr, "image/svg+xml", 0, svg.size())) return;
   httpWrite2(papplClientGetHTTP(client), svg.data(), svg.size());

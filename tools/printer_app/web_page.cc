@@ -19,21 +19,6 @@ namespace velmora::printer_app {
 
 namespace fs = std::filesystem;
 
-std::string Escape(std::string_view text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
-
 void Html(pappl_client_t* client, const std::string& text) { papplClientHTMLPuts(client, text.c_str()); }
 
 std::string FormField(int count, cups_option_t* form, const char* name) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/printer_app/form_values.h"
 #include "tools/printer_app/printer_app.h"
 
 namespace velmora::printer_app {
@@ -20,8 +21,6 @@ namespace velmora::printer_app {
 // and would cut an upload short without a word.
 inline constexpr std::size_t kMaxFormBytes = std::size_t{2} << 20;
 
-// `text` made safe inside HTML text and attribute values.
-std::string Escape(std::string_view text);
 void Html(pappl_client_t* client, const std::string& text);
 // A form field's value, or an empty string.
 std::string FormField(int count, cups_option_t* form, const char* name);
@@ -61,8 +60,6 @@ void ShowWatermarks(pappl_client_t* client, const App& app, const std::string& p
                     int open);
 // Answers a request for a section's picture (preview.svg?section=N).
 void SendWatermarkPreview(pappl_client_t* client, const App& app, const std::string& printer);
-// The section a form or query names (1 to 16), or 0.
-int SectionNumber(std::string_view text);
 
 // Applies the overlay forms (actions "overlay-add", "overlay-delete", "overlay-defaults");
 // nothing for another action, else the message shown above the page.
