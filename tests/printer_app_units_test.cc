@@ -74,6 +74,34 @@ TEST(PrinterAppChecks, NamesAndLogLinesAreCleaned) {
   for (const auto& c : lines) EXPECT_EQ(RedactLogLine(c.in), c.redacted);
 }
 
+TEST(PrinterAppChecks, AnyOverlayCaptureInTheRequestIsSeen) {
+  struct Mode {
+    ipp_tag_t group;
+    std::vector<const char*> values;
+  };
+  const struct {
+    std::vector<Mode> modes;
+    bool capture;
+  } cases[] = {
+      {{}, false},
+      {{{IPP_TAG_JOB, {"one"}}}, false},
+      {{{IPP_TAG_JOB, {"create"}}}, true},
+      {{{IPP_TAG_OPERATION, {"none"}}, {IPP_TAG_JOB, {"create"}}}, true},
+      {{{IPP_TAG_JOB, {"none"}}, {IPP_TAG_JOB, {"create"}}}, true},
+      {{{IPP_TAG_JOB, {"none", "create"}}}, true},
+      {{{IPP_TAG_OPERATION, {"create"}}, {IPP_TAG_JOB, {"none"}}}, true},
+  };
+  for (const auto& c : cases) {
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    for (const Mode& mode : c.modes) {
+      ippAddStrings(request, mode.group, IPP_TAG_KEYWORD, "overlay-mode", static_cast<int>(mode.values.size()), nullptr,
+                    mode.values.data());
+    }
+    EXPECT_EQ(AsksForOverlayCapture(request), c.capture) << c.modes.size() << " overlay-mode attributes";
+    ippDelete(request);
+  }
+}
+
 TEST(PrinterAppChecks, OverlayNamesAreFileNamesOfTheirOwn) {
   const struct {
     std::string name;
