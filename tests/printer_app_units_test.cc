@@ -102,6 +102,36 @@ TEST(PrinterAppChecks, AnyOverlayCaptureInTheRequestIsSeen) {
   }
 }
 
+// A PIN waits for its job in this process only: none for Validate-Job, which makes no job,
+// no more than one byte over the longest PIN, and no more than a fixed number of them.
+TEST(PrinterAppChecks, PinsWaitingForTheirJobsAreBounded) {
+  const auto send = [](ipp_op_t operation, const std::string& pin) {
+    ipp_t* request = ippNewRequest(operation);
+    ippAddOctetString(request, IPP_TAG_JOB, "job-password", pin.data(), static_cast<int>(pin.size()));
+    TakePinFromRequest(request);
+    const bool token = ippFindAttribute(request, "job-password", IPP_TAG_ZERO) != nullptr;
+    ippDelete(request);
+    return token;
+  };
+  const struct {
+    ipp_op_t operation;
+    std::size_t pinBytes;
+    std::size_t keptBytes;  // 0: no token, nothing kept
+  } cases[] = {
+      {IPP_OP_VALIDATE_JOB, 4, 0},
+      {IPP_OP_VALIDATE_JOB, 32767, 0},
+      {IPP_OP_PRINT_JOB, 4, 4},
+      {IPP_OP_CREATE_JOB, 32767, 33},
+  };
+  for (const auto& c : cases) {
+    const WaitingPins before = PinsWaiting();
+    EXPECT_EQ(send(c.operation, std::string(c.pinBytes, '7')), c.keptBytes != 0) << c.pinBytes;
+    EXPECT_EQ(PinsWaiting().bytes - before.bytes, c.keptBytes) << c.pinBytes;
+  }
+  for (int i = 0; i < 3000; ++i) send(IPP_OP_PRINT_JOB, "1234");
+  EXPECT_LE(PinsWaiting().count, 1024u);
+}
+
 TEST(PrinterAppChecks, OverlayNamesAreFileNamesOfTheirOwn) {
   const struct {
     std::string name;
