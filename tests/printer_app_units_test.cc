@@ -204,6 +204,35 @@ TEST(PrinterAppChecks, SnmpRequestsAndAnswersOfTheSuppliesTable) {
   EXPECT_EQ(description->text, "Black");
 }
 
+// What a printer answers is shown as it is only when it makes sense: a level in percent of
+// the capacity or one of the MIB's special values, a description of UTF-8 text.
+TEST(PrinterAppChecks, SnmpSupplyAnswersAreKeptInBounds) {
+  const struct {
+    long long level, capacity;
+    int shown;
+  } levels[] = {
+      {40, 100, 40},    {3, 4, 75},     {0, 500, 0},
+      {-1, 100, -1},    {-2, -2, -2},   {-3, 100, -3},
+      {5000, 100, 100}, {5000, -2, -2}, {-2147483648LL, 100, -2},
+      {50, 0, -2},      {-4, 100, -2},  {1LL << 40, 100, 100},
+  };
+  for (const auto& c : levels) EXPECT_EQ(SupplyLevel(c.level, c.capacity), c.shown) << c.level << "/" << c.capacity;
+
+  const struct {
+    std::string text;
+    std::size_t maxBytes;
+    std::string shown;
+  } descriptions[] = {
+      {"Black Toner", 255, "Black Toner"},
+      {"Black\r\n\x1b[2J\x7f", 255, "Black   [2J "},
+      {"Cyan \xc2\x85\xc2\x9b!", 255, "Cyan   !"},
+      {"Bad \xff", 255, "Bad \xef\xbf\xbd"},
+      {"Caf\xc3\xa9", 4, "Caf"},
+      {std::string(300, 'x'), 255, std::string(255, 'x')},
+  };
+  for (const auto& c : descriptions) EXPECT_EQ(SupplyDescription(c.text, c.maxBytes), c.shown) << c.text;
+}
+
 TEST(PrinterAppChecks, SizesAreReadOrRefused) {
   const struct {
     std::string text;

@@ -232,7 +232,16 @@ std::string CleanText(std::string text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   }
   // A byte that is not UTF-8 becomes U+FFFD on the way through UTF-16.
-  return platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
+  std::string clean = platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
+  // The C1 controls, U+0080 to U+009F (0xC2 0x80 to 0xC2 0x9F), become spaces too.
+  for (std::size_t at = 0; (at = clean.find('\xC2', at)) != std::string::npos;) {
+    if (at + 1 < clean.size() && static_cast<unsigned char>(clean[at + 1]) < 0xA0) {
+      clean.replace(at, 2, " ");
+    } else {
+      ++at;
+    }
+  }
+  return clean;
 }
 
 }  // namespace velmora::printer_app
