@@ -126,9 +126,10 @@ std::vector<NamedOption> PrinterDefaults(pappl_printer_t* printer, std::vector<N
   for (const cups::Option& option : cups::Options()) {
     if (!IsVendorAttribute(option)) continue;
     const std::string name = cups::IppAttributeName(option) + "-default";
-    if (ipp_attribute_t* value = ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO)) {
-      vendorDefaults.emplace_back(std::string(option.keyword), ValueText(value));
-    }
+    ipp_attribute_t* value = ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO);
+    // A default set before it was refused, or by Set-Printer-Attributes, is not used.
+    if (value == nullptr || !MayBePrinterDefault(option, cups::IppKeyword(ValueText(value)))) continue;
+    vendorDefaults.emplace_back(std::string(option.keyword), ValueText(value));
   }
   ippDelete(attributes);
   return defaults;
