@@ -80,6 +80,9 @@ run pin "$top/doc.pdf" -o job-password=4711 || fail "the PIN job: $(cat "$top/pi
 has pin.pxl '@PJL SET HOLD=LOCKED'
 has pin.pxl '@PJL SET FILEBOXPASSWORD="4711"'
 ! grep -v '^DEBUG: ' "$top/pin.txt" | grep -q 4711 || fail "a message of the filter shows the PIN"
+# A PIN the header would change is refused, not dropped or altered.
+if run badpin "$top/doc.pdf" -o 'job-password=47"11'; then fail "a PIN with a double quote printed"; fi
+has badpin.txt "ERROR: The job's PIN is refused"
 
 run mapped "$top/doc.pdf" -n 3 -o sides=two-sided-short-edge -o media=Letter -o Collate=True \
   -o Resolution=1200dpi -o EconoMode=True -o OutputBin=Upper -o TonerDarkness=9 -o MediaType=Thick ||

@@ -137,6 +137,38 @@ TEST(CupsOptions, IppAttributesMapOntoTheSettings) {
   EXPECT_EQ(IppKeyword("TonerDarkness"), "toner-darkness");
 }
 
+// The job header carries a PIN byte for byte, from lp and from an IPP client alike: text
+// the header would change is refused, without repeating the PIN, and PPD words are PINs.
+TEST(CupsOptions, PinsAreKeptByteForByteOrRefused) {
+  const struct {
+    std::string pin;
+    bool kept;
+  } cases[] = {
+      {"None", true},
+      {"Custom.77", true},
+      {"Caf\xc3\xa9 12", true},
+      {"12\"34", false},
+      {"12\x7f", false},
+      {"12\xc2\x85", false},  // NEL
+      {std::string("1\0002", 3), false},
+      {"12\xff", false},
+  };
+  for (const auto& c : cases) {
+    const JobOptions cups = MapJobOptions({}, {{"job-password", c.pin}}, 1);
+    const JobOptions ipp = MapIppJobOptions({}, {{"job-password", c.pin}}, 1);
+    for (const JobOptions* job : {&cups, &ipp}) {
+      const bool kept = std::any_of(job->settings.begin(), job->settings.end(), [&c](const auto& setting) {
+        return setting.name == "szFileBoxPassword" && setting.value == c.pin;
+      });
+      EXPECT_EQ(kept, c.kept) << c.pin;
+      ASSERT_EQ(job->warnings.size(), c.kept ? 0u : 1u) << c.pin;
+      if (!c.kept) {
+        EXPECT_EQ(job->warnings[0].find(c.pin), std::string::npos) << job->warnings[0];
+      }
+    }
+  }
+}
+
 // The queue's defaults come first; a job's option replaces one, and a job's bad value
 // leaves the queue's default in force.
 TEST(CupsOptions, QueueDefaultsComeFromThePpd) {

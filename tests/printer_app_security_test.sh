@@ -189,6 +189,20 @@ EOF
 huge=$(submit "$uri" image/png Huge alice "$top/huge.png")
 wait_state "$uri" "$huge" 10 aborted || fail "the 900-megapixel PNG was not refused"
 job_message "$uri" "$huge" | grep -q "megapixels" || fail "no reason for the huge PNG: $(job_message "$uri" "$huge")"
+# A PWG raster page is held to the same budget: 57 KB describe 30000 x 30000 white pixels.
+python3 - "$top/huge.pwg" <<'EOF'
+import struct, sys
+size, header = 30000, bytearray(1796)
+header[0:9] = b"PwgRaster"
+for offset, value in ((276, 600), (280, 600), (352, 3600), (356, 3600), (372, size), (376, size), (384, 8),
+                      (388, 8), (392, size), (400, 18), (420, 1)):
+    struct.pack_into(">I", header, offset, value)
+line = b"\x7f\xff" * (size // 128) + bytes([size % 128 - 1, 0xFF])
+open(sys.argv[1], "wb").write(b"RaS2" + header + (b"\xff" + line) * (size // 256) + bytes([size % 256 - 1]) + line)
+EOF
+huge=$(submit "$uri" image/pwg-raster HugeRaster alice "$top/huge.pwg")
+wait_state "$uri" "$huge" 10 aborted || fail "the 900-megapixel PWG raster page was not refused"
+job_message "$uri" "$huge" | grep -q "megapixels" || fail "no reason for the huge raster: $(job_message "$uri" "$huge")"
 
 # A job name with line breaks changes nothing the application loads after a restart.
 # The lines close Office's block, open one of the attacker's, and open Office's again.

@@ -74,6 +74,64 @@ TEST(PrinterAppChecks, NamesAndLogLinesAreCleaned) {
   for (const auto& c : lines) EXPECT_EQ(RedactLogLine(c.in), c.redacted);
 }
 
+TEST(PrinterAppChecks, AnyOverlayCaptureInTheRequestIsSeen) {
+  struct Mode {
+    ipp_tag_t group;
+    std::vector<const char*> values;
+  };
+  const struct {
+    std::vector<Mode> modes;
+    bool capture;
+  } cases[] = {
+      {{}, false},
+      {{{IPP_TAG_JOB, {"one"}}}, false},
+      {{{IPP_TAG_JOB, {"create"}}}, true},
+      {{{IPP_TAG_OPERATION, {"none"}}, {IPP_TAG_JOB, {"create"}}}, true},
+      {{{IPP_TAG_JOB, {"none"}}, {IPP_TAG_JOB, {"create"}}}, true},
+      {{{IPP_TAG_JOB, {"none", "create"}}}, true},
+      {{{IPP_TAG_OPERATION, {"create"}}, {IPP_TAG_JOB, {"none"}}}, true},
+  };
+  for (const auto& c : cases) {
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    for (const Mode& mode : c.modes) {
+      ippAddStrings(request, mode.group, IPP_TAG_KEYWORD, "overlay-mode", static_cast<int>(mode.values.size()), nullptr,
+                    mode.values.data());
+    }
+    EXPECT_EQ(AsksForOverlayCapture(request), c.capture) << c.modes.size() << " overlay-mode attributes";
+    ippDelete(request);
+  }
+}
+
+// A PIN waits for its job in this process only: none for Validate-Job, which makes no job,
+// no more than one byte over the longest PIN, and no more than a fixed number of them.
+TEST(PrinterAppChecks, PinsWaitingForTheirJobsAreBounded) {
+  const auto send = [](ipp_op_t operation, const std::string& pin) {
+    ipp_t* request = ippNewRequest(operation);
+    ippAddOctetString(request, IPP_TAG_JOB, "job-password", pin.data(), static_cast<int>(pin.size()));
+    TakePinFromRequest(request);
+    const bool token = ippFindAttribute(request, "job-password", IPP_TAG_ZERO) != nullptr;
+    ippDelete(request);
+    return token;
+  };
+  const struct {
+    ipp_op_t operation;
+    std::size_t pinBytes;
+    std::size_t keptBytes;  // 0: no token, nothing kept
+  } cases[] = {
+      {IPP_OP_VALIDATE_JOB, 4, 0},
+      {IPP_OP_VALIDATE_JOB, 32767, 0},
+      {IPP_OP_PRINT_JOB, 4, 4},
+      {IPP_OP_CREATE_JOB, 32767, 33},
+  };
+  for (const auto& c : cases) {
+    const WaitingPins before = PinsWaiting();
+    EXPECT_EQ(send(c.operation, std::string(c.pinBytes, '7')), c.keptBytes != 0) << c.pinBytes;
+    EXPECT_EQ(PinsWaiting().bytes - before.bytes, c.keptBytes) << c.pinBytes;
+  }
+  for (int i = 0; i < 3000; ++i) send(IPP_OP_PRINT_JOB, "1234");
+  EXPECT_LE(PinsWaiting().count, 1024u);
+}
+
 TEST(PrinterAppChecks, OverlayNamesAreFileNamesOfTheirOwn) {
   const struct {
     std::string name;
@@ -144,6 +202,35 @@ TEST(PrinterAppChecks, SnmpRequestsAndAnswersOfTheSuppliesTable) {
   ASSERT_TRUE(description.has_value());
   EXPECT_FALSE(description->isInteger);
   EXPECT_EQ(description->text, "Black");
+}
+
+// What a printer answers is shown as it is only when it makes sense: a level in percent of
+// the capacity or one of the MIB's special values, a description of UTF-8 text.
+TEST(PrinterAppChecks, SnmpSupplyAnswersAreKeptInBounds) {
+  const struct {
+    long long level, capacity;
+    int shown;
+  } levels[] = {
+      {40, 100, 40},    {3, 4, 75},     {0, 500, 0},
+      {-1, 100, -1},    {-2, -2, -2},   {-3, 100, -3},
+      {5000, 100, 100}, {5000, -2, -2}, {-2147483648LL, 100, -2},
+      {50, 0, -2},      {-4, 100, -2},  {1LL << 40, 100, 100},
+  };
+  for (const auto& c : levels) EXPECT_EQ(SupplyLevel(c.level, c.capacity), c.shown) << c.level << "/" << c.capacity;
+
+  const struct {
+    std::string text;
+    std::size_t maxBytes;
+    std::string shown;
+  } descriptions[] = {
+      {"Black Toner", 255, "Black Toner"},
+      {"Black\r\n\x1b[2J\x7f", 255, "Black   [2J "},
+      {"Cyan \xc2\x85\xc2\x9b!", 255, "Cyan   !"},
+      {"Bad \xff", 255, "Bad \xef\xbf\xbd"},
+      {"Caf\xc3\xa9", 4, "Caf"},
+      {std::string(300, 'x'), 255, std::string(255, 'x')},
+  };
+  for (const auto& c : descriptions) EXPECT_EQ(SupplyDescription(c.text, c.maxBytes), c.shown) << c.text;
 }
 
 TEST(PrinterAppChecks, SizesAreReadOrRefused) {

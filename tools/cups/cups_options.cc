@@ -379,6 +379,21 @@ const Choice* FindChoice(const Option& option, std::string_view keyword) {
   return nullptr;
 }
 
+bool IsSecret(const Option& option) { return option.setting == "szFileBoxPassword"; }
+
+// True when the job header carries `text` byte for byte: UTF-8 without control characters
+// (C0, DEL, C1) or double quotes, which the header's quoted PJL values would change.
+bool IsPjlText(std::string_view text) {
+  if (platform::Utf16ToUtf8(platform::Utf8ToUtf16(text)) != text) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7F || byte == '"') return false;
+    // U+0080 to U+009F: 0xC2 followed by 0x80 to 0x9F.
+    if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) return false;
+  }
+  return true;
+}
+
 // The setting value of one option value, or nothing when the option does not take it.
 // Text comes as a PPD custom value ("Custom.Finance") or as it is; "None" is no text.
 std::optional<std::string> ValueOf(const Option& option, std::string_view text) {
@@ -397,25 +412,21 @@ std::optional<std::string> ValueOf(const Option& option, std::string_view text) 
       return std::to_string(number);
     }
     case OptionKind::kText: {
-      if (text.starts_with("Custom.")) {
-        text.remove_prefix(7);
-      } else if (text == "None") {
-        return std::string();
+      // A PIN is the user's own text: "None" and "Custom.77" are PINs, not PPD values.
+      if (!IsSecret(option)) {
+        if (text.starts_with("Custom.")) {
+          text.remove_prefix(7);
+        } else if (text == "None") {
+          return std::string();
+        }
       }
       if (text.size() > static_cast<std::size_t>(option.maxBytes)) return std::nullopt;
-      // Control characters have no place in a box name or a PIN, and the printer takes
-      // them as UTF-8 text.
-      if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-        return std::nullopt;
-      }
-      if (platform::Utf16ToUtf8(platform::Utf8ToUtf16(text)) != text) return std::nullopt;
+      if (!IsPjlText(text)) return std::nullopt;
       return std::string(text);
     }
   }
   return std::nullopt;
 }
-
-bool IsSecret(const Option& option) { return option.setting == "szFileBoxPassword"; }
 
 std::string Describe(const Option& option) {
   switch (option.kind) {
@@ -426,7 +437,9 @@ std::string Describe(const Option& option) {
     }
     case OptionKind::kNumber:
       return "a whole number from " + std::to_string(option.minimum) + " to " + std::to_string(option.maximum);
-    case OptionKind::kText: return "text of at most " + std::to_string(option.maxBytes) + " bytes";
+    case OptionKind::kText:
+      return "text of at most " + std::to_string(option.maxBytes) +
+             " bytes of UTF-8 without control characters or double quotes";
   }
   return {};
 }

@@ -341,6 +341,12 @@ int RunFilter(int argc, char** argv) {
     }
   }
   for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", OneLine(warning).c_str());
+  // Without the PIN it was given, a job would print at once instead of waiting for it.
+  for (const std::string& warning : job.warnings) {
+    if (!warning.starts_with("option job-password ")) continue;
+    std::fprintf(stderr, "ERROR: The job's PIN is refused: %s\n", OneLine(warning).c_str());
+    return 1;
+  }
 
   const std::string system = SystemFolder();
   CheckSystemFolder(system, job.settings);

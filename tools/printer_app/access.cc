@@ -189,16 +189,6 @@ class Access {
     if (user != nullptr && papplClientGetUsername(client) == nullptr) papplClientSetUsername(client, user);
   }
 
-  // True when the request's overlay-mode captures the job as the printer's overlay.
-  static bool AsksForOverlayCapture(ipp_t* request) {
-    ipp_attribute_t* mode = ippFindAttribute(request, "overlay-mode", IPP_TAG_ZERO);
-    const char* value = mode == nullptr ? nullptr : ippGetString(mode, 0, nullptr);
-    if (value == nullptr) return false;
-    const cups::JobOptions mapped = cups::MapIppJobOptions({}, {{"overlay-mode", value}}, 0);
-    return std::any_of(mapped.settings.begin(), mapped.settings.end(),
-                       [](const auto& setting) { return setting.name == "dwOverlayMode" && setting.value == "1"; });
-  }
-
   AccessPolicy policy_;
 };
 
@@ -217,12 +207,41 @@ void InstallAccessControl(pappl_system_t* system, const AccessPolicy& policy) {
   papplSystemSetAuthCallback(system, "Basic", AuthorizeCallback, access);
 }
 
+bool AsksForOverlayCapture(ipp_t* request) {
+  // Every overlay-mode of every group and every value counts: PAPPL and the job read the
+  // one of the job group, a first match could be another group's.
+  for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+       attribute = ippNextAttribute(request)) {
+    const char* name = ippGetName(attribute);
+    if (name == nullptr || std::strcmp(name, "overlay-mode") != 0) continue;
+    for (int i = 0; i < ippGetCount(attribute); ++i) {
+      const char* value = ippGetString(attribute, i, nullptr);
+      if (value == nullptr) continue;
+      const cups::JobOptions mapped = cups::MapIppJobOptions({}, {{"overlay-mode", value}}, 0);
+      if (std::any_of(mapped.settings.begin(), mapped.settings.end(),
+                      [](const auto& setting) { return setting.name == "dwOverlayMode" && setting.value == "1"; })) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 std::string CleanText(std::string text) {
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   }
   // A byte that is not UTF-8 becomes U+FFFD on the way through UTF-16.
-  return platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
+  std::string clean = platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
+  // The C1 controls, U+0080 to U+009F (0xC2 0x80 to 0xC2 0x9F), become spaces too.
+  for (std::size_t at = 0; (at = clean.find('\xC2', at)) != std::string::npos;) {
+    if (at + 1 < clean.size() && static_cast<unsigned char>(clean[at + 1]) < 0xA0) {
+      clean.replace(at, 2, " ");
+    } else {
+      ++at;
+    }
+  }
+  return clean;
 }
 
 }  // namespace velmora::printer_app

@@ -23,7 +23,11 @@ struct AccessPolicy {
 // after loading the saved state, which holds an administrators' group of its own.
 void InstallAccessControl(pappl_system_t* system, const AccessPolicy& policy);
 
-// Replaces control bytes (line breaks, escapes) in `text` with spaces and bytes that are
+// True when any overlay-mode of the request, in any group, captures the job as an
+// overlay: that is an administrator's.
+bool AsksForOverlayCapture(ipp_t* request);
+
+// Replaces control characters (line breaks, escapes, C1 controls) in `text` with spaces and bytes that are
 // not UTF-8 with U+FFFD, so that a name a client sends cannot change a file or a log it is
 // written into.
 std::string CleanText(std::string text);

@@ -164,6 +164,16 @@ std::string WriteDocument(const platform::Image& image, const std::string& pdfPa
 
 }  // namespace
 
+std::string PixelBudgetProblem(const std::string& what, std::uint64_t width, std::uint64_t height,
+                               std::uint64_t pixelBudget) {
+  const std::uint64_t pixels = width * height;  // each at most 2^32 - 1
+  if (pixels <= pixelBudget) return {};
+  // The picture's figure is rounded up and the budget's down, so that they never read the same.
+  return what + " is " + std::to_string(width) + " × " + std::to_string(height) + " pixels (" +
+         Megapixels(pixels, true) + " megapixels), more than the " + Megapixels(pixelBudget, false) +
+         " megapixels a job may have";
+}
+
 std::string ImageToDocument(const std::string& imagePath, const std::string& pdfPath, const ImagePage& page,
                             std::uint64_t pixelBudget) {
   if (!(page.widthPoints > 0 && page.heightPoints > 0)) return "the page to fit the image into has no size";
@@ -187,12 +197,8 @@ std::string ImageToDocument(const std::string& imagePath, const std::string& pdf
     }
     if (!reason.empty()) return reason;
   }
-  const std::uint64_t pixels = std::uint64_t{size.width} * size.height;
-  if (pixels > pixelBudget) {
-    // The image's figure is rounded up and the budget's down, so that they never read the same.
-    return "the image is " + std::to_string(size.width) + " × " + std::to_string(size.height) + " pixels (" +
-           Megapixels(pixels, true) + " megapixels), more than the " + Megapixels(pixelBudget, false) +
-           " megapixels a job may have";
+  if (std::string problem = PixelBudgetProblem("the image", size.width, size.height, pixelBudget); !problem.empty()) {
+    return problem;
   }
 
   const std::optional<platform::Image> image = platform::LoadImageFile(platform::Utf8ToUtf16(imagePath));

@@ -126,9 +126,10 @@ std::vector<NamedOption> PrinterDefaults(pappl_printer_t* printer, std::vector<N
   for (const cups::Option& option : cups::Options()) {
     if (!IsVendorAttribute(option)) continue;
     const std::string name = cups::IppAttributeName(option) + "-default";
-    if (ipp_attribute_t* value = ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO)) {
-      vendorDefaults.emplace_back(std::string(option.keyword), ValueText(value));
-    }
+    ipp_attribute_t* value = ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO);
+    // A default set before it was refused, or by Set-Printer-Attributes, is not used.
+    if (value == nullptr || !MayBePrinterDefault(option, cups::IppKeyword(ValueText(value)))) continue;
+    vendorDefaults.emplace_back(std::string(option.keyword), ValueText(value));
   }
   ippDelete(attributes);
   return defaults;
@@ -389,6 +390,7 @@ ImagePage PictureArea(pappl_job_t* job) {
 struct RasterJob {
   TemporaryFile file;
   std::unique_ptr<RasterDocument> document;
+  bool refused = false;  // a page was refused: the job prints nothing
 };
 
 RasterJob* RasterOf(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
@@ -414,6 +416,12 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unsupported raster of %u bits a pixel.", header.cupsBitsPerPixel);
     return false;
   }
+  // A few kilobytes of raster can describe a page of any size; its pixels are all made.
+  if (std::string problem = PixelBudgetProblem("a page of the raster", header.cupsWidth, header.cupsHeight);
+      !problem.empty()) {
+    raster->refused = true;
+    return Fail(job, "Not printed: " + problem + ".");
+  }
   RasterPage page;
   page.width = header.cupsWidth;
   page.height = header.cupsHeight;
@@ -430,7 +438,7 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned,
                      const unsigned char* line) {
   RasterJob* raster = RasterOf(job);
-  if (raster == nullptr) return false;
+  if (raster == nullptr || raster->refused) return false;
   raster->document->WriteLine({line, options->header.cupsBytesPerLine});
   return true;
 }
@@ -445,7 +453,7 @@ bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsig
 bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   std::unique_ptr<RasterJob> raster(RasterOf(job));
   papplJobSetData(job, nullptr);
-  if (!raster) return false;
+  if (!raster || raster->refused) return false;
   try {
     raster->document->Finish();
   } catch (const std::exception& error) {

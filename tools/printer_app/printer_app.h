@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/printer_app/print_process.h"
@@ -46,6 +47,10 @@ bool MakeDriver(pappl_system_t* system, const char* driverName, const char* devi
 // with no standard IPP attribute, and number-up and number-up-layout, which PAPPL does
 // not handle itself.
 bool IsVendorAttribute(const cups::Option& option);
+
+// False for a choice (an IPP keyword) a printer may not have as its default, though a job
+// may choose it: overlay-mode create.
+bool MayBePrinterDefault(const cups::Option& option, std::string_view ippKeyword);
 
 // Gives a printer's driver the callbacks of raster jobs (PWG and Apple raster, which PAPPL
 // streams page by page): their pages become a document that prints as a PDF does.

@@ -21,6 +21,12 @@ bool IsVendorAttribute(const cups::Option& option) {
   return cups::IsIppVendorOption(option) || option.keyword == "number-up" || option.keyword == "number-up-layout";
 }
 
+bool MayBePrinterDefault(const cups::Option& option, std::string_view ippKeyword) {
+  // Capturing a job as an overlay is a job's own choice: as a default it would make every
+  // job without an overlay name a capture, which fails.
+  return !(option.keyword == "OverlayMode" && ippKeyword == "create");
+}
+
 namespace {
 
 // The printer-application's view of a printer: one IPP Everywhere printer in front of a
@@ -127,7 +133,11 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t* attributes) {
       ippAddBoolean(attributes, IPP_TAG_PRINTER, defaultName.c_str(), option.defaultChoice == "True");
     } else if (option.kind == cups::OptionKind::kPickOne) {
       std::vector<std::string> keywords;
-      for (const cups::Choice& choice : option.choices) keywords.push_back(cups::IppKeyword(choice.keyword));
+      // The list PAPPL's Printing Defaults page offers: a job may still ask for any choice.
+      for (const cups::Choice& choice : option.choices) {
+        std::string keyword = cups::IppKeyword(choice.keyword);
+        if (MayBePrinterDefault(option, keyword)) keywords.push_back(std::move(keyword));
+      }
       std::vector<const char*> pointers;
       for (const std::string& keyword : keywords) pointers.push_back(keyword.c_str());
       ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(pointers.size()),

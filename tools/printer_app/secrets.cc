@@ -25,6 +25,8 @@
 #include <thread>
 #include <utility>
 
+#include "tools/cups/cups_options.h"
+
 namespace velmora::printer_app {
 namespace {
 
@@ -45,6 +47,9 @@ struct Vault {
 // A token no job took within this time belongs to a request that made no job (refused, or
 // Validate-Job).
 constexpr auto kTokenLife = std::chrono::minutes(10);
+// Tokens kept at most: requests that make no job must not hold memory without bound, so
+// the oldest token goes first. Jobs take theirs as soon as PAPPL creates them.
+constexpr std::size_t kMaxWaitingTokens = 1024;
 
 // Never destroyed: PAPPL's threads may still report events while the program ends.
 Vault& TheVault() {
@@ -181,7 +186,19 @@ void TakePinFromRequest(ipp_t* request) {
     ippDeleteAttribute(request, attribute);
     attribute = ippFirstAttribute(request);  // the walk starts again after a deletion
   }
-  if (!pin) return;
+  // Validate-Job makes no job that would take the PIN.
+  if (!pin || ippGetOperation(request) == IPP_OP_VALIDATE_JOB) {
+    if (pin) Scrub(*pin);
+    return;
+  }
+  // A PIN longer than the settings record's field is kept one byte too long, so that the
+  // job is still refused for it, and no longer.
+  static const std::size_t kMaxPin = static_cast<std::size_t>(cups::FindOption(kPinAttribute)->maxBytes);
+  if (pin->size() > kMaxPin + 1) {
+    std::string kept = pin->substr(0, kMaxPin + 1);
+    Scrub(*pin);
+    pin = std::move(kept);
+  }
   const std::string token = NewToken();
   {
     Vault& vault = TheVault();
@@ -195,10 +212,26 @@ void TakePinFromRequest(ipp_t* request) {
       Scrub(it->second.pin);
       it = vault.byToken.erase(it);
     }
+    while (vault.byToken.size() >= kMaxWaitingTokens) {
+      const auto oldest =
+          std::min_element(vault.byToken.begin(), vault.byToken.end(),
+                           [](const auto& a, const auto& b) { return a.second.since < b.second.since; });
+      Scrub(oldest->second.pin);
+      vault.byToken.erase(oldest);
+    }
     vault.byToken[token] = Vault::Waiting{std::move(*pin), now};
   }
   // PAPPL keeps only a request's job attributes with the job.
   ippAddOctetString(request, IPP_TAG_JOB, kPinAttribute, token.data(), static_cast<int>(token.size()));
+}
+
+WaitingPins PinsWaiting() {
+  Vault& vault = TheVault();
+  std::lock_guard lock(vault.mutex);
+  WaitingPins waiting;
+  waiting.count = vault.byToken.size();
+  for (const auto& [token, entry] : vault.byToken) waiting.bytes += entry.pin.size();
+  return waiting;
 }
 
 JobPin PinOf(pappl_job_t* job) {

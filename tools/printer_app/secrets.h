@@ -4,6 +4,7 @@
 
 #include <pappl/pappl.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -20,8 +21,18 @@ JobPin PinOf(pappl_job_t* job);
 
 // Takes the PIN out of a Print-Job, Create-Job or Validate-Job request before PAPPL makes
 // a job of it: the request keeps one job-password, in the job group, holding a random
-// token that stands for the PIN; repeated attributes and values go.
+// token that stands for the PIN; repeated attributes and values go. A Validate-Job keeps
+// none and no PIN is kept for it; a PIN longer than the settings record holds is kept one
+// byte too long (the job is refused for it); at most a fixed number of tokens wait for
+// their jobs, the oldest going first.
 void TakePinFromRequest(ipp_t* request);
+
+// The PINs that wait for the job their request makes: how many, and their bytes.
+struct WaitingPins {
+  std::size_t count = 0;
+  std::size_t bytes = 0;
+};
+WaitingPins PinsWaiting();
 
 // PAPPL's event callback: binds each new job to the PIN its token stands for (the token
 // stays in the job, out of every response) and forgets the PIN when the job ends.

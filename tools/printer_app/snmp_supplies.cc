@@ -11,7 +11,10 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
+
+#include "tools/printer_app/access.h"
 
 namespace velmora::printer_app {
 namespace snmp {
@@ -273,6 +276,24 @@ class Agent {
 
 }  // namespace
 
+int SupplyLevel(long long level, long long maxCapacity) {
+  // The MIB's -1 (other), -2 (unknown) and -3 (some remains) stay as they are.
+  if (level >= -3 && level <= -1) return static_cast<int>(level);
+  if (level < 0 || maxCapacity <= 0) return -2;
+  // A little over the capacity happens with a new cartridge: it is full.
+  return level >= maxCapacity ? 100 : static_cast<int>(level * 100 / maxCapacity);
+}
+
+std::string SupplyDescription(const std::string& text, std::size_t maxBytes) {
+  std::string clean = CleanText(text);
+  if (clean.size() <= maxBytes) return clean;
+  std::size_t end = maxBytes;
+  // A continuation byte at the cut means the character before it would lose its tail.
+  while (end > 0 && (static_cast<unsigned char>(clean[end]) & 0xC0) == 0x80) --end;
+  clean.resize(end);
+  return clean;
+}
+
 int QuerySnmpSupplies(const std::string& host, int maxSupplies, pappl_supply_t* supplies, int timeoutMs) {
   Agent agent(host);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -304,16 +325,14 @@ int QuerySnmpSupplies(const std::string& host, int maxSupplies, pappl_supply_t* 
     if (description == row.end() || description->second.isInteger) continue;
     pappl_supply_t& supply = supplies[count++];
     supply = pappl_supply_t{};
-    std::snprintf(supply.description, sizeof supply.description, "%s", description->second.text.c_str());
+    const std::string text = SupplyDescription(description->second.text, sizeof supply.description - 1);
+    std::memcpy(supply.description, text.data(), text.size());
     const long long type = integer(kType, 2);
     supply.type =
         type >= 1 && type <= static_cast<long long>(std::size(kTypes)) ? kTypes[type - 1] : PAPPL_SUPPLY_TYPE_UNKNOWN;
     supply.is_consumed = integer(kClass, 3) == 3;  // supplyThatIsConsumed
     supply.color = ColorOf(description->second.text, supply.type);
-    // Levels the MIB gives as -1 (other), -2 (unknown) or -3 (some remains) stay as they are.
-    const long long max = integer(kMaxCapacity, -2), level = integer(kLevel, -2);
-    supply.level = level >= 0 && max > 0 ? static_cast<int>(std::min<long long>(level * 100 / max, 100))
-                                         : static_cast<int>(std::max<long long>(level, -3));
+    supply.level = SupplyLevel(integer(kLevel, -2), integer(kMaxCapacity, -2));
   }
   return count;
 }

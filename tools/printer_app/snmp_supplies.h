@@ -5,6 +5,7 @@
 
 #include <pappl/pappl.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,6 +17,15 @@ namespace velmora::printer_app {
 // Asks the printer at `host` (port 161) for its supplies within about `timeoutMs`
 // milliseconds; answers how many it filled in, 0 when the printer does not answer.
 int QuerySnmpSupplies(const std::string& host, int maxSupplies, pappl_supply_t* supplies, int timeoutMs = 2000);
+
+// A supply's level as PAPPL shows it: percent of `maxCapacity` (100 at most), the MIB's -1
+// (other), -2 (unknown) or -3 (some remains), and -2 for any other negative level or a
+// level with no capacity to measure it against.
+int SupplyLevel(long long level, long long maxCapacity);
+
+// A supply's description as the printer gives it, made UTF-8 text without control
+// characters and cut to `maxBytes` between characters.
+std::string SupplyDescription(const std::string& text, std::size_t maxBytes);
 
 namespace snmp {
 
