@@ -766,31 +766,41 @@ TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {
   WriteText("broken.ps",
             "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (one) show showpage\n"
             "nosuchoperator showpage\n");
+  // A document that reads another job's file in the temporary folder, which -dSAFER
+  // lets it read unless each job's Ghostscript has a private one, and hands its text back
+  // through the error it raises.
+  WriteText("peeking.ps",
+            "%!PS\n(" + P("tmp/velmora-input.other") + ") (r) file 99 string readline pop cvn cvx exec\n");
   struct Case {
     std::string file;
-    std::string cause;  // the start of the cause
+    std::string cause;  // the whole cause
+    int lines;          // Ghostscript's own line, whole, comes before the cause of a PostScript error
   };
   const Case cases[] = {
-      {"empty.pdf", "the file is empty"},
-      {"notes.txt", "not a PDF or PostScript document"},
-      {"truncated.pdf", "the PDF is damaged or truncated"},
-      {"locked.pdf", "the PDF is protected by a password"},
-      {"broken.ps", "PostScript error: /undefined in nosuchoperator"},
-      {"missing.pdf", "no such file"},
+      {"empty.pdf", "the file is empty", 1},
+      {"notes.txt", "not a PDF or PostScript document", 1},
+      {"truncated.pdf", "the PDF is damaged or truncated (Ghostscript: ", 1},
+      {"locked.pdf", "the PDF is protected by a password", 1},
+      {"broken.ps", "PostScript error: /undefined\n", 2},
+      {"peeking.ps", "PostScript error: /invalidfileaccess\n", 2},
+      {"missing.pdf", "no such file", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
+    WriteText("tmp/velmora-input.other", "SALARY-LIST\n");
     const testing::CliRun run = testing::Velmora("print --printer P1 -o " + P("bad.pxl") + " " + P(c.file));
+    fs::remove(dir / "tmp/velmora-input.other");
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.out.starts_with("velmora: Unable to print '" + P(c.file) + "': " + c.cause)) << run.out;
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+    EXPECT_TRUE(last.starts_with("velmora: Unable to print '" + P(c.file) + "': " + c.cause)) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), c.lines) << run.out;
     for (const auto& entry : fs::directory_iterator(dir)) {
       EXPECT_FALSE(entry.path().filename().string().find("bad.pxl") != std::string::npos) << entry.path();
     }
     EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "temporary files left behind";
     const std::string jobs = testing::Velmora("jobs").out;
-    const std::string last = jobs.substr(jobs.rfind('\n', jobs.size() - 2) + 1);
-    EXPECT_NE(last.find("error,deleting,deleted"), std::string::npos) << jobs;
+    const std::string lastJob = jobs.substr(jobs.rfind('\n', jobs.size() - 2) + 1);
+    EXPECT_NE(lastJob.find("error,deleting,deleted"), std::string::npos) << jobs;
   }
 }
 
