@@ -515,6 +515,48 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
   }
 }
 
+// A page of a size the printer has no paper for (A3, Ledger) stays on the job's paper and
+// is fitted onto it like a custom size, unless the job prints it at its own size; its
+// user is told once.
+TEST_F(DocumentJobs, PagesOfASizeNoPaperHasAreFitted) {
+  WriteText("large.ps",
+            "%!PS\n<< /PageSize [842 1191] >> setpagedevice 72 700 moveto 300 700 lineto stroke showpage\n"
+            "<< /PageSize [792 1224] >> setpagedevice 72 700 moveto 300 700 lineto stroke showpage\n");
+  ASSERT_EQ(Shell("ps2pdf " + P("large.ps") + " " + P("large.pdf")), 0);
+  struct Case {
+    std::string scaling;
+    double minScale;  // every page's scale lies in [minScale, maxScale]
+    double maxScale;
+  };
+  const Case cases[] = {
+      {"AUTO", 0.6, 0.72},
+      {"FIT", 0.6, 0.72},
+      {"NONE", 1.0, 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scaling);
+    const testing::CliRun run = testing::Velmora("print --printer P1 -o " + P("large.pxl") +
+                                                 " --option PageScaling=" + c.scaling + " " + P("large.pdf"));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_NE(run.out.find("a size the printer has no paper for"), std::string::npos) << run.out;
+    const std::vector<Event> ops = Operators(ReadBytes(P("large.pxl")));
+    std::vector<double> scales;
+    for (std::size_t i = 0; i + 1 < ops.size(); ++i) {
+      if (!ops[i].Is(Op::PushGS) || !ops[i + 1].Is(Op::SetPageOrigin)) continue;
+      scales.push_back(1.0);
+      for (std::size_t j = i + 2; j < ops.size() && j < i + 4; ++j) {
+        if (ops[j].Is(Op::SetPageScale)) scales.back() = ops[j].Find(Attr::PageScale)->value.elements[0];
+      }
+    }
+    ASSERT_EQ(scales.size(), 2u);
+    for (const double scale : scales) {
+      EXPECT_GE(scale, c.minScale);
+      EXPECT_LE(scale, c.maxScale);
+    }
+  }
+}
+
 // Where the page scaling puts a Letter page and an A5 page, each black all over, on an A4
 // sheet, as the independent interpreter renders them at 100 dpi (A4: 827 x 1169 dots).
 TEST_F(DocumentJobs, PageScalingPlacesPagesOnTheSheet) {
