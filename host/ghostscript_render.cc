@@ -91,7 +91,16 @@ std::string FailureCause(DocumentKind kind, int exitCode, std::string messages, 
   }
   if (exitCode == 0 && messages.find("Error: ") == std::string::npos) return {};
   const std::string error = LineWith(messages, "Error: ");
-  if (!error.empty()) return "PostScript error: " + error.substr(error.find("Error: ") + 7);
+  if (!error.empty()) {
+    // The line goes on with the object that failed ("/undefined in % SALARY ..."), which
+    // may be the document's own text, or another file's that the document tried to read:
+    // the job's message names only the error, and the whole line goes to the host's log.
+    std::fprintf(stderr, "Ghostscript: %s\n", error.c_str());
+    std::string name = error.substr(error.find("Error: ") + 7);
+    const std::size_t end = name.find_first_not_of("/abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    name = name.substr(0, std::min<std::size_t>(end, 40));
+    return "PostScript error" + (name.empty() ? std::string() : ": " + name);
+  }
   return "Ghostscript failed with exit status " + std::to_string(exitCode);
 }
 
@@ -321,7 +330,8 @@ DocumentKind SniffDocument(const std::string& path) {
 }
 
 GhostscriptRender::GhostscriptRender(const std::string& document, const std::string& name,
-                                     const std::string& pageRanges, const platform::ProgramLimits& limits)
+                                     const std::string& temporaryFolder, const std::string& pageRanges,
+                                     const platform::ProgramLimits& limits)
     : document_(document), name_(name), pagesPicked_(!pageRanges.empty()), limits_(limits) {
   const auto fail = [&name](const std::string& cause) { throw HostError("Unable to print '" + name + "': " + cause); };
   std::error_code error;
@@ -355,7 +365,9 @@ GhostscriptRender::GhostscriptRender(const std::string& document, const std::str
   arguments.push_back("-");
   arguments.push_back("-f" + document);
   std::string reason;
-  program_ = platform::StartProgram(arguments, reason, limits, platform::ProgramInput::kPipe);
+  // -dSAFER lets a document read Ghostscript's temporary folder: it gets the job's own
+  // private one, so that it never reaches another job's documents or pages.
+  program_ = platform::StartProgram(arguments, reason, limits, platform::ProgramInput::kPipe, temporaryFolder);
   if (program_ == nullptr) fail("Ghostscript could not be run: " + reason);
   messagesReader_ = std::thread([this] { CollectMessages(); });
 }

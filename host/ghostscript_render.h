@@ -29,12 +29,13 @@ DocumentKind SniffDocument(const std::string& path);
 class GhostscriptRender {
  public:
   // Checks `document` (shown as `name` in messages) and starts Ghostscript on it under
-  // `limits`. `pageRanges` (checked, empty for all) picks the pages it renders. Throws
-  // HostError "Unable to print 'NAME': CAUSE" when the file is missing or empty, is no
-  // PDF or PostScript document, or Ghostscript cannot be run. Ghostscript renders
-  // nothing before Render.
-  GhostscriptRender(const std::string& document, const std::string& name, const std::string& pageRanges = {},
-                    const platform::ProgramLimits& limits = {});
+  // `limits`, with `temporaryFolder` (the job's private folder, which -dSAFER lets the
+  // document read) as its temporary folder. `pageRanges` (checked, empty for all) picks
+  // the pages it renders. Throws HostError "Unable to print 'NAME': CAUSE" when the file
+  // is missing or empty, is no PDF or PostScript document, or Ghostscript cannot be run.
+  // Ghostscript renders nothing before Render.
+  GhostscriptRender(const std::string& document, const std::string& name, const std::string& temporaryFolder,
+                    const std::string& pageRanges = {}, const platform::ProgramLimits& limits = {});
   // Ends Ghostscript if it is still running.
   ~GhostscriptRender();
   GhostscriptRender(const GhostscriptRender&) = delete;

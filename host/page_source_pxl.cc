@@ -43,17 +43,41 @@ constexpr auto kSetCursorRel = static_cast<std::uint8_t>(Op::SetCursorRel);
 constexpr auto kText = static_cast<std::uint8_t>(Op::Text);
 constexpr auto kBeginChar = static_cast<std::uint8_t>(Op::BeginChar);
 
-// A temporary file, removed when it goes.
-class TemporaryFile {
+// A job's private temporary folder (only its user may open it), removed with what it
+// holds when it goes. Ghostscript's -dSAFER lets a document read its temporary folder:
+// each job's Ghostscript gets its own, and the job's own temporary files lie there too,
+// out of reach of every other job's document.
+class TemporaryFolder {
  public:
-  explicit TemporaryFile(const std::string& stem) {
+  TemporaryFolder() {
     std::error_code error;
     const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
     std::string reason;
-    auto path = platform::CreateUniqueFile(platform::PathToUtf8(folder / stem), &reason);
+    auto path = platform::CreatePrivateFolder(platform::PathToUtf8(folder / "velmora-render."), &reason);
     if (!path) {
-      throw HostError("Unable to create a temporary file in '" + platform::PathToUtf8(folder) + "': " + reason);
+      throw HostError("Unable to create a temporary folder in '" + platform::PathToUtf8(folder) + "': " + reason);
     }
+    path_ = *path;
+  }
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(platform::PathFromUtf8(path_), ignored);
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A temporary file in a job's private folder, removed when it goes.
+class TemporaryFile {
+ public:
+  TemporaryFile(const TemporaryFolder& folder, const std::string& stem) {
+    std::string reason;
+    auto path = platform::CreateUniqueFile(platform::PathToUtf8(platform::PathFromUtf8(folder.path()) / stem), &reason);
+    if (!path) throw HostError("Unable to create a temporary file in '" + folder.path() + "': " + reason);
     path_ = *path;
   }
   ~TemporaryFile() {
@@ -84,10 +108,17 @@ class DocumentPageSource : public PageSource {
  public:
   // Ghostscript starts at once: it loads while the job starts, and renders once the job
   // knows its resolution and sheet (Start).
-  DocumentPageSource(std::string path, std::string name, std::string pageRanges, const platform::ProgramLimits& limits)
+  // `folder` is the job's private temporary folder; without one the source makes its own.
+  DocumentPageSource(std::string path, std::string name, std::string pageRanges, const platform::ProgramLimits& limits,
+                     const TemporaryFolder* folder = nullptr)
       : path_(std::move(path)), name_(std::move(name)), pageRanges_(std::move(pageRanges)), limits_(limits) {
+    if (folder == nullptr) {
+      ownFolder_ = std::make_unique<TemporaryFolder>();
+      folder = ownFolder_.get();
+    }
+    folder_ = folder;
     try {
-      render_ = std::make_unique<GhostscriptRender>(path_, name_, pageRanges_, limits_);
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, folder_->path(), pageRanges_, limits_);
     } catch (const HostError&) {
       // Prepare tries again and reports why, once the job exists.
       render_.reset();
@@ -107,9 +138,11 @@ class DocumentPageSource : public PageSource {
              other.physicalWidth == geometry.physicalWidth && other.physicalHeight == geometry.physicalHeight;
     };
     if (render_ != nullptr && render_->rendering() && !renderedAlike(renderedFor_)) render_.reset();
-    if (render_ == nullptr) render_ = std::make_unique<GhostscriptRender>(path_, name_, pageRanges_, limits_);
+    if (render_ == nullptr) {
+      render_ = std::make_unique<GhostscriptRender>(path_, name_, folder_->path(), pageRanges_, limits_);
+    }
     Start(geometry);
-    spool_ = std::make_unique<TemporaryFile>("velmora-pages.");
+    spool_ = std::make_unique<TemporaryFile>(*folder_, "velmora-pages.");
     try {
       store_ = std::make_unique<PxlPageStore>(
           [this](std::uint8_t* buffer, std::size_t size) { return render_->Read(buffer, size); }, spool_->path(),
@@ -606,6 +639,9 @@ class DocumentPageSource : public PageSource {
   platform::ProgramLimits limits_;
   PageGeometry renderedFor_;  // the geometry the renderer started with
   PageGeometry geometry_;
+  // The job's private folder goes after everything in it.
+  std::unique_ptr<TemporaryFolder> ownFolder_;
+  const TemporaryFolder* folder_ = nullptr;
   // Ghostscript goes before the page store that reads from it.
   std::unique_ptr<GhostscriptRender> render_;
   std::unique_ptr<TemporaryFile> spool_;
@@ -644,7 +680,7 @@ class DocumentPageSource : public PageSource {
 class StandardInputPageSource : public PageSource {
  public:
   StandardInputPageSource(const std::string& name, const std::string& pageRanges, const platform::ProgramLimits& limits)
-      : copy_("velmora-input.") {
+      : copy_(folder_, "velmora-input.") {
     std::ofstream out(platform::PathFromUtf8(copy_.path()), std::ios::binary);
     platform::SetStandardInputBinary();
     std::vector<char> buffer(65536);
@@ -653,7 +689,7 @@ class StandardInputPageSource : public PageSource {
       out.write(buffer.data(), static_cast<std::streamsize>(got));
     }
     if (std::ferror(stdin) || !out.flush()) throw HostError("Unable to read the document from standard input");
-    document_ = std::make_unique<DocumentPageSource>(copy_.path(), name, pageRanges, limits);
+    document_ = std::make_unique<DocumentPageSource>(copy_.path(), name, pageRanges, limits, &folder_);
   }
   bool NeedsPreparing() const override { return true; }
   void Start(const PageGeometry& geometry) override { document_->Start(geometry); }
@@ -665,6 +701,7 @@ class StandardInputPageSource : public PageSource {
   void DrawPage(std::size_t page, Canvas& canvas) override { document_->DrawPage(page, canvas); }
 
  private:
+  TemporaryFolder folder_;
   TemporaryFile copy_;
   std::unique_ptr<DocumentPageSource> document_;
 };

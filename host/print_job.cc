@@ -227,6 +227,9 @@ class JobRun final : public JobEvents {
   void EnablePlugin();
   void PrintPages();
   void PlanSheets();
+  // Whether the plug-in captures the job into an overlay file (its own copy of the
+  // settings, which it turns to no overlay when it cannot).
+  bool PluginCaptures();
   SheetPlan Plan();
   bool SheetsReversed() const;
   PageGeometry Geometry() const;
@@ -548,10 +551,19 @@ void JobRun::ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page) {
   if (!device_->StartDoc(nullptr, 0)) stoppedByPlugin_ = !spool_->failed();
 }
 
+bool JobRun::PluginCaptures() {
+  auto* record = static_cast<std::uint8_t*>(device_->devobj()->pOEMDM);
+  return record != nullptr && VendorSettings(record + kVendorHeaderSize).dwOverlayMode() == CREATE_OVERLAY;
+}
+
 void JobRun::PrintPages() {
   const bool followDocument = PagesFollowDocument();
   for (std::size_t index = 0; index < sheetPlan_->sheets().size() && !spool_->failed(); ++index) {
     FailIfStopRequested();
+    // An overlay is one page: while the plug-in captures, the document's first sheet is
+    // the overlay and the rest is not sent, where it would land in the overlay file with
+    // page starts of its own. A capture the plug-in could not start prints whole.
+    if (index > 0 && PluginCaptures()) break;
     // One page per sheet; a blank side (before a reversed two-sided job) keeps the paper.
     const std::size_t page = sheetPlan_->sheets()[index].cells.front().page;
     if (followDocument && index > 0 && page != 0) FollowPageFormat(page);

@@ -2,11 +2,14 @@
 #include "host/pxl_page_store.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "host/host_error.h"
@@ -185,8 +188,46 @@ void Append(std::vector<std::uint8_t>& to, std::span<const std::uint8_t> bytes) 
   to.insert(to.end(), bytes.begin(), bytes.end());
 }
 
+// The media sizes of the PCL XL MediaSize attribute, by number and by name, for pages of
+// a size the printer description has no paper for (A3, Ledger): the page keeps its real
+// size, so that it is fitted onto the job's paper like any page of an unknown size.
+struct MediaSizeEntry {
+  int number;
+  std::string_view name;
+  double widthMm;
+  double heightMm;
+};
+constexpr MediaSizeEntry kMediaSizes[] = {
+    {0, "LETTER", 215.9, 279.4},  {1, "LEGAL", 215.9, 355.6},    {2, "A4", 210, 297},
+    {3, "EXEC", 184.15, 266.7},   {4, "LEDGER", 279.4, 431.8},   {5, "A3", 297, 420},
+    {6, "COM10", 104.775, 241.3}, {7, "MONARCH", 98.425, 190.5}, {8, "C5", 162, 229},
+    {9, "DL", 110, 220},          {10, "JB4", 257, 364},         {11, "JB5", 182, 257},
+    {12, "B5ENV", 176, 250},      {13, "B5", 176, 250},          {14, "JPOST", 100, 148},
+    {15, "JDBLPOST", 200, 148},   {16, "A5", 148, 210},          {17, "A6", 105, 148},
+    {18, "JB6", 128, 182},
+};
+static_assert(std::size(kMediaSizes) == 19);
+
+// The media size a MediaSize attribute names, by its number or its name; null for one
+// that names none.
+const MediaSizeEntry* MediaSizeOf(const pxl::AttributeView& media) {
+  if (media.shape() == pxl::Shape::kScalar) {
+    for (const MediaSizeEntry& entry : kMediaSizes) {
+      if (entry.number == media.Int()) return &entry;
+    }
+    return nullptr;
+  }
+  std::string name = media.Bytes();
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const MediaSizeEntry& entry : kMediaSizes) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
 // The size and orientation a BeginPage gives its page: a media size the printer
-// description knows, or a custom size in inches, millimetres or tenths of millimetres.
+// description knows, one of the other PCL XL media sizes (a size of no paper of the
+// printer's), or a custom size in inches, millimetres or tenths of millimetres.
 std::optional<PageFormat> FormatOfPage(const pxl::ScannedOperator& beginPage) {
   constexpr double kMillimetresPerInch = 25.4;
   PageFormat format;
@@ -196,15 +237,18 @@ std::optional<PageFormat> FormatOfPage(const pxl::ScannedOperator& beginPage) {
   }
   const auto media = beginPage.Find(Attr::MediaSize);
   const auto custom = beginPage.Find(Attr::CustomMediaSize);
-  if (media && media->shape() == pxl::Shape::kScalar) {
-    const Paper* paper = nullptr;
-    for (const Paper& candidate : kPapers) {
-      if (candidate.mediaSize == media->Int()) paper = &candidate;
-    }
-    if (paper == nullptr) return std::nullopt;
+  const MediaSizeEntry* named = media ? MediaSizeOf(*media) : nullptr;
+  const Paper* paper = nullptr;
+  for (const Paper& candidate : kPapers) {
+    if (named != nullptr && candidate.mediaSize == named->number) paper = &candidate;
+  }
+  if (paper != nullptr) {
     format.mediaSize = paper->mediaSize;
     format.widthInches = paper->widthMm / kMillimetresPerInch;
     format.heightInches = paper->heightMm / kMillimetresPerInch;
+  } else if (named != nullptr) {
+    format.widthInches = named->widthMm / kMillimetresPerInch;
+    format.heightInches = named->heightMm / kMillimetresPerInch;
   } else if (custom && custom->size() == 2) {
     const auto units = beginPage.Find(Attr::CustomMediaSizeUnits);
     const std::int64_t unit = units ? units->Int() : 0;

@@ -17,6 +17,11 @@ namespace velmora::platform {
 // system's reason in *error.
 std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error);
 
+// Creates a new, empty folder whose name is `prefix` followed by a unique suffix, that
+// only this user may open (mode 0700 on POSIX; on Windows the user's own temporary
+// folder's permissions). Returns its name, or nothing with the system's reason in *error.
+std::optional<std::string> CreatePrivateFolder(const std::string& prefix, std::string* error);
+
 // This process's id as decimal text, for naming files that only this process writes.
 std::string CurrentProcessTag();
 

@@ -63,10 +63,12 @@ enum class ProgramInput { kNullDevice, kPipe };
 
 // Starts `arguments[0]` (looked up on the search path) with `arguments` under `limits`;
 // null, with the reason in `error` ("Unable to run 'gs': No such file or directory"),
-// when it cannot be started.
+// when it cannot be started. A `temporaryFolder` becomes the program's TMPDIR, TEMP and
+// TMP; without one it has the caller's.
 std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error,
                                              const ProgramLimits& limits = {},
-                                             ProgramInput input = ProgramInput::kNullDevice);
+                                             ProgramInput input = ProgramInput::kNullDevice,
+                                             const std::string& temporaryFolder = {});
 
 // The name Ghostscript's command-line program has on this platform: "gs", or the console
 // program "gswin64c.exe" of Ghostscript for 64-bit Windows.

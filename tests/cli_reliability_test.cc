@@ -38,6 +38,17 @@ void WriteText(const fs::path& path, const std::string& text) {
   file << text;
 }
 
+// A one-page PostScript document of 200000 strokes, written to `path`: an overlay only
+// keeps a document's first page, and this one's capture writes several megabytes, long
+// enough for another process to act while it runs. False when Ghostscript is missing.
+bool WriteLongCapture(const fs::path& path) {
+  if (std::system("gs --version >/dev/null 2>&1") != 0) return false;
+  WriteText(path,
+            "%!PS\n0 1 200000 { dup 7 mod 80 mul 20 add exch 13 mod 60 mul 20 add moveto 30 25 rlineto stroke } for "
+            "showpage\n");
+  return true;
+}
+
 // The names in a folder that start with `prefix`.
 std::vector<std::string> NamesStartingWith(const fs::path& folder, const std::string& prefix) {
   std::vector<std::string> names;
@@ -211,7 +222,9 @@ TEST_F(CliReliability, AKilledCaptureNeverLeavesATruncatedOverlay) {
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + P("forms") + " 'OvelayFiles=Form;form.ovl'").status, 0);
   // A long capture: every kill lands well inside it.
-  const std::string capture = "print -o " + P("capture.pxl") + " --printer Office --pages 1000 --set dwOverlayMode=1";
+  if (!WriteLongCapture(dir / "long.ps")) GTEST_SKIP() << "Ghostscript (gs) is not installed: scripts/install-deps";
+  const std::string capture =
+      "print -o " + P("capture.pxl") + " --printer Office --set dwOverlayMode=1 " + P("long.ps");
   const auto whole = Velmora(capture);
   ASSERT_EQ(whole.status, 0) << whole.out;
   const std::string expected = ReadText(overlay);
@@ -253,7 +266,8 @@ TEST_F(CliReliability, TwoCapturesOfOneOverlayKeepTheFirst) {
   ASSERT_EQ(Velmora("printer add Office").status, 0);
   ASSERT_EQ(Velmora("printer set Office OvelayDirectory=" + P("forms") + " 'OvelayFiles=Form;form.ovl'").status, 0);
   // A long capture, so that the second job runs inside it.
-  const std::string first = "print -o " + P("a.pxl") + " --printer Office --pages 1000 --set dwOverlayMode=1";
+  if (!WriteLongCapture(dir / "long.ps")) GTEST_SKIP() << "Ghostscript (gs) is not installed: scripts/install-deps";
+  const std::string first = "print -o " + P("a.pxl") + " --printer Office --set dwOverlayMode=1 " + P("long.ps");
   ASSERT_EQ(Velmora(first).status, 0);
   const std::string expected = ReadText(overlay);
   ASSERT_FALSE(expected.empty());
@@ -387,15 +401,16 @@ TEST_F(CliFullDisk, OverlayAndLogFailWithoutLosingTheJob) {
       Velmora("printer set Office OvelayDirectory=" + (disk / "forms").string() + " 'OvelayFiles=New;new.ovl'").status,
       0);
   const std::string work = (disk / "forms" / "new.ovl.capture").string();
+  if (!WriteLongCapture(dir / "long.ps")) GTEST_SKIP() << "Ghostscript (gs) is not installed: scripts/install-deps";
   struct Case {
     const char* what;
     std::size_t spare;  // bytes left free on the disk
-    int pages;
-    bool prints;  // an ordinary job, or a failed one
+    int pages;          // the sample's pages; 0: the long one-page document
+    bool prints;        // an ordinary job, or a failed one
   };
   const Case cases[] = {
       {"no room for the header", 0, 1, true},
-      {"no room for the pages", 16 * 1024, 300, false},
+      {"no room for the page", 16 * 1024, 0, false},
   };
   const fs::path captureLog = dir / "data" / "VELMORA IT Co" / "DriverLog.txt";
   for (const Case& c : cases) {
@@ -404,8 +419,8 @@ TEST_F(CliFullDisk, OverlayAndLogFailWithoutLosingTheJob) {
     Free();
     Fill(c.spare);
     ::setenv("VELMORA_ENABLELOGGING", "1", 1);
-    const auto capture = Velmora("print -o " + P("capture.pxl") + " --printer Office --pages " +
-                                 std::to_string(c.pages) + " --set dwOverlayMode=1");
+    const std::string document = c.pages == 0 ? " " + P("long.ps") : " --pages " + std::to_string(c.pages);
+    const auto capture = Velmora("print -o " + P("capture.pxl") + " --printer Office --set dwOverlayMode=1" + document);
     ::unsetenv("VELMORA_ENABLELOGGING");
     if (c.prints) {
       EXPECT_EQ(capture.status, 0) << capture.out;

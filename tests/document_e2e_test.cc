@@ -515,6 +515,48 @@ TEST_F(DocumentJobs, EachPageTakesItsOwnPaperUnlessTheJobNamesOne) {
   }
 }
 
+// A page of a size the printer has no paper for (A3, Ledger) stays on the job's paper and
+// is fitted onto it like a custom size, unless the job prints it at its own size; its
+// user is told once.
+TEST_F(DocumentJobs, PagesOfASizeNoPaperHasAreFitted) {
+  WriteText("large.ps",
+            "%!PS\n<< /PageSize [842 1191] >> setpagedevice 72 700 moveto 300 700 lineto stroke showpage\n"
+            "<< /PageSize [792 1224] >> setpagedevice 72 700 moveto 300 700 lineto stroke showpage\n");
+  ASSERT_EQ(Shell("ps2pdf " + P("large.ps") + " " + P("large.pdf")), 0);
+  struct Case {
+    std::string scaling;
+    double minScale;  // every page's scale lies in [minScale, maxScale]
+    double maxScale;
+  };
+  const Case cases[] = {
+      {"AUTO", 0.6, 0.72},
+      {"FIT", 0.6, 0.72},
+      {"NONE", 1.0, 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scaling);
+    const testing::CliRun run = testing::Velmora("print --printer P1 -o " + P("large.pxl") +
+                                                 " --option PageScaling=" + c.scaling + " " + P("large.pdf"));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_NE(run.out.find("a size the printer has no paper for"), std::string::npos) << run.out;
+    const std::vector<Event> ops = Operators(ReadBytes(P("large.pxl")));
+    std::vector<double> scales;
+    for (std::size_t i = 0; i + 1 < ops.size(); ++i) {
+      if (!ops[i].Is(Op::PushGS) || !ops[i + 1].Is(Op::SetPageOrigin)) continue;
+      scales.push_back(1.0);
+      for (std::size_t j = i + 2; j < ops.size() && j < i + 4; ++j) {
+        if (ops[j].Is(Op::SetPageScale)) scales.back() = ops[j].Find(Attr::PageScale)->value.elements[0];
+      }
+    }
+    ASSERT_EQ(scales.size(), 2u);
+    for (const double scale : scales) {
+      EXPECT_GE(scale, c.minScale);
+      EXPECT_LE(scale, c.maxScale);
+    }
+  }
+}
+
 // Where the page scaling puts a Letter page and an A5 page, each black all over, on an A4
 // sheet, as the independent interpreter renders them at 100 dpi (A4: 827 x 1169 dots).
 TEST_F(DocumentJobs, PageScalingPlacesPagesOnTheSheet) {
@@ -766,31 +808,41 @@ TEST_F(DocumentJobs, BadDocumentsAreRefusedAndLeaveNothing) {
   WriteText("broken.ps",
             "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (one) show showpage\n"
             "nosuchoperator showpage\n");
+  // A document that reads another job's file in the temporary folder, which -dSAFER
+  // lets it read unless each job's Ghostscript has a private one, and hands its text back
+  // through the error it raises.
+  WriteText("peeking.ps",
+            "%!PS\n(" + P("tmp/velmora-input.other") + ") (r) file 99 string readline pop cvn cvx exec\n");
   struct Case {
     std::string file;
-    std::string cause;  // the start of the cause
+    std::string cause;  // the whole cause
+    int lines;          // Ghostscript's own line, whole, comes before the cause of a PostScript error
   };
   const Case cases[] = {
-      {"empty.pdf", "the file is empty"},
-      {"notes.txt", "not a PDF or PostScript document"},
-      {"truncated.pdf", "the PDF is damaged or truncated"},
-      {"locked.pdf", "the PDF is protected by a password"},
-      {"broken.ps", "PostScript error: /undefined in nosuchoperator"},
-      {"missing.pdf", "no such file"},
+      {"empty.pdf", "the file is empty", 1},
+      {"notes.txt", "not a PDF or PostScript document", 1},
+      {"truncated.pdf", "the PDF is damaged or truncated (Ghostscript: ", 1},
+      {"locked.pdf", "the PDF is protected by a password", 1},
+      {"broken.ps", "PostScript error: /undefined\n", 2},
+      {"peeking.ps", "PostScript error: /invalidfileaccess\n", 2},
+      {"missing.pdf", "no such file", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
+    WriteText("tmp/velmora-input.other", "SALARY-LIST\n");
     const testing::CliRun run = testing::Velmora("print --printer P1 -o " + P("bad.pxl") + " " + P(c.file));
+    fs::remove(dir / "tmp/velmora-input.other");
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.out.starts_with("velmora: Unable to print '" + P(c.file) + "': " + c.cause)) << run.out;
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+    EXPECT_TRUE(last.starts_with("velmora: Unable to print '" + P(c.file) + "': " + c.cause)) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), c.lines) << run.out;
     for (const auto& entry : fs::directory_iterator(dir)) {
       EXPECT_FALSE(entry.path().filename().string().find("bad.pxl") != std::string::npos) << entry.path();
     }
     EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "temporary files left behind";
     const std::string jobs = testing::Velmora("jobs").out;
-    const std::string last = jobs.substr(jobs.rfind('\n', jobs.size() - 2) + 1);
-    EXPECT_NE(last.find("error,deleting,deleted"), std::string::npos) << jobs;
+    const std::string lastJob = jobs.substr(jobs.rfind('\n', jobs.size() - 2) + 1);
+    EXPECT_NE(lastJob.find("error,deleting,deleted"), std::string::npos) << jobs;
   }
 }
 

@@ -65,15 +65,21 @@ Bytes OverlayData(const Bytes& file) {
 // A one-page form whose drawing depends on `variant`, so that two forms differ in their data.
 class FormSource : public PageSource {
  public:
-  explicit FormSource(int variant) : variant_(variant) {}
-  std::size_t PageCount() const override { return 1; }
-  void DrawPage(std::size_t, Canvas& canvas) override {
+  // A form of `pages` pages; those after the first are drawn otherwise.
+  explicit FormSource(int variant, std::size_t pages = 1) : variant_(variant), pages_(pages) {}
+  std::size_t PageCount() const override { return pages_; }
+  void DrawPage(std::size_t page, Canvas& canvas) override {
+    if (page > 1) {
+      canvas.FillRect({1000, 1000 + 100 * static_cast<int>(page), 1200, 1050 + 100 * static_cast<int>(page)}, 0);
+      return;
+    }
     canvas.FillRect({100 + 40 * variant_, 100, 900, 300 + 25 * variant_}, 0);
     canvas.DrawLine({100, 1000}, {1500 - 100 * variant_, 1000}, 0);
   }
 
  private:
   int variant_;
+  std::size_t pages_;
 };
 
 // A form whose drawing puts a file under the overlay's name, as another program could
@@ -188,10 +194,11 @@ class OverlayE2E : public ::testing::Test {
   }
 
   // Captures form `variant` as "forms/<file>" under the overlay name `name`.
-  PrintResult Capture(const std::string& name, const std::string& file, int variant, std::size_t bufferSize = 4096) {
+  PrintResult Capture(const std::string& name, const std::string& file, int variant, std::size_t bufferSize = 4096,
+                      std::size_t pages = 1) {
     SetPrinterText("OvelayDirectory", (dir / "forms").string());
     SetPrinterText("OvelayFiles", name + ";" + file);
-    FormSource form(variant);
+    FormSource form(variant, pages);
     return RunPrintJob(Request("capture.pxl", {{"--set", "dwOverlayMode", "1"}}, bufferSize), form);
   }
 
@@ -238,6 +245,21 @@ TEST_F(OverlayE2E, CaptureIsTheSameFileForEveryBufferSizeAndPrintsNothing) {
   EXPECT_EQ(data[1], 0x74);
   EXPECT_EQ(data.back(), 0x60);
   EXPECT_EQ(Find(data, ToBytes("%%OVL")), std::string::npos) << "no marker is part of the data";
+}
+
+// An overlay is the first page of the document captured: the pages after it never reach
+// the overlay file, where every job playing it would carry their page starts.
+TEST_F(OverlayE2E, CaptureKeepsTheFirstPageOnly) {
+  Bytes onePage;
+  for (const std::size_t pages : {1, 3}) {
+    SCOPED_TRACE(std::to_string(pages) + " page(s)");
+    fs::remove(dir / "forms" / "form.ovl");
+    EXPECT_TRUE(Capture("Form1", "form.ovl", 0, 4096, pages).overlayCaptured);
+    const Bytes file = ReadBytes(dir / "forms" / "form.ovl");
+    EXPECT_EQ(Find(OverlayData(file), ToBytes("%%OVL")), std::string::npos) << "no marker is part of the data";
+    if (onePage.empty()) onePage = file;
+    EXPECT_EQ(file, onePage);
+  }
 }
 
 TEST_F(OverlayE2E, PlaybackPutsEachFileOnItsPagesUnderOrOver) {

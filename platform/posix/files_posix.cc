@@ -33,6 +33,18 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::stri
   return std::string(name.data());
 }
 
+std::optional<std::string> CreatePrivateFolder(const std::string& prefix, std::string* error) {
+  std::vector<char> name(prefix.begin(), prefix.end());
+  for (char c : std::string_view("XXXXXX")) name.push_back(c);
+  name.push_back('\0');
+  // mkdtemp creates the folder with mode 0700 whatever the umask.
+  if (::mkdtemp(name.data()) == nullptr) {
+    if (error != nullptr) *error = std::strerror(errno);
+    return std::nullopt;
+  }
+  return std::string(name.data());
+}
+
 std::string CurrentProcessTag() { return std::to_string(::getpid()); }
 
 bool ProcessIsRunning(const std::string& tag) {

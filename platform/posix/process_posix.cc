@@ -21,6 +21,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <optional>
+#include <string_view>
 
 extern char** environ;
 
@@ -124,6 +125,7 @@ struct ChildPlan {
   pid_t parent = 0;
   const char* path = nullptr;
   char* const* argv = nullptr;
+  char* const* envp = nullptr;
   int input = -1;  // the null device, or the read end of the input pipe
   int output = -1;
   int messages = -1;
@@ -174,7 +176,7 @@ int AboveStandard(int fd) { return fd > 2 ? fd : ::fcntl(fd, F_DUPFD_CLOEXEC, 3)
     }
   }
   ::sigprocmask(SIG_SETMASK, &plan.signalMask, nullptr);
-  ::execve(plan.path, plan.argv, environ);
+  ::execve(plan.path, plan.argv, plan.envp);
   FailChild(status, FailedStep::kRun);
 }
 
@@ -306,7 +308,8 @@ void CloseAll(std::initializer_list<int> fds) {
 }  // namespace
 
 std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error,
-                                             const ProgramLimits& limits, ProgramInput inputKind) {
+                                             const ProgramLimits& limits, ProgramInput inputKind,
+                                             const std::string& temporaryFolder) {
   if (arguments.empty()) {
     error = "no program named";
     return nullptr;
@@ -344,10 +347,25 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  // The caller's environment, with the temporary folder replaced when one is given.
+  std::vector<std::string> temporaryVariables;
+  std::vector<char*> envp;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string_view entry(*variable);
+    const bool temporary = entry.starts_with("TMPDIR=") || entry.starts_with("TEMP=") || entry.starts_with("TMP=");
+    if (!temporaryFolder.empty() && temporary) continue;
+    envp.push_back(*variable);
+  }
+  if (!temporaryFolder.empty()) {
+    for (const char* name : {"TMPDIR=", "TEMP=", "TMP="}) temporaryVariables.push_back(name + temporaryFolder);
+    for (std::string& variable : temporaryVariables) envp.push_back(variable.data());
+  }
+  envp.push_back(nullptr);
   ChildPlan plan;
   plan.parent = ::getpid();
   plan.path = path->c_str();
   plan.argv = argv.data();
+  plan.envp = envp.data();
   plan.input = input;
   plan.output = output[1];
   plan.messages = messages[1];

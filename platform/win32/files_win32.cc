@@ -15,16 +15,26 @@
 #include "platform/win32/system_message.h"
 
 namespace velmora::platform {
-std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error) {
+namespace {
+
+// A name made of `prefix` and six letters that differ from call to call.
+std::string UniqueName(const std::string& prefix) {
   static std::atomic<unsigned> counter{0};
   const DWORD process = ::GetCurrentProcessId();
+  const unsigned long long mix = (static_cast<unsigned long long>(process) << 32) ^ ::GetTickCount64() ^
+                                 (static_cast<unsigned long long>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ull);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string name = prefix;
+  unsigned long long bits = mix;
+  for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+  return name;
+}
+
+}  // namespace
+
+std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::string* error) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const unsigned long long mix = (static_cast<unsigned long long>(process) << 32) ^ ::GetTickCount64() ^
-                                   (static_cast<unsigned long long>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ull);
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string name = prefix;
-    unsigned long long bits = mix;
-    for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+    std::string name = UniqueName(prefix);
     HANDLE file =
         ::CreateFileW(Utf8ToUtf16(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
@@ -33,6 +43,22 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, std::stri
     }
     const DWORD code = ::GetLastError();
     if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+      if (error != nullptr) *error = win32::SystemMessage(code);
+      return std::nullopt;
+    }
+  }
+  if (error != nullptr) *error = "no unused temporary name";
+  return std::nullopt;
+}
+
+std::optional<std::string> CreatePrivateFolder(const std::string& prefix, std::string* error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = UniqueName(prefix);
+    // The folder takes the permissions of the folder it is made in, the user's own
+    // temporary folder.
+    if (::CreateDirectoryW(Utf8ToUtf16(name).c_str(), nullptr)) return name;
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_ALREADY_EXISTS) {
       if (error != nullptr) *error = win32::SystemMessage(code);
       return std::nullopt;
     }

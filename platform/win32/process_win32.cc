@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwchar>
+#include <cwctype>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/process.h"
@@ -30,6 +33,27 @@ std::wstring Quoted(const std::wstring& argument) {
   }
   out.append(backslashes * 2, L'\\');
   return out + L"\"";
+}
+
+// The caller's environment block with TEMP, TMP and TMPDIR naming `temporaryFolder`.
+std::wstring EnvironmentWithTemporaryFolder(const std::string& temporaryFolder) {
+  const auto isTemporary = [](std::wstring_view entry) {
+    std::wstring name(entry.substr(0, entry.find(L'=')));
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    return name == L"TEMP" || name == L"TMP" || name == L"TMPDIR";
+  };
+  std::wstring block;
+  if (wchar_t* strings = ::GetEnvironmentStringsW(); strings != nullptr) {
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+      if (isTemporary(entry)) continue;
+      block.append(entry).push_back(L'\0');
+    }
+    ::FreeEnvironmentStringsW(strings);
+  }
+  const std::wstring folder = Utf8ToUtf16(temporaryFolder);
+  for (const wchar_t* name : {L"TEMP=", L"TMP=", L"TMPDIR="}) block.append(name).append(folder).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
 }
 
 std::wstring CommandLine(const std::vector<std::string>& arguments) {
@@ -188,7 +212,8 @@ HANDLE CreateLimitedJob(const ProgramLimits& limits, std::string& error) {
 }  // namespace
 
 std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arguments, std::string& error,
-                                             const ProgramLimits& limits, ProgramInput inputKind) {
+                                             const ProgramLimits& limits, ProgramInput inputKind,
+                                             const std::string& temporaryFolder) {
   if (arguments.empty()) {
     error = "no program named";
     return nullptr;
@@ -242,9 +267,13 @@ std::unique_ptr<RunningProgram> StartProgram(const std::vector<std::string>& arg
   startup.hStdOutput = outputWrite;
   startup.hStdError = messagesWrite;
   PROCESS_INFORMATION process{};
+  std::wstring environment;
+  if (!temporaryFolder.empty()) environment = EnvironmentWithTemporaryFolder(temporaryFolder);
   // The program starts suspended, so that it runs no instruction outside its job.
-  const BOOL created = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+  const BOOL created =
+      ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
+                       environment.empty() ? nullptr : environment.data(), nullptr, &startup, &process);
   const DWORD createError = ::GetLastError();
   ::CloseHandle(input);
   ::CloseHandle(outputWrite);

@@ -355,7 +355,12 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled; the job's print host and Ghostscript were ended.");
     return false;
   }
-  if (!result.succeeded) return Fail(job, result.reason);
+  if (!result.succeeded) {
+    // The host's whole account (Ghostscript's own lines, which may quote the document)
+    // stays in the application's log; the job's message is its short last line.
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The print host said: %s", result.messages.c_str());
+    return Fail(job, result.reason);
+  }
   if (captured) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job was captured into the printer's overlay file; nothing was printed.");
     return true;
