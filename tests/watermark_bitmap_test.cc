@@ -445,6 +445,41 @@ TEST(WatermarkBitmapPlacement, OffsetsOfAnySizeShiftThePatternByLessThanATile) {
   }
 }
 
+struct TileSizeCase {
+  const char* name;
+  std::uint32_t width;
+  std::uint32_t height;
+  std::uint32_t imageScale;
+  float nupScale;
+  TileSize expected;
+};
+
+TEST(WatermarkBitmapTiles, EveryImageWithASizeGetsAVisibleTile) {
+  const std::vector<TileSizeCase> cases = {
+      {"one pixel", 1, 1, 100, 1.0f, {64, 64}},
+      // Below one pixel the tile is enlarged as a one-pixel tile of the same shape.
+      {"one pixel at a page scale below 1", 1, 1, 100, 0.96f, {64, 64}},
+      {"one pixel at 10 %", 1, 1, 10, 1.0f, {64, 64}},
+      {"1 x 4 at 10 %", 1, 4, 10, 1.0f, {32, 128}},
+      {"1 x 100 at half size", 1, 100, 100, 0.5f, {7, 640}},
+      {"enlarged in proportion to the least area", 40, 30, 100, 1.0f, {74, 56}},
+      // The least size is an area: a narrow image keeps its shape.
+      {"narrow", 1, 4096, 100, 1.0f, {1, 4096}},
+      {"large enough", 300, 200, 50, 1.0f, {150, 100}},
+      {"no size at scale 0", 40, 30, 0, 1.0f, {0, 0}},
+  };
+  for (const TileSizeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BitmapWatermarkParams params;
+    params.placement = 1;
+    params.imageScale = c.imageScale;
+    params.nupScale = c.nupScale;
+    const TileSize tile = ScaledTileSize(c.width, c.height, params);
+    EXPECT_EQ(tile.width, c.expected.width);
+    EXPECT_EQ(tile.height, c.expected.height);
+  }
+}
+
 TEST(WatermarkBitmapPlacement, OneTileIsWrittenByteForByte) {
   // At scale 0 the tile has no size, and exactly one copy is drawn.
   BitmapWatermarkParams tile;
