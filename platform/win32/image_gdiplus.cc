@@ -136,14 +136,15 @@ bool IndexedBitmap(Image& image, ImageHandle& copy) {
 // image we accept (1 GiB, as on POSIX) counts as too large; one whose header is not read
 // here is left to GDI+, and to the limit of Image::Blank.
 bool StatesTooManyPixels(const WString& path) {
-  constexpr long kMaxFileSize = 1L << 30;
+  constexpr long long kMaxFileSize = 1LL << 30;
   std::FILE* file = OpenFileW(path, "rb");
   if (file == nullptr) return false;  // GDI+ fails on it too, in its own way
   std::vector<std::uint8_t> bytes;
-  bool ok = std::fseek(file, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(file) : -1;
+  // 64-bit offsets: a long holds 32 bits on Windows, too few for a file of 2 GiB or more.
+  bool ok = ::_fseeki64(file, 0, SEEK_END) == 0;
+  const long long size = ok ? ::_ftelli64(file) : -1;
   const bool tooLarge = size > kMaxFileSize;
-  ok = ok && size >= 0 && !tooLarge && std::fseek(file, 0, SEEK_SET) == 0;
+  ok = ok && size >= 0 && !tooLarge && ::_fseeki64(file, 0, SEEK_SET) == 0;
   if (ok) {
     bytes.resize(static_cast<std::size_t>(size));
     ok = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
