@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -19,6 +18,9 @@ namespace velmora::host {
 namespace {
 
 using Json = nlohmann::json;
+
+// A ticket names a few hundred fields at most; this is far more than any needs.
+constexpr std::size_t kLargestTicket = std::size_t{1} << 20;
 
 // Public fields that describe the device mode itself; only the host writes them.
 constexpr std::string_view kHostOwnedFields[] = {"dmDeviceName", "dmSize", "dmDriverExtra", "dmFields"};
@@ -70,16 +72,24 @@ std::vector<SettingAssignment> ParseTicket(std::string_view json, const std::str
 
 std::vector<SettingAssignment> ReadTicket(const std::string& path) {
   const std::string origin = "Ticket '" + path + "'";
+  const std::string unable = "Unable to read ticket '" + path + "': ";
+  const std::filesystem::path file = platform::PathFromUtf8(path);
   std::error_code error;
-  if (std::filesystem::is_directory(platform::PathFromUtf8(path), error)) {
-    throw HostError("Unable to read ticket '" + path + "': it is a folder");
+  const std::filesystem::file_status status = std::filesystem::status(file, error);
+  if (status.type() == std::filesystem::file_type::directory) throw HostError(unable + "it is a folder");
+  // A device or a pipe could be read without end (/dev/zero); a ticket is a file.
+  if (!error && status.type() != std::filesystem::file_type::regular) {
+    throw HostError(unable + "it is not a regular file");
   }
-  std::ifstream file(platform::PathFromUtf8(path), std::ios::binary);
-  if (!file) throw HostError("Unable to read ticket '" + path + "': " + std::strerror(errno));
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (file.bad()) throw HostError("Unable to read ticket '" + path + "': " + std::strerror(errno));
-  return ParseTicket(text.str(), origin);
+  std::ifstream stream(file, std::ios::binary);
+  if (!stream) throw HostError(unable + std::strerror(errno));
+  // One byte more than the limit tells a file that grew since it was looked at.
+  std::string text(kLargestTicket + 1, '\0');
+  stream.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (stream.bad()) throw HostError(unable + std::strerror(errno));
+  text.resize(static_cast<std::size_t>(stream.gcount()));
+  if (text.size() > kLargestTicket) throw HostError(unable + "it is larger than 1 MiB, the most a ticket may hold");
+  return ParseTicket(text, origin);
 }
 
 SettingAssignment ParseAssignment(std::string_view text, const std::string& origin) {

@@ -23,7 +23,8 @@ struct SettingAssignment {
 // The assignments of a JSON ticket: an object whose members are field names of the
 // settings record and of the public device mode; "SpecialPageN" may hold an object of
 // the block's members and "szMargins" an array of four values. Throws HostError naming
-// the file when it cannot be read or is not such an object.
+// the file when it cannot be read, is not a regular file, holds more than 1 MiB or is not
+// such an object.
 std::vector<SettingAssignment> ReadTicket(const std::string& path);
 std::vector<SettingAssignment> ParseTicket(std::string_view json, const std::string& origin);
 

@@ -51,8 +51,17 @@ struct Image {
 // Images larger than this many pixels are refused by the loaders.
 inline constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
 
+// The width and height a BMP, PNG, JPEG, GIF or TIFF file states in its header, read
+// without decoding the picture; nullopt when the bytes are none of these or do not hold
+// the header whole. A loader that cannot refuse a size before it decodes asks first.
+struct StatedSize {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+std::optional<StatedSize> StatedImageSize(std::span<const std::uint8_t> file);
+
 // Loads an image file of any format the platform reads; nullopt when the file cannot be
-// read or decoded.
+// read or decoded, or states more than kMaxPixels pixels.
 std::optional<Image> LoadImageFile(const WString& path);
 
 // The image turned a quarter turn counter-clockwise (270 degrees clockwise): its top

@@ -113,6 +113,8 @@ TEST_F(CliPrint, LongTitleAndUserKeepEveryPjlLineWhole) {
 TEST_F(CliPrint, BadInputsGiveOneMessageAndNoOutput) {
   std::ofstream(P("malformed.json")) << "{\"dmCopies\": 2,";
   std::ofstream(P("unknown.json")) << "{\"dmCopies\": 2, \"dwWhatever\": 1}";
+  // Well-formed, but a byte more than a ticket may hold.
+  std::ofstream(P("large.json")) << "{\"dmCopies\": 2" << std::string((1 << 20) - 14, ' ') << "}";
   struct Case {
     std::string arguments;
     std::string message;
@@ -122,6 +124,9 @@ TEST_F(CliPrint, BadInputsGiveOneMessageAndNoOutput) {
       {"--ticket " + P("malformed.json"), "velmora: Ticket '" + P("malformed.json") + "' is not well-formed JSON"},
       {"--ticket " + P(""), "velmora: Unable to read ticket '" + P("") + "': it is a folder"},
       {"--ticket " + P("unknown.json"), "velmora: Ticket '" + P("unknown.json") + "': unknown field 'dwWhatever'"},
+      {"--ticket /dev/zero", "velmora: Unable to read ticket '/dev/zero': it is not a regular file"},
+      {"--ticket " + P("large.json"),
+       "velmora: Unable to read ticket '" + P("large.json") + "': it is larger than 1 MiB, the most a ticket may hold"},
       {"--set dmOrientation=5", "velmora: dmOrientation 5 is not one the printer takes"},
       {"--printer Elsewhere", "velmora: Printer 'Elsewhere' not found in the printer store"},
       {"--option InputBin=TRAY7", "velmora: --option 'InputBin=TRAY7': unknown option 'TRAY7' of InputBin"},

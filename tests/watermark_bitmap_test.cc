@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -401,6 +402,82 @@ TEST(WatermarkBitmapPlacement, TinyTilesKeepThePageSmall) {
   const ReadBack back = Read(BuildPlacement(0, kStream, tile, {{0, 0, 2000, 2000}, false, 600, 600, 1, 1}));
   ASSERT_EQ(back.cursors.size(), 33u * 33u);  // 0, 64, ..., 2048 in each direction
   EXPECT_EQ(back.cursors[1], std::make_pair(std::int64_t{64}, std::int64_t{0}));
+}
+
+struct FarOffsetCase {
+  const char* name;
+  float offsetX;
+  float offsetY;
+  std::uint8_t inMillimetres;
+  bool rotated;
+  std::pair<std::int64_t, std::int64_t> firstCursor;
+  std::size_t tiles;
+};
+
+TEST(WatermarkBitmapPlacement, OffsetsOfAnySizeShiftThePatternByLessThanATile) {
+  // 80 x 60 pixel tiles at 600 dpi. An offset far beyond the page moves the pattern by
+  // its remainder after whole tiles, as a small offset does; one that is not a number
+  // does not move it.
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  constexpr float kNotANumber = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<FarOffsetCase> cases = {
+      {"whole tiles to the left", -1e10f, 0, 0, false, {0, 0}, 12},
+      // -1e10 mm is -236220472440.94 pixels: 40.94 pixels left after whole tiles.
+      {"millimetres to the left", -1e10f, 0, 1, false, {-40, 0}, 12},
+      // 1e9 mm is 24 pixels more than whole 60-pixel tiles.
+      {"millimetres up", 0, 1e9f, 1, false, {0, -24}, 16},
+      // In the turned layouts the vertical offset moves the columns.
+      {"turned, millimetres up", 0, 1e10f, 1, true, {-40, 200}, 15},
+      {"turned, millimetres right", 1e9f, 0, 1, true, {0, 176}, 12},
+      {"infinite and not a number", kInfinity, kNotANumber, 0, false, {0, 0}, 12},
+  };
+  for (const FarOffsetCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BitmapWatermarkParams params;
+    params.placement = 1;
+    params.offsetX = c.offsetX;
+    params.offsetY = c.offsetY;
+    params.offsetInMillimetres = c.inMillimetres;
+    const CellRect cell = c.rotated ? CellRect{0, 0, 100, 200} : CellRect{0, 0, 200, 100};
+    const ReadBack back = Read(BuildPlacement(0, kStream, params, {cell, c.rotated, 600, 600, 80, 60}));
+    ASSERT_EQ(back.cursors.size(), c.tiles);
+    EXPECT_EQ(back.cursors[0], c.firstCursor);
+  }
+}
+
+struct TileSizeCase {
+  const char* name;
+  std::uint32_t width;
+  std::uint32_t height;
+  std::uint32_t imageScale;
+  float nupScale;
+  TileSize expected;
+};
+
+TEST(WatermarkBitmapTiles, EveryImageWithASizeGetsAVisibleTile) {
+  const std::vector<TileSizeCase> cases = {
+      {"one pixel", 1, 1, 100, 1.0f, {64, 64}},
+      // Below one pixel the tile is enlarged as a one-pixel tile of the same shape.
+      {"one pixel at a page scale below 1", 1, 1, 100, 0.96f, {64, 64}},
+      {"one pixel at 10 %", 1, 1, 10, 1.0f, {64, 64}},
+      {"1 x 4 at 10 %", 1, 4, 10, 1.0f, {32, 128}},
+      {"1 x 100 at half size", 1, 100, 100, 0.5f, {7, 640}},
+      {"enlarged in proportion to the least area", 40, 30, 100, 1.0f, {74, 56}},
+      // The least size is an area: a narrow image keeps its shape.
+      {"narrow", 1, 4096, 100, 1.0f, {1, 4096}},
+      {"large enough", 300, 200, 50, 1.0f, {150, 100}},
+      {"no size at scale 0", 40, 30, 0, 1.0f, {0, 0}},
+  };
+  for (const TileSizeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BitmapWatermarkParams params;
+    params.placement = 1;
+    params.imageScale = c.imageScale;
+    params.nupScale = c.nupScale;
+    const TileSize tile = ScaledTileSize(c.width, c.height, params);
+    EXPECT_EQ(tile.width, c.expected.width);
+    EXPECT_EQ(tile.height, c.expected.height);
+  }
 }
 
 TEST(WatermarkBitmapPlacement, OneTileIsWrittenByteForByte) {

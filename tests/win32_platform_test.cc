@@ -34,6 +34,7 @@
 #include "tests/fakes/temp_folder.h"
 #include "tests/fakes/wine.h"
 
+#include <psapi.h>
 #include <winsock2.h>
 #include <winspool.h>
 // <winspool.h> maps AddPrinter to AddPrinterA, which would rename PrinterAdmin's member.
@@ -627,6 +628,114 @@ TEST_F(Win32Images, TurnedCopiesAreSavedAsBitmaps) {
   }
   EXPECT_FALSE(SaveTurnedCopy(Path("missing.bmp"), Path("never.bmp")));
   EXPECT_FALSE(fs::exists(dir_ / "never.bmp"));
+}
+
+// Writes bits into a byte vector from the lowest bit of each byte up, as deflate does.
+class BitWriter {
+ public:
+  void Bits(std::uint32_t value, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) Bit((value >> i) & 1);
+  }
+  // A Huffman code goes most significant bit first.
+  void Code(std::uint32_t code, unsigned length) {
+    for (unsigned i = length; i-- > 0;) Bit((code >> i) & 1);
+  }
+  Bytes Take() { return std::move(bytes_); }
+
+ private:
+  void Bit(std::uint32_t bit) {
+    if (used_ == 0) bytes_.push_back(0);
+    bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | bit << used_);
+    used_ = (used_ + 1) % 8;
+  }
+  Bytes bytes_;
+  unsigned used_ = 0;
+};
+
+void PutBigEndian(Bytes& bytes, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+void AddPngChunk(Bytes& png, const char* type, const Bytes& data) {
+  PutBigEndian(png, static_cast<std::uint32_t>(data.size()));
+  const std::size_t start = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  std::uint32_t crc = 0xFFFFFFFF;
+  for (std::size_t i = start; i < png.size(); ++i) {
+    crc ^= png[i];
+    for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
+  }
+  PutBigEndian(png, ~crc);
+}
+
+// A black 8-bit grey PNG file of `side` x `side` pixels: a few megabytes that decode into
+// side² bytes. Its zlib stream is one block of fixed codes: a 0, then copies of 258 bytes
+// at distance 1.
+Bytes BlackGreyPng(std::uint32_t side) {
+  const std::uint64_t zeros = std::uint64_t{side} * (side + 1);  // each row starts with filter 0
+  BitWriter deflate;
+  deflate.Bits(1, 1);  // the last block
+  deflate.Bits(1, 2);  // fixed codes
+  const std::uint64_t copies = (zeros - 1) / 258;
+  for (std::uint64_t i = 0; i < 1 + (zeros - 1) % 258; ++i) deflate.Code(0x30, 8);  // literal 0
+  for (std::uint64_t i = 0; i < copies; ++i) {
+    deflate.Code(0xC5, 8);  // length 258
+    deflate.Code(0, 5);     // distance 1
+  }
+  deflate.Code(0, 7);  // end of block
+  Bytes zlib = {0x78, 0x01};
+  const Bytes body = deflate.Take();
+  zlib.insert(zlib.end(), body.begin(), body.end());
+  PutBigEndian(zlib, static_cast<std::uint32_t>(zeros % 65521) << 16 | 1);  // Adler-32 of zeros
+
+  Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  Bytes header;
+  PutBigEndian(header, side);
+  PutBigEndian(header, side);
+  header.insert(header.end(), {8, 0, 0, 0, 0});  // 8-bit grey, not interlaced
+  AddPngChunk(png, "IHDR", header);
+  AddPngChunk(png, "IDAT", zlib);
+  AddPngChunk(png, "IEND", {});
+  return png;
+}
+
+std::size_t PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return 0;
+  return counters.PeakWorkingSetSize;
+}
+
+TEST_F(Win32Images, PicturesOverThePixelLimitAreRefusedBeforeTheyAreDecoded) {
+  ASSERT_TRUE(gdiplus_.started());
+  // 16400 x 16400 is just over the limit: 269 million pixels, where GDI+ would hold 4
+  // bytes a pixel. The other files are only the headers that state the size.
+  constexpr std::uint32_t kSide = 16400;
+  static_assert(std::uint64_t{kSide} * kSide > kMaxPixels);
+  const std::uint8_t hi = kSide >> 8;
+  const std::uint8_t lo = kSide & 0xFF;
+  const struct {
+    const char* file;
+    Bytes bytes;
+  } cases[] = {
+      {"black.png", BlackGreyPng(kSide)},
+      {"header.bmp", {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, lo, hi, 0, 0, lo, hi, 0, 0, 1, 0, 8}},
+      {"header.gif", {'G', 'I', 'F', '8', '9', 'a', lo, hi, lo, hi, 0, 0, 0}},
+      {"header.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 0, 0, 0xFF, 0xC0, 0, 11, 8, hi, lo, hi, lo, 1, 1, 0x11, 0}},
+      {"header.tif", {'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0, 0, 1,  3,  0, 1, 0, 0, 0, lo,
+                      hi,  0,   0,  1, 1, 3, 0, 1, 0, 0, 0, lo, hi, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::ofstream(dir_ / c.file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(c.bytes.data()), static_cast<std::streamsize>(c.bytes.size()));
+    const std::size_t before = PeakWorkingSet();
+    ASSERT_NE(before, 0u);
+    EXPECT_EQ(LoadImageFile(Path(c.file)), std::nullopt);
+    EXPECT_FALSE(SaveTurnedCopy(Path(c.file), Path("turned.bmp")));
+    EXPECT_LT(PeakWorkingSet() - before, std::size_t{100} << 20) << "bytes more at the peak";
+  }
 }
 
 TEST_F(Win32Images, UniqueTemporaryFilesAreCreatedAndRemoved) {

@@ -13,9 +13,12 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <vector>
+
+#include "platform/environment.h"
 
 namespace velmora::platform {
 namespace {
@@ -126,6 +129,33 @@ bool IndexedBitmap(Image& image, ImageHandle& copy) {
   return flat::GdipSetImagePalette(view, palette) == gp::Ok && flat::GdipCloneImage(view, copy.out()) == gp::Ok;
 }
 
+// Whether the file states more pixels than kMaxPixels. GDI+ may decode a picture whole
+// before it tells its size (Wine's does as it opens the file), so the header is read
+// first, as the POSIX decoders read theirs: a grey PNG of a few hundred kilobytes that
+// states 20000 x 20000 pixels would otherwise take gigabytes. A file larger than any
+// image we accept (1 GiB, as on POSIX) counts as too large; one whose header is not read
+// here is left to GDI+, and to the limit of Image::Blank.
+bool StatesTooManyPixels(const WString& path) {
+  constexpr long long kMaxFileSize = 1LL << 30;
+  std::FILE* file = OpenFileW(path, "rb");
+  if (file == nullptr) return false;  // GDI+ fails on it too, in its own way
+  std::vector<std::uint8_t> bytes;
+  // 64-bit offsets: a long holds 32 bits on Windows, too few for a file of 2 GiB or more.
+  bool ok = ::_fseeki64(file, 0, SEEK_END) == 0;
+  const long long size = ok ? ::_ftelli64(file) : -1;
+  const bool tooLarge = size > kMaxFileSize;
+  ok = ok && size >= 0 && !tooLarge && ::_fseeki64(file, 0, SEEK_SET) == 0;
+  if (ok) {
+    bytes.resize(static_cast<std::size_t>(size));
+    ok = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  }
+  std::fclose(file);
+  if (tooLarge) return true;
+  if (!ok) return false;
+  const std::optional<StatedSize> stated = StatedImageSize(bytes);
+  return stated && std::uint64_t{stated->width} * stated->height > kMaxPixels;
+}
+
 bool FindBitmapEncoder(CLSID& encoder) {
   UINT count = 0;
   UINT size = 0;
@@ -145,6 +175,7 @@ bool FindBitmapEncoder(CLSID& encoder) {
 }  // namespace
 
 std::optional<Image> LoadImageFile(const WString& path) {
+  if (StatesTooManyPixels(path)) return std::nullopt;
   GdiplusSession session;
   if (!session.started()) return std::nullopt;
   ImageHandle bitmap;
@@ -207,6 +238,7 @@ std::optional<Image> LoadImageFile(const WString& path) {
 }
 
 bool SaveTurnedCopy(const WString& source, const WString& target) {
+  if (StatesTooManyPixels(source)) return false;
   GdiplusSession session;
   if (!session.started()) return false;
   ImageHandle original;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "formats/le_bytes.h"
+#include "src/support/truncate.h"
 
 namespace velmora::watermark {
 namespace {
@@ -99,14 +100,22 @@ std::array<std::uint8_t, 5> StreamNameOf(int indexWatermark) {
 
 TileSize ScaledTileSize(std::uint32_t width, std::uint32_t height, const BitmapWatermarkParams& params) {
   const float factor = params.nupScale * (static_cast<float>(params.imageScale) / 100.0f);
-  TileSize tile{static_cast<std::int32_t>(static_cast<float>(width) * factor),
-                static_cast<std::int32_t>(static_cast<float>(height) * factor)};
-  if (tile.width <= 0 || tile.height <= 0) return tile;
+  double scaledWidth = static_cast<float>(width) * factor;
+  double scaledHeight = static_cast<float>(height) * factor;
+  if (!(scaledWidth > 0) || !(scaledHeight > 0)) return {};
+  // A side of less than a pixel would truncate to nothing: such a tile is taken as the
+  // image's own shape with its shorter side one pixel long, then enlarged as any small tile.
+  if (scaledWidth < 1 || scaledHeight < 1) {
+    const double shorter = std::min(width, height);
+    scaledWidth = width / shorter;
+    scaledHeight = height / shorter;
+  }
+  TileSize tile{TruncateToInt32(scaledWidth), TruncateToInt32(scaledHeight)};
   const std::int64_t area = std::int64_t{tile.width} * tile.height;
   if (area >= kLeastTileArea) return tile;
   const double grow = std::sqrt(static_cast<double>(kLeastTileArea) / static_cast<double>(area));
-  tile.width = static_cast<std::int32_t>(std::ceil(tile.width * grow));
-  tile.height = static_cast<std::int32_t>(std::ceil(tile.height * grow));
+  tile.width = TruncateToInt32(std::ceil(tile.width * grow));
+  tile.height = TruncateToInt32(std::ceil(tile.height * grow));
   return tile;
 }
 

@@ -81,12 +81,16 @@ std::size_t ConvertRow24(std::span<const std::uint8_t> row, std::size_t count, s
 
 // A tile covers at least this many device pixels, so that a cell holds few enough tiles
 // to send: at 64 x 64 pixels an A4 page at 600 dpi takes about 8,500 tiles (350 KB of
-// commands), where 1 x 1 pixel tiles would take 35 million (1.3 GB).
+// commands), where 1 x 1 pixel tiles would take 35 million (1.3 GB). The least size is
+// an area, so that every image keeps its shape: a cell of W x H pixels holds at most
+// W H / kLeastTileArea + 3 (W + H) + 9 tiles, narrow ones included.
 inline constexpr std::int64_t kLeastTileArea = 64 * 64;
 
 // The size of one tile in device pixels: the image at the watermark's scale, enlarged in
-// proportion to kLeastTileArea when it covers less. The stream of a tiled watermark is
-// drawn at this size and its tiles are placed this far apart. A size of 0 stays 0.
+// proportion to kLeastTileArea when it covers less. A side of less than one pixel counts
+// as a tile of the image's shape whose shorter side is one pixel, so that every image
+// with a size gets a tile. The stream of a tiled watermark is drawn at this size and its
+// tiles are placed this far apart. A scale of 0 gives 0 x 0.
 struct TileSize {
   std::int32_t width = 0;
   std::int32_t height = 0;

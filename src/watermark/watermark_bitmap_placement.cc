@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "src/support/truncate.h"
 #include "src/watermark/watermark_bitmap.h"
 
 namespace velmora::watermark {
@@ -33,8 +34,9 @@ class Commands {
     Bytes({0xD5, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x80, 0x3F, 0xF8, 0x2B, 0x77});
   }
 
-  // SetCursor to the point, then PushGS, ExecStream of the named stream and PopGS.
-  void ExecuteAt(int indexWatermark, std::int32_t x, std::int32_t y) {
+  // SetCursor to the point, then PushGS, ExecStream of the named stream and PopGS. The
+  // point is sent as signed 16-bit values, its low 16 bits.
+  void ExecuteAt(int indexWatermark, std::int64_t x, std::int64_t y) {
     Bytes({0xD3});
     U16(static_cast<std::uint16_t>(static_cast<std::int16_t>(x)));
     U16(static_cast<std::uint16_t>(static_cast<std::int16_t>(y)));
@@ -55,7 +57,14 @@ double InInches(float offset, std::uint8_t inMillimetres) {
   return inMillimetres == 1 ? value / 25.4 : value;
 }
 
-std::int32_t Trunc(double value) { return static_cast<std::int32_t>(value); }
+// An offset in device pixels, reduced to less than one step when it is more than one
+// step (a step of 0 leaves it as it is). The reduction is made on the real number, before
+// it is truncated, so that an offset of any size, beyond the range of an integer too,
+// starts the tiles within a step of the cell's edge.
+std::int32_t TileOffset(double pixels, std::int32_t step) {
+  if (step != 0 && std::abs(std::trunc(pixels)) > step) pixels = std::fmod(pixels, step);
+  return TruncateToInt32(pixels);
+}
 
 // The tiles cover the cell from a start point moved by the offsets, one tile size apart.
 void TileCell(Commands& commands, int indexWatermark, const BitmapWatermarkParams& params,
@@ -68,44 +77,45 @@ void TileCell(Commands& commands, int indexWatermark, const BitmapWatermarkParam
   const std::int32_t width = cell.right - cell.left;
   const std::int32_t height = cell.bottom - cell.top;
 
-  std::int32_t offsetX = Trunc(InInches(params.offsetX, params.offsetInMillimetres) * context.yResolution);
-  std::int32_t offsetY = Trunc(InInches(params.offsetY, params.offsetInMillimetres) * context.yResolution);
-  // Reduces an offset to less than one step; a step of 0 leaves it as it is.
-  auto reduce = [](std::int32_t& offset, std::int32_t step) {
-    if (step != 0 && std::abs(offset) > step) offset %= step;
-  };
-  std::int32_t startX = 0;
-  std::int32_t startY = 0;
+  const double offsetX = InInches(params.offsetX, params.offsetInMillimetres) * context.yResolution;
+  const double offsetY = InInches(params.offsetY, params.offsetInMillimetres) * context.yResolution;
+  // Whether an offset moves the start is judged on its whole pixels before it is reduced.
+  // The starts are 64-bit: with a step of 0 an offset is not reduced and may be as large
+  // as 32 bits hold.
+  const bool movedX = TruncateToInt32(offsetX) != 0;
+  const bool movedY = TruncateToInt32(offsetY) != 0;
+  std::int64_t startX = 0;
+  std::int64_t startY = 0;
   if (!context.rotatedLayout) {
-    if (offsetX != 0) {
-      reduce(offsetX, tileWidth);
-      startX = offsetX < 1 ? offsetX : offsetX - tileWidth;
+    if (movedX) {
+      const std::int64_t dx = TileOffset(offsetX, tileWidth);
+      startX = dx < 1 ? dx : dx - tileWidth;
     }
-    if (offsetY != 0) {
-      reduce(offsetY, tileHeight);
-      startY = offsetY < 1 ? -(offsetY + tileHeight) : -offsetY;
+    if (movedY) {
+      const std::int64_t dy = TileOffset(offsetY, tileHeight);
+      startY = dy < 1 ? -(dy + tileHeight) : -dy;
     }
   } else {
-    if (offsetX != 0) {
-      reduce(offsetX, tileHeight);
-      startY = offsetX < 1 ? offsetX + tileHeight : offsetX;
+    if (movedX) {
+      const std::int64_t dx = TileOffset(offsetX, tileHeight);
+      startY = dx < 1 ? dx + tileHeight : dx;
     }
-    if (offsetY != 0) {
-      reduce(offsetY, tileWidth);
-      startX = offsetY < 1 ? offsetY : offsetY - tileWidth;
+    if (movedY) {
+      const std::int64_t dy = TileOffset(offsetY, tileWidth);
+      startX = dy < 1 ? dy : dy - tileWidth;
     }
   }
 
   commands.ClipToCell(cell);
-  auto tile = [&](std::int32_t x, std::int32_t y) {
+  auto tile = [&](std::int64_t x, std::int64_t y) {
     commands.ResetPageTransform();
-    const std::int32_t pageY = context.rotatedLayout ? cell.bottom - y : cell.top + y;
+    const std::int64_t pageY = context.rotatedLayout ? cell.bottom - y : cell.top + y;
     commands.ExecuteAt(indexWatermark, cell.left + x, pageY);
   };
   // A tile size of 0 would never advance; one copy is drawn in that direction instead.
   if (!context.rotatedLayout) {
-    for (std::int32_t y = startY;; y += tileHeight) {
-      for (std::int32_t x = startX;; x += tileWidth) {
+    for (std::int64_t y = startY;; y += tileHeight) {
+      for (std::int64_t x = startX;; x += tileWidth) {
         tile(x, y);
         if (x >= width || tileWidth <= 0) break;
       }
@@ -113,8 +123,8 @@ void TileCell(Commands& commands, int indexWatermark, const BitmapWatermarkParam
     }
     return;
   }
-  for (std::int32_t x = startX;; x += tileWidth) {
-    for (std::int32_t y = startY;; y += tileHeight) {
+  for (std::int64_t x = startX;; x += tileWidth) {
+    for (std::int64_t y = startY;; y += tileHeight) {
       tile(x, y);
       if (y >= height || tileHeight <= 0) break;
     }
@@ -143,8 +153,8 @@ std::vector<std::uint8_t> BuildPlacement(int indexWatermark, const BitmapStream&
     return commands.Take();
   }
 
-  std::int32_t x = 0;
-  std::int32_t y = 0;
+  std::int64_t x = 0;
+  std::int64_t y = 0;
   if (params.placement == 0) {
     const float factor = params.nupScale * (static_cast<float>(params.imageScale) / 100.0f);
     // The offsets as the text watermark takes them: inches × LOGPIXELSY × N-up scale; in
@@ -152,18 +162,18 @@ std::vector<std::uint8_t> BuildPlacement(int indexWatermark, const BitmapStream&
     const double dpi = context.logPixelsY;
     const double inchesX = InInches(params.offsetX, params.offsetInMillimetres);
     const double inchesY = InInches(params.offsetY, params.offsetInMillimetres);
-    std::int32_t dx = Trunc(inchesX * dpi * params.nupScale);
-    std::int32_t dy = Trunc(inchesY * dpi * params.nupScale);
+    std::int64_t dx = TruncateToInt32(inchesX * dpi * params.nupScale);
+    std::int64_t dy = TruncateToInt32(inchesY * dpi * params.nupScale);
     if (context.rotatedLayout) {
-      dx = Trunc(-(inchesY * dpi * params.nupScale));
-      dy = Trunc(inchesX * dpi * params.nupScale);
+      dx = TruncateToInt32(-(inchesY * dpi * params.nupScale));
+      dy = TruncateToInt32(inchesX * dpi * params.nupScale);
     }
-    x = cell.left + width / 2 - Trunc(static_cast<float>(bitmapWidth) * factor / 2) + dx;
-    y = cell.top + height / 2 - Trunc(static_cast<float>(bitmapHeight) * factor / 2) - dy;
+    x = std::int64_t{cell.left} + width / 2 - TruncateToInt32(static_cast<float>(bitmapWidth) * factor / 2) + dx;
+    y = std::int64_t{cell.top} + height / 2 - TruncateToInt32(static_cast<float>(bitmapHeight) * factor / 2) - dy;
   } else if (params.placement == 2 && bitmapWidth > 0 && bitmapHeight > 0) {
     const double scale = std::min(static_cast<double>(width) / bitmapWidth, static_cast<double>(height) / bitmapHeight);
-    x = cell.left + (width - Trunc(bitmapWidth * scale)) / 2;
-    y = cell.top + (height - Trunc(bitmapHeight * scale)) / 2;
+    x = cell.left + (width - TruncateToInt32(bitmapWidth * scale)) / 2;
+    y = cell.top + (height - TruncateToInt32(bitmapHeight * scale)) / 2;
   }
   commands.ClipToCell(cell);
   commands.ResetPageTransform();

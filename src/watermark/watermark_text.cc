@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "src/support/log.h"
+#include "src/support/truncate.h"
 
 namespace velmora {
 namespace {
@@ -31,19 +32,6 @@ WString Message(std::string_view method, std::string_view text) {
 
 void LogValue(std::string_view method, std::string_view text, std::int32_t value) {
   LogMessageInt(Message(method, text).c_str(), value);
-}
-
-// Truncation toward zero into 32 bits. Values beyond the range stop at its ends, and a
-// value that is not a number counts as 0, so that no input makes the conversion undefined.
-std::int32_t Truncate(double value) {
-  if (std::isnan(value)) return 0;
-  if (value <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) {
-    return std::numeric_limits<std::int32_t>::min();
-  }
-  if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
-    return std::numeric_limits<std::int32_t>::max();
-  }
-  return static_cast<std::int32_t>(value);
 }
 
 // number * numerator / denominator, rounded half away from zero; -1 when the result does
@@ -83,8 +71,8 @@ PixelOffsets OffsetsInPixels(const TextWatermark& record, const TextWatermarkCel
     y /= kMillimetresPerInch;
   }
   const double scale = where.nupScale;
-  if (where.rotatedLayout) return {Truncate(-(y * dpi * scale)), Truncate(x * dpi * scale)};
-  return {Truncate(x * dpi * scale), Truncate(y * dpi * scale)};
+  if (where.rotatedLayout) return {TruncateToInt32(-(y * dpi * scale)), TruncateToInt32(x * dpi * scale)};
+  return {TruncateToInt32(x * dpi * scale), TruncateToInt32(y * dpi * scale)};
 }
 
 // What both placements share: the text, its extents, the turned half-extent that puts the
@@ -101,7 +89,7 @@ struct TextPlacement {
 
 void OutputCopy(DrawingContext& dc, const TextPlacement& placement, std::int64_t x, std::int64_t y) {
   dc.SelectSolidBrush(placement.gray);
-  dc.WriteText(Point{Truncate(static_cast<double>(x)), Truncate(static_cast<double>(y))}, placement.text);
+  dc.WriteText(Point{TruncateToInt32(static_cast<double>(x)), TruncateToInt32(static_cast<double>(y))}, placement.text);
 }
 
 void MakeTextCenterofPageWatermark(DrawingContext& dc, const TextPlacement& placement, const Rect& cell) {
@@ -156,8 +144,8 @@ void MakeTextTiledWatermark(DrawingContext& dc, const TextPlacement& placement, 
   const auto width = static_cast<float>(static_cast<std::int64_t>(cell.right) - cell.left);
   const auto height = static_cast<float>(static_cast<std::int64_t>(cell.bottom) - cell.top);
   Tiling tiling = TilingFor(angle, placement.cx, placement.cy);
-  const std::int32_t stepX = Truncate(tiling.stepX);
-  const std::int32_t stepY = Truncate(tiling.stepY);
+  const std::int32_t stepX = TruncateToInt32(tiling.stepX);
+  const std::int32_t stepY = TruncateToInt32(tiling.stepY);
 
   // The offsets shift the pattern by less than one step; the starts become negative so
   // that the shifted pattern still covers the cell's top left corner.
@@ -174,8 +162,8 @@ void MakeTextTiledWatermark(DrawingContext& dc, const TextPlacement& placement, 
         dy < 1 ? -(tiling.stepY + static_cast<float>(dy) + tiling.startY) : -(static_cast<float>(dy) + tiling.startY);
   }
 
-  const std::int64_t x0 = Truncate(tiling.startX);
-  std::int64_t v = Truncate(tiling.startY);
+  const std::int64_t x0 = TruncateToInt32(tiling.startX);
+  std::int64_t v = TruncateToInt32(tiling.startY);
   const std::int64_t left = std::int64_t{placement.rx} + cell.left;
   const std::int64_t top = std::int64_t{placement.ry} + cell.top;
   // A step below one pixel would never leave the cell: such a text gets one copy.
@@ -224,8 +212,8 @@ bool MeasureText(DrawingContext& dc, const TextWatermark& record, TextPlacement&
   const double hx = -(size.cx / 2);
   const double hy = -(size.cy / 2);
   const double theta = -(static_cast<double>(record.angle) * kPi / 180.0);
-  placement.rx = Truncate(hx * std::cos(theta) - hy * std::sin(theta));
-  placement.ry = Truncate(hy * std::cos(theta) + hx * std::sin(theta));
+  placement.rx = TruncateToInt32(hx * std::cos(theta) - hy * std::sin(theta));
+  placement.ry = TruncateToInt32(hy * std::cos(theta) + hx * std::sin(theta));
   return true;
 }
 
