@@ -134,6 +134,23 @@ ipptool -t -d mode=create -d overlay=.. -d position=over -d state=8 -d title=Evi
   "$tests/print-overlay.test" >"$top/ipp.txt" || fail "a capture named .. did not abort: $(cat "$top/ipp.txt")"
 [[ -z $(find "$top" -name '*.ovl') ]] || fail "an overlay was kept: $(find "$top" -name '*.ovl')"
 
+# A watermark image upload the velmora program refuses leaves the section's kept image as
+# it was.
+python3 -c 'import base64, sys; open(sys.argv[1], "wb").write(base64.b64decode(
+  "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAAAAAA6fptVAAAACklEQVR4nGP4DwABAQEAWk1v8QAAAABJRU5ErkJggg=="))' "$top/logo.png"
+watermark() {
+  curl -s -F "session=$session" -F action=watermark -F section=3 -F kind=image -F placement=centre \
+    -F "image=@$2" "$base/$1/velmora" | tr '\n' ' ' | sed -n 's/.*id="message"[^>]*>\([^<]*\)<.*/\1/p'
+}
+kept_image() {
+  XDG_DATA_HOME=$top/state VELMORA_STORE=$top/state/spooler.db "$velmora" watermark show --printer "$1" 3 --json |
+    python3 -c 'import json, sys; print(json.load(sys.stdin)["image"])'
+}
+[[ $(watermark Office "$top/logo.png") == "Watermark section 3 saved." ]] || fail "the logo was not taken"
+[[ $(watermark Office "$top/text.txt") == "Not saved: "* ]] || fail "a text file was taken as a watermark image"
+cmp -s "$(kept_image Office)" "$top/logo.png" || fail "a refused upload replaced the kept image $(kept_image Office)"
+[[ -z $(find "$top/state/watermark-images" -name '*.upload-*') ]] || fail "an upload is left waiting"
+
 # PINs: a held job's PIN reaches its header and nothing else, also when sent twice.
 ipptool -t -d pin=4711 -f "$top/doc.pdf" "$uri" "$tests/print-job.test" >"$top/ipp.txt" || fail "Print-Job: $(cat "$top/ipp.txt")"
 grep -aq '@PJL SET FILEBOXPASSWORD="4711"' "$top/out/Quarterly.prn" || fail "the PIN did not reach the job"
