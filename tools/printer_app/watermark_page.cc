@@ -4,7 +4,6 @@
 // line does.
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,11 +23,12 @@ using Json = nlohmann::json;
 constexpr int kSections = 16;  // the sections a job can name (watermark-first 0 to 16)
 constexpr const char* kPlacements[] = {"centre", "tile", "fit"};
 
-// Where an uploaded image of a section is kept.
-fs::path KeptImage(const App& app, const std::string& printer, int section) {
-  std::string safe;
-  for (char c : printer) safe += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return fs::path(app.stateFolder) / "watermark-images" / (safe + "-" + std::to_string(section));
+// Where an uploaded image of a section is kept: named by the printer's id, which is its
+// own, where two printer names may differ only in characters a file name should not hold.
+// A section saved before keeps naming the file it was saved with.
+fs::path KeptImage(const App& app, pappl_printer_t* printer, int section) {
+  return fs::path(app.stateFolder) / "watermark-images" /
+         (std::to_string(papplPrinterGetID(printer)) + "-" + std::to_string(section));
 }
 
 // An uploaded image waiting in the folder of the kept images until its section is saved:
@@ -212,23 +212,24 @@ int SectionNumber(std::string_view text) {
   return section >= 1 && section <= kSections ? section : 0;
 }
 
-std::optional<std::string> ApplyWatermarkForm(const App& app, const std::string& printer, const std::string& action,
+std::optional<std::string> ApplyWatermarkForm(const App& app, pappl_printer_t* printer, const std::string& action,
                                               int count, cups_option_t* form) {
   if (action != "watermark" && action != "watermark-clear") return std::nullopt;
+  const std::string name = papplPrinterGetName(printer);
   const int section = SectionNumber(FormField(count, form, "section"));
   if (section == 0) return "No such watermark section.";
   const std::string number = std::to_string(section);
   std::string output;
   if (action == "watermark-clear") {
-    if (!Section(app, printer, section)) return "Watermark section " + number + " is empty.";
-    if (RunVelmora(app, {"watermark", "remove", "--printer", printer, number}, output) != 0) {
+    if (!Section(app, name, section)) return "Watermark section " + number + " is empty.";
+    if (RunVelmora(app, {"watermark", "remove", "--printer", name, number}, output) != 0) {
       return "Not cleared: " + output;
     }
     std::error_code ignored;
     fs::remove(KeptImage(app, printer, section), ignored);
     return "Watermark section " + number + " cleared.";
   }
-  std::vector<std::string> args{"watermark", "set", "--printer", printer, number};
+  std::vector<std::string> args{"watermark", "set", "--printer", name, number};
   const Upload upload(cupsGetOption("image", count, form));
   WaitingImage waiting;
   if (FormField(count, form, "kind") == "image") {
@@ -238,7 +239,7 @@ std::optional<std::string> ApplyWatermarkForm(const App& app, const std::string&
       args.push_back("image=" + waiting.path().string());
     } else {
       // Without a new file the section keeps its image; a text section has none to keep.
-      const std::optional<Json> current = Section(app, printer, section);
+      const std::optional<Json> current = Section(app, name, section);
       if (!current || Text(*current, "kind") != "image") return "Choose an image file to upload.";
     }
   } else {
@@ -254,7 +255,7 @@ std::optional<std::string> ApplyWatermarkForm(const App& app, const std::string&
   std::string message;
   const std::string waitingName = waiting.path().string();
   if (!waiting.Replace(message) ||
-      RunVelmora(app, {"watermark", "set", "--printer", printer, number, "image=" + waiting.kept().string()}, output) !=
+      RunVelmora(app, {"watermark", "set", "--printer", name, number, "image=" + waiting.kept().string()}, output) !=
           0) {
     waiting.Release();
     return "Watermark section " + number + " saved with its image in '" + waitingName +
