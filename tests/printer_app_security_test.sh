@@ -181,6 +181,25 @@ pin=$(ipptool -t -d user=alice -d pin=123456789012345678901234567890123 -f "$top
 wait_state "$uri" "$pin" 20 aborted || fail "a 33-byte PIN did not abort its job"
 job_message "$uri" "$pin" | grep -q "job-password" || fail "no reason for the refused PIN: $(job_message "$uri" "$pin")"
 
+# An overlay deleted while a job that plays it prints is told in the job's state message:
+# the job's print host is stopped in mid-job while the overlay is deleted.
+ipptool -t -d mode=create -d overlay=Bar -d position=over -d state=9 -d title=Bar -f "$top/doc.pdf" "$uri" \
+  "$tests/print-overlay.test" >"$top/ipp.txt" || fail "the capture of Bar: $(cat "$top/ipp.txt")"
+printf '%%!PS\n1 1 30 { /Helvetica findfont 24 scalefont setfont 72 700 moveto 3 string cvs show showpage } for\n' |
+  ps2pdf - "$top/long.pdf" || fail "ps2pdf long"
+ipptool -t -d mode=one -d overlay=Bar -d position=over -d state=9 -d title=WithBar -f "$top/long.pdf" "$uri" \
+  "$tests/print-overlay.test" >"$top/withbar.txt" 2>&1 &
+withbar=$!
+for _ in $(seq 500); do host=$(pgrep -f -- "print --printer=Office --output=$top/state/spool/") && break; sleep 0.02; done
+[[ -n $host ]] && kill -STOP $host
+[[ $(curl -s -F "session=$session" -F action=overlay-delete -F overlay-name=Bar "$page" |
+  sed -n 's/.*id="message"[^>]*>\([^<]*\)<.*/\1/p') == "Overlay &#39;Bar&#39; deleted." ]] || fail "Bar was not deleted"
+[[ -n $host ]] && kill -CONT $host
+wait "$withbar" || fail "the job that plays Bar: $(cat "$top/withbar.txt")"
+played=$(sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' "$top/withbar.txt" | head -n 1)
+job_message "$uri" "$played" | grep -q "overlay 'Bar' was deleted while the job printed" ||
+  fail "no word of the deleted overlay: $(job_message "$uri" "$played")"
+
 # Overlay capture and other users' jobs: an administrator's.
 [[ $(ipp_from 127.0.0.2 "$base/ipp/print/Office" Print-Job requesting-user-name=name:mallory \
   overlay-mode=keyword:create --file "$top/doc.pdf") == "HTTP 403"* ]] || fail "overlay-mode=create taken from another machine"
