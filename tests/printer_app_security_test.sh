@@ -181,6 +181,13 @@ pin=$(ipptool -t -d user=alice -d pin=123456789012345678901234567890123 -f "$top
 wait_state "$uri" "$pin" 20 aborted || fail "a 33-byte PIN did not abort its job"
 job_message "$uri" "$pin" | grep -q "job-password" || fail "no reason for the refused PIN: $(job_message "$uri" "$pin")"
 
+# A box name as long as IPP allows is refused with a reason cut between two characters.
+boxed=$(ipp_from 127.0.0.1 "$base/ipp/print/Office" Print-Job requesting-user-name=name:alice --job \
+  "file-box-name=text:$(printf '\xc3\xa9%.0s' $(seq 16383))" --file "$top/doc.pdf" | sed -n 's/^job-id //p')
+wait_state "$uri" "$boxed" 20 aborted || fail "a 32 KB box name did not abort its job"
+job_message "$uri" "$boxed" | python3 -c 'import sys; sys.stdin.buffer.read().decode("utf-8")' ||
+  fail "the reason for the long box name is not UTF-8"
+
 # An overlay deleted while a job that plays it prints is told in the job's state message:
 # the job's print host is stopped in mid-job while the overlay is deleted.
 ipptool -t -d mode=create -d overlay=Bar -d position=over -d state=9 -d title=Bar -f "$top/doc.pdf" "$uri" \

@@ -64,6 +64,22 @@ TEST(PrinterAppChecks, NamesAndLogLinesAreCleaned) {
   };
   for (const auto& c : names) EXPECT_EQ(CleanText(c.in), c.cleaned) << c.in;
 
+  // A message cut to a size ends between characters.
+  const struct {
+    std::string in;
+    std::size_t maxBytes;
+    std::string cut;
+  } cuts[] = {
+      {"short", 10, "short"},
+      {"exactly", 7, "exactly"},
+      {"abcdef", 3, "abc"},
+      {"ab\xc3\xa9", 3, "ab"},
+      {"\xe6\x97\xa5\xe6\x97\xa5", 5, "\xe6\x97\xa5"},
+      {"a\xf0\x9f\x96\xa8", 4, "a"},
+      {"\xe6\x97\xa5", 0, ""},
+  };
+  for (const auto& c : cuts) EXPECT_EQ(CutText(c.in, c.maxBytes), c.cut) << c.in << " " << c.maxBytes;
+
   const struct {
     std::string in, redacted;
   } lines[] = {
