@@ -4,7 +4,8 @@
 # administration from elsewhere, a device outside the allowed folder, PINs in responses,
 # logs or readable files, a job name that rewrites the state file, a document that runs
 # for ever or eats memory, a huge picture, overlay capture and cancels by strangers, overlay
-# uploads with paths, forged or oversized forms, a kill in mid-job, and no avahi-daemon. The applications are stopped by their process ids.
+# uploads with paths, forged or oversized forms, refused or clashing watermark images, an
+# overlay deleted in mid-job, a box name as long as IPP allows, a kill in mid-job, and no avahi-daemon. The applications are stopped by their process ids.
 # Usage: printer_app_security_test.sh APP VELMORA TESTS_FOLDER
 set -uo pipefail
 app=$1 velmora=$2 tests=$3
@@ -155,8 +156,8 @@ kept_image() {
   XDG_DATA_HOME=$top/state VELMORA_STORE=$top/state/spooler.db "$velmora" watermark show --printer "$1" 3 --json |
     python3 -c 'import json, sys; print(json.load(sys.stdin)["image"])'
 }
-for upload in Office:logo.png:saved Office:text.txt:refused Front-Desk:logo.png:saved Front.Desk:logo2.png:saved; do
-  IFS=: read -r printer file outcome <<<"$upload"
+for row in Office:logo.png:saved Office:text.txt:refused Front-Desk:logo.png:saved Front.Desk:logo2.png:saved; do
+  IFS=: read -r printer file outcome <<<"$row"
   message=$(watermark "$printer" "$top/$file")
   [[ $outcome == saved && $message == "Watermark section 3 saved." ]] ||
     [[ $outcome == refused && $message == "Not saved: "* ]] || fail "$file for $printer: $message"
@@ -197,11 +198,12 @@ printf '%%!PS\n1 1 30 { /Helvetica findfont 24 scalefont setfont 72 700 moveto 3
 ipptool -t -d mode=one -d overlay=Bar -d position=over -d state=9 -d title=WithBar -f "$top/long.pdf" "$uri" \
   "$tests/print-overlay.test" >"$top/withbar.txt" 2>&1 &
 withbar=$!
-for _ in $(seq 500); do host=$(pgrep -f -- "print --printer=Office --output=$top/state/spool/") && break; sleep 0.02; done
-[[ -n $host ]] && kill -STOP $host
-[[ $(curl -s -F "session=$session" -F action=overlay-delete -F overlay-name=Bar "$page" |
-  sed -n 's/.*id="message"[^>]*>\([^<]*\)<.*/\1/p') == "Overlay &#39;Bar&#39; deleted." ]] || fail "Bar was not deleted"
-[[ -n $host ]] && kill -CONT $host
+for _ in $(seq 500); do print_host=$(pgrep -f -- "print --printer=Office --output=$top/state/spool/") && break; sleep 0.02; done
+[[ -n $print_host ]] && kill -STOP $print_host
+deleted=$(curl -s -F "session=$session" -F action=overlay-delete -F overlay-name=Bar "$page" | tr '\n' ' ' |
+  sed -n 's/.*id="message"[^>]*>\([^<]*\)<.*/\1/p')
+[[ -n $print_host ]] && kill -CONT $print_host
+[[ $deleted == "Overlay &#39;Bar&#39; deleted." ]] || fail "Bar was not deleted: $deleted"
 wait "$withbar" || fail "the job that plays Bar: $(cat "$top/withbar.txt")"
 played=$(sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' "$top/withbar.txt" | head -n 1)
 job_message "$uri" "$played" | grep -q "overlay 'Bar' was deleted while the job printed" ||
