@@ -4,7 +4,8 @@
 # administration from elsewhere, a device outside the allowed folder, PINs in responses,
 # logs or readable files, a job name that rewrites the state file, a document that runs
 # for ever or eats memory, a huge picture, overlay capture and cancels by strangers, overlay
-# uploads with paths, forged or oversized forms, a kill in mid-job, and no avahi-daemon. The applications are stopped by their process ids.
+# uploads with paths, forged or oversized forms, refused or clashing watermark images, an
+# overlay deleted in mid-job, a box name as long as IPP allows, a kill in mid-job, and no avahi-daemon. The applications are stopped by their process ids.
 # Usage: printer_app_security_test.sh APP VELMORA TESTS_FOLDER
 set -uo pipefail
 app=$1 velmora=$2 tests=$3
@@ -96,7 +97,8 @@ printf '%%!PS\n[ { 1000000 string } loop ]\n' >"$top/eater.ps"
   --add-printer "Evil=file://$top/elsewhere" >"$top/refused.txt" 2>&1 && fail "--add-printer took a file outside the folders"
 grep -q "not inside a folder named by --file-device-folder" "$top/refused.txt" || fail "no reason: $(cat "$top/refused.txt")"
 
-start_app --add-printer "Office=file://$top/out" --add-printer "Backup=file://$top/out2"
+start_app --add-printer "Office=file://$top/out" --add-printer "Backup=file://$top/out2" \
+  --add-printer "Front-Desk=file://$top/out" --add-printer "Front.Desk=file://$top/out2"
 grep -q "avahi-daemon is not running" "$top/log" || pgrep -x avahi-daemon >/dev/null || fail "no word on DNS-SD"
 
 # Administration: refused to another machine, open to this one; the web form adds no
@@ -134,6 +136,38 @@ ipptool -t -d mode=create -d overlay=.. -d position=over -d state=8 -d title=Evi
   "$tests/print-overlay.test" >"$top/ipp.txt" || fail "a capture named .. did not abort: $(cat "$top/ipp.txt")"
 [[ -z $(find "$top" -name '*.ovl') ]] || fail "an overlay was kept: $(find "$top" -name '*.ovl')"
 
+# A watermark image upload the velmora program refuses leaves the section's kept image as
+# it was; printers whose names differ only in characters a file name avoids keep an image
+# each.
+python3 - "$top" <<'EOF'
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+for name, grey in (("logo", 0), ("logo2", 255)):
+    header = struct.pack(">IIBBBBB", 1, 1, 8, 0, 0, 0, 0)
+    open(f"{sys.argv[1]}/{name}.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+        chunk(b"IDAT", zlib.compress(bytes([0, grey]))) + chunk(b"IEND", b""))
+EOF
+watermark() {
+  curl -s -F "session=$session" -F action=watermark -F section=3 -F kind=image -F placement=centre \
+    -F "image=@$2" "$base/$1/velmora" | tr '\n' ' ' | sed -n 's/.*id="message"[^>]*>\([^<]*\)<.*/\1/p'
+}
+kept_image() {
+  XDG_DATA_HOME=$top/state VELMORA_STORE=$top/state/spooler.db "$velmora" watermark show --printer "$1" 3 --json |
+    python3 -c 'import json, sys; print(json.load(sys.stdin)["image"])'
+}
+for row in Office:logo.png:saved Office:text.txt:refused Front-Desk:logo.png:saved Front.Desk:logo2.png:saved; do
+  IFS=: read -r printer file outcome <<<"$row"
+  message=$(watermark "$printer" "$top/$file")
+  [[ $outcome == saved && $message == "Watermark section 3 saved." ]] ||
+    [[ $outcome == refused && $message == "Not saved: "* ]] || fail "$file for $printer: $message"
+done
+for kept in Office:logo.png Front-Desk:logo.png Front.Desk:logo2.png; do
+  cmp -s "$(kept_image "${kept%%:*}")" "$top/${kept#*:}" ||
+    fail "${kept%%:*} lost its image ${kept#*:}: it keeps $(kept_image "${kept%%:*}")"
+done
+[[ -z $(find "$top/state/watermark-images" -name '*.upload-*') ]] || fail "an upload is left waiting"
+
 # PINs: a held job's PIN reaches its header and nothing else, also when sent twice.
 ipptool -t -d pin=4711 -f "$top/doc.pdf" "$uri" "$tests/print-job.test" >"$top/ipp.txt" || fail "Print-Job: $(cat "$top/ipp.txt")"
 grep -aq '@PJL SET FILEBOXPASSWORD="4711"' "$top/out/Quarterly.prn" || fail "the PIN did not reach the job"
@@ -147,6 +181,33 @@ pin=$(ipptool -t -d user=alice -d pin=123456789012345678901234567890123 -f "$top
   sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' | head -n 1)
 wait_state "$uri" "$pin" 20 aborted || fail "a 33-byte PIN did not abort its job"
 job_message "$uri" "$pin" | grep -q "job-password" || fail "no reason for the refused PIN: $(job_message "$uri" "$pin")"
+
+# A box name as long as IPP allows is refused with a reason cut between two characters.
+boxed=$(ipp_from 127.0.0.1 "$base/ipp/print/Office" Print-Job requesting-user-name=name:alice --job \
+  "file-box-name=text:$(printf '\xc3\xa9%.0s' $(seq 16383))" --file "$top/doc.pdf" | sed -n 's/^job-id //p')
+wait_state "$uri" "$boxed" 20 aborted || fail "a 32 KB box name did not abort its job"
+job_message "$uri" "$boxed" | python3 -c 'import sys; sys.stdin.buffer.read().decode("utf-8")' ||
+  fail "the reason for the long box name is not UTF-8"
+
+# An overlay deleted while a job that plays it prints is told in the job's state message:
+# the job's print host is stopped in mid-job while the overlay is deleted.
+ipptool -t -d mode=create -d overlay=Bar -d position=over -d state=9 -d title=Bar -f "$top/doc.pdf" "$uri" \
+  "$tests/print-overlay.test" >"$top/ipp.txt" || fail "the capture of Bar: $(cat "$top/ipp.txt")"
+printf '%%!PS\n1 1 30 { /Helvetica findfont 24 scalefont setfont 72 700 moveto 3 string cvs show showpage } for\n' |
+  ps2pdf - "$top/long.pdf" || fail "ps2pdf long"
+ipptool -t -d mode=one -d overlay=Bar -d position=over -d state=9 -d title=WithBar -f "$top/long.pdf" "$uri" \
+  "$tests/print-overlay.test" >"$top/withbar.txt" 2>&1 &
+withbar=$!
+for _ in $(seq 500); do print_host=$(pgrep -f -- "print --printer=Office --output=$top/state/spool/") && break; sleep 0.02; done
+[[ -n $print_host ]] && kill -STOP $print_host
+deleted=$(curl -s -F "session=$session" -F action=overlay-delete -F overlay-name=Bar "$page" | tr '\n' ' ' |
+  sed -n 's/.*id="message"[^>]*>\([^<]*\)<.*/\1/p')
+[[ -n $print_host ]] && kill -CONT $print_host
+[[ $deleted == "Overlay &#39;Bar&#39; deleted." ]] || fail "Bar was not deleted: $deleted"
+wait "$withbar" || fail "the job that plays Bar: $(cat "$top/withbar.txt")"
+played=$(sed -n 's/.*job-id (integer) = \([0-9]*\).*/\1/p' "$top/withbar.txt" | head -n 1)
+job_message "$uri" "$played" | grep -q "overlay 'Bar' was deleted while the job printed" ||
+  fail "no word of the deleted overlay: $(job_message "$uri" "$played")"
 
 # Overlay capture and other users' jobs: an administrator's.
 [[ $(ipp_from 127.0.0.2 "$base/ipp/print/Office" Print-Job requesting-user-name=name:mallory \

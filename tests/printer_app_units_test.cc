@@ -64,6 +64,22 @@ TEST(PrinterAppChecks, NamesAndLogLinesAreCleaned) {
   };
   for (const auto& c : names) EXPECT_EQ(CleanText(c.in), c.cleaned) << c.in;
 
+  // A message cut to a size ends between characters.
+  const struct {
+    std::string in;
+    std::size_t maxBytes;
+    std::string cut;
+  } cuts[] = {
+      {"short", 10, "short"},
+      {"exactly", 7, "exactly"},
+      {"abcdef", 3, "abc"},
+      {"ab\xc3\xa9", 3, "ab"},
+      {"\xe6\x97\xa5\xe6\x97\xa5", 5, "\xe6\x97\xa5"},
+      {"a\xf0\x9f\x96\xa8", 4, "a"},
+      {"\xe6\x97\xa5", 0, ""},
+  };
+  for (const auto& c : cuts) EXPECT_EQ(CutText(c.in, c.maxBytes), c.cut) << c.in << " " << c.maxBytes;
+
   const struct {
     std::string in, redacted;
   } lines[] = {
@@ -259,7 +275,7 @@ TEST(PrinterAppChecks, InterruptedJobsAreAbortedWithTheirFiles) {
   const fs::path spool = fs::temp_directory_path() / ("velmora-spool-" + std::to_string(::getpid()));
   fs::create_directories(spool);
   for (const char* name : {"p00002j000000003-report.pdf", "p00002j000000003-report.ipp", "p00002j000000031-x.pdf",
-                           "p00002j000000004-waiting.pdf", "velmora-2-4.pxl"}) {
+                           "p00002j000000004-waiting.pdf", "velmora-2-4.pxl", "overlay-Xy12Ab.pdf"}) {
     std::ofstream(spool / name) << "x";
   }
   const std::string state =
@@ -282,10 +298,10 @@ TEST(PrinterAppChecks, InterruptedJobsAreAbortedWithTheirFiles) {
   std::vector<std::string> files;
   for (const std::string& path : recovery.jobFiles) files.push_back(fs::path(path).filename().string());
   std::sort(files.begin(), files.end());
-  // The interrupted job's files and those of a job the state does not know; the waiting
-  // job keeps its document.
-  EXPECT_EQ(files, (std::vector<std::string>{"p00002j000000003-report.ipp", "p00002j000000003-report.pdf",
-                                             "p00002j000000031-x.pdf"}));
+  // The interrupted job's files, those of a job the state does not know and a capture
+  // document of the settings page; the waiting job keeps its document.
+  EXPECT_EQ(files, (std::vector<std::string>{"overlay-Xy12Ab.pdf", "p00002j000000003-report.ipp",
+                                             "p00002j000000003-report.pdf", "p00002j000000031-x.pdf"}));
   fs::remove_all(spool);
 }
 

@@ -5,8 +5,9 @@
   ipp_request.py [--source ADDR] URL OPERATION [NAME=TAG:VALUE]... [--file DOC]
 
 TAG is name, text, keyword, uri, integer or octet; VALUE may hold \\n escapes; a name given
-twice makes two attributes. Prints
-"HTTP <status> IPP <status-code hex>" and exits 0 whatever the status.
+twice makes two attributes; the pairs after --job go in the job attributes. Prints
+"HTTP <status> IPP <status-code hex>", then "job-id <id>" when the answer has one, and
+exits 0 whatever the status.
 """
 import http.client
 import struct
@@ -40,6 +41,9 @@ def main(argv):
     body += attribute("language", "attributes-natural-language", "en")
     body += attribute("uri", "printer-uri", url.replace("http://", "ipp://"))
     for pair in pairs:
+        if pair == "--job":
+            body += b"\x02"
+            continue
         name, typed = pair.split("=", 1)
         tag, value = typed.split(":", 1)
         body += attribute(tag, name, value.replace("\\n", "\n"))
@@ -52,6 +56,10 @@ def main(argv):
     reply = response.read()
     status = struct.unpack(">H", reply[2:4])[0] if len(reply) >= 4 else 0
     print(f"HTTP {response.status} IPP {status:04x}")
+    job_id = b"\x21\x00\x06job-id\x00\x04"
+    if job_id in reply:
+        at = reply.index(job_id) + len(job_id)
+        print(f"job-id {struct.unpack('>i', reply[at:at + 4])[0]}")
 
 
 if __name__ == "__main__":

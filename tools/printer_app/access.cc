@@ -244,4 +244,14 @@ std::string CleanText(std::string text) {
   return clean;
 }
 
+std::string CutText(std::string text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  // Step back over continuation bytes (10xxxxxx) to the first byte of the character that
+  // would be cut.
+  std::size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
 }  // namespace velmora::printer_app

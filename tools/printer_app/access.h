@@ -32,4 +32,8 @@ bool AsksForOverlayCapture(ipp_t* request);
 // written into.
 std::string CleanText(std::string text);
 
+// The longest start of UTF-8 `text` of at most `maxBytes` bytes that ends between two
+// characters: a message cut to fit an IPP text value stays valid UTF-8.
+std::string CutText(std::string text, std::size_t maxBytes);
+
 }  // namespace velmora::printer_app

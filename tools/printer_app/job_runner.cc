@@ -229,14 +229,18 @@ std::string SpoolName(pappl_job_t* job, const char* what) {
          std::to_string(papplJobGetID(job)) + what;
 }
 
+constexpr std::size_t kStateMessageBytes = 1023;
+
 // PAPPL 1.3 may start a job that was canceled while it waited, after its document was
 // removed.
 constexpr const char* kNoDocument = "The job has no document; it was canceled before it printed.";
 
 // Ends the job with `reason` in its log and its state message, which the client sees.
+// PAPPL cuts a state message to an IPP text value's 1023 bytes wherever that falls; the
+// reason is cut first between two characters, so that the message stays UTF-8.
 bool Fail(pappl_job_t* job, const std::string& reason) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
-  papplJobSetMessage(job, "%s", reason.c_str());
+  papplJobSetMessage(job, "%s", CutText(reason, kStateMessageBytes).c_str());
   return false;
 }
 

@@ -261,6 +261,8 @@ std::string OverlayJob::Prepare(pappl_job_t* job, const cups::JobOptions& option
       papplLogJob(job, PAPPL_LOGLEVEL_WARN, "overlay-mode=one names no overlay; the job prints without one");
     } else {
       list = odd + ".ovl" + (mode->value == "3" ? ";" + even + ".ovl" : "");
+      played_ = {odd};
+      if (mode->value == "3") played_.push_back(even);
     }
   }
 
@@ -280,9 +282,19 @@ std::string OverlayJob::Prepare(pappl_job_t* job, const cups::JobOptions& option
 }
 
 void OverlayJob::Finish(pappl_job_t* job, bool captured, const std::string& document, const JobLimits& limits) {
-  if (created_.empty() || existedBefore_) return;
+  if (stateFolder_.empty()) return;  // the job has no overlay mode
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const OverlayFolder folder(stateFolder_, papplPrinterGetID(printer));
+  // The plug-in opens the overlay at every page and prints a page without it when it is
+  // gone: an overlay deleted while the job printed is missing from its last pages.
+  for (const std::string& name : played_) {
+    if (folder.Has(name)) continue;
+    const std::string warning =
+        "The overlay '" + name + "' was deleted while the job printed; pages printed after that have no overlay.";
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", warning.c_str());
+    papplJobSetMessage(job, "%s", warning.c_str());
+  }
+  if (created_.empty() || existedBefore_) return;
   if (!captured) {
     // A capture that failed, or a document the plug-in did not capture, leaves at most a
     // header no job can play.

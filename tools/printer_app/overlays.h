@@ -93,12 +93,14 @@ class OverlayJob {
   std::string Prepare(pappl_job_t* job, const cups::JobOptions& options, const std::string& stateFolder,
                       std::mutex& storeLock, const std::optional<std::string>& captureName);
   // After the job ran: a capture gets its picture, made from `document`, and the printer
-  // lists the new overlay; a capture that made no overlay leaves no file behind.
+  // lists the new overlay; a capture that made no overlay leaves no file behind. A played
+  // overlay deleted while the job printed is told in the job's log and state message.
   void Finish(pappl_job_t* job, bool captured, const std::string& document, const JobLimits& limits);
 
  private:
   std::string stateFolder_;
-  std::string created_;  // the overlay a capture job creates
+  std::string created_;              // the overlay a capture job creates
+  std::vector<std::string> played_;  // the overlays a job plays
   bool existedBefore_ = false;
 };
 

@@ -99,7 +99,7 @@ std::string Apply(pappl_client_t* client, const App& app, pappl_printer_t* print
   if (action.empty()) return {};
   const std::string name = papplPrinterGetName(printer);
   if (auto message = ApplyOverlayForm(client, app, printer, action, count, form)) return *message;
-  if (auto message = ApplyWatermarkForm(app, name, action, count, form)) return *message;
+  if (auto message = ApplyWatermarkForm(app, printer, action, count, form)) return *message;
   if (action == "printer") {
     std::string output;
     const std::string authentication = FormField(count, form, "authentication") == "on" ? "1" : "0";

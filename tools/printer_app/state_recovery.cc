@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/printer_app/overlays.h"
+
 namespace velmora::printer_app {
 namespace {
 
@@ -129,6 +131,12 @@ StateRecovery AbortInterruptedJobs(std::string_view state, const std::string& sp
     const std::string name = entry.path().filename().string();
     const std::size_t dash = name.find('-');
     const bool jobFile = name.size() > 16 && name[0] == 'p' && name[6] == 'j' && dash == 16;
+    // The settings page's capture documents: the overlay name of a capture lives only in
+    // the process that was killed, so no capture job can end well with them.
+    if (name.starts_with(kCaptureDocumentPrefix)) {
+      recovery.jobFiles.push_back(entry.path().string());
+      continue;
+    }
     if (jobFile && !known.contains(name.substr(0, 17)) &&
         std::find(recovery.jobFiles.begin(), recovery.jobFiles.end(), entry.path().string()) ==
             recovery.jobFiles.end()) {

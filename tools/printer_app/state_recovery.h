@@ -18,8 +18,9 @@ struct StateRecovery {
 
 // Reads PAPPL's state file text: a "Job" line whose state is processing (5) becomes
 // aborted (8) with its completion time `now`. Listed for removal: the files of those jobs
-// in `spoolFolder`, and the job files there of jobs the state does not list (taken by
-// PAPPL but not yet saved when it was killed).
+// in `spoolFolder`, the job files there of jobs the state does not list (taken by PAPPL
+// but not yet saved when it was killed), and the settings page's overlay capture
+// documents there.
 StateRecovery AbortInterruptedJobs(std::string_view state, const std::string& spoolFolder, long now);
 
 // Applies AbortInterruptedJobs to the state file (rewritten in place, 0600) and removes

@@ -2,7 +2,11 @@
 // each with its picture, kind, text or image and placement, edited and cleared in place.
 // Changes are written by the velmora program, which checks every value as the command
 // line does.
-#include <cctype>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -19,27 +23,67 @@ using Json = nlohmann::json;
 constexpr int kSections = kWatermarkSections;
 constexpr const char* kPlacements[] = {"centre", "tile", "fit"};
 
-// Where an uploaded image of a section is kept.
-fs::path KeptImage(const App& app, const std::string& printer, int section) {
-  std::string safe;
-  for (char c : printer) safe += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return fs::path(app.stateFolder) / "watermark-images" / (safe + "-" + std::to_string(section));
+// Where an uploaded image of a section is kept: named by the printer's id, which is its
+// own, where two printer names may differ only in characters a file name should not hold.
+// A section saved before keeps naming the file it was saved with.
+fs::path KeptImage(const App& app, pappl_printer_t* printer, int section) {
+  return fs::path(app.stateFolder) / "watermark-images" /
+         (std::to_string(papplPrinterGetID(printer)) + "-" + std::to_string(section));
 }
 
-// Keeps an uploaded image in the state folder, where the plug-in reads it at every job.
-std::optional<std::string> KeepUpload(const App& app, const std::string& printer, int section, const Upload& upload,
-                                      std::string& message) {
-  if (!upload.HasContent()) return std::nullopt;
-  std::error_code error;
-  fs::create_directories(fs::path(app.stateFolder) / "watermark-images", error);
-  const fs::path kept = KeptImage(app, printer, section);
-  fs::copy_file(upload.path(), kept, fs::copy_options::overwrite_existing, error);
-  if (error) {
-    message = "Unable to keep the uploaded image in '" + kept.string() + "': " + error.message();
-    return std::nullopt;
+// An uploaded image waiting in the folder of the kept images until its section is saved:
+// the kept file is replaced only by an image the velmora program took, and the waiting
+// copy is removed when it goes out of scope.
+class WaitingImage {
+ public:
+  WaitingImage() = default;
+  WaitingImage(const WaitingImage&) = delete;
+  WaitingImage& operator=(const WaitingImage&) = delete;
+  ~WaitingImage() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove(path_, ignored);
   }
-  return kept.string();
-}
+
+  // Copies the upload next to `kept`, where it can take the kept file's place in one rename.
+  bool Take(const fs::path& kept, const Upload& upload, std::string& message) {
+    std::error_code error;
+    fs::create_directories(kept.parent_path(), error);
+    std::string name = kept.string() + ".upload-XXXXXX";
+    const int descriptor = mkstemp(name.data());
+    if (descriptor < 0) {
+      message = "Unable to create '" + name + "': " + std::strerror(errno);
+      return false;
+    }
+    close(descriptor);
+    path_ = name;
+    kept_ = kept;
+    fs::copy_file(upload.path(), path_, fs::copy_options::overwrite_existing, error);
+    if (error) message = "Unable to keep the uploaded image in '" + path_.string() + "': " + error.message();
+    return !error;
+  }
+
+  // Puts the saved upload in the kept file's place; the waiting copy stays until the
+  // section names the kept file, so the file the section names always exists.
+  bool Replace(std::string& message) const {
+    const fs::path next = path_.string() + ".next";
+    std::error_code error;
+    fs::remove(next, error);
+    fs::create_hard_link(path_, next, error);
+    if (!error) fs::rename(next, kept_, error);
+    if (error) message = "Unable to replace '" + kept_.string() + "': " + error.message();
+    return !error;
+  }
+
+  // Leaves the waiting copy in place: the section still names it.
+  void Release() { path_.clear(); }
+
+  const fs::path& path() const { return path_; }
+  const fs::path& kept() const { return kept_; }
+
+ private:
+  fs::path path_;
+  fs::path kept_;
+};
 
 std::optional<Json> Section(const App& app, const std::string& printer, int section) {
   std::string output;
@@ -162,33 +206,34 @@ std::string EditForm(const Json& fields, int section) {
 
 }  // namespace
 
-std::optional<std::string> ApplyWatermarkForm(const App& app, const std::string& printer, const std::string& action,
+std::optional<std::string> ApplyWatermarkForm(const App& app, pappl_printer_t* printer, const std::string& action,
                                               int count, cups_option_t* form) {
   if (action != "watermark" && action != "watermark-clear") return std::nullopt;
+  const std::string name = papplPrinterGetName(printer);
   const int section = SectionNumber(FormField(count, form, "section"));
   if (section == 0) return "No such watermark section.";
   const std::string number = std::to_string(section);
   std::string output;
   if (action == "watermark-clear") {
-    if (!Section(app, printer, section)) return "Watermark section " + number + " is empty.";
-    if (RunVelmora(app, {"watermark", "remove", "--printer", printer, number}, output) != 0) {
+    if (!Section(app, name, section)) return "Watermark section " + number + " is empty.";
+    if (RunVelmora(app, {"watermark", "remove", "--printer", name, number}, output) != 0) {
       return "Not cleared: " + output;
     }
     std::error_code ignored;
     fs::remove(KeptImage(app, printer, section), ignored);
     return "Watermark section " + number + " cleared.";
   }
-  std::vector<std::string> args{"watermark", "set", "--printer", printer, number};
-  std::string message;
+  std::vector<std::string> args{"watermark", "set", "--printer", name, number};
   const Upload upload(cupsGetOption("image", count, form));
+  WaitingImage waiting;
   if (FormField(count, form, "kind") == "image") {
-    const std::optional<std::string> image = KeepUpload(app, printer, section, upload, message);
-    if (!message.empty()) return message;
-    if (image) {
-      args.push_back("image=" + *image);
+    std::string message;
+    if (upload.HasContent()) {
+      if (!waiting.Take(KeptImage(app, printer, section), upload, message)) return message;
+      args.push_back("image=" + waiting.path().string());
     } else {
       // Without a new file the section keeps its image; a text section has none to keep.
-      const std::optional<Json> current = Section(app, printer, section);
+      const std::optional<Json> current = Section(app, name, section);
       if (!current || Text(*current, "kind") != "image") return "Choose an image file to upload.";
     }
   } else {
@@ -199,6 +244,17 @@ std::optional<std::string> ApplyWatermarkForm(const App& app, const std::string&
   }
   args.push_back("placement=" + FormField(count, form, "placement"));
   if (RunVelmora(app, args, output) != 0) return "Not saved: " + output;
+  if (waiting.path().empty()) return "Watermark section " + number + " saved.";
+  // The section took the upload under its waiting name; it now names the kept file.
+  std::string message;
+  const std::string waitingName = waiting.path().string();
+  if (!waiting.Replace(message) ||
+      RunVelmora(app, {"watermark", "set", "--printer", name, number, "image=" + waiting.kept().string()}, output) !=
+          0) {
+    waiting.Release();
+    return "Watermark section " + number + " saved with its image in '" + waitingName +
+           "': " + (message.empty() ? output : message);
+  }
   return "Watermark section " + number + " saved.";
 }
 

@@ -52,7 +52,7 @@ class Upload {
 
 // Applies the watermark forms (actions "watermark" and "watermark-clear"); nothing for
 // another action, else the message shown above the page.
-std::optional<std::string> ApplyWatermarkForm(const App& app, const std::string& printer, const std::string& action,
+std::optional<std::string> ApplyWatermarkForm(const App& app, pappl_printer_t* printer, const std::string& action,
                                               int count, cups_option_t* form);
 // The table of the 16 watermark sections, each with its picture, kind, text or image and
 // placement, and its form; section `open` (1 to 16, or 0) shows its form open.
