@@ -80,6 +80,14 @@ run pin "$top/doc.pdf" -o job-password=4711 || fail "the PIN job: $(cat "$top/pi
 has pin.pxl '@PJL SET HOLD=LOCKED'
 has pin.pxl '@PJL SET FILEBOXPASSWORD="4711"'
 ! grep -v '^DEBUG: ' "$top/pin.txt" | grep -q 4711 || fail "a message of the filter shows the PIN"
+# A PIN the printer cannot take (too long, a control byte) fails the job: printed without
+# it, the job would not wait for its owner. The error names the option, never the PIN.
+for pin in "$(printf '7%.0s' {1..33})" 47$'\x01'11; do
+  if run badpin "$top/doc.pdf" -o "job-password=$pin"; then fail "the job with an unusable PIN printed"; fi
+  has badpin.txt 'ERROR: The job cannot be printed: option job-password is not text of at most 32 bytes'
+  lacks badpin.pxl '@PJL'
+  ! grep -v '^DEBUG: ' "$top/badpin.txt" | grep -qF "$pin" || fail "a message of the filter shows the PIN"
+done
 
 run mapped "$top/doc.pdf" -n 3 -o sides=two-sided-short-edge -o media=Letter -o Collate=True \
   -o Resolution=1200dpi -o EconoMode=True -o OutputBin=Upper -o TonerDarkness=9 -o MediaType=Thick ||

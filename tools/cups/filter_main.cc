@@ -340,6 +340,13 @@ int RunFilter(int argc, char** argv) {
       job.pageRanges.clear();
     }
   }
+  for (const std::string& warning : job.warnings) {
+    // A PIN the printer cannot take stops the job: printed without it, the job would not be
+    // held for its owner. The message names the option, never the PIN.
+    if (warning.starts_with("option job-password ")) {
+      throw host::HostError("The job cannot be printed: " + warning.substr(0, warning.find("; the default")));
+    }
+  }
   for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", OneLine(warning).c_str());
 
   const std::string system = SystemFolder();
