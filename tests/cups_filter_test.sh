@@ -98,6 +98,26 @@ for line in '@PJL SET PAPER=LETTER' '@PJL SET RESOLUTION=1200' '@PJL SET MEDIATY
   has mapped.pxl "$line"
 done
 
+# page-set keeps the odd or even pages of those the job picks, as CUPS's pdftopdf does: of
+# pages 2-4 the odd set is 2 and 4. Each case: options, sheets of the 5-page document (or
+# "fails" with the line).
+while IFS='|' read -r options sheets line; do
+  # shellcheck disable=SC2086
+  if run pageset "$top/doc.pdf" $options; then
+    [[ $sheets != fails ]] || fail "the job with $options printed"
+    [[ $(count pageset BeginPage) -eq $sheets ]] || fail "$options does not print $sheets sheets"
+  else
+    [[ $sheets == fails ]] || fail "the job with $options: $(cat "$top/pageset.txt")"
+    has pageset.txt "$line"
+  fi
+done <<'CASES'
+-o page-set=odd|3|
+-o page-set=even|2|
+-o page-ranges=2-4 -o page-set=odd|2|
+-o page-ranges=1,3-5 -o page-set=even|2|
+-o page-ranges=3- -o page-set=odd|fails|ERROR: option page-set 'odd' cannot be applied to page-ranges '3-'
+CASES
+
 # A text watermark in each cell that holds a page: one clip more per cell.
 run nup "$top/doc.pdf" -o number-up=4 || fail "the 4-up job: $(cat "$top/nup.txt")"
 run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked job: $(cat "$top/marked.txt")"

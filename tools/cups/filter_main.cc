@@ -271,6 +271,47 @@ std::string OneLine(const std::string& text, std::size_t maxBytes = 900) {
   return std::string(text::CutUtf8(clean, maxBytes)) + "...";
 }
 
+// The most pages of page ranges page-set picks from: each page it keeps is named in
+// Ghostscript's page list, one argument of its command line.
+constexpr long kMaxRangePages = 10000;
+
+// The pages CUPS's page-set ("odd", "even") keeps of `pageRanges` (checked; empty: every
+// page), as pdftopdf keeps them: the first, third, ... of the pages the ranges pick, or the
+// second, fourth, .... Ghostscript's page list takes the document's odd or even pages as
+// they are; of ranges, each kept page is named. Throws when a range runs to the end of the
+// document, whose page count is not known before it prints, or picks too many pages: the
+// job would print every page the ranges pick.
+std::string PagesOfSet(const std::string& pageRanges, const std::string& set) {
+  if (pageRanges.empty()) return set;
+  const bool odd = set == "odd";
+  std::string pages;
+  long picked = 0;
+  std::size_t start = 0;
+  while (start <= pageRanges.size()) {
+    const std::size_t comma = std::min(pageRanges.find(',', start), pageRanges.size());
+    const std::string part = pageRanges.substr(start, comma - start);
+    start = comma + 1;
+    const std::size_t dash = part.find('-');
+    const long first = std::stol(part.substr(0, dash));
+    if (dash != std::string::npos && dash + 1 == part.size()) {
+      throw host::HostError("option page-set '" + set + "' cannot be applied to page-ranges '" + pageRanges +
+                            "': a range runs to the end of the document");
+    }
+    const long last = dash == std::string::npos ? first : std::stol(part.substr(dash + 1));
+    if (picked + (last - first + 1) > kMaxRangePages) {
+      throw host::HostError("option page-set '" + set + "' cannot be applied to page-ranges '" + pageRanges +
+                            "': they pick more than " + std::to_string(kMaxRangePages) + " pages");
+    }
+    for (long page = first; page <= last; ++page) {
+      if ((picked++ % 2 == 0) == odd) pages += (pages.empty() ? "" : ",") + std::to_string(page);
+    }
+  }
+  if (pages.empty()) {
+    throw host::HostError("option page-set '" + set + "' leaves none of the pages '" + pageRanges + "' to print");
+  }
+  return pages;
+}
+
 // The job's title in the INFO line.
 std::string QuotedTitle(const char* title) { return OneLine(title, 200); }
 
@@ -338,6 +379,16 @@ int RunFilter(int argc, char** argv) {
     } catch (const host::HostError& error) {
       job.warnings.push_back(std::string("option page-ranges: ") + error.what() + "; every page is printed");
       job.pageRanges.clear();
+    }
+  }
+  // CUPS's page-set, which pdftopdf would apply: the odd or even pages of those the job
+  // picks, for two-sided printing by hand.
+  for (const auto& [name, value] : options) {
+    if (name != "page-set" || value == "all") continue;
+    if (value == "odd" || value == "even") {
+      job.pageRanges = PagesOfSet(job.pageRanges, value);
+    } else {
+      job.warnings.push_back("option page-set '" + value + "' is not one of all, odd, even; every page is printed");
     }
   }
   for (const std::string& warning : job.warnings) {
