@@ -166,6 +166,34 @@ has capture.txt "$top/forms/form.ovl.capture"
 lacks capture.pxl '@PJL'
 [[ -z $(ls -A "$top/forms") ]] || fail "the failed capture left $(ls -A "$top/forms")"
 
+# A watermark image or an overlay file the job cannot use: a folder fails the job, as an
+# unreadable file does; a damaged image or a missing overlay file prints the job without
+# it and says so. Each case: what the file is, the options, whether the job prints, the line.
+gs -q -dSAFER -sDEVICE=pnggray -r10 -dLastPage=1 -o "$top/mark.png" "$top/doc.pdf" || fail "gs mark.png"
+VELMORA_STORE=$top/system/spooler.db XDG_DATA_HOME=$top/system "$velmora" watermark set --printer cupsfilter 2 \
+  "image=$top/mark.png" >/dev/null || fail "velmora watermark set image"
+head -c 200 "$top/mark.png" >"$top/cut.png"
+mkdir "$top/forms/folder.ovl"
+while IFS='|' read -r kind options status line; do
+  case $kind in
+    cut) cp "$top/cut.png" "$top/mark.png" ;;
+    folder) rm -f "$top/mark.png" && mkdir "$top/mark.png" ;;
+    *) VELMORA_STORE=$top/system/spooler.db "$velmora" printer set cupsfilter "OvelayFiles=$kind" >/dev/null ||
+      fail "velmora printer set $kind" ;;
+  esac
+  # shellcheck disable=SC2086
+  run unusable "$top/doc.pdf" $options
+  result=$?
+  [[ $status == ok && $result -eq 0 || $status == fails && $result -ne 0 ]] || fail "the job with the $kind file ended with the wrong status: $(cat "$top/unusable.txt")"
+  has unusable.txt "${line//\$top/$top}"
+done <<'CASES'
+cut|-o WatermarkFirst=2|ok|WARNING: the image '$top/mark.png' of watermark section 2 is not an image the plug-in can read
+folder|-o WatermarkFirst=2|fails|ERROR: Unable to apply the job's watermark: the image '$top/mark.png' of watermark section 2 cannot be read: it is a folder
+missing.ovl|-o OverlayMode=One|ok|WARNING: The overlay file '$top/forms/missing.ovl' does not exist
+folder.ovl|-o OverlayMode=One|fails|ERROR: Unable to apply the job's overlay: the overlay file '$top/forms/folder.ovl' cannot be read: it is a folder
+CASES
+rmdir "$top/mark.png"
+
 # A job cancelled while it renders (CUPS sends SIGTERM) writes nothing and leaves nothing
 # in its temporary folder, where the held job carries its PIN.
 mkdir "$top/jobtmp"
