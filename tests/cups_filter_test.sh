@@ -126,11 +126,16 @@ run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked
 has nup.txt 'PAGE: 2 1'
 
 # A value an option does not take: a warning, and the default; a line break in the value
-# starts no message of its own for cupsd.
-run warned "$top/doc.pdf" -o Staple=Sideways -o "FileBoxName='x"$'\n'"ATTR: job-hacked=1'" ||
-  fail "the warned job: $(cat "$top/warned.txt")"
-has warned.txt "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used"
+# starts no message of its own for cupsd. A job printed otherwise than it asks says how, in
+# the terms of its options.
+run warned "$top/doc.pdf" -n 1000 -o Staple=Sideways \
+  -o "FileBoxName='x"$'\n'"ATTR: job-hacked=1'" || fail "the warned job: $(cat "$top/warned.txt")"
+for line in "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used" \
+  "WARNING: copies 1000: the printer makes at most 999 copies of a job; 999 are printed"; do
+  has warned.txt "$line"
+done
 has warned.pxl '@PJL SET STAPLE=OFF'
+has warned.pxl '@PJL SET COPIES=999'
 awk '/velmora-pxl \(PID [0-9]+\) started/ { on = 1 } on' "$top/warned.txt" | grep -aq '^ATTR: job-hacked' &&
   fail "an option value wrote its own line"
 

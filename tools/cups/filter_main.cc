@@ -473,7 +473,7 @@ int RunFilter(int argc, char** argv) {
   if (!platform::CopyToStandardOutput(held, &reason)) {
     throw host::HostError("Unable to write the job to standard output: " + reason);
   }
-  const int pageCopies = copies > 1 ? copies : 1;
+  const int pageCopies = std::clamp(copies, 1, kMaxCopies);
   for (std::size_t sheet = 1; sheet <= sheetsPrinted; ++sheet) {
     std::fprintf(stderr, "PAGE: %zu %d\n", sheet, pageCopies);
   }
