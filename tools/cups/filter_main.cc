@@ -401,7 +401,12 @@ int RunFilter(int argc, char** argv) {
     try {
       host::ParsePageRanges(job.pageRanges);
     } catch (const host::HostError& error) {
-      job.warnings.push_back(std::string("option page-ranges: ") + error.what() + "; every page is printed");
+      // The host's message quotes the list as velmora's command line gives it.
+      std::string cause = error.what();
+      if (const std::string quoted = "--page-ranges '" + job.pageRanges + "': "; cause.starts_with(quoted)) {
+        cause.erase(0, quoted.size());
+      }
+      job.warnings.push_back("option page-ranges '" + job.pageRanges + "': " + cause + "; every page is printed");
       job.pageRanges.clear();
     }
   }
