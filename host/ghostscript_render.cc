@@ -155,7 +155,10 @@ std::string SignalCause(int signal) {
 // One range of pages ("5", "5-8", "5-", as ParsePageRanges checked it): its first page
 // and its last, 0 for one open to the end; none for a list of ranges.
 std::optional<std::pair<std::size_t, std::size_t>> SingleRange(const std::string& ranges) {
-  if (ranges.empty() || ranges.find(',') != std::string::npos) return std::nullopt;
+  // Ghostscript's "odd" and "even" are page lists of their own.
+  if (ranges.empty() || ranges.find(',') != std::string::npos || ranges[0] < '0' || ranges[0] > '9') {
+    return std::nullopt;
+  }
   const std::size_t dash = ranges.find('-');
   const std::size_t first = std::stoul(ranges.substr(0, dash));
   if (dash == std::string::npos) return std::pair{first, first};

@@ -615,14 +615,14 @@ bool JobRun::SheetsReversed() const {
   if (order == request_.choices.end() || order->second != "REVERSE") return false;
   const VendorSettings settings(devmode_->record() + kVendorHeaderSize);
   std::string counted;
-  if (settings.sFP_SectionIndex() > 0 || settings.sNP_SectionIndex() > 0) counted = "watermarks";
-  if (settings.dwOverlayMode() == ODD_EVEN_OVERLAY) counted = "odd and even overlays";
-  if (settings.dwOverlayMode() == CREATE_OVERLAY) counted = "an overlay capture";
-  if (settings.bBooklet() != 0) counted = "a booklet";
+  if (settings.sFP_SectionIndex() > 0 || settings.sNP_SectionIndex() > 0) counted = "watermarks depend";
+  if (settings.dwOverlayMode() == ODD_EVEN_OVERLAY) counted = "odd and even overlays depend";
+  if (settings.dwOverlayMode() == CREATE_OVERLAY) counted = "overlay capture depends";
+  if (settings.bBooklet() != 0) counted = "booklet depends";
   if (counted.empty()) return true;
   if (request_.notice) {
     request_.notice("The sheets are sent in the document's order, not reversed: the job's " + counted +
-                    " depend on the order the printer takes the sheets in");
+                    " on the order the printer takes the sheets in");
   }
   return false;
 }

@@ -80,9 +80,15 @@ run pin "$top/doc.pdf" -o job-password=4711 || fail "the PIN job: $(cat "$top/pi
 has pin.pxl '@PJL SET HOLD=LOCKED'
 has pin.pxl '@PJL SET FILEBOXPASSWORD="4711"'
 ! grep -v '^DEBUG: ' "$top/pin.txt" | grep -q 4711 || fail "a message of the filter shows the PIN"
-# A PIN the header would change is refused, not dropped or altered.
-if run badpin "$top/doc.pdf" -o 'job-password=47"11'; then fail "a PIN with a double quote printed"; fi
-has badpin.txt "ERROR: The job's PIN is refused"
+# A PIN the printer cannot take (too long, a control byte, a quote the header would change)
+# fails the job: printed without it, the job would not wait for its owner. The error names
+# the option, never the PIN.
+for pin in "$(printf '7%.0s' {1..33})" 47$'\x01'11 '47"11'; do
+  if run badpin "$top/doc.pdf" -o "job-password=$pin"; then fail "the job with an unusable PIN printed"; fi
+  has badpin.txt 'ERROR: The job cannot be printed: option job-password '
+  lacks badpin.pxl '@PJL'
+  ! grep -v '^DEBUG: ' "$top/badpin.txt" | grep -qF "$pin" || fail "a message of the filter shows the PIN"
+done
 
 run mapped "$top/doc.pdf" -n 3 -o sides=two-sided-short-edge -o media=Letter -o Collate=True \
   -o Resolution=1200dpi -o EconoMode=True -o OutputBin=Upper -o TonerDarkness=9 -o MediaType=Thick ||
@@ -93,6 +99,26 @@ for line in '@PJL SET PAPER=LETTER' '@PJL SET RESOLUTION=1200' '@PJL SET MEDIATY
   has mapped.pxl "$line"
 done
 
+# page-set keeps the odd or even pages of those the job picks, as CUPS's pdftopdf does: of
+# pages 2-4 the odd set is 2 and 4. Each case: options, sheets of the 5-page document (or
+# "fails" with the line).
+while IFS='|' read -r options sheets line; do
+  # shellcheck disable=SC2086
+  if run pageset "$top/doc.pdf" $options; then
+    [[ $sheets != fails ]] || fail "the job with $options printed"
+    [[ $(count pageset BeginPage) -eq $sheets ]] || fail "$options does not print $sheets sheets"
+  else
+    [[ $sheets == fails ]] || fail "the job with $options: $(cat "$top/pageset.txt")"
+    has pageset.txt "$line"
+  fi
+done <<'CASES'
+-o page-set=odd|3|
+-o page-set=even|2|
+-o page-ranges=2-4 -o page-set=odd|2|
+-o page-ranges=1,3-5 -o page-set=even|2|
+-o page-ranges=3- -o page-set=odd|fails|ERROR: option page-set 'odd' cannot be applied to page-ranges '3-'
+CASES
+
 # A text watermark in each cell that holds a page: one clip more per cell.
 run nup "$top/doc.pdf" -o number-up=4 || fail "the 4-up job: $(cat "$top/nup.txt")"
 run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked job: $(cat "$top/marked.txt")"
@@ -101,11 +127,18 @@ run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked
 has nup.txt 'PAGE: 2 1'
 
 # A value an option does not take: a warning, and the default; a line break in the value
-# starts no message of its own for cupsd.
-run warned "$top/doc.pdf" -o Staple=Sideways -o "FileBoxName='x"$'\n'"ATTR: job-hacked=1'" ||
-  fail "the warned job: $(cat "$top/warned.txt")"
-has warned.txt "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used"
+# starts no message of its own for cupsd. A job printed otherwise than it asks says how, in
+# the terms of its options.
+run warned "$top/doc.pdf" -n 1000 -o Staple=Sideways -o page-ranges=0 -o outputorder=reverse -o booklet=true \
+  -o "FileBoxName='x"$'\n'"ATTR: job-hacked=1'" || fail "the warned job: $(cat "$top/warned.txt")"
+for line in "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used" \
+  "WARNING: option page-ranges '0': pages count from 1; every page is printed" \
+  "WARNING: copies 1000: the printer makes at most 999 copies of a job; 999 are printed" \
+  "the job's booklet depends on the order the printer takes the sheets in"; do
+  has warned.txt "$line"
+done
 has warned.pxl '@PJL SET STAPLE=OFF'
+has warned.pxl '@PJL SET COPIES=999'
 awk '/velmora-pxl \(PID [0-9]+\) started/ { on = 1 } on' "$top/warned.txt" | grep -aq '^ATTR: job-hacked' &&
   fail "an option value wrote its own line"
 
@@ -140,6 +173,34 @@ has capture.txt "ERROR: Unable to capture the overlay"
 has capture.txt "$top/forms/form.ovl.capture"
 lacks capture.pxl '@PJL'
 [[ -z $(ls -A "$top/forms") ]] || fail "the failed capture left $(ls -A "$top/forms")"
+
+# A watermark image or an overlay file the job cannot use: a folder fails the job, as an
+# unreadable file does; a damaged image or a missing overlay file prints the job without
+# it and says so. Each case: what the file is, the options, whether the job prints, the line.
+gs -q -dSAFER -sDEVICE=pnggray -r10 -dLastPage=1 -o "$top/mark.png" "$top/doc.pdf" || fail "gs mark.png"
+VELMORA_STORE=$top/system/spooler.db XDG_DATA_HOME=$top/system "$velmora" watermark set --printer cupsfilter 2 \
+  "image=$top/mark.png" >/dev/null || fail "velmora watermark set image"
+head -c 200 "$top/mark.png" >"$top/cut.png"
+mkdir "$top/forms/folder.ovl"
+while IFS='|' read -r kind options status line; do
+  case $kind in
+    cut) cp "$top/cut.png" "$top/mark.png" ;;
+    folder) rm -f "$top/mark.png" && mkdir "$top/mark.png" ;;
+    *) VELMORA_STORE=$top/system/spooler.db "$velmora" printer set cupsfilter "OvelayFiles=$kind" >/dev/null ||
+      fail "velmora printer set $kind" ;;
+  esac
+  # shellcheck disable=SC2086
+  run unusable "$top/doc.pdf" $options
+  result=$?
+  [[ $status == ok && $result -eq 0 || $status == fails && $result -ne 0 ]] || fail "the job with the $kind file ended with the wrong status: $(cat "$top/unusable.txt")"
+  has unusable.txt "${line//\$top/$top}"
+done <<'CASES'
+cut|-o WatermarkFirst=2|ok|WARNING: the image '$top/mark.png' of watermark section 2 is not an image the plug-in can read
+folder|-o WatermarkFirst=2|fails|ERROR: Unable to apply the job's watermark: the image '$top/mark.png' of watermark section 2 cannot be read: it is a folder
+missing.ovl|-o OverlayMode=One|ok|WARNING: The overlay file '$top/forms/missing.ovl' does not exist
+folder.ovl|-o OverlayMode=One|fails|ERROR: Unable to apply the job's overlay: the overlay file '$top/forms/folder.ovl' cannot be read: it is a folder
+CASES
+rmdir "$top/mark.png"
 
 # A job cancelled while it renders (CUPS sends SIGTERM) writes nothing and leaves nothing
 # in its temporary folder, where the held job carries its PIN.

@@ -559,7 +559,12 @@ class Mapper {
       }
     }
     // The printer makes the copies: the count goes into the job header.
-    if (copies > 1) job_.settings.push_back({"copies", "dmCopies", std::to_string(std::min(copies, 999))});
+    if (copies > kMaxCopies) {
+      job_.warnings.push_back("copies " + std::to_string(copies) + ": the printer makes at most " +
+                              std::to_string(kMaxCopies) + " copies of a job; " + std::to_string(kMaxCopies) +
+                              " are printed");
+    }
+    if (copies > 1) job_.settings.push_back({"copies", "dmCopies", std::to_string(std::min(copies, kMaxCopies))});
   }
 
  private:

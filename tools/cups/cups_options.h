@@ -63,6 +63,10 @@ const Option* FindOption(std::string_view keyword);
 // A CUPS option as it arrives: name and value.
 using NamedOption = std::pair<std::string, std::string>;
 
+// The most copies the printer makes of one job; a job that asks for more gets these and a
+// warning.
+inline constexpr int kMaxCopies = 999;
+
 // What a queue's options make of one job.
 struct JobOptions {
   std::vector<host::SettingAssignment> settings;  // for host::ApplySettings, in option order

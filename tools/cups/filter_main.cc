@@ -34,6 +34,7 @@
 #include "host/plugin_module.h"
 #include "host/print_job.h"
 #include "platform/files.h"
+#include "platform/image.h"
 #include "platform/paper_model_text.h"
 #include "platform/posix/spooler_store.h"
 #include "platform/private_profile.h"
@@ -64,6 +65,16 @@ using platform::posix::PrinterStore;
 std::string SystemFolder() {
   const char* folder = std::getenv("VELMORA_SYSTEM_FOLDER");
   return folder != nullptr && folder[0] == '/' ? folder : VELMORA_SYSTEM_FOLDER;
+}
+
+// Outside text (titles, option values, file names, causes) in a status line for cupsd:
+// control bytes become spaces and the text is cut to `maxBytes`, well within cupsd's line
+// buffer, which splits a longer line and reads the rest as a line of its own (ATTR:,
+// STATE:).
+std::string OneLine(const std::string& text, std::size_t maxBytes = 900) {
+  const std::string clean = text::SanitizeForPjl(text);
+  if (clean.size() <= maxBytes) return clean;
+  return std::string(text::CutUtf8(clean, maxBytes)) + "...";
 }
 
 // The plug-in named by VELMORA_MODULE (a test, a second installation), else the one built
@@ -154,6 +165,12 @@ bool CheckReadable(const std::string& path, bool folder, const std::string& need
                         "' cannot be read: " + std::strerror(error));
 }
 
+// True when `path` is a folder: access() lets one pass for a readable file.
+bool IsFolder(const std::string& path) {
+  std::error_code ignored;
+  return fs::is_directory(path, ignored);
+}
+
 // A printer value of the job's store as text (UTF-16 code units up to the first NUL).
 std::string StoredText(const std::string& queue, const WCHAR* name) {
   const std::optional<platform::PrinterValue> value =
@@ -197,10 +214,21 @@ void CheckQueueFiles(const std::string& system, const std::string& queue,
           bytes ? WatermarkSettings::FromBytes(*bytes) : std::optional<WatermarkSettings>();
       if (!watermark || !watermark->IsBitmap()) continue;
       const std::string image = platform::Utf16ToUtf8(watermark->imagePath());
-      if (::access(image.c_str(), R_OK) == 0) continue;
-      const int error = errno;
-      throw host::HostError("Unable to apply the job's watermark: the image '" + image + "' of watermark section " +
-                            std::to_string(section) + " cannot be read: " + std::strerror(error));
+      const std::string named = "the image '" + image + "' of watermark section " + std::to_string(section);
+      if (::access(image.c_str(), R_OK) != 0) {
+        const int error = errno;
+        throw host::HostError("Unable to apply the job's watermark: " + named +
+                              " cannot be read: " + std::strerror(error));
+      }
+      if (IsFolder(image)) {
+        throw host::HostError("Unable to apply the job's watermark: " + named + " cannot be read: it is a folder");
+      }
+      // The plug-in loads the image as this does, and leaves out a watermark whose image it
+      // cannot decode (a cut-off or damaged file).
+      if (!platform::LoadImageFile(watermark->imagePath())) {
+        std::fprintf(stderr, "WARNING: %s\n",
+                     OneLine(named + " is not an image the plug-in can read; the job prints without it").c_str());
+      }
     }
   }
   const std::string overlayMode = SettingValue(settings, "dwOverlayMode");
@@ -208,9 +236,20 @@ void CheckQueueFiles(const std::string& system, const std::string& queue,
   if (overlayMode != "2" && overlayMode != "3") return;
   const std::string folder = StoredText(queue, kOverlayDirectoryValue);
   if (folder.empty() || !CheckReadable(folder, true, "overlay", "the queue's overlay folder")) return;
-  for (const WString& entry : Utility::split(platform::Utf8ToUtf16(StoredText(queue, kOverlayFilesValue)), u';')) {
-    if (entry.empty()) continue;
-    CheckReadable(folder + "/" + platform::Utf16ToUtf8(entry), false, "overlay", "the overlay file");
+  // One overlay takes the list's first entry, odd and even ones its first two.
+  const std::vector<WString> entries =
+      Utility::split(platform::Utf8ToUtf16(StoredText(queue, kOverlayFilesValue)), u';');
+  const std::size_t used = std::min<std::size_t>(entries.size(), overlayMode == "2" ? 1 : 2);
+  for (std::size_t i = 0; i < used; ++i) {
+    if (entries[i].empty()) continue;
+    const std::string file = folder + "/" + platform::Utf16ToUtf8(entries[i]);
+    if (!CheckReadable(file, false, "overlay", "the overlay file")) {
+      std::fprintf(stderr, "WARNING: %s\n",
+                   OneLine("The overlay file '" + file + "' does not exist; the job prints without it").c_str());
+    } else if (IsFolder(file)) {
+      throw host::HostError("Unable to apply the job's overlay: the overlay file '" + file +
+                            "' cannot be read: it is a folder");
+    }
   }
 }
 
@@ -256,19 +295,45 @@ void PrepareJobStore(const std::string& systemStore, const std::string& jobStore
   }
 }
 
-// The job's title as the filter's messages quote it. The title is the user's text, and
-// cupsd reads each line of ours as a message of its own: the title loses its control
-// bytes, as the job's PJL header cleans it, so that a line break in it cannot start an
-// ATTR: or STATE: line; and it is cut well within cupsd's line buffer, whose overflow
-// cupsd would read as a further line.
-// Outside text (titles, option values, file names, causes) in a status line for cupsd:
-// control bytes become spaces and the text is cut to `maxBytes`, well within cupsd's line
-// buffer, which splits a longer line and reads the rest as a line of its own (ATTR:,
-// STATE:).
-std::string OneLine(const std::string& text, std::size_t maxBytes = 900) {
-  const std::string clean = text::SanitizeForPjl(text);
-  if (clean.size() <= maxBytes) return clean;
-  return std::string(text::CutUtf8(clean, maxBytes)) + "...";
+// The most pages of page ranges page-set picks from: each page it keeps is named in
+// Ghostscript's page list, one argument of its command line.
+constexpr long kMaxRangePages = 10000;
+
+// The pages CUPS's page-set ("odd", "even") keeps of `pageRanges` (checked; empty: every
+// page), as pdftopdf keeps them: the first, third, ... of the pages the ranges pick, or the
+// second, fourth, .... Ghostscript's page list takes the document's odd or even pages as
+// they are; of ranges, each kept page is named. Throws when a range runs to the end of the
+// document, whose page count is not known before it prints, or picks too many pages: the
+// job would print every page the ranges pick.
+std::string PagesOfSet(const std::string& pageRanges, const std::string& set) {
+  if (pageRanges.empty()) return set;
+  const bool odd = set == "odd";
+  std::string pages;
+  long picked = 0;
+  std::size_t start = 0;
+  while (start <= pageRanges.size()) {
+    const std::size_t comma = std::min(pageRanges.find(',', start), pageRanges.size());
+    const std::string part = pageRanges.substr(start, comma - start);
+    start = comma + 1;
+    const std::size_t dash = part.find('-');
+    const long first = std::stol(part.substr(0, dash));
+    if (dash != std::string::npos && dash + 1 == part.size()) {
+      throw host::HostError("option page-set '" + set + "' cannot be applied to page-ranges '" + pageRanges +
+                            "': a range runs to the end of the document");
+    }
+    const long last = dash == std::string::npos ? first : std::stol(part.substr(dash + 1));
+    if (picked + (last - first + 1) > kMaxRangePages) {
+      throw host::HostError("option page-set '" + set + "' cannot be applied to page-ranges '" + pageRanges +
+                            "': they pick more than " + std::to_string(kMaxRangePages) + " pages");
+    }
+    for (long page = first; page <= last; ++page) {
+      if ((picked++ % 2 == 0) == odd) pages += (pages.empty() ? "" : ",") + std::to_string(page);
+    }
+  }
+  if (pages.empty()) {
+    throw host::HostError("option page-set '" + set + "' leaves none of the pages '" + pageRanges + "' to print");
+  }
+  return pages;
 }
 
 // The job's title in the INFO line.
@@ -336,17 +401,33 @@ int RunFilter(int argc, char** argv) {
     try {
       host::ParsePageRanges(job.pageRanges);
     } catch (const host::HostError& error) {
-      job.warnings.push_back(std::string("option page-ranges: ") + error.what() + "; every page is printed");
+      // The host's message quotes the list as velmora's command line gives it.
+      std::string cause = error.what();
+      if (const std::string quoted = "--page-ranges '" + job.pageRanges + "': "; cause.starts_with(quoted)) {
+        cause.erase(0, quoted.size());
+      }
+      job.warnings.push_back("option page-ranges '" + job.pageRanges + "': " + cause + "; every page is printed");
       job.pageRanges.clear();
     }
   }
-  for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", OneLine(warning).c_str());
-  // Without the PIN it was given, a job would print at once instead of waiting for it.
-  for (const std::string& warning : job.warnings) {
-    if (!warning.starts_with("option job-password ")) continue;
-    std::fprintf(stderr, "ERROR: The job's PIN is refused: %s\n", OneLine(warning).c_str());
-    return 1;
+  // CUPS's page-set, which pdftopdf would apply: the odd or even pages of those the job
+  // picks, for two-sided printing by hand.
+  for (const auto& [name, value] : options) {
+    if (name != "page-set" || value == "all") continue;
+    if (value == "odd" || value == "even") {
+      job.pageRanges = PagesOfSet(job.pageRanges, value);
+    } else {
+      job.warnings.push_back("option page-set '" + value + "' is not one of all, odd, even; every page is printed");
+    }
   }
+  for (const std::string& warning : job.warnings) {
+    // A PIN the printer cannot take stops the job: printed without it, the job would not be
+    // held for its owner. The message names the option, never the PIN.
+    if (warning.starts_with("option job-password ")) {
+      throw host::HostError("The job cannot be printed: " + warning.substr(0, warning.find("; the default")));
+    }
+  }
+  for (const std::string& warning : job.warnings) std::fprintf(stderr, "WARNING: %s\n", OneLine(warning).c_str());
 
   const std::string system = SystemFolder();
   CheckSystemFolder(system, job.settings);
@@ -397,7 +478,7 @@ int RunFilter(int argc, char** argv) {
   if (!platform::CopyToStandardOutput(held, &reason)) {
     throw host::HostError("Unable to write the job to standard output: " + reason);
   }
-  const int pageCopies = copies > 1 ? copies : 1;
+  const int pageCopies = std::clamp(copies, 1, kMaxCopies);
   for (std::size_t sheet = 1; sheet <= sheetsPrinted; ++sheet) {
     std::fprintf(stderr, "PAGE: %zu %d\n", sheet, pageCopies);
   }
