@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "tools/printer_app/overlays.h"
 #include "tools/printer_app/print_process.h"
 #include "tools/printer_app/printer_status.h"
+#include "tools/printer_app/printer_turn.h"
 #include "tools/printer_app/raster_document.h"
 #include "tools/printer_app/secrets.h"
 
@@ -282,7 +284,8 @@ std::vector<std::string> PrintArguments(pappl_job_t* job, const cups::JobOptions
 // Runs `document` through the print host with the job's settings and sends the finished
 // job to the device. A raster job's copies are PAPPL's and the client's (repeated pages),
 // so the printer makes none of its own.
-bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& document, bool rasterJob) {
+bool RunJob(pappl_job_t* job, PrinterTurn& turn, pappl_device_t* papplDevice, const std::string& document,
+            bool rasterJob) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const char* printerName = papplPrinterGetName(printer);
   UnmarkQueued(job);
@@ -374,6 +377,9 @@ bool RunJob(pappl_job_t* job, pappl_device_t* device, const std::string& documen
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Printed %s bytes through the Velmora plug-in.",
               error ? "?" : std::to_string(bytes).c_str());
   papplJobSetImpressionsCompleted(job, 1);
+  pappl_device_t* device = turn.Device(papplDevice);
+  if (device == nullptr)
+    return Fail(job, "Unable to open the printer's device '" + std::string(papplPrinterGetDeviceURI(printer)) + "'.");
   if (!SendToDevice(job, device, output.path)) return false;
   UpdateSupplies(printer, device);
   return true;
@@ -397,6 +403,7 @@ ImagePage PictureArea(pappl_job_t* job) {
 
 // The raster pages of a job, kept until the job ends.
 struct RasterJob {
+  std::unique_ptr<PrinterTurn> turn;
   TemporaryFile file;
   std::unique_ptr<RasterDocument> document;
   bool refused = false;  // a page was refused: the job prints nothing
@@ -406,6 +413,8 @@ RasterJob* RasterOf(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobG
 
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   auto raster = std::make_unique<RasterJob>();
+  raster->turn = std::make_unique<PrinterTurn>(job);
+  if (!raster->turn->held()) return false;
   raster->file.path = SpoolName(job, "-raster.pdf");
   try {
     raster->document = std::make_unique<RasterDocument>(raster->file.path);
@@ -473,7 +482,7 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The raster document has no pages.");
     return false;
   }
-  return RunJob(job, device, raster->file.path, true);
+  return RunJob(job, *raster->turn, device, raster->file.path, true);
 }
 
 }  // namespace
@@ -491,17 +500,21 @@ bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void* app) {
   g_app = static_cast<App*>(app);
   const char* document = papplJobGetFilename(job);
   if (document == nullptr) return Fail(job, kNoDocument);
-  return RunJob(job, device, document, false);
+  PrinterTurn turn(job);
+  if (!turn.held()) return false;
+  return RunJob(job, turn, device, document, false);
 }
 
 bool PrintPicture(pappl_job_t* job, pappl_device_t* device, void* app) {
   g_app = static_cast<App*>(app);
   const char* picture = papplJobGetFilename(job);
   if (picture == nullptr) return Fail(job, kNoDocument);
+  PrinterTurn turn(job);
+  if (!turn.held()) return false;
   TemporaryFile document{SpoolName(job, "-picture.pdf")};
   const std::string problem = ImageToDocument(picture, document.path, PictureArea(job));
   if (!problem.empty()) return Fail(job, "Unable to print the picture: " + problem + ".");
-  return RunJob(job, device, document.path, false);
+  return RunJob(job, turn, device, document.path, false);
 }
 
 void EnsureStorePrinter(const std::string& printerName) {
