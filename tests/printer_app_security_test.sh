@@ -279,7 +279,10 @@ ipp_from 127.0.0.2 "$base/ipp/print/Office" Print-Job requesting-user-name=text:
 interrupted=$(submit "$backup" application/postscript Interrupted alice "$top/loop.ps")
 wait_state "$backup" "$interrupted" 10 processing || fail "the job to interrupt did not start"
 waiting=$(submit "$backup" application/pdf Waiting alice "$top/doc.pdf")
-for _ in $(seq 50); do grep -q 'name="Waiting"' "$top/state/pappl.state" 2>/dev/null && break; sleep 0.1; done
+# PAPPL saves its state file after the request; a loaded machine (the sanitizer build beside
+# other tests) may take seconds. A job the file does not hold yet is lost by the kill.
+for _ in $(seq 300); do grep -q 'name="Waiting"' "$top/state/pappl.state" 2>/dev/null && break; sleep 0.1; done
+grep -q 'name="Waiting"' "$top/state/pappl.state" || fail "the waiting job never reached the state file"
 kill -KILL "$app_pid"
 wait "$app_pid" 2>/dev/null
 app_pid=
