@@ -351,6 +351,16 @@ constexpr std::string_view kFixture = R"(*GPDSpecVersion: "1.0"
 }
 )";
 
+// The fixture with `from` replaced by `to` (appended when `from` is empty); nothing when
+// `from` is not in it.
+std::optional<std::string> EditedFixture(std::string_view from, std::string_view to) {
+  std::string text(kFixture);
+  if (from.empty()) return text += to;
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) return std::nullopt;
+  return text.replace(at, from.size(), to);
+}
+
 // The checker passes the package and the fixture, and fails on each fault put back into
 // the fixture: the faults the package once had (no cursor or block commands, one copy
 // only, a form name of Windows' own, trays and papers numbered by Unidrv) and faults of
@@ -389,15 +399,9 @@ TEST(GpdChecker, PassesThePackageAndFailsOnEachFault) {
       {"*Order JOB_SETUP.20 is both *Feature: Resolution's and *Feature: Collate's", "JOB_SETUP.5", "JOB_SETUP.20"},
   };
   for (const auto& c : cases) {
-    std::string text(kFixture);
-    if (c.from.empty()) {
-      text += c.to;
-    } else {
-      const std::size_t at = text.find(c.from);
-      ASSERT_NE(at, std::string::npos) << c.fault;
-      text.replace(at, c.from.size(), c.to);
-    }
-    const std::vector<std::string> faults = gpd::Check(text);
+    const std::optional<std::string> text = EditedFixture(c.from, c.to);
+    ASSERT_TRUE(text) << c.fault;
+    const std::vector<std::string> faults = gpd::Check(*text);
     EXPECT_TRUE(std::any_of(faults.begin(), faults.end(),
                             [&](const std::string& fault) { return fault.find(c.fault) != std::string::npos; }))
         << c.fault << "\n"
@@ -424,15 +428,9 @@ TEST(GpdChecker, AcceptsWhatTheReferenceAllows) {
        "*DefaultOption: A3_ROTATED\n    *Option: A3_ROTATED\n"},
   };
   for (const auto& c : cases) {
-    std::string text(kFixture);
-    if (c.from.empty()) {
-      text += c.to;
-    } else {
-      const std::size_t at = text.find(c.from);
-      ASSERT_NE(at, std::string::npos) << c.what;
-      text.replace(at, c.from.size(), c.to);
-    }
-    EXPECT_EQ(gpd::Check(text), std::vector<std::string>{}) << c.what;
+    const std::optional<std::string> text = EditedFixture(c.from, c.to);
+    ASSERT_TRUE(text) << c.what;
+    EXPECT_EQ(gpd::Check(*text), std::vector<std::string>{}) << c.what;
   }
 }
 
