@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/claimed_file.h"
+#include "platform/text_encoding.h"
 #include "tools/printer_app/access.h"
 #include "tools/printer_app/devices.h"
 #include "tools/printer_app/overlays.h"
@@ -385,6 +387,32 @@ TEST(PrinterAppChecks, InterruptedJobsAreAbortedWithTheirFiles) {
   EXPECT_EQ(files, (std::vector<std::string>{"overlay-Xy12Ab.pdf", "p00002j000000003-report.ipp",
                                              "p00002j000000003-report.pdf", "p00002j000000031-x.pdf"}));
   fs::remove_all(spool);
+}
+
+// What captures cut short by a stop left in the overlay folders goes at the next start:
+// an overlay's work file no capture holds and a half-written picture; whole overlays and
+// their pictures stay, and so does the work file of a capture still running.
+TEST(PrinterAppChecks, UnfinishedOverlaysAreRemovedAtStart) {
+  const fs::path overlays = fs::temp_directory_path() / ("velmora-overlays-" + std::to_string(::getpid()));
+  fs::create_directories(overlays / "1");
+  fs::create_directories(overlays / "2");
+  const struct {
+    std::string file;
+    bool kept;
+  } cases[] = {
+      {"1/Letterhead.ovl", true}, {"1/Letterhead.png", true},  {"1/Cut.ovl.capture", false},
+      {"1/Cut.png.part", false},  {"2/Draft.png.part", false}, {"2/Running.ovl.capture", true},
+      {"2/Notes.txt", true},
+  };
+  for (const auto& c : cases) std::ofstream(overlays / c.file) << "bytes";
+  platform::ClaimedFile running;
+  fs::remove(overlays / "2/Running.ovl.capture");
+  ASSERT_EQ(running.Create(platform::Utf8ToUtf16((overlays / "2/Running.ovl").string())),
+            platform::ClaimedFile::Claim::kClaimed);
+  EXPECT_EQ(RemoveUnfinishedOverlays(overlays.string()), 3u);
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(overlays / c.file), c.kept) << c.file;
+  running.Remove();
+  fs::remove_all(overlays);
 }
 
 }  // namespace
