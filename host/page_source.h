@@ -186,7 +186,8 @@ std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, cons
 
 // Checks a page-range list: comma-separated pages ("7") and ranges ("1-3", "5-" to the
 // end), every page from 1, each range in ascending order. Returns it unchanged; throws
-// HostError naming what is wrong.
-std::string ParsePageRanges(const std::string& ranges);
+// HostError naming what is wrong, after `name` and the list ("--page-ranges '2,1': ...";
+// a spooler names the list as its clients give it).
+std::string ParsePageRanges(const std::string& ranges, const std::string& name = "--page-ranges");
 
 }  // namespace velmora::host

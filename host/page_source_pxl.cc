@@ -716,8 +716,8 @@ std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, cons
   return std::make_unique<DocumentPageSource>(path, name.empty() ? path : name, pageRanges, limits);
 }
 
-std::string ParsePageRanges(const std::string& ranges) {
-  const auto fail = [&ranges](const std::string& why) { throw HostError("--page-ranges '" + ranges + "': " + why); };
+std::string ParsePageRanges(const std::string& ranges, const std::string& name) {
+  const auto fail = [&](const std::string& why) { throw HostError(name + " '" + ranges + "': " + why); };
   const auto number = [&](const std::string& text) -> long {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
       fail("'" + text + "' is not a page number");

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # velmora-printer-app as IPP clients see it: starts the application on a loopback port
 # with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
-# with a PIN, two-sided and 4-up; print-scaling, number-up-layout and overrides; PWG raster
-# and JPEG; a broken PDF and an unsupported format, after which the next job still
-# prints), identifies the printer, sets a printer
+# with a PIN, two-sided and 4-up; print-scaling, number-up-layout, page-ranges and overrides; PWG raster
+# and JPEG; a broken PDF and a document of no known type, after which the next job still
+# prints; a format the printer does not list, refused), identifies the printer, sets a printer
 # default, and restarts it to see that the printer and its default survived. The
 # application is stopped by its process id whatever happens.
 # Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
@@ -113,6 +113,25 @@ read -ra rltb <<<"$(cells Layout-rltb)"
 [[ ${#lrtb[@]} -ge 4 && ${lrtb[0]} == "${rltb[1]}" && ${lrtb[1]} == "${rltb[0]}" ]] ||
   fail "number-up-layout rltb does not mirror lrtb: ${lrtb[*]} / ${rltb[*]}"
 
+# page-ranges picks the document's pages; a list the print host cannot take is named in
+# IPP's words in the warning, and every page is printed.
+# Prints doc.pdf as TITLE with page-ranges RANGES and expects the job to end in STATE.
+print_pages() {
+  ipp -d title="$1" -d ranges="$2" -d state="$3" -f "$top/doc.pdf" "$uri" "$tests/print-pages.test" \
+    >"$top/ipp.txt" || fail "job $1 (page-ranges $2) did not end in state $3: $(cat "$top/ipp.txt")"
+}
+while IFS='|' read -r title ranges sheets; do
+  print_pages "$title" "$ranges" 9
+  [[ $(sheets "$title") -eq $sheets ]] || fail "page-ranges $ranges printed $(sheets "$title") sheets, not $sheets"
+done <<'ROWS'
+Pages-2-4|2-4|3
+Pages-far|1-1000000000|5
+ROWS
+q="[\\]?'" # PAPPL's log escapes quotes
+grep -Eq "page-ranges ${q}1-1000000000${q}: ${q}1000000000${q} is not a page number; every page is printed" "$top/log" ||
+  fail "no warning in IPP's words for page-ranges 1-1000000000"
+! grep -q -- "--page-ranges" "$top/log" || fail "a warning names the command line's --page-ranges"
+
 # A job whose overrides ask for other attributes on some pages is not printed otherwise.
 ipp -f "$top/doc.pdf" "$uri" "$tests/print-overrides.test" >"$top/ipp.txt" ||
   fail "a job with overrides: $(cat "$top/ipp.txt")"
@@ -139,14 +158,24 @@ print_file image/pwg-raster Raster 9 "$top/doc.pwg"
 print_file image/jpeg Photo 9 "$top/doc.jpg"
 [[ $(sheets Photo) -eq 1 ]] || fail "a JPEG is not 1 sheet"
 
-# A broken PDF and a format the printer does not take end their jobs as aborted with a
+# A broken PDF and a document whose type cannot be found end their jobs as aborted with a
 # reason; the application goes on and prints the next job.
 head -c 1500 "$top/doc.pdf" >"$top/broken.pdf"
 print_file application/pdf Broken 8 "$top/broken.pdf"
 grep -q "the PDF is damaged or truncated" "$top/log" || fail "no reason for the broken document"
 echo "plain text" >"$top/text.txt"
-print_file text/plain Text 8 "$top/text.txt"
 print_file application/octet-stream Unknown 8 "$top/text.txt"
+# A format the printer does not list in document-format-supported is refused when the
+# request comes, before a job is made (a Create-Job's format is the job's when its
+# Send-Document names none): PAPPL would take it and abort the job without the driver,
+# closing the device under a raster job printing at the time.
+for operation in Print-Job Validate-Job Create-Job; do
+  document=(--file "$top/text.txt")
+  [[ $operation == Create-Job ]] && document=()
+  answer=$(python3 "$tests/ipp_request.py" "http://127.0.0.1:$port/ipp/print/Office" $operation \
+    requesting-user-name=name:alice document-format=mime:text/plain "${document[@]}")
+  [[ $answer == "HTTP 200 IPP 040b" ]] || fail "$operation of text/plain was not refused: $answer"
+done
 print_file application/octet-stream After 9 "$top/doc.pdf"
 has After '@PJL JOB NAME="After"'
 
@@ -162,5 +191,5 @@ print_file application/pdf Defaulted 9 "$top/doc.pdf"
 has Defaulted '@PJL SET HOLD=SAMPLE'
 stop_app || fail "the application did not shut down cleanly: $(tail -n 30 "$top/stdout")"
 
-echo "PASS: attributes, a PIN job 2-sided 4-up, print-scaling, overrides refused, Identify-Printer, raster and JPEG jobs, refused documents, a default kept" \
+echo "PASS: attributes, a PIN job 2-sided 4-up, print-scaling, page-ranges, overrides refused, Identify-Printer, raster and JPEG jobs, refused documents and formats, a default kept" \
   "across a restart"

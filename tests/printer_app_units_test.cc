@@ -2,14 +2,23 @@
 // devices a printer may use, the names and log lines it cleans, the overlay names it takes,
 // the sizes it reads, the SNMP answers it reads, and the recovery of a state file left by
 // a killed application.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/claimed_file.h"
+#include "platform/text_encoding.h"
 #include "tools/printer_app/access.h"
 #include "tools/printer_app/devices.h"
 #include "tools/printer_app/overlays.h"
@@ -220,6 +229,81 @@ TEST(PrinterAppChecks, SnmpRequestsAndAnswersOfTheSuppliesTable) {
   EXPECT_EQ(description->text, "Black");
 }
 
+// A supplies query against an agent on this machine that answers every request with the
+// description "Black" of supply 1, as the printer would, or as a forger would: with the id
+// the request would have if ids were counted from 1, or from another address.
+TEST(PrinterAppChecks, SnmpAnswersCountOnlyWithTheRequestIdFromTheAgentAsked) {
+  using Bytes = std::vector<std::uint8_t>;
+  const auto wrap = [](std::uint8_t tag, Bytes content) {
+    content.insert(content.begin(), {tag, static_cast<std::uint8_t>(content.size())});
+    return content;
+  };
+  const auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+  };
+  // GetResponse `id`: prtMarkerSuppliesDescription.1.1 (1.3.6.1.2.1.43.11.1.1.6.1.1) = "Black".
+  const auto answer = [&](std::int32_t id) {
+    const Bytes idBytes = {static_cast<std::uint8_t>(id >> 24), static_cast<std::uint8_t>(id >> 16),
+                           static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id)};
+    const Bytes binding = join({{0x06, 0x0C, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x2B, 0x0B, 0x01, 0x01, 0x06, 0x01, 0x01},
+                                {0x04, 0x05, 'B', 'l', 'a', 'c', 'k'}});
+    const Bytes pdu =
+        join({wrap(0x02, idBytes), {0x02, 0x01, 0x00, 0x02, 0x01, 0x00}, wrap(0x30, wrap(0x30, binding))});
+    return wrap(0x30, join({{0x02, 0x01, 0x00, 0x04, 0x06, 'p', 'u', 'b', 'l', 'i', 'c'}, wrap(0xA2, pdu)}));
+  };
+  const auto bound = [](const char* address) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &at.sin_addr);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << address;
+    return fd;
+  };
+  enum class Forger { kNone, kCountedId, kOtherAddress };
+  const struct {
+    Forger forger;
+    int supplies;
+  } cases[] = {{Forger::kNone, 1}, {Forger::kCountedId, 0}, {Forger::kOtherAddress, 0}};
+  for (const auto& c : cases) {
+    const int agent = bound("127.0.0.1");
+    const int other = bound("127.0.0.2");
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(agent, reinterpret_cast<sockaddr*>(&address), &length);
+    std::atomic<bool> done = false;
+    std::thread answering([&] {
+      for (std::int32_t counted = 1; !done;) {
+        pollfd watch{agent, POLLIN, 0};
+        if (::poll(&watch, 1, 50) <= 0) continue;
+        std::uint8_t request[512];
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got =
+            ::recvfrom(agent, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        // The request id: message, version, community, PDU, then the id's INTEGER at 15.
+        if (got < 17 || request[15] != 0x02 || got < 17 + request[16]) continue;
+        std::int32_t id = 0;
+        for (int i = 0; i < request[16]; ++i) id = (id << 8) | request[17 + i];
+        const Bytes reply = answer(c.forger == Forger::kCountedId ? counted++ : id);
+        ::sendto(c.forger == Forger::kOtherAddress ? other : agent, reply.data(), reply.size(), 0,
+                 reinterpret_cast<sockaddr*>(&from), fromLength);
+      }
+    });
+    pappl_supply_t supplies[4] = {};
+    EXPECT_EQ(QuerySnmpSupplies("127.0.0.1", 4, supplies, 300, ntohs(address.sin_port)), c.supplies)
+        << static_cast<int>(c.forger);
+    if (c.supplies > 0) {
+      EXPECT_STREQ(supplies[0].description, "Black");
+    }
+    done = true;
+    answering.join();
+    ::close(agent);
+    ::close(other);
+  }
+}
+
 // What a printer answers is shown as it is only when it makes sense: a level in percent of
 // the capacity or one of the MIB's special values, a description of UTF-8 text.
 TEST(PrinterAppChecks, SnmpSupplyAnswersAreKeptInBounds) {
@@ -303,6 +387,32 @@ TEST(PrinterAppChecks, InterruptedJobsAreAbortedWithTheirFiles) {
   EXPECT_EQ(files, (std::vector<std::string>{"overlay-Xy12Ab.pdf", "p00002j000000003-report.ipp",
                                              "p00002j000000003-report.pdf", "p00002j000000031-x.pdf"}));
   fs::remove_all(spool);
+}
+
+// What captures cut short by a stop left in the overlay folders goes at the next start:
+// an overlay's work file no capture holds and a half-written picture; whole overlays and
+// their pictures stay, and so does the work file of a capture still running.
+TEST(PrinterAppChecks, UnfinishedOverlaysAreRemovedAtStart) {
+  const fs::path overlays = fs::temp_directory_path() / ("velmora-overlays-" + std::to_string(::getpid()));
+  fs::create_directories(overlays / "1");
+  fs::create_directories(overlays / "2");
+  const struct {
+    std::string file;
+    bool kept;
+  } cases[] = {
+      {"1/Letterhead.ovl", true}, {"1/Letterhead.png", true},  {"1/Cut.ovl.capture", false},
+      {"1/Cut.png.part", false},  {"2/Draft.png.part", false}, {"2/Running.ovl.capture", true},
+      {"2/Notes.txt", true},
+  };
+  for (const auto& c : cases) std::ofstream(overlays / c.file) << "bytes";
+  platform::ClaimedFile running;
+  fs::remove(overlays / "2/Running.ovl.capture");
+  ASSERT_EQ(running.Create(platform::Utf8ToUtf16((overlays / "2/Running.ovl").string())),
+            platform::ClaimedFile::Claim::kClaimed);
+  EXPECT_EQ(RemoveUnfinishedOverlays(overlays.string()), 3u);
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(overlays / c.file), c.kept) << c.file;
+  running.Remove();
+  fs::remove_all(overlays);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ import struct
 import sys
 import urllib.parse
 
-OPERATIONS = {"Print-Job": 0x0002, "Cancel-Job": 0x0008, "Get-Jobs": 0x000A, "Disable-Printer": 0x0022,
+OPERATIONS = {"Print-Job": 0x0002, "Validate-Job": 0x0004, "Create-Job": 0x0005, "Cancel-Job": 0x0008, "Get-Jobs": 0x000A, "Disable-Printer": 0x0022,
               "Enable-Printer": 0x0023, "Cancel-Current-Job": 0x002D, "Identify-Printer": 0x003C}
 TAGS = {"integer": 0x21, "octet": 0x30, "text": 0x41, "name": 0x42, "keyword": 0x44, "uri": 0x45,
         "charset": 0x47, "language": 0x48, "mime": 0x49}

@@ -399,14 +399,9 @@ int RunFilter(int argc, char** argv) {
   JobOptions job = MapJobOptions(QueueDefaults(), options, copies);
   if (!job.pageRanges.empty()) {
     try {
-      host::ParsePageRanges(job.pageRanges);
+      host::ParsePageRanges(job.pageRanges, "option page-ranges");
     } catch (const host::HostError& error) {
-      // The host's message quotes the list as velmora's command line gives it.
-      std::string cause = error.what();
-      if (const std::string quoted = "--page-ranges '" + job.pageRanges + "': "; cause.starts_with(quoted)) {
-        cause.erase(0, quoted.size());
-      }
-      job.warnings.push_back("option page-ranges '" + job.pageRanges + "': " + cause + "; every page is printed");
+      job.warnings.push_back(std::string(error.what()) + "; every page is printed");
       job.pageRanges.clear();
     }
   }

@@ -1,7 +1,8 @@
 // The printer application's authentication callback. PAPPL 1.3 asks it for every
 // administration check (with the administrators' group) and every printing check (with
-// the printer's print group, none by default); a request's texts are tidied here too,
-// because it is the one place that sees a Print-Job or Create-Job before PAPPL keeps it.
+// the printer's print group, none by default); a request's texts are tidied and its
+// document format checked here too, because it is the one place that sees a Print-Job or
+// Create-Job before PAPPL keeps it.
 #include "tools/printer_app/access.h"
 
 #include <grp.h>
@@ -125,6 +126,7 @@ class Access {
       default: break;
     }
     TidyRequest(client, request);
+    RefuseUnprintedFormat(client, request);
     if (AsksForOverlayCapture(request)) {
       const http_status_t admin = AdminStatus(client);
       if (admin != HTTP_STATUS_CONTINUE) {
@@ -187,6 +189,42 @@ class Access {
     TakePinFromRequest(request);
     const char* user = ippGetString(ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME), 0, nullptr);
     if (user != nullptr && papplClientGetUsername(client) == nullptr) papplClientSetUsername(client, user);
+  }
+
+  // PAPPL 1.3 checks a document's format against document-format-supported among the
+  // printer's own attributes, where that list is not kept, so it takes any format and
+  // aborts the job later when no filter takes it. It aborts it without asking the driver,
+  // and closes the printer's device under a raster job that may be printing meanwhile. A
+  // format the printer does not list is therefore refused here, before a job is made: the
+  // document-format is moved out of the operation group, which PAPPL's own check of the
+  // request refuses as an unsupported document-format, as it would refuse a format it
+  // found unlisted. Create-Job counts too: the format it names is the job's when
+  // Send-Document names none.
+  static void RefuseUnprintedFormat(pappl_client_t* client, ipp_t* request) {
+    switch (ippGetOperation(request)) {
+      case IPP_OP_PRINT_JOB:
+      case IPP_OP_VALIDATE_JOB:
+      case IPP_OP_CREATE_JOB:
+      case IPP_OP_SEND_DOCUMENT: break;
+      default: return;
+    }
+    // The attribute PAPPL reads: the first of the name, in any group.
+    ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_ZERO);
+    if (format == nullptr || ippGetValueTag(format) != IPP_TAG_MIMETYPE ||
+        ippGetGroupTag(format) != IPP_TAG_OPERATION) {
+      return;
+    }
+    const char* value = ippGetString(format, 0, nullptr);
+    ipp_t* attributes = papplPrinterGetDriverAttributes(papplClientGetPrinter(client));
+    const bool listed =
+        value != nullptr &&
+        ippContainsString(ippFindAttribute(attributes, "document-format-supported", IPP_TAG_MIMETYPE), value);
+    ippDelete(attributes);
+    if (listed) return;
+    const std::string shown = CutText(CleanText(value != nullptr ? value : ""), 64);
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused document-format '%s': the printer does not print it.",
+                   shown.c_str());
+    ippSetGroupTag(request, &format, IPP_TAG_JOB);
   }
 
   AccessPolicy policy_;

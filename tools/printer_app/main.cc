@@ -226,10 +226,19 @@ void MakePrivateFolder(const std::string& path) {
 }
 
 // Jobs that were printing when the application was killed are aborted, their files and
-// the print host's temporary files removed, and the printer store's rows of them failed.
+// the print host's temporary files removed, and the printer store's rows of them failed;
+// what captures cut short left in the overlay folders is removed.
 void Recover(pappl_system_t* system, const std::string& stateFile, const App& app) {
+  // PAPPL's log formats numbers itself and knows no size_t (%zu): counts go as unsigned long.
   const std::size_t aborted = RecoverState(stateFile, app.spoolFolder);
-  if (aborted > 0) papplLog(system, PAPPL_LOGLEVEL_WARN, "Aborted %zu job(s) interrupted by the last stop.", aborted);
+  if (aborted > 0) {
+    papplLog(system, PAPPL_LOGLEVEL_WARN, "Aborted %lu job(s) interrupted by the last stop.",
+             static_cast<unsigned long>(aborted));
+  }
+  if (const std::size_t removed = RemoveUnfinishedOverlays(app.stateFolder + "/overlays"); removed > 0) {
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "Removed %lu unfinished overlay file(s) of captures the last stop cut short.",
+             static_cast<unsigned long>(removed));
+  }
   platform::posix::PrinterStore store;
   if (auto failed = store.FailUnfinishedJobs(); !failed) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "%s", failed.error().c_str());

@@ -311,7 +311,7 @@ void OverlayJob::Finish(pappl_job_t* job, bool captured, const std::string& docu
 }
 
 std::string RenderOverlayPicture(const std::string& document, const std::string& picture, const JobLimits& limits) {
-  const std::string partial = picture + ".part";
+  const std::string partial = picture + kPartialPictureSuffix;
   const std::vector<std::string> arguments{"-q",
                                            "-dSAFER",
                                            "-dBATCH",

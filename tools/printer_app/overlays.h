@@ -105,8 +105,10 @@ class OverlayJob {
 };
 
 // Renders the first page of the PDF or PostScript `document` as a grey PNG about 200
-// pixels wide at `picture`, with Ghostscript in a process of its own under `limits`.
-// Answers why it could not, or an empty string.
+// pixels wide at `picture`, with Ghostscript in a process of its own under `limits`. The
+// picture is written beside `picture`, under its name followed by kPartialPictureSuffix,
+// and renamed when whole. Answers why it could not, or an empty string.
+inline constexpr const char* kPartialPictureSuffix = ".part";
 std::string RenderOverlayPicture(const std::string& document, const std::string& picture, const JobLimits& limits);
 
 }  // namespace velmora::printer_app

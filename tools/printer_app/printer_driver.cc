@@ -33,9 +33,9 @@ namespace {
 // PJL + PCL XL printer.
 void SetCapabilities(pappl_pr_driver_data_t* data) {
   std::snprintf(data->make_and_model, sizeof(data->make_and_model), "Velmora PCL XL Printer");
-  // Documents of a type no filter takes (PAPPL takes any document-format) end with
-  // "Unable to process job" against this format, rather than against no format at all;
-  // documents typed application/octet-stream go to the print host, which judges them.
+  // No document is printed raw: documents typed application/octet-stream, which PAPPL
+  // could not type by their first bytes, go to the print host through the filter of that
+  // format, which judges them. Formats no filter takes are refused at submission (access.cc).
   data->format = "application/octet-stream";
   data->ppm = 30;
   data->kind = PAPPL_KIND_DOCUMENT;

@@ -4,15 +4,18 @@
 
 #include <netdb.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string>
 
 #include "tools/printer_app/access.h"
 
@@ -228,14 +231,29 @@ pappl_supply_color_t ColorOf(std::string description, pappl_supply_type_t type) 
                                                                     : PAPPL_SUPPLY_COLOR_NO_COLOR;
 }
 
-// A UDP socket to the printer's SNMP agent, closed when it goes out of scope.
+// A request id nobody off the path can guess, so that a forged answer is not taken for
+// the printer's: a random positive 31-bit number, or nothing when the system has no
+// randomness to give.
+std::optional<std::int32_t> RandomRequestId() {
+  std::uint32_t bits = 0;
+  ssize_t got = 0;
+  do {
+    got = ::getrandom(&bits, sizeof bits, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got != static_cast<ssize_t>(sizeof bits)) return std::nullopt;
+  return static_cast<std::int32_t>(bits & 0x7FFFFFFFu);
+}
+
+// A UDP socket to the printer's SNMP agent, closed when it goes out of scope. The socket is
+// connected to the agent's address, so it receives datagrams from that address and port
+// only.
 class Agent {
  public:
-  explicit Agent(const std::string& host) {
+  Agent(const std::string& host, int port) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), "161", &hints, &found) != 0 || found == nullptr) return;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || found == nullptr) return;
     fd_ = ::socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ >= 0 && ::connect(fd_, found->ai_addr, found->ai_addrlen) != 0) {
       ::close(fd_);
@@ -252,8 +270,9 @@ class Agent {
   // The value after `oid`, or nothing once the deadline has passed.
   std::optional<snmp::Value> GetNext(const snmp::Oid& oid, std::chrono::steady_clock::time_point deadline) {
     if (fd_ < 0) return std::nullopt;
-    const std::int32_t id = ++requestId_;
-    const std::vector<std::uint8_t> request = snmp::GetNextRequest(id, oid);
+    const std::optional<std::int32_t> id = RandomRequestId();
+    if (!id) return std::nullopt;
+    const std::vector<std::uint8_t> request = snmp::GetNextRequest(*id, oid);
     if (::send(fd_, request.data(), request.size(), 0) < 0) return std::nullopt;
     for (;;) {
       const auto left =
@@ -264,14 +283,13 @@ class Agent {
       std::uint8_t packet[1500];
       const ssize_t got = ::recv(fd_, packet, sizeof packet, 0);
       if (got <= 0) return std::nullopt;
-      // An answer to an earlier request is passed over.
-      if (auto value = snmp::ParseResponse({packet, static_cast<std::size_t>(got)}, id)) return value;
+      // An answer to an earlier request, or with a guessed id, is passed over.
+      if (auto value = snmp::ParseResponse({packet, static_cast<std::size_t>(got)}, *id)) return value;
     }
   }
 
  private:
   int fd_ = -1;
-  std::int32_t requestId_ = 0;
 };
 
 }  // namespace
@@ -294,8 +312,8 @@ std::string SupplyDescription(const std::string& text, std::size_t maxBytes) {
   return clean;
 }
 
-int QuerySnmpSupplies(const std::string& host, int maxSupplies, pappl_supply_t* supplies, int timeoutMs) {
-  Agent agent(host);
+int QuerySnmpSupplies(const std::string& host, int maxSupplies, pappl_supply_t* supplies, int timeoutMs, int port) {
+  Agent agent(host, port);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   // Column by column, row by row: values by column, then by supply index.
   std::map<std::uint32_t, std::map<std::uint32_t, snmp::Value>> table;

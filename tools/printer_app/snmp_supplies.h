@@ -14,9 +14,12 @@
 
 namespace velmora::printer_app {
 
-// Asks the printer at `host` (port 161) for its supplies within about `timeoutMs`
-// milliseconds; answers how many it filled in, 0 when the printer does not answer.
-int QuerySnmpSupplies(const std::string& host, int maxSupplies, pappl_supply_t* supplies, int timeoutMs = 2000);
+// Asks the printer at `host` (its SNMP agent at `port`) for its supplies within about
+// `timeoutMs` milliseconds; answers how many it filled in, 0 when the printer does not
+// answer. Each request has a random id; an answer counts only with that id and from the
+// address and port asked.
+int QuerySnmpSupplies(const std::string& host, int maxSupplies, pappl_supply_t* supplies, int timeoutMs = 2000,
+                      int port = 161);
 
 // A supply's level as PAPPL shows it: percent of `maxCapacity` (100 at most), the MIB's -1
 // (other), -2 (unknown) or -3 (some remains), and -2 for any other negative level or a

@@ -4,6 +4,7 @@
 
 #include <cups/cups.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/claimed_file.h"
+#include "platform/text_encoding.h"
 #include "tools/printer_app/overlays.h"
 
 namespace velmora::printer_app {
@@ -86,7 +89,41 @@ void WriteFile(const std::string& path, const std::string& text) {
   }
 }
 
+// Removes the capture work file at `path` unless a capture holds it: the plug-in locks the
+// work file while it writes (platform::ClaimedFile), and the lock ends with its process.
+bool RemoveUnclaimed(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  bool unclaimed = ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  if (!unclaimed && errno == EINVAL) unclaimed = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const bool removed = unclaimed && ::unlink(path.c_str()) == 0;
+  ::close(fd);
+  return removed;
+}
+
 }  // namespace
+
+std::size_t RemoveUnfinishedOverlays(const std::string& overlaysFolder) {
+  const std::string workSuffix = ".ovl" + platform::Utf16ToUtf8(platform::ClaimedFile::WorkPath(VTEXT("")));
+  std::size_t removed = 0;
+  std::error_code error;
+  for (const fs::directory_entry& printer : fs::directory_iterator(overlaysFolder, error)) {
+    std::error_code ignored;
+    if (!printer.is_directory(ignored)) continue;
+    for (const fs::directory_entry& entry : fs::directory_iterator(printer.path(), ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (name.ends_with(workSuffix)) {
+        removed += RemoveUnclaimed(entry.path().string()) ? 1 : 0;
+      } else if (name.ends_with(kPartialPictureSuffix)) {
+        removed += fs::remove(entry.path(), ignored) ? 1 : 0;
+      }
+    }
+  }
+  return removed;
+}
 
 StateRecovery AbortInterruptedJobs(std::string_view state, const std::string& spoolFolder, long now) {
   StateRecovery recovery;

@@ -23,6 +23,12 @@ struct StateRecovery {
 // documents there.
 StateRecovery AbortInterruptedJobs(std::string_view state, const std::string& spoolFolder, long now);
 
+// Removes what captures that were killed left in the printers' overlay folders under
+// `overlaysFolder` (one folder per printer): an overlay's work file, which the plug-in
+// writes and renames to NAME.ovl only when the capture is whole, unless a running capture
+// still holds it, and a picture Ghostscript was writing. Answers how many it removed.
+std::size_t RemoveUnfinishedOverlays(const std::string& overlaysFolder);
+
 // Applies AbortInterruptedJobs to the state file (rewritten in place, 0600) and removes
 // the aborted jobs' files and every temporary file of the print host in `spoolFolder`.
 // Answers the number of jobs aborted; throws std::runtime_error naming the file.
