@@ -315,7 +315,7 @@ EOF
     fail "no imagetopdf filter (cups-filters)"
   # Each case: document, pages per sheet, options: layouts whose pages lie across the
   # sheet, 2- and 6-up sheets of landscape pages, an image, the sheet sides page-set and
-  # page-ranges pick.
+  # page-ranges pick, 16-up, booklets of portrait pages (pdftopdf's booklet=on).
   while read -r document nup options; do
     type=application/pdf
     [[ $document == *.png ]] && type=image/png
@@ -343,6 +343,11 @@ tall.png 4 -o orientation-requested=4
 tall.pdf 2 -o page-set=odd
 tall.pdf 2 -o page-set=even -o outputorder=reverse
 tall.pdf 2 -o page-ranges=2- -o page-set=odd
+tall.pdf 16 -o orientation-requested=4
+wide.pdf 16 -o orientation-requested=3
+tall.pdf 2 -o booklet=on
+tall.pdf 2 -o booklet=on -o orientation-requested=6
+tall.pdf 2 -o booklet=on -o booklet-signature=4
 CASES
 fi
 

@@ -55,6 +55,7 @@ TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
        1,
        {"bBooklet=0", "vdmPagesPerSheet=4", "dwNupOrder=4", "dwTwoUpOrder=0"}},
       {{{"number-up", "2"}, {"number-up-layout", "rltb"}}, 1, {"vdmPagesPerSheet=2", "dwNupOrder=5", "dwTwoUpOrder=1"}},
+      {{{"booklet", "on"}, {"booklet-signature", "8"}}, 1, {"bBooklet=1", "sBookletSubset=8"}},
       {{{"number-up-layout", "tblr"}}, 1, {"dwNupOrder=0", "dwTwoUpOrder=0"}},
       {{{"number-up-layout", "BTRL"}}, 1, {"dwNupOrder=3", "dwTwoUpOrder=1"}},
       {{{"landscape", ""}}, 1, {"Orientation:LANDSCAPE"}},

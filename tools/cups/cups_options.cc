@@ -250,6 +250,18 @@ constexpr Option kOptions[] = {
      OptionKind::kPickOne,
      kNupLayouts,
      "lrtb"},
+    // pdftopdf's booklet-signature: the pages of each booklet the sheets are folded into
+    // (a multiple of 4); the plug-in's subsets split the booklet the same way.
+    {"booklet-signature",
+     "Booklet Signature",
+     {},
+     Target::kSetting,
+     "sBookletSubset",
+     OptionKind::kNumber,
+     {},
+     "0",
+     0,
+     9996},
     {"orientation-requested",
      "Orientation",
      {},
