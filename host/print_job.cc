@@ -239,6 +239,7 @@ class JobRun final : public JobEvents {
   bool SheetsHalfTurned();
   bool PaperFromDocument() const;
   bool PagesFollowDocument() const;
+  std::size_t FirstPageSent() const;
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
   bool JobStopping();
@@ -464,6 +465,12 @@ bool JobRun::SheetsHalfTurned() {
 // sheet each page's; and the pages' orientation, unless the job names its own.
 bool JobRun::PaperFromDocument() const { return !captureJob_ && !JobFixesPaper(request_); }
 
+// The page of the first sheet the job sends, where each sheet holds one page.
+std::size_t JobRun::FirstPageSent() const {
+  const std::vector<std::size_t> kept = KeptSides(request_.sides, pages_.PageCount());
+  return reverseSheets_ ? kept.back() : kept.front();
+}
+
 bool JobRun::PagesFollowDocument() const {
   const SheetLayoutSettings layout =
       SheetLayoutSettingsOf(devmode_->record() + kVendorHeaderSize, devmode_->publicDM()->dmOrientation);
@@ -602,6 +609,7 @@ SheetPlan JobRun::Plan() {
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
   SheetPlan plan(Layout(), pages_.PageCount(), area);
   plan.Move(marginsShift_.x, marginsShift_.y);
+  plan.Keep(request_.sides);
   if (reverseSheets_) plan.Reverse(devmode_->publicDM()->dmDuplex != 1);
   return plan;
 }
@@ -718,7 +726,7 @@ PrintResult JobRun::Run() {
     // fails the job, which the store then lists as failed.
     pages_.Prepare(Geometry());
     // The job starts with the paper and orientation of the page it sends first.
-    if (PaperFromDocument()) FollowPageFormat(PagesFollowDocument() && reverseSheets_ ? pages_.PageCount() : 1);
+    if (PaperFromDocument()) FollowPageFormat(PagesFollowDocument() ? FirstPageSent() : 1);
     PlanSheets();
   }
 

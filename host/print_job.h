@@ -15,6 +15,7 @@
 #include "host/driver_services.h"
 #include "host/job_settings.h"
 #include "host/page_source.h"
+#include "host/sheet_layout.h"
 #include "platform/types.h"
 
 namespace velmora::host {
@@ -45,6 +46,9 @@ struct PrintRequest {
   // on the sheet as it lies (SheetLayoutSettings::orderOnSheet), and the landscape pages
   // of a 2-, 6- or 8-up sheet are turned a half turn more.
   bool pdftopdfLayout = false;
+  // The sheet sides the job sends, once its pages are laid out (CUPS's page-set, and its
+  // page-ranges of an N-up job); the pages the document source renders are its own choice.
+  SideSelection sides;
   // Called after each sheet the printer took, with the sheet number and the sheet count.
   std::function<void(std::size_t page, std::size_t pages)> progress;
   // Called with a line the job's user should read although the job goes on (a page of a

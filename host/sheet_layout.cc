@@ -288,6 +288,50 @@ void SheetPlan::Reverse(bool twoSided) {
   std::reverse(sheets_.begin(), sheets_.end());
 }
 
+std::vector<std::size_t> KeptSides(const SideSelection& selection, std::size_t sideCount) {
+  // Each part of the list, checked already: "7", "1-3" or "5-" (to the end).
+  std::vector<std::pair<std::size_t, std::size_t>> ranges;
+  for (std::size_t start = 0; start < selection.ranges.size();) {
+    const std::size_t comma = std::min(selection.ranges.find(',', start), selection.ranges.size());
+    const std::string part = selection.ranges.substr(start, comma - start);
+    start = comma + 1;
+    const std::size_t dash = part.find('-');
+    const std::size_t first = std::stoul(part.substr(0, dash));
+    std::size_t last = first;
+    if (dash != std::string::npos) last = dash + 1 == part.size() ? sideCount : std::stoul(part.substr(dash + 1));
+    ranges.emplace_back(first, last);
+  }
+  std::vector<std::size_t> kept;
+  for (std::size_t side = 1; side <= sideCount; ++side) {
+    if (selection.set == SideSet::kOdd && side % 2 == 0) continue;
+    if (selection.set == SideSet::kEven && side % 2 == 1) continue;
+    const bool named = ranges.empty() || std::any_of(ranges.begin(), ranges.end(), [side](const auto& range) {
+                         return side >= range.first && side <= range.second;
+                       });
+    if (named) kept.push_back(side);
+  }
+  if (kept.empty()) {
+    std::string picked = selection.ranges.empty() ? "" : "sheet sides '" + selection.ranges + "'";
+    if (selection.set != SideSet::kAll) picked += picked.empty() ? "the " : ", of them the ";
+    if (selection.set != SideSet::kAll) picked += selection.set == SideSet::kOdd ? "odd ones" : "even ones";
+    throw HostError("None of the job's " + std::to_string(sideCount) +
+                    " sheet side(s) is among those it picks: " + picked);
+  }
+  return kept;
+}
+
+void SheetPlan::Keep(const SideSelection& selection) {
+  if (selection.picksAll()) return;
+  std::vector<Sheet> kept;
+  for (const std::size_t side : KeptSides(selection, sheets_.size())) kept.push_back(std::move(sheets_[side - 1]));
+  if (selection.set == SideSet::kEven && kept.size() % 2 == 1) {
+    Sheet blank = kept.back();
+    for (SheetCell& cell : blank.cells) cell.page = 0;
+    kept.push_back(std::move(blank));
+  }
+  sheets_ = std::move(kept);
+}
+
 void TransformedCanvas::BeginContent(const ContentPlacement& placement) {
   ContentPlacement onSheet = placement;
   onSheet.scale = placement.scale * transform_.scale;

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -88,6 +89,21 @@ struct Sheet {
   std::vector<SheetCell> cells;
 };
 
+// The sheet sides a job sends, as CUPS's pdftopdf picks them once the pages are laid
+// out: the sides numbered (from 1, in the document's order) in `ranges` (a page list
+// ParsePageRanges accepts; empty: every side), and of those the odd- or even-numbered
+// ones. Without N-up a side is a page, numbered as in the document.
+enum class SideSet : std::uint8_t { kAll, kOdd, kEven };
+struct SideSelection {
+  std::string ranges;
+  SideSet set = SideSet::kAll;
+  bool picksAll() const { return ranges.empty() && set == SideSet::kAll; }
+};
+
+// The numbers of the sides of `sideCount` that `selection` keeps, in order. Throws
+// HostError when it keeps none.
+std::vector<std::size_t> KeptSides(const SideSelection& selection, std::size_t sideCount);
+
 // The sheets of a document.
 class SheetPlan {
  public:
@@ -107,6 +123,10 @@ class SheetPlan {
   // sheets are the whole print-out turned over: an odd count of sides gets a blank side
   // at its end first, so that every side keeps its sheet.
   void Reverse(bool twoSided);
+  // Keeps the sides `selection` picks. An even set of an odd count gets a blank side after
+  // them, as pdftopdf adds one, so that the backs printed by hand match the fronts.
+  // Throws HostError when no side is left.
+  void Keep(const SideSelection& selection);
 
  private:
   void AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows);

@@ -99,9 +99,9 @@ for line in '@PJL SET PAPER=LETTER' '@PJL SET RESOLUTION=1200' '@PJL SET MEDIATY
   has mapped.pxl "$line"
 done
 
-# page-set keeps the odd or even pages of those the job picks, as CUPS's pdftopdf does: of
-# pages 2-4 the odd set is 2 and 4. Each case: options, sheets of the 5-page document (or
-# "fails" with the line).
+# page-set keeps the odd or even sheet sides of those page-ranges name, as CUPS's pdftopdf
+# does: of pages 2-4 the odd set is 3, and an even set of an odd count gets a blank side.
+# Each case: options, sheets of the 5-page document (or "fails" with the line).
 while IFS='|' read -r options sheets line; do
   # shellcheck disable=SC2086
   if run pageset "$top/doc.pdf" $options; then
@@ -114,9 +114,10 @@ while IFS='|' read -r options sheets line; do
 done <<'CASES'
 -o page-set=odd|3|
 -o page-set=even|2|
--o page-ranges=2-4 -o page-set=odd|2|
+-o page-ranges=2-4 -o page-set=odd|1|
 -o page-ranges=1,3-5 -o page-set=even|2|
--o page-ranges=3- -o page-set=odd|fails|ERROR: option page-set 'odd' cannot be applied to page-ranges '3-'
+-o page-ranges=3- -o page-set=odd|2|
+-o page-ranges=2 -o page-set=odd|fails|ERROR: None of the job's 5 sheet side(s) is among those it picks: sheet sides '2', of them the odd ones
 CASES
 
 # A text watermark in each cell that holds a page: one clip more per cell.
@@ -263,45 +264,48 @@ else
   printf '%s\n' '%!PS' "$squares" '1 1 6 { squares } for' >"$top/tall.ps"
   printf '%s\n' '%!PS' '<< /PageSize [842 595] >> setpagedevice' "$squares" '1 1 6 { squares } for' >"$top/wide.ps"
   for name in tall wide; do ps2pdf "$top/$name.ps" "$top/$name.pdf" || fail "ps2pdf $name"; done
-  # The first sheet's cells, rows top to bottom: the page in each (its count of squares)
-  # and the cell's corner nearest to its first square.
+  # Each sheet's cells, rows top to bottom: the page in each (its count of squares) and the
+  # cell's corner nearest to its first square; sheets are separated by " / ".
   cells() {
     rm -f "$top"/cell-*.pgm
-    "$gpcl6" -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r60 -dLastPage=1 -sOutputFile="$top/cell-%d.pgm" "$2" >/dev/null 2>&1
-    python3 - "$1" "$top/cell-1.pgm" <<'EOF'
+    "$gpcl6" -dNOPAUSE -dBATCH -sDEVICE=pgmraw -r60 -sOutputFile="$top/cell-%02d.pgm" "$2" >/dev/null 2>&1
+    python3 - "$1" "$top"/cell-*.pgm <<'EOF'
 import sys
-columns, rows = {2: (1, 2), 4: (2, 2), 6: (2, 3)}[int(sys.argv[1])]
-data = open(sys.argv[2], "rb").read()
-header = [line for line in data.split(b"\n")[:4] if not line.startswith(b"#")]
-width, height = map(int, header[1].split())
-pixels = data[len(data) - width * height:]
-seen, squares = bytearray(width * height), []
-for start in range(width * height):
-    if pixels[start] >= 128 or seen[start]:
-        continue
-    stack, xs, ys, count = [start], 0, 0, 0
-    seen[start] = 1
-    while stack:
-        at = stack.pop()
-        x, y = at % width, at // width
-        xs, ys, count = xs + x, ys + y, count + 1
-        for near in ([at - 1] if x > 0 else []) + ([at + 1] if x < width - 1 else []) + [at - width, at + width]:
-            if 0 <= near < width * height and pixels[near] < 128 and not seen[near]:
-                seen[near] = 1
-                stack.append(near)
-    squares.append((xs / count, ys / count))
-lines = []
-for row in range(rows):
-    line = []
-    for column in range(columns):
-        x0, x1 = width * column / columns, width * (column + 1) / columns
-        y0, y1 = height * row / rows, height * (row + 1) / rows
-        inside = [(x, y) for x, y in squares if x0 <= x < x1 and y0 <= y < y1]
-        corners = {"TL": (x0, y0), "TR": (x1, y0), "BL": (x0, y1), "BR": (x1, y1)}
-        distances = [((x - cx) ** 2 + (y - cy) ** 2, name) for x, y in inside for name, (cx, cy) in corners.items()]
-        line.append("%d%s" % (len(inside), min(distances)[1] if inside else ""))
-    lines.append(" ".join(line))
-print(" | ".join(lines))
+columns, rows = {1: (1, 1), 2: (1, 2), 4: (2, 2), 6: (2, 3), 9: (3, 3), 16: (4, 4)}[int(sys.argv[1])]
+sheets = []
+for path in sys.argv[2:]:
+  data = open(path, "rb").read()
+  header = [line for line in data.split(b"\n")[:4] if not line.startswith(b"#")]
+  width, height = map(int, header[1].split())
+  pixels = data[len(data) - width * height:]
+  seen, squares = bytearray(width * height), []
+  for start in range(width * height):
+      if pixels[start] >= 128 or seen[start]:
+          continue
+      stack, xs, ys, count = [start], 0, 0, 0
+      seen[start] = 1
+      while stack:
+          at = stack.pop()
+          x, y = at % width, at // width
+          xs, ys, count = xs + x, ys + y, count + 1
+          for near in ([at - 1] if x > 0 else []) + ([at + 1] if x < width - 1 else []) + [at - width, at + width]:
+              if 0 <= near < width * height and pixels[near] < 128 and not seen[near]:
+                  seen[near] = 1
+                  stack.append(near)
+      squares.append((xs / count, ys / count))
+  lines = []
+  for row in range(rows):
+      line = []
+      for column in range(columns):
+          x0, x1 = width * column / columns, width * (column + 1) / columns
+          y0, y1 = height * row / rows, height * (row + 1) / rows
+          inside = [(x, y) for x, y in squares if x0 <= x < x1 and y0 <= y < y1]
+          corners = {"TL": (x0, y0), "TR": (x1, y0), "BL": (x0, y1), "BR": (x1, y1)}
+          distances = [((x - cx) ** 2 + (y - cy) ** 2, name) for x, y in inside for name, (cx, cy) in corners.items()]
+          line.append("%d%s" % (len(inside), min(distances)[1] if inside else ""))
+      lines.append(" ".join(line))
+  sheets.append(" | ".join(lines))
+print(" / ".join(sheets))
 EOF
   }
   # An image comes through CUPS's imagetopdf, which fills the sheet with it whatever the
@@ -310,7 +314,8 @@ EOF
   cp "$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)/filter/imagetopdf" "$top/serverbin/filter/" ||
     fail "no imagetopdf filter (cups-filters)"
   # Each case: document, pages per sheet, options: layouts whose pages lie across the
-  # sheet, 2- and 6-up sheets of landscape pages, an image.
+  # sheet, 2- and 6-up sheets of landscape pages, an image, the sheet sides page-set and
+  # page-ranges pick, 16-up, booklets of portrait pages (pdftopdf's booklet=on).
   while read -r document nup options; do
     type=application/pdf
     [[ $document == *.png ]] && type=image/png
@@ -335,6 +340,14 @@ wide.pdf 2 -o number-up-layout=lrtb
 wide.pdf 2 -o orientation-requested=4 -o number-up-layout=btlr
 wide.pdf 6 -o orientation-requested=5
 tall.png 4 -o orientation-requested=4
+tall.pdf 2 -o page-set=odd
+tall.pdf 2 -o page-set=even -o outputorder=reverse
+tall.pdf 2 -o page-ranges=2- -o page-set=odd
+tall.pdf 16 -o orientation-requested=4
+wide.pdf 16 -o orientation-requested=3
+tall.pdf 2 -o booklet=on
+tall.pdf 2 -o booklet=on -o orientation-requested=6
+tall.pdf 2 -o booklet=on -o booklet-signature=4
 CASES
 fi
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "host/printer_description.h"
 #include "platform/text_encoding.h"
@@ -249,6 +250,18 @@ constexpr Option kOptions[] = {
      OptionKind::kPickOne,
      kNupLayouts,
      "lrtb"},
+    // pdftopdf's booklet-signature: the pages of each booklet the sheets are folded into
+    // (a multiple of 4); the plug-in's subsets split the booklet the same way.
+    {"booklet-signature",
+     "Booklet Signature",
+     {},
+     Target::kSetting,
+     "sBookletSubset",
+     OptionKind::kNumber,
+     {},
+     "0",
+     0,
+     9996},
     {"orientation-requested",
      "Orientation",
      {},
@@ -326,15 +339,20 @@ constexpr std::pair<std::string_view, std::string_view> kIppOutputBins[] = {
 constexpr std::pair<std::string_view, std::string_view> kIppFinishings[] = {
     {"3", "None"},         {"none", "None"},  {"4", "TopLeft"},
     {"staple", "TopLeft"}, {"20", "TopLeft"}, {"staple-top-left", "TopLeft"}};
-constexpr std::pair<std::string_view, std::string_view> kIppCollation[] = {
-    {"separate-documents-collated-copies", "True"}, {"separate-documents-uncollated-copies", "False"}};
+// IPP's multiple-document-handling: every value but uncollated copies collates, as CUPS
+// marks the PPD's Collate and pdftopdf copies.
+constexpr std::pair<std::string_view, std::string_view> kDocumentHandling[] = {
+    {"separate-documents-uncollated-copies", "False"},
+    {"separate-documents-collated-copies", "True"},
+    {"single-document", "True"},
+    {"single-document-new-sheet", "True"}};
 constexpr std::pair<std::string_view, std::string_view> kIppStorage[] = {{"print-and-store", "StoredPrint"},
                                                                          {"store-only", "Stored"}};
 constexpr Alias kIppAliases[] = {
     {"media-source", "InputSlot", kIppSources},           {"media-type", "MediaType", kIppMediaTypes},
     {"print-quality", "Resolution", kIppQualities},       {"printer-resolution", "Resolution", kIppResolutions},
     {"output-bin", "OutputBin", kIppOutputBins},          {"finishings", "Staple", kIppFinishings},
-    {"job-storage-disposition", "HoldMode", kIppStorage}, {"multiple-document-handling", "Collate", kIppCollation},
+    {"job-storage-disposition", "HoldMode", kIppStorage},
 };
 
 // The PPD options a standard IPP attribute carries.
@@ -478,6 +496,11 @@ class Mapper {
       job_.pageRanges = text;
       return;
     }
+    // Collate or collate, where the job gives it, comes first: Finish decides.
+    if (name == "multiple-document-handling") {
+      handling_ = Chosen{text, origin};
+      return;
+    }
     if (name == "landscape") {
       const Option* orientation = FindOption("orientation-requested");
       const bool off = EqualsNoCase(text, "false") || EqualsNoCase(text, "no") || EqualsNoCase(text, "off");
@@ -531,6 +554,14 @@ class Mapper {
   }
 
   void Finish(int copies) {
+    const Option* collate = FindOption("Collate");
+    if (const auto chosen = chosen_.find(collate); handling_ && (chosen == chosen_.end() || !chosen->second.byJob)) {
+      std::string_view value = handling_->value;
+      for (const auto& [from, to] : kDocumentHandling) {
+        if (EqualsNoCase(from, value)) value = to;
+      }
+      Take(*collate, value, handling_->origin);
+    }
     const Option* layout = FindOption("number-up-layout");
     if (chosen_.count(FindOption("number-up")) != 0 && chosen_.count(layout) == 0) {
       chosen_[layout] = Chosen{*ValueOf(*layout, layout->defaultChoice), "default number-up-layout"};
@@ -583,6 +614,7 @@ class Mapper {
   JobOptions& job_;
   std::span<const Alias> ippAliases_;
   std::map<const Option*, Chosen> chosen_;
+  std::optional<Chosen> handling_;  // multiple-document-handling, as given
   bool jobOptions_ = false;
 };
 

@@ -82,7 +82,9 @@ struct JobOptions {
 // option at its default (the queue's, else the settings record's); options of other
 // programs are ignored. A job that chooses number-up and no number-up-layout is laid out
 // lrtb, IPP's default. orientation-requested (and landscape), outputorder and
-// print-scaling (and fit-to-page) mean what CUPS's pdftopdf makes of them. A
+// print-scaling (and fit-to-page) mean what CUPS's pdftopdf makes of them, and so does
+// multiple-document-handling: copies are collated unless it asks for uncollated ones or
+// the job gives Collate (collate) itself. A
 // `job-password` the job gives without a hold mode of its own makes it a locked job
 // (HoldMode Locked), whatever the queue's default hold mode. `copies` is the filter's
 // copies argument (0: not given).

@@ -295,45 +295,13 @@ void PrepareJobStore(const std::string& systemStore, const std::string& jobStore
   }
 }
 
-// The most pages of page ranges page-set picks from: each page it keeps is named in
-// Ghostscript's page list, one argument of its command line.
-constexpr long kMaxRangePages = 10000;
-
-// The pages CUPS's page-set ("odd", "even") keeps of `pageRanges` (checked; empty: every
-// page), as pdftopdf keeps them: the first, third, ... of the pages the ranges pick, or the
-// second, fourth, .... Ghostscript's page list takes the document's odd or even pages as
-// they are; of ranges, each kept page is named. Throws when a range runs to the end of the
-// document, whose page count is not known before it prints, or picks too many pages: the
-// job would print every page the ranges pick.
-std::string PagesOfSet(const std::string& pageRanges, const std::string& set) {
-  if (pageRanges.empty()) return set;
-  const bool odd = set == "odd";
-  std::string pages;
-  long picked = 0;
-  std::size_t start = 0;
-  while (start <= pageRanges.size()) {
-    const std::size_t comma = std::min(pageRanges.find(',', start), pageRanges.size());
-    const std::string part = pageRanges.substr(start, comma - start);
-    start = comma + 1;
-    const std::size_t dash = part.find('-');
-    const long first = std::stol(part.substr(0, dash));
-    if (dash != std::string::npos && dash + 1 == part.size()) {
-      throw host::HostError("option page-set '" + set + "' cannot be applied to page-ranges '" + pageRanges +
-                            "': a range runs to the end of the document");
-    }
-    const long last = dash == std::string::npos ? first : std::stol(part.substr(dash + 1));
-    if (picked + (last - first + 1) > kMaxRangePages) {
-      throw host::HostError("option page-set '" + set + "' cannot be applied to page-ranges '" + pageRanges +
-                            "': they pick more than " + std::to_string(kMaxRangePages) + " pages");
-    }
-    for (long page = first; page <= last; ++page) {
-      if ((picked++ % 2 == 0) == odd) pages += (pages.empty() ? "" : ",") + std::to_string(page);
-    }
+// The last value the job's settings give `name`, or empty.
+std::string SettingOf(const std::vector<host::SettingAssignment>& settings, std::string_view name) {
+  std::string value;
+  for (const host::SettingAssignment& setting : settings) {
+    if (setting.name == name) value = setting.value;
   }
-  if (pages.empty()) {
-    throw host::HostError("option page-set '" + set + "' leaves none of the pages '" + pageRanges + "' to print");
-  }
-  return pages;
+  return value;
 }
 
 // The job's title in the INFO line.
@@ -405,15 +373,28 @@ int RunFilter(int argc, char** argv) {
       job.pageRanges.clear();
     }
   }
-  // CUPS's page-set, which pdftopdf would apply: the odd or even pages of those the job
-  // picks, for two-sided printing by hand.
+  // CUPS's page-set, for two-sided printing by hand, and the page-ranges of an N-up job
+  // pick sheet sides once the pages are laid out, as pdftopdf picks them: the odd or even
+  // sides of those the ranges name. Without N-up a side is a page, and ranges alone are
+  // left to Ghostscript, which then renders only their pages. A booklet's sheets are
+  // counted by the plug-in as they come: it keeps them all, and its ranges pick pages.
+  host::SideSelection sides;
+  const bool booklet = SettingOf(job.settings, "bBooklet") == "1";
   for (const auto& [name, value] : options) {
     if (name != "page-set" || value == "all") continue;
-    if (value == "odd" || value == "even") {
-      job.pageRanges = PagesOfSet(job.pageRanges, value);
-    } else {
+    if (value != "odd" && value != "even") {
       job.warnings.push_back("option page-set '" + value + "' is not one of all, odd, even; every page is printed");
+    } else if (booklet) {
+      job.warnings.push_back("option page-set '" + value +
+                             "' is not applied to a booklet, whose sheets the plug-in counts; every sheet is printed");
+    } else {
+      sides.set = value == "odd" ? host::SideSet::kOdd : host::SideSet::kEven;
     }
+  }
+  const std::string perSheet = SettingOf(job.settings, "vdmPagesPerSheet");
+  if (!booklet && (sides.set != host::SideSet::kAll || (!perSheet.empty() && perSheet != "1"))) {
+    sides.ranges = std::move(job.pageRanges);
+    job.pageRanges.clear();
   }
   for (const std::string& warning : job.warnings) {
     // A PIN the printer cannot take stops the job: printed without it, the job would not be
@@ -453,6 +434,7 @@ int RunFilter(int argc, char** argv) {
   request.choices = std::move(job.choices);
   // CUPS's pdftopdf does not run before the filter; its N-up layout is followed instead.
   request.pdftopdfLayout = true;
+  request.sides = std::move(sides);
   // The sheets are counted for CUPS's page log once the job has reached the printer.
   std::size_t sheetsPrinted = 0;
   request.progress = [&sheetsPrinted](std::size_t sheet, std::size_t) { sheetsPrinted = sheet; };
