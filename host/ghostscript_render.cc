@@ -384,10 +384,15 @@ void GhostscriptRender::Render(const PageGeometry& geometry) {
   // messages go to standard error.
   const double widthPoints = geometry.physicalWidth * kPointsPerInch / std::max(geometry.xResolution, 1);
   const double heightPoints = geometry.physicalHeight * kPointsPerInch / std::max(geometry.yResolution, 1);
-  const std::string setup = "<< /OutputDevice /pxlmono /OutputFile (-) /HWResolution [" +
-                            std::to_string(geometry.xResolution) + " " + std::to_string(geometry.yResolution) +
-                            "] /PageSize [" + std::to_string(widthPoints) + " " + std::to_string(heightPoints) + "]" +
-                            pageSelection_ + " >> setpagedevice\n";
+  // Ghostscript's font cache takes glyphs of at most 10,000 bytes by default and fills
+  // larger ones as outline paths, which nothing in the stream tells from other fills. With
+  // a larger limit such glyphs are cached and drawn as one-bit images, which reach the
+  // TextOut hook (text in black). The PDF interpreter keeps limits of its own.
+  const std::string setup =
+      "<< /MaxFontItem 4000000 >> setuserparams "
+      "<< /OutputDevice /pxlmono /OutputFile (-) /HWResolution [" +
+      std::to_string(geometry.xResolution) + " " + std::to_string(geometry.yResolution) + "] /PageSize [" +
+      std::to_string(widthPoints) + " " + std::to_string(heightPoints) + "]" + pageSelection_ + " >> setpagedevice\n";
   // A Ghostscript that has ended already has its reason in its messages.
   program_->WriteInput({reinterpret_cast<const std::uint8_t*>(setup.data()), setup.size()});
   program_->CloseInput();
