@@ -257,7 +257,11 @@ class OperatorScanner {
   // The next operator; false at the end of the bytes, at a UEL (atUel()) or at the first
   // malformed token (error()). An operator whose bytes may go on past the end (its tag is
   // the last byte) is still answered; the caller decides whether more bytes follow.
-  bool Next(ScannedOperator& op);
+  // Inline for a glyph's two operators, which are most of a text page.
+  bool Next(ScannedOperator& op) {
+    if (error_ || atUel_) return false;
+    return NextGlyphOperator(op) || NextToken(op);
+  }
 
   // Where the scanner stands: after the last operator answered, or at the UEL.
   std::size_t offset() const { return pos_; }
@@ -271,6 +275,8 @@ class OperatorScanner {
   bool Fail(std::size_t offset, std::string cause, bool cutShort = false);
   // The next operator when it is one of a glyph's two common shapes; false otherwise.
   bool NextGlyphOperator(ScannedOperator& op);
+  // The next operator, read token by token.
+  bool NextToken(ScannedOperator& op);
 
   std::span<const std::uint8_t> data_;
   std::size_t pos_ = 0;
@@ -279,6 +285,43 @@ class OperatorScanner {
   bool cutShort_ = false;
   std::optional<Error> error_;
 };
+
+// A renderer writes most of a text page as two operators of one shape each, a glyph's
+// position and its code: SetCursor with a sint16 x-y Point, and Text with a ubyte array
+// TextData. Either is taken whole here, when the byte after it starts no embedded data;
+// the token loop would find the same operator, token by token.
+inline bool OperatorScanner::NextGlyphOperator(ScannedOperator& op) {
+  constexpr std::uint8_t kSInt16Xy = tag::kUByteXy + 3;
+  constexpr auto kPoint = static_cast<std::uint8_t>(Attr::Point);
+  constexpr auto kTextData = static_cast<std::uint8_t>(Attr::TextData);
+  constexpr auto kSetCursor = static_cast<std::uint8_t>(Op::SetCursor);
+  constexpr auto kText = static_cast<std::uint8_t>(Op::Text);
+  const std::size_t left = data_.size() - pos_;
+  const std::uint8_t* bytes = data_.data() + pos_;
+  std::size_t tagAt = 0;
+  if (left > 8 && bytes[0] == kSInt16Xy && bytes[5] == tag::kAttrUByte && bytes[6] == kPoint &&
+      bytes[7] == kSetCursor) {
+    tagAt = 7;
+  } else if (left > 6 && bytes[0] == tag::kUByteArray && bytes[1] == tag::kUByte) {
+    const std::size_t codes = bytes[2];
+    if (left <= 6 + codes || bytes[3 + codes] != tag::kAttrUByte || bytes[4 + codes] != kTextData ||
+        bytes[5 + codes] != kText) {
+      return false;
+    }
+    tagAt = 5 + codes;
+  } else {
+    return false;
+  }
+  if (detail::kTags[bytes[tagAt + 1]].token == detail::Token::kData) return false;
+  op.code = bytes[tagAt];
+  op.start = pos_;
+  op.tag = pos_ + tagAt;
+  op.end = op.tag + 1;
+  op.attributes = data_.subspan(pos_, tagAt);
+  op.order = order_;
+  pos_ = op.end;
+  return true;
+}
 
 // The codes of a Text operator whose attribute list is one ubyte array TextData and
 // nothing else, as a renderer writes nearly every Text: read in place, without walking
@@ -302,8 +345,7 @@ class TagMarks {
   // Marks a tag at `offset`.
   void Mark(std::size_t offset) {
     const std::size_t word = offset / 64;
-    // The marks grow with a page a few bytes at a time: by doubling, not word by word.
-    if (word >= words_.size()) words_.resize(std::max(word + 1, 2 * words_.size()), 0);
+    if (word >= words_.size()) Grow(word);
     words_[word] |= std::uint64_t{1} << (offset % 64);
   }
   // The first tag at or after `offset`; SIZE_MAX when there is none.
@@ -319,6 +361,10 @@ class TagMarks {
   }
 
  private:
+  // Makes room for word `word`. The marks grow with a page a few bytes at a time: by
+  // doubling, not word by word.
+  void Grow(std::size_t word);
+
   std::vector<std::uint64_t> words_;
 };
 
