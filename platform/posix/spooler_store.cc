@@ -514,6 +514,19 @@ bool StoreSpooler::WritePrinterData(HANDLE printer, const WString& valueName, co
   std::lock_guard lock(handle->mutex);
   Connection& connection = *handle->connection;
   std::lock_guard storeLock(connection.mutex);
+  // A value written again as it stands (the plug-in records the printing application at
+  // every job) commits nothing: a commit may have to wait for the disk (the first one
+  // after the log was checkpointed syncs it), while the job is starting.
+  {
+    Statement current = connection.db.Prepare(
+        "SELECT d.type, d.bytes FROM printer_data d JOIN printers p ON p.id = d.printer "
+        "WHERE d.printer = ? AND d.name = ?");
+    current.Bind(1, handle->printerId).Bind(2, Utf16ToUtf8(valueName));
+    if (current.Step() == SQLITE_ROW) {
+      const PrinterValue stored = store::ReadValue(current, 0);
+      if (stored.type == value.type && stored.bytes == value.bytes) return true;
+    }
+  }
   // Selecting the printer's row makes the write a no-op when the printer was removed
   // meanwhile, instead of leaving a value that belongs to no printer.
   Statement write = connection.db.Prepare(
