@@ -288,32 +288,34 @@ class OperatorScanner {
 
 // A renderer writes most of a text page as two operators of one shape each, a glyph's
 // position and its code: SetCursor with a sint16 x-y Point, and Text with a ubyte array
-// TextData. Either is taken whole here, when the byte after it starts no embedded data;
-// the token loop would find the same operator, token by token.
-inline bool OperatorScanner::NextGlyphOperator(ScannedOperator& op) {
+// TextData. Where the operator at `at` of `bytes` (an operator boundary) has its tag when
+// it is one of them, counted from `at`; 0 for any other operator. Embedded data after the
+// tag is not looked at.
+inline std::size_t GlyphOperatorTag(std::span<const std::uint8_t> bytes, std::size_t at) {
   constexpr std::uint8_t kSInt16Xy = tag::kUByteXy + 3;
   constexpr auto kPoint = static_cast<std::uint8_t>(Attr::Point);
   constexpr auto kTextData = static_cast<std::uint8_t>(Attr::TextData);
   constexpr auto kSetCursor = static_cast<std::uint8_t>(Op::SetCursor);
   constexpr auto kText = static_cast<std::uint8_t>(Op::Text);
-  const std::size_t left = data_.size() - pos_;
-  const std::uint8_t* bytes = data_.data() + pos_;
-  std::size_t tagAt = 0;
-  if (left > 8 && bytes[0] == kSInt16Xy && bytes[5] == tag::kAttrUByte && bytes[6] == kPoint &&
-      bytes[7] == kSetCursor) {
-    tagAt = 7;
-  } else if (left > 6 && bytes[0] == tag::kUByteArray && bytes[1] == tag::kUByte) {
-    const std::size_t codes = bytes[2];
-    if (left <= 6 + codes || bytes[3 + codes] != tag::kAttrUByte || bytes[4 + codes] != kTextData ||
-        bytes[5 + codes] != kText) {
-      return false;
+  const std::size_t left = bytes.size() - at;
+  const std::uint8_t* op = bytes.data() + at;
+  if (left > 7 && op[0] == kSInt16Xy && op[5] == tag::kAttrUByte && op[6] == kPoint && op[7] == kSetCursor) return 7;
+  if (left > 5 && op[0] == tag::kUByteArray && op[1] == tag::kUByte) {
+    const std::size_t codes = op[2];
+    if (left > 5 + codes && op[3 + codes] == tag::kAttrUByte && op[4 + codes] == kTextData && op[5 + codes] == kText) {
+      return 5 + codes;
     }
-    tagAt = 5 + codes;
-  } else {
-    return false;
   }
-  if (detail::kTags[bytes[tagAt + 1]].token == detail::Token::kData) return false;
-  op.code = bytes[tagAt];
+  return 0;
+}
+
+// Either of a glyph's two operators is taken whole here, when a byte after it tells that
+// no embedded data follows; the token loop would find the same operator, token by token.
+inline bool OperatorScanner::NextGlyphOperator(ScannedOperator& op) {
+  const std::size_t tagAt = GlyphOperatorTag(data_, pos_);
+  if (tagAt == 0 || pos_ + tagAt + 1 >= data_.size()) return false;
+  if (detail::kTags[data_[pos_ + tagAt + 1]].token == detail::Token::kData) return false;
+  op.code = data_[pos_ + tagAt];
   op.start = pos_;
   op.tag = pos_ + tagAt;
   op.end = op.tag + 1;
