@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,10 @@ namespace {
 constexpr double kPointsPerInch = 72.0;
 // A PDF's header may follow up to this many bytes of other data.
 constexpr std::size_t kPdfHeaderWindow = 1024;
+// A read of the rendered stream that returns less than this waits a moment before the
+// next one.
+constexpr std::size_t kGatherBytes = std::size_t{64} << 10;
+constexpr std::chrono::microseconds kGatherPause{1000};
 
 // The Ghostscript program on the search path; VELMORA_GS names another one (its console
 // program on Windows, an unusual install).
@@ -457,8 +462,13 @@ std::optional<std::size_t> GhostscriptRender::AnnouncedPages() {
 }
 
 std::size_t GhostscriptRender::Read(std::uint8_t* buffer, std::size_t size) {
+  // Ghostscript writes its stream a few KiB at a time, and the job, being faster, would
+  // wake for nearly every write: after a short read it lets the stream gather in the pipe
+  // (a MiB) for a moment before reading on.
+  if (lastReadShort_) std::this_thread::sleep_for(kGatherPause);
   const std::ptrdiff_t got = program_->ReadOutput(buffer, size);
   if (got < 0) throw HostError("Unable to print '" + name_ + "': the rendered stream cannot be read from Ghostscript");
+  lastReadShort_ = got > 0 && static_cast<std::size_t>(got) < std::min(size, kGatherBytes);
   return static_cast<std::size_t>(got);
 }
 

@@ -74,6 +74,7 @@ class GhostscriptRender {
   std::string pageSelection_;                                     // the page selection's keys for the device set-up
   std::optional<std::pair<std::size_t, std::size_t>> pageRange_;  // one range picked, its last page open (0)
   bool rendering_ = false;
+  bool lastReadShort_ = false;  // the last read of the stream found less than it could take
   platform::ProgramLimits limits_;
   std::unique_ptr<platform::RunningProgram> program_;
   std::thread messagesReader_;

@@ -478,12 +478,25 @@ class DocumentPageSource : public PageSource {
     std::size_t afterText = first.start;
     // The run is read from the tags the store marked alone: its positions and Text
     // operators carry no data, so each ends right after its tag.
+    const auto noDataAfter = [this](std::size_t tag) {
+      return tag + 1 == page_.size() ||
+             (page_[tag + 1] != pxl::tag::kDataLength && page_[tag + 1] != pxl::tag::kDataLengthByte);
+    };
     for (std::size_t at = first.start;;) {
+      // A glyph's position and its one-byte-code Text, most of a run, are known by their
+      // shape without the marks.
+      if (const std::size_t tagAt = pxl::GlyphOperatorTag(page_, at); tagAt != 0 && noDataAfter(at + tagAt)) {
+        if (page_[at + tagAt] == kText) {
+          glyphs += page_[at + 2];  // the TextData array's length
+          afterText = at + tagAt + 1;
+        }
+        at += tagAt + 1;
+        continue;
+      }
       const std::size_t tag = part_->tags.Next(at);
       if (tag >= page_.size()) break;
       const std::uint8_t code = page_[tag];
-      const bool noData = tag + 1 == page_.size() ||
-                          (page_[tag + 1] != pxl::tag::kDataLength && page_[tag + 1] != pxl::tag::kDataLengthByte);
+      const bool noData = noDataAfter(tag);
       if ((code == kSetCursor || code == kSetCursorRel) && noData) {
         at = tag + 1;
         continue;

@@ -280,6 +280,29 @@ std::uint32_t PxlPageStore::FontId(const std::string& fontName) {
   return fontIds_.try_emplace(fontName, static_cast<std::uint32_t>(fontIds_.size() + 1)).first->second;
 }
 
+// Inline: it runs for nearly every operator of a page.
+inline void PxlPageStore::AddToPage(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes) {
+  // An operator that follows the last one in the window joins it; the page takes them in
+  // one copy.
+  if (unflushed_.data() + unflushed_.size() != bytes.data()) {
+    FlushToPage();
+    unflushed_ = bytes;
+  } else {
+    unflushed_ = {unflushed_.data(), unflushed_.size() + bytes.size()};
+  }
+  const std::size_t at = reading_.content.bytes.size() + static_cast<std::size_t>(bytes.data() - unflushed_.data());
+  reading_.content.tags.Mark(at + (op.tag - op.start));
+}
+
+// Inline, as the page's Text operators nearly all pass it.
+inline bool PxlPageStore::HadGlyphsOf(const pxl::ScannedOperator& text) const {
+  const std::optional<std::span<const std::uint8_t>> codes = pxl::ByteTextCodes(text.attributes);
+  if (!codes || currentRow_ == nullptr) return false;
+  const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
+  return std::all_of(codes->begin(), codes->end(),
+                     [this, page](std::uint8_t code) { return currentRow_[code] == page; });
+}
+
 std::size_t PxlPageStore::ReadPages(std::size_t count) {
   StreamOperator op;
   while (pages_.size() < count && !complete_) {
@@ -287,7 +310,14 @@ std::size_t PxlPageStore::ReadPages(std::size_t count) {
       complete_ = true;
       break;
     }
-    Take(op.scanned, op.bytes);
+    // A glyph's position and its Text, most of a text page, are taken here at once.
+    if (inPage_ && (op.scanned.Is(Op::SetCursor) || (op.scanned.Is(Op::Text) && HadGlyphsOf(op.scanned)))) {
+      AddToPage(op.scanned, op.bytes);
+    } else if (op.scanned.Is(Op::Text)) {
+      TakeText(op.scanned, op.bytes);
+    } else {
+      Take(op.scanned, op.bytes);
+    }
   }
   return pages_.size();
 }
@@ -355,25 +385,7 @@ void PxlPageStore::Take(const pxl::ScannedOperator& op, std::span<const std::uin
       currentRow_ = SeenRow(currentFont_);
       if (inPage_) AddToPage(op, bytes);
       break;
-    case Op::Text: {
-      // Text is most of a text page: the current font's single-byte codes are marked in
-      // its row of the table at once.
-      if (currentRow_ == nullptr) currentRow_ = SeenRow(currentFont_);
-      std::uint32_t* row = currentRow_;
-      const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
-      ForEachTextCode(op, [&](std::uint32_t charCode) {
-        if (row != nullptr && charCode < kSeenTableCodes) {
-          if (row[charCode] == page) return;
-          row[charCode] = page;
-        } else if (!MarkSeen(currentFont_, charCode)) {
-          return;
-        }
-        const auto found = glyphs_.find(Glyph(currentFont_, charCode));
-        if (found != glyphs_.end()) reading_.prelude.Add(found->second);
-      });
-      if (inPage_) AddToPage(op, bytes);
-      break;
-    }
+    case Op::Text: TakeText(op, bytes); break;
     case Op::BeginSession:
     case Op::OpenDataSource:
     case Op::CloseDataSource: break;
@@ -403,17 +415,22 @@ bool PxlPageStore::MarkSeen(std::uint32_t font, std::uint32_t code) {
   return true;
 }
 
-void PxlPageStore::AddToPage(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes) {
-  // An operator that follows the last one in the window joins it; the page takes them in
-  // one copy.
-  if (unflushed_.data() + unflushed_.size() != bytes.data()) {
-    FlushToPage();
-    unflushed_ = bytes;
-  } else {
-    unflushed_ = {unflushed_.data(), unflushed_.size() + bytes.size()};
-  }
-  const std::size_t at = reading_.content.bytes.size() + static_cast<std::size_t>(bytes.data() - unflushed_.data());
-  reading_.content.tags.Mark(at + (op.tag - op.start));
+void PxlPageStore::TakeText(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes) {
+  // Text is most of a text page, and nearly all of its glyphs were had on the page
+  // already: the current font's row of single-byte codes tells so at once.
+  if (currentRow_ == nullptr) currentRow_ = SeenRow(currentFont_);
+  const std::uint32_t* row = currentRow_;
+  const auto page = static_cast<std::uint32_t>(pages_.size() + 1);
+  ForEachTextCode(op, [&](std::uint32_t charCode) {
+    if (row == nullptr || charCode >= kSeenTableCodes || row[charCode] != page) TakeGlyph(charCode);
+  });
+  if (inPage_) AddToPage(op, bytes);
+}
+
+void PxlPageStore::TakeGlyph(std::uint32_t charCode) {
+  if (!MarkSeen(currentFont_, charCode)) return;
+  const auto found = glyphs_.find(Glyph(currentFont_, charCode));
+  if (found != glyphs_.end()) reading_.prelude.Add(found->second);
 }
 
 void PxlPageStore::FlushToPage() {

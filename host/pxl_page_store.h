@@ -110,6 +110,14 @@ class PxlPageStore {
 
   // Takes the next operator of the stream into the page being read or the fonts.
   void Take(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes);
+  // True when a Text uses single-byte codes of the current font alone, all of which the
+  // page being read has had already: it then takes nothing but the operator.
+  bool HadGlyphsOf(const pxl::ScannedOperator& text) const;
+  // Takes a Text operator: the glyphs it uses from earlier pages, then the operator.
+  void TakeText(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes);
+  // Marks a glyph of the current font as used on the page being read; the first time, the
+  // page takes its download from an earlier page.
+  void TakeGlyph(std::uint32_t charCode);
   // Adds an operator to the page being read.
   void AddToPage(const pxl::ScannedOperator& op, std::span<const std::uint8_t> bytes);
   // Copies the operators added to the page that still lie in the stream's window.

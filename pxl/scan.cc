@@ -114,52 +114,15 @@ std::size_t ScannedOperator::AttributeCount() const {
   return count;
 }
 
+void TagMarks::Grow(std::size_t word) { words_.resize(std::max(word + 1, 2 * words_.size()), 0); }
+
 bool OperatorScanner::Fail(std::size_t offset, std::string cause, bool cutShort) {
   error_ = Error{offset, std::move(cause)};
   cutShort_ = cutShort;
   return false;
 }
 
-// A renderer writes most of a text page as two operators of one shape each, a glyph's
-// position and its code: SetCursor with a sint16 x-y Point, and Text with a ubyte array
-// TextData. Either is taken whole here, when the byte after it starts no embedded data;
-// the token loop would find the same operator, token by token.
-bool OperatorScanner::NextGlyphOperator(ScannedOperator& op) {
-  constexpr std::uint8_t kSInt16Xy = tag::kUByteXy + 3;
-  constexpr auto kPoint = static_cast<std::uint8_t>(Attr::Point);
-  constexpr auto kTextData = static_cast<std::uint8_t>(Attr::TextData);
-  constexpr auto kSetCursor = static_cast<std::uint8_t>(Op::SetCursor);
-  constexpr auto kText = static_cast<std::uint8_t>(Op::Text);
-  const std::size_t left = data_.size() - pos_;
-  const std::uint8_t* bytes = data_.data() + pos_;
-  std::size_t tagAt = 0;
-  if (left > 8 && bytes[0] == kSInt16Xy && bytes[5] == tag::kAttrUByte && bytes[6] == kPoint &&
-      bytes[7] == kSetCursor) {
-    tagAt = 7;
-  } else if (left > 6 && bytes[0] == tag::kUByteArray && bytes[1] == tag::kUByte) {
-    const std::size_t codes = bytes[2];
-    if (left <= 6 + codes || bytes[3 + codes] != tag::kAttrUByte || bytes[4 + codes] != kTextData ||
-        bytes[5 + codes] != kText) {
-      return false;
-    }
-    tagAt = 5 + codes;
-  } else {
-    return false;
-  }
-  if (kTags[bytes[tagAt + 1]].token == Token::kData) return false;
-  op.code = bytes[tagAt];
-  op.start = pos_;
-  op.tag = pos_ + tagAt;
-  op.end = op.tag + 1;
-  op.attributes = data_.subspan(pos_, tagAt);
-  op.order = order_;
-  pos_ = op.end;
-  return true;
-}
-
-bool OperatorScanner::Next(ScannedOperator& op) {
-  if (error_ || atUel_) return false;
-  if (NextGlyphOperator(op)) return true;
+bool OperatorScanner::NextToken(ScannedOperator& op) {
   constexpr std::size_t kNone = SIZE_MAX;
   std::size_t listStart = kNone;     // the first attribute's value
   std::size_t pendingValue = kNone;  // a value still waiting for its attribute id

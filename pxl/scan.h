@@ -257,7 +257,11 @@ class OperatorScanner {
   // The next operator; false at the end of the bytes, at a UEL (atUel()) or at the first
   // malformed token (error()). An operator whose bytes may go on past the end (its tag is
   // the last byte) is still answered; the caller decides whether more bytes follow.
-  bool Next(ScannedOperator& op);
+  // Inline for a glyph's two operators, which are most of a text page.
+  bool Next(ScannedOperator& op) {
+    if (error_ || atUel_) return false;
+    return NextGlyphOperator(op) || NextToken(op);
+  }
 
   // Where the scanner stands: after the last operator answered, or at the UEL.
   std::size_t offset() const { return pos_; }
@@ -271,6 +275,8 @@ class OperatorScanner {
   bool Fail(std::size_t offset, std::string cause, bool cutShort = false);
   // The next operator when it is one of a glyph's two common shapes; false otherwise.
   bool NextGlyphOperator(ScannedOperator& op);
+  // The next operator, read token by token.
+  bool NextToken(ScannedOperator& op);
 
   std::span<const std::uint8_t> data_;
   std::size_t pos_ = 0;
@@ -279,6 +285,45 @@ class OperatorScanner {
   bool cutShort_ = false;
   std::optional<Error> error_;
 };
+
+// A renderer writes most of a text page as two operators of one shape each, a glyph's
+// position and its code: SetCursor with a sint16 x-y Point, and Text with a ubyte array
+// TextData. Where the operator at `at` of `bytes` (an operator boundary) has its tag when
+// it is one of them, counted from `at`; 0 for any other operator. Embedded data after the
+// tag is not looked at.
+inline std::size_t GlyphOperatorTag(std::span<const std::uint8_t> bytes, std::size_t at) {
+  constexpr std::uint8_t kSInt16Xy = tag::kUByteXy + 3;
+  constexpr auto kPoint = static_cast<std::uint8_t>(Attr::Point);
+  constexpr auto kTextData = static_cast<std::uint8_t>(Attr::TextData);
+  constexpr auto kSetCursor = static_cast<std::uint8_t>(Op::SetCursor);
+  constexpr auto kText = static_cast<std::uint8_t>(Op::Text);
+  const std::size_t left = bytes.size() - at;
+  const std::uint8_t* op = bytes.data() + at;
+  if (left > 7 && op[0] == kSInt16Xy && op[5] == tag::kAttrUByte && op[6] == kPoint && op[7] == kSetCursor) return 7;
+  if (left > 5 && op[0] == tag::kUByteArray && op[1] == tag::kUByte) {
+    const std::size_t codes = op[2];
+    if (left > 5 + codes && op[3 + codes] == tag::kAttrUByte && op[4 + codes] == kTextData && op[5 + codes] == kText) {
+      return 5 + codes;
+    }
+  }
+  return 0;
+}
+
+// Either of a glyph's two operators is taken whole here, when a byte after it tells that
+// no embedded data follows; the token loop would find the same operator, token by token.
+inline bool OperatorScanner::NextGlyphOperator(ScannedOperator& op) {
+  const std::size_t tagAt = GlyphOperatorTag(data_, pos_);
+  if (tagAt == 0 || pos_ + tagAt + 1 >= data_.size()) return false;
+  if (detail::kTags[data_[pos_ + tagAt + 1]].token == detail::Token::kData) return false;
+  op.code = data_[pos_ + tagAt];
+  op.start = pos_;
+  op.tag = pos_ + tagAt;
+  op.end = op.tag + 1;
+  op.attributes = data_.subspan(pos_, tagAt);
+  op.order = order_;
+  pos_ = op.end;
+  return true;
+}
 
 // The codes of a Text operator whose attribute list is one ubyte array TextData and
 // nothing else, as a renderer writes nearly every Text: read in place, without walking
@@ -302,8 +347,7 @@ class TagMarks {
   // Marks a tag at `offset`.
   void Mark(std::size_t offset) {
     const std::size_t word = offset / 64;
-    // The marks grow with a page a few bytes at a time: by doubling, not word by word.
-    if (word >= words_.size()) words_.resize(std::max(word + 1, 2 * words_.size()), 0);
+    if (word >= words_.size()) Grow(word);
     words_[word] |= std::uint64_t{1} << (offset % 64);
   }
   // The first tag at or after `offset`; SIZE_MAX when there is none.
@@ -319,6 +363,10 @@ class TagMarks {
   }
 
  private:
+  // Makes room for word `word`. The marks grow with a page a few bytes at a time: by
+  // doubling, not word by word.
+  void Grow(std::size_t word);
+
   std::vector<std::uint64_t> words_;
 };
 

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -154,10 +155,16 @@ TEST_F(StoreTest, PrinterValuesKeepTypeAndBytes) {
   EXPECT_EQ(spooler_.ReadPrinterData(office, W("copies"))->bytes, (std::vector<std::uint8_t>{5, 0, 0, 0}));
   EXPECT_FALSE(spooler_.ReadPrinterData(office, W("Missing")).has_value());
 
+  // The same value written again under another spelling of its name takes that spelling.
+  ASSERT_TRUE(spooler_.WritePrinterData(office, W("copies"), PrinterValue{ValueType::kDword, {5, 0, 0, 0}}));
+
   // Another process sees the same values through the administrator view.
   const auto listed = PrinterStore(storePath_).ListPrinterData(W("Office"));
   ASSERT_TRUE(listed) << listed.error();
   EXPECT_EQ(listed.value().size(), std::size(cases));
+  EXPECT_EQ(std::count_if(listed.value().begin(), listed.value().end(),
+                          [](const auto& named) { return named.first == W("copies"); }),
+            1);
   ASSERT_TRUE(admin_.SetPrinterValue(W("Lab"), W("Port"), PrinterValue{ValueType::kString, {'X', 0, 0, 0}}));
   EXPECT_EQ(spooler_.ReadPrinterData(lab, W("Port"))->bytes, (std::vector<std::uint8_t>{'X', 0, 0, 0}));
   EXPECT_TRUE(admin_.RemovePrinterValue(W("Lab"), W("Port")));

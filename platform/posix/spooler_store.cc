@@ -514,12 +514,32 @@ bool StoreSpooler::WritePrinterData(HANDLE printer, const WString& valueName, co
   std::lock_guard lock(handle->mutex);
   Connection& connection = *handle->connection;
   std::lock_guard storeLock(connection.mutex);
+  // A value written again as it stands, under the same spelling of its name (the plug-in
+  // records the printing application at every job), commits nothing: a commit may have
+  // to wait for the disk (the first one after the log was checkpointed syncs it), while
+  // the job is starting.
+  const std::string name = Utf16ToUtf8(valueName);
+  {
+    Statement current = connection.db.Prepare(
+        "SELECT d.name, d.type, d.bytes FROM printer_data d JOIN printers p ON p.id = d.printer "
+        "WHERE d.printer = ? AND d.name = ?");
+    current.Bind(1, handle->printerId).Bind(2, name);
+    if (current.Step() == SQLITE_ROW && current.Text(0) == name) {
+      const PrinterValue stored = store::ReadValue(current, 1);
+      if (stored.type == value.type && stored.bytes == value.bytes) {
+        // This process's handles may hold what they read before another process wrote
+        // the value: they read it afresh, as after any write.
+        store::PrinterDataChanged();
+        return true;
+      }
+    }
+  }
   // Selecting the printer's row makes the write a no-op when the printer was removed
   // meanwhile, instead of leaving a value that belongs to no printer.
   Statement write = connection.db.Prepare(
       "INSERT OR REPLACE INTO printer_data (printer, name, type, bytes) "
       "SELECT id, ?, ?, ? FROM printers WHERE id = ?");
-  write.Bind(1, Utf16ToUtf8(valueName))
+  write.Bind(1, name)
       .Bind(2, std::int64_t{static_cast<DWORD>(value.type)})
       .BindBlob(3, value.bytes)
       .Bind(4, handle->printerId);
