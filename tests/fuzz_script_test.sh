@@ -20,8 +20,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# The toy target crashes on BOOM (unless TOY_NEVER_CRASHES is set), takes a second on SLOWn, and has a branch of its own for
-# inputs starting with ab, cd or SLOWn.
+# The toy target crashes on BOOM (unless TOY_NEVER_CRASHES is set), takes a second on
+# SLOWn, and has a branch of its own for inputs starting with ab, cd, SLOW1 or SLOW2.
 cat >"$top/toy.cc" <<'EOF'
 #include <cstdint>
 #include <cstdlib>
@@ -34,7 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sleep(1);
     if (data[4] == '1') return 1;
     if (data[4] == '2') return 2;
-    if (data[4] == '3') return 3;
   }
   if (size >= 2 && data[0] == 'a' && data[1] == 'b') return 4;
   if (size >= 2 && data[0] == 'c' && data[1] == 'd') return 5;
@@ -49,6 +48,7 @@ mkdir -p "$repo/scripts" "$repo/fuzz/targets" "$repo/build/fuzz/fuzz" "$top/bin"
 cp "$source_dir/scripts/fuzz" "$repo/scripts/fuzz"
 printf '#!/bin/sh\nexit 0\n' >"$repo/scripts/install-deps"
 printf '#!/bin/sh\ntouch %s/cmake-ran\n' "$top" >"$top/bin/cmake"
+# shellcheck disable=SC2016 # $1 is the seed program's argument
 printf '#!/bin/sh\nmkdir -p "$1/%s"\n' toy >"$repo/build/fuzz/fuzz/velmora_fuzz_seeds"
 touch "$repo/fuzz/targets/toy.cc"
 chmod +x "$repo/scripts/"* "$top/bin/cmake" "$repo/build/fuzz/fuzz/velmora_fuzz_seeds"
@@ -116,7 +116,7 @@ run_fuzz --seeds toy
 expect "a crash in the merge" 1 "CRASH in the merge" "ab1 ab2" "BOOM cd"
 
 # Ctrl-C (SIGINT to the run's process group) while the merge runs the slow inputs.
-fresh SLOW1 SLOW2 SLOW3
+fresh SLOW1 SLOW2
 (cd "$repo" && exec setsid scripts/fuzz --seeds toy >"$top/out" 2>&1) &
 run=$!
 for _ in $(seq 100); do
@@ -127,7 +127,22 @@ sleep 0.5
 kill -INT -- -"$run"
 wait "$run"
 status=$?
-expect "an interrupted merge" 130 interrupted "ab1 ab2" "SLOW1 SLOW2 SLOW3"
+expect "an interrupted merge" 130 interrupted "ab1 ab2" "SLOW1 SLOW2"
+
+# SIGTERM to the script alone: it ends the merge and what the merge started.
+fresh SLOW1 SLOW2
+(cd "$repo" && exec scripts/fuzz --seeds toy >"$top/out" 2>&1) &
+run=$!
+for _ in $(seq 100); do
+  grep -qs 'MERGE-INNER' "$repo/build/fuzz/logs/toy.merge.log" && break
+  sleep 0.1
+done
+kill -TERM "$run"
+wait "$run"
+status=$?
+expect "a terminated merge" 143 interrupted "ab1 ab2" "SLOW1 SLOW2"
+sleep 0.2
+! pgrep -f "$repo/build/fuzz/fuzz/fuzz_toy" >/dev/null || fail "a terminated merge left its programs running"
 
 fresh cd
 exec 8>"$repo/build/fuzz/lock"
