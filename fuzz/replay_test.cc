@@ -1,4 +1,4 @@
-// Replays every fuzz target's seeds, its corpus under fuzz/corpus/ (kept minimized by
+// Replays every fuzz target's seeds, its corpus under fuzz/corpus/ (grown by
 // scripts/fuzz) and its regression inputs under fuzz/regressions/ through its entry
 // function, in every build with tests. The folders are read when the test runs: a corpus
 // that scripts/fuzz merged into replays without a new configuration.
