@@ -2,8 +2,9 @@
 // texts (printer, document, machine and user names), the host's feature options and the
 // settings record (box names, PIN, hold mode and the numbers), cleaned and cut into lines.
 // Property: the header is the UEL and then whole PJL lines, each "@PJL ..." ended by CR
-// LF, of at most 1023 bytes of well-formed UTF-8 without control characters, with its
-// quoted value (if any) closed at the end of the line.
+// LF, of at most 1023 bytes of well-formed UTF-8 without control characters; a COMMENT,
+// JOB or SET line each but the last, which is the one ENTER LANGUAGE=PCLXL; a quoted value
+// (if any) opened right after its '=' and closed at the end of the line.
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,10 @@ namespace velmora::fuzz {
 namespace {
 
 constexpr std::string_view kUel = "\x1b%-12345X";
+// The command words of the header's lines; the last line, and only the last, enters the
+// printer language.
+constexpr std::string_view kCommands[] = {"COMMENT ", "JOB ", "SET "};
+constexpr std::string_view kEnterLanguage = "@PJL ENTER LANGUAGE=PCLXL\r\n";
 
 // The length of the well-formed UTF-8 character at the start of `text`, or 0.
 std::size_t Utf8CharLength(std::string_view text) {
@@ -50,6 +55,11 @@ std::size_t Utf8CharLength(std::string_view text) {
 void CheckLine(std::string_view line) {
   if (!line.starts_with("@PJL ") || line.size() > kPjlLineSize - 1) __builtin_trap();
   const std::string_view text = line.substr(0, line.size() - 2);  // without CR LF
+  const std::string_view command = text.substr(5);
+  if (std::none_of(std::begin(kCommands), std::end(kCommands),
+                   [&](std::string_view word) { return command.starts_with(word); })) {
+    __builtin_trap();
+  }
   std::size_t quotes = 0;
   for (std::size_t at = 0; at < text.size();) {
     const auto byte = static_cast<unsigned char>(text[at]);
@@ -59,13 +69,16 @@ void CheckLine(std::string_view line) {
     if (length == 0) __builtin_trap();
     at += length;
   }
-  if (quotes != 0 && (quotes != 2 || !text.ends_with('"'))) __builtin_trap();
+  if (quotes == 0) return;
+  const std::size_t open = text.find('"');
+  if (quotes != 2 || text[open - 1] != '=' || !text.ends_with('"')) __builtin_trap();
 }
 
-// The header is the UEL, then lines each ended by CR LF, nothing after the last.
+// The header is the UEL, then lines each ended by CR LF, the last entering the language.
 void CheckHeader(std::string_view header) {
-  if (!header.starts_with(kUel)) __builtin_trap();
+  if (!header.starts_with(kUel) || !header.ends_with(kEnterLanguage)) __builtin_trap();
   header.remove_prefix(kUel.size());
+  header.remove_suffix(kEnterLanguage.size());
   while (!header.empty()) {
     const std::size_t end = header.find("\r\n");
     if (end == std::string_view::npos) __builtin_trap();

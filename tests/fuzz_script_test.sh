@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# scripts/fuzz's merge safety, with a toy libFuzzer program in a throwaway copy of the
+# repository's layout (no build, no real target): the corpus only grows by default; a
+# merge that writes a damaged file, meets a crash or is interrupted leaves the corpus and
+# the work folder as they were and says so with its exit status; a second run and a
+# SECONDS of 0 are refused.
+# Usage: fuzz_script_test.sh SOURCE_DIR
+set -uo pipefail
+source_dir=$1
+
+if ! command -v clang++ >/dev/null || ! command -v flock >/dev/null; then
+  echo "SKIP: clang++ and flock are needed (scripts/install-deps --fuzz)"
+  exit 77
+fi
+top=$(mktemp -d /tmp/velmora-fuzz-script-XXXXXX)
+trap 'rm -rf "$top"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# The toy target crashes on BOOM (unless TOY_NEVER_CRASHES is set), takes a second on
+# SLOWn, and has a branch of its own for inputs starting with ab, cd, SLOW1 or SLOW2.
+cat >"$top/toy.cc" <<'EOF'
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool crashes = std::getenv("TOY_NEVER_CRASHES") == nullptr;
+  if (crashes && size >= 4 && std::memcmp(data, "BOOM", 4) == 0) __builtin_trap();
+  if (size >= 5 && std::memcmp(data, "SLOW", 4) == 0) {
+    sleep(1);
+    if (data[4] == '1') return 1;
+    if (data[4] == '2') return 2;
+  }
+  if (size >= 2 && data[0] == 'a' && data[1] == 'b') return 4;
+  if (size >= 2 && data[0] == 'c' && data[1] == 'd') return 5;
+  return 0;
+}
+EOF
+clang++ -fsanitize=fuzzer -o "$top/fuzz_toy" "$top/toy.cc" || fail "the toy target does not build"
+
+# The layout scripts/fuzz works in; cmake and install-deps do nothing here.
+repo=$top/repo
+mkdir -p "$repo/scripts" "$repo/fuzz/targets" "$repo/build/fuzz/fuzz" "$top/bin"
+cp "$source_dir/scripts/fuzz" "$repo/scripts/fuzz"
+printf '#!/bin/sh\nexit 0\n' >"$repo/scripts/install-deps"
+printf '#!/bin/sh\ntouch %s/cmake-ran\n' "$top" >"$top/bin/cmake"
+# shellcheck disable=SC2016 # $1 is the seed program's argument
+printf '#!/bin/sh\nmkdir -p "$1/%s"\n' toy >"$repo/build/fuzz/fuzz/velmora_fuzz_seeds"
+touch "$repo/fuzz/targets/toy.cc"
+chmod +x "$repo/scripts/"* "$top/bin/cmake" "$repo/build/fuzz/fuzz/velmora_fuzz_seeds"
+export PATH=$top/bin:$PATH
+
+# Puts inputs in the corpus (named by their SHA-1, as libFuzzer names them) or the work folder.
+add_input() {
+  local folder=$repo/$1 bytes=$2
+  mkdir -p "$folder"
+  printf '%s' "$bytes" >"$folder/$(printf '%s' "$bytes" | sha1sum | cut -c1-40)"
+}
+# The contents of a folder, one line a file.
+contents() { (cd "$repo/$1" 2>/dev/null && find . -type f -exec cat {} \; -exec echo \; | sort); }
+
+# Each case: a fresh corpus of two inputs of the same coverage and a work folder, a run of
+# scripts/fuzz, its exit status and output, the corpus and work folder after ('*': any).
+fresh() {
+  rm -rf "$repo/fuzz/corpus" "$repo/build/fuzz/"{work,crashes,merged,logs}
+  add_input fuzz/corpus/toy ab1
+  add_input fuzz/corpus/toy ab2
+  for bytes in "$@"; do add_input build/fuzz/work/toy "$bytes"; done
+  cp "$top/fuzz_toy" "$repo/build/fuzz/fuzz/fuzz_toy"
+}
+run_fuzz() {
+  (cd "$repo" && timeout 60 scripts/fuzz "$@" >"$top/out" 2>&1)
+  status=$?
+}
+expect() {
+  local what=$1 want_status=$2 want_output=$3 want_corpus=$4 want_work=$5
+  [[ $status -eq $want_status ]] || fail "$what: exit status $status, not $want_status"
+  grep -q -- "$want_output" "$top/out" || fail "$what: the output does not say '$want_output'"
+  [[ $(contents fuzz/corpus/toy | paste -sd ' ') == "$want_corpus" ]] ||
+    fail "$what: the corpus holds '$(contents fuzz/corpus/toy | paste -sd ' ')', not '$want_corpus'"
+  [[ $want_work == '*' || $(contents build/fuzz/work/toy | paste -sd ' ') == "$want_work" ]] ||
+    fail "$what: the work folder holds '$(contents build/fuzz/work/toy | paste -sd ' ')', not '$want_work'"
+  [[ $failures -eq 0 ]] || cat "$top/out"
+}
+
+# ab has the coverage of ab1 and ab2, and is shorter.
+fresh ab cd
+run_fuzz --seeds toy
+expect "a merge adds" 0 clean "ab1 ab2 cd" ""
+
+fresh ab cd
+run_fuzz --seeds --minimize toy
+expect "--minimize re-minimizes" 0 clean "ab cd" ""
+
+fresh cd
+TOY_NEVER_CRASHES=1 run_fuzz --no-merge 1 toy
+expect "--no-merge" 0 clean "ab1 ab2" "*"
+
+# A failed write: the program writes the merged folder, then one file of it loses its bytes.
+fresh cd
+cat >"$repo/build/fuzz/fuzz/fuzz_toy" <<EOF
+#!/bin/bash
+"$top/fuzz_toy" "\$@" || exit
+for arg in "\$@"; do [[ \$arg == -* ]] || { : >"\$arg/\$(ls -t "\$arg" | head -1)"; exit; }; done
+EOF
+chmod +x "$repo/build/fuzz/fuzz/fuzz_toy"
+run_fuzz --seeds toy
+expect "a damaged merged file" 1 "damaged files" "ab1 ab2" "cd"
+
+fresh cd BOOM
+run_fuzz --seeds toy
+expect "a crash in the merge" 1 "CRASH in the merge" "ab1 ab2" "BOOM cd"
+
+# Ctrl-C (SIGINT to the run's process group) while the merge runs the slow inputs.
+fresh SLOW1 SLOW2
+(cd "$repo" && exec setsid scripts/fuzz --seeds toy >"$top/out" 2>&1) &
+run=$!
+for _ in $(seq 100); do
+  grep -qs 'MERGE-INNER' "$repo/build/fuzz/logs/toy.merge.log" && break
+  sleep 0.1
+done
+sleep 0.5
+kill -INT -- -"$run"
+wait "$run"
+status=$?
+expect "an interrupted merge" 130 interrupted "ab1 ab2" "SLOW1 SLOW2"
+
+# SIGTERM to the script alone: it ends the merge and what the merge started.
+fresh SLOW1 SLOW2
+(cd "$repo" && exec scripts/fuzz --seeds toy >"$top/out" 2>&1) &
+run=$!
+for _ in $(seq 100); do
+  grep -qs 'MERGE-INNER' "$repo/build/fuzz/logs/toy.merge.log" && break
+  sleep 0.1
+done
+kill -TERM "$run"
+wait "$run"
+status=$?
+expect "a terminated merge" 143 interrupted "ab1 ab2" "SLOW1 SLOW2"
+sleep 0.2
+! pgrep -f "$repo/build/fuzz/fuzz/fuzz_toy" >/dev/null || fail "a terminated merge left its programs running"
+
+fresh cd
+exec 8>"$repo/build/fuzz/lock"
+flock -n 8
+run_fuzz --seeds toy
+expect "a second run at once" 2 "another scripts/fuzz is running" "ab1 ab2" "cd"
+exec 8>&-
+
+rm -f "$top/cmake-ran"
+for arguments in "0 toy" "1 no_such_target"; do
+  # shellcheck disable=SC2086 # the arguments are words
+  run_fuzz $arguments
+  expect "scripts/fuzz $arguments" 2 "scripts/fuzz --help" "ab1 ab2" "cd"
+done
+[[ ! -e $top/cmake-ran ]] || fail "wrong arguments started a build"
+
+[[ $failures -eq 0 ]] || exit 1
+echo "PASS"
