@@ -117,7 +117,8 @@ done <<'CASES'
 -o page-ranges=2-4 -o page-set=odd|1|
 -o page-ranges=1,3-5 -o page-set=even|2|
 -o page-ranges=3- -o page-set=odd|2|
--o page-ranges=2 -o page-set=odd|fails|ERROR: None of the job's 5 sheet side(s) is among those it picks: sheet sides '2', of them the odd ones
+-o page-ranges=2 -o page-set=odd|fails|ERROR: The job prints nothing: option page-ranges '2' names no odd page, and page-set keeps only the odd ones
+-o number-up=2 -o page-ranges=4- -o page-set=odd|fails|ERROR: None of the job's 3 sheet side(s) is among those it picks: sheet sides '4-', of them the odd ones
 CASES
 
 # A text watermark in each cell that holds a page: one clip more per cell.
@@ -126,6 +127,22 @@ run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked
 [[ $(count nup BeginPage) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
 [[ $(($(count marked SetClipReplace) - $(count nup SetClipReplace))) -eq 5 ]] || fail "not a watermark in every cell"
 has nup.txt 'PAGE: 2 1'
+# page-set and an N-up job's page-ranges keep whole sides: their pages are laid out as a
+# document of their own, so the plug-in marks the cells that hold a page, and an even
+# set's blank side has none. Each case: options, sheets, watermarks.
+while IFS='|' read -r options sheets marks; do
+  # shellcheck disable=SC2086
+  run kept "$top/doc.pdf" $options || fail "the job with $options: $(cat "$top/kept.txt")"
+  # shellcheck disable=SC2086
+  run keptmarked "$top/doc.pdf" $options -o WatermarkFirst=1 || fail "the job with $options: $(cat "$top/keptmarked.txt")"
+  [[ $(count keptmarked BeginPage) -eq $sheets ]] || fail "$options does not print $sheets sheets"
+  [[ $(($(count keptmarked SetClipReplace) - $(count kept SetClipReplace))) -eq $marks ]] ||
+    fail "$options does not print $marks watermarks"
+done <<'CASES'
+-o number-up=4 -o page-set=even|2|1
+-o number-up=4 -o page-ranges=2|1|1
+-o page-ranges=1-3 -o page-set=even|2|1
+CASES
 
 # A value an option does not take: a warning, and the default; a line break in the value
 # starts no message of its own for cupsd. A job printed otherwise than it asks says how, in

@@ -16,11 +16,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -352,6 +354,58 @@ std::vector<NamedOption> JobOptionsOf(const char* text) {
   return options;
 }
 
+// The document pages of the sheet sides that `ranges` (a list ParsePageRanges gave; empty:
+// every side) and `set` keep, `perSide` pages to a side, as a page list Ghostscript takes
+// ("odd:3-" its odd pages from 3): a side holds N consecutive pages. None when the list
+// cannot be written without the document's page count (the odd or even sides of an N-up
+// job without a last side named) or would be too long for Ghostscript's argument; the
+// host then picks the sides of the whole document. An empty list names no page.
+std::optional<std::string> PagesOfSides(const std::string& ranges, host::SideSet set, int perSide) {
+  constexpr std::size_t kToTheEnd = SIZE_MAX;
+  const auto n = static_cast<std::size_t>(std::max(perSide, 1));
+  std::vector<std::pair<std::size_t, std::size_t>> parts;
+  for (std::size_t start = 0; start < ranges.size();) {
+    const std::size_t comma = std::min(ranges.find(',', start), ranges.size());
+    const std::string part = ranges.substr(start, comma - start);
+    start = comma + 1;
+    const std::size_t dash = part.find('-');
+    const std::size_t first = std::stoul(part.substr(0, dash));
+    const std::size_t last = dash == std::string::npos ? first
+                             : dash + 1 == part.size() ? kToTheEnd
+                                                       : std::stoul(part.substr(dash + 1));
+    parts.emplace_back(first, last);
+  }
+  const std::string parity = set == host::SideSet::kOdd ? "odd" : "even";
+  std::string list;
+  const auto add = [&list](const std::string& part) { list += (list.empty() ? "" : ",") + part; };
+  if (set == host::SideSet::kAll || n > 1) {
+    if (set != host::SideSet::kAll && (parts.empty() || parts.back().second == kToTheEnd)) return std::nullopt;
+    std::size_t named = 0;
+    for (const auto& [first, last] : parts) {
+      if (set == host::SideSet::kAll) {
+        add(std::to_string((first - 1) * n + 1) + "-" + (last == kToTheEnd ? "" : std::to_string(last * n)));
+        continue;
+      }
+      for (std::size_t side = first; side <= last; ++side) {
+        if ((side % 2 == 1) != (set == host::SideSet::kOdd)) continue;
+        if (++named > 1000) return std::nullopt;
+        add(std::to_string((side - 1) * n + 1) + "-" + std::to_string(side * n));
+      }
+    }
+    return list;
+  }
+  if (parts.empty()) return parity;
+  const std::size_t wanted = set == host::SideSet::kOdd ? 1 : 0;
+  for (auto [first, last] : parts) {
+    if (first % 2 != wanted) ++first;
+    if (last != kToTheEnd && last % 2 != wanted) --last;
+    if (last != kToTheEnd && first > last) continue;
+    add(first == last ? std::to_string(first)
+                      : parity + ":" + std::to_string(first) + "-" + (last == kToTheEnd ? "" : std::to_string(last)));
+  }
+  return list;
+}
+
 int RunFilter(int argc, char** argv) {
   char* end = nullptr;
   const unsigned long jobId = std::strtoul(argv[1], &end, 10);
@@ -375,9 +429,11 @@ int RunFilter(int argc, char** argv) {
   }
   // CUPS's page-set, for two-sided printing by hand, and the page-ranges of an N-up job
   // pick sheet sides once the pages are laid out, as pdftopdf picks them: the odd or even
-  // sides of those the ranges name. Without N-up a side is a page, and ranges alone are
-  // left to Ghostscript, which then renders only their pages. A booklet's sheets are
-  // counted by the plug-in as they come: it keeps them all, and its ranges pick pages.
+  // sides of those the ranges name. Without N-up a side is a page. A kept side holds N
+  // consecutive pages, so Ghostscript renders only the kept sides' pages, which are laid
+  // out as a document of their own: the plug-in numbers them and counts them for its
+  // watermarks. A booklet's sheets are counted by the plug-in as they come: it keeps them
+  // all, and its ranges pick pages.
   host::SideSelection sides;
   const bool booklet = SettingOf(job.settings, "bBooklet") == "1";
   for (const auto& [name, value] : options) {
@@ -392,9 +448,20 @@ int RunFilter(int argc, char** argv) {
     }
   }
   const std::string perSheet = SettingOf(job.settings, "vdmPagesPerSheet");
-  if (!booklet && (sides.set != host::SideSet::kAll || (!perSheet.empty() && perSheet != "1"))) {
-    sides.ranges = std::move(job.pageRanges);
-    job.pageRanges.clear();
+  const int perSide = perSheet.empty() ? 1 : std::atoi(perSheet.c_str());
+  if (!booklet && (sides.set != host::SideSet::kAll || (perSide > 1 && !job.pageRanges.empty()))) {
+    if (const std::optional<std::string> pages = PagesOfSides(job.pageRanges, sides.set, perSide)) {
+      if (pages->empty()) {
+        const std::string parity = sides.set == host::SideSet::kOdd ? "odd" : "even";
+        throw host::HostError("The job prints nothing: option page-ranges '" + job.pageRanges + "' names no " + parity +
+                              " page, and page-set keeps only the " + parity + " ones");
+      }
+      job.pageRanges = *pages;
+      sides.pagesPicked = true;
+    } else {
+      sides.ranges = std::move(job.pageRanges);
+      job.pageRanges.clear();
+    }
   }
   for (const std::string& warning : job.warnings) {
     // A PIN the printer cannot take stops the job: printed without it, the job would not be
