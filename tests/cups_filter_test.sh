@@ -101,6 +101,7 @@ done
 
 # page-set keeps the odd or even sheet sides of those page-ranges name, as CUPS's pdftopdf
 # does: of pages 2-4 the odd set is 3, and an even set of an odd count gets a blank side.
+# page-ranges names each page once, in the document's order, whatever order the list has.
 # Each case: options, sheets of the 5-page document (or "fails" with the line).
 while IFS='|' read -r options sheets line; do
   # shellcheck disable=SC2086
@@ -117,6 +118,10 @@ done <<'CASES'
 -o page-ranges=2-4 -o page-set=odd|1|
 -o page-ranges=1,3-5 -o page-set=even|2|
 -o page-ranges=3- -o page-set=odd|2|
+-o page-ranges=4,2|2|
+-o page-ranges=2-3,1-2,,3-4|4|
+-o page-ranges=-3 -o page-set=odd|2|
+-o page-ranges=6-9|fails|ERROR: Unable to print 'doc.pdf': the document has none of the pages 6-9
 -o page-ranges=2 -o page-set=odd|fails|ERROR: The job prints nothing: option page-ranges '2' names no odd page, and page-set keeps only the odd ones
 -o number-up=2 -o page-ranges=4- -o page-set=odd|fails|ERROR: None of the job's 3 sheet side(s) is among those it picks: sheet sides '4-', of them the odd ones
 CASES

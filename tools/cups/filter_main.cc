@@ -421,7 +421,7 @@ int RunFilter(int argc, char** argv) {
   JobOptions job = MapJobOptions(QueueDefaults(), options, copies);
   if (!job.pageRanges.empty()) {
     try {
-      host::ParsePageRanges(job.pageRanges, "option page-ranges");
+      job.pageRanges = host::ParsePageRanges(job.pageRanges, "option page-ranges");
     } catch (const host::HostError& error) {
       job.warnings.push_back(std::string(error.what()) + "; every page is printed");
       job.pageRanges.clear();
