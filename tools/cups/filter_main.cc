@@ -463,6 +463,12 @@ int RunFilter(int argc, char** argv) {
       job.pageRanges.clear();
     }
   }
+  // A booklet signature is a whole number of folded sheets; pdftopdf takes no other count.
+  if (const std::string signature = SettingOf(job.settings, "sBookletSubset");
+      !signature.empty() && std::atoi(signature.c_str()) % 4 != 0) {
+    throw host::HostError("option booklet-signature '" + signature +
+                          "' is not a multiple of 4: a signature is a whole number of folded sheets");
+  }
   for (const std::string& warning : job.warnings) {
     // A PIN the printer cannot take stops the job: printed without it, the job would not be
     // held for its owner. The message names the option, never the PIN.
