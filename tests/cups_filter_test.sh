@@ -122,6 +122,7 @@ done <<'CASES'
 -o page-ranges=2-3,1-2,,3-4|4|
 -o page-ranges=-3 -o page-set=odd|2|
 -o page-ranges=6-9|fails|ERROR: Unable to print 'doc.pdf': the document has none of the pages 6-9
+-o page-set=ODD|3|
 -o booklet=on -o booklet-signature=6|fails|ERROR: option booklet-signature '6' is not a multiple of 4
 -o page-ranges=2 -o page-set=odd|fails|ERROR: The job prints nothing: option page-ranges '2' names no odd page, and page-set keeps only the odd ones
 -o number-up=2 -o page-ranges=4- -o page-set=odd|fails|ERROR: None of the job's 3 sheet side(s) is among those it picks: sheet sides '4-', of them the odd ones

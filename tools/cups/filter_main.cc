@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -436,12 +437,15 @@ int RunFilter(int argc, char** argv) {
   // all, and its ranges pick pages.
   host::SideSelection sides;
   const bool booklet = SettingOf(job.settings, "bBooklet") == "1";
-  for (const auto& [name, value] : options) {
+  // page-set's values are matched without regard to case, as the other options' choices are.
+  for (const auto& [name, given] : options) {
+    std::string value = given;
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (name != "page-set" || value == "all") continue;
     if (value != "odd" && value != "even") {
-      job.warnings.push_back("option page-set '" + value + "' is not one of all, odd, even; every page is printed");
+      job.warnings.push_back("option page-set '" + given + "' is not one of all, odd, even; every page is printed");
     } else if (booklet) {
-      job.warnings.push_back("option page-set '" + value +
+      job.warnings.push_back("option page-set '" + given +
                              "' is not applied to a booklet, whose sheets the plug-in counts; every sheet is printed");
     } else {
       sides.set = value == "odd" ? host::SideSet::kOdd : host::SideSet::kEven;
