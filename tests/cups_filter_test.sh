@@ -128,6 +128,16 @@ done <<'CASES'
 -o number-up=2 -o page-ranges=4- -o page-set=odd|fails|ERROR: None of the job's 3 sheet side(s) is among those it picks: sheet sides '4-', of them the odd ones
 CASES
 
+# An image (imagetopdf's one-page PDF) prints on one page whatever sheet layout or pages
+# the job asks for, as CUPS's own chain prints it, with a warning naming the option.
+gs -q -dSAFER -sDEVICE=pdfwrite -dLastPage=1 -o "$top/image.pdf" "$top/doc.pdf" || fail "gs image.pdf"
+for option in booklet=on page-set=even page-ranges=2; do
+  CONTENT_TYPE=image/png PPD=$ppd VELMORA_SYSTEM_FOLDER=$top/system "$filter" 9 alice Image 1 "$option" \
+    "$top/image.pdf" >"$top/image.pxl" 2>"$top/image.txt" || fail "the image with $option: $(cat "$top/image.txt")"
+  [[ $(count image BeginPage) -eq 1 ]] || fail "the image with $option is not one page"
+  has image.txt "WARNING: option ${option%%=*} '${option#*=}' is not applied to an image"
+done
+
 # A text watermark in each cell that holds a page: one clip more per cell.
 run nup "$top/doc.pdf" -o number-up=4 || fail "the 4-up job: $(cat "$top/nup.txt")"
 run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked job: $(cat "$top/marked.txt")"

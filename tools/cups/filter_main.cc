@@ -324,15 +324,22 @@ std::vector<NamedOption> QueueDefaults() {
 constexpr std::string_view kImageLayoutOptions[] = {"orientation-requested", "landscape", "print-scaling",
                                                     "fit-to-page"};
 // The options CUPS's own chain does not apply to an image: imagetopdf fills the sheet with
-// it and its PDF goes to the printer's filter without pdftopdf, whatever pages per sheet
-// the job asks for. The filter prints the image as that chain does, and says so.
-constexpr std::string_view kImageSheetOptions[] = {"number-up", "number-up-layout"};
+// it and its PDF goes to the printer's filter without pdftopdf, whatever pages per sheet,
+// booklet or pages the job asks for. The filter prints the image as that chain does, on
+// one page, and says so for a value that would change it.
+constexpr std::string_view kImageSheetOptions[] = {"number-up", "number-up-layout", "page-set",         "page-ranges",
+                                                   "booklet",   "Booklet",          "booklet-signature"};
+
+// Whether the job's document is an image (CONTENT_TYPE), which imagetopdf made a PDF of.
+bool ImageJob() {
+  const char* contentType = std::getenv("CONTENT_TYPE");
+  return contentType != nullptr && std::string_view(contentType).starts_with("image/");
+}
 
 // The job's options; those an earlier filter of CUPS applied already, and those its chain
-// leaves out, are left out (the job's document is an image, CONTENT_TYPE).
+// leaves out, are left out (the job's document is an image).
 std::vector<NamedOption> JobOptionsOf(const char* text) {
-  const char* contentType = std::getenv("CONTENT_TYPE");
-  const bool image = contentType != nullptr && std::string_view(contentType).starts_with("image/");
+  const bool image = ImageJob();
   const auto listed = [](const auto& list, std::string_view name) {
     return std::find(std::begin(list), std::end(list), name) != std::end(list);
   };
@@ -343,9 +350,17 @@ std::vector<NamedOption> JobOptionsOf(const char* text) {
     const std::string_view name = parsed[i].name;
     if (image && listed(kImageLayoutOptions, name)) continue;
     if (image && listed(kImageSheetOptions, name)) {
-      if (name == "number-up" && std::string_view(parsed[i].value) != "1") {
-        std::fprintf(stderr, "WARNING: option number-up '%s' is not applied to an image: it fills the sheet\n",
-                     OneLine(parsed[i].value).c_str());
+      const std::string value = parsed[i].value;
+      std::string lower = value;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      // Values that leave the image as it is: one page per sheet, every page, no booklet.
+      const bool off =
+          lower == "1" || lower == "all" || lower == "false" || lower == "off" || lower == "no" || lower.empty();
+      if (name != "number-up-layout" && name != "booklet-signature" && !off) {
+        std::fprintf(stderr, "WARNING: %s\n",
+                     OneLine("option " + std::string(name) + " '" + value +
+                             "' is not applied to an image: it fills the sheet, on one page")
+                         .c_str());
       }
       continue;
     }
@@ -436,6 +451,8 @@ int RunFilter(int argc, char** argv) {
   // watermarks. A booklet's sheets are counted by the plug-in as they come: it keeps them
   // all, and its ranges pick pages.
   host::SideSelection sides;
+  // An image prints on one page, whatever booklet the queue's defaults ask for.
+  if (ImageJob() && SettingOf(job.settings, "bBooklet") == "1") job.settings.push_back({"image", "bBooklet", "0"});
   const bool booklet = SettingOf(job.settings, "bBooklet") == "1";
   // page-set's values are matched without regard to case, as the other options' choices are.
   for (const auto& [name, given] : options) {
