@@ -164,11 +164,11 @@ CASES
 # A value an option does not take: a warning, and the default; a line break in the value
 # starts no message of its own for cupsd. A job printed otherwise than it asks says how, in
 # the terms of its options.
-run warned "$top/doc.pdf" -n 1000 -o Staple=Sideways -o page-ranges=0 -o outputorder=reverse -o booklet=true \
+run warned "$top/doc.pdf" -n 99999999999 -o Staple=Sideways -o page-ranges=0 -o outputorder=reverse -o booklet=true \
   -o "FileBoxName='x"$'\n'"ATTR: job-hacked=1'" || fail "the warned job: $(cat "$top/warned.txt")"
 for line in "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used" \
   "WARNING: option page-ranges '0': pages count from 1; every page is printed" \
-  "WARNING: copies 1000: the printer makes at most 999 copies of a job; 999 are printed" \
+  "WARNING: copies 99999999999: the printer makes at most 999 copies of a job; 999 are printed" \
   "the job's booklet depends on the order the printer takes the sheets in"; do
   has warned.txt "$line"
 done

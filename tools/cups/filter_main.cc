@@ -429,12 +429,23 @@ int RunFilter(int argc, char** argv) {
     std::fprintf(stderr, "ERROR: The job id '%s' is not a whole number above 0\n", OneLine(argv[1]).c_str());
     return 1;
   }
-  const int copies = std::atoi(argv[4]);
+  // The copies, as CUPS gives them: a count beyond the printer's is said as given, and
+  // never read past what an int holds.
+  const std::string copiesText = argv[4];
+  const bool counted = !copiesText.empty() && copiesText.find_first_not_of("0123456789") == std::string::npos;
+  const std::size_t digits =
+      counted ? copiesText.size() - std::min(copiesText.find_first_not_of('0'), copiesText.size()) : 0;
+  const bool tooMany = digits > 9 || (counted && std::stol(copiesText) > kMaxCopies);
+  const int copies = tooMany ? kMaxCopies : counted ? static_cast<int>(std::stol(copiesText)) : 1;
   const char* printer = std::getenv("PRINTER");
   const std::string queue = printer != nullptr && printer[0] != '\0' ? printer : "Velmora";
 
   const std::vector<NamedOption> options = JobOptionsOf(argv[5]);
   JobOptions job = MapJobOptions(QueueDefaults(), options, copies);
+  if (tooMany) {
+    job.warnings.push_back("copies " + copiesText + ": the printer makes at most " + std::to_string(kMaxCopies) +
+                           " copies of a job; " + std::to_string(kMaxCopies) + " are printed");
+  }
   if (!job.pageRanges.empty()) {
     try {
       job.pageRanges = host::ParsePageRanges(job.pageRanges, "option page-ranges");
