@@ -739,32 +739,39 @@ std::string ParsePageRanges(const std::string& ranges, const std::string& name) 
     if (page < 1) fail("pages count from 1");
     return page;
   };
-  if (ranges.empty()) fail("no pages named");
-  // Ghostscript prints the pages of a list in the document's order, once each: a list
-  // that goes back or repeats a page cannot be printed as it reads.
+  // Ghostscript prints the pages of a list in the document's order, once each: the list
+  // is put in that order and pages named twice are merged, as CUPS prints each named page
+  // once. "-3" runs from page 1, "5-" to the end; empty items name nothing.
   constexpr long kToTheEnd = LONG_MAX;
-  long previous = 0;  // the last page of the part before
-  std::size_t start = 0;
-  while (start <= ranges.size()) {
+  std::vector<std::pair<long, long>> parts;
+  for (std::size_t start = 0; start <= ranges.size();) {
     const std::size_t comma = std::min(ranges.find(',', start), ranges.size());
     const std::string part = ranges.substr(start, comma - start);
+    start = comma + 1;
+    if (part.empty()) continue;
     const std::size_t dash = part.find('-');
-    const long first = number(dash == std::string::npos ? part : part.substr(0, dash));
+    const long first = dash == 0 ? 1 : number(dash == std::string::npos ? part : part.substr(0, dash));
     long last = first;
     if (dash != std::string::npos) {
       const std::string lastText = part.substr(dash + 1);
       last = lastText.empty() ? kToTheEnd : number(lastText);
       if (last < first) fail("the range '" + part + "' runs backwards");
     }
-    if (first <= previous) {
-      fail("'" + part + "' does not come after " +
-           (previous == kToTheEnd ? std::string("the range to the end") : "page " + std::to_string(previous)) +
-           ": pages print in the document's order, each once");
-    }
-    previous = last;
-    start = comma + 1;
+    parts.emplace_back(first, last);
   }
-  return ranges;
+  if (parts.empty()) fail("no pages named");
+  std::sort(parts.begin(), parts.end());
+  std::string list;
+  for (std::size_t i = 0; i < parts.size();) {
+    auto [first, last] = parts[i];
+    for (++i; i < parts.size() && (last == kToTheEnd || parts[i].first <= last + 1); ++i) {
+      last = std::max(last, parts[i].second);
+    }
+    list += (list.empty() ? "" : ",") + std::to_string(first);
+    if (last == kToTheEnd) list += "-";
+    if (last != first && last != kToTheEnd) list += "-" + std::to_string(last);
+  }
+  return list;
 }
 
 }  // namespace velmora::host

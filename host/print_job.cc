@@ -239,7 +239,9 @@ class JobRun final : public JobEvents {
   bool SheetsHalfTurned();
   bool PaperFromDocument() const;
   bool PagesFollowDocument() const;
-  std::size_t FirstPageSent() const;
+  KeptPages Kept();
+  std::size_t DocumentPage(std::size_t page) const { return kept_.pages.at(page - 1); }
+  std::size_t FirstPageSent();
   void FollowPageFormat(std::size_t page);
   void ResetDevice(std::unique_ptr<DeviceMode> next, std::size_t page);
   bool JobStopping();
@@ -266,6 +268,8 @@ class JobRun final : public JobEvents {
   // The sheets go last first (the job's output order).
   bool reverseSheets_ = false;
   std::unique_ptr<LayoutEscapes> layoutEscapes_;
+  // The document pages the sheets hold (the plan's page n is document page pages[n - 1]).
+  KeptPages kept_;
   bool captureJob_ = false;
   // The user was told that a page's size has no paper of its own.
   bool toldOfUnknownSize_ = false;
@@ -465,10 +469,18 @@ bool JobRun::SheetsHalfTurned() {
 // sheet each page's; and the pages' orientation, unless the job names its own.
 bool JobRun::PaperFromDocument() const { return !captureJob_ && !JobFixesPaper(request_); }
 
+// The document pages the job's sides hold, and whether a blank side follows them.
+KeptPages JobRun::Kept() {
+  const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
+  const SheetLayoutSettings layout = Layout();
+  return PagesOfKeptSides(request_.sides, pages_.PageCount(), SheetPlan(layout, 0, area).pagesPerSheet());
+}
+
 // The page of the first sheet the job sends, where each sheet holds one page.
-std::size_t JobRun::FirstPageSent() const {
-  const std::vector<std::size_t> kept = KeptSides(request_.sides, pages_.PageCount());
-  return reverseSheets_ ? kept.back() : kept.front();
+std::size_t JobRun::FirstPageSent() {
+  const KeptPages kept = Kept();
+  if (kept.pages.empty()) return 1;
+  return reverseSheets_ ? kept.pages.back() : kept.pages.front();
 }
 
 bool JobRun::PagesFollowDocument() const {
@@ -573,7 +585,7 @@ void JobRun::PrintPages() {
     if (index > 0 && PluginCaptures()) break;
     // One page per sheet; a blank side (before a reversed two-sided job) keeps the paper.
     const std::size_t page = sheetPlan_->sheets()[index].cells.front().page;
-    if (followDocument && index > 0 && page != 0) FollowPageFormat(page);
+    if (followDocument && index > 0 && page != 0) FollowPageFormat(DocumentPage(page));
     if (stoppedByPlugin_ || spool_->failed()) return;
     const std::vector<Sheet>& sheets = sheetPlan_->sheets();
     // The first sheet's layout went with the document's start.
@@ -589,7 +601,7 @@ void JobRun::PrintPages() {
     for (const SheetCell& cell : sheets[index].cells) {
       if (cell.page == 0) continue;
       TransformedCanvas canvas(*device_, cell.transform);
-      pages_.DrawPage(cell.page, canvas);
+      pages_.DrawPage(DocumentPage(cell.page), canvas);
     }
     WriteAt(JobPoint::kPageEnd);
     EndWatermarkPage();
@@ -607,9 +619,10 @@ void JobRun::PrintPages() {
 // they are sent.
 SheetPlan JobRun::Plan() {
   const SIZEL area{static_cast<LONG>(figures_.xPrintArea), static_cast<LONG>(figures_.yPrintArea)};
-  SheetPlan plan(Layout(), pages_.PageCount(), area);
+  kept_ = Kept();
+  SheetPlan plan(Layout(), kept_.pages.size(), area);
   plan.Move(marginsShift_.x, marginsShift_.y);
-  plan.Keep(request_.sides);
+  if (kept_.blankSide) plan.AddBlankSide();
   if (reverseSheets_) plan.Reverse(devmode_->publicDM()->dmDuplex != 1);
   return plan;
 }

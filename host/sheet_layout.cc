@@ -320,16 +320,30 @@ std::vector<std::size_t> KeptSides(const SideSelection& selection, std::size_t s
   return kept;
 }
 
-void SheetPlan::Keep(const SideSelection& selection) {
-  if (selection.picksAll()) return;
-  std::vector<Sheet> kept;
-  for (const std::size_t side : KeptSides(selection, sheets_.size())) kept.push_back(std::move(sheets_[side - 1]));
-  if (selection.set == SideSet::kEven && kept.size() % 2 == 1) {
-    Sheet blank = kept.back();
-    for (SheetCell& cell : blank.cells) cell.page = 0;
-    kept.push_back(std::move(blank));
+KeptPages PagesOfKeptSides(const SideSelection& selection, std::size_t pageCount, int perSide) {
+  const auto perSideCount = static_cast<std::size_t>(std::max(perSide, 1));
+  const std::size_t sideCount = (pageCount + perSideCount - 1) / perSideCount;
+  KeptPages kept;
+  if (selection.picksAll() || selection.pagesPicked) {
+    for (std::size_t page = 1; page <= pageCount; ++page) kept.pages.push_back(page);
+    kept.blankSide = selection.set == SideSet::kEven && sideCount % 2 == 1;
+    return kept;
   }
-  sheets_ = std::move(kept);
+  const std::vector<std::size_t> sides = KeptSides(selection, sideCount);
+  for (const std::size_t side : sides) {
+    for (std::size_t page = (side - 1) * perSideCount + 1; page <= std::min(side * perSideCount, pageCount); ++page) {
+      kept.pages.push_back(page);
+    }
+  }
+  kept.blankSide = selection.set == SideSet::kEven && sides.size() % 2 == 1;
+  return kept;
+}
+
+void SheetPlan::AddBlankSide() {
+  if (sheets_.empty()) return;
+  Sheet blank = sheets_.back();
+  for (SheetCell& cell : blank.cells) cell.page = 0;
+  sheets_.push_back(std::move(blank));
 }
 
 void TransformedCanvas::BeginContent(const ContentPlacement& placement) {

@@ -91,18 +91,33 @@ struct Sheet {
 
 // The sheet sides a job sends, as CUPS's pdftopdf picks them once the pages are laid
 // out: the sides numbered (from 1, in the document's order) in `ranges` (a page list
-// ParsePageRanges accepts; empty: every side), and of those the odd- or even-numbered
-// ones. Without N-up a side is a page, numbered as in the document.
+// ParsePageRanges gave; empty: every side), and of those the odd- or even-numbered
+// ones. Without N-up a side is a page, numbered as in the document. With `pagesPicked`
+// the document source renders only the kept sides' pages already (their page list went
+// to it): they are laid out as they come, and only an even set's blank side is added.
 enum class SideSet : std::uint8_t { kAll, kOdd, kEven };
 struct SideSelection {
   std::string ranges;
   SideSet set = SideSet::kAll;
-  bool picksAll() const { return ranges.empty() && set == SideSet::kAll; }
+  bool pagesPicked = false;
+  bool picksAll() const { return (ranges.empty() || pagesPicked) && set == SideSet::kAll; }
 };
 
 // The numbers of the sides of `sideCount` that `selection` keeps, in order. Throws
 // HostError when it keeps none.
 std::vector<std::size_t> KeptSides(const SideSelection& selection, std::size_t sideCount);
+
+// The document pages a job lays out, `perSide` to a side, once `selection` picked the
+// sides of its `pageCount` pages: each kept side's pages (a side holds N consecutive
+// pages, the last side fewer), in order, and whether an even set of an odd count gets a
+// blank side after them, as pdftopdf adds one so that the backs printed by hand match the
+// fronts. The job lays these pages out as a document of their own: the plug-in is told
+// their count, and the blank side holds no page. Throws HostError when no side is kept.
+struct KeptPages {
+  std::vector<std::size_t> pages;
+  bool blankSide = false;
+};
+KeptPages PagesOfKeptSides(const SideSelection& selection, std::size_t pageCount, int perSide);
 
 // The sheets of a document.
 class SheetPlan {
@@ -123,10 +138,8 @@ class SheetPlan {
   // sheets are the whole print-out turned over: an odd count of sides gets a blank side
   // at its end first, so that every side keeps its sheet.
   void Reverse(bool twoSided);
-  // Keeps the sides `selection` picks. An even set of an odd count gets a blank side after
-  // them, as pdftopdf adds one, so that the backs printed by hand match the fronts.
-  // Throws HostError when no side is left.
-  void Keep(const SideSelection& selection);
+  // Adds a blank side after the last (an even set's, see PagesOfKeptSides).
+  void AddBlankSide();
 
  private:
   void AddNupSheets(const SheetLayoutSettings& settings, int columns, int rows);

@@ -101,6 +101,7 @@ done
 
 # page-set keeps the odd or even sheet sides of those page-ranges name, as CUPS's pdftopdf
 # does: of pages 2-4 the odd set is 3, and an even set of an odd count gets a blank side.
+# page-ranges names each page once, in the document's order, whatever order the list has.
 # Each case: options, sheets of the 5-page document (or "fails" with the line).
 while IFS='|' read -r options sheets line; do
   # shellcheck disable=SC2086
@@ -117,8 +118,25 @@ done <<'CASES'
 -o page-ranges=2-4 -o page-set=odd|1|
 -o page-ranges=1,3-5 -o page-set=even|2|
 -o page-ranges=3- -o page-set=odd|2|
--o page-ranges=2 -o page-set=odd|fails|ERROR: None of the job's 5 sheet side(s) is among those it picks: sheet sides '2', of them the odd ones
+-o page-ranges=4,2|2|
+-o page-ranges=2-3,1-2,,3-4|4|
+-o page-ranges=-3 -o page-set=odd|2|
+-o page-ranges=6-9|fails|ERROR: Unable to print 'doc.pdf': the document has none of the pages 6-9
+-o page-set=ODD|3|
+-o booklet=on -o booklet-signature=6|fails|ERROR: option booklet-signature '6' is not a multiple of 4
+-o page-ranges=2 -o page-set=odd|fails|ERROR: The job prints nothing: option page-ranges '2' names no odd page, and page-set keeps only the odd ones
+-o number-up=2 -o page-ranges=4- -o page-set=odd|fails|ERROR: None of the job's 3 sheet side(s) is among those it picks: sheet sides '4-', of them the odd ones
 CASES
+
+# An image (imagetopdf's one-page PDF) prints on one page whatever sheet layout or pages
+# the job asks for, as CUPS's own chain prints it, with a warning naming the option.
+gs -q -dSAFER -sDEVICE=pdfwrite -dLastPage=1 -o "$top/image.pdf" "$top/doc.pdf" || fail "gs image.pdf"
+for option in booklet=on page-set=even page-ranges=2; do
+  CONTENT_TYPE=image/png PPD=$ppd VELMORA_SYSTEM_FOLDER=$top/system "$filter" 9 alice Image 1 "$option" \
+    "$top/image.pdf" >"$top/image.pxl" 2>"$top/image.txt" || fail "the image with $option: $(cat "$top/image.txt")"
+  [[ $(count image BeginPage) -eq 1 ]] || fail "the image with $option is not one page"
+  has image.txt "WARNING: option ${option%%=*} '${option#*=}' is not applied to an image"
+done
 
 # A text watermark in each cell that holds a page: one clip more per cell.
 run nup "$top/doc.pdf" -o number-up=4 || fail "the 4-up job: $(cat "$top/nup.txt")"
@@ -126,15 +144,31 @@ run marked "$top/doc.pdf" -o number-up=4 -o WatermarkFirst=1 || fail "the marked
 [[ $(count nup BeginPage) -eq 2 ]] || fail "5 pages 4-up are not 2 sheets"
 [[ $(($(count marked SetClipReplace) - $(count nup SetClipReplace))) -eq 5 ]] || fail "not a watermark in every cell"
 has nup.txt 'PAGE: 2 1'
+# page-set and an N-up job's page-ranges keep whole sides: their pages are laid out as a
+# document of their own, so the plug-in marks the cells that hold a page, and an even
+# set's blank side has none. Each case: options, sheets, watermarks.
+while IFS='|' read -r options sheets marks; do
+  # shellcheck disable=SC2086
+  run kept "$top/doc.pdf" $options || fail "the job with $options: $(cat "$top/kept.txt")"
+  # shellcheck disable=SC2086
+  run keptmarked "$top/doc.pdf" $options -o WatermarkFirst=1 || fail "the job with $options: $(cat "$top/keptmarked.txt")"
+  [[ $(count keptmarked BeginPage) -eq $sheets ]] || fail "$options does not print $sheets sheets"
+  [[ $(($(count keptmarked SetClipReplace) - $(count kept SetClipReplace))) -eq $marks ]] ||
+    fail "$options does not print $marks watermarks"
+done <<'CASES'
+-o number-up=4 -o page-set=even|2|1
+-o number-up=4 -o page-ranges=2|1|1
+-o page-ranges=1-3 -o page-set=even|2|1
+CASES
 
 # A value an option does not take: a warning, and the default; a line break in the value
 # starts no message of its own for cupsd. A job printed otherwise than it asks says how, in
 # the terms of its options.
-run warned "$top/doc.pdf" -n 1000 -o Staple=Sideways -o page-ranges=0 -o outputorder=reverse -o booklet=true \
+run warned "$top/doc.pdf" -n 99999999999 -o Staple=Sideways -o page-ranges=0 -o outputorder=reverse -o booklet=true \
   -o "FileBoxName='x"$'\n'"ATTR: job-hacked=1'" || fail "the warned job: $(cat "$top/warned.txt")"
 for line in "WARNING: option Staple 'Sideways' is not one of None, TopLeft; the default is used" \
   "WARNING: option page-ranges '0': pages count from 1; every page is printed" \
-  "WARNING: copies 1000: the printer makes at most 999 copies of a job; 999 are printed" \
+  "WARNING: copies 99999999999: the printer makes at most 999 copies of a job; 999 are printed" \
   "the job's booklet depends on the order the printer takes the sheets in"; do
   has warned.txt "$line"
 done

@@ -85,6 +85,15 @@ TEST(CupsOptions, JobOptionsMapOntoTheSettings) {
       {{{"job-password", std::string(33, '7')}}, 1, {}, "is not text of at most 32 bytes"},
       {{{"FileBoxName", "a\nb"}}, 1, {}, "option FileBoxName"},
       {{{"media", "Tabloid"}}, 1, {}, "'Tabloid' is not a page size, paper source or media type"},
+      {{{"multiple-document-handling", "bogus"}},
+       2,
+       {"dmCopies=2"},
+       "option multiple-document-handling 'bogus' is not one of separate-documents-uncollated-copies, "
+       "separate-documents-collated-copies, single-document, single-document-new-sheet; the default is used"},
+      {{{"Collate", "maybe"}, {"multiple-document-handling", "single-document"}},
+       2,
+       {"dmCollate=1", "dmCopies=2"},
+       "option Collate 'maybe' is not one of False, True; multiple-document-handling 'single-document' is used"},
   };
   for (const Case& c : cases) {
     const JobOptions job = MapJobOptions({}, c.options, c.copies);

@@ -481,6 +481,8 @@ class Mapper {
       // A PIN is never repeated, not even in a warning: warnings go to logs.
       const std::string shown = IsSecret(option) ? std::string() : " '" + std::string(text) + "'";
       job_.warnings.push_back(origin + shown + " is not " + Describe(option) + "; the default is used");
+      // Where the job gives multiple-document-handling, that decides instead (Finish).
+      if (option.keyword == "Collate") collateWarning_ = job_.warnings.size() - 1;
       return;
     }
     chosen_[&option] = Chosen{std::move(*value), origin, jobOptions_};
@@ -557,10 +559,22 @@ class Mapper {
     const Option* collate = FindOption("Collate");
     if (const auto chosen = chosen_.find(collate); handling_ && (chosen == chosen_.end() || !chosen->second.byJob)) {
       std::string_view value = handling_->value;
+      std::string values;
       for (const auto& [from, to] : kDocumentHandling) {
         if (EqualsNoCase(from, value)) value = to;
+        values += (values.empty() ? "" : ", ") + std::string(from);
       }
-      Take(*collate, value, handling_->origin);
+      if (!ValueOf(*collate, value)) {
+        job_.warnings.push_back(handling_->origin + " '" + handling_->value + "' is not one of " + values +
+                                "; the default is used");
+      } else {
+        if (collateWarning_) {
+          std::string& warning = job_.warnings[*collateWarning_];
+          warning = warning.substr(0, warning.rfind("; the default is used")) + "; multiple-document-handling '" +
+                    handling_->value + "' is used";
+        }
+        Take(*collate, value, handling_->origin);
+      }
     }
     const Option* layout = FindOption("number-up-layout");
     if (chosen_.count(FindOption("number-up")) != 0 && chosen_.count(layout) == 0) {
@@ -614,7 +628,8 @@ class Mapper {
   JobOptions& job_;
   std::span<const Alias> ippAliases_;
   std::map<const Option*, Chosen> chosen_;
-  std::optional<Chosen> handling_;  // multiple-document-handling, as given
+  std::optional<Chosen> handling_;             // multiple-document-handling, as given
+  std::optional<std::size_t> collateWarning_;  // the warning of a Collate value not taken
   bool jobOptions_ = false;
 };
 

@@ -15,12 +15,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -321,15 +324,22 @@ std::vector<NamedOption> QueueDefaults() {
 constexpr std::string_view kImageLayoutOptions[] = {"orientation-requested", "landscape", "print-scaling",
                                                     "fit-to-page"};
 // The options CUPS's own chain does not apply to an image: imagetopdf fills the sheet with
-// it and its PDF goes to the printer's filter without pdftopdf, whatever pages per sheet
-// the job asks for. The filter prints the image as that chain does, and says so.
-constexpr std::string_view kImageSheetOptions[] = {"number-up", "number-up-layout"};
+// it and its PDF goes to the printer's filter without pdftopdf, whatever pages per sheet,
+// booklet or pages the job asks for. The filter prints the image as that chain does, on
+// one page, and says so for a value that would change it.
+constexpr std::string_view kImageSheetOptions[] = {"number-up", "number-up-layout", "page-set",         "page-ranges",
+                                                   "booklet",   "Booklet",          "booklet-signature"};
+
+// Whether the job's document is an image (CONTENT_TYPE), which imagetopdf made a PDF of.
+bool ImageJob() {
+  const char* contentType = std::getenv("CONTENT_TYPE");
+  return contentType != nullptr && std::string_view(contentType).starts_with("image/");
+}
 
 // The job's options; those an earlier filter of CUPS applied already, and those its chain
-// leaves out, are left out (the job's document is an image, CONTENT_TYPE).
+// leaves out, are left out (the job's document is an image).
 std::vector<NamedOption> JobOptionsOf(const char* text) {
-  const char* contentType = std::getenv("CONTENT_TYPE");
-  const bool image = contentType != nullptr && std::string_view(contentType).starts_with("image/");
+  const bool image = ImageJob();
   const auto listed = [](const auto& list, std::string_view name) {
     return std::find(std::begin(list), std::end(list), name) != std::end(list);
   };
@@ -340,9 +350,17 @@ std::vector<NamedOption> JobOptionsOf(const char* text) {
     const std::string_view name = parsed[i].name;
     if (image && listed(kImageLayoutOptions, name)) continue;
     if (image && listed(kImageSheetOptions, name)) {
-      if (name == "number-up" && std::string_view(parsed[i].value) != "1") {
-        std::fprintf(stderr, "WARNING: option number-up '%s' is not applied to an image: it fills the sheet\n",
-                     OneLine(parsed[i].value).c_str());
+      const std::string value = parsed[i].value;
+      std::string lower = value;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      // Values that leave the image as it is: one page per sheet, every page, no booklet.
+      const bool off =
+          lower == "1" || lower == "all" || lower == "false" || lower == "off" || lower == "no" || lower.empty();
+      if (name != "number-up-layout" && name != "booklet-signature" && !off) {
+        std::fprintf(stderr, "WARNING: %s\n",
+                     OneLine("option " + std::string(name) + " '" + value +
+                             "' is not applied to an image: it fills the sheet, on one page")
+                         .c_str());
       }
       continue;
     }
@@ -352,6 +370,58 @@ std::vector<NamedOption> JobOptionsOf(const char* text) {
   return options;
 }
 
+// The document pages of the sheet sides that `ranges` (a list ParsePageRanges gave; empty:
+// every side) and `set` keep, `perSide` pages to a side, as a page list Ghostscript takes
+// ("odd:3-" its odd pages from 3): a side holds N consecutive pages. None when the list
+// cannot be written without the document's page count (the odd or even sides of an N-up
+// job without a last side named) or would be too long for Ghostscript's argument; the
+// host then picks the sides of the whole document. An empty list names no page.
+std::optional<std::string> PagesOfSides(const std::string& ranges, host::SideSet set, int perSide) {
+  constexpr std::size_t kToTheEnd = SIZE_MAX;
+  const auto n = static_cast<std::size_t>(std::max(perSide, 1));
+  std::vector<std::pair<std::size_t, std::size_t>> parts;
+  for (std::size_t start = 0; start < ranges.size();) {
+    const std::size_t comma = std::min(ranges.find(',', start), ranges.size());
+    const std::string part = ranges.substr(start, comma - start);
+    start = comma + 1;
+    const std::size_t dash = part.find('-');
+    const std::size_t first = std::stoul(part.substr(0, dash));
+    const std::size_t last = dash == std::string::npos ? first
+                             : dash + 1 == part.size() ? kToTheEnd
+                                                       : std::stoul(part.substr(dash + 1));
+    parts.emplace_back(first, last);
+  }
+  const std::string parity = set == host::SideSet::kOdd ? "odd" : "even";
+  std::string list;
+  const auto add = [&list](const std::string& part) { list += (list.empty() ? "" : ",") + part; };
+  if (set == host::SideSet::kAll || n > 1) {
+    if (set != host::SideSet::kAll && (parts.empty() || parts.back().second == kToTheEnd)) return std::nullopt;
+    std::size_t named = 0;
+    for (const auto& [first, last] : parts) {
+      if (set == host::SideSet::kAll) {
+        add(std::to_string((first - 1) * n + 1) + "-" + (last == kToTheEnd ? "" : std::to_string(last * n)));
+        continue;
+      }
+      for (std::size_t side = first; side <= last; ++side) {
+        if ((side % 2 == 1) != (set == host::SideSet::kOdd)) continue;
+        if (++named > 1000) return std::nullopt;
+        add(std::to_string((side - 1) * n + 1) + "-" + std::to_string(side * n));
+      }
+    }
+    return list;
+  }
+  if (parts.empty()) return parity;
+  const std::size_t wanted = set == host::SideSet::kOdd ? 1 : 0;
+  for (auto [first, last] : parts) {
+    if (first % 2 != wanted) ++first;
+    if (last != kToTheEnd && last % 2 != wanted) --last;
+    if (last != kToTheEnd && first > last) continue;
+    add(first == last ? std::to_string(first)
+                      : parity + ":" + std::to_string(first) + "-" + (last == kToTheEnd ? "" : std::to_string(last)));
+  }
+  return list;
+}
+
 int RunFilter(int argc, char** argv) {
   char* end = nullptr;
   const unsigned long jobId = std::strtoul(argv[1], &end, 10);
@@ -359,15 +429,26 @@ int RunFilter(int argc, char** argv) {
     std::fprintf(stderr, "ERROR: The job id '%s' is not a whole number above 0\n", OneLine(argv[1]).c_str());
     return 1;
   }
-  const int copies = std::atoi(argv[4]);
+  // The copies, as CUPS gives them: a count beyond the printer's is said as given, and
+  // never read past what an int holds.
+  const std::string copiesText = argv[4];
+  const bool counted = !copiesText.empty() && copiesText.find_first_not_of("0123456789") == std::string::npos;
+  const std::size_t digits =
+      counted ? copiesText.size() - std::min(copiesText.find_first_not_of('0'), copiesText.size()) : 0;
+  const bool tooMany = digits > 9 || (counted && std::stol(copiesText) > kMaxCopies);
+  const int copies = tooMany ? kMaxCopies : counted ? static_cast<int>(std::stol(copiesText)) : 1;
   const char* printer = std::getenv("PRINTER");
   const std::string queue = printer != nullptr && printer[0] != '\0' ? printer : "Velmora";
 
   const std::vector<NamedOption> options = JobOptionsOf(argv[5]);
   JobOptions job = MapJobOptions(QueueDefaults(), options, copies);
+  if (tooMany) {
+    job.warnings.push_back("copies " + copiesText + ": the printer makes at most " + std::to_string(kMaxCopies) +
+                           " copies of a job; " + std::to_string(kMaxCopies) + " are printed");
+  }
   if (!job.pageRanges.empty()) {
     try {
-      host::ParsePageRanges(job.pageRanges, "option page-ranges");
+      job.pageRanges = host::ParsePageRanges(job.pageRanges, "option page-ranges");
     } catch (const host::HostError& error) {
       job.warnings.push_back(std::string(error.what()) + "; every page is printed");
       job.pageRanges.clear();
@@ -375,26 +456,50 @@ int RunFilter(int argc, char** argv) {
   }
   // CUPS's page-set, for two-sided printing by hand, and the page-ranges of an N-up job
   // pick sheet sides once the pages are laid out, as pdftopdf picks them: the odd or even
-  // sides of those the ranges name. Without N-up a side is a page, and ranges alone are
-  // left to Ghostscript, which then renders only their pages. A booklet's sheets are
-  // counted by the plug-in as they come: it keeps them all, and its ranges pick pages.
+  // sides of those the ranges name. Without N-up a side is a page. A kept side holds N
+  // consecutive pages, so Ghostscript renders only the kept sides' pages, which are laid
+  // out as a document of their own: the plug-in numbers them and counts them for its
+  // watermarks. A booklet's sheets are counted by the plug-in as they come: it keeps them
+  // all, and its ranges pick pages.
   host::SideSelection sides;
+  // An image prints on one page, whatever booklet the queue's defaults ask for.
+  if (ImageJob() && SettingOf(job.settings, "bBooklet") == "1") job.settings.push_back({"image", "bBooklet", "0"});
   const bool booklet = SettingOf(job.settings, "bBooklet") == "1";
-  for (const auto& [name, value] : options) {
+  // page-set's values are matched without regard to case, as the other options' choices are.
+  for (const auto& [name, given] : options) {
+    std::string value = given;
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (name != "page-set" || value == "all") continue;
     if (value != "odd" && value != "even") {
-      job.warnings.push_back("option page-set '" + value + "' is not one of all, odd, even; every page is printed");
+      job.warnings.push_back("option page-set '" + given + "' is not one of all, odd, even; every page is printed");
     } else if (booklet) {
-      job.warnings.push_back("option page-set '" + value +
+      job.warnings.push_back("option page-set '" + given +
                              "' is not applied to a booklet, whose sheets the plug-in counts; every sheet is printed");
     } else {
       sides.set = value == "odd" ? host::SideSet::kOdd : host::SideSet::kEven;
     }
   }
   const std::string perSheet = SettingOf(job.settings, "vdmPagesPerSheet");
-  if (!booklet && (sides.set != host::SideSet::kAll || (!perSheet.empty() && perSheet != "1"))) {
-    sides.ranges = std::move(job.pageRanges);
-    job.pageRanges.clear();
+  const int perSide = perSheet.empty() ? 1 : std::atoi(perSheet.c_str());
+  if (!booklet && (sides.set != host::SideSet::kAll || (perSide > 1 && !job.pageRanges.empty()))) {
+    if (const std::optional<std::string> pages = PagesOfSides(job.pageRanges, sides.set, perSide)) {
+      if (pages->empty()) {
+        const std::string parity = sides.set == host::SideSet::kOdd ? "odd" : "even";
+        throw host::HostError("The job prints nothing: option page-ranges '" + job.pageRanges + "' names no " + parity +
+                              " page, and page-set keeps only the " + parity + " ones");
+      }
+      job.pageRanges = *pages;
+      sides.pagesPicked = true;
+    } else {
+      sides.ranges = std::move(job.pageRanges);
+      job.pageRanges.clear();
+    }
+  }
+  // A booklet signature is a whole number of folded sheets; pdftopdf takes no other count.
+  if (const std::string signature = SettingOf(job.settings, "sBookletSubset");
+      !signature.empty() && std::atoi(signature.c_str()) % 4 != 0) {
+    throw host::HostError("option booklet-signature '" + signature +
+                          "' is not a multiple of 4: a signature is a whole number of folded sheets");
   }
   for (const std::string& warning : job.warnings) {
     // A PIN the printer cannot take stops the job: printed without it, the job would not be

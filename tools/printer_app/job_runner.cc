@@ -319,7 +319,7 @@ bool RunJob(pappl_job_t* job, PrinterTurn& turn, pappl_device_t* papplDevice, co
   }
   if (!options.pageRanges.empty()) {
     try {
-      host::ParsePageRanges(options.pageRanges, "page-ranges");
+      options.pageRanges = host::ParsePageRanges(options.pageRanges, "page-ranges");
     } catch (const std::exception& error) {
       papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s; every page is printed", error.what());
       options.pageRanges.clear();

@@ -257,7 +257,7 @@ void RegisterPrintCommand(CLI::App& app) {
       throw CommandError("--page-ranges picks pages of a document; name the document");
     }
     try {
-      if (!args.pageRanges.empty()) host::ParsePageRanges(args.pageRanges);
+      if (!args.pageRanges.empty()) args.pageRanges = host::ParsePageRanges(args.pageRanges);
       RunPrint(args);
     } catch (const host::HostError& error) {
       throw CommandError(error.what());
