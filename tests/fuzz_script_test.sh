@@ -66,7 +66,7 @@ contents() { (cd "$repo/$1" 2>/dev/null && find . -type f -exec cat {} \; -exec 
 # Each case: a fresh corpus of two inputs of the same coverage and a work folder, a run of
 # scripts/fuzz, its exit status and output, the corpus and work folder after ('*': any).
 fresh() {
-  rm -rf "$repo/fuzz/corpus" "$repo/build/fuzz/"{work,crashes,merged,logs}
+  rm -rf "$repo/fuzz/corpus" "$repo/build/fuzz/"{work,crashes,merged,replaced,logs}
   add_input fuzz/corpus/toy ab1
   add_input fuzz/corpus/toy ab2
   for bytes in "$@"; do add_input build/fuzz/work/toy "$bytes"; done
@@ -143,6 +143,24 @@ status=$?
 expect "a terminated merge" 143 interrupted "ab1 ab2" "SLOW1 SLOW2"
 sleep 0.2
 ! pgrep -f "$repo/build/fuzz/fuzz/fuzz_toy" >/dev/null || fail "a terminated merge left its programs running"
+
+# Ctrl-C between the two renames that replace the corpus: they finish, and the script says so.
+fresh cd
+# shellcheck disable=SC2016 # the wrapper expands its own arguments
+printf '#!/bin/sh\n/bin/mv "$@" || exit\ncase $3 in */replaced/*) kill -INT 0 ;; esac\n' >"$top/bin/mv"
+chmod +x "$top/bin/mv"
+(cd "$repo" && exec setsid scripts/fuzz --seeds toy >"$top/out" 2>&1)
+status=$?
+rm "$top/bin/mv"
+expect "Ctrl-C between the renames" 130 "the corpus of toy was replaced" "ab1 ab2 cd" "cd"
+
+# A run stopped there by SIGKILL left the old corpus in build/fuzz/replaced/ alone: the next
+# run puts it back and merges again.
+fresh cd
+mkdir -p "$repo/build/fuzz/replaced"
+mv "$repo/fuzz/corpus/toy" "$repo/build/fuzz/replaced/toy"
+run_fuzz --seeds toy
+expect "a corpus left in build/fuzz/replaced/" 0 "restored it from" "ab1 ab2 cd" ""
 
 fresh cd
 exec 8>"$repo/build/fuzz/lock"
