@@ -92,6 +92,12 @@ fresh ab cd
 run_fuzz --seeds toy
 expect "a merge adds" 0 clean "ab1 ab2 cd" ""
 
+# A new target, with no corpus folder (and no fuzz/corpus/ at all), gets one.
+fresh cd
+rm -rf "$repo/fuzz/corpus"
+run_fuzz --seeds toy
+expect "a new target" 0 "made it, empty" "cd" ""
+
 fresh ab cd
 run_fuzz --seeds --minimize toy
 expect "--minimize re-minimizes" 0 clean "ab cd" ""
