@@ -60,6 +60,13 @@ add_input() {
   mkdir -p "$folder"
   printf '%s' "$bytes" >"$folder/$(printf '%s' "$bytes" | sha1sum | cut -c1-40)"
 }
+# The toy programs still running in the copy (scripts/fuzz starts them by a relative path).
+leftovers() {
+  local pid
+  for pid in $(pgrep -f 'build/fuzz/fuzz/fuzz_toy'); do
+    [[ $(readlink "/proc/$pid/cwd") != "$repo" ]] || echo "$pid"
+  done
+}
 # The contents of a folder, one line a file.
 contents() { (cd "$repo/$1" 2>/dev/null && find . -type f -exec cat {} \; -exec echo \; | sort); }
 
@@ -167,6 +174,20 @@ mkdir -p "$repo/build/fuzz/replaced"
 mv "$repo/fuzz/corpus/toy" "$repo/build/fuzz/replaced/toy"
 run_fuzz --seeds toy
 expect "a corpus left in build/fuzz/replaced/" 0 "restored it from" "ab1 ab2 cd" ""
+
+# SIGKILL to the run's process group while fuzzing: the program, in a group of its own,
+# may run on, but does not hold the lock.
+fresh
+(cd "$repo" && TOY_NEVER_CRASHES=1 exec setsid scripts/fuzz --no-merge 20 toy >"$top/out" 2>&1) &
+run=$!
+for _ in $(seq 100); do
+  grep -qs 'INFO: Seed' "$repo/build/fuzz/logs/toy.log" && break
+  sleep 0.1
+done
+kill -KILL -- -"$run"
+wait "$run"
+flock -n "$repo/build/fuzz/lock" true || fail "a program of a killed run holds the lock"
+for pid in $(leftovers); do kill "$pid"; done
 
 fresh cd
 exec 8>"$repo/build/fuzz/lock"
