@@ -138,7 +138,7 @@ for _ in $(seq 100); do
 done
 sleep 0.5
 kill -INT -- -"$run"
-{ wait "$run"; } 2>/dev/null
+wait "$run"
 status=$?
 expect "an interrupted merge" 130 interrupted "ab1 ab2" "SLOW1 SLOW2"
 
@@ -151,7 +151,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 kill -TERM "$run"
-{ wait "$run"; } 2>/dev/null
+wait "$run"
 status=$?
 expect "a terminated merge" 143 interrupted "ab1 ab2" "SLOW1 SLOW2"
 sleep 0.2
@@ -184,8 +184,10 @@ for _ in $(seq 100); do
   grep -qs 'INFO: Seed' "$repo/build/fuzz/logs/toy.log" && break
   sleep 0.1
 done
-kill -KILL -- -"$run"
-{ wait "$run"; } 2>/dev/null
+{
+  kill -KILL -- -"$run"
+  wait "$run"
+} 2>/dev/null # no "Killed" from the shell
 flock -n "$repo/build/fuzz/lock" true || fail "a program of a killed run holds the lock"
 for pid in $(leftovers); do kill "$pid"; done
 
