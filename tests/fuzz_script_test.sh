@@ -109,6 +109,13 @@ fresh ab cd
 run_fuzz --seeds --minimize toy
 expect "--minimize re-minimizes" 0 clean "ab cd" ""
 
+# An input of the corpus longer than the target's 64 KiB stays whole.
+fresh
+add_input fuzz/corpus/toy "cd$(head -c 70000 /dev/zero | tr '\0' x)"
+run_fuzz --seeds --minimize toy
+[[ $status -eq 0 && -n $(find "$repo/fuzz/corpus/toy" -size 70002c) ]] ||
+  fail "--minimize cut a long input short: $(find "$repo/fuzz/corpus/toy" -type f -printf '%s ')"
+
 fresh cd
 TOY_NEVER_CRASHES=1 run_fuzz --no-merge 1 toy
 expect "--no-merge" 0 clean "ab1 ab2" "*"
