@@ -206,12 +206,20 @@ expect "a second run at once" 2 "another scripts/fuzz is running" "ab1 ab2" "cd"
 exec 8>&-
 
 rm -f "$top/cmake-ran"
-for arguments in "0 toy" "1 no_such_target"; do
+for arguments in "0 toy" "604801 toy" "1 no_such_target" "--minimize --no-merge 1 toy"; do
   # shellcheck disable=SC2086 # the arguments are words
   run_fuzz $arguments
   expect "scripts/fuzz $arguments" 2 "scripts/fuzz --help" "ab1 ab2" "cd"
 done
 [[ ! -e $top/cmake-ran ]] || fail "wrong arguments started a build"
+
+# A failed build (make's exit status is 2) is a failure, not wrong arguments.
+mv "$top/bin/cmake" "$top/cmake"
+printf '#!/bin/sh\nexit 2\n' >"$top/bin/cmake"
+chmod +x "$top/bin/cmake"
+run_fuzz --seeds toy
+expect "a failed build" 1 "building the fuzz preset failed" "ab1 ab2" "cd"
+mv "$top/cmake" "$top/bin/cmake"
 
 [[ $failures -eq 0 ]] || exit 1
 echo "PASS"
