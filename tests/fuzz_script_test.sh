@@ -60,13 +60,20 @@ add_input() {
   mkdir -p "$folder"
   printf '%s' "$bytes" >"$folder/$(printf '%s' "$bytes" | sha1sum | cut -c1-40)"
 }
+# The toy programs still running in the copy (scripts/fuzz starts them by a relative path).
+leftovers() {
+  local pid
+  for pid in $(pgrep -f 'build/fuzz/fuzz/fuzz_toy'); do
+    [[ $(readlink "/proc/$pid/cwd") != "$repo" ]] || echo "$pid"
+  done
+}
 # The contents of a folder, one line a file.
 contents() { (cd "$repo/$1" 2>/dev/null && find . -type f -exec cat {} \; -exec echo \; | sort); }
 
 # Each case: a fresh corpus of two inputs of the same coverage and a work folder, a run of
 # scripts/fuzz, its exit status and output, the corpus and work folder after ('*': any).
 fresh() {
-  rm -rf "$repo/fuzz/corpus" "$repo/build/fuzz/"{work,crashes,merged,logs}
+  rm -rf "$repo/fuzz/corpus" "$repo/build/fuzz/"{work,crashes,merged,replaced,logs}
   add_input fuzz/corpus/toy ab1
   add_input fuzz/corpus/toy ab2
   for bytes in "$@"; do add_input build/fuzz/work/toy "$bytes"; done
@@ -92,9 +99,22 @@ fresh ab cd
 run_fuzz --seeds toy
 expect "a merge adds" 0 clean "ab1 ab2 cd" ""
 
+# A new target, with no corpus folder (and no fuzz/corpus/ at all), gets one.
+fresh cd
+rm -rf "$repo/fuzz/corpus"
+run_fuzz --seeds toy
+expect "a new target" 0 "made it, empty" "cd" ""
+
 fresh ab cd
 run_fuzz --seeds --minimize toy
 expect "--minimize re-minimizes" 0 clean "ab cd" ""
+
+# An input of the corpus longer than the target's 64 KiB stays whole.
+fresh
+add_input fuzz/corpus/toy "cd$(head -c 70000 /dev/zero | tr '\0' x)"
+run_fuzz --seeds --minimize toy
+[[ $status -eq 0 && -n $(find "$repo/fuzz/corpus/toy" -size 70002c) ]] ||
+  fail "--minimize cut a long input short: $(find "$repo/fuzz/corpus/toy" -type f -printf '%s ')"
 
 fresh cd
 TOY_NEVER_CRASHES=1 run_fuzz --no-merge 1 toy
@@ -142,7 +162,41 @@ wait "$run"
 status=$?
 expect "a terminated merge" 143 interrupted "ab1 ab2" "SLOW1 SLOW2"
 sleep 0.2
-! pgrep -f "$repo/build/fuzz/fuzz/fuzz_toy" >/dev/null || fail "a terminated merge left its programs running"
+[[ -z $(leftovers) ]] || fail "a terminated merge left its programs running"
+
+# Ctrl-C between the two renames that replace the corpus: they finish, and the script says so.
+fresh cd
+# shellcheck disable=SC2016 # the wrapper expands its own arguments
+printf '#!/bin/sh\n/bin/mv "$@" || exit\ncase $3 in */replaced/*) kill -INT 0 ;; esac\n' >"$top/bin/mv"
+chmod +x "$top/bin/mv"
+(cd "$repo" && exec setsid scripts/fuzz --seeds toy >"$top/out" 2>&1)
+status=$?
+rm "$top/bin/mv"
+expect "Ctrl-C between the renames" 130 "the corpus of toy was replaced" "ab1 ab2 cd" "cd"
+
+# A run stopped there by SIGKILL left the old corpus in build/fuzz/replaced/ alone: the next
+# run puts it back and merges again.
+fresh cd
+mkdir -p "$repo/build/fuzz/replaced"
+mv "$repo/fuzz/corpus/toy" "$repo/build/fuzz/replaced/toy"
+run_fuzz --seeds toy
+expect "a corpus left in build/fuzz/replaced/" 0 "restored it from" "ab1 ab2 cd" ""
+
+# SIGKILL to the run's process group while fuzzing: the program, in a group of its own,
+# may run on, but does not hold the lock.
+fresh
+(cd "$repo" && TOY_NEVER_CRASHES=1 exec setsid scripts/fuzz --no-merge 20 toy >"$top/out" 2>&1) &
+run=$!
+for _ in $(seq 100); do
+  grep -qs 'INFO: Seed' "$repo/build/fuzz/logs/toy.log" && break
+  sleep 0.1
+done
+{
+  kill -KILL -- -"$run"
+  wait "$run"
+} 2>/dev/null # no "Killed" from the shell
+flock -n "$repo/build/fuzz/lock" true || fail "a program of a killed run holds the lock"
+for pid in $(leftovers); do kill "$pid"; done
 
 fresh cd
 exec 8>"$repo/build/fuzz/lock"
@@ -152,12 +206,20 @@ expect "a second run at once" 2 "another scripts/fuzz is running" "ab1 ab2" "cd"
 exec 8>&-
 
 rm -f "$top/cmake-ran"
-for arguments in "0 toy" "1 no_such_target"; do
+for arguments in "0 toy" "604801 toy" "1 no_such_target" "--minimize --no-merge 1 toy"; do
   # shellcheck disable=SC2086 # the arguments are words
   run_fuzz $arguments
   expect "scripts/fuzz $arguments" 2 "scripts/fuzz --help" "ab1 ab2" "cd"
 done
 [[ ! -e $top/cmake-ran ]] || fail "wrong arguments started a build"
+
+# A failed build (make's exit status is 2) is a failure, not wrong arguments.
+mv "$top/bin/cmake" "$top/cmake"
+printf '#!/bin/sh\nexit 2\n' >"$top/bin/cmake"
+chmod +x "$top/bin/cmake"
+run_fuzz --seeds toy
+expect "a failed build" 1 "building the fuzz preset failed" "ab1 ab2" "cd"
+mv "$top/cmake" "$top/bin/cmake"
 
 [[ $failures -eq 0 ]] || exit 1
 echo "PASS"
