@@ -3,7 +3,7 @@
 # with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
 # with a PIN, two-sided and 4-up; print-scaling, number-up-layout, page-ranges and overrides; PWG raster
 # and JPEG; a broken PDF and a document of no known type, after which the next job still
-# prints; a format the printer does not list, refused), identifies the printer, sets a printer
+# prints; a format the printer does not list, refused; a client's own document-format-detected or -supplied ignored), identifies the printer, sets a printer
 # default, and restarts it to see that the printer and its default survived. The
 # application is stopped by its process id whatever happens.
 # Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
@@ -177,6 +177,39 @@ for operation in Print-Job Validate-Job Create-Job; do
   [[ $answer == "HTTP 200 IPP 040b" ]] || fail "$operation of text/plain was not refused: $answer"
 done
 print_file application/octet-stream After 9 "$top/doc.pdf"
+# The job's format is PAPPL's reading of document-format alone: a client's own
+# document-format-detected or -supplied (either group, on Create-Job too) is not taken for
+# it, and the job prints the PDF.
+request() { python3 "$tests/ipp_request.py" "http://127.0.0.1:$port/ipp/print/Office" "$1" requesting-user-name=name:alice "${@:2}"; }
+# Waits for job ID to end and prints its job-state.
+final_state() {
+  local state=
+  for _ in $(seq 150); do
+    state=$(request Get-Job-Attributes "job-id=integer:$1" | sed -n 's/^job-state //p')
+    [[ $state == [789] ]] && break
+    sleep 0.2
+  done
+  echo "$state"
+}
+pdf=(document-format=mime:application/pdf)
+while IFS='|' read -r title create send; do
+  # shellcheck disable=SC2086 # the rows' attributes are words
+  if [[ -n $create ]]; then
+    id=$(request Create-Job job-name=name:$title $create | sed -n 's/^job-id //p')
+    answer=$(request Send-Document "job-id=integer:$id" last-document=boolean:true $send --file "$top/doc.pdf")
+  else
+    answer=$(request Print-Job job-name=name:$title $send --file "$top/doc.pdf")
+    id=$(sed -n 's/^job-id //p' <<<"$answer")
+  fi
+  [[ $answer == "HTTP 200 IPP 0000"* && -n $id ]] || fail "$title was refused: $answer"
+  [[ $(final_state "$id") == 9 ]] || fail "$title did not print: $(request Get-Job-Attributes "job-id=integer:$id")"
+  has "$title" "@PJL JOB NAME=\"$title\""
+done <<ROWS
+Detected-job||${pdf[*]} --job document-format-detected=mime:text/plain
+Supplied-job||${pdf[*]} --job document-format-supplied=mime:application/x-unlisted
+Detected-op||${pdf[*]} document-format-detected=mime:application/x-unlisted document-format-supplied=mime:text/plain
+Created-detected|${pdf[*]} --job document-format-detected=mime:text/plain|${pdf[*]}
+ROWS
 has After '@PJL JOB NAME="After"'
 
 # The printer and its defaults survive a restart (PAPPL's state file in the state folder),

@@ -208,23 +208,49 @@ class Access {
       case IPP_OP_SEND_DOCUMENT: break;
       default: return;
     }
+    RemoveClientFormats(client, request);
     // The attribute PAPPL reads: the first of the name, in any group.
     ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_ZERO);
     if (format == nullptr || ippGetValueTag(format) != IPP_TAG_MIMETYPE ||
         ippGetGroupTag(format) != IPP_TAG_OPERATION) {
       return;
     }
-    const char* value = ippGetString(format, 0, nullptr);
-    ipp_t* attributes = papplPrinterGetDriverAttributes(papplClientGetPrinter(client));
+    const std::string value = ippGetString(format, 0, nullptr) != nullptr ? ippGetString(format, 0, nullptr) : "";
+    pappl_printer_t* printer = papplClientGetPrinter(client);
+    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
     const bool listed =
-        value != nullptr &&
-        ippContainsString(ippFindAttribute(attributes, "document-format-supported", IPP_TAG_MIMETYPE), value);
+        ippContainsString(ippFindAttribute(attributes, "document-format-supported", IPP_TAG_MIMETYPE), value.c_str());
     ippDelete(attributes);
+    const std::string shown = CutText(CleanText(value), 64);
     if (listed) return;
-    const std::string shown = CutText(CleanText(value != nullptr ? value : ""), 64);
     papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused document-format '%s': the printer does not print it.",
                    shown.c_str());
     ippSetGroupTag(request, &format, IPP_TAG_JOB);
+  }
+
+  // PAPPL takes a job's format from the first document-format-detected, else
+  // document-format-supplied, of the request (any group) or, on Send-Document, of the job:
+  // it adds its own reading of document-format after this callback, but one a client sent
+  // would come first, name any format past the check above, and (left in the operation
+  // group) be freed with the request while the job still points at it. Every one a client
+  // sent is removed.
+  static void RemoveClientFormats(pappl_client_t* client, ipp_t* request) {
+    bool removed = true;
+    while (removed) {
+      removed = false;
+      for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+           attribute = ippNextAttribute(request)) {
+        const char* name = ippGetName(attribute);
+        if (name == nullptr || (std::strcmp(name, "document-format-detected") != 0 &&
+                                std::strcmp(name, "document-format-supplied") != 0)) {
+          continue;
+        }
+        papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Ignored the client's %s: PAPPL finds the job's format.", name);
+        ippDeleteAttribute(request, attribute);
+        removed = true;
+        break;
+      }
+    }
   }
 
   AccessPolicy policy_;
