@@ -178,8 +178,8 @@ for operation in Print-Job Validate-Job Create-Job; do
 done
 print_file application/octet-stream After 9 "$top/doc.pdf"
 # The job's format is PAPPL's reading of document-format alone: a client's own
-# document-format-detected or -supplied (either group, on Create-Job too) is not taken for
-# it, and the job prints the PDF.
+# document-format-detected or -supplied (either group, on Create-Job too) and a format in
+# other letters are not taken for it, and the job prints the PDF.
 request() { python3 "$tests/ipp_request.py" "http://127.0.0.1:$port/ipp/print/Office" "$1" requesting-user-name=name:alice "${@:2}"; }
 # Waits for job ID to end and prints its job-state.
 final_state() {
@@ -209,6 +209,7 @@ Detected-job||${pdf[*]} --job document-format-detected=mime:text/plain
 Supplied-job||${pdf[*]} --job document-format-supplied=mime:application/x-unlisted
 Detected-op||${pdf[*]} document-format-detected=mime:application/x-unlisted document-format-supplied=mime:text/plain
 Created-detected|${pdf[*]} --job document-format-detected=mime:text/plain|${pdf[*]}
+Upper-case||document-format=mime:application/PDF
 ROWS
 has After '@PJL JOB NAME="After"'
 

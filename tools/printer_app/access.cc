@@ -215,7 +215,12 @@ class Access {
         ippGetGroupTag(format) != IPP_TAG_OPERATION) {
       return;
     }
-    const std::string value = ippGetString(format, 0, nullptr) != nullptr ? ippGetString(format, 0, nullptr) : "";
+    // MIME types are the same in any letters, but PAPPL finds a filter for a format by
+    // comparing it letter for letter with the lower-case names the printer lists.
+    std::string value = ippGetString(format, 0, nullptr) != nullptr ? ippGetString(format, 0, nullptr) : "";
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    if (value != ippGetString(format, 0, nullptr)) ippSetString(request, &format, 0, value.c_str());
     pappl_printer_t* printer = papplClientGetPrinter(client);
     ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
     const bool listed =
