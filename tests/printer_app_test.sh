@@ -211,6 +211,21 @@ Detected-op||${pdf[*]} document-format-detected=mime:application/x-unlisted docu
 Created-detected|${pdf[*]} --job document-format-detected=mime:text/plain|${pdf[*]}
 Upper-case||document-format=mime:application/PDF
 ROWS
+# Refused when the request comes: a Send-Document of another format than its Create-Job's
+# (PAPPL would keep the Create-Job's and abort the job without the driver).
+while IFS='|' read -r title create send; do
+  # shellcheck disable=SC2086 # the rows' attributes are words
+  if [[ -n $create ]]; then
+    id=$(request Create-Job job-name=name:$title $create | sed -n 's/^job-id //p')
+    answer=$(request Send-Document "job-id=integer:$id" last-document=boolean:true $send)
+    request Cancel-Job "job-id=integer:$id" >/dev/null
+  else
+    answer=$(request Print-Job job-name=name:$title $send)
+  fi
+  [[ $answer == "HTTP 200 IPP 040b"* ]] || fail "$title was not refused: $answer"
+done <<ROWS
+Raster-then-PDF|document-format=mime:image/pwg-raster|${pdf[*]} --file $top/doc.pdf
+ROWS
 has After '@PJL JOB NAME="After"'
 
 # The printer and its defaults survive a restart (PAPPL's state file in the state folder),

@@ -227,9 +227,23 @@ class Access {
         ippContainsString(ippFindAttribute(attributes, "document-format-supported", IPP_TAG_MIMETYPE), value.c_str());
     ippDelete(attributes);
     const std::string shown = CutText(CleanText(value), 64);
-    if (listed) return;
-    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused document-format '%s': the printer does not print it.",
-                   shown.c_str());
+    if (!listed) {
+      papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused document-format '%s': the printer does not print it.",
+                     shown.c_str());
+      ippSetGroupTag(request, &format, IPP_TAG_JOB);
+      return;
+    }
+    // PAPPL keeps the format a Create-Job named as the job's, whatever format its
+    // Send-Document names, and would read a PDF as raster (or the other way round) and
+    // abort the job without the driver. A Send-Document naming another format is refused;
+    // application/octet-stream asks PAPPL to find the format in the document, which it
+    // then takes.
+    if (ippGetOperation(request) != IPP_OP_SEND_DOCUMENT || value == "application/octet-stream") return;
+    const std::string created = CreatedFormat(printer, request);
+    if (created.empty() || created == value) return;
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN,
+                   "Refused document-format '%s': the job was created for documents of '%s'.", shown.c_str(),
+                   CutText(CleanText(created), 64).c_str());
     ippSetGroupTag(request, &format, IPP_TAG_JOB);
   }
 
@@ -256,6 +270,16 @@ class Access {
         break;
       }
     }
+  }
+
+  // The format the Create-Job of a Send-Document's job named (PAPPL's
+  // document-format-supplied), or empty.
+  static std::string CreatedFormat(pappl_printer_t* printer, ipp_t* request) {
+    ipp_attribute_t* id = ippFindAttribute(request, "job-id", IPP_TAG_INTEGER);
+    pappl_job_t* job = id != nullptr ? papplPrinterFindJob(printer, ippGetInteger(id, 0)) : nullptr;
+    if (job == nullptr) return {};
+    const char* format = ippGetString(papplJobGetAttribute(job, "document-format-supplied"), 0, nullptr);
+    return format != nullptr ? format : "";
   }
 
   AccessPolicy policy_;
