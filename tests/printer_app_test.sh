@@ -212,7 +212,9 @@ Created-detected|${pdf[*]} --job document-format-detected=mime:text/plain|${pdf[
 Upper-case||document-format=mime:application/PDF
 ROWS
 # Refused when the request comes: a Send-Document of another format than its Create-Job's
-# (PAPPL would keep the Create-Job's and abort the job without the driver).
+# (PAPPL would keep the Create-Job's and abort the job without the driver), and compressed
+# documents (PAPPL inflates them into the spool without any bound).
+gzip -c "$top/doc.pdf" >"$top/doc.pdf.gz"
 while IFS='|' read -r title create send; do
   # shellcheck disable=SC2086 # the rows' attributes are words
   if [[ -n $create ]]; then
@@ -225,6 +227,8 @@ while IFS='|' read -r title create send; do
   [[ $answer == "HTTP 200 IPP 040b"* ]] || fail "$title was not refused: $answer"
 done <<ROWS
 Raster-then-PDF|document-format=mime:image/pwg-raster|${pdf[*]} --file $top/doc.pdf
+Gzip||${pdf[*]} compression=keyword:gzip --file $top/doc.pdf.gz
+Deflate||${pdf[*]} compression=keyword:deflate --file $top/doc.pdf.gz
 ROWS
 has After '@PJL JOB NAME="After"'
 

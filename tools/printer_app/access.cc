@@ -127,6 +127,7 @@ class Access {
     }
     TidyRequest(client, request);
     RefuseUnprintedFormat(client, request);
+    RefuseCompression(client, request);
     if (AsksForOverlayCapture(request)) {
       const http_status_t admin = AdminStatus(client);
       if (admin != HTTP_STATUS_CONTINUE) {
@@ -245,6 +246,24 @@ class Access {
                    "Refused document-format '%s': the job was created for documents of '%s'.", shown.c_str(),
                    CutText(CleanText(created), 64).c_str());
     ippSetGroupTag(request, &format, IPP_TAG_JOB);
+  }
+
+  // PAPPL 1.3 inflates a gzip or deflate document into the spool folder without any
+  // bound: a few hundred kilobytes can fill the disk. Only uncompressed documents are
+  // taken: a compression other than none is moved out of the operation group, which
+  // PAPPL refuses as unsupported. (PAPPL still lists gzip and deflate in
+  // compression-supported; a second list from the driver would only double it.)
+  static void RefuseCompression(pappl_client_t* client, ipp_t* request) {
+    for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+         attribute = ippNextAttribute(request)) {
+      const char* name = ippGetName(attribute);
+      if (name == nullptr || std::strcmp(name, "compression") != 0) continue;
+      const char* value = ippGetString(attribute, 0, nullptr);
+      if (ippGetCount(attribute) == 1 && value != nullptr && std::strcmp(value, "none") == 0) continue;
+      papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused compression '%s': only uncompressed documents are taken.",
+                     CutText(CleanText(value != nullptr ? value : ""), 32).c_str());
+      ippSetGroupTag(request, &attribute, IPP_TAG_JOB);
+    }
   }
 
   // PAPPL takes a job's format from the first document-format-detected, else
