@@ -176,6 +176,11 @@ for operation in Print-Job Validate-Job Create-Job; do
     requesting-user-name=name:alice document-format=mime:text/plain "${document[@]}")
   [[ $answer == "HTTP 200 IPP 040b" ]] || fail "$operation of text/plain was not refused: $answer"
 done
+# A raster stream PAPPL cannot read ends its job in PAPPL, without the driver, and the
+# application goes on. No job leaves an empty file: a file device makes its file when the
+# job writes, and a job writes through a device of its own, which PAPPL cannot close.
+{ printf 'RaS2PwgR'; head -c 200000 /dev/zero | tr '\0' x; } >"$top/damaged.pwg"
+print_file image/pwg-raster Damaged 8 "$top/damaged.pwg"
 print_file application/octet-stream After 9 "$top/doc.pdf"
 # The job's format is PAPPL's reading of document-format alone: a client's own
 # document-format-detected or -supplied (either group, on Create-Job too) and a format in
@@ -231,6 +236,9 @@ Gzip||${pdf[*]} compression=keyword:gzip --file $top/doc.pdf.gz
 Deflate||${pdf[*]} compression=keyword:deflate --file $top/doc.pdf.gz
 ROWS
 has After '@PJL JOB NAME="After"'
+
+empty=$(find "$top/out" -name '*.prn' -empty)
+[[ -z $empty ]] || fail "jobs left empty files: $empty"
 
 # The printer and its defaults survive a restart (PAPPL's state file in the state folder),
 # and a job without the attribute takes the printer's default.
