@@ -2,10 +2,12 @@
 # velmora-printer-app as IPP clients see it: starts the application on a loopback port
 # with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
 # with a PIN, two-sided and 4-up; print-scaling, number-up-layout, page-ranges and overrides; PWG raster
-# and JPEG; a broken PDF and a document of no known type, after which the next job still
-# prints; a format the printer does not list, refused; a client's own document-format-detected or -supplied ignored), identifies the printer, sets a printer
-# default, and restarts it to see that the printer and its default survived. The
-# application is stopped by its process id whatever happens.
+# and JPEG; a broken PDF, a document of no known type and a damaged raster stream, after
+# which the next job still prints and no empty file is left; a format the printer does not
+# list, another format than the Create-Job's and compressed documents, refused; a client's
+# own document-format-detected or -supplied and an upper-case format, ignored), identifies
+# the printer, sets a printer default, and restarts it to see that the printer and its
+# default survived. The application is stopped by its process id whatever happens.
 # Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
 set -uo pipefail
 app=$1 velmora=$2 tests=$3
