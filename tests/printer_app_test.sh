@@ -2,10 +2,12 @@
 # velmora-printer-app as IPP clients see it: starts the application on a loopback port
 # with a printer on a file device, asks for its attributes and prints with ipptool (a PDF
 # with a PIN, two-sided and 4-up; print-scaling, number-up-layout, page-ranges and overrides; PWG raster
-# and JPEG; a broken PDF and a document of no known type, after which the next job still
-# prints; a format the printer does not list, refused), identifies the printer, sets a printer
-# default, and restarts it to see that the printer and its default survived. The
-# application is stopped by its process id whatever happens.
+# and JPEG; a broken PDF, a document of no known type and a damaged raster stream, after
+# which the next job still prints and no empty file is left; a format the printer does not
+# list, another format than the Create-Job's and compressed documents, refused; a client's
+# own document-format-detected or -supplied and an upper-case format, ignored), identifies
+# the printer, sets a printer default, and restarts it to see that the printer and its
+# default survived. The application is stopped by its process id whatever happens.
 # Usage: printer_app_test.sh APP VELMORA TESTS_FOLDER
 set -uo pipefail
 app=$1 velmora=$2 tests=$3
@@ -176,8 +178,69 @@ for operation in Print-Job Validate-Job Create-Job; do
     requesting-user-name=name:alice document-format=mime:text/plain "${document[@]}")
   [[ $answer == "HTTP 200 IPP 040b" ]] || fail "$operation of text/plain was not refused: $answer"
 done
+# A raster stream PAPPL cannot read ends its job in PAPPL, without the driver, and the
+# application goes on. No job leaves an empty file: a file device makes its file when the
+# job writes, and a job writes through a device of its own, which PAPPL cannot close.
+{ printf 'RaS2PwgR'; head -c 200000 /dev/zero | tr '\0' x; } >"$top/damaged.pwg"
+print_file image/pwg-raster Damaged 8 "$top/damaged.pwg"
 print_file application/octet-stream After 9 "$top/doc.pdf"
+# The job's format is PAPPL's reading of document-format alone: a client's own
+# document-format-detected or -supplied (either group, on Create-Job too) and a format in
+# other letters are not taken for it, and the job prints the PDF.
+request() { python3 "$tests/ipp_request.py" "http://127.0.0.1:$port/ipp/print/Office" "$1" requesting-user-name=name:alice "${@:2}"; }
+# Waits for job ID to end and prints its job-state.
+final_state() {
+  local state=
+  for _ in $(seq 150); do
+    state=$(request Get-Job-Attributes "job-id=integer:$1" | sed -n 's/^job-state //p')
+    [[ $state == [789] ]] && break
+    sleep 0.2
+  done
+  echo "$state"
+}
+pdf=(document-format=mime:application/pdf)
+while IFS='|' read -r title create send; do
+  # shellcheck disable=SC2086 # the rows' attributes are words
+  if [[ -n $create ]]; then
+    id=$(request Create-Job job-name=name:$title $create | sed -n 's/^job-id //p')
+    answer=$(request Send-Document "job-id=integer:$id" last-document=boolean:true $send --file "$top/doc.pdf")
+  else
+    answer=$(request Print-Job job-name=name:$title $send --file "$top/doc.pdf")
+    id=$(sed -n 's/^job-id //p' <<<"$answer")
+  fi
+  [[ $answer == "HTTP 200 IPP 0000"* && -n $id ]] || fail "$title was refused: $answer"
+  [[ $(final_state "$id") == 9 ]] || fail "$title did not print: $(request Get-Job-Attributes "job-id=integer:$id")"
+  has "$title" "@PJL JOB NAME=\"$title\""
+done <<ROWS
+Detected-job||${pdf[*]} --job document-format-detected=mime:text/plain
+Supplied-job||${pdf[*]} --job document-format-supplied=mime:application/x-unlisted
+Detected-op||${pdf[*]} document-format-detected=mime:application/x-unlisted document-format-supplied=mime:text/plain
+Created-detected|${pdf[*]} --job document-format-detected=mime:text/plain|${pdf[*]}
+Upper-case||document-format=mime:application/PDF
+ROWS
+# Refused when the request comes: a Send-Document of another format than its Create-Job's
+# (PAPPL would keep the Create-Job's and abort the job without the driver), and compressed
+# documents (PAPPL inflates them into the spool without any bound).
+gzip -c "$top/doc.pdf" >"$top/doc.pdf.gz"
+while IFS='|' read -r title create send; do
+  # shellcheck disable=SC2086 # the rows' attributes are words
+  if [[ -n $create ]]; then
+    id=$(request Create-Job job-name=name:$title $create | sed -n 's/^job-id //p')
+    answer=$(request Send-Document "job-id=integer:$id" last-document=boolean:true $send)
+    request Cancel-Job "job-id=integer:$id" >/dev/null
+  else
+    answer=$(request Print-Job job-name=name:$title $send)
+  fi
+  [[ $answer == "HTTP 200 IPP 040b"* ]] || fail "$title was not refused: $answer"
+done <<ROWS
+Raster-then-PDF|document-format=mime:image/pwg-raster|${pdf[*]} --file $top/doc.pdf
+Gzip||${pdf[*]} compression=keyword:gzip --file $top/doc.pdf.gz
+Deflate||${pdf[*]} compression=keyword:deflate --file $top/doc.pdf.gz
+ROWS
 has After '@PJL JOB NAME="After"'
+
+empty=$(find "$top/out" -name '*.prn' -empty)
+[[ -z $empty ]] || fail "jobs left empty files: $empty"
 
 # The printer and its defaults survive a restart (PAPPL's state file in the state folder),
 # and a job without the attribute takes the printer's default.

@@ -4,24 +4,25 @@
 
   ipp_request.py [--source ADDR] URL OPERATION [NAME=TAG:VALUE]... [--file DOC]
 
-TAG is name, text, keyword, uri, integer or octet; VALUE may hold \\n escapes; a name given
-twice makes two attributes; the pairs after --job go in the job attributes. Prints
-"HTTP <status> IPP <status-code hex>", then "job-id <id>" when the answer has one, and
-exits 0 whatever the status.
+TAG is name, text, keyword, uri, integer, boolean, mime or octet; VALUE may hold \\n escapes; a
+name given twice makes two attributes; the pairs after --job go in the job attributes, after --op
+back in the operation ones. Prints "HTTP <status> IPP <status-code hex>", then "job-id <id>" and the job's job-state, job-state-reasons
+and job-state-message when the answer has them, and exits 0 whatever the status.
 """
 import http.client
 import struct
 import sys
 import urllib.parse
 
-OPERATIONS = {"Print-Job": 0x0002, "Validate-Job": 0x0004, "Create-Job": 0x0005, "Cancel-Job": 0x0008, "Get-Jobs": 0x000A, "Disable-Printer": 0x0022,
+OPERATIONS = {"Print-Job": 0x0002, "Validate-Job": 0x0004, "Create-Job": 0x0005, "Send-Document": 0x0006, "Get-Job-Attributes": 0x0009, "Cancel-Job": 0x0008, "Get-Jobs": 0x000A, "Disable-Printer": 0x0022,
               "Enable-Printer": 0x0023, "Cancel-Current-Job": 0x002D, "Identify-Printer": 0x003C}
 TAGS = {"integer": 0x21, "octet": 0x30, "text": 0x41, "name": 0x42, "keyword": 0x44, "uri": 0x45,
-        "charset": 0x47, "language": 0x48, "mime": 0x49}
+        "boolean": 0x22, "charset": 0x47, "language": 0x48, "mime": 0x49}
 
 
 def attribute(tag, name, value):
-    data = struct.pack(">i", int(value)) if tag == "integer" else value.encode("utf-8", "surrogateescape")
+    data = (struct.pack(">i", int(value)) if tag == "integer" else bytes([value == "true"]) if tag == "boolean"
+            else value.encode("utf-8", "surrogateescape"))
     return bytes([TAGS[tag]]) + struct.pack(">H", len(name)) + name.encode() + struct.pack(">H", len(data)) + data
 
 
@@ -44,6 +45,9 @@ def main(argv):
         if pair == "--job":
             body += b"\x02"
             continue
+        if pair == "--op":
+            body += b"\x01"
+            continue
         name, typed = pair.split("=", 1)
         tag, value = typed.split(":", 1)
         body += attribute(tag, name, value.replace("\\n", "\n"))
@@ -56,6 +60,13 @@ def main(argv):
     reply = response.read()
     status = struct.unpack(">H", reply[2:4])[0] if len(reply) >= 4 else 0
     print(f"HTTP {response.status} IPP {status:04x}")
+    for name in (b"job-state", b"job-state-reasons", b"job-state-message"):
+        key = struct.pack(">H", len(name)) + name
+        if key in reply:
+            at = reply.index(key) + len(key)
+            length = struct.unpack(">H", reply[at:at + 2])[0]
+            raw = reply[at + 2:at + 2 + length]
+            print(name.decode(), struct.unpack(">i", raw)[0] if name == b"job-state" else raw.decode(errors="replace"))
     job_id = b"\x21\x00\x06job-id\x00\x04"
     if job_id in reply:
         at = reply.index(job_id) + len(job_id)

@@ -127,6 +127,7 @@ class Access {
     }
     TidyRequest(client, request);
     RefuseUnprintedFormat(client, request);
+    RefuseCompression(client, request);
     if (AsksForOverlayCapture(request)) {
       const http_status_t admin = AdminStatus(client);
       if (admin != HTTP_STATUS_CONTINUE) {
@@ -208,23 +209,96 @@ class Access {
       case IPP_OP_SEND_DOCUMENT: break;
       default: return;
     }
+    RemoveClientFormats(client, request);
     // The attribute PAPPL reads: the first of the name, in any group.
     ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_ZERO);
     if (format == nullptr || ippGetValueTag(format) != IPP_TAG_MIMETYPE ||
         ippGetGroupTag(format) != IPP_TAG_OPERATION) {
       return;
     }
-    const char* value = ippGetString(format, 0, nullptr);
-    ipp_t* attributes = papplPrinterGetDriverAttributes(papplClientGetPrinter(client));
+    // MIME types are the same in any letters, but PAPPL finds a filter for a format by
+    // comparing it letter for letter with the lower-case names the printer lists.
+    std::string value = ippGetString(format, 0, nullptr) != nullptr ? ippGetString(format, 0, nullptr) : "";
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    if (value != ippGetString(format, 0, nullptr)) ippSetString(request, &format, 0, value.c_str());
+    pappl_printer_t* printer = papplClientGetPrinter(client);
+    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
     const bool listed =
-        value != nullptr &&
-        ippContainsString(ippFindAttribute(attributes, "document-format-supported", IPP_TAG_MIMETYPE), value);
+        ippContainsString(ippFindAttribute(attributes, "document-format-supported", IPP_TAG_MIMETYPE), value.c_str());
     ippDelete(attributes);
-    if (listed) return;
-    const std::string shown = CutText(CleanText(value != nullptr ? value : ""), 64);
-    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused document-format '%s': the printer does not print it.",
-                   shown.c_str());
+    const std::string shown = CutText(CleanText(value), 64);
+    if (!listed) {
+      papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused document-format '%s': the printer does not print it.",
+                     shown.c_str());
+      ippSetGroupTag(request, &format, IPP_TAG_JOB);
+      return;
+    }
+    // PAPPL keeps the format a Create-Job named as the job's, whatever format its
+    // Send-Document names, and would read a PDF as raster (or the other way round) and
+    // abort the job without the driver. A Send-Document naming another format is refused;
+    // application/octet-stream asks PAPPL to find the format in the document, which it
+    // then takes.
+    if (ippGetOperation(request) != IPP_OP_SEND_DOCUMENT || value == "application/octet-stream") return;
+    const std::string created = CreatedFormat(printer, request);
+    if (created.empty() || created == value) return;
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN,
+                   "Refused document-format '%s': the job was created for documents of '%s'.", shown.c_str(),
+                   CutText(CleanText(created), 64).c_str());
     ippSetGroupTag(request, &format, IPP_TAG_JOB);
+  }
+
+  // PAPPL 1.3 inflates a gzip or deflate document into the spool folder without any
+  // bound: a few hundred kilobytes can fill the disk. Only uncompressed documents are
+  // taken: a compression other than none is moved out of the operation group, which
+  // PAPPL refuses as unsupported. (PAPPL still lists gzip and deflate in
+  // compression-supported; a second list from the driver would only double it.)
+  static void RefuseCompression(pappl_client_t* client, ipp_t* request) {
+    for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+         attribute = ippNextAttribute(request)) {
+      const char* name = ippGetName(attribute);
+      if (name == nullptr || std::strcmp(name, "compression") != 0) continue;
+      const char* value = ippGetString(attribute, 0, nullptr);
+      if (ippGetCount(attribute) == 1 && value != nullptr && std::strcmp(value, "none") == 0) continue;
+      papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused compression '%s': only uncompressed documents are taken.",
+                     CutText(CleanText(value != nullptr ? value : ""), 32).c_str());
+      ippSetGroupTag(request, &attribute, IPP_TAG_JOB);
+    }
+  }
+
+  // PAPPL takes a job's format from the first document-format-detected, else
+  // document-format-supplied, of the request (any group) or, on Send-Document, of the job:
+  // it adds its own reading of document-format after this callback, but one a client sent
+  // would come first, name any format past the check above, and (left in the operation
+  // group) be freed with the request while the job still points at it. Every one a client
+  // sent is removed.
+  static void RemoveClientFormats(pappl_client_t* client, ipp_t* request) {
+    bool removed = true;
+    while (removed) {
+      removed = false;
+      for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+           attribute = ippNextAttribute(request)) {
+        const char* name = ippGetName(attribute);
+        if (name == nullptr || (std::strcmp(name, "document-format-detected") != 0 &&
+                                std::strcmp(name, "document-format-supplied") != 0)) {
+          continue;
+        }
+        papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Ignored the client's %s: PAPPL finds the job's format.", name);
+        ippDeleteAttribute(request, attribute);
+        removed = true;
+        break;
+      }
+    }
+  }
+
+  // The format the Create-Job of a Send-Document's job named (PAPPL's
+  // document-format-supplied), or empty.
+  static std::string CreatedFormat(pappl_printer_t* printer, ipp_t* request) {
+    ipp_attribute_t* id = ippFindAttribute(request, "job-id", IPP_TAG_INTEGER);
+    pappl_job_t* job = id != nullptr ? papplPrinterFindJob(printer, ippGetInteger(id, 0)) : nullptr;
+    if (job == nullptr) return {};
+    const char* format = ippGetString(papplJobGetAttribute(job, "document-format-supplied"), 0, nullptr);
+    return format != nullptr ? format : "";
   }
 
   AccessPolicy policy_;

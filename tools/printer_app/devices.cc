@@ -92,6 +92,18 @@ std::string SafeName(const char* name) {
 
 // ---- file://FOLDER: a new file for every job -------------------------------------------
 
+// An open file device: the folder and the job's name. The file is made on the first write,
+// so that a device PAPPL opens for a job that writes nothing (one it aborts, or one that
+// writes through a device of its own) leaves no empty file.
+struct FileDevice {
+  fs::path folder;
+  std::string base;
+  int fd = -1;
+  ~FileDevice() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 bool FileOpen(pappl_device_t* device, const char* uri, const char* name) {
   ParsedUri parsed;
   fs::path folder;
@@ -105,35 +117,44 @@ bool FileOpen(pappl_device_t* device, const char* uri, const char* name) {
     papplDeviceError(device, "Unable to open '%s': %s", folder.c_str(), std::strerror(errno));
     return false;
   }
-  const std::string base = SafeName(name);
-  int fd = -1;
-  std::string file;
-  for (int n = 1; fd < 0 && n <= kMaxSameNames; ++n) {
-    file = base + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".prn";
-    fd = ::openat(directory, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) break;
+  ::close(directory);
+  papplDeviceSetData(device, new FileDevice{folder, SafeName(name)});
+  return true;
+}
+
+// Makes the job's file: NAME.prn, else NAME-2.prn and so on; false (and the reason given to
+// PAPPL) when none can be made.
+bool CreateJobFile(pappl_device_t* device, FileDevice& open) {
+  const int directory = ::open(open.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (directory < 0) {
+    papplDeviceError(device, "Unable to open '%s': %s", open.folder.c_str(), std::strerror(errno));
+    return false;
+  }
+  for (int n = 1; open.fd < 0 && n <= kMaxSameNames; ++n) {
+    const std::string file = open.base + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".prn";
+    open.fd = ::openat(directory, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (open.fd < 0 && errno != EEXIST) break;
   }
   const int cause = errno;
   ::close(directory);
-  if (fd < 0) {
-    papplDeviceError(device, "Unable to create a job file in '%s': %s", folder.c_str(), std::strerror(cause));
+  if (open.fd < 0) {
+    papplDeviceError(device, "Unable to create a job file in '%s': %s", open.folder.c_str(), std::strerror(cause));
     return false;
   }
-  papplDeviceSetData(device, new int(fd));
   return true;
 }
 
 void FileClose(pappl_device_t* device) {
-  std::unique_ptr<int> fd(static_cast<int*>(papplDeviceGetData(device)));
-  if (fd) ::close(*fd);
+  std::unique_ptr<FileDevice> open(static_cast<FileDevice*>(papplDeviceGetData(device)));
 }
 
 ssize_t FileWrite(pappl_device_t* device, const void* buffer, size_t bytes) {
-  const int fd = *static_cast<int*>(papplDeviceGetData(device));
+  auto& open = *static_cast<FileDevice*>(papplDeviceGetData(device));
+  if (open.fd < 0 && !CreateJobFile(device, open)) return -1;
   const auto* data = static_cast<const char*>(buffer);
   size_t written = 0;
   while (written < bytes) {
-    const ssize_t count = ::write(fd, data + written, bytes - written);
+    const ssize_t count = ::write(open.fd, data + written, bytes - written);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) {
       papplDeviceError(device, "Unable to write the job file: %s", std::strerror(errno));

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -50,9 +51,17 @@ PrinterTurn::~PrinterTurn() {
 }
 
 pappl_device_t* PrinterTurn::Device(pappl_device_t* papplDevice) {
-  if (!shared_) return papplDevice;
+  pappl_printer_t* printer = papplJobGetPrinter(job_);
+  // PAPPL 1.3 closes the printer's device when any job of a file device ends, also one it
+  // aborts without the driver (a raster stream it cannot read, say), which may be while
+  // this job writes. A job of a file device therefore always writes through a device of
+  // its own: a file device makes its file on the first write, so PAPPL's unused one
+  // leaves none. PAPPL closes the device of a network printer only when no job of the
+  // printer is left, so a job that is printing keeps it; a second connection could stall
+  // a printer that serves one at a time.
+  const bool fileDevice = std::strncmp(papplPrinterGetDeviceURI(printer), "file:", 5) == 0;
+  if (!shared_ && !fileDevice) return papplDevice;
   if (own_ == nullptr) {
-    pappl_printer_t* printer = papplJobGetPrinter(job_);
     own_ = papplDeviceOpen(papplPrinterGetDeviceURI(printer), papplJobGetName(job_), papplLogDevice,
                            papplPrinterGetSystem(printer));
   }

@@ -26,8 +26,8 @@ class PrinterTurn {
   bool held() const { return held_; }
 
   // The device the job writes to: `papplDevice`, the printer's, unless another job printed
-  // at once; then one of the job's own, opened on first use, or null when it cannot be
-  // opened (PAPPL logs the reason).
+  // at once or the printer's device is a file device; then one of the job's own, opened on
+  // first use, or null when it cannot be opened (PAPPL logs the reason).
   pappl_device_t* Device(pappl_device_t* papplDevice);
 
  private:
