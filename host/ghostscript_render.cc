@@ -67,11 +67,22 @@ std::string FirstListedError(const std::string& messages) {
 std::string FailureCause(DocumentKind kind, int exitCode, std::string messages, bool pagesPicked) {
   if (pagesPicked) {
     // Picked pages past the document's end are not there to print, as in every print
-    // system's page ranges; Ghostscript reports each of them as an error.
-    for (const char* line : {"   **** Error: Couldn't get page info.\n", "               Output may be incorrect.\n",
-                             "   **** Error: page not found.\n"}) {
-      for (std::size_t at; (at = messages.find(line)) != std::string::npos;) messages.erase(at, std::strlen(line));
+    // system's page ranges; Ghostscript reports each of them as an error, in three lines
+    // that are left out in one pass (a list may name many thousands of such pages).
+    static constexpr std::string_view kMissingPage[] = {"   **** Error: Couldn't get page info.",
+                                                        "               Output may be incorrect.",
+                                                        "   **** Error: page not found."};
+    std::string kept;
+    for (std::size_t start = 0; start < messages.size();) {
+      const std::size_t newline = std::min(messages.find('\n', start), messages.size());
+      const std::string_view line = std::string_view(messages).substr(start, newline - start);
+      if (std::find(std::begin(kMissingPage), std::end(kMissingPage), line) == std::end(kMissingPage)) {
+        kept.append(line);
+        if (newline < messages.size()) kept.push_back('\n');
+      }
+      start = newline + 1;
     }
+    messages = std::move(kept);
   }
   if (messages.find("requires a password") != std::string::npos) return "the PDF is protected by a password";
   if (kind == DocumentKind::kPdf) {
