@@ -731,10 +731,21 @@ std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, cons
 
 std::string ParsePageRanges(const std::string& ranges, const std::string& name) {
   const auto fail = [&](const std::string& why) { throw HostError(name + " '" + ranges + "': " + why); };
-  const auto number = [&](const std::string& text) -> long {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+  // Spaces around numbers and separators ("1, 3", "2 - 3") are left out.
+  const auto trimmed = [](const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  };
+  // Page numbers stop at kMaxPageNumber: a page list of an N-up job, up to 16 pages a
+  // side, then still holds only numbers Ghostscript reads as an int.
+  const auto number = [&](const std::string& given) -> long {
+    const std::string text = trimmed(given);
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
       fail("'" + text + "' is not a page number");
     }
+    const std::size_t zeros = std::min(text.find_first_not_of('0'), text.size());
+    if (text.size() - zeros > 8) fail("pages count to " + std::to_string(kMaxPageNumber));
     const long page = std::stol(text);
     if (page < 1) fail("pages count from 1");
     return page;
@@ -746,14 +757,14 @@ std::string ParsePageRanges(const std::string& ranges, const std::string& name) 
   std::vector<std::pair<long, long>> parts;
   for (std::size_t start = 0; start <= ranges.size();) {
     const std::size_t comma = std::min(ranges.find(',', start), ranges.size());
-    const std::string part = ranges.substr(start, comma - start);
+    const std::string part = trimmed(ranges.substr(start, comma - start));
     start = comma + 1;
     if (part.empty()) continue;
     const std::size_t dash = part.find('-');
     const long first = dash == 0 ? 1 : number(dash == std::string::npos ? part : part.substr(0, dash));
     long last = first;
     if (dash != std::string::npos) {
-      const std::string lastText = part.substr(dash + 1);
+      const std::string lastText = trimmed(part.substr(dash + 1));
       last = lastText.empty() ? kToTheEnd : number(lastText);
       if (last < first) fail("the range '" + part + "' runs backwards");
     }

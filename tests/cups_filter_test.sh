@@ -101,7 +101,10 @@ done
 
 # page-set keeps the odd or even sheet sides of those page-ranges name, as CUPS's pdftopdf
 # does: of pages 2-4 the odd set is 3, and an even set of an odd count gets a blank side.
-# page-ranges names each page once, in the document's order, whatever order the list has.
+# page-ranges names each page once, in the document's order, whatever order the list has;
+# a list past the last page number (99999999) is refused and every page printed, and one
+# too long for Ghostscript's command line is picked by the host. A booklet-signature
+# without a booklet is ignored.
 # Each case: options, sheets of the 5-page document (or "fails" with the line).
 while IFS='|' read -r options sheets line; do
   # shellcheck disable=SC2086
@@ -124,6 +127,9 @@ done <<'CASES'
 -o page-ranges=6-9|fails|ERROR: Unable to print 'doc.pdf': the document has none of the pages 6-9
 -o page-set=ODD|3|
 -o booklet=on -o booklet-signature=6|fails|ERROR: option booklet-signature '6' is not a multiple of 4
+-o booklet-signature=6|5|
+-o number-up=4 -o page-ranges=600000000|2|
+-o number-up=2 -o page-set=odd -o page-ranges=1-1999|2|
 -o page-ranges=2 -o page-set=odd|fails|ERROR: The job prints nothing: option page-ranges '2' names no odd page, and page-set keeps only the odd ones
 -o number-up=2 -o page-ranges=4- -o page-set=odd|fails|ERROR: None of the job's 3 sheet side(s) is among those it picks: sheet sides '4-', of them the odd ones
 CASES

@@ -711,6 +711,7 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
       {"3-4,1-3", 4},
       {"-2", 2},
       {"1,,3", 2},
+      {"' 1, 3 - 4'", 3},  // spaces around numbers and separators are left out
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Sheets(Operators(Print(P("document.pdf"), "--page-ranges " + c.ranges))).size(), c.sheets) << c.ranges;
@@ -724,6 +725,7 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
       {"0", "velmora: --page-ranges '0': pages count from 1"},
       {",", "velmora: --page-ranges ',': no pages named"},
       {"a", "velmora: --page-ranges 'a': 'a' is not a page number"},
+      {"100000000", "velmora: --page-ranges '100000000': pages count to 99999999"},
   };
   for (const auto& r : refused) {
     const testing::CliRun run = testing::Velmora("print --printer P1 --page-ranges " + r.ranges + " -o " +

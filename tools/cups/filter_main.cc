@@ -370,6 +370,9 @@ std::vector<NamedOption> JobOptionsOf(const char* text) {
   return options;
 }
 
+// Ghostscript takes an argument of up to 2048 characters, "-sPageList=" included.
+constexpr std::size_t kMaxPageList = 2000;
+
 // The document pages of the sheet sides that `ranges` (a list ParsePageRanges gave; empty:
 // every side) and `set` keep, `perSide` pages to a side, as a page list Ghostscript takes
 // ("odd:3-" its odd pages from 3): a side holds N consecutive pages. None when the list
@@ -377,6 +380,10 @@ std::vector<NamedOption> JobOptionsOf(const char* text) {
 // job without a last side named) or would be too long for Ghostscript's argument; the
 // host then picks the sides of the whole document. An empty list names no page.
 std::optional<std::string> PagesOfSides(const std::string& ranges, host::SideSet set, int perSide) {
+  const auto fits = [](std::string list) -> std::optional<std::string> {
+    if (list.size() > kMaxPageList) return std::nullopt;
+    return list;
+  };
   constexpr std::size_t kToTheEnd = SIZE_MAX;
   const auto n = static_cast<std::size_t>(std::max(perSide, 1));
   std::vector<std::pair<std::size_t, std::size_t>> parts;
@@ -396,7 +403,6 @@ std::optional<std::string> PagesOfSides(const std::string& ranges, host::SideSet
   const auto add = [&list](const std::string& part) { list += (list.empty() ? "" : ",") + part; };
   if (set == host::SideSet::kAll || n > 1) {
     if (set != host::SideSet::kAll && (parts.empty() || parts.back().second == kToTheEnd)) return std::nullopt;
-    std::size_t named = 0;
     for (const auto& [first, last] : parts) {
       if (set == host::SideSet::kAll) {
         add(std::to_string((first - 1) * n + 1) + "-" + (last == kToTheEnd ? "" : std::to_string(last * n)));
@@ -404,11 +410,11 @@ std::optional<std::string> PagesOfSides(const std::string& ranges, host::SideSet
       }
       for (std::size_t side = first; side <= last; ++side) {
         if ((side % 2 == 1) != (set == host::SideSet::kOdd)) continue;
-        if (++named > 1000) return std::nullopt;
+        if (list.size() > kMaxPageList) return std::nullopt;
         add(std::to_string((side - 1) * n + 1) + "-" + std::to_string(side * n));
       }
     }
-    return list;
+    return fits(list);
   }
   if (parts.empty()) return parity;
   const std::size_t wanted = set == host::SideSet::kOdd ? 1 : 0;
@@ -419,7 +425,7 @@ std::optional<std::string> PagesOfSides(const std::string& ranges, host::SideSet
     add(first == last ? std::to_string(first)
                       : parity + ":" + std::to_string(first) + "-" + (last == kToTheEnd ? "" : std::to_string(last)));
   }
-  return list;
+  return fits(list);
 }
 
 int RunFilter(int argc, char** argv) {
@@ -481,7 +487,9 @@ int RunFilter(int argc, char** argv) {
   }
   const std::string perSheet = SettingOf(job.settings, "vdmPagesPerSheet");
   const int perSide = perSheet.empty() ? 1 : std::atoi(perSheet.c_str());
-  if (!booklet && (sides.set != host::SideSet::kAll || (perSide > 1 && !job.pageRanges.empty()))) {
+  // A page list too long for Ghostscript's argument: the host picks the pages itself.
+  if (!booklet && (sides.set != host::SideSet::kAll || (perSide > 1 && !job.pageRanges.empty()) ||
+                   job.pageRanges.size() > kMaxPageList)) {
     if (const std::optional<std::string> pages = PagesOfSides(job.pageRanges, sides.set, perSide)) {
       if (pages->empty()) {
         const std::string parity = sides.set == host::SideSet::kOdd ? "odd" : "even";
@@ -496,8 +504,9 @@ int RunFilter(int argc, char** argv) {
     }
   }
   // A booklet signature is a whole number of folded sheets; pdftopdf takes no other count.
+  // Without a booklet it is ignored, as CUPS ignores it.
   if (const std::string signature = SettingOf(job.settings, "sBookletSubset");
-      !signature.empty() && std::atoi(signature.c_str()) % 4 != 0) {
+      booklet && !signature.empty() && std::atoi(signature.c_str()) % 4 != 0) {
     throw host::HostError("option booklet-signature '" + signature +
                           "' is not a multiple of 4: a signature is a whole number of folded sheets");
   }
