@@ -185,7 +185,7 @@ class Access {
       for (int i = 0; i < ippGetCount(attribute); ++i) {
         const char* value = ippGetString(attribute, i, nullptr);
         if (value == nullptr) continue;
-        const std::string clean = CleanText(value);
+        const std::string clean = CleanName(value);
         if (clean != value) ippSetString(request, &attribute, i, clean.c_str());
       }
     }
@@ -394,6 +394,8 @@ std::string CleanText(std::string text) {
   }
   return clean;
 }
+
+std::string CleanName(std::string text) { return CutText(CleanText(std::move(text)), kMaxNameBytes); }
 
 std::string CutText(std::string text, std::size_t maxBytes) {
   if (text.size() <= maxBytes) return text;
