@@ -296,24 +296,23 @@ class Access {
   // it adds its own reading of document-format after this callback, but one a client sent
   // would come first, name any format past the check above, and (left in the operation
   // group) be freed with the request while the job still points at it. Every one a client
-  // sent is removed.
+  // sent is removed: gathered in one walk and deleted after it, in the request's order (a
+  // deletion ends a walk), with one log line for the request.
   static void RemoveClientFormats(pappl_client_t* client, ipp_t* request) {
-    bool removed = true;
-    while (removed) {
-      removed = false;
-      for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
-           attribute = ippNextAttribute(request)) {
-        const char* name = ippGetName(attribute);
-        if (name == nullptr || (std::strcmp(name, "document-format-detected") != 0 &&
-                                std::strcmp(name, "document-format-supplied") != 0)) {
-          continue;
-        }
-        papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Ignored the client's %s: PAPPL finds the job's format.", name);
-        ippDeleteAttribute(request, attribute);
-        removed = true;
-        break;
+    std::vector<ipp_attribute_t*> sent;
+    for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+         attribute = ippNextAttribute(request)) {
+      const char* name = ippGetName(attribute);
+      if (name != nullptr &&
+          (std::strcmp(name, "document-format-detected") == 0 || std::strcmp(name, "document-format-supplied") == 0)) {
+        sent.push_back(attribute);
       }
     }
+    if (sent.empty()) return;
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN,
+                   "Ignored the client's document-format-detected or -supplied (%zu): PAPPL finds the job's format.",
+                   sent.size());
+    for (ipp_attribute_t* attribute : sent) ippDeleteAttribute(request, attribute);
   }
 
   // The format the Create-Job of a Send-Document's job named (PAPPL's
