@@ -219,9 +219,12 @@ Created-detected|${pdf[*]} --job document-format-detected=mime:text/plain|${pdf[
 Upper-case||document-format=mime:application/PDF
 ROWS
 # Refused when the request comes: a Send-Document of another format than its Create-Job's
-# (PAPPL would keep the Create-Job's and abort the job without the driver), and compressed
-# documents (PAPPL inflates them into the spool without any bound).
+# (PAPPL would keep the Create-Job's and abort the job without the driver), whichever way
+# the job is named, octet-stream included, and compressed documents, by IPP or HTTP (PAPPL
+# inflates them into the spool without any bound).
 gzip -c "$top/doc.pdf" >"$top/doc.pdf.gz"
+# Sent gzip-encoded whole, a document must outlast the HTTP layer's buffer for PAPPL to see it.
+{ cat "$top/doc.pdf"; head -c 300000 /dev/urandom; } >"$top/long.pdf"
 while IFS='|' read -r title create send; do
   # shellcheck disable=SC2086 # the rows' attributes are words
   if [[ -n $create ]]; then
@@ -234,8 +237,11 @@ while IFS='|' read -r title create send; do
   [[ $answer == "HTTP 200 IPP 040b"* ]] || fail "$title was not refused: $answer"
 done <<ROWS
 Raster-then-PDF|document-format=mime:image/pwg-raster|${pdf[*]} --file $top/doc.pdf
+Raster-by-job-uri|document-format=mime:image/pwg-raster|--job-uri ${pdf[*]} --file $top/doc.pdf
+Raster-then-octet|document-format=mime:image/pwg-raster|document-format=mime:application/octet-stream --file $top/doc.pdf
 Gzip||${pdf[*]} compression=keyword:gzip --file $top/doc.pdf.gz
 Deflate||${pdf[*]} compression=keyword:deflate --file $top/doc.pdf.gz
+Http-gzip||${pdf[*]} --gzip --file $top/long.pdf
 ROWS
 has After '@PJL JOB NAME="After"'
 

@@ -70,8 +70,15 @@ TEST(PrinterAppChecks, NamesAndLogLinesAreCleaned) {
       {"\x1b[31mred", " [31mred"},
       {"Caf\xc3\xa9 \xe6\x97\xa5", "Caf\xc3\xa9 \xe6\x97\xa5"},
       {"bad \xff byte", "bad \xef\xbf\xbd byte"},
+      // Each byte that is not UTF-8 grows to three; a name stays within 255 octets.
+      {std::string(20000, '\xff'),
+       [] {
+         std::string cut;
+         for (int i = 0; i < 85; ++i) cut += "\xef\xbf\xbd";
+         return cut;
+       }()},
   };
-  for (const auto& c : names) EXPECT_EQ(CleanText(c.in), c.cleaned) << c.in;
+  for (const auto& c : names) EXPECT_EQ(CleanName(c.in), c.cleaned) << c.in.substr(0, 64);
 
   // A message cut to a size ends between characters.
   const struct {

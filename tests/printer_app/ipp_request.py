@@ -6,9 +6,11 @@
 
 TAG is name, text, keyword, uri, integer, boolean, mime or octet; VALUE may hold \\n escapes; a
 name given twice makes two attributes; the pairs after --job go in the job attributes, after --op
-back in the operation ones. Prints "HTTP <status> IPP <status-code hex>", then "job-id <id>" and the job's job-state, job-state-reasons
+back in the operation ones; --gzip sends the body with HTTP Content-Encoding gzip; --job-uri names the
+job by a job-uri made of URL and the job-id pair's value instead of printer-uri and job-id. Prints "HTTP <status> IPP <status-code hex>", then "job-id <id>" and the job's job-state, job-state-reasons
 and job-state-message when the answer has them, and exits 0 whatever the status.
 """
+import gzip
 import http.client
 import struct
 import sys
@@ -29,6 +31,9 @@ def attribute(tag, name, value):
 def main(argv):
     source = None
     document = b""
+    gzipped = "--gzip" in argv
+    by_job_uri = "--job-uri" in argv
+    argv = [arg for arg in argv if arg not in ("--gzip", "--job-uri")]
     if argv[:1] == ["--source"]:
         source, argv = argv[1], argv[2:]
     if "--file" in argv:
@@ -40,7 +45,12 @@ def main(argv):
     body = struct.pack(">BBHI", 2, 0, OPERATIONS[operation], 1) + b"\x01"
     body += attribute("charset", "attributes-charset", "utf-8")
     body += attribute("language", "attributes-natural-language", "en")
-    body += attribute("uri", "printer-uri", url.replace("http://", "ipp://"))
+    if by_job_uri:
+        job_id = next(pair.split(":", 1)[1] for pair in pairs if pair.startswith("job-id="))
+        pairs = [pair for pair in pairs if not pair.startswith("job-id=")]
+        body += attribute("uri", "job-uri", url.replace("http://", "ipp://") + "/" + job_id)
+    else:
+        body += attribute("uri", "printer-uri", url.replace("http://", "ipp://"))
     for pair in pairs:
         if pair == "--job":
             body += b"\x02"
@@ -55,7 +65,11 @@ def main(argv):
     parts = urllib.parse.urlsplit(url)
     connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=30,
                                             source_address=(source, 0) if source else None)
-    connection.request("POST", parts.path, body, {"Content-Type": "application/ipp"})
+    headers = {"Content-Type": "application/ipp"}
+    if gzipped:
+        body = gzip.compress(body)
+        headers["Content-Encoding"] = "gzip"
+    connection.request("POST", parts.path, body, headers)
     response = connection.getresponse()
     reply = response.read()
     status = struct.unpack(">H", reply[2:4])[0] if len(reply) >= 4 else 0

@@ -7,6 +7,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <strings.h>
 #include <security/pam_appl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -128,6 +129,7 @@ class Access {
     TidyRequest(client, request);
     RefuseUnprintedFormat(client, request);
     RefuseCompression(client, request);
+    RefuseContentEncoding(client, request);
     if (AsksForOverlayCapture(request)) {
       const http_status_t admin = AdminStatus(client);
       if (admin != HTTP_STATUS_CONTINUE) {
@@ -183,7 +185,7 @@ class Access {
       for (int i = 0; i < ippGetCount(attribute); ++i) {
         const char* value = ippGetString(attribute, i, nullptr);
         if (value == nullptr) continue;
-        const std::string clean = CleanText(value);
+        const std::string clean = CleanName(value);
         if (clean != value) ippSetString(request, &attribute, i, clean.c_str());
       }
     }
@@ -236,11 +238,11 @@ class Access {
     }
     // PAPPL keeps the format a Create-Job named as the job's, whatever format its
     // Send-Document names, and would read a PDF as raster (or the other way round) and
-    // abort the job without the driver. A Send-Document naming another format is refused;
-    // application/octet-stream asks PAPPL to find the format in the document, which it
-    // then takes.
-    if (ippGetOperation(request) != IPP_OP_SEND_DOCUMENT || value == "application/octet-stream") return;
-    const std::string created = CreatedFormat(printer, request);
+    // abort the job without the driver. A Send-Document naming another format is refused,
+    // application/octet-stream too: PAPPL falls back to the Create-Job's format for a
+    // document whose format it cannot find.
+    if (ippGetOperation(request) != IPP_OP_SEND_DOCUMENT) return;
+    const std::string created = CreatedFormat(client, printer);
     if (created.empty() || created == value) return;
     papplLogClient(client, PAPPL_LOGLEVEL_WARN,
                    "Refused document-format '%s': the job was created for documents of '%s'.", shown.c_str(),
@@ -266,39 +268,75 @@ class Access {
     }
   }
 
+  // CUPS's HTTP layer inflates a body sent with an HTTP Content-Encoding (gzip or deflate)
+  // as PAPPL reads it, past the refusal of the compression attribute above, into the spool
+  // without any bound. Such a request is refused the same way: every compression attribute
+  // leaves the operation group, and one naming the encoding is added outside it when there
+  // is none, which PAPPL refuses as unsupported.
+  static void RefuseContentEncoding(pappl_client_t* client, ipp_t* request) {
+    const char* encoding = httpGetField(papplClientGetHTTP(client), HTTP_FIELD_CONTENT_ENCODING);
+    if (encoding == nullptr || encoding[0] == '\0' || ::strcasecmp(encoding, "identity") == 0) return;
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Refused Content-Encoding '%s': only uncompressed requests are taken.",
+                   CutText(CleanText(encoding), 32).c_str());
+    bool named = false;
+    for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+         attribute = ippNextAttribute(request)) {
+      const char* name = ippGetName(attribute);
+      if (name == nullptr || std::strcmp(name, "compression") != 0) continue;
+      ippSetGroupTag(request, &attribute, IPP_TAG_JOB);
+      named = true;
+    }
+    if (!named)
+      ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "compression", nullptr,
+                   CutText(CleanText(encoding), 32).c_str());
+  }
+
   // PAPPL takes a job's format from the first document-format-detected, else
   // document-format-supplied, of the request (any group) or, on Send-Document, of the job:
   // it adds its own reading of document-format after this callback, but one a client sent
   // would come first, name any format past the check above, and (left in the operation
   // group) be freed with the request while the job still points at it. Every one a client
-  // sent is removed.
+  // sent is removed: gathered in one walk and deleted after it, in the request's order (a
+  // deletion ends a walk), with one log line for the request.
   static void RemoveClientFormats(pappl_client_t* client, ipp_t* request) {
-    bool removed = true;
-    while (removed) {
-      removed = false;
-      for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
-           attribute = ippNextAttribute(request)) {
-        const char* name = ippGetName(attribute);
-        if (name == nullptr || (std::strcmp(name, "document-format-detected") != 0 &&
-                                std::strcmp(name, "document-format-supplied") != 0)) {
-          continue;
-        }
-        papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Ignored the client's %s: PAPPL finds the job's format.", name);
-        ippDeleteAttribute(request, attribute);
-        removed = true;
-        break;
+    std::vector<ipp_attribute_t*> sent;
+    for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+         attribute = ippNextAttribute(request)) {
+      const char* name = ippGetName(attribute);
+      if (name != nullptr &&
+          (std::strcmp(name, "document-format-detected") == 0 || std::strcmp(name, "document-format-supplied") == 0)) {
+        sent.push_back(attribute);
       }
     }
+    if (sent.empty()) return;
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN,
+                   "Ignored the client's document-format-detected or -supplied (%zu): PAPPL finds the job's format.",
+                   sent.size());
+    for (ipp_attribute_t* attribute : sent) ippDeleteAttribute(request, attribute);
   }
 
   // The format the Create-Job of a Send-Document's job named (PAPPL's
-  // document-format-supplied), or empty.
-  static std::string CreatedFormat(pappl_printer_t* printer, ipp_t* request) {
-    ipp_attribute_t* id = ippFindAttribute(request, "job-id", IPP_TAG_INTEGER);
-    pappl_job_t* job = id != nullptr ? papplPrinterFindJob(printer, ippGetInteger(id, 0)) : nullptr;
-    if (job == nullptr) return {};
-    const char* format = ippGetString(papplJobGetAttribute(job, "document-format-supplied"), 0, nullptr);
-    return format != nullptr ? format : "";
+  // document-format-supplied), or empty. The job is the one PAPPL found for the request
+  // (by job-uri without printer-uri, else by job-id). PAPPL frees jobs and adds to their
+  // attributes under the printer's write lock, so the job is looked for among the
+  // printer's and its format copied while papplPrinterIterateAllJobs holds the read lock:
+  // the client's job pointer is only compared, never followed.
+  static std::string CreatedFormat(pappl_client_t* client, pappl_printer_t* printer) {
+    struct Search {
+      pappl_job_t* job;
+      std::string format;
+    } search{papplClientGetJob(client), {}};
+    if (search.job == nullptr) return {};
+    papplPrinterIterateAllJobs(
+        printer,
+        [](pappl_job_t* job, void* data) {
+          auto* search = static_cast<Search*>(data);
+          if (job != search->job) return;
+          const char* format = ippGetString(papplJobGetAttribute(job, "document-format-supplied"), 0, nullptr);
+          if (format != nullptr) search->format = format;
+        },
+        &search, 1, 0);
+    return search.format;
   }
 
   AccessPolicy policy_;
@@ -355,6 +393,8 @@ std::string CleanText(std::string text) {
   }
   return clean;
 }
+
+std::string CleanName(std::string text) { return CutText(CleanText(std::move(text)), kMaxNameBytes); }
 
 std::string CutText(std::string text, std::size_t maxBytes) {
   if (text.size() <= maxBytes) return text;

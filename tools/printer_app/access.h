@@ -6,6 +6,7 @@
 
 #include <pappl/pappl.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,13 @@ bool AsksForOverlayCapture(ipp_t* request);
 // not UTF-8 with U+FFFD, so that a name a client sends cannot change a file or a log it is
 // written into.
 std::string CleanText(std::string text);
+
+// The most octets of an IPP name value.
+inline constexpr std::size_t kMaxNameBytes = 255;
+
+// CleanText cut to kMaxNameBytes between characters: a client's name, whose bytes that are
+// not UTF-8 each grow to three, stays a name PAPPL can keep and answer with.
+std::string CleanName(std::string text);
 
 // The longest start of UTF-8 `text` of at most `maxBytes` bytes that ends between two
 // characters: a message cut to fit an IPP text value stays valid UTF-8.

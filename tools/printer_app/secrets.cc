@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "tools/cups/cups_options.h"
 
@@ -175,17 +176,18 @@ void ReadLines(int input) {
 }  // namespace
 
 void TakePinFromRequest(ipp_t* request) {
+  // Every attribute of the name goes: gathered in one walk and deleted after it, in the
+  // request's order (a deletion ends a walk).
   std::optional<std::string> pin;
-  for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;) {
+  std::vector<ipp_attribute_t*> sent;
+  for (ipp_attribute_t* attribute = ippFirstAttribute(request); attribute != nullptr;
+       attribute = ippNextAttribute(request)) {
     const char* name = ippGetName(attribute);
-    if (name == nullptr || std::strcmp(name, kPinAttribute) != 0) {
-      attribute = ippNextAttribute(request);
-      continue;
-    }
+    if (name == nullptr || std::strcmp(name, kPinAttribute) != 0) continue;
     if (!pin) pin = FirstValue(attribute);
-    ippDeleteAttribute(request, attribute);
-    attribute = ippFirstAttribute(request);  // the walk starts again after a deletion
+    sent.push_back(attribute);
   }
+  for (ipp_attribute_t* attribute : sent) ippDeleteAttribute(request, attribute);
   // Validate-Job makes no job that would take the PIN.
   if (!pin || ippGetOperation(request) == IPP_OP_VALIDATE_JOB) {
     if (pin) Scrub(*pin);
