@@ -188,8 +188,8 @@ std::unique_ptr<PageSource> MakeDocumentPageSource(const std::string& path, cons
 constexpr long kMaxPageNumber = 99'999'999;
 
 // Checks a page-range list: comma-separated pages ("7") and ranges ("1-3", "-3" from the
-// first page, "5-" to the end), every page from 1 to kMaxPageNumber, each range in
-// ascending order; empty items and spaces around numbers and separators are skipped.
+// first page, "5-" to the end), every page from 1 to kMaxPageNumber (a range's end past
+// it runs to the end), each range in ascending order; empty items and spaces around numbers and separators are skipped.
 // Returns it in the document's order with overlaps merged ("4,1-2,2-3" gives "1-4"), as
 // Ghostscript takes it; throws HostError naming what is wrong, after `name` and the list
 // ("--page-ranges '3-1': ..."; a spooler names the list as its clients give it).

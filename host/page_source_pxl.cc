@@ -737,23 +737,28 @@ std::string ParsePageRanges(const std::string& ranges, const std::string& name) 
     if (first == std::string::npos) return std::string();
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
   };
+  // "-3" runs from page 1, "5-" to the end.
+  constexpr long kToTheEnd = LONG_MAX;
   // Page numbers stop at kMaxPageNumber: a page list of an N-up job, up to 16 pages a
-  // side, then still holds only numbers Ghostscript reads as an int.
-  const auto number = [&](const std::string& given) -> long {
+  // side, then still holds only numbers Ghostscript reads as an int. A range's end past it
+  // runs to the end (IPP clients write "all pages from 5" as 5-2147483647).
+  const auto number = [&](const std::string& given, bool rangeEnd = false) -> long {
     const std::string text = trimmed(given);
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
       fail("'" + text + "' is not a page number");
     }
     const std::size_t zeros = std::min(text.find_first_not_of('0'), text.size());
-    if (text.size() - zeros > 8) fail("pages count to " + std::to_string(kMaxPageNumber));
+    if (text.size() - zeros > 8) {
+      if (rangeEnd) return kToTheEnd;
+      fail("pages count to " + std::to_string(kMaxPageNumber));
+    }
     const long page = std::stol(text);
     if (page < 1) fail("pages count from 1");
     return page;
   };
   // Ghostscript prints the pages of a list in the document's order, once each: the list
   // is put in that order and pages named twice are merged, as CUPS prints each named page
-  // once. "-3" runs from page 1, "5-" to the end; empty items name nothing.
-  constexpr long kToTheEnd = LONG_MAX;
+  // once; empty items name nothing.
   std::vector<std::pair<long, long>> parts;
   for (std::size_t start = 0; start <= ranges.size();) {
     const std::size_t comma = std::min(ranges.find(',', start), ranges.size());
@@ -765,7 +770,7 @@ std::string ParsePageRanges(const std::string& ranges, const std::string& name) 
     long last = first;
     if (dash != std::string::npos) {
       const std::string lastText = trimmed(part.substr(dash + 1));
-      last = lastText.empty() ? kToTheEnd : number(lastText);
+      last = lastText.empty() ? kToTheEnd : number(lastText, true);
       if (last < first) fail("the range '" + part + "' runs backwards");
     }
     parts.emplace_back(first, last);

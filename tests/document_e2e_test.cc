@@ -703,8 +703,10 @@ TEST_F(DocumentJobs, PageRangesPickPages) {
   const Case cases[] = {
       {"2-3", 2},
       {"1,3-", all - 1},
-      {"4-99", all - 3},       // pages past the end are not there to print
-      {"1,3-60000", all - 1},  // nor are 60,000 of them: Ghostscript reports each, the job goes on
+      {"4-99", all - 3},  // pages past the end are not there to print
+      {"1,3-60000", all - 1},
+      {"2-2147483647", all - 1},  // an end past the largest page number runs to the end  // nor are 60,000 of them:
+                                  // Ghostscript reports each, the job goes on
       // Each named page once, in the document's order; "-2" from the first page.
       {"3,1", 2},
       {"1-2,2-3", 3},
