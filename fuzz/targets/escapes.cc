@@ -84,7 +84,10 @@ void Entry(const std::uint8_t* data, std::size_t size) {
   int escapes = 0;
   while (input.restSize() > 0 && escapes++ < 64) {
     const ULONG code = kEscapes[input.Byte() % std::size(kEscapes)];
-    const std::size_t inSize = std::min<std::size_t>(input.Byte() % 40, input.restSize());
+    // The size byte is read before what is left is measured (a function's arguments come
+    // in no fixed order).
+    const std::size_t wanted = input.Byte() % 40;
+    const std::size_t inSize = std::min(wanted, input.restSize());
     std::vector<std::uint8_t> in(input.rest(), input.rest() + inSize);
     for (std::size_t i = 0; i < inSize; ++i) input.Byte();
     std::vector<std::uint8_t> out(input.Byte() % 24);

@@ -89,14 +89,19 @@ void CheckHeader(std::string_view header) {
 
 // A text of UTF-16 units: a 16-bit count, then the units (any values, lone surrogates too).
 WString Units(InputCursor& input) {
-  const std::size_t count = std::min<std::size_t>(input.Byte() | (input.Byte() << 8), input.restSize() / 2);
+  // The count is read before what is left is measured (a function's arguments, and the
+  // two sides of |, come in no fixed order).
+  const std::size_t low = input.Byte();
+  const std::size_t wanted = low | (std::size_t{input.Byte()} << 8);
+  const std::size_t count = std::min(wanted, input.restSize() / 2);
   WString text;
   for (std::size_t i = 0; i < count; ++i) text.push_back(static_cast<WCHAR>(input.Byte() | (input.Byte() << 8)));
   return text;
 }
 
 std::string Bytes8(InputCursor& input) {
-  const std::size_t count = std::min<std::size_t>(input.Byte(), input.restSize());
+  const std::size_t wanted = input.Byte();  // read before what is left is measured
+  const std::size_t count = std::min(wanted, input.restSize());
   std::string text(reinterpret_cast<const char*>(input.rest()), count);
   for (std::size_t i = 0; i < count; ++i) input.Byte();
   return text;
