@@ -310,8 +310,8 @@ class Access {
     }
     if (sent.empty()) return;
     papplLogClient(client, PAPPL_LOGLEVEL_WARN,
-                   "Ignored the client's document-format-detected or -supplied (%zu): PAPPL finds the job's format.",
-                   sent.size());
+                   "Ignored the client's document-format-detected or -supplied (%lu): PAPPL finds the job's format.",
+                   static_cast<unsigned long>(sent.size()));  // PAPPL's log knows no %zu
     for (ipp_attribute_t* attribute : sent) ippDeleteAttribute(request, attribute);
   }
 
